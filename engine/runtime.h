@@ -1,0 +1,62 @@
+// Process-wide state of a running service: configuration, adapter table, events, finished
+// flags and the platform facilities it works through. Written only before the worker threads
+// start; afterwards the threads share only the events and the atomics.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "config/configuration.h"
+#include "platform/clock.h"
+#include "platform/event.h"
+#include "platform/network.h"
+
+namespace chron {
+
+inline constexpr int kMaxAdapters = 64;
+inline constexpr uint16_t kNtpPort = 123;
+inline constexpr int kAdapterNameSize = 80;  // 79 characters and the terminating zero
+
+struct AdapterEntry {
+  bool in_use = false;
+  std::string name;                         // at most 79 bytes; "<unbekannt>" from SNMP
+  platform::SocketAddress address;          // port 123 once start-up has run
+  std::unique_ptr<platform::UdpSocket> socket;
+};
+using AdapterTable = std::array<AdapterEntry, kMaxAdapters>;
+
+enum class HostKind {
+  kNtService,  // chronsvc: client and server
+  kWin95,      // chron95: client only, server always inactive
+};
+
+struct Runtime {
+  HostKind host = HostKind::kNtService;
+  Configuration config;
+  AdapterTable adapters;
+  platform::Clock* clock = nullptr;
+  platform::Network* network = nullptr;
+
+  platform::Event shutdown;  // set once by RequestStop
+  platform::Event start;     // set by the receive loop when it starts
+  std::atomic<bool> receive_finished{true};
+  std::atomic<bool> client_finished{true};
+  std::atomic<bool> broadcast_finished{true};
+  // Transmit Timestamp of the client's latest request, as seconds << 32 | fraction; 0 until then.
+  std::atomic<uint64_t> last_request_time{0};
+
+  // RequestStop of the host: signals `shutdown`, reports, wakes the receive loop.
+  std::function<bool()> request_stop;
+  // Called when the receive loop ends: releases the instance mutex.
+  std::function<void()> release_instance;
+
+  bool ServerActive() const { return host == HostKind::kNtService && config.server_active != 0; }
+  bool ServerBroadcasts() const { return ServerActive() && config.server_broadcast != 0; }
+  bool ClientActive() const { return config.client_active != 0; }
+  bool ClientAcceptsBroadcasts() const { return ClientActive() && config.client_broadcast != 0; }
+};
+
+}  // namespace chron

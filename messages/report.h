@@ -1,0 +1,49 @@
+// Reporting: catalogue messages by identifier (ReportMessage) and the debug trace (Trace).
+// In debug mode both go to the console; otherwise messages go to the event log (chronsvc)
+// or nowhere (chron95), and trace lines are not printed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "platform/event_sink.h"
+
+namespace chron {
+
+// An insertion argument: a text (%1) or a 32-bit integer (%1!d!).
+using MessageArg = std::variant<std::string, int64_t>;
+
+enum class ReportTarget {
+  kEventLog,  // service mode: the system event log
+  kConsole,   // debug mode: "%s\n" on standard output
+  kDiscard,   // chron95 without console: formatted and dropped
+};
+
+// Process-wide reporting state; set once at start-up before other threads exist.
+void SetDebugMode(bool debug);
+bool DebugMode();
+void SetReportTarget(ReportTarget target);
+// The event log used in kEventLog mode (default: the system's, opened per message).
+void SetEventSink(platform::EventSink* sink);
+// Where console output goes (default: standard output, written at once). For tests.
+void SetConsoleWriter(std::function<void(std::string_view)> writer);
+void WriteConsole(std::string_view text);
+
+// Formats catalogue entry `id` with `args`; false when the entry does not exist or the
+// arguments do not fit its insertions. The stored line break ends the text unless %0 stops it.
+bool FormatCatalogueMessage(uint32_t id, std::initializer_list<MessageArg> args, std::string* text);
+
+void ReportMessage(uint32_t id, std::initializer_list<MessageArg> args = {});
+
+// A trace line, printf-style; printed only in debug mode.
+void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Text of a system error code, in a buffer of the calling thread (valid until that thread's
+// next call), or "Der Text für Systemfehlermeldung %d ist nicht zu finden !".
+const char* SystemErrorText(uint32_t code);
+
+}  // namespace chron

@@ -1,0 +1,43 @@
+// System clock: CLOCK_REALTIME as nanoseconds since 1970-01-01 00:00:00 UTC.
+// Setting the clock is a step by a signed offset (positive = forwards), applied
+// atomically so that no time passes between reading and writing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace chron::platform {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Nanoseconds since 1970-01-01 00:00:00 UTC; cheap (no system call where the vDSO serves it).
+  virtual int64_t NowNanoseconds() = 0;
+  // Steps the clock by `offset` nanoseconds (positive: forwards). Returns 0 or an errno value
+  // (EPERM without the right to set the clock).
+  virtual int StepBy(int64_t offset) = 0;
+  // One line describing the clock for the trace (empty for the real system clock).
+  virtual std::string Description() const { return {}; }
+};
+
+// The process's clock: the real system clock, or, when the environment variable
+// CHRON_SIMULATED_CLOCK names a file, a simulated clock (real clock plus the offset in
+// that file, which stepping changes; see clock_linux.cpp).
+Clock& SystemClock();
+
+// Raises the calling thread to real-time priority for a critical section and restores it.
+// Failures (EPERM without a real-time budget) are ignored.
+class RealtimePriority {
+ public:
+  RealtimePriority();
+  ~RealtimePriority();
+  RealtimePriority(const RealtimePriority&) = delete;
+  RealtimePriority& operator=(const RealtimePriority&) = delete;
+
+ private:
+  int old_policy_ = 0;
+  int old_priority_ = 0;
+  bool raised_ = false;
+};
+
+}  // namespace chron::platform

@@ -1,0 +1,30 @@
+#include "platform/event.h"
+
+#include <chrono>
+
+namespace chron::platform {
+
+void Event::Set() {
+  {
+    std::lock_guard lock(mutex_);
+    signalled_ = true;
+  }
+  cv_.notify_all();
+}
+
+void Event::Reset() {
+  std::lock_guard lock(mutex_);
+  signalled_ = false;
+}
+
+WaitResult Event::Wait(int64_t timeout_ms) {
+  std::unique_lock lock(mutex_);
+  if (timeout_ms == kInfinite) {
+    cv_.wait(lock, [this] { return signalled_; });
+    return WaitResult::kSignalled;
+  }
+  bool set = cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return signalled_; });
+  return set ? WaitResult::kSignalled : WaitResult::kTimeout;
+}
+
+}  // namespace chron::platform

@@ -1,0 +1,79 @@
+// IPv4 UDP sockets, the wait over them, name resolution and the interface address table.
+// Addresses and ports in SocketAddress are in network byte order, as in a sockaddr_in.
+// Operations return 0 or an error number (errno values on Linux) as a value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace chron::platform {
+
+inline constexpr uint16_t kAfInet = 2;
+inline constexpr uint32_t kInaddrNone = 0xFFFFFFFFu;  // inet_addr's answer for text that is no address
+
+struct SocketAddress {
+  uint16_t family = kAfInet;
+  uint16_t port = 0;     // network byte order
+  uint32_t address = 0;  // network byte order
+};
+
+uint16_t HostToNetwork16(uint16_t value);
+uint32_t HostToNetwork32(uint32_t value);
+inline uint16_t NetworkToHost16(uint16_t value) { return HostToNetwork16(value); }
+inline uint32_t NetworkToHost32(uint32_t value) { return HostToNetwork32(value); }
+
+// inet_ntoa: dotted form of an address in network byte order.
+std::string DottedAddress(uint32_t address);
+// inet_addr: address in network byte order, or kInaddrNone (also for "255.255.255.255").
+uint32_t ParseDottedAddress(std::string_view text);
+
+class UdpSocket {
+ public:
+  virtual ~UdpSocket() = default;
+  // SO_BROADCAST: allows sending to broadcast addresses.
+  virtual int EnableBroadcast() = 0;
+  // Binds to `local` (an adapter's own address and port). With `accept_broadcasts` the socket
+  // also receives the broadcasts that reach that adapter's interface; on Linux this takes extra
+  // receive-only descriptors, invisible to the caller.
+  virtual int Bind(const SocketAddress& local, bool accept_broadcasts) = 0;
+  virtual int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) = 0;
+  // Reads one datagram. A datagram longer than `capacity` is consumed and fails with EMSGSIZE.
+  virtual int ReceiveFrom(void* buffer, size_t capacity, size_t* received, SocketAddress* from) = 0;
+};
+
+// Waits until one of a fixed set of sockets is readable; the cost of a wait does not grow
+// with the number of sockets.
+class SocketWaiter {
+ public:
+  virtual ~SocketWaiter() = default;
+  // Blocks without time-out. On success `readable[i]` tells whether sockets[i] (as given to
+  // Network::CreateWaiter) has a datagram waiting. Returns 0 or an error number.
+  virtual int Wait(std::vector<bool>* readable) = 0;
+};
+
+struct InterfaceAddress {
+  uint32_t address = 0;    // network byte order
+  uint32_t broadcast = 0;  // network byte order; 0 when the interface has none
+  std::string interface;   // interface name
+};
+
+class Network {
+ public:
+  virtual ~Network() = default;
+  // Winsock start-up analogue; 0 on success.
+  virtual int Startup() = 0;
+  virtual int CreateUdpSocket(std::unique_ptr<UdpSocket>* socket) = 0;
+  virtual std::unique_ptr<SocketWaiter> CreateWaiter(const std::vector<UdpSocket*>& sockets) = 0;
+  // gethostbyname: first IPv4 address of `name`. Returns 0, or an error number with its text.
+  virtual int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) = 0;
+  // The interface address table of the system (MIB-II ipAddrTable rows), any order.
+  virtual std::vector<InterfaceAddress> InterfaceAddresses() = 0;
+};
+
+Network& SystemNetwork();
+
+}  // namespace chron::platform

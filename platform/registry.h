@@ -1,0 +1,63 @@
+// Machine registry (HKEY_LOCAL_MACHINE) with Windows semantics: key paths are
+// backslash-separated and compared without regard to case, values keep their type,
+// sizes count the terminating zero of texts. Every operation returns a Win32 error
+// code as a value (0 = success).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace chron::platform {
+
+using RegStatus = long;
+inline constexpr RegStatus kRegSuccess = 0;
+inline constexpr RegStatus kRegFileNotFound = 2;     // ERROR_FILE_NOT_FOUND: no such key or value
+inline constexpr RegStatus kRegAccessDenied = 5;     // ERROR_ACCESS_DENIED
+inline constexpr RegStatus kRegInvalidParameter = 87;
+inline constexpr RegStatus kRegMoreData = 234;       // ERROR_MORE_DATA: value larger than the buffer
+inline constexpr RegStatus kRegNoMoreItems = 259;    // ERROR_NO_MORE_ITEMS: enumeration index past the end
+inline constexpr RegStatus kRegBadHive = 1009;       // ERROR_BADDB: the hive file cannot be parsed
+inline constexpr RegStatus kRegWriteFailed = 1021;   // ERROR_CANTWRITE
+
+enum class RegType : uint32_t {
+  kNone = 0,
+  kSz = 1,        // REG_SZ: text with terminating zero
+  kBinary = 3,    // REG_BINARY
+  kDword = 4,     // REG_DWORD: 4 bytes, little-endian
+  kMultiSz = 7,   // REG_MULTI_SZ: texts each with a zero, then one more zero
+};
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+
+  // Whether `key` (relative to HKEY_LOCAL_MACHINE) exists: kRegSuccess or kRegFileNotFound.
+  virtual RegStatus OpenKey(std::string_view key) = 0;
+
+  // Reads value `name` of `key`. On entry *size is the capacity of `data` in bytes; on
+  // return it holds the stored size. A value larger than the capacity fails with
+  // kRegMoreData and leaves `data` unspecified. `type` and `data` may be null.
+  virtual RegStatus QueryValue(std::string_view key, std::string_view name, RegType* type,
+                               void* data, uint32_t* size) = 0;
+
+  // Name of the subkey at `index` (stable order), kRegNoMoreItems past the end.
+  virtual RegStatus EnumKey(std::string_view key, uint32_t index, std::string* name) = 0;
+
+  // Creates `key` (and its parents) if missing and stores the value.
+  virtual RegStatus SetValue(std::string_view key, std::string_view name, RegType type,
+                             const void* data, uint32_t size) = 0;
+
+  // Creates `key` (and its parents) if missing.
+  virtual RegStatus CreateKey(std::string_view key) = 0;
+};
+
+// The machine hive: the file named by the environment variable CHRON_HIVE if set,
+// otherwise the default path fixed at build time (CHRON_DEFAULT_HIVE).
+std::string MachineHivePath();
+std::unique_ptr<Registry> OpenMachineRegistry();
+// A hive kept in the given file (used by tests and tools).
+std::unique_ptr<Registry> OpenHiveFile(const std::string& path);
+
+}  // namespace chron::platform
