@@ -1,0 +1,33 @@
+// A clock that stands still until a test moves it; stepping it records the step.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace chron::testing {
+
+class FakeClock : public platform::Clock {
+ public:
+  explicit FakeClock(int64_t now_ns = 0) : now_(now_ns) {}
+  int64_t NowNanoseconds() override { return now_.load(); }
+  int StepBy(int64_t offset) override {
+    if (step_error_ != 0) return step_error_;
+    steps_.push_back(offset);
+    now_ += offset;
+    return 0;
+  }
+  void Set(int64_t now_ns) { now_ = now_ns; }
+  void Advance(int64_t ns) { now_ += ns; }
+  void FailStepsWith(int error) { step_error_ = error; }
+  const std::vector<int64_t>& steps() const { return steps_; }
+
+ private:
+  std::atomic<int64_t> now_;
+  int step_error_ = 0;
+  std::vector<int64_t> steps_;
+};
+
+}  // namespace chron::testing
