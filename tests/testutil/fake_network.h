@@ -1,0 +1,163 @@
+// An in-memory network for the engine's unit tests: sockets record what is done to them, tests
+// push the datagrams they should receive, and the waiter blocks until one of its sockets has one.
+// Every object of one FakeNetwork shares one lock, so the engine's threads may send while
+// another thread waits; the test thread may inspect and push at any time.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/network.h"
+
+namespace chron::testing {
+
+// Address (network byte order) of a dotted text, for building SocketAddress values in tests.
+uint32_t Ip(std::string_view dotted);
+// Socket address from a dotted address and a port in host byte order.
+platform::SocketAddress Endpoint(std::string_view dotted, uint16_t port);
+bool SameEndpoint(const platform::SocketAddress& a, const platform::SocketAddress& b);
+
+struct FakeBindCall {
+  platform::SocketAddress local;
+  bool accept_broadcasts = false;
+};
+
+struct FakeDatagram {
+  std::vector<uint8_t> bytes;
+  platform::SocketAddress peer;  // destination of a sent datagram, source of a received one
+};
+
+struct FakeNetworkCore;  // the lock and condition variable shared by one network's objects
+
+// The socket state that tests look at. The engine holds a UdpSocket that forwards here; the
+// state outlives it, so tests may inspect a socket after the engine has dropped it.
+class FakeUdpSocket : public platform::UdpSocket {
+ public:
+  explicit FakeUdpSocket(std::shared_ptr<FakeNetworkCore> core, size_t index);
+
+  // platform::UdpSocket; each call is recorded even when it fails with an injected error.
+  int EnableBroadcast() override;
+  int Bind(const platform::SocketAddress& local, bool accept_broadcasts) override;
+  // Records the datagram, then (unless an error is injected) delivers it to every socket of the
+  // same network bound to exactly `to` (address and port), with this socket's bound address as
+  // source: a zero-length datagram to a socket's own address wakes its waiter, as on a host.
+  int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override;
+  // Takes the oldest queued datagram (or queued error). Empty queue: EAGAIN. A datagram longer
+  // than `capacity` is consumed and fails with EMSGSIZE.
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received,
+                  platform::SocketAddress* from) override;
+
+  // --- test side -----------------------------------------------------------------------------
+  // Queues an incoming datagram and wakes waiters.
+  void Push(std::vector<uint8_t> bytes, const platform::SocketAddress& from);
+  // Queues a receive error: the socket reads as readable and the next ReceiveFrom returns it.
+  void PushReceiveError(int error);
+  // Injected errors, in force until set back to 0. SendTo with an error sends nothing.
+  void FailEnableBroadcastWith(int error);
+  void FailBindWith(int error);
+  void FailSendWith(int error);
+  // Makes SendTo report `sent` bytes instead of the full size (a short send); SIZE_MAX: off.
+  void ShortSend(size_t sent);
+
+  size_t index() const { return index_; }  // creation order within the network, from 0
+  bool closed() const;                     // the engine has destroyed its handle
+  int enable_broadcast_calls() const;
+  std::vector<FakeBindCall> binds() const;
+  bool bound() const;                      // a Bind call succeeded
+  platform::SocketAddress local() const;   // address of the last successful Bind
+  std::vector<FakeDatagram> sent() const;  // successful sends, in order
+  size_t pending() const;                  // queued incoming datagrams and errors
+  // Blocks until at least `count` datagrams were sent or `timeout` passed; true if they were.
+  bool WaitForSent(size_t count, std::chrono::milliseconds timeout) const;
+
+ private:
+  friend class FakeNetwork;
+  friend class FakeWaiter;
+  struct Incoming {
+    int error = 0;
+    FakeDatagram datagram;
+  };
+
+  std::shared_ptr<FakeNetworkCore> core_;
+  size_t index_;
+  bool closed_ = false;
+  int enable_broadcast_calls_ = 0;
+  std::vector<FakeBindCall> binds_;
+  bool bound_ = false;
+  platform::SocketAddress local_{};
+  std::vector<FakeDatagram> sent_;
+  std::deque<Incoming> incoming_;
+  int enable_broadcast_error_ = 0;
+  int bind_error_ = 0;
+  int send_error_ = 0;
+  size_t short_send_ = SIZE_MAX;
+};
+
+// Reports sockets with queued datagrams as readable; blocks until one is or an error is injected.
+class FakeWaiter : public platform::SocketWaiter {
+ public:
+  FakeWaiter(std::shared_ptr<FakeNetworkCore> core, std::vector<std::shared_ptr<FakeUdpSocket>> sockets);
+  int Wait(std::vector<bool>* readable) override;
+
+ private:
+  std::shared_ptr<FakeNetworkCore> core_;
+  std::vector<std::shared_ptr<FakeUdpSocket>> sockets_;  // null for a socket of another kind
+};
+
+class FakeNetwork : public platform::Network {
+ public:
+  FakeNetwork();
+  ~FakeNetwork() override;
+
+  // platform::Network
+  int Startup() override;
+  int CreateUdpSocket(std::unique_ptr<platform::UdpSocket>* socket) override;
+  std::unique_ptr<platform::SocketWaiter> CreateWaiter(
+      const std::vector<platform::UdpSocket*>& sockets) override;
+  int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override;
+  std::vector<platform::InterfaceAddress> InterfaceAddresses() override;
+
+  // --- test side -----------------------------------------------------------------------------
+  void FailStartupWith(int error);
+  // The next CreateUdpSocket calls fail with `error` (0: succeed again).
+  void FailCreateSocketWith(int error);
+  // Every Wait (running ones are woken) returns `error` until set back to 0.
+  void FailWaitsWith(int error);
+  // Name -> address (network byte order) for ResolveHost; unknown names fail with
+  // `resolve_error` and its text (default -2 "Name or service not known", as getaddrinfo).
+  void AddHost(std::string name, uint32_t address);
+  void SetResolveError(int error, std::string text);
+  void SetInterfaceAddresses(std::vector<platform::InterfaceAddress> rows);
+
+  int startup_calls() const;
+  int create_waiter_calls() const;
+  std::vector<std::string> resolved_names() const;  // names asked for, in order
+  // Sockets in creation order; the pointers stay valid for the network's lifetime.
+  std::vector<FakeUdpSocket*> sockets() const;
+  FakeUdpSocket* socket(size_t index) const;
+  // First socket whose last successful Bind was to exactly `local`; null if none.
+  FakeUdpSocket* SocketBoundTo(const platform::SocketAddress& local) const;
+
+ private:
+  std::shared_ptr<FakeNetworkCore> core_;
+  int startup_error_ = 0;
+  int create_socket_error_ = 0;
+  int startup_calls_ = 0;
+  int create_waiter_calls_ = 0;
+  std::map<std::string, uint32_t, std::less<>> hosts_;
+  int resolve_error_ = -2;
+  std::string resolve_error_text_ = "Name or service not known";
+  std::vector<std::string> resolved_names_;
+  std::vector<platform::InterfaceAddress> interface_rows_;
+};
+
+}  // namespace chron::testing
