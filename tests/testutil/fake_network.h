@@ -68,6 +68,9 @@ class FakeUdpSocket : public platform::UdpSocket {
   // Makes SendTo report `sent` bytes instead of the full size (a short send); SIZE_MAX: off.
   void ShortSend(size_t sent);
 
+  // Called when the engine drops its handle; the socket then takes no loopback deliveries.
+  void MarkClosed();
+
   size_t index() const { return index_; }  // creation order within the network, from 0
   bool closed() const;                     // the engine has destroyed its handle
   int enable_broadcast_calls() const;

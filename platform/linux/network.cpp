@@ -1,0 +1,274 @@
+// Linux implementation of the network facility: BSD sockets, epoll, getaddrinfo, getifaddrs.
+#include "platform/network.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+namespace chron::platform {
+namespace {
+
+sockaddr_in ToSockaddr(const SocketAddress& address) {
+  sockaddr_in result{};
+  result.sin_family = AF_INET;
+  result.sin_port = address.port;
+  result.sin_addr.s_addr = address.address;
+  return result;
+}
+
+struct OwningInterface {
+  std::string name;
+  uint32_t broadcast = 0;  // network byte order; 0 when the interface has none
+};
+
+// The interface that carries `address` (network byte order), if any.
+std::optional<OwningInterface> FindInterface(uint32_t address) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return std::nullopt;
+  std::optional<OwningInterface> found;
+  for (ifaddrs* row = list; row != nullptr; row = row->ifa_next) {
+    if (row->ifa_addr == nullptr || row->ifa_addr->sa_family != AF_INET) continue;
+    if (reinterpret_cast<const sockaddr_in*>(row->ifa_addr)->sin_addr.s_addr != address) continue;
+    OwningInterface owner{row->ifa_name, 0};
+    if ((row->ifa_flags & IFF_BROADCAST) != 0 && row->ifa_broadaddr != nullptr) {
+      owner.broadcast = reinterpret_cast<const sockaddr_in*>(row->ifa_broadaddr)->sin_addr.s_addr;
+    }
+    found = owner;
+    break;
+  }
+  freeifaddrs(list);
+  return found;
+}
+
+// A wildcard socket (address 0.0.0.0, as for an adapter without a configured address) and the
+// sockets bound to specific addresses all use port 123. Linux lets a wildcard and a specific
+// bind of one port coexist only when both sockets carry SO_REUSEADDR; binding to a device does
+// not lift the conflict as long as the wildcard socket has no device. SO_REUSEADDR also lets a
+// second instance bind the same addresses: the instance mutex is what refuses it.
+int SetReuseAddress(int fd) {
+  int on = 1;
+  return setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 ? 0 : errno;
+}
+
+class LinuxUdpSocket : public UdpSocket {
+ public:
+  explicit LinuxUdpSocket(int fd) { fds_.push_back(fd); }
+  ~LinuxUdpSocket() override {
+    for (int fd : fds_) close(fd);
+  }
+
+  int EnableBroadcast() override {
+    int on = 1;
+    return setsockopt(fds_[0], SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0 ? 0 : errno;
+  }
+
+  // The main descriptor is bound without a device: a device binding would force every send,
+  // including requests to a time server routed through another interface, out of this one.
+  // A limited broadcast sent from it leaves through the interface owning its address anyway.
+  int Bind(const SocketAddress& local, bool accept_broadcasts) override {
+    if (int error = SetReuseAddress(fds_[0]); error != 0) return error;
+    sockaddr_in address = ToSockaddr(local);
+    if (bind(fds_[0], reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return errno;
+    // A socket bound to 0.0.0.0 receives broadcasts itself; one bound to a unicast address
+    // receives none on Linux, so it gets receive-only companions on its interface.
+    if (!accept_broadcasts || local.address == 0) return 0;
+    std::optional<OwningInterface> owner = FindInterface(local.address);
+    if (!owner) return 0;
+    if (int error = AddReceiver(*owner, kInaddrNone, local.port); error != 0) return error;
+    if (owner->broadcast != 0 && owner->broadcast != kInaddrNone) {
+      if (int error = AddReceiver(*owner, owner->broadcast, local.port); error != 0) return error;
+    }
+    return 0;
+  }
+
+  int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
+    sockaddr_in address = ToSockaddr(to);
+    ssize_t n = sendto(fds_[0], data, size, 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (n < 0) return errno;
+    if (sent != nullptr) *sent = static_cast<size_t>(n);
+    return 0;
+  }
+
+  // Blocks like a blocking recvfrom until one of the descriptors has a datagram.
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, SocketAddress* from) override {
+    for (;;) {
+      for (size_t k = 0; k < fds_.size(); ++k) {
+        // Start after the descriptor read last, so that no descriptor starves the others.
+        size_t i = (next_ + k) % fds_.size();
+        int error = ReceiveOne(fds_[i], buffer, capacity, received, from);
+        if (error == EAGAIN || error == EWOULDBLOCK) continue;
+        next_ = i + 1;
+        return error;
+      }
+      std::vector<pollfd> polls;
+      for (int fd : fds_) polls.push_back({fd, POLLIN, 0});
+      if (poll(polls.data(), polls.size(), -1) < 0 && errno != EINTR) return errno;
+    }
+  }
+
+  const std::vector<int>& descriptors() const { return fds_; }
+
+ private:
+  int AddReceiver(const OwningInterface& owner, uint32_t address, uint16_t port) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return errno;
+    int error = SetReuseAddress(fd);
+    if (error == 0 && setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, owner.name.c_str(),
+                                 static_cast<socklen_t>(owner.name.size() + 1)) != 0) {
+      error = errno;
+    }
+    sockaddr_in local = ToSockaddr(SocketAddress{kAfInet, port, address});
+    if (error == 0 && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) error = errno;
+    if (error != 0) {
+      close(fd);
+      return error;
+    }
+    fds_.push_back(fd);
+    return 0;
+  }
+
+  static int ReceiveOne(int fd, void* buffer, size_t capacity, size_t* received, SocketAddress* from) {
+    sockaddr_in peer{};
+    iovec vector{buffer, capacity};
+    msghdr message{};
+    message.msg_name = &peer;
+    message.msg_namelen = sizeof peer;
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    ssize_t n;
+    do {
+      n = recvmsg(fd, &message, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return errno;
+    if (from != nullptr) *from = SocketAddress{kAfInet, peer.sin_port, peer.sin_addr.s_addr};
+    // recvmsg cuts a long datagram silently; the rest of it is gone either way.
+    if ((message.msg_flags & MSG_TRUNC) != 0) return EMSGSIZE;
+    if (received != nullptr) *received = static_cast<size_t>(n);
+    return 0;
+  }
+
+  std::vector<int> fds_;  // [0] sends and receives; the rest receive broadcasts only
+  size_t next_ = 0;
+};
+
+// One epoll set over every descriptor of every socket; each registration carries the index of
+// its socket. Sockets must be bound before the waiter is created.
+class EpollWaiter : public SocketWaiter {
+ public:
+  EpollWaiter(int epoll_fd, int error, size_t sockets, size_t descriptors)
+      : epoll_fd_(epoll_fd), error_(error), sockets_(sockets), events_(descriptors == 0 ? 1 : descriptors) {}
+  ~EpollWaiter() override {
+    if (epoll_fd_ >= 0) close(epoll_fd_);
+  }
+
+  int Wait(std::vector<bool>* readable) override {
+    if (error_ != 0) return error_;
+    int n;
+    do {
+      n = epoll_wait(epoll_fd_, events_.data(), static_cast<int>(events_.size()), -1);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return errno;
+    readable->assign(sockets_, false);
+    for (int i = 0; i < n; ++i) (*readable)[events_[i].data.u64] = true;
+    return 0;
+  }
+
+ private:
+  int epoll_fd_;
+  int error_;  // a failure while the set was built, returned by every Wait
+  size_t sockets_;
+  std::vector<epoll_event> events_;
+};
+
+class LinuxNetwork : public Network {
+ public:
+  int Startup() override { return 0; }
+
+  int CreateUdpSocket(std::unique_ptr<UdpSocket>* socket_out) override {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return errno;
+    *socket_out = std::make_unique<LinuxUdpSocket>(fd);
+    return 0;
+  }
+
+  std::unique_ptr<SocketWaiter> CreateWaiter(const std::vector<UdpSocket*>& sockets) override {
+    int epoll_fd = epoll_create1(EPOLL_CLOEXEC);
+    if (epoll_fd < 0) return std::make_unique<EpollWaiter>(-1, errno, sockets.size(), 0);
+    int error = 0;
+    size_t descriptors = 0;
+    for (size_t i = 0; i < sockets.size() && error == 0; ++i) {
+      auto* socket = dynamic_cast<LinuxUdpSocket*>(sockets[i]);
+      if (socket == nullptr) {
+        error = EINVAL;
+        break;
+      }
+      for (int fd : socket->descriptors()) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = i;
+        if (epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &event) != 0) {
+          error = errno;
+          break;
+        }
+        ++descriptors;
+      }
+    }
+    return std::make_unique<EpollWaiter>(epoll_fd, error, sockets.size(), descriptors);
+  }
+
+  int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* result = nullptr;
+    std::string host(name);
+    int status = getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    if (status != 0) {
+      // getaddrinfo's own codes are negative; a system failure carries an errno value.
+      int error = status == EAI_SYSTEM ? errno : status;
+      if (error_text != nullptr) *error_text = status == EAI_SYSTEM ? std::strerror(error) : gai_strerror(status);
+      return error;
+    }
+    *address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(result);
+    return 0;
+  }
+
+  std::vector<InterfaceAddress> InterfaceAddresses() override {
+    std::vector<InterfaceAddress> rows;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return rows;
+    for (ifaddrs* row = list; row != nullptr; row = row->ifa_next) {
+      if (row->ifa_addr == nullptr || row->ifa_addr->sa_family != AF_INET) continue;
+      InterfaceAddress entry;
+      entry.address = reinterpret_cast<const sockaddr_in*>(row->ifa_addr)->sin_addr.s_addr;
+      if ((row->ifa_flags & IFF_BROADCAST) != 0 && row->ifa_broadaddr != nullptr) {
+        entry.broadcast = reinterpret_cast<const sockaddr_in*>(row->ifa_broadaddr)->sin_addr.s_addr;
+      }
+      entry.interface = row->ifa_name;
+      entry.interface_index = if_nametoindex(row->ifa_name);
+      rows.push_back(std::move(entry));
+    }
+    freeifaddrs(list);
+    return rows;
+  }
+};
+
+}  // namespace
+
+Network& SystemNetwork() {
+  static LinuxNetwork network;
+  return network;
+}
+
+}  // namespace chron::platform

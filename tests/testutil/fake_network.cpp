@@ -1,0 +1,345 @@
+// The in-memory network of fake_network.h.
+#include "tests/testutil/fake_network.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+namespace chron::testing {
+
+struct FakeNetworkCore {
+  std::mutex mutex;
+  std::condition_variable changed;  // a datagram was queued or sent, or the wait error changed
+  std::vector<std::shared_ptr<FakeUdpSocket>> sockets;
+  int wait_error = 0;
+};
+
+namespace {
+
+// What the engine owns: forwards to the state, and marks it closed when dropped.
+class FakeSocketHandle : public platform::UdpSocket {
+ public:
+  explicit FakeSocketHandle(std::shared_ptr<FakeUdpSocket> state) : state_(std::move(state)) {}
+  ~FakeSocketHandle() override { state_->MarkClosed(); }
+  int EnableBroadcast() override { return state_->EnableBroadcast(); }
+  int Bind(const platform::SocketAddress& local, bool accept_broadcasts) override {
+    return state_->Bind(local, accept_broadcasts);
+  }
+  int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
+    return state_->SendTo(data, size, to, sent);
+  }
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received,
+                  platform::SocketAddress* from) override {
+    return state_->ReceiveFrom(buffer, capacity, received, from);
+  }
+  const std::shared_ptr<FakeUdpSocket>& state() const { return state_; }
+
+ private:
+  std::shared_ptr<FakeUdpSocket> state_;
+};
+
+}  // namespace
+
+uint32_t Ip(std::string_view dotted) { return platform::ParseDottedAddress(dotted); }
+
+platform::SocketAddress Endpoint(std::string_view dotted, uint16_t port) {
+  platform::SocketAddress address;
+  address.family = platform::kAfInet;
+  address.port = platform::HostToNetwork16(port);
+  address.address = Ip(dotted);
+  return address;
+}
+
+bool SameEndpoint(const platform::SocketAddress& a, const platform::SocketAddress& b) {
+  return a.family == b.family && a.port == b.port && a.address == b.address;
+}
+
+// --- FakeUdpSocket -------------------------------------------------------------------------------
+
+FakeUdpSocket::FakeUdpSocket(std::shared_ptr<FakeNetworkCore> core, size_t index)
+    : core_(std::move(core)), index_(index) {}
+
+void FakeUdpSocket::MarkClosed() {
+  std::lock_guard lock(core_->mutex);
+  closed_ = true;
+}
+
+int FakeUdpSocket::EnableBroadcast() {
+  std::lock_guard lock(core_->mutex);
+  ++enable_broadcast_calls_;
+  return enable_broadcast_error_;
+}
+
+int FakeUdpSocket::Bind(const platform::SocketAddress& local, bool accept_broadcasts) {
+  std::lock_guard lock(core_->mutex);
+  binds_.push_back({local, accept_broadcasts});
+  if (bind_error_ != 0) return bind_error_;
+  bound_ = true;
+  local_ = local;
+  return 0;
+}
+
+int FakeUdpSocket::SendTo(const void* data, size_t size, const platform::SocketAddress& to,
+                          size_t* sent) {
+  std::lock_guard lock(core_->mutex);
+  if (send_error_ != 0) return send_error_;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  FakeDatagram datagram{std::vector<uint8_t>(bytes, bytes + size), to};
+  for (const auto& other : core_->sockets) {
+    if (other->bound_ && !other->closed_ && SameEndpoint(other->local_, to)) {
+      Incoming incoming;
+      incoming.datagram.bytes = datagram.bytes;
+      incoming.datagram.peer = bound_ ? local_ : platform::SocketAddress{};
+      other->incoming_.push_back(std::move(incoming));
+    }
+  }
+  sent_.push_back(std::move(datagram));
+  if (sent != nullptr) *sent = short_send_ == SIZE_MAX ? size : std::min(short_send_, size);
+  core_->changed.notify_all();
+  return 0;
+}
+
+int FakeUdpSocket::ReceiveFrom(void* buffer, size_t capacity, size_t* received,
+                               platform::SocketAddress* from) {
+  std::lock_guard lock(core_->mutex);
+  if (incoming_.empty()) return EAGAIN;
+  Incoming incoming = std::move(incoming_.front());
+  incoming_.pop_front();
+  if (incoming.error != 0) return incoming.error;
+  if (from != nullptr) *from = incoming.datagram.peer;
+  const std::vector<uint8_t>& bytes = incoming.datagram.bytes;
+  if (bytes.size() > capacity) return EMSGSIZE;
+  if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
+  if (received != nullptr) *received = bytes.size();
+  return 0;
+}
+
+void FakeUdpSocket::Push(std::vector<uint8_t> bytes, const platform::SocketAddress& from) {
+  std::lock_guard lock(core_->mutex);
+  Incoming incoming;
+  incoming.datagram = {std::move(bytes), from};
+  incoming_.push_back(std::move(incoming));
+  core_->changed.notify_all();
+}
+
+void FakeUdpSocket::PushReceiveError(int error) {
+  std::lock_guard lock(core_->mutex);
+  Incoming incoming;
+  incoming.error = error;
+  incoming_.push_back(std::move(incoming));
+  core_->changed.notify_all();
+}
+
+void FakeUdpSocket::FailEnableBroadcastWith(int error) {
+  std::lock_guard lock(core_->mutex);
+  enable_broadcast_error_ = error;
+}
+
+void FakeUdpSocket::FailBindWith(int error) {
+  std::lock_guard lock(core_->mutex);
+  bind_error_ = error;
+}
+
+void FakeUdpSocket::FailSendWith(int error) {
+  std::lock_guard lock(core_->mutex);
+  send_error_ = error;
+}
+
+void FakeUdpSocket::ShortSend(size_t sent) {
+  std::lock_guard lock(core_->mutex);
+  short_send_ = sent;
+}
+
+bool FakeUdpSocket::closed() const {
+  std::lock_guard lock(core_->mutex);
+  return closed_;
+}
+
+int FakeUdpSocket::enable_broadcast_calls() const {
+  std::lock_guard lock(core_->mutex);
+  return enable_broadcast_calls_;
+}
+
+std::vector<FakeBindCall> FakeUdpSocket::binds() const {
+  std::lock_guard lock(core_->mutex);
+  return binds_;
+}
+
+bool FakeUdpSocket::bound() const {
+  std::lock_guard lock(core_->mutex);
+  return bound_;
+}
+
+platform::SocketAddress FakeUdpSocket::local() const {
+  std::lock_guard lock(core_->mutex);
+  return local_;
+}
+
+std::vector<FakeDatagram> FakeUdpSocket::sent() const {
+  std::lock_guard lock(core_->mutex);
+  return sent_;
+}
+
+size_t FakeUdpSocket::pending() const {
+  std::lock_guard lock(core_->mutex);
+  return incoming_.size();
+}
+
+bool FakeUdpSocket::WaitForSent(size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(core_->mutex);
+  return core_->changed.wait_for(lock, timeout, [&] { return sent_.size() >= count; });
+}
+
+// --- FakeWaiter ----------------------------------------------------------------------------------
+
+FakeWaiter::FakeWaiter(std::shared_ptr<FakeNetworkCore> core,
+                       std::vector<std::shared_ptr<FakeUdpSocket>> sockets)
+    : core_(std::move(core)), sockets_(std::move(sockets)) {}
+
+int FakeWaiter::Wait(std::vector<bool>* readable) {
+  std::unique_lock lock(core_->mutex);
+  for (;;) {
+    if (core_->wait_error != 0) return core_->wait_error;
+    bool any = false;
+    readable->assign(sockets_.size(), false);
+    for (size_t i = 0; i < sockets_.size(); ++i) {
+      if (sockets_[i] != nullptr && !sockets_[i]->incoming_.empty()) {
+        (*readable)[i] = true;
+        any = true;
+      }
+    }
+    if (any) return 0;
+    core_->changed.wait(lock);
+  }
+}
+
+// --- FakeNetwork ---------------------------------------------------------------------------------
+
+FakeNetwork::FakeNetwork() : core_(std::make_shared<FakeNetworkCore>()) {}
+
+FakeNetwork::~FakeNetwork() {
+  // The sockets refer to the core and the core to the sockets: break the cycle.
+  std::lock_guard lock(core_->mutex);
+  core_->sockets.clear();
+}
+
+int FakeNetwork::Startup() {
+  std::lock_guard lock(core_->mutex);
+  ++startup_calls_;
+  return startup_error_;
+}
+
+int FakeNetwork::CreateUdpSocket(std::unique_ptr<platform::UdpSocket>* socket) {
+  std::lock_guard lock(core_->mutex);
+  if (create_socket_error_ != 0) return create_socket_error_;
+  auto state = std::make_shared<FakeUdpSocket>(core_, core_->sockets.size());
+  core_->sockets.push_back(state);
+  *socket = std::make_unique<FakeSocketHandle>(std::move(state));
+  return 0;
+}
+
+std::unique_ptr<platform::SocketWaiter> FakeNetwork::CreateWaiter(
+    const std::vector<platform::UdpSocket*>& sockets) {
+  std::lock_guard lock(core_->mutex);
+  ++create_waiter_calls_;
+  std::vector<std::shared_ptr<FakeUdpSocket>> states;
+  for (platform::UdpSocket* socket : sockets) {
+    std::shared_ptr<FakeUdpSocket> state;
+    if (auto* handle = dynamic_cast<FakeSocketHandle*>(socket)) {
+      state = handle->state();
+    } else {
+      for (const auto& candidate : core_->sockets) {
+        if (candidate.get() == socket) state = candidate;
+      }
+    }
+    states.push_back(std::move(state));
+  }
+  return std::make_unique<FakeWaiter>(core_, std::move(states));
+}
+
+int FakeNetwork::ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) {
+  std::lock_guard lock(core_->mutex);
+  resolved_names_.emplace_back(name);
+  auto found = hosts_.find(name);
+  if (found == hosts_.end()) {
+    if (error_text != nullptr) *error_text = resolve_error_text_;
+    return resolve_error_;
+  }
+  *address = found->second;
+  return 0;
+}
+
+std::vector<platform::InterfaceAddress> FakeNetwork::InterfaceAddresses() {
+  std::lock_guard lock(core_->mutex);
+  return interface_rows_;
+}
+
+void FakeNetwork::FailStartupWith(int error) {
+  std::lock_guard lock(core_->mutex);
+  startup_error_ = error;
+}
+
+void FakeNetwork::FailCreateSocketWith(int error) {
+  std::lock_guard lock(core_->mutex);
+  create_socket_error_ = error;
+}
+
+void FakeNetwork::FailWaitsWith(int error) {
+  std::lock_guard lock(core_->mutex);
+  core_->wait_error = error;
+  core_->changed.notify_all();
+}
+
+void FakeNetwork::AddHost(std::string name, uint32_t address) {
+  std::lock_guard lock(core_->mutex);
+  hosts_[std::move(name)] = address;
+}
+
+void FakeNetwork::SetResolveError(int error, std::string text) {
+  std::lock_guard lock(core_->mutex);
+  resolve_error_ = error;
+  resolve_error_text_ = std::move(text);
+}
+
+void FakeNetwork::SetInterfaceAddresses(std::vector<platform::InterfaceAddress> rows) {
+  std::lock_guard lock(core_->mutex);
+  interface_rows_ = std::move(rows);
+}
+
+int FakeNetwork::startup_calls() const {
+  std::lock_guard lock(core_->mutex);
+  return startup_calls_;
+}
+
+int FakeNetwork::create_waiter_calls() const {
+  std::lock_guard lock(core_->mutex);
+  return create_waiter_calls_;
+}
+
+std::vector<std::string> FakeNetwork::resolved_names() const {
+  std::lock_guard lock(core_->mutex);
+  return resolved_names_;
+}
+
+std::vector<FakeUdpSocket*> FakeNetwork::sockets() const {
+  std::lock_guard lock(core_->mutex);
+  std::vector<FakeUdpSocket*> result;
+  for (const auto& socket : core_->sockets) result.push_back(socket.get());
+  return result;
+}
+
+FakeUdpSocket* FakeNetwork::socket(size_t index) const {
+  std::lock_guard lock(core_->mutex);
+  return index < core_->sockets.size() ? core_->sockets[index].get() : nullptr;
+}
+
+FakeUdpSocket* FakeNetwork::SocketBoundTo(const platform::SocketAddress& local) const {
+  std::lock_guard lock(core_->mutex);
+  for (const auto& socket : core_->sockets) {
+    if (socket->bound_ && SameEndpoint(socket->local_, local)) return socket.get();
+  }
+  return nullptr;
+}
+
+}  // namespace chron::testing
