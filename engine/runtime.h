@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/network.h"
+#include "platform/registry.h"
 
 namespace chron {
 
@@ -39,6 +40,7 @@ struct Runtime {
   AdapterTable adapters;
   platform::Clock* clock = nullptr;
   platform::Network* network = nullptr;
+  platform::Registry* registry = nullptr;  // the machine hive (adapter discovery)
 
   platform::Event shutdown;  // set once by RequestStop
   platform::Event start;     // set by the receive loop when it starts

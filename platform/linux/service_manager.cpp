@@ -1,0 +1,77 @@
+// systemd's notification protocol (sd_notify): one datagram per status change to the
+// AF_UNIX socket named by NOTIFY_SOCKET ("@" at the start means an abstract name).
+//   start pending -> STATUS= only; running -> READY=1;
+//   stop pending  -> STOPPING=1 and EXTEND_TIMEOUT_USEC= (the wait hint, renewed per checkpoint);
+//   stopped       -> STOPPING=1 and ERRNO=<Win32 exit code>; the process then exits with that code.
+#include "platform/service_manager.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace chron::platform {
+namespace {
+
+class NotifySocketManager : public ServiceManager {
+ public:
+  NotifySocketManager(int fd, sockaddr_un address, socklen_t length)
+      : fd_(fd), address_(address), length_(length) {}
+  ~NotifySocketManager() override { close(fd_); }
+
+  int SetStatus(const ServiceStatus& status) override {
+    std::string text;
+    switch (status.state) {
+      case ServiceState::kStartPending:
+        text = "STATUS=Startet (" + std::to_string(status.checkpoint) + ")";
+        break;
+      case ServiceState::kRunning:
+        text = "READY=1\nSTATUS=Betriebsbereit";
+        break;
+      case ServiceState::kStopPending:
+        // Each checkpoint extends the stop time-out by the wait hint plus the checkpoint period.
+        text = "STOPPING=1\nSTATUS=Wird beendet (" + std::to_string(status.checkpoint) +
+               ")\nEXTEND_TIMEOUT_USEC=" +
+               std::to_string((static_cast<uint64_t>(status.wait_hint_ms) + 250) * 1000);
+        break;
+      case ServiceState::kStopped:
+        text = "STOPPING=1\nSTATUS=Beendet\nERRNO=" + std::to_string(status.win32_exit_code);
+        break;
+    }
+    ssize_t sent = sendto(fd_, text.data(), text.size(), MSG_NOSIGNAL,
+                          reinterpret_cast<const sockaddr*>(&address_), length_);
+    return sent < 0 ? errno : 0;
+  }
+
+ private:
+  int fd_;
+  sockaddr_un address_;
+  socklen_t length_;
+};
+
+}  // namespace
+
+int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager) {
+  const char* path = std::getenv("NOTIFY_SOCKET");
+  if (path == nullptr || path[0] == '\0') return ENOTCONN;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  size_t length = std::strlen(path);
+  if (length >= sizeof(address.sun_path)) return ENAMETOOLONG;
+  if (path[0] != '/' && path[0] != '@') return EAFNOSUPPORT;
+  std::memcpy(address.sun_path, path, length);
+  if (path[0] == '@') address.sun_path[0] = '\0';
+  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return errno;
+  // Only the service itself speaks to the manager: children must not inherit the address.
+  unsetenv("NOTIFY_SOCKET");
+  *manager = std::make_unique<NotifySocketManager>(
+      fd, address, static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length));
+  return 0;
+}
+
+}  // namespace chron::platform

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need, only those that are missing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  googletest libgtest-dev libgmock-dev
+  qt6-base-dev
+  python3 iproute2 util-linux
+  chrony ntpsec-ntpdig
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# chrony's package starts its daemon where systemd runs; the tests start their own instances.
+if command -v systemctl >/dev/null 2>&1 && [ -d /run/systemd/system ]; then
+  "${sudo_cmd[@]}" systemctl disable --now chrony >/dev/null 2>&1 || true
+fi

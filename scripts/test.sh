@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The whole test suite: unit, GUI, scenario and interop tests on the normal build; the unit
+# tests again under AddressSanitizer and UndefinedBehaviorSanitizer; the engine's tests under
+# ThreadSanitizer. Any failure or sanitizer finding fails the run.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+"$top/scripts/install-deps.sh"
+
+echo "== build (normal)"
+"$top/scripts/build.sh" "$top/build"
+echo "== tests (normal build)"
+(cd "$top/build" && ctest --output-on-failure -j"$jobs" -LE 'scenario|interop')
+(cd "$top/build" && ctest --output-on-failure -L 'scenario|interop')
+
+echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+"$top/scripts/build.sh" "$top/build-asan" -DCHRON_BUILD_APPLET=OFF -DCHRON_SANITIZE=address,undefined
+(cd "$top/build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --output-on-failure -j"$jobs" -L unit)
+
+echo "== engine tests under ThreadSanitizer"
+"$top/scripts/build.sh" "$top/build-tsan" -DCHRON_BUILD_APPLET=OFF -DCHRON_SANITIZE=thread
+(cd "$top/build-tsan" && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --output-on-failure -j"$jobs" -R '^unit\.engine\.')
+echo "== all tests passed"

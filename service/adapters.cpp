@@ -1,0 +1,60 @@
+#include "service/adapters.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "config/configuration.h"
+#include "messages/report.h"
+
+namespace chron {
+namespace {
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
+// Cuts `name` to at most 79 bytes without splitting a UTF-8 sequence.
+std::string_view ShortenName(std::string_view name) {
+  const size_t limit = kAdapterNameSize - 1;
+  if (name.size() <= limit) return name;
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return name.substr(0, cut);
+}
+
+}  // namespace
+
+void ClearAdapterTable(AdapterTable& table) {
+  for (AdapterEntry& entry : table) entry.in_use = false;
+}
+
+bool AddAdapter(AdapterTable& table, std::string_view name, uint32_t address) {
+  for (AdapterEntry& entry : table) {
+    if (entry.in_use) continue;
+    entry.in_use = true;
+    entry.name = std::string(ShortenName(name));
+    entry.address = platform::SocketAddress{platform::kAfInet, 0, address};
+    return true;
+  }
+  return false;
+}
+
+int CountAdapters(const AdapterTable& table) {
+  return static_cast<int>(std::count_if(table.begin(), table.end(),
+                                        [](const AdapterEntry& e) { return e.in_use; }));
+}
+
+bool DiscoverAdapters(Runtime& rt, const std::function<bool(Runtime&)>& registry_method) {
+  std::string type = rt.config.ip_query_type;
+  TrimBlanks(&type);
+  if (EqualsIgnoreCase(type, "SNMP")) return DiscoverAdaptersBySnmp(rt);
+  if (EqualsIgnoreCase(type, "REGISTRY")) return registry_method(rt);
+  ReportMessage(0xc1000038, {type});
+  return false;
+}
+
+}  // namespace chron

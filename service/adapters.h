@@ -1,0 +1,32 @@
+// Discovery of the LAN adapters' IPv4 addresses at start-up: the adapter table.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "engine/runtime.h"
+
+namespace chron {
+
+inline constexpr char kUnknownAdapterName[] = "<unbekannt>";
+
+// Chooses the method by the trimmed IPQueryType ("SNMP" or "REGISTRY", any case); any other
+// value reports 0xc1000038 and leaves the table empty. The caller judges by the rows in use.
+bool DiscoverAdapters(Runtime& rt, const std::function<bool(Runtime&)>& registry_method);
+
+// Walk of the MIB-II ipAdEntAddr column through the system's SNMP agent; 127.0.0.1 is dropped.
+bool DiscoverAdaptersBySnmp(Runtime& rt);
+
+// The Windows NT TCP/IP bindings in the machine registry (Tcpip\Linkage\Bind and each
+// adapter's Parameters\TCPIP\IpAddress).
+bool DiscoverAdaptersFromNtRegistry(Runtime& rt);
+
+// Clears the in-use flag of every row.
+void ClearAdapterTable(AdapterTable& table);
+// Fills the next free row; false (and nothing stored) when all 64 rows are in use. A name
+// longer than 79 bytes is cut at a character boundary.
+bool AddAdapter(AdapterTable& table, std::string_view name, uint32_t address);
+int CountAdapters(const AdapterTable& table);
+
+}  // namespace chron

@@ -1,0 +1,162 @@
+#include "service/service_start.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "engine/client.h"
+#include "engine/server.h"
+#include "messages/report.h"
+#include "platform/named_mutex.h"
+#include "service/adapters.h"
+
+namespace chron {
+namespace {
+
+// Held from start-up until the receive loop ends.
+std::unique_ptr<platform::NamedMutex> g_instance_mutex;
+
+std::string AdapterText(const AdapterEntry& entry) {
+  return entry.name + " (" + platform::DottedAddress(entry.address.address) + ")";
+}
+
+// Opens and binds the socket of every adapter entry in use; 0, or the error that ends the start.
+int OpenAdapterSockets(Runtime& rt, int* counted) {
+  *counted = 0;
+  for (AdapterEntry& entry : rt.adapters) {
+    if (!entry.in_use) continue;
+    entry.address.port = platform::HostToNetwork16(kNtpPort);
+    int error = rt.network->CreateUdpSocket(&entry.socket);
+    if (error != 0) {
+      ReportMessage(0xc100000f, {"SNTP-Init", "socket(" + AdapterText(entry) + ")", int64_t{error}});
+      return error;
+    }
+    if (rt.ServerBroadcasts()) {
+      error = entry.socket->EnableBroadcast();
+      if (error != 0) {
+        ReportMessage(0xc1000026, {entry.name, platform::DottedAddress(entry.address.address), int64_t{error}});
+        return error;
+      }
+    }
+    error = entry.socket->Bind(entry.address, rt.ClientAcceptsBroadcasts());
+    if (error != 0) {
+      ReportMessage(0xc100000f, {"SNTP-Init", "bind(" + AdapterText(entry) + ")", int64_t{error}});
+      return error;
+    }
+    ++*counted;
+    ReportMessage(0x0100000e, {entry.name, platform::DottedAddress(entry.address.address)});
+  }
+  return 0;
+}
+
+}  // namespace
+
+int StartWorkerThread(std::function<void()> body) {
+  try {
+    std::thread(std::move(body)).detach();
+    return 0;
+  } catch (const std::system_error& e) {
+    return e.code().value() != 0 ? e.code().value() : EAGAIN;
+  }
+}
+
+int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) {
+  *specific_exit_code = 0;
+  ReportMessage(0x41000015);
+  std::string clock = rt.clock->Description();
+  if (!clock.empty()) Trace("SNTP-Debug: %s\n", clock.c_str());
+
+  // The mutex is open to everyone on the machine; on Linux no security descriptor is needed.
+  bool already_exists = false;
+  int error = platform::NamedMutex::Create(kInstanceMutexName, &g_instance_mutex, &already_exists);
+  if (error != 0) {
+    Trace("CreateMutex() = %d\n", error);
+    ReportMessage(0x81000036, {SystemErrorText(static_cast<uint32_t>(error))});
+    return error;
+  }
+  if (already_exists) {
+    ReportMessage(0x81000037);
+    return kExitAlreadyRunning;
+  }
+  rt.release_instance = [] { g_instance_mutex.reset(); };
+
+  error = rt.network->Startup();
+  if (error != 0) {
+    ReportMessage(0xc100000f, {"SNTP-Init", "WSAStartup()", int64_t{error}});
+    return error;
+  }
+
+  DiscoverAdapters(rt, hooks.registry_discovery);
+  int counted = 0;
+  error = OpenAdapterSockets(rt, &counted);
+  if (error != 0) return error;
+  if (counted == 0) {
+    ReportMessage(0xc100001a);
+    return kExitNoAdapter;
+  }
+  // The shutdown and start events are created with the runtime record and cannot fail here.
+
+  if (rt.ServerActive()) {
+    if (rt.config.server_broadcast != 0) {
+      ReportMessage(0x41000021, {int64_t{rt.config.server_broadcast_interval}});
+      // Cleared before the thread runs, so that a stop can never find it finished too early.
+      rt.broadcast_finished = false;
+      error = StartWorkerThread([&rt] { BroadcastThread(rt); });
+      if (error != 0) {
+        rt.broadcast_finished = true;
+        ReportMessage(0xc1000007, {std::string(std::strerror(error))});
+        return kExitNoThread;
+      }
+      ReportMessage(0x4100002b);
+    } else {
+      ReportMessage(0x41000022);
+    }
+  }
+
+  if (rt.ClientActive()) {
+    if (rt.config.client_broadcast != 0) {
+      ReportMessage(0x41000029);
+    } else if (rt.config.client_time_source.empty()) {
+      ReportMessage(0xc1000034);
+    } else {
+      rt.client_finished = false;
+      error = StartWorkerThread([&rt] { ClientPollThread(rt); });
+      if (error != 0) {
+        rt.client_finished = true;
+        ReportMessage(0xc1000007, {std::string(std::strerror(error))});
+        return kExitNoThread;
+      }
+      ReportMessage(0x4100002c);
+    }
+  }
+
+  if (hooks.last_step) {
+    error = hooks.last_step(rt);
+    if (error != 0) return error;
+  }
+  ReportMessage(0x41000016);
+  return 0;
+}
+
+bool RequestStop(Runtime& rt) {
+  rt.shutdown.Set();
+  ReportMessage(0x41000019);
+  for (AdapterEntry& entry : rt.adapters) {
+    if (!entry.in_use) continue;
+    if (entry.socket) {
+      size_t sent = 0;
+      int error = entry.socket->SendTo("", 0, entry.address, &sent);
+      if (error != 0) ReportMessage(0xc1000025, {int64_t{error}});
+    }
+    break;  // only the first entry's own socket
+  }
+  return true;
+}
+
+bool AllFinished(const Runtime& rt) {
+  return rt.receive_finished.load() && rt.client_finished.load() && rt.broadcast_finished.load();
+}
+
+}  // namespace chron

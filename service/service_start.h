@@ -1,0 +1,39 @@
+// Start-up and stop of a service, shared by chronsvc and chron95.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "engine/runtime.h"
+
+namespace chron {
+
+inline constexpr int kExitAlreadyRunning = 183;  // ERROR_ALREADY_EXISTS
+inline constexpr int kExitNoAdapter = 55;
+inline constexpr int kExitNoThread = 155;
+
+inline constexpr char kInstanceMutexName[] = "Orbek.SNTP.Active.Mutex";
+
+// What differs between the hosts at start-up.
+struct StartHooks {
+  // The registry method of adapter discovery (Windows NT bindings, or the Windows 95 classes).
+  std::function<bool(Runtime&)> registry_discovery;
+  // chron95: starts its shutdown watcher as the last step; returns 0 or an exit code.
+  std::function<int(Runtime&)> last_step;
+};
+
+// The start-up sequence; 0 or the error code that ends the start. Stores 0 in
+// `specific_exit_code`.
+int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code);
+
+// Signals the shutdown event, reports it, and wakes the receive loop with a zero-length
+// datagram to the first adapter's own address. False only when the event could not be set.
+bool RequestStop(Runtime& rt);
+
+// True when the receive loop, the client poll thread and the broadcast thread have all ended.
+bool AllFinished(const Runtime& rt);
+
+// Starts a detached worker thread; 0 or the runtime library's error number.
+int StartWorkerThread(std::function<void()> body);
+
+}  // namespace chron
