@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace chron::platform {
@@ -22,8 +23,14 @@ class Clock {
 
 // The process's clock: the real system clock, or, when the environment variable
 // CHRON_SIMULATED_CLOCK names a file, a simulated clock (real clock plus the offset in
-// that file, which stepping changes; see clock_linux.cpp).
+// that file, which stepping changes; see linux/clock.cpp).
 Clock& SystemClock();
+
+// A new real system clock.
+std::unique_ptr<Clock> MakeRealClock();
+// A new simulated clock over the offset file `path` (one signed decimal integer of
+// nanoseconds; a missing file is offset 0), read now; StepBy rewrites the file.
+std::unique_ptr<Clock> MakeSimulatedClock(const std::string& path);
 
 // Raises the calling thread to real-time priority for a critical section and restores it.
 // Failures (EPERM without a real-time budget) are ignored.

@@ -1,0 +1,276 @@
+// The real clock is only read here, never stepped; every step goes to a simulated clock.
+#include "platform/clock.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace chron::platform {
+namespace {
+
+constexpr int64_t kSecond = 1000000000;
+constexpr int64_t kTolerance = 20000000;  // 20 ms: time passes between two reads
+
+int64_t SystemClockNow() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// How far `clock` runs ahead of std::chrono::system_clock (nanoseconds).
+int64_t Deviation(Clock& clock) { return clock.NowNanoseconds() - SystemClockNow(); }
+
+class SimulatedClockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/chron-clock-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    path_ = directory_ + "/offset";
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+
+  void WriteFile(const std::string& text) { std::ofstream(path_) << text; }
+  std::string ReadFile() {
+    std::ifstream in(path_);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  std::string directory_;
+  std::string path_;
+};
+
+TEST_F(SimulatedClockTest, MissingFileIsNoOffset) {
+  auto clock = MakeSimulatedClock(path_);
+  EXPECT_NEAR(Deviation(*clock), 0, kTolerance);
+  EXPECT_EQ(clock->Description(), "Simulierte Systemuhr: " + path_ + " (Abweichung 0 ns)");
+}
+
+TEST_F(SimulatedClockTest, ReadsTheOffsetFile) {
+  WriteFile("5000000000\n");
+  auto ahead = MakeSimulatedClock(path_);
+  EXPECT_NEAR(Deviation(*ahead), 5 * kSecond, kTolerance);
+  EXPECT_EQ(ahead->Description(), "Simulierte Systemuhr: " + path_ + " (Abweichung 5000000000 ns)");
+
+  WriteFile(" -1250000000 ");
+  EXPECT_NEAR(Deviation(*MakeSimulatedClock(path_)), -1250000000, kTolerance);
+  WriteFile("+42");
+  EXPECT_NEAR(Deviation(*MakeSimulatedClock(path_)), 42, kTolerance);
+  // An instance keeps what it read at its start.
+  EXPECT_NEAR(Deviation(*ahead), 5 * kSecond, kTolerance);
+}
+
+TEST_F(SimulatedClockTest, StepMovesTheClockAndPersists) {
+  WriteFile("5000000000\n");
+  auto clock = MakeSimulatedClock(path_);
+  ASSERT_EQ(clock->StepBy(-1500000000), 0);
+  EXPECT_NEAR(Deviation(*clock), 3500000000, kTolerance);
+  EXPECT_EQ(ReadFile(), "3500000000\n");
+  EXPECT_NE(clock->Description().find("(Abweichung 3500000000 ns)"), std::string::npos);
+
+  auto second = MakeSimulatedClock(path_);
+  EXPECT_NEAR(Deviation(*second), 3500000000, kTolerance);
+  // No temporary or half-written file is left beside it.
+  for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+    const std::string name = entry.path().filename();
+    EXPECT_TRUE(name == "offset" || name == "offset.lock") << name;
+  }
+}
+
+TEST_F(SimulatedClockTest, FirstStepCreatesTheFile) {
+  auto clock = MakeSimulatedClock(path_);
+  ASSERT_EQ(clock->StepBy(7), 0);
+  EXPECT_EQ(ReadFile(), "7\n");
+}
+
+TEST_F(SimulatedClockTest, StepsOfAnotherInstanceAreKept) {
+  auto first = MakeSimulatedClock(path_);
+  auto second = MakeSimulatedClock(path_);  // started before the first one steps
+  ASSERT_EQ(first->StepBy(1 * kSecond), 0);
+  ASSERT_EQ(second->StepBy(2 * kSecond), 0);
+  EXPECT_EQ(ReadFile(), "3000000000\n");
+  EXPECT_NEAR(Deviation(*second), 3 * kSecond, kTolerance);
+}
+
+TEST_F(SimulatedClockTest, ConcurrentStepsFromThreadsAndProcessesAllCount) {
+  constexpr int kProcesses = 3;
+  constexpr int kThreads = 3;
+  constexpr int kSteps = 40;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      auto clock = MakeSimulatedClock(path_);
+      int failures = 0;
+      for (int i = 0; i < kSteps; ++i) failures += clock->StepBy(1) != 0;
+      _exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  auto clock = MakeSimulatedClock(path_);
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kSteps; ++i) failures += clock->StepBy(1000) != 0;
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(ReadFile(), std::to_string(kProcesses * kSteps + kThreads * kSteps * 1000) + "\n");
+}
+
+TEST_F(SimulatedClockTest, DamagedFileIsNeitherTrustedNorOverwritten) {
+  WriteFile("+5.000\n");
+  auto clock = MakeSimulatedClock(path_);
+  EXPECT_NEAR(Deviation(*clock), 0, kTolerance);
+  EXPECT_NE(clock->Description().find("ungültig"), std::string::npos) << clock->Description();
+  EXPECT_EQ(clock->StepBy(kSecond), EINVAL);
+  EXPECT_EQ(ReadFile(), "+5.000\n");
+  EXPECT_NEAR(Deviation(*clock), 0, kTolerance);
+
+  WriteFile("");
+  EXPECT_EQ(MakeSimulatedClock(path_)->StepBy(1), EINVAL);
+  WriteFile("99999999999999999999");  // beyond 64 bits
+  EXPECT_EQ(MakeSimulatedClock(path_)->StepBy(1), EINVAL);
+}
+
+TEST_F(SimulatedClockTest, StepBeyondTheRangeFails) {
+  WriteFile(std::to_string(std::numeric_limits<int64_t>::max()));
+  auto clock = MakeSimulatedClock(path_);
+  EXPECT_EQ(clock->StepBy(1), ERANGE);
+  EXPECT_EQ(ReadFile(), std::to_string(std::numeric_limits<int64_t>::max()));
+}
+
+TEST_F(SimulatedClockTest, UnwritableDirectoryIsReported) {
+  auto clock = MakeSimulatedClock(directory_ + "/missing/offset");
+  EXPECT_EQ(clock->StepBy(1), ENOENT);
+  EXPECT_NEAR(Deviation(*clock), 0, kTolerance);
+}
+
+TEST(RealClockTest, ReadsTheSystemClock) {
+  auto clock = MakeRealClock();
+  for (int i = 0; i < 100; ++i) {
+    const int64_t before = SystemClockNow();
+    const int64_t now = clock->NowNanoseconds();
+    const int64_t after = SystemClockNow();
+    ASSERT_LE(before, now);
+    ASSERT_LE(now, after);
+  }
+  EXPECT_EQ(clock->Description(), "");
+}
+
+// SystemClock() is chosen once per process (this test never calls it itself): each case asks
+// a forked child, which answers with its exit code.
+int InChild(bool (*check)()) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(check() ? 0 : 1);
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(SystemClockTest, WithoutTheVariableItIsTheRealClock) {
+  EXPECT_EQ(InChild([] {
+              unsetenv("CHRON_SIMULATED_CLOCK");
+              Clock& clock = SystemClock();
+              return clock.Description().empty() && &clock == &SystemClock() &&
+                     std::llabs(Deviation(clock)) < kTolerance;
+            }),
+            0);
+}
+
+TEST_F(SimulatedClockTest, TheVariableSelectsTheSimulatedClock) {
+  WriteFile("-3000000000\n");
+  setenv("CHRON_SIMULATED_CLOCK", path_.c_str(), 1);
+  const int result = InChild([] {
+    Clock& clock = SystemClock();
+    return clock.Description().find(std::getenv("CHRON_SIMULATED_CLOCK")) != std::string::npos &&
+           &clock == &SystemClock() && std::llabs(Deviation(clock) + 3 * kSecond) < kTolerance &&
+           clock.StepBy(kSecond) == 0;
+  });
+  unsetenv("CHRON_SIMULATED_CLOCK");
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadFile(), "-2000000000\n");
+}
+
+struct Schedule {
+  int policy = -1;
+  int priority = -1;
+};
+
+Schedule CurrentSchedule() {
+  Schedule s;
+  sched_param param{};
+  pthread_getschedparam(pthread_self(), &s.policy, &param);
+  s.priority = param.sched_priority;
+  return s;
+}
+
+// Runs on its own thread so that the test process's main thread keeps its policy.
+void ExpectRaisedAndRestored(int start_policy) {
+  sched_param start{};
+  ASSERT_EQ(pthread_setschedparam(pthread_self(), start_policy, &start), 0);
+  const Schedule before = CurrentSchedule();
+  {
+    RealtimePriority raised;
+    const Schedule during = CurrentSchedule();
+    if (during.policy == SCHED_FIFO) {
+      EXPECT_EQ(during.priority, sched_get_priority_max(SCHED_FIFO));
+    } else {
+      // No right to raise (EPERM): nothing changed and nothing failed.
+      EXPECT_EQ(during.policy, before.policy);
+    }
+  }
+  const Schedule after = CurrentSchedule();
+  EXPECT_EQ(after.policy, before.policy);
+  EXPECT_EQ(after.priority, before.priority);
+}
+
+TEST(RealtimePriorityTest, RestoresTheOldPolicy) {
+  std::thread([] { ExpectRaisedAndRestored(SCHED_OTHER); }).join();
+  std::thread([] { ExpectRaisedAndRestored(SCHED_BATCH); }).join();
+}
+
+TEST(RealtimePriorityTest, RestoresAnotherRealtimePriority) {
+  std::thread([] {
+    sched_param low{};
+    low.sched_priority = 1;
+    if (pthread_setschedparam(pthread_self(), SCHED_RR, &low) != 0) {
+      GTEST_SKIP() << "no right to real-time priority here";
+    }
+    {
+      RealtimePriority raised;
+      EXPECT_EQ(CurrentSchedule().policy, SCHED_FIFO);
+    }
+    const Schedule after = CurrentSchedule();
+    EXPECT_EQ(after.policy, SCHED_RR);
+    EXPECT_EQ(after.priority, 1);
+  }).join();
+}
+
+}  // namespace
+}  // namespace chron::platform
