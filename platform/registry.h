@@ -57,7 +57,14 @@ class Registry {
 // otherwise the default path fixed at build time (CHRON_DEFAULT_HIVE).
 std::string MachineHivePath();
 std::unique_ptr<Registry> OpenMachineRegistry();
-// A hive kept in the given file (used by tests and tools).
+// A hive kept in the given file (used by tests and tools). The file is REGEDIT4 text; texts
+// are stored as UTF-8 (the Windows registry held code page 1252) and keep every byte. Every
+// read re-reads the file; every write takes an exclusive lock, re-reads, applies the change and
+// replaces the file atomically. A missing file is an empty hive; a file that cannot be parsed
+// fails every call with kRegBadHive (reported once to standard error with file name and line)
+// and is never overwritten.
 std::unique_ptr<Registry> OpenHiveFile(const std::string& path);
+// A hive kept only in memory (for tests), empty at the start; safe to share between threads.
+std::unique_ptr<Registry> OpenMemoryRegistry();
 
 }  // namespace chron::platform

@@ -1,0 +1,131 @@
+// Reading and writing the configuration record through the settings table.
+#include "config/configuration.h"
+
+#include <cstring>
+#include <vector>
+
+#include "config/settings.h"
+
+namespace chron {
+namespace {
+
+// Splits a value path into the key below HKEY_LOCAL_MACHINE and the value name. Without a
+// backslash the value belongs to the product key itself, named without its trailing backslash.
+void SplitValuePath(std::string_view path, std::string* key, std::string_view* name) {
+  size_t slash = path.rfind('\\');
+  if (slash == std::string_view::npos) {
+    *key = std::string(kProductKey.substr(0, kProductKey.size() - 1));
+    *name = path;
+  } else {
+    *key = std::string(kProductKey) + std::string(path.substr(0, slash));
+    *name = path.substr(slash + 1);
+  }
+}
+
+}  // namespace
+
+bool ReadRegistryValue(platform::Registry& registry, std::string_view path, void* buffer,
+                       uint32_t size) {
+  std::string key;
+  std::string_view name;
+  SplitValuePath(path, &key, &name);
+  if (registry.OpenKey(key) != platform::kRegSuccess) return false;
+  // The type is not examined: whatever is stored and fits the buffer counts as read.
+  return registry.QueryValue(key, name, nullptr, buffer, &size) == platform::kRegSuccess;
+}
+
+namespace {
+
+// A number is taken from the first (up to) four stored bytes, little-endian, in a word that
+// starts at zero, whatever the stored type: REG_DWORD 0x2a -> 42; REG_BINARY 2a -> 42;
+// REG_SZ "7" (bytes 37 00) -> 0x37 = 55. Data of more than four bytes does not fit the
+// four-byte buffer and counts as absent, so the default applies. True when the value was read.
+bool ReadDword(platform::Registry& registry, std::string_view path, uint32_t* field,
+               uint32_t fallback) {
+  uint8_t bytes[4] = {0, 0, 0, 0};
+  if (!ReadRegistryValue(registry, path, bytes, sizeof bytes)) {
+    *field = fallback;
+    return false;
+  }
+  *field = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+  return true;
+}
+
+}  // namespace
+
+void ReadRegistryDword(platform::Registry& registry, std::string_view path, uint32_t* field,
+                       uint32_t fallback) {
+  ReadDword(registry, path, field, fallback);
+}
+
+// The text ends at the first zero byte, or at the end of the buffer when the stored data
+// has no terminating zero.
+bool ReadRegistryString(platform::Registry& registry, std::string_view path, std::string* field,
+                        uint32_t buffer_size, const char* fallback) {
+  std::vector<char> buffer(buffer_size, '\0');
+  if (!ReadRegistryValue(registry, path, buffer.data(), buffer_size)) {
+    if (fallback != nullptr) *field = fallback;
+    return false;
+  }
+  *field = std::string(buffer.data(), ::strnlen(buffer.data(), buffer.size()));
+  return true;
+}
+
+void TrimBlanks(std::string* text) {
+  size_t first = text->find_first_not_of(" \t");
+  if (first == std::string::npos) {
+    text->clear();
+    return;
+  }
+  size_t last = text->find_last_not_of(" \t");
+  *text = text->substr(first, last - first + 1);
+}
+
+bool ReadConfiguration(platform::Registry& registry, Configuration* config, ConfigSubset subset) {
+  *config = Configuration{};
+  bool all_present = true;
+  for (const Setting& setting : kSettings) {
+    if (subset == ConfigSubset::kClientOnly && !setting.client) continue;
+    if (setting.number != nullptr) {
+      all_present = ReadDword(registry, setting.path, &(config->*setting.number),
+                              setting.default_number) && all_present;
+    } else {
+      std::string& field = config->*setting.text;
+      all_present = ReadRegistryString(registry, setting.path, &field, setting.buffer_size,
+                                       setting.default_text) && all_present;
+      if (setting.trimmed) TrimBlanks(&field);
+    }
+  }
+  return all_present;
+}
+
+bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type,
+                        const void* data, uint32_t size) {
+  std::string key;
+  std::string_view name;
+  SplitValuePath(path, &key, &name);
+  if (registry.CreateKey(key) != platform::kRegSuccess) return false;
+  return registry.SetValue(key, name, type, data, size) == platform::kRegSuccess;
+}
+
+bool WriteConfiguration(platform::Registry& registry, const Configuration& config) {
+  bool all_written = true;
+  for (const Setting& setting : kSettings) {
+    bool written;
+    if (setting.number != nullptr) {
+      uint32_t value = config.*setting.number;
+      if (setting.boolean) value = value != 0 ? 1 : 0;
+      const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                                static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+      written = WriteRegistryValue(registry, setting.path, platform::RegType::kDword, bytes, 4);
+    } else {
+      const std::string& text = config.*setting.text;
+      written = WriteRegistryValue(registry, setting.path, platform::RegType::kSz, text.c_str(),
+                                   static_cast<uint32_t>(text.size() + 1));
+    }
+    all_written = written && all_written;
+  }
+  return all_written;
+}
+
+}  // namespace chron

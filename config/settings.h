@@ -1,0 +1,58 @@
+// The settings table: every value of the configuration store with its path, registry type,
+// default, read buffer and the range the applet enforces. Table order is the order in which
+// ReadConfiguration reads and WriteConfiguration writes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "config/configuration.h"
+#include "platform/registry.h"
+
+namespace chron {
+
+struct Setting {
+  std::string_view path;          // value path below kProductKey, e.g. "Client\\PollInterval"
+  platform::RegType type;         // kDword or kSz
+  uint32_t Configuration::*number;     // record field of a kDword setting, else nullptr
+  std::string Configuration::*text;    // record field of a kSz setting, else nullptr
+  uint32_t default_number;
+  const char* default_text;       // default of a kSz setting
+  uint32_t buffer_size;           // bytes the readers offer: 4 for numbers; texts include the zero
+  bool boolean;                   // written as 0 or 1
+  bool trimmed;                   // blanks and tabs removed after reading
+  bool client;                    // read by the client-only program too
+  // Applet validation: numbers min..max (seconds), texts at most max characters; 0/0 = none.
+  uint32_t applet_min;
+  uint32_t applet_max;
+};
+
+using platform::RegType;
+
+inline constexpr std::array<Setting, 12> kSettings = {{
+    {"Client\\Active", RegType::kDword, &Configuration::client_active, nullptr, 1, nullptr, 4, true, false, true, 0, 0},
+    {"Client\\Broadcast", RegType::kDword, &Configuration::client_broadcast, nullptr, 1, nullptr, 4, true, false, true, 0, 0},
+    {"Client\\RunOnce", RegType::kDword, &Configuration::client_run_once, nullptr, 0, nullptr, 4, true, false, true, 0, 0},
+    {"Client\\MaxDiffSecond", RegType::kDword, &Configuration::client_max_diff_second, nullptr, 180, nullptr, 4, false, false, true, 1, 7200},
+    {"Client\\MaxDiffSecondActive", RegType::kDword, &Configuration::client_max_diff_second_active, nullptr, 0, nullptr, 4, true, false, true, 0, 0},
+    {"Client\\PollInterval", RegType::kDword, &Configuration::client_poll_interval, nullptr, 64, nullptr, 4, false, false, true, 16, 16384},
+    {"Client\\TimeSource", RegType::kSz, nullptr, &Configuration::client_time_source, 0, "", 8192, false, true, true, 0, 4095},
+    {"Server\\Active", RegType::kDword, &Configuration::server_active, nullptr, 0, nullptr, 4, true, false, false, 0, 0},
+    {"Server\\Broadcast", RegType::kDword, &Configuration::server_broadcast, nullptr, 1, nullptr, 4, true, false, false, 0, 0},
+    {"Server\\BroadcastInterval", RegType::kDword, &Configuration::server_broadcast_interval, nullptr, 64, nullptr, 4, false, false, false, 16, 16384},
+    {"Server\\TimeSource", RegType::kSz, nullptr, &Configuration::server_time_source, 0, "LOCAL", 80, false, false, false, 0, 0},
+    {"IPQueryType", RegType::kSz, nullptr, &Configuration::ip_query_type, 0, "SNMP", 80, false, true, true, 0, 0},
+}};
+
+// The setting with this value path (compared without regard to ASCII case), or nullptr.
+const Setting* FindSetting(std::string_view path);
+
+// Whether the applet accepts `value` for a number setting (always true without a range).
+bool InAppletRange(const Setting& setting, uint32_t value);
+// Whether the applet accepts `text` for a text setting: at most applet_max characters (bytes
+// of UTF-8 here), no limit when applet_max is 0.
+bool InAppletRange(const Setting& setting, std::string_view text);
+
+}  // namespace chron

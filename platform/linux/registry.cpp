@@ -1,0 +1,195 @@
+// Linux implementation of the registry: the hive as a REGEDIT4 file (only POSIX file code here).
+//
+// Readers open and read the file without a lock: writers never change the file in place but
+// rename a complete new file over it, so a reader sees the old or the new hive. Writers take
+// an exclusive flock on "<hive>.lock" beside it, re-read the hive under the lock and apply
+// their change to what they read, so concurrent writers never lose each other's values.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "platform/reg_file.h"
+#include "platform/registry.h"
+
+namespace chron::platform {
+namespace {
+
+RegStatus WriteError(int error) {
+  return (error == EACCES || error == EPERM || error == EROFS) ? kRegAccessDenied
+                                                                : kRegWriteFailed;
+}
+
+// Each distinct complaint about a hive goes to standard error once per process: the services
+// read the hive value by value and would otherwise repeat it a dozen times.
+void ReportOnce(const std::string& text) {
+  static std::mutex mutex;
+  static std::set<std::string> reported;
+  std::lock_guard lock(mutex);
+  if (reported.insert(text).second) std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+class FileRegistry final : public Registry {
+ public:
+  explicit FileRegistry(std::string path) : path_(std::move(path)) {}
+
+  RegStatus OpenKey(std::string_view key) override {
+    HiveTree tree;
+    RegStatus status = Load(&tree);
+    return status != kRegSuccess ? status : tree.OpenKey(key);
+  }
+  RegStatus QueryValue(std::string_view key, std::string_view name, RegType* type, void* data,
+                       uint32_t* size) override {
+    HiveTree tree;
+    RegStatus status = Load(&tree);
+    return status != kRegSuccess ? status : tree.QueryValue(key, name, type, data, size);
+  }
+  RegStatus EnumKey(std::string_view key, uint32_t index, std::string* name) override {
+    HiveTree tree;
+    RegStatus status = Load(&tree);
+    return status != kRegSuccess ? status : tree.EnumKey(key, index, name);
+  }
+  RegStatus SetValue(std::string_view key, std::string_view name, RegType type, const void* data,
+                     uint32_t size) override {
+    return Modify([&](HiveTree& tree) { return tree.SetValue(key, name, type, data, size); });
+  }
+  RegStatus CreateKey(std::string_view key) override {
+    return Modify([&](HiveTree& tree) { return tree.CreateKey(key); });
+  }
+
+ private:
+  RegStatus Load(HiveTree* tree) const;
+  RegStatus Modify(const std::function<RegStatus(HiveTree&)>& change) const;
+  RegStatus Replace(const std::string& text) const;
+
+  std::string path_;
+};
+
+RegStatus FileRegistry::Load(HiveTree* tree) const {
+  int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    int error = errno;
+    if (error == ENOENT || error == ENOTDIR) return kRegSuccess;  // no file: empty hive
+    if (error == EACCES || error == EPERM) return kRegAccessDenied;
+    ReportOnce(path_ + ": Registrierungsdatei nicht lesbar: " + std::strerror(error));
+    return kRegBadHive;
+  }
+  FileDescriptor file(fd);
+  std::string text;
+  char buffer[65536];
+  while (true) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ReportOnce(path_ + ": Registrierungsdatei nicht lesbar: " + std::strerror(errno));
+      return kRegBadHive;
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  int line = 0;
+  std::string error;
+  if (!tree->Parse(text, &line, &error)) {
+    ReportOnce(path_ + ":" + std::to_string(line) + ": Fehler in der Registrierungsdatei: " + error);
+    return kRegBadHive;
+  }
+  return kRegSuccess;
+}
+
+RegStatus FileRegistry::Modify(const std::function<RegStatus(HiveTree&)>& change) const {
+  std::filesystem::path hive(path_);
+  std::filesystem::path directory = hive.parent_path();
+  if (directory.empty()) directory = ".";
+  std::error_code ignored;
+  std::filesystem::create_directories(directory, ignored);  // a fresh machine has no /etc/chron
+
+  std::string lock_path = path_ + ".lock";
+  FileDescriptor lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (lock.get() < 0) return WriteError(errno);
+  while (::flock(lock.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return kRegWriteFailed;
+  }
+  // Replacing the file needs only the directory's write right; refuse as Windows would when
+  // the hive itself is read-only for us.
+  if (::faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+    return WriteError(errno);
+
+  HiveTree tree;
+  if (RegStatus status = Load(&tree); status != kRegSuccess) return status;
+  if (RegStatus status = change(tree); status != kRegSuccess) return status;
+  return Replace(tree.Serialize());  // the lock ends when `lock` is closed
+}
+
+// Writes `text` to a temporary file in the hive's directory and renames it over the hive.
+RegStatus FileRegistry::Replace(const std::string& text) const {
+  std::filesystem::path hive(path_);
+  std::string directory = hive.parent_path().empty() ? "." : hive.parent_path().string();
+  std::string temp = directory + "/." + hive.filename().string() + ".XXXXXX";
+  FileDescriptor file(::mkstemp(temp.data()));
+  if (file.get() < 0) return WriteError(errno);
+
+  struct stat old {};
+  bool existed = ::stat(path_.c_str(), &old) == 0;
+  ::fchmod(file.get(), existed ? (old.st_mode & 07777) : 0644);
+  if (existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+    (void)!::fchown(file.get(), old.st_uid, old.st_gid);  // best effort: keep the owner
+
+  bool written = WriteAll(file.get(), text) && ::fsync(file.get()) == 0;
+  int error = errno;
+  if (::close(file.release()) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (!written || ::rename(temp.c_str(), path_.c_str()) != 0) {
+    if (written) error = errno;
+    ::unlink(temp.c_str());
+    return WriteError(error);
+  }
+  FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());  // make the rename itself durable
+  return kRegSuccess;
+}
+
+}  // namespace
+
+std::unique_ptr<Registry> OpenHiveFile(const std::string& path) {
+  return std::make_unique<FileRegistry>(path);
+}
+
+}  // namespace chron::platform

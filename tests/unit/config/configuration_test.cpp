@@ -1,0 +1,309 @@
+#include "config/configuration.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "config/settings.h"
+#include "tests/testutil/fake_registry.h"
+
+namespace chron {
+namespace {
+
+using platform::RegType;
+using testing::RecordingRegistry;
+
+constexpr const char* kClientKey = "SOFTWARE\\Orbek\\SNTP\\1.01\\Client";
+constexpr const char* kServerKey = "SOFTWARE\\Orbek\\SNTP\\1.01\\Server";
+constexpr const char* kRootKey = "SOFTWARE\\Orbek\\SNTP\\1.01";
+
+void SetText(platform::Registry& registry, const char* key, const char* name, const std::string& text) {
+  ASSERT_EQ(registry.SetValue(key, name, RegType::kSz, text.c_str(), static_cast<uint32_t>(text.size() + 1)),
+            platform::kRegSuccess);
+}
+void SetDword(platform::Registry& registry, const char* key, const char* name, uint32_t value) {
+  ASSERT_EQ(registry.SetValue(key, name, RegType::kDword, &value, 4), platform::kRegSuccess);
+}
+void SetRaw(platform::Registry& registry, const char* key, const char* name, RegType type,
+            std::vector<uint8_t> data) {
+  ASSERT_EQ(registry.SetValue(key, name, type, data.data(), static_cast<uint32_t>(data.size())),
+            platform::kRegSuccess);
+}
+
+const std::vector<std::string> kFullOrder = {
+    "Client\\Active", "Client\\Broadcast", "Client\\RunOnce", "Client\\MaxDiffSecond",
+    "Client\\MaxDiffSecondActive", "Client\\PollInterval", "Client\\TimeSource",
+    "Server\\Active", "Server\\Broadcast", "Server\\BroadcastInterval", "Server\\TimeSource",
+    "IPQueryType"};
+
+std::vector<std::string> Qualified(const std::vector<std::string>& paths, const char* verb) {
+  std::vector<std::string> result;
+  for (const std::string& path : paths)
+    result.push_back(std::string(verb) + " SOFTWARE\\Orbek\\SNTP\\1.01\\" + path);
+  return result;
+}
+
+// ---- Reading ----------------------------------------------------------------------------
+
+TEST(ReadConfigurationTest, NoProductKeyGivesTheDefaults) {
+  auto registry = platform::OpenMemoryRegistry();
+  Configuration config;
+  config.client_active = 0;  // stale contents are replaced by the defaults
+  config.client_time_source = "stale";
+  EXPECT_FALSE(ReadConfiguration(*registry, &config));
+  EXPECT_EQ(config.client_active, 1u);
+  EXPECT_EQ(config.client_broadcast, 1u);
+  EXPECT_EQ(config.client_run_once, 0u);
+  EXPECT_EQ(config.client_max_diff_second, 180u);
+  EXPECT_EQ(config.client_max_diff_second_active, 0u);
+  EXPECT_EQ(config.client_poll_interval, 64u);
+  EXPECT_EQ(config.client_time_source, "");
+  EXPECT_EQ(config.server_active, 0u);
+  EXPECT_EQ(config.server_broadcast, 1u);
+  EXPECT_EQ(config.server_broadcast_interval, 64u);
+  EXPECT_EQ(config.server_time_source, "LOCAL");
+  EXPECT_EQ(config.ip_query_type, "SNMP");
+}
+
+TEST(ReadConfigurationTest, ReadsInTableOrderAndTrimsOnlyTheClientSourceAndQueryType) {
+  RecordingRegistry registry;
+  const uint32_t numbers[] = {0, 0, 1, 3600, 1, 1024};
+  const char* client_names[] = {"Active", "Broadcast", "RunOnce", "MaxDiffSecond", "MaxDiffSecondActive", "PollInterval"};
+  for (int i = 0; i < 6; ++i) SetDword(registry, kClientKey, client_names[i], numbers[i]);
+  SetText(registry, kClientKey, "TimeSource", " \t ntp.example.org\t  ");
+  SetDword(registry, kServerKey, "Active", 1);
+  SetDword(registry, kServerKey, "Broadcast", 0);
+  SetDword(registry, kServerKey, "BroadcastInterval", 16384);
+  SetText(registry, kServerKey, "TimeSource", "  ntp ");
+  SetText(registry, kRootKey, "IPQueryType", "  registry ");
+  registry.calls.clear();
+
+  Configuration config;
+  EXPECT_TRUE(ReadConfiguration(registry, &config));
+  EXPECT_EQ(config.client_active, 0u);
+  EXPECT_EQ(config.client_broadcast, 0u);
+  EXPECT_EQ(config.client_run_once, 1u);
+  EXPECT_EQ(config.client_max_diff_second, 3600u);
+  EXPECT_EQ(config.client_max_diff_second_active, 1u);
+  EXPECT_EQ(config.client_poll_interval, 1024u);
+  EXPECT_EQ(config.client_time_source, "ntp.example.org");
+  EXPECT_EQ(config.server_active, 1u);
+  EXPECT_EQ(config.server_broadcast, 0u);
+  EXPECT_EQ(config.server_broadcast_interval, 16384u);
+  EXPECT_EQ(config.server_time_source, "  ntp ");
+  EXPECT_EQ(config.ip_query_type, "registry");
+  EXPECT_EQ(registry.CallsStartingWith("Query"), Qualified(kFullOrder, "Query"));
+  // Each value's key is opened right before the value is read, the product key without its
+  // trailing backslash.
+  ASSERT_EQ(registry.calls.size(), 24u);
+  EXPECT_EQ(registry.calls[0], std::string("Open ") + kClientKey);
+  EXPECT_EQ(registry.calls[22], std::string("Open ") + kRootKey);
+}
+
+TEST(ReadConfigurationTest, ClientSubsetReadsNoServerValue) {
+  RecordingRegistry registry;
+  SetDword(registry, kClientKey, "Active", 0);
+  SetDword(registry, kServerKey, "Active", 1);
+  SetText(registry, kServerKey, "TimeSource", "NTP");
+  SetText(registry, kRootKey, "IPQueryType", "REGISTRY");
+  registry.calls.clear();
+  Configuration config;
+  EXPECT_FALSE(ReadConfiguration(registry, &config, ConfigSubset::kClientOnly));
+  std::vector<std::string> client_order(kFullOrder.begin(), kFullOrder.begin() + 7);
+  client_order.push_back("IPQueryType");
+  EXPECT_EQ(registry.CallsStartingWith("Query"), Qualified(client_order, "Query"));
+  for (const std::string& call : registry.calls) EXPECT_THAT(call, ::testing::Not(::testing::HasSubstr("Server")));
+  EXPECT_EQ(config.server_active, 0u);
+  EXPECT_EQ(config.server_time_source, "LOCAL");
+  EXPECT_EQ(config.ip_query_type, "REGISTRY");
+}
+
+TEST(ReadConfigurationTest, ClientSubsetIsCompleteWithItsEightValues) {
+  auto client_only = platform::OpenMemoryRegistry();
+  for (const Setting& setting : kSettings) {
+    if (!setting.client) continue;
+    uint32_t number = 5;
+    std::string text = "x";
+    if (setting.number) {
+      ASSERT_TRUE(WriteRegistryValue(*client_only, setting.path, RegType::kDword, &number, 4));
+    } else {
+      ASSERT_TRUE(WriteRegistryValue(*client_only, setting.path, RegType::kSz, text.c_str(), 2));
+    }
+  }
+  Configuration config;
+  EXPECT_TRUE(ReadConfiguration(*client_only, &config, ConfigSubset::kClientOnly));
+  EXPECT_FALSE(ReadConfiguration(*client_only, &config, ConfigSubset::kFull));
+}
+
+TEST(ReadConfigurationTest, TextsTooLongForTheirBufferCountAsAbsent) {
+  auto registry = platform::OpenMemoryRegistry();
+  Configuration config;
+  SetText(*registry, kClientKey, "TimeSource", std::string(8191, 'a'));  // 8192 bytes with the zero
+  SetText(*registry, kRootKey, "IPQueryType", std::string(79, 'b'));
+  SetText(*registry, kServerKey, "TimeSource", std::string(79, 'c'));
+  ReadConfiguration(*registry, &config);
+  EXPECT_EQ(config.client_time_source, std::string(8191, 'a'));
+  EXPECT_EQ(config.ip_query_type, std::string(79, 'b'));
+  EXPECT_EQ(config.server_time_source, std::string(79, 'c'));
+
+  SetText(*registry, kClientKey, "TimeSource", std::string(8192, 'a'));
+  SetText(*registry, kRootKey, "IPQueryType", "  " + std::string(78, 'b'));  // 80 characters
+  SetText(*registry, kServerKey, "TimeSource", std::string(80, 'c'));
+  EXPECT_FALSE(ReadConfiguration(*registry, &config));
+  EXPECT_EQ(config.client_time_source, "");
+  EXPECT_EQ(config.ip_query_type, "SNMP");
+  EXPECT_EQ(config.server_time_source, "LOCAL");
+}
+
+TEST(ReadRegistryStringTest, FallbackOnlyWhenGiven) {
+  auto registry = platform::OpenMemoryRegistry();
+  std::string field = "kept";
+  EXPECT_FALSE(ReadRegistryString(*registry, "Client\\TimeSource", &field, 80, nullptr));
+  EXPECT_EQ(field, "kept");
+  EXPECT_FALSE(ReadRegistryString(*registry, "Client\\TimeSource", &field, 80, "fallback"));
+  EXPECT_EQ(field, "fallback");
+  // Stored without a terminating zero and exactly filling the buffer: no byte beyond it.
+  SetRaw(*registry, kClientKey, "TimeSource", RegType::kSz, {'a', 'b', 'c', 'd'});
+  EXPECT_TRUE(ReadRegistryString(*registry, "Client\\TimeSource", &field, 4, nullptr));
+  EXPECT_EQ(field, "abcd");
+}
+
+TEST(ReadRegistryDwordTest, NumbersStoredWithAnotherTypeTakeUpToFourBytes) {
+  auto registry = platform::OpenMemoryRegistry();
+  uint32_t field = 0;
+  SetRaw(*registry, kClientKey, "PollInterval", RegType::kBinary, {0x2a});
+  ReadRegistryDword(*registry, "Client\\PollInterval", &field, 64);
+  EXPECT_EQ(field, 42u);
+  SetRaw(*registry, kClientKey, "PollInterval", RegType::kBinary, {0x00, 0x04});
+  field = 0xffffffff;  // the upper bytes do not survive from before
+  ReadRegistryDword(*registry, "Client\\PollInterval", &field, 64);
+  EXPECT_EQ(field, 1024u);
+  SetText(*registry, kClientKey, "PollInterval", "7");  // bytes 37 00
+  ReadRegistryDword(*registry, "Client\\PollInterval", &field, 64);
+  EXPECT_EQ(field, 0x37u);
+  SetText(*registry, kClientKey, "PollInterval", "128");  // bytes 31 32 38 00
+  ReadRegistryDword(*registry, "Client\\PollInterval", &field, 64);
+  EXPECT_EQ(field, 0x00383231u);
+  SetText(*registry, kClientKey, "PollInterval", "1024");  // five bytes: does not fit
+  ReadRegistryDword(*registry, "Client\\PollInterval", &field, 64);
+  EXPECT_EQ(field, 64u);
+  SetRaw(*registry, kClientKey, "PollInterval", RegType::kDword, {0x78, 0x56, 0x34, 0x12});
+  ReadRegistryDword(*registry, "Client\\PollInterval", &field, 64);
+  EXPECT_EQ(field, 0x12345678u);  // little-endian
+}
+
+TEST(TrimBlanksTest, RemovesBlanksAndTabsAtBothEndsOnly) {
+  std::string text = " \t a b\t\t c \t";
+  TrimBlanks(&text);
+  EXPECT_EQ(text, "a b\t\t c");
+  text = " \t \t";
+  TrimBlanks(&text);
+  EXPECT_EQ(text, "");
+  text = "\nx\r";  // only blanks and tabs are trimmed
+  TrimBlanks(&text);
+  EXPECT_EQ(text, "\nx\r");
+}
+
+// ---- Writing ----------------------------------------------------------------------------
+
+TEST(WriteConfigurationTest, WritesAllTwelveInTableOrderWithTheirTypes) {
+  RecordingRegistry registry;
+  Configuration config;
+  config.client_active = 5;  // booleans are written as 0 or 1
+  config.client_max_diff_second = 7200;
+  config.client_time_source = "zeit.example.org";
+  config.server_time_source = "DCF77";
+  EXPECT_TRUE(WriteConfiguration(registry, config));
+  EXPECT_EQ(registry.CallsStartingWith("Set"), Qualified(kFullOrder, "Set"));
+
+  for (const Setting& setting : kSettings) {
+    std::string key(kRootKey);
+    std::string_view name = setting.path;
+    if (size_t slash = name.rfind('\\'); slash != std::string_view::npos) {
+      key += "\\" + std::string(name.substr(0, slash));
+      name = name.substr(slash + 1);
+    }
+    RegType type;
+    char data[64] = {};
+    uint32_t size = sizeof data;
+    ASSERT_EQ(registry.QueryValue(key, name, &type, data, &size), platform::kRegSuccess) << setting.path;
+    EXPECT_EQ(type, setting.type) << setting.path;
+    if (setting.number) {
+      EXPECT_EQ(size, 4u) << setting.path;
+    } else {
+      EXPECT_EQ(size, std::strlen(data) + 1) << setting.path;
+      EXPECT_EQ(std::string(data), config.*setting.text) << setting.path;
+    }
+  }
+  Configuration read;
+  EXPECT_TRUE(ReadConfiguration(registry, &read));
+  EXPECT_EQ(read.client_active, 1u);
+  EXPECT_EQ(read.client_max_diff_second, 7200u);
+  EXPECT_EQ(read.ip_query_type, "SNMP");  // a missing IPQueryType is created by the first write
+}
+
+TEST(WriteConfigurationTest, KeepsWritingAfterAFailedValue) {
+  RecordingRegistry registry;
+  registry.failing_values.insert(std::string(kClientKey) + "\\PollInterval");
+  Configuration config;
+  config.server_broadcast_interval = 300;
+  EXPECT_FALSE(WriteConfiguration(registry, config));
+  EXPECT_EQ(registry.CallsStartingWith("Set").size(), 12u);
+  Configuration read;
+  EXPECT_FALSE(ReadConfiguration(registry, &read));  // PollInterval is missing
+  EXPECT_EQ(read.server_broadcast_interval, 300u);
+}
+
+TEST(WriteConfigurationTest, RoundTripThroughTheHiveFile) {
+  char pattern[] = "/tmp/config_test.XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  std::string dir = pattern;
+  {
+    auto registry = platform::OpenHiveFile(dir + "/registry.reg");
+    Configuration config;
+    config.client_broadcast = 0;
+    config.client_poll_interval = 16;
+    config.client_time_source = "Zeitgeber \"M\xc3\xbcnchen\" \\ 2";
+    config.server_time_source = "NTP";
+    config.ip_query_type = "REGISTRY";
+    ASSERT_TRUE(WriteConfiguration(*registry, config));
+    Configuration read;
+    EXPECT_TRUE(ReadConfiguration(*platform::OpenHiveFile(dir + "/registry.reg"), &read));
+    EXPECT_EQ(read.client_broadcast, 0u);
+    EXPECT_EQ(read.client_poll_interval, 16u);
+    EXPECT_EQ(read.client_time_source, config.client_time_source);
+    EXPECT_EQ(read.server_time_source, "NTP");
+    EXPECT_EQ(read.ip_query_type, "REGISTRY");
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// ---- The settings table -----------------------------------------------------------------
+
+TEST(SettingsTest, AppletRangesAtTheirLimits) {
+  const Setting* poll = FindSetting("client\\pollinterval");
+  ASSERT_NE(poll, nullptr);
+  EXPECT_EQ(poll->path, "Client\\PollInterval");
+  EXPECT_FALSE(InAppletRange(*poll, 15u));
+  EXPECT_TRUE(InAppletRange(*poll, 16u));
+  EXPECT_TRUE(InAppletRange(*poll, 16384u));
+  EXPECT_FALSE(InAppletRange(*poll, 16385u));
+  const Setting* diff = FindSetting("Client\\MaxDiffSecond");
+  ASSERT_NE(diff, nullptr);
+  EXPECT_FALSE(InAppletRange(*diff, 0u));
+  EXPECT_TRUE(InAppletRange(*diff, 7200u));
+  EXPECT_FALSE(InAppletRange(*diff, 7201u));
+  const Setting* source = FindSetting("Client\\TimeSource");
+  ASSERT_NE(source, nullptr);
+  EXPECT_TRUE(InAppletRange(*source, std::string(4095, 'a')));
+  EXPECT_FALSE(InAppletRange(*source, std::string(4096, 'a')));
+  EXPECT_TRUE(InAppletRange(*FindSetting("Client\\Active"), 12345u));
+  EXPECT_EQ(FindSetting("Client\\Nothing"), nullptr);
+}
+
+}  // namespace
+}  // namespace chron
