@@ -1,0 +1,190 @@
+#include "engine/client.h"
+
+#include <array>
+#include <cerrno>
+#include <string>
+
+#include "engine/client_math.h"
+#include "engine/shutdown_wait.h"
+#include "messages/report.h"
+#include "platform/clock.h"
+
+namespace chron {
+
+namespace {
+
+constexpr uint32_t kMsgStopped = 0x41000018;
+constexpr uint32_t kMsgDeviationRefused = 0x4100002d;
+constexpr uint32_t kMsgWinsockError = 0xc100000f;
+constexpr uint32_t kMsgResolveFailed = 0xc100002a;
+constexpr uint32_t kMsgSetClockFailed = 0xc100002e;
+constexpr uint32_t kMsgStartWaitFailed = 0xc1000031;
+
+unsigned long long Hex(const NtpTimestamp& t) { return TimestampToUint64(t); }
+
+void TraceTimestamp(const char* label, const NtpTimestamp& t) {
+  Trace("SNTP-Client: %s: %s\t%llX\n", label, FormatTimestamp(t).c_str(), Hex(t));
+}
+
+// Linux hears its own broadcasts: one sent from any adapter of this host is no time source.
+bool IsOwnAddress(const Runtime& rt, uint32_t address) {
+  for (const AdapterEntry& entry : rt.adapters) {
+    if (entry.in_use && entry.address.address == address) return true;
+  }
+  return false;
+}
+
+// Builds and sends one request; the wait for the next cycle follows in every case.
+void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
+  NtpMessage request;
+  InitNtpMessage(&request);
+  SetLeapIndicator(&request, 0);
+  SetVersionNumber(&request, 4);
+  SetMode(&request, kModeClient);
+  SetStratum(&request, 0);
+  SetPrecision(&request, 0);
+  SetRootDelay(&request, 0);
+  SetRootDispersion(&request, 0);
+  SetReferenceTime(&request, ZeroTimestamp);
+  SetOriginateTime(&request, ZeroTimestamp);
+  SetReceiveTime(&request, ZeroTimestamp);
+  SetTransmitTime(&request, NtpNow(*rt.clock));
+  rt.last_request_time.store(TimestampToUint64(request.transmit_time));
+  NtpToNetworkOrder(&request);
+  std::array<uint8_t, kNtpMessageSize> bytes;
+  NtpToBytes(request, bytes.data());
+
+  platform::UdpSocket* socket = rt.adapters[0].socket.get();
+  size_t sent = 0;
+  const int error = socket ? socket->SendTo(bytes.data(), bytes.size(), server, &sent) : EBADF;
+  if (error != 0) {
+    ReportMessage(kMsgWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error}});
+  } else if (sent == 0) {
+    Trace("SNTP-Client: Verbindung wurde vom SNTP-Server beendet.\n");
+  } else if (DebugMode()) {
+    Trace("SNTP-Client: NTP Anfrage an %s geschickt.\n", platform::DottedAddress(server.address).c_str());
+  }
+}
+
+}  // namespace
+
+bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
+  const std::string& name = rt.config.client_time_source;
+  uint32_t address = platform::ParseDottedAddress(name);
+  if (address == platform::kInaddrNone) {
+    std::string error_text;
+    if (rt.network->ResolveHost(name, &address, &error_text) != 0) {
+      ReportMessage(kMsgResolveFailed, {name, error_text});
+      return false;
+    }
+  }
+  out->family = platform::kAfInet;
+  out->port = platform::HostToNetwork16(kNtpPort);
+  out->address = address;
+  return true;
+}
+
+void ClientPollThread(Runtime& rt) {
+  rt.client_finished = false;
+  if (rt.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
+    ReportMessage(kMsgStartWaitFailed, {int64_t{1}, int64_t{2}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
+    rt.client_finished = true;
+    return;
+  }
+  const int64_t interval_ms = int64_t{rt.config.client_poll_interval} * 1000;
+  for (;;) {
+    platform::SocketAddress server;
+    if (ResolveTimeServer(rt, &server)) SendRequest(rt, server);
+    // Also after a failed or empty send: a persisting failure repeats once per interval.
+    if (WaitForShutdown(rt, interval_ms)) {
+      ReportMessage(kMsgStopped);
+      rt.client_finished = true;
+      return;
+    }
+  }
+}
+
+int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4,
+                        const platform::SocketAddress& from) {
+  const bool broadcast = GetMode(m) != kModeServer;
+  const char* kind = broadcast ? "Broadcast" : "Antwort";
+  const bool debug = DebugMode();
+  // Only the trace needs the text; the common path does not build it.
+  const std::string sender = debug ? platform::DottedAddress(from.address) : std::string();
+
+  Trace("SNTP-Client: NTP %s von %s erhalten.\n", kind, sender.c_str());
+  if (broadcast && IsOwnAddress(rt, from.address)) {
+    Trace("SNTP-Client: NTP Broadcast von %s ignoriert, eigene Adresse.\n", sender.c_str());
+    return 0;
+  }
+  const uint32_t leap = GetLeapIndicator(m);
+  if (leap == 1 || leap == 3) {
+    Trace("SNTP-Client: NTP Broadcast/Antwort von %s wird ignoriert, Serverzeit läuft nicht synchron !\n",
+          sender.c_str());
+    return 0;
+  }
+  // A zero Transmit Timestamp carries no time (RFC 4330, section 5): using it would move the
+  // clock by decades.
+  if (m.transmit_time.seconds == 0 && m.transmit_time.fraction == 0) {
+    Trace("SNTP-Client: NTP %s von %s ungültig, \"Transmit Timestamp\" ist 0 !\n", kind, sender.c_str());
+    return 0;
+  }
+  if (!broadcast) {
+    if (!TimestampsEqual(m.originate_time, TimestampFromUint64(rt.last_request_time.load()))) {
+      Trace("SNTP-Client: NTP Antwort von %s ungültig, \"Originate Timestamp\" ist ungültig !\n", sender.c_str());
+      return 0;
+    }
+    const uint32_t travel = WholeSecondsBetween(t4, m.originate_time);
+    if (travel > 1) {
+      Trace("SNTP-Client: NTP Antwort von %s ungültig, Antwort war %d Sekunden unterwegs !\n", sender.c_str(),
+            static_cast<int32_t>(travel));
+      return 0;
+    }
+  }
+
+  int result = 0;
+  {
+    const platform::RealtimePriority priority;
+    const uint64_t t1 = TimestampToUint64(m.originate_time);
+    const uint64_t t2 = TimestampToUint64(m.receive_time);
+    const uint64_t t3 = TimestampToUint64(m.transmit_time);
+    const uint64_t t4_value = TimestampToUint64(t4);
+    const DisplaySeconds delay = ToDisplaySeconds(broadcast ? 0 : RoundTripDelay(t1, t2, t3, t4_value));
+    const int64_t offset = ClockOffset(t1, t2, t3, t4_value, broadcast);
+    const DisplaySeconds shown = ToDisplaySeconds(offset);
+
+    if (ExceedsDeviationLimit(shown, rt.config.client_max_diff_second_active != 0, rt.config.client_max_diff_second)) {
+      ReportMessage(kMsgDeviationRefused, {int64_t{shown.seconds}, int64_t{shown.milliseconds},
+                                           int64_t{rt.config.client_max_diff_second}});
+    } else {
+      // The step is the computed offset itself, applied atomically: reading the clock,
+      // adding and setting whole milliseconds would lose up to 1 ms per synchronisation.
+      const NtpTimestamp target = TimestampFromUint64(TimestampToUint64(NtpNow(*rt.clock)) + static_cast<uint64_t>(offset));
+      const int error = rt.clock->StepBy(NtpUnitsToNanoseconds(offset));
+      if (error == 0) {
+        result = 1;
+      } else {
+        ReportMessage(kMsgSetClockFailed, {int64_t{error}});
+      }
+      if (debug) TraceTimestamp("SYSTIME", target);
+    }
+
+    if (debug) {
+      TraceTimestamp("T1(org)", m.originate_time);
+      TraceTimestamp("T2(rec)", m.receive_time);
+      TraceTimestamp("T3(xmt)", m.transmit_time);
+      TraceTimestamp("T4(dst)", t4);
+      TraceTimestamp("  (ref)", m.reference_time);
+      Trace("SNTP-Client: Zeitabweichung zu %s beträgt %d.%03d Sekunden\n", sender.c_str(), shown.seconds,
+            shown.milliseconds);
+      Trace("SNTP-Client: Zeitverzögerung durch Netzwerk: %d.%03d Sekunden\n", delay.seconds, delay.milliseconds);
+    }
+
+    if (result == 1 && rt.config.client_run_once != 0 && !rt.ServerActive() && rt.request_stop) {
+      rt.request_stop();
+    }
+  }
+  return result;
+}
+
+}  // namespace chron

@@ -1,0 +1,25 @@
+// The SNTP client: the poll thread that sends requests to the configured time server, and the
+// handler that judges replies and broadcasts and sets the clock.
+#pragma once
+
+#include "engine/ntp_message.h"
+#include "engine/runtime.h"
+#include "platform/network.h"
+
+namespace chron {
+
+// Thread routine of the poll client: after the start event, sends one request per
+// `Client\PollInterval` seconds from the first adapter's socket until the shutdown event.
+void ClientPollThread(Runtime& rt);
+
+// Resolves `Client\TimeSource` (dotted address or host name) to `out` with port 123.
+// False after reporting 0xc100002a.
+bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out);
+
+// Judges a reply (Mode 4) or broadcast (any other Mode) in host order with arrival time `t4`,
+// and steps the clock by the offset unless the deviation limit forbids it.
+// Returns 1 when the clock was set, 0 otherwise.
+int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4,
+                        const platform::SocketAddress& from);
+
+}  // namespace chron

@@ -1,0 +1,47 @@
+#include "engine/client_math.h"
+
+namespace chron {
+
+namespace {
+
+constexpr uint64_t kFractionMask = 0xFFFFFFFFu;
+constexpr int64_t kNanosecondsPerSecond = 1'000'000'000;
+
+}  // namespace
+
+int64_t ClockOffset(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4, bool broadcast) {
+  const int64_t sum = static_cast<int64_t>(t3 - t1 - t4 + t2);  // modulo 2^64
+  return broadcast ? sum : sum / 2;
+}
+
+int64_t RoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4) {
+  return static_cast<int64_t>((t4 - t1) - (t3 - t2));  // modulo 2^64
+}
+
+DisplaySeconds ToDisplaySeconds(int64_t value) {
+  // Seconds truncated toward zero. The milliseconds come from the fraction of the magnitude;
+  // for every value this equals |value * 1000 / 2^32 - seconds * 1000| without the product
+  // overflowing 64 bits (it would beyond about 24 days).
+  const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  const int64_t whole = static_cast<int64_t>(magnitude >> 32);
+  DisplaySeconds shown;
+  shown.seconds = static_cast<int32_t>(value < 0 ? -whole : whole);
+  shown.milliseconds = static_cast<int32_t>(((magnitude & kFractionMask) * 1000) >> 32);
+  return shown;
+}
+
+bool ExceedsDeviationLimit(const DisplaySeconds& offset, bool limit_active, uint32_t limit_seconds) {
+  if (!limit_active) return false;
+  const int64_t seconds = offset.seconds;
+  return (seconds < 0 ? -seconds : seconds) > static_cast<int64_t>(limit_seconds);
+}
+
+int64_t NtpUnitsToNanoseconds(int64_t value) {
+  const int64_t seconds = value >> 32;  // floor: the fraction below is then never negative
+  const uint64_t fraction = static_cast<uint64_t>(value) & kFractionMask;
+  // fraction * 10^9 < 2^62, so adding the half unit cannot overflow.
+  const uint64_t nanoseconds = (fraction * kNanosecondsPerSecond + (uint64_t{1} << 31)) >> 32;
+  return seconds * kNanosecondsPerSecond + static_cast<int64_t>(nanoseconds);
+}
+
+}  // namespace chron

@@ -1,0 +1,36 @@
+// The client's arithmetic on the four timestamps of a reply or broadcast, free of any I/O.
+// All timestamps are 64-bit NTP values (seconds << 32 | fraction); differences are taken
+// modulo 2^64 and read as signed numbers in units of 2^-32 s.
+#pragma once
+
+#include <cstdint>
+
+namespace chron {
+
+// Clock offset in 2^-32 s; positive: the server is ahead and the clock must go forwards.
+// Reply: ((T2 - T1) + (T3 - T4)) / 2, truncated toward zero. Broadcast: (T2 - T1) + (T3 - T4)
+// not halved, which for the server's broadcasts (T1 = T2 = 0) is T3 - T4.
+int64_t ClockOffset(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4, bool broadcast);
+
+// Round-trip delay of a reply in 2^-32 s: (T4 - T1) - (T3 - T2), each difference and the
+// result in full 64-bit signed arithmetic. Negative when the server's processing time
+// exceeds the measured round trip (clocks of different resolution).
+int64_t RoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4);
+
+// A signed 2^-32 s value as the trace and the deviation report show it: whole seconds
+// truncated toward zero (they carry the sign) and the magnitude of the remaining
+// milliseconds, rounded down (0 to 999). -0.5 s gives 0 and 500; -1.5 s gives -1 and 500.
+struct DisplaySeconds {
+  int32_t seconds = 0;
+  int32_t milliseconds = 0;
+};
+DisplaySeconds ToDisplaySeconds(int64_t value);
+
+// True when the deviation limit refuses an offset: the limit is active and the magnitude of
+// the whole seconds exceeds `limit_seconds` (180.999 s passes a limit of 180, 181.000 does not).
+bool ExceedsDeviationLimit(const DisplaySeconds& offset, bool limit_active, uint32_t limit_seconds);
+
+// A 2^-32 s value in nanoseconds, rounded to the nearest nanosecond (halves upwards).
+int64_t NtpUnitsToNanoseconds(int64_t value);
+
+}  // namespace chron

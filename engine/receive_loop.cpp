@@ -1,0 +1,151 @@
+#include "engine/receive_loop.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <vector>
+
+#include "engine/client.h"
+#include "engine/ntp_message.h"
+#include "engine/server.h"
+#include "engine/shutdown_wait.h"
+#include "messages/report.h"
+
+namespace chron {
+
+namespace {
+
+constexpr uint32_t kMsgReady = 0x41000017;
+constexpr uint32_t kMsgStopped = 0x41000018;
+constexpr uint32_t kMsgWinsockError = 0xc100000f;
+constexpr uint32_t kMsgShutdownTestFailed = 0xc100001e;
+
+// Up to 64 distinct in-use sockets in table order, as the wait watches them.
+std::vector<platform::UdpSocket*> WatchedSockets(const AdapterTable& adapters) {
+  std::vector<platform::UdpSocket*> sockets;
+  for (const AdapterEntry& entry : adapters) {
+    if (!entry.in_use || !entry.socket) continue;
+    platform::UdpSocket* socket = entry.socket.get();
+    bool known = false;
+    for (platform::UdpSocket* s : sockets) known = known || s == socket;
+    if (!known && sockets.size() < static_cast<size_t>(kMaxAdapters)) sockets.push_back(socket);
+  }
+  return sockets;
+}
+
+// Reads one datagram from `socket` and acts on it.
+void ReceiveOne(Runtime& rt, platform::UdpSocket& socket, std::array<uint8_t, kNtpMessageWithAuthSize>& buffer) {
+  size_t received = 0;
+  platform::SocketAddress from;
+  const int error = socket.ReceiveFrom(buffer.data(), buffer.size(), &received, &from);
+  // T4: nothing may come between the read and the clock.
+  const NtpTimestamp arrival = NtpNow(*rt.clock);
+  NtpMessage message;
+  NtpFromBytes(buffer.data(), &message);
+  NtpToHostOrder(&message);
+
+  if (error != 0) {
+    // A datagram longer than the buffer shows up here as EMSGSIZE.
+    ReportMessage(kMsgWinsockError, {std::string("SNTP-Network"), std::string("recvfrom()"), int64_t{error}});
+    return;
+  }
+  if (received == 0) return;  // the wake-up datagram of a stop request
+
+  const unsigned mode = GetMode(message);
+  const bool debug = DebugMode();
+  if (debug) {
+    Trace("SNTP-Network: NTP Nachricht %d mit %d Bytes von %s erhalten.\n", static_cast<int>(mode),
+          static_cast<int>(received), platform::DottedAddress(from.address).c_str());
+  }
+  if (received != kNtpMessageSize && received != kNtpMessageWithAuthSize) {
+    if (debug) {
+      Trace("SNTP-Network: NTP Nachricht (%d/%d) von %s ignoriert, Format unbekannt.\n", static_cast<int>(mode),
+            static_cast<int>(received), platform::DottedAddress(from.address).c_str());
+    }
+    return;
+  }
+
+  switch (mode) {
+    case kModeClient:
+      if (rt.ServerActive()) {
+        ServerReply(rt, socket, message, arrival, from);
+        return;
+      }
+      break;
+    case kModeServer:
+      if (rt.ClientActive()) {
+        ClientHandleMessage(rt, message, arrival, from);
+        return;
+      }
+      break;
+    case kModeBroadcast:
+      if (rt.ClientAcceptsBroadcasts()) {
+        ClientHandleMessage(rt, message, arrival, from);
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  if (debug) {
+    Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert.\n", ModeText(mode),
+          platform::DottedAddress(from.address).c_str());
+  }
+}
+
+}  // namespace
+
+const char* ModeText(unsigned mode) {
+  static constexpr const char* kTexts[8] = {
+      "0 (reserved)", "1 (symmetric active)", "2 (symmetric passive)", "3 (client)",
+      "4 (server)",   "5 (broadcast)",        "6 (control msg)",       "7 (private use)",
+  };
+  return kTexts[mode & 7];
+}
+
+int ReceiveLoop(Runtime& rt) {
+  rt.receive_finished = false;
+  ReportMessage(kMsgReady);
+  rt.start.Set();
+
+  // The sockets never change after start-up: one waiter for the whole run, so a pass costs
+  // nothing per socket that is not readable.
+  const std::vector<platform::UdpSocket*> sockets = WatchedSockets(rt.adapters);
+  const std::unique_ptr<platform::SocketWaiter> waiter = rt.network->CreateWaiter(sockets);
+  std::vector<bool> readable(sockets.size(), false);
+  std::array<uint8_t, kNtpMessageWithAuthSize> buffer{};
+
+  bool leave = false;
+  while (!leave) {
+    const int wait_error = waiter ? waiter->Wait(&readable) : EBADF;
+    if (wait_error != 0) {
+      ReportMessage(kMsgWinsockError, {std::string("SNTP-Network"), std::string("select()"), int64_t{wait_error}});
+      // A persisting failure must neither spin nor keep a stop from ending the loop.
+      if (WaitForShutdown(rt, kFailureBackoffMs)) {
+        ReportMessage(kMsgStopped);
+        leave = true;
+      }
+      continue;
+    }
+    for (size_t i = 0; i < sockets.size() && i < readable.size(); ++i) {
+      if (readable[i]) ReceiveOne(rt, *sockets[i], buffer);
+    }
+    switch (rt.shutdown.Wait(0)) {
+      case platform::WaitResult::kSignalled:
+        ReportMessage(kMsgStopped);
+        leave = true;
+        break;
+      case platform::WaitResult::kFailed:
+        ReportMessage(kMsgShutdownTestFailed, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
+        break;
+      case platform::WaitResult::kTimeout:
+        break;
+    }
+  }
+
+  if (rt.release_instance) rt.release_instance();
+  rt.receive_finished = true;
+  return 0;
+}
+
+}  // namespace chron

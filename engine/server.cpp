@@ -1,0 +1,116 @@
+#include "engine/server.h"
+
+#include <array>
+#include <cerrno>
+#include <string>
+
+#include "engine/shutdown_wait.h"
+#include "messages/report.h"
+
+namespace chron {
+
+namespace {
+
+constexpr uint32_t kMsgBroadcastStopped = 0x41000027;
+constexpr uint32_t kMsgWinsockError = 0xc100000f;
+constexpr uint32_t kMsgStartWaitFailed = 0xc1000031;
+constexpr int32_t kReplyPrecision = -2;       // 2^-2 s, byte 0xFE
+constexpr int32_t kBroadcastPrecision = -7;   // 2^-7 s, byte 0xF9
+constexpr uint32_t kBroadcastPoll = 6;        // 2^6 s
+constexpr uint32_t kBroadcastRootDispersion = 1;  // raw 16.16 word: 2^-16 s
+
+// Converts a built message to network order and sends its 48 bytes; 0 or the error.
+int SendMessage(platform::UdpSocket& socket, NtpMessage* message, const platform::SocketAddress& to) {
+  NtpToNetworkOrder(message);
+  std::array<uint8_t, kNtpMessageSize> bytes;
+  NtpToBytes(*message, bytes.data());
+  size_t sent = 0;
+  return socket.SendTo(bytes.data(), bytes.size(), to, &sent);
+}
+
+void ReportSendError(int error) {
+  ReportMessage(kMsgWinsockError, {std::string("SNTP-Server"), std::string("sendto"), int64_t{error}});
+}
+
+}  // namespace
+
+int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& request,
+                const NtpTimestamp& arrival, const platform::SocketAddress& from) {
+  const bool debug = DebugMode();
+  if (debug) {
+    Trace("SNTP-Server: NTP Anforderung von %s empfangen.\n", platform::DottedAddress(from.address).c_str());
+  }
+  // Field order matters: Transmit is read last so that Receive..Transmit covers our processing.
+  NtpMessage reply;
+  SetLeapIndicator(&reply, 0);
+  SetVersionNumber(&reply, GetVersionNumber(request));
+  SetMode(&reply, kModeServer);
+  SetStratum(&reply, 1);
+  SetPoll(&reply, GetPoll(request));
+  SetPrecision(&reply, kReplyPrecision);
+  SetRootDelay(&reply, 0);
+  SetRootDispersion(&reply, 0);
+  SetReferenceId(&reply, kReferenceIdLocl);
+  SetReceiveTime(&reply, arrival);
+  SetReferenceTime(&reply, NtpNow(*rt.clock));
+  SetOriginateTime(&reply, request.transmit_time);
+  SetTransmitTime(&reply, NtpNow(*rt.clock));
+
+  const int error = SendMessage(socket, &reply, from);
+  if (error != 0) {
+    ReportSendError(error);
+  } else if (debug) {
+    Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::DottedAddress(from.address).c_str());
+  }
+  return 0;
+}
+
+void BroadcastThread(Runtime& rt) {
+  rt.broadcast_finished = false;
+  if (rt.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
+    ReportMessage(kMsgStartWaitFailed, {int64_t{1}, int64_t{3}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
+    rt.broadcast_finished = true;
+    return;
+  }
+  const int64_t interval_ms = int64_t{rt.config.server_broadcast_interval} * 1000;
+  for (;;) {
+    platform::SocketAddress destination;
+    destination.family = platform::kAfInet;
+    destination.port = platform::HostToNetwork16(kNtpPort);
+    destination.address = 0xFFFFFFFFu;  // 255.255.255.255, the same in either byte order
+
+    for (AdapterEntry& entry : rt.adapters) {
+      if (!entry.in_use || !entry.socket) continue;
+      NtpMessage broadcast;
+      SetLeapIndicator(&broadcast, 0);
+      SetVersionNumber(&broadcast, 4);
+      SetMode(&broadcast, kModeBroadcast);
+      SetStratum(&broadcast, 1);
+      SetPoll(&broadcast, kBroadcastPoll);
+      SetPrecision(&broadcast, kBroadcastPrecision);
+      SetRootDelay(&broadcast, 0);
+      SetRootDispersion(&broadcast, kBroadcastRootDispersion);
+      SetReferenceId(&broadcast, kReferenceIdLocl);
+      SetReferenceTime(&broadcast, NtpNow(*rt.clock));
+      SetOriginateTime(&broadcast, ZeroTimestamp);
+      SetReceiveTime(&broadcast, ZeroTimestamp);
+      SetTransmitTime(&broadcast, NtpNow(*rt.clock));
+
+      const int error = SendMessage(*entry.socket, &broadcast, destination);
+      if (error != 0) {
+        ReportSendError(error);
+      } else if (DebugMode()) {
+        Trace("SNTP-Server: NTP Broadcast auf Netzwerkadapter %s (%s) verschickt.\n", entry.name.c_str(),
+              platform::DottedAddress(entry.address.address).c_str());
+      }
+    }
+
+    if (WaitForShutdown(rt, interval_ms)) {
+      ReportMessage(kMsgBroadcastStopped);
+      rt.broadcast_finished = true;
+      return;
+    }
+  }
+}
+
+}  // namespace chron

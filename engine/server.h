@@ -1,0 +1,20 @@
+// The SNTP server: answers client requests and broadcasts the time through every adapter.
+#pragma once
+
+#include "engine/ntp_message.h"
+#include "engine/runtime.h"
+#include "platform/network.h"
+
+namespace chron {
+
+// Answers `request` (host order, Mode 3) that arrived on `socket` at `arrival` from `from`
+// with a 48-byte Mode-4 reply to the sender. Returns 0.
+int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& request,
+                const NtpTimestamp& arrival, const platform::SocketAddress& from);
+
+// Thread routine of the broadcaster: after the start event, sends one Mode-5 broadcast to
+// 255.255.255.255:123 from each in-use adapter's socket every `Server\BroadcastInterval`
+// seconds until the shutdown event.
+void BroadcastThread(Runtime& rt);
+
+}  // namespace chron

@@ -1,0 +1,34 @@
+#include "engine/shutdown_wait.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "messages/report.h"
+
+namespace chron {
+
+bool WaitForShutdown(Runtime& rt, int64_t timeout_ms) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  int64_t remaining = timeout_ms;
+  for (;;) {
+    switch (rt.shutdown.Wait(remaining)) {
+      case platform::WaitResult::kSignalled:
+        return true;
+      case platform::WaitResult::kTimeout:
+        return false;
+      case platform::WaitResult::kFailed:
+        ReportMessage(0xc100001e, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
+        break;
+    }
+    remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (remaining <= 0) return false;
+    const int64_t pause = std::min(remaining, kFailureBackoffMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    remaining -= pause;
+  }
+}
+
+}  // namespace chron

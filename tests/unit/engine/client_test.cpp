@@ -1,0 +1,335 @@
+#include "engine/client.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "tests/unit/engine/engine_fixture.h"
+
+namespace chron::testing {
+namespace {
+
+constexpr int64_t kNsPerSecond = 1'000'000'000;
+
+class ClientHandleTest : public EngineTest {
+ protected:
+  ClientHandleTest() {
+    rt.config.client_active = 1;
+    AddAdapter("eth0", "10.0.0.1");
+    now = TimestampToUint64(NtpNow(clock));
+    t1 = now - 3 * kSecond;
+    rt.last_request_time = t1;
+  }
+
+  // A reply to the last request: T2 = T1 + `to_server`, T3 = T2, arriving at T1 + `round_trip`.
+  int Reply(uint64_t to_server, uint64_t round_trip, uint32_t li = 0) {
+    const NtpMessage m = Message(kModeServer, li, 4, t1, t1 + to_server, t1 + to_server);
+    return ClientHandleMessage(rt, m, TimestampFromUint64(t1 + round_trip), server);
+  }
+  // A broadcast sent at T4 + `ahead` (2^-32 s, may be negative), arriving at `now`.
+  int Broadcast(int64_t ahead, uint32_t li = 0, platform::SocketAddress from = Endpoint("10.0.0.9", 123)) {
+    const NtpMessage m = Message(kModeBroadcast, li, 4, 0, 0, now + static_cast<uint64_t>(ahead));
+    return ClientHandleMessage(rt, m, TimestampFromUint64(now), from);
+  }
+
+  uint64_t now = 0;
+  uint64_t t1 = 0;
+  platform::SocketAddress server = Endpoint("10.0.0.9", 123);
+};
+
+TEST_F(ClientHandleTest, ReplyOffsetAndDelay) {
+  // T2 = T3 = T1 + 0.75 s, T4 = T1 + 0.25 s.
+  EXPECT_EQ(Reply(3 * kSecond / 4, kSecond / 4), 1);
+  EXPECT_EQ(clock.steps(), (std::vector<int64_t>{625'000'000}));
+  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 erhalten.\n"));
+  EXPECT_TRUE(console.Contains("SNTP-Client: Zeitabweichung zu 10.0.0.9 beträgt 0.625 Sekunden\n"));
+  EXPECT_TRUE(console.Contains("SNTP-Client: Zeitverzögerung durch Netzwerk: 0.250 Sekunden\n"));
+}
+
+TEST_F(ClientHandleTest, TraceLinesInOrderWithTimestampsInHex) {
+  ASSERT_EQ(Reply(3 * kSecond / 4, kSecond / 4), 1);
+  const std::string text = console.Text();
+  char hex[32];
+  std::snprintf(hex, sizeof hex, "\t%llX\n", static_cast<unsigned long long>(t1));
+  const size_t systime = text.find("SNTP-Client: SYSTIME: ");
+  const size_t org = text.find("SNTP-Client: T1(org): " + FormatTimestamp(TimestampFromUint64(t1)) + hex);
+  const size_t rec = text.find("SNTP-Client: T2(rec): ");
+  const size_t xmt = text.find("SNTP-Client: T3(xmt): ");
+  const size_t dst = text.find("SNTP-Client: T4(dst): ");
+  const size_t ref = text.find("SNTP-Client:   (ref): ");
+  const size_t dev = text.find("SNTP-Client: Zeitabweichung");
+  const size_t delay = text.find("SNTP-Client: Zeitverzögerung");
+  ASSERT_NE(systime, std::string::npos);
+  ASSERT_NE(org, std::string::npos);
+  EXPECT_LT(systime, org);
+  EXPECT_LT(org, rec);
+  EXPECT_LT(rec, xmt);
+  EXPECT_LT(xmt, dst);
+  EXPECT_LT(dst, ref);
+  EXPECT_LT(ref, dev);
+  EXPECT_LT(dev, delay);
+  // SYSTIME: the time the clock was set to, that is the current time plus 0.625 s.
+  const NtpTimestamp target = TimestampFromUint64(now + 5 * kSecond / 8);
+  std::snprintf(hex, sizeof hex, "\t%llX\n", static_cast<unsigned long long>(TimestampToUint64(target)));
+  EXPECT_TRUE(console.Contains("SNTP-Client: SYSTIME: " + FormatTimestamp(target) + hex));
+}
+
+TEST_F(ClientHandleTest, BroadcastIsNotHalvedAndShowsNoDelay) {
+  EXPECT_EQ(Broadcast(5 * static_cast<int64_t>(kSecond)), 1);
+  EXPECT_EQ(clock.steps(), (std::vector<int64_t>{5 * kNsPerSecond}));
+  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Broadcast von 10.0.0.9 erhalten.\n"));
+  EXPECT_TRUE(console.Contains("beträgt 5.000 Sekunden\n"));
+  EXPECT_TRUE(console.Contains("Zeitverzögerung durch Netzwerk: 0.000 Sekunden\n"));
+}
+
+TEST_F(ClientHandleTest, StepIsTheExactOffsetWithoutMillisecondLoss) {
+  // Zero offset: the clock is not moved at all (re-setting whole milliseconds would move it back).
+  clock.Set(kBaseTimeNs + 765'432);  // 0.250765432 s into the second
+  EXPECT_EQ(Broadcast(0), 1);
+  EXPECT_EQ(clock.steps(), (std::vector<int64_t>{0}));
+  EXPECT_EQ(clock.NowNanoseconds(), kBaseTimeNs + 765'432);
+  // Negative sub-millisecond remainder: -0.5 s - 0.4 ms, rounded to the nanosecond.
+  EXPECT_EQ(Broadcast(-static_cast<int64_t>(kSecond / 2) - 1717987), 1);  // 1717987 = 0.4 ms
+  EXPECT_EQ(clock.steps().back(), -500'400'000);
+  EXPECT_TRUE(console.Contains("beträgt 0.500 Sekunden\n"));  // the sign sits in the seconds
+}
+
+TEST_F(ClientHandleTest, DeviationLimitCountsWholeSeconds) {
+  rt.config.client_max_diff_second_active = 1;
+  rt.config.client_max_diff_second = 180;
+  const int64_t second = static_cast<int64_t>(kSecond);
+  EXPECT_EQ(Broadcast(180 * second + 999 * static_cast<int64_t>(kMillisecond) + 999), 1);
+  EXPECT_EQ(clock.steps().size(), 1u);
+  EXPECT_EQ(Broadcast(181 * second), 0);
+  EXPECT_EQ(Broadcast(-181 * second - second / 2), 0);
+  EXPECT_EQ(clock.steps().size(), 1u);
+  EXPECT_TRUE(console.Contains(
+      "SNTP-Client: Die Abbweichung der Systemzeit zum NTP Zeitserver beträgt 181.000 Sekunde(n), erlaubt ist/sind "
+      "aber nur 180 Sekunde(n), Systemzeit wird nicht korregiert."));
+  EXPECT_TRUE(console.Contains("beträgt -181.500 Sekunde(n), erlaubt ist/sind aber nur 180 Sekunde(n)"));
+  EXPECT_EQ(console.Count("Systemzeit wird nicht korregiert"), 2);
+  // Refused offsets are still traced.
+  EXPECT_TRUE(console.Contains("Zeitabweichung zu 10.0.0.9 beträgt -181.500 Sekunden\n"));
+  EXPECT_EQ(console.Count("SYSTIME"), 1);
+}
+
+TEST_F(ClientHandleTest, InactiveLimitAppliesAnyOffset) {
+  rt.config.client_max_diff_second_active = 0;
+  rt.config.client_max_diff_second = 1;
+  EXPECT_EQ(Broadcast(-100000 * static_cast<int64_t>(kSecond)), 1);
+  EXPECT_EQ(clock.steps(), (std::vector<int64_t>{-100000 * kNsPerSecond}));
+}
+
+TEST_F(ClientHandleTest, TravelTimeBelowTwoSeconds) {
+  EXPECT_EQ(Reply(kSecond / 2, 2 * kSecond - kMillisecond), 1);
+  EXPECT_EQ(Reply(kSecond / 2, 2 * kSecond), 0);
+  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, Antwort war 2 Sekunden unterwegs !\n"));
+  // Arrival before the request left: -1.
+  EXPECT_EQ(Reply(kSecond / 2, 0 - kSecond / 10), 0);
+  EXPECT_TRUE(console.Contains("Antwort war -1 Sekunden unterwegs !\n"));
+  EXPECT_EQ(clock.steps().size(), 1u);
+}
+
+TEST_F(ClientHandleTest, LeapIndicatorOneAndThreeAreDropped) {
+  const std::string dropped =
+      "SNTP-Client: NTP Broadcast/Antwort von 10.0.0.9 wird ignoriert, Serverzeit läuft nicht synchron !\n";
+  EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 1), 0);
+  EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 3), 0);
+  EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 1), 0);
+  EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 3), 0);
+  EXPECT_EQ(console.Count(dropped), 4);
+  EXPECT_TRUE(clock.steps().empty());
+  EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 2), 1);
+  EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 2), 1);
+  EXPECT_EQ(clock.steps().size(), 2u);
+}
+
+TEST_F(ClientHandleTest, OriginateMustMatchTheLastRequest) {
+  const std::string invalid = "SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Originate Timestamp\" ist ungültig !\n";
+  // A reply to an older request: the last request time has moved on.
+  rt.last_request_time = t1 + 1;
+  EXPECT_EQ(Reply(kSecond / 2, kSecond / 4), 0);
+  EXPECT_EQ(console.Count(invalid), 1);
+  // Differing only in the seconds word.
+  rt.last_request_time = t1 + kSecond;
+  EXPECT_EQ(Reply(kSecond / 2, kSecond / 4), 0);
+  EXPECT_EQ(console.Count(invalid), 2);
+  EXPECT_TRUE(clock.steps().empty());
+}
+
+TEST_F(ClientHandleTest, UnsolicitedReplyInBroadcastModeFailsTheTravelTest) {
+  rt.last_request_time = 0;  // no request was ever sent
+  const NtpMessage m = Message(kModeServer, 0, 4, 0, now, now);
+  EXPECT_EQ(ClientHandleMessage(rt, m, TimestampFromUint64(now), server), 0);
+  EXPECT_FALSE(console.Contains("Originate Timestamp"));
+  // T4 - T1 is the whole NTP time: refused, with its seconds printed as a signed number.
+  EXPECT_TRUE(console.Contains("Antwort war " + std::to_string(static_cast<int32_t>(now >> 32)) +
+                               " Sekunden unterwegs !\n"));
+  EXPECT_TRUE(clock.steps().empty());
+}
+
+TEST_F(ClientHandleTest, ZeroTransmitTimestampIsDropped) {
+  const NtpMessage reply = Message(kModeServer, 0, 4, t1, t1 + kSecond / 2, 0);
+  EXPECT_EQ(ClientHandleMessage(rt, reply, TimestampFromUint64(t1 + kSecond / 4), server), 0);
+  const NtpMessage broadcast = Message(kModeBroadcast, 0, 4, 0, 0, 0);
+  EXPECT_EQ(ClientHandleMessage(rt, broadcast, TimestampFromUint64(now), server), 0);
+  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Transmit Timestamp\" ist 0 !\n"));
+  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Broadcast von 10.0.0.9 ungültig, \"Transmit Timestamp\" ist 0 !\n"));
+  EXPECT_TRUE(clock.steps().empty());
+  // A transmit time with only the fraction set is a time.
+  const NtpMessage fraction_only = Message(kModeBroadcast, 0, 4, 0, 0, 1);
+  EXPECT_EQ(ClientHandleMessage(rt, fraction_only, TimestampFromUint64(now), server), 1);
+}
+
+TEST_F(ClientHandleTest, OwnBroadcastIsNoTimeSource) {
+  AddAdapter("eth1", "10.0.1.1");
+  EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 0, Endpoint("10.0.1.1", 123)), 0);
+  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Broadcast von 10.0.1.1 ignoriert, eigene Adresse.\n"));
+  EXPECT_TRUE(clock.steps().empty());
+  // A neighbour in the same subnet is.
+  EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 0, Endpoint("10.0.1.2", 123)), 1);
+}
+
+TEST_F(ClientHandleTest, FailedStepIsReportedAndCountsAsNotSet) {
+  rt.config.client_run_once = 1;
+  clock.FailStepsWith(EPERM);
+  EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond)), 0);
+  EXPECT_TRUE(console.Contains("SNTP-Client: Beim Stellen der Uhrzeit ist der Fehler " + std::to_string(EPERM) +
+                               " aufgetreten."));
+  EXPECT_TRUE(console.Contains("SYSTIME"));
+  EXPECT_EQ(stop_requests, 0);
+}
+
+TEST_F(ClientHandleTest, RunOnceStopsOnlyWhenTheServerIsInactive) {
+  rt.config.client_run_once = 1;
+  rt.config.server_active = 1;
+  EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond)), 1);
+  EXPECT_EQ(stop_requests, 0);
+  // A refused setting does not stop either.
+  rt.config.server_active = 0;
+  rt.config.client_max_diff_second_active = 1;
+  rt.config.client_max_diff_second = 0;
+  EXPECT_EQ(Broadcast(5 * static_cast<int64_t>(kSecond)), 0);
+  EXPECT_EQ(stop_requests, 0);
+  rt.config.client_max_diff_second_active = 0;
+  EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond)), 1);
+  EXPECT_EQ(stop_requests, 1);
+  EXPECT_EQ(rt.shutdown.Wait(0), platform::WaitResult::kSignalled);
+}
+
+TEST_F(ClientHandleTest, RunOnceInTheClientOnlyHostIgnoresTheServerSetting) {
+  rt.host = HostKind::kWin95;
+  rt.config.client_run_once = 1;
+  rt.config.server_active = 1;  // read by chron95 never; no server runs there
+  EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond)), 1);
+  EXPECT_EQ(stop_requests, 1);
+}
+
+class ClientPollTest : public EngineTest {
+ protected:
+  ClientPollTest() {
+    rt.config.client_active = 1;
+    rt.config.client_broadcast = 0;
+    rt.config.client_poll_interval = 3600;
+    rt.config.client_time_source = "zeitgeber";
+    first = AddAdapter("eth0", "10.0.0.1");
+    second = AddAdapter("eth1", "10.0.1.1");
+    network.AddHost("zeitgeber", Ip("10.0.5.5"));
+  }
+  ~ClientPollTest() override {
+    rt.shutdown.Set();
+    if (worker.joinable()) worker.join();
+  }
+  void Start() {
+    worker = std::thread([this] { ClientPollThread(rt); });
+    rt.start.Set();
+  }
+  std::thread worker;
+  FakeUdpSocket* first = nullptr;
+  FakeUdpSocket* second = nullptr;
+};
+
+TEST_F(ClientPollTest, SendsOneRequestFromTheFirstAdapterToTheResolvedServer) {
+  Start();
+  ASSERT_TRUE(first->WaitForSent(1, std::chrono::seconds(5)));
+  ASSERT_TRUE(console.WaitFor("SNTP-Client: NTP Anfrage an 10.0.5.5 geschickt.\n"));
+  const std::vector<FakeDatagram> sent = first->sent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_TRUE(second->sent().empty());
+  EXPECT_TRUE(SameEndpoint(sent[0].peer, Endpoint("10.0.5.5", 123)));
+  const std::vector<uint8_t>& bytes = sent[0].bytes;
+  ASSERT_EQ(bytes.size(), 48u);
+  const std::vector<uint8_t> head(bytes.begin(), bytes.begin() + 16);
+  EXPECT_EQ(head, (std::vector<uint8_t>{0x23, 0x00, 0x0A, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 'L', 'O', 'C', 'L'}));
+  EXPECT_EQ(ReadWord64(bytes, 16), 0u);
+  EXPECT_EQ(ReadWord64(bytes, 24), 0u);
+  EXPECT_EQ(ReadWord64(bytes, 32), 0u);
+  EXPECT_EQ(ReadWord64(bytes, 40), TimestampToUint64(NtpNow(clock)));
+  EXPECT_EQ(rt.last_request_time.load(), TimestampToUint64(NtpNow(clock)));
+  EXPECT_EQ(network.resolved_names(), (std::vector<std::string>{"zeitgeber"}));
+  EXPECT_FALSE(rt.client_finished.load());
+}
+
+TEST_F(ClientPollTest, StopDuringTheWaitEndsAtOnce) {
+  Start();
+  ASSERT_TRUE(first->WaitForSent(1, std::chrono::seconds(5)));
+  const auto asked = std::chrono::steady_clock::now();
+  rt.shutdown.Set();
+  worker.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+  EXPECT_EQ(console.Count(kStoppedText), 1);
+  EXPECT_TRUE(rt.client_finished.load());
+  EXPECT_EQ(first->sent().size(), 1u);
+}
+
+TEST_F(ClientPollTest, DottedAddressNeedsNoLookUp) {
+  rt.config.client_time_source = "192.168.7.3";
+  Start();
+  ASSERT_TRUE(first->WaitForSent(1, std::chrono::seconds(5)));
+  EXPECT_TRUE(SameEndpoint(first->sent()[0].peer, Endpoint("192.168.7.3", 123)));
+  EXPECT_TRUE(network.resolved_names().empty());
+}
+
+TEST_F(ClientPollTest, UnresolvableNameIsReportedOncePerInterval) {
+  rt.config.client_poll_interval = 1;
+  rt.config.client_time_source = "nirgendwo";
+  const std::string report =
+      "SNTP-Client: Beim Versuch die IP-Adresse des (S)NTP Server (nirgendwo) zu erfragen trat folgender Fehler auf: "
+      "Name or service not known.";
+  Start();
+  ASSERT_TRUE(console.WaitFor(report, 1));
+  const auto first_report = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(console.Count(report), 1);
+  ASSERT_TRUE(console.WaitFor(report, 2));
+  EXPECT_GE(std::chrono::steady_clock::now() - first_report, std::chrono::milliseconds(900));
+  EXPECT_TRUE(first->sent().empty());
+  EXPECT_FALSE(console.Contains("Anfrage"));
+  // The name is asked again in every cycle.
+  EXPECT_GE(network.resolved_names().size(), 2u);
+}
+
+TEST_F(ClientPollTest, FailedSendWaitsForTheInterval) {
+  rt.config.client_poll_interval = 1;
+  first->FailSendWith(ENETUNREACH);
+  const std::string report = WinsockErrorText("SNTP-Client", "sendto()", ENETUNREACH);
+  Start();
+  ASSERT_TRUE(console.WaitFor(report, 1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(console.Count(report), 1);
+  // The next cycle sends again.
+  first->FailSendWith(0);
+  ASSERT_TRUE(first->WaitForSent(1, std::chrono::seconds(5)));
+}
+
+TEST_F(ClientPollTest, NothingIsSentBeforeTheStartEvent) {
+  worker = std::thread([this] { ClientPollThread(rt); });
+  EXPECT_FALSE(first->WaitForSent(1, std::chrono::milliseconds(200)));
+  EXPECT_EQ(rt.last_request_time.load(), 0u);
+  rt.start.Set();
+  EXPECT_TRUE(first->WaitForSent(1, std::chrono::seconds(5)));
+}
+
+}  // namespace
+}  // namespace chron::testing
