@@ -1,0 +1,29 @@
+// The console the program was started from: key wait, title, and detaching from it.
+#pragma once
+
+#include <string_view>
+
+namespace chron::platform {
+
+// True when standard input is a terminal.
+bool StdinIsTerminal();
+
+// Waits for one key press on the terminal of standard input, read without echo and without
+// line editing; Ctrl+C counts as a key here. Returns at once when standard input is not a
+// terminal, so a program started by a script never hangs.
+void WaitForKey();
+
+// Sets the title of the terminal window when standard output is a terminal; otherwise writes
+// nothing. Control characters in `title` are dropped. Goes through stdout's buffer and flushes it,
+// so it stays in order with printed text.
+void SetConsoleTitle(std::string_view title);
+
+// Detaches the process from its terminal and runs it on as a background daemon in a session of
+// its own, with standard input, output and error on /dev/null (working directory and umask are
+// kept). Returns 0 in the daemon process, which goes on; the calling process then has ended
+// with exit code 0 without returning (it waits until the daemon is set up). If detaching fails,
+// returns the system error code in the calling process, which is still attached and goes on.
+// Call it before any thread is created: only the calling thread survives.
+int DetachAsDaemon();
+
+}  // namespace chron::platform

@@ -1,0 +1,111 @@
+// Linux implementation of the console: the terminal of standard input and output (termios,
+// xterm title sequence) and detaching from it as a daemon.
+#include "platform/console.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+namespace chron::platform {
+
+bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
+void WaitForKey() {
+  termios saved{};
+  if (!StdinIsTerminal() || tcgetattr(STDIN_FILENO, &saved) != 0) return;
+  termios raw = saved;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return;
+  char key = 0;
+  while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
+  }
+  // A key such as an arrow sends several bytes: drop the rest so that the shell does not get it.
+  tcflush(STDIN_FILENO, TCIFLUSH);
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+}
+
+void SetConsoleTitle(std::string_view title) {
+  if (isatty(STDOUT_FILENO) != 1) return;
+  std::string sequence = "\033]0;";
+  for (char c : title) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) sequence += c;
+  }
+  sequence += '\a';
+  std::fputs(sequence.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+namespace {
+
+// Writes the outcome of detaching (0 or an errno value) to the waiting original process.
+void Tell(int channel, int error) {
+  while (write(channel, &error, sizeof error) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+int DetachAsDaemon() {
+  // Text still buffered would otherwise be written twice, by the original and by the daemon.
+  std::fflush(nullptr);
+  int channel[2];
+  if (pipe2(channel, O_CLOEXEC) != 0) return errno;
+  const pid_t child = fork();
+  if (child < 0) {
+    const int error = errno;
+    close(channel[0]);
+    close(channel[1]);
+    return error;
+  }
+  if (child > 0) {
+    // Original process: wait for the daemon's word, then end or report the failure.
+    close(channel[1]);
+    int error = 0;
+    ssize_t got;
+    while ((got = read(channel[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    close(channel[0]);
+    if (got == static_cast<ssize_t>(sizeof error) && error == 0) _exit(0);
+    if (got != static_cast<ssize_t>(sizeof error)) error = ECHILD;  // died before telling
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return error;
+  }
+  close(channel[0]);
+  if (setsid() < 0) {
+    Tell(channel[1], errno);
+    _exit(1);
+  }
+  // A second fork: the daemon is no session leader and so can never acquire a terminal again.
+  const pid_t daemon = fork();
+  if (daemon < 0) {
+    Tell(channel[1], errno);
+    _exit(1);
+  }
+  if (daemon > 0) _exit(0);
+  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null < 0) {
+    Tell(channel[1], errno);
+    _exit(1);
+  }
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (dup2(null, fd) < 0) {
+      Tell(channel[1], errno);
+      _exit(1);
+    }
+  }
+  if (null > STDERR_FILENO) close(null);
+  Tell(channel[1], 0);
+  close(channel[1]);
+  return 0;
+}
+
+}  // namespace chron::platform

@@ -1,0 +1,173 @@
+// Linux implementation of the named event: a file under /dev/shm named after the event and the
+// inode of the caller's network namespace, holding one 32-bit state word in shared memory.
+// Set and Wait use a process-shared futex on that word. Every handle holds a shared flock on the
+// file; the opener that can take an exclusive lock knows that no other handle exists and
+// re-initialises the word, so state left by a crashed holder is never seen.
+#include "platform/named_event.h"
+
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <string>
+
+namespace chron::platform {
+namespace {
+
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) &&
+              std::atomic<uint32_t>::is_always_lock_free);
+constexpr off_t kStateSize = sizeof(uint32_t);
+constexpr uint32_t kSignalled = 1;
+// Sets that find the event not signalled add this to the word (generation count in bits 1-31).
+constexpr uint32_t kGeneration = 2;
+
+int FlockRetrying(int handle, int operation) {
+  while (flock(handle, operation) != 0) {
+    if (errno != EINTR) return errno;
+  }
+  return 0;
+}
+
+// "/dev/shm/<name>.<network namespace inode>"; '/' in the name becomes '_'.
+int EventPath(std::string_view name, std::string* path) {
+  if (name.empty() || name.find('\0') != std::string_view::npos) return EINVAL;
+  struct stat namespace_info {};
+  if (stat("/proc/self/ns/net", &namespace_info) != 0) return errno;
+  std::string file(name);
+  for (char& c : file) {
+    if (c == '/') c = '_';
+  }
+  *path = "/dev/shm/" + file + "." + std::to_string(namespace_info.st_ino);
+  return 0;
+}
+
+// Opens the file without O_CREAT first: with fs.protected_regular an O_CREAT open of another
+// user's file in the sticky /dev/shm fails even for root.
+int OpenOrCreate(const std::string& path, int* handle) {
+  constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    int fd = open(path.c_str(), kFlags);
+    if (fd < 0 && errno == ENOENT) {
+      fd = open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+      if (fd < 0 && errno == EEXIST) continue;
+      // Mode 0666 whatever the umask, so that any user can set an event that root created.
+      if (fd >= 0) (void)fchmod(fd, 0666);
+    }
+    if (fd < 0) return errno;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+      close(fd);
+      return EINVAL;
+    }
+    *handle = fd;
+    return 0;
+  }
+  return EEXIST;
+}
+
+long Futex(std::atomic<uint32_t>* word, int operation, uint32_t value, const timespec* deadline) {
+  return syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), operation, value, deadline, nullptr,
+                 FUTEX_BITSET_MATCH_ANY);
+}
+
+}  // namespace
+
+int NamedEvent::Create(std::string_view name, std::unique_ptr<NamedEvent>* out, bool* opened_existing) {
+  out->reset();
+  std::string path;
+  if (int error = EventPath(name, &path)) return error;
+  int handle = -1;
+  if (int error = OpenOrCreate(path, &handle)) return error;
+  auto fail = [handle](int error) {
+    close(handle);
+    return error;
+  };
+
+  // No lock held by anyone else: this is the only handle, the event is new. Otherwise wait for a
+  // shared lock; an exclusive holder is a first opener still initialising the word.
+  bool first = flock(handle, LOCK_EX | LOCK_NB) == 0;
+  if (!first) {
+    if (errno != EWOULDBLOCK) return fail(errno);
+    if (int error = FlockRetrying(handle, LOCK_SH)) return fail(error);
+  }
+  struct stat info {};
+  if (fstat(handle, &info) != 0) return fail(errno);
+  // Growing the file fills it with zeros (not signalled); harmless under a shared lock too.
+  if (info.st_size < kStateSize && ftruncate(handle, kStateSize) != 0) return fail(errno);
+  void* view = mmap(nullptr, kStateSize, PROT_READ | PROT_WRITE, MAP_SHARED, handle, 0);
+  if (view == MAP_FAILED) return fail(errno);
+  auto* state = static_cast<std::atomic<uint32_t>*>(view);
+  if (first) {
+    state->store(0, std::memory_order_release);
+    // Not atomic: another first opener may slip in between and initialise again, which is
+    // harmless because nobody can have set the event before either of us returns.
+    if (int error = FlockRetrying(handle, LOCK_SH)) {
+      munmap(view, kStateSize);
+      return fail(error);
+    }
+  }
+  if (opened_existing != nullptr) *opened_existing = !first;
+  out->reset(new NamedEvent(handle, state));
+  return 0;
+}
+
+NamedEvent::~NamedEvent() {
+  munmap(state_, kStateSize);
+  close(handle_);  // releases the shared lock
+}
+
+int NamedEvent::Set() {
+  uint32_t word = state_->load(std::memory_order_relaxed);
+  while ((word & kSignalled) == 0 &&
+         !state_->compare_exchange_weak(word, (word + kGeneration) | kSignalled,
+                                        std::memory_order_acq_rel)) {
+  }
+  Futex(state_, FUTEX_WAKE, INT_MAX, nullptr);
+  return 0;
+}
+
+int NamedEvent::Reset() {
+  state_->fetch_and(~kSignalled, std::memory_order_acq_rel);
+  return 0;
+}
+
+WaitResult NamedEvent::Wait(int64_t timeout_ms) {
+  const uint32_t start = state_->load(std::memory_order_acquire);
+  if ((start & kSignalled) != 0) return WaitResult::kSignalled;
+  if (timeout_ms == 0) return WaitResult::kTimeout;
+  timespec deadline{};
+  const bool limited = timeout_ms > 0;
+  if (limited) {
+    // FUTEX_WAIT_BITSET takes an absolute CLOCK_MONOTONIC deadline, so wake-ups cost no time.
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += static_cast<time_t>(timeout_ms / 1000);
+    deadline.tv_nsec += static_cast<long>(timeout_ms % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+      deadline.tv_sec += 1;
+      deadline.tv_nsec -= 1000000000L;
+    }
+  }
+  // A changed generation means a Set happened while we waited, even if a Reset has cleared the
+  // signalled bit again since.
+  auto released = [start](uint32_t word) { return word != start; };
+  for (;;) {
+    // Sleeps only while the word is still the one seen at the start.
+    if (Futex(state_, FUTEX_WAIT_BITSET, start, limited ? &deadline : nullptr) != 0) {
+      if (errno == ETIMEDOUT) {
+        return released(state_->load(std::memory_order_acquire)) ? WaitResult::kSignalled
+                                                                  : WaitResult::kTimeout;
+      }
+      if (errno != EAGAIN && errno != EINTR) return WaitResult::kFailed;
+    }
+    if (released(state_->load(std::memory_order_acquire))) return WaitResult::kSignalled;
+  }
+}
+
+}  // namespace chron::platform

@@ -1,0 +1,290 @@
+#include "platform/named_event.h"
+
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/testutil/child_process.h"
+
+namespace chron::platform {
+namespace {
+
+using chron::testing::Channel;
+using chron::testing::ChildExitCode;
+using chron::testing::ForkChild;
+using Clock = std::chrono::steady_clock;
+
+int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Where the event of this name lives for the caller's network namespace (removed after a test).
+std::string BackingFile(const std::string& name) {
+  struct stat info {};
+  stat("/proc/self/ns/net", &info);
+  return "/dev/shm/" + name + "." + std::to_string(info.st_ino);
+}
+
+class NamedEventTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    name_ = "chron.test." + std::to_string(getpid()) + "." +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  }
+  void TearDown() override { unlink(BackingFile(name_).c_str()); }
+
+  std::unique_ptr<NamedEvent> Open(bool* opened_existing = nullptr) {
+    std::unique_ptr<NamedEvent> event;
+    EXPECT_EQ(NamedEvent::Create(name_, &event, opened_existing), 0);
+    return event;
+  }
+
+  std::string name_;
+};
+
+TEST_F(NamedEventTest, NewEventIsNotSignalledAndTestsWithoutWaiting) {
+  bool existing = true;
+  auto event = Open(&existing);
+  ASSERT_TRUE(event);
+  EXPECT_FALSE(existing);
+  const auto start = Clock::now();
+  EXPECT_EQ(event->Wait(0), WaitResult::kTimeout);
+  EXPECT_LT(MillisecondsSince(start), 50);
+  event->Set();
+  EXPECT_EQ(event->Wait(0), WaitResult::kSignalled);
+  EXPECT_EQ(event->Wait(kInfinite), WaitResult::kSignalled);  // manual reset: stays signalled
+  event->Reset();
+  EXPECT_EQ(event->Wait(0), WaitResult::kTimeout);
+}
+
+TEST_F(NamedEventTest, WaitWithTimeoutWaitsThatLong) {
+  auto event = Open();
+  ASSERT_TRUE(event);
+  const auto start = Clock::now();
+  EXPECT_EQ(event->Wait(300), WaitResult::kTimeout);
+  const int64_t waited = MillisecondsSince(start);
+  EXPECT_GE(waited, 300);
+  EXPECT_LT(waited, 800);
+}
+
+TEST_F(NamedEventTest, InvalidNamesAreRefused) {
+  std::unique_ptr<NamedEvent> event;
+  EXPECT_EQ(NamedEvent::Create("", &event), EINVAL);
+  EXPECT_EQ(NamedEvent::Create(std::string(300, 'x'), &event), ENAMETOOLONG);
+  EXPECT_FALSE(event);
+}
+
+TEST_F(NamedEventTest, BackingFileIsWritableForEveryoneWhateverTheUmask) {
+  const mode_t saved = umask(077);
+  auto event = Open();
+  umask(saved);
+  ASSERT_TRUE(event);
+  struct stat info {};
+  ASSERT_EQ(stat(BackingFile(name_).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0666u);
+}
+
+TEST_F(NamedEventTest, SetWakesEveryWaiterInThreadsAndProcesses) {
+  // The child process is forked before any thread of this test exists.
+  Channel ready;
+  const pid_t child = ForkChild([&] {
+    std::unique_ptr<NamedEvent> own;
+    if (NamedEvent::Create(name_, &own) != 0) return 2;
+    ready.Send('r');
+    return own->Wait(5000) == WaitResult::kSignalled ? 0 : 1;
+  });
+  char byte = 0;
+  ASSERT_TRUE(ready.Receive(&byte, 5000));
+
+  auto event = Open();
+  ASSERT_TRUE(event);
+  auto second = Open();  // waiters on another handle in the same process
+  ASSERT_TRUE(second);
+  std::atomic<int> released{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 4; ++i) {
+    NamedEvent* handle = i % 2 == 0 ? event.get() : second.get();
+    waiters.emplace_back([handle, &released] {
+      if (handle->Wait(5000) == WaitResult::kSignalled) ++released;
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(released.load(), 0);
+  const auto start = Clock::now();
+  event->Set();
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(released.load(), 4);
+  EXPECT_LT(MillisecondsSince(start), 1000);
+  EXPECT_EQ(ChildExitCode(child, 5000), 0);
+}
+
+TEST_F(NamedEventTest, SetFollowedAtOnceByResetStillReleasesWaiters) {
+  auto event = Open();
+  ASSERT_TRUE(event);
+  std::atomic<int> released{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 3; ++i) {
+    waiters.emplace_back([&] {
+      if (event->Wait(3000) == WaitResult::kSignalled) ++released;
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  event->Set();
+  event->Reset();
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(released.load(), 3);
+  EXPECT_EQ(event->Wait(0), WaitResult::kTimeout);
+}
+
+TEST_F(NamedEventTest, StateIsKeptWhileAnotherProcessHoldsIt) {
+  Channel ready, go;
+  const pid_t holder = ForkChild([&] {
+    std::unique_ptr<NamedEvent> own;
+    if (NamedEvent::Create(name_, &own) != 0) return 2;
+    own->Set();
+    ready.Send('r');
+    char byte;
+    go.Receive(&byte, 10000);
+    return 0;
+  });
+  char byte = 0;
+  ASSERT_TRUE(ready.Receive(&byte, 5000));
+  bool existing = false;
+  auto event = Open(&existing);
+  ASSERT_TRUE(event);
+  EXPECT_TRUE(existing);
+  EXPECT_EQ(event->Wait(0), WaitResult::kSignalled);
+
+  // The setter ends while this process holds the event: it stays signalled.
+  go.Send('g');
+  EXPECT_EQ(ChildExitCode(holder, 5000), 0);
+  EXPECT_EQ(event->Wait(0), WaitResult::kSignalled);
+  bool reopened_existing = false;
+  auto again = Open(&reopened_existing);
+  ASSERT_TRUE(again);
+  EXPECT_TRUE(reopened_existing);
+  EXPECT_EQ(again->Wait(0), WaitResult::kSignalled);
+}
+
+TEST_F(NamedEventTest, FreshAgainAfterTheLastHolderClosedIt) {
+  {
+    auto event = Open();
+    ASSERT_TRUE(event);
+    event->Set();
+  }
+  bool existing = true;
+  auto event = Open(&existing);
+  ASSERT_TRUE(event);
+  EXPECT_FALSE(existing);
+  EXPECT_EQ(event->Wait(0), WaitResult::kTimeout);
+}
+
+TEST_F(NamedEventTest, FreshAgainAfterTheLastHolderWasKilled) {
+  Channel ready;
+  const pid_t holder = ForkChild([&] {
+    std::unique_ptr<NamedEvent> own;
+    if (NamedEvent::Create(name_, &own) != 0) return 2;
+    own->Set();
+    ready.Send('r');
+    pause();
+    return 0;
+  });
+  char byte = 0;
+  ASSERT_TRUE(ready.Receive(&byte, 5000));
+  kill(holder, SIGKILL);
+  int status = 0;
+  ASSERT_TRUE(chron::testing::WaitChild(holder, 5000, &status));
+  ASSERT_TRUE(WIFSIGNALED(status));
+  bool existing = true;
+  auto event = Open(&existing);
+  ASSERT_TRUE(event);
+  EXPECT_FALSE(existing);
+  EXPECT_EQ(event->Wait(0), WaitResult::kTimeout);
+}
+
+TEST_F(NamedEventTest, HandleDoesNotSurviveExec) {
+  Channel ready;
+  const pid_t holder = ForkChild([&] {
+    std::unique_ptr<NamedEvent> own;
+    if (NamedEvent::Create(name_, &own) != 0) return 2;
+    own->Set();
+    ready.Send('r');
+    execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+    return 3;
+  });
+  char byte = 0;
+  ASSERT_TRUE(ready.Receive(&byte, 5000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let exec happen
+  bool existing = true;
+  auto event = Open(&existing);
+  kill(holder, SIGKILL);
+  chron::testing::ChildExitCode(holder, 5000);
+  ASSERT_TRUE(event);
+  EXPECT_FALSE(existing);
+  EXPECT_EQ(event->Wait(0), WaitResult::kTimeout);
+}
+
+TEST_F(NamedEventTest, OpenersRacingBesideAHolderAlwaysSeeItsState) {
+  auto holder = Open();
+  ASSERT_TRUE(holder);
+  holder->Set();
+  std::vector<pid_t> children;
+  for (int i = 0; i < 3; ++i) {
+    children.push_back(ForkChild([&] {
+      for (int round = 0; round < 200; ++round) {
+        std::unique_ptr<NamedEvent> own;
+        bool existing = false;
+        if (NamedEvent::Create(name_, &own, &existing) != 0) return 2;
+        if (!existing || own->Wait(0) != WaitResult::kSignalled) return 1;
+      }
+      return 0;
+    }));
+  }
+  for (pid_t child : children) EXPECT_EQ(ChildExitCode(child, 20000), 0);
+  EXPECT_EQ(holder->Wait(0), WaitResult::kSignalled);
+}
+
+TEST_F(NamedEventTest, EachNetworkNamespaceHasItsOwnEvent) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to create a network namespace";
+  auto event = Open();
+  ASSERT_TRUE(event);
+  event->Set();
+  Channel ready, go;
+  const pid_t child = ForkChild([&] {
+    if (unshare(CLONE_NEWNET) != 0) return 4;
+    const std::string file = BackingFile(name_);
+    int result = 0;
+    {
+      std::unique_ptr<NamedEvent> own;
+      bool existing = true;
+      if (NamedEvent::Create(name_, &own, &existing) != 0) {
+        result = 2;
+      } else if (existing || own->Wait(0) != WaitResult::kTimeout) {
+        result = 1;  // saw the other machine's signalled event
+      } else {
+        own->Set();
+        own->Reset();
+        ready.Send('r');
+        char byte;
+        go.Receive(&byte, 10000);
+      }
+    }
+    unlink(file.c_str());
+    return result;
+  });
+  char byte = 0;
+  const bool child_ready = ready.Receive(&byte, 5000);
+  EXPECT_EQ(event->Wait(0), WaitResult::kSignalled);  // the child's Reset did not reach it
+  go.Send('g');
+  EXPECT_EQ(ChildExitCode(child, 5000), 0);
+  EXPECT_TRUE(child_ready);
+}
+
+}  // namespace
+}  // namespace chron::platform

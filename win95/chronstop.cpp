@@ -1,0 +1,96 @@
+// chronstop: sets (or tests, or resets) the named shutdown event that stops a running chron95.
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "platform/named_event.h"
+
+namespace {
+
+constexpr const char* kShutdownEventName = "Orbek.SNTP.Shutdown.Event";
+
+// Exit codes: 0 done (with --test: signalled), 1 not signalled (--test only), 2 failure or usage.
+constexpr int kFailure = 2;
+
+void PrintUsage(std::FILE* to) {
+  std::fputs(
+      "Aufruf: chronstop [--name NAME] [--test | --reset | --hold-set SEKUNDEN]\n"
+      "  (ohne Option)        setzt das Ereignis: ein laufendes chron95 beendet sich\n"
+      "  --test               Ende mit 0, wenn das Ereignis gesetzt ist, sonst mit 1\n"
+      "  --reset              setzt das Ereignis zurück\n"
+      "  --hold-set SEKUNDEN  setzt das Ereignis und hält es so lange offen\n"
+      "  --name NAME          anderes Ereignis statt Orbek.SNTP.Shutdown.Event\n"
+      "Das Ereignis besteht nur, solange ein Prozess es offen hält.\n",
+      to);
+}
+
+bool ParseSeconds(const char* text, long* seconds) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < 0) return false;
+  *seconds = value;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  enum class Action { kSet, kTest, kReset, kHoldSet } action = Action::kSet;
+  std::string name = kShutdownEventName;
+  long hold_seconds = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--test") {
+      action = Action::kTest;
+    } else if (arg == "--reset") {
+      action = Action::kReset;
+    } else if (arg == "--hold-set" && i + 1 < argc && ParseSeconds(argv[i + 1], &hold_seconds)) {
+      action = Action::kHoldSet;
+      ++i;
+    } else if (arg == "--name" && i + 1 < argc && argv[i + 1][0] != '\0') {
+      name = argv[++i];
+    } else if (arg == "-h" || arg == "--help") {
+      PrintUsage(stdout);
+      return 0;
+    } else {
+      std::fprintf(stderr, "chronstop: unbekannter oder unvollständiger Parameter: %s\n", argv[i]);
+      PrintUsage(stderr);
+      return kFailure;
+    }
+  }
+
+  std::unique_ptr<chron::platform::NamedEvent> event;
+  if (int error = chron::platform::NamedEvent::Create(name, &event)) {
+    std::fprintf(stderr, "chronstop: Ereignis %s kann nicht geöffnet werden: %s\n", name.c_str(),
+                 std::strerror(error));
+    return kFailure;
+  }
+  switch (action) {
+    case Action::kTest:
+      switch (event->Wait(0)) {
+        case chron::platform::WaitResult::kSignalled: return 0;
+        case chron::platform::WaitResult::kTimeout: return 1;
+        case chron::platform::WaitResult::kFailed: break;
+      }
+      std::fprintf(stderr, "chronstop: Ereignis %s kann nicht geprüft werden\n", name.c_str());
+      return kFailure;
+    case Action::kReset:
+      event->Reset();
+      return 0;
+    case Action::kSet:
+      event->Set();
+      return 0;
+    case Action::kHoldSet:
+      event->Set();
+      std::this_thread::sleep_for(std::chrono::seconds(hold_seconds));
+      return 0;
+  }
+  return kFailure;
+}
