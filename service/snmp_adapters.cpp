@@ -1,0 +1,60 @@
+// Adapter discovery through the SNMP agent: a get-next walk of the MIB-II column ipAdEntAddr
+// (1.3.6.1.2.1.4.20.1.1). The agent answers in ascending address order; 127.0.0.1 is no LAN
+// adapter and is dropped. Rows found this way have no name: "<unbekannt>".
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "platform/snmp.h"
+#include "service/adapters.h"
+
+namespace chron {
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
+
+uint32_t TickCount() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+std::vector<uint32_t> WalkAddressColumn(platform::SnmpAgent& agent) {
+  std::vector<uint32_t> addresses;
+  platform::VarBindList list(1);
+  list[0].name = platform::kIpAdEntAddr;
+  list[0].value = platform::SnmpValue{};
+  const size_t column_length = platform::kIpAdEntAddr.size();
+  while (addresses.size() < kMaxAdapters) {
+    int32_t error_status = 0;
+    int32_t error_index = 0;
+    if (!agent.Query(platform::kSnmpGetNext, &list, &error_status, &error_index)) break;
+    if (list.empty()) break;
+    const platform::ObjectIdentifier& name = list[0].name;
+    size_t compare = std::min(column_length, name.size());
+    if (!std::equal(name.begin(), name.begin() + static_cast<long>(compare), platform::kIpAdEntAddr.begin())) {
+      break;  // the walk has left the column
+    }
+    const std::vector<uint8_t>& bytes = list[0].value.bytes;
+    if (bytes.size() < 4) break;  // not an IpAddress: nothing sound to read
+    uint32_t address = 0;
+    std::memcpy(&address, bytes.data(), 4);  // network byte order, as the agent gives it
+    addresses.push_back(address);
+  }
+  return addresses;
+}
+
+}  // namespace
+
+bool DiscoverAdaptersBySnmp(Runtime& rt) {
+  platform::SnmpAgent agent([&rt] { return rt.network->InterfaceAddresses(); });
+  agent.Init(TickCount());
+  ClearAdapterTable(rt.adapters);
+  for (uint32_t address : WalkAddressColumn(agent)) {
+    if (platform::NetworkToHost32(address) == kLoopback) continue;
+    AddAdapter(rt.adapters, kUnknownAdapterName, address);
+  }
+  return true;
+}
+
+}  // namespace chron
