@@ -1,0 +1,337 @@
+// The network facility over real sockets. As root the socket tests run in a network namespace
+// of this test process (port 123, loopback only, gone when the process ends); otherwise on the
+// host's loopback with a random high port.
+#include "platform/network.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+
+namespace chron::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+// --- text and byte order -------------------------------------------------------------------------
+
+uint32_t Bytes(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  return HostToNetwork32(static_cast<uint32_t>(a) << 24 | static_cast<uint32_t>(b) << 16 |
+                         static_cast<uint32_t>(c) << 8 | d);
+}
+
+TEST(DottedAddressTest, ByteOrderMatchesTheSystem) {
+  EXPECT_EQ(HostToNetwork16(0x1234), htons(0x1234));
+  EXPECT_EQ(HostToNetwork32(0x12345678u), htonl(0x12345678u));
+  EXPECT_EQ(NetworkToHost32(HostToNetwork32(0xC0A80001u)), 0xC0A80001u);
+}
+
+TEST(DottedAddressTest, ParsesEveryFormInetAddrAccepts) {
+  EXPECT_EQ(ParseDottedAddress("192.168.1.2"), Bytes(192, 168, 1, 2));
+  EXPECT_EQ(ParseDottedAddress("0.0.0.0"), 0u);
+  EXPECT_EQ(ParseDottedAddress("010.0.0.1"), Bytes(8, 0, 0, 1));         // octal
+  EXPECT_EQ(ParseDottedAddress("0x7f.0.0.0X1"), Bytes(127, 0, 0, 1));    // hexadecimal
+  EXPECT_EQ(ParseDottedAddress("1.2.772"), Bytes(1, 2, 3, 4));           // last part fills 16 bits
+  EXPECT_EQ(ParseDottedAddress("10.65536"), Bytes(10, 1, 0, 0));         // last part fills 24 bits
+  EXPECT_EQ(ParseDottedAddress("3232235777"), Bytes(192, 168, 1, 1));    // one 32-bit number
+  EXPECT_EQ(ParseDottedAddress("1.2.3.4 trailing words"), Bytes(1, 2, 3, 4));
+  EXPECT_EQ(ParseDottedAddress("1.2.3.4\n"), Bytes(1, 2, 3, 4));
+}
+
+TEST(DottedAddressTest, RejectsWhatInetAddrRejects) {
+  for (const char* text : {"", " 1.2.3.4", "1.2.3.256", "1.2.3.4.5", "1.2.3.4.", "1..2.3", "a.b.c.d",
+                           "08.1.1.1", "0x", "0x.1.1.1", "1.2.3.4x", "-1.2.3.4", "+1.2.3.4",
+                           "256.1", "1.16777216", "1.2.65536", "4294967296", "99999999999999999999",
+                           "1.2.3.0x100", "host.example"}) {
+    EXPECT_EQ(ParseDottedAddress(text), kInaddrNone) << '"' << text << '"';
+  }
+  // The all-ones address reads as the failure value, as with inet_addr.
+  EXPECT_EQ(ParseDottedAddress("255.255.255.255"), kInaddrNone);
+  EXPECT_EQ(ParseDottedAddress("4294967295"), kInaddrNone);
+}
+
+TEST(DottedAddressTest, AgreesWithTheCLibrary) {
+  for (const char* text : {"1.2.3.4", "0377.0xff.0.1", "00000000001.2.3.4", "0x00000000ff.1.1.1",
+                           "1.2.3", "1.2", "1", "0", "1.2.3.4 ", "1.2.3.4\t5", "1.2.3.04",
+                           "0xfFfFfFfF", "037777777777", "040000000000", "1.2.3.4.", "09", "0x1g",
+                           "127.1", "1 2", "1.2.3.-4", ".1.2.3", "255.255.255.254"}) {
+    EXPECT_EQ(ParseDottedAddress(text), inet_addr(text)) << '"' << text << '"';
+  }
+}
+
+TEST(DottedAddressTest, FormatsInNetworkOrder) {
+  EXPECT_EQ(DottedAddress(Bytes(10, 0, 200, 7)), "10.0.200.7");
+  EXPECT_EQ(DottedAddress(0), "0.0.0.0");
+  EXPECT_EQ(DottedAddress(kInaddrNone), "255.255.255.255");
+  EXPECT_EQ(ParseDottedAddress(DottedAddress(Bytes(172, 16, 254, 1))), Bytes(172, 16, 254, 1));
+}
+
+// --- sockets -------------------------------------------------------------------------------------
+
+// Enters a fresh network namespace with its loopback up, once per process; false when not root.
+bool EnterPrivateNetwork() {
+  static const bool entered = [] {
+    if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0) return false;
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    if (fd >= 0) close(fd);
+    return up;
+  }();
+  return entered;
+}
+
+class SocketTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (EnterPrivateNetwork()) {
+      port_ = 123;
+    } else {
+      port_ = static_cast<uint16_t>(std::random_device{}() % 20000 + 40000);
+    }
+  }
+
+  static SocketAddress At(const char* dotted, uint16_t port = 0) {
+    return SocketAddress{kAfInet, HostToNetwork16(port == 0 ? port_ : port), ParseDottedAddress(dotted)};
+  }
+
+  std::unique_ptr<UdpSocket> Open(const SocketAddress& local, bool accept_broadcasts = false) {
+    std::unique_ptr<UdpSocket> socket;
+    EXPECT_EQ(net_.CreateUdpSocket(&socket), 0);
+    EXPECT_EQ(socket->Bind(local, accept_broadcasts), 0) << DottedAddress(local.address);
+    return socket;
+  }
+
+  static void Send(UdpSocket& from, const std::string& text, const SocketAddress& to) {
+    size_t sent = 0;
+    ASSERT_EQ(from.SendTo(text.data(), text.size(), to, &sent), 0);
+    ASSERT_EQ(sent, text.size());
+  }
+
+  static std::string Receive(UdpSocket& socket, SocketAddress* from = nullptr) {
+    char buffer[512];
+    size_t received = 0;
+    SocketAddress peer;
+    int error = socket.ReceiveFrom(buffer, sizeof buffer, &received, &peer);
+    if (from != nullptr) *from = peer;
+    return error == 0 ? std::string(buffer, received) : "error " + std::to_string(error);
+  }
+
+  Network& net_ = SystemNetwork();
+  static inline uint16_t port_ = 0;
+};
+
+// Sends "timeout" to each target from `delay` on until cancelled, so that a blocking read in a failing
+// test ends with a recognisable datagram instead of hanging.
+class Watchdog {
+ public:
+  Watchdog(std::vector<SocketAddress> targets, std::chrono::milliseconds delay) {
+    thread_ = std::thread([this, targets, delay] {
+      auto deadline = std::chrono::steady_clock::now() + delay;
+      while (!cancelled_ && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+      std::unique_ptr<UdpSocket> socket;
+      size_t sent;
+      if (SystemNetwork().CreateUdpSocket(&socket) != 0) return;
+      while (!cancelled_) {  // again and again: the test may read several times
+        for (const SocketAddress& to : targets) socket->SendTo("timeout", 7, to, &sent);
+        std::this_thread::sleep_for(200ms);
+      }
+    });
+  }
+  ~Watchdog() {
+    cancelled_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> cancelled_{false};
+  std::thread thread_;
+};
+
+TEST_F(SocketTest, SendsAndReceivesWithTheSendersAddress) {
+  auto a = Open(At("127.0.0.1"));
+  auto b = Open(At("127.0.0.2"));
+  Send(*a, "hello", At("127.0.0.2"));
+  SocketAddress from;
+  EXPECT_EQ(Receive(*b, &from), "hello");
+  EXPECT_EQ(from.address, ParseDottedAddress("127.0.0.1"));
+  EXPECT_EQ(from.port, HostToNetwork16(port_));
+}
+
+TEST_F(SocketTest, LongDatagramFailsWithMessageSizeAndIsConsumed) {
+  auto a = Open(At("127.0.0.1"));
+  auto b = Open(At("127.0.0.2"));
+  Send(*a, std::string(100, 'x'), At("127.0.0.2"));
+  Send(*a, "next", At("127.0.0.2"));
+  char buffer[48];
+  size_t received = 12345;
+  SocketAddress from;
+  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from), EMSGSIZE);
+  EXPECT_EQ(from.address, ParseDottedAddress("127.0.0.1"));
+  EXPECT_EQ(Receive(*b), "next");
+}
+
+TEST_F(SocketTest, ZeroLengthDatagramToOwnAddressWakesTheWaiter) {
+  auto a = Open(At("127.0.0.1"));
+  auto b = Open(At("127.0.0.2"));
+  auto waiter = net_.CreateWaiter({a.get(), b.get()});
+  std::vector<bool> readable;
+  int result = -1;
+  std::thread waiting([&] { result = waiter->Wait(&readable); });
+  std::this_thread::sleep_for(50ms);
+  size_t sent = 99;
+  ASSERT_EQ(b->SendTo("", 0, At("127.0.0.2"), &sent), 0);
+  waiting.join();
+  EXPECT_EQ(sent, 0u);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(readable, (std::vector<bool>{false, true}));
+  char buffer[48];
+  size_t received = 99;
+  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, nullptr), 0);
+  EXPECT_EQ(received, 0u);
+}
+
+TEST_F(SocketTest, WaiterReportsExactlyTheSocketsWithDatagramsUntilTheyAreRead) {
+  auto s0 = Open(At("127.0.0.1"));
+  auto s1 = Open(At("127.0.0.2"));
+  auto s2 = Open(At("127.0.0.3"));
+  auto waiter = net_.CreateWaiter({s0.get(), s1.get(), s2.get()});
+  Send(*s1, "to 0", At("127.0.0.1"));
+  Send(*s1, "to 2", At("127.0.0.3"));
+  std::vector<bool> readable;
+  // Loopback delivery may lag the send by a moment; readiness is level-triggered, so each Wait
+  // returns at once while a datagram is unread.
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_EQ(waiter->Wait(&readable), 0);
+    if (readable[0] && readable[2]) break;
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(readable, (std::vector<bool>{true, false, true}));
+  EXPECT_EQ(Receive(*s0), "to 0");
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  EXPECT_EQ(readable, (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(Receive(*s2), "to 2");
+  Send(*s2, "to 1", At("127.0.0.2"));
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  EXPECT_EQ(readable, (std::vector<bool>{false, true, false}));
+}
+
+TEST_F(SocketTest, WildcardAndSpecificBindsOfOnePortCoexist) {
+  auto wildcard = Open(At("0.0.0.0"));
+  auto specific = Open(At("127.0.0.1"));
+  auto later = Open(At("127.0.0.2"));  // specific after wildcard and wildcard before: both work
+  auto sender = Open(At("127.0.0.5", static_cast<uint16_t>(port_ + 1)));
+  // Unicast goes to the most specific bind.
+  Send(*sender, "specific", At("127.0.0.1"));
+  Send(*sender, "wildcard", At("127.0.0.9"));
+  EXPECT_EQ(Receive(*specific), "specific");
+  EXPECT_EQ(Receive(*wildcard), "wildcard");
+  // A second bind of the same address succeeds too: a second instance is kept out by the
+  // instance mutex, not by the sockets.
+  auto twin = Open(At("127.0.0.1"));
+}
+
+TEST_F(SocketTest, BindToAForeignAddressFailsWithItsErrorNumber) {
+  std::unique_ptr<UdpSocket> socket;
+  ASSERT_EQ(net_.CreateUdpSocket(&socket), 0);
+  EXPECT_EQ(socket->Bind(At("192.0.2.1"), true), EADDRNOTAVAIL);
+}
+
+TEST_F(SocketTest, InterfaceTableListsLoopbackAndResolverUsesHosts) {
+  bool loopback = false;
+  for (const InterfaceAddress& row : net_.InterfaceAddresses()) {
+    if (row.address == ParseDottedAddress("127.0.0.1")) {
+      loopback = true;
+      EXPECT_EQ(row.interface, "lo");
+      EXPECT_EQ(row.interface_index, if_nametoindex("lo"));
+    }
+  }
+  EXPECT_TRUE(loopback);
+  uint32_t address = 0;
+  std::string text;
+  EXPECT_EQ(net_.ResolveHost("localhost", &address, &text), 0);
+  EXPECT_EQ(address, ParseDottedAddress("127.0.0.1"));
+  if (port_ == 123) {  // only in the namespace: elsewhere the name would go to a real resolver
+    EXPECT_NE(net_.ResolveHost("no-such-host.invalid", &address, &text), 0);
+    EXPECT_FALSE(text.empty());
+  }
+  EXPECT_EQ(net_.Startup(), 0);
+}
+
+// A peer namespace at the far end of a veth pair sends broadcasts; the host binds its socket to
+// its unicast address on the near end.
+TEST_F(SocketTest, SocketOnUnicastAddressReceivesBroadcastsOnlyWhenAsked) {
+  if (port_ != 123) GTEST_SKIP() << "needs root: creates network namespaces and a veth pair";
+  int ready[2], go[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(go), 0);
+  pid_t peer = fork();
+  ASSERT_GE(peer, 0);
+  if (peer == 0) {
+    char c = 0;
+    if (unshare(CLONE_NEWNET) != 0 || write(ready[1], "r", 1) != 1 || read(go[0], &c, 1) != 1) _exit(2);
+    if (system("ip link set lo up && ip addr add 10.77.0.2/24 brd + dev nt1 && ip link set nt1 up") != 0) _exit(3);
+    std::unique_ptr<UdpSocket> socket;
+    if (SystemNetwork().CreateUdpSocket(&socket) != 0 || socket->EnableBroadcast() != 0 ||
+        socket->Bind(SocketAddress{kAfInet, HostToNetwork16(123), ParseDottedAddress("10.77.0.2")}, false) != 0) {
+      _exit(4);
+    }
+    auto to = [](const char* dotted, uint16_t port) {
+      return SocketAddress{kAfInet, HostToNetwork16(port), ParseDottedAddress(dotted)};
+    };
+    size_t sent;
+    std::this_thread::sleep_for(300ms);  // the link comes up
+    socket->SendTo("limited", 7, to("255.255.255.255", 123), &sent);
+    std::this_thread::sleep_for(100ms);
+    socket->SendTo("directed", 8, to("10.77.0.255", 123), &sent);
+    socket->SendTo("ignored", 7, to("255.255.255.255", 124), &sent);
+    socket->SendTo("unicast", 7, to("10.77.0.1", 124), &sent);
+    // Stay until the host has read: the pair and the host's address go with this namespace.
+    _exit(read(go[0], &c, 1) == 1 ? 0 : 5);
+  }
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  std::string command = "ip link add nt0 type veth peer name nt1 netns " + std::to_string(peer) +
+                        " && ip addr add 10.77.0.1/24 brd + dev nt0 && ip link set nt0 up";
+  ASSERT_EQ(system(command.c_str()), 0);
+  auto host = Open(At("10.77.0.1"), true);
+  auto plain = Open(At("10.77.0.1", 124), false);
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  {
+    Watchdog watchdog({At("10.77.0.1"), At("10.77.0.1", 124)}, 5s);
+    auto waiter = net_.CreateWaiter({plain.get(), host.get()});
+    std::vector<bool> readable;
+    ASSERT_EQ(waiter->Wait(&readable), 0);
+    EXPECT_TRUE(readable[1]);
+    SocketAddress from;
+    EXPECT_EQ(Receive(*host, &from), "limited");
+    EXPECT_EQ(from.address, ParseDottedAddress("10.77.0.2"));
+    EXPECT_EQ(Receive(*host), "directed");
+    // The broadcast to port 124 went out before the unicast; a plain socket skips it.
+    EXPECT_EQ(Receive(*plain), "unicast");
+  }
+  EXPECT_EQ(write(go[1], "d", 1), 1);
+  int status = 0;
+  waitpid(peer, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  // The veth pair went away with the peer's namespace.
+  EXPECT_NE(system("ip link show nt0 >/dev/null 2>&1"), 0);
+}
+
+}  // namespace
+}  // namespace chron::platform
