@@ -80,10 +80,7 @@ bool BeginStopHandshake() {
 void OnControlSignal(platform::ControlSignal signal) {
   using platform::ControlSignal;
   if (DebugMode()) {
-    uint32_t type = signal == ControlSignal::kInterrupt ? kCtrlCEvent
-                    : signal == ControlSignal::kBreak   ? kCtrlBreakEvent
-                                                        : kCtrlCloseEvent;
-    if (!ConsoleControlHandler(type)) platform::RestoreDefaultAndRaise(signal);
+    HandleConsoleSignal(g_rt, signal);
     return;
   }
   switch (signal) {
@@ -120,14 +117,6 @@ void ServiceControlHandler(uint32_t control) {
   if (control != kServiceControlInterrogate) ReportMessage(0xc100000c);
   std::lock_guard lock(g_status_mutex);
   ReportStatusLocked();
-}
-
-bool ConsoleControlHandler(uint32_t type) {
-  if (type != kCtrlCEvent && type != kCtrlBreakEvent) return false;
-  std::printf("SNTP-Control: Stoppe %s.\n", kServiceTitle);
-  std::fflush(stdout);
-  RequestStop(g_rt);
-  return true;
 }
 
 void ServiceMain(int /*argc*/, char** /*argv*/) {

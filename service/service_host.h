@@ -10,16 +10,10 @@ inline constexpr uint32_t kServiceControlInterrogate = 4;
 // The code a hang-up (SIGHUP) arrives as: not a control the service knows.
 inline constexpr uint32_t kServiceControlHangup = 128;
 
-inline constexpr uint32_t kCtrlCEvent = 0;
-inline constexpr uint32_t kCtrlBreakEvent = 1;
-inline constexpr uint32_t kCtrlCloseEvent = 2;
-
 // Program entry of chronsvc; returns the process exit status.
 int ServiceProgramMain(int argc, char** argv);
 
 void ServiceMain(int argc, char** argv);
 void ServiceControlHandler(uint32_t control);
-// True when the event was handled; false leaves the default handling (the process ends).
-bool ConsoleControlHandler(uint32_t type);
 
 }  // namespace chron

@@ -155,6 +155,20 @@ bool RequestStop(Runtime& rt) {
   return true;
 }
 
+bool ConsoleControlHandler(Runtime& rt, uint32_t type) {
+  if (type != kCtrlCEvent && type != kCtrlBreakEvent) return false;
+  WriteConsole("SNTP-Control: Stoppe Simple Network Time Protocol.\n");
+  RequestStop(rt);
+  return true;
+}
+
+void HandleConsoleSignal(Runtime& rt, platform::ControlSignal signal) {
+  uint32_t type = signal == platform::ControlSignal::kInterrupt ? kCtrlCEvent
+                  : signal == platform::ControlSignal::kBreak   ? kCtrlBreakEvent
+                                                                : kCtrlCloseEvent;
+  if (!ConsoleControlHandler(rt, type)) platform::RestoreDefaultAndRaise(signal);
+}
+
 bool AllFinished(const Runtime& rt) {
   return rt.receive_finished.load() && rt.client_finished.load() && rt.broadcast_finished.load();
 }

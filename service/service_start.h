@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "engine/runtime.h"
+#include "platform/signals.h"
 
 namespace chron {
 
@@ -32,6 +33,16 @@ bool RequestStop(Runtime& rt);
 
 // True when the receive loop, the client poll thread and the broadcast thread have all ended.
 bool AllFinished(const Runtime& rt);
+
+inline constexpr uint32_t kCtrlCEvent = 0;
+inline constexpr uint32_t kCtrlBreakEvent = 1;
+inline constexpr uint32_t kCtrlCloseEvent = 2;
+
+// Debug mode: Ctrl+C and Ctrl+Break print the stop line and call RequestStop (true: handled);
+// any other console event returns false and keeps the default handling (the process ends).
+bool ConsoleControlHandler(Runtime& rt, uint32_t type);
+// Debug mode: a control signal as the console delivers it.
+void HandleConsoleSignal(Runtime& rt, platform::ControlSignal signal);
 
 // Starts a detached worker thread; 0 or the runtime library's error number.
 int StartWorkerThread(std::function<void()> body);

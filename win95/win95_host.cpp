@@ -1,0 +1,126 @@
+#include "win95/win95_host.h"
+
+#include <syslog.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "config/configuration.h"
+#include "engine/receive_loop.h"
+#include "messages/report.h"
+#include "platform/console.h"
+#include "platform/named_event.h"
+#include "platform/signals.h"
+#include "service/service_start.h"
+#include "service/version.h"
+#include "win95/registry_adapters.h"
+
+namespace chron {
+namespace {
+
+constexpr char kMessageBoxCaption[] = "SNTP Client";
+constexpr char kRegistrationRefused[] = "Kann SNTP Dienst nicht beim Dienstmanager anmelden !";
+
+Runtime g_rt;
+std::unique_ptr<platform::Registry> g_registry;
+std::unique_ptr<platform::ControlSignalWatcher> g_signals;
+
+// chron95 has no window: a message box is shown on standard error (still the terminal when
+// registration fails) and kept in the system log under its caption.
+void ShowMessageBox(const char* text) {
+  std::fprintf(stderr, "%s: %s\n", kMessageBoxCaption, text);
+  openlog(kMessageBoxCaption, LOG_PID, LOG_DAEMON);
+  syslog(LOG_ERR, "%s", text);
+  closelog();
+}
+
+// Waits on the named event and stops the client when another process sets it.
+void ShutdownWatcherThread() {
+  std::unique_ptr<platform::NamedEvent> event;
+  if (platform::NamedEvent::Create(kShutdownEventName, &event) != 0) return;
+  if (event->Wait(platform::kInfinite) == platform::WaitResult::kSignalled) RequestStop(g_rt);
+  // The handle stays open until the process ends.
+  event.release();
+}
+
+int StartShutdownWatcher(Runtime&) {
+  int error = StartWorkerThread(ShutdownWatcherThread);
+  if (error != 0) {
+    ReportMessage(0xc1000007, {SystemErrorText(static_cast<uint32_t>(error))});
+    return kExitNoThread;
+  }
+  return 0;
+}
+
+void PrintBanner() {
+  std::string version = Win95VersionText(ReadProductVersion());
+  std::printf("\nSNTP v4 Client für Windows 95 v%s\n%s\n%s\n\n", version.c_str(), kBannerNoticeLines[0],
+              kBannerNoticeLines[1]);
+}
+
+void Run() {
+  g_registry = platform::OpenMachineRegistry();
+  g_rt.host = HostKind::kWin95;
+  g_rt.registry = g_registry.get();
+  g_rt.clock = &platform::SystemClock();
+  g_rt.network = &platform::SystemNetwork();
+  g_rt.request_stop = [] { return RequestStop(g_rt); };
+  ReadConfiguration(*g_registry, &g_rt.config, ConfigSubset::kClientOnly);
+
+  StartHooks hooks;
+  hooks.registry_discovery = DiscoverAdaptersFromWin95Registry;
+  hooks.last_step = StartShutdownWatcher;
+  uint32_t specific = 0;
+  if (ServiceStart(g_rt, hooks, &specific) != 0) return;
+  ReceiveLoop(g_rt);
+}
+
+}  // namespace
+
+bool CommandLineSelectsDebug(const std::string& command_line) {
+  std::string lower = command_line;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower.find("-debug") != std::string::npos;
+}
+
+int Win95ProgramMain(int argc, char** argv) {
+  std::string command_line;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) command_line += ' ';
+    command_line += argv[i];
+  }
+  const bool debug = CommandLineSelectsDebug(command_line);
+
+  if (debug) {
+    // Control signals are taken by a thread of their own: block them before any thread exists.
+    platform::BlockControlSignals();
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    platform::SetConsoleTitle("SNTP Client für Windows 95");
+    SetDebugMode(true);
+    SetReportTarget(ReportTarget::kConsole);
+    platform::ControlSignalWatcher::Start([](platform::ControlSignal s) { HandleConsoleSignal(g_rt, s); },
+                                          &g_signals);
+    PrintBanner();
+    Run();
+    std::printf("\n<Console wird mit jeder Taste geschlossen>\n");
+    platform::WaitForKey();
+  } else {
+    SetReportTarget(ReportTarget::kDiscard);
+    int error = platform::DetachAsDaemon();
+    if (error != 0) {
+      ShowMessageBox(kRegistrationRefused);
+      ReportMessage(0xc1000035);
+    } else {
+      Run();
+    }
+  }
+  std::fflush(stdout);
+  // Worker threads may still be waiting (the shutdown watcher); end without unwinding them.
+  std::_Exit(0);
+}
+
+}  // namespace chron
