@@ -1,0 +1,118 @@
+// CPlApplet's dispatch to the current applet and the SNTP applet's answers.
+#include "applet/applet.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "applet/resources.h"
+#include "fake_registry.h"
+#include "fake_sheet.h"
+
+namespace chron {
+namespace {
+
+using testing::FakeSheetWindow;
+
+TEST(Resources, TextsAndVersion) {
+  EXPECT_EQ(LoadString(102), "Konfiguration - Simple Network Time Protocol Client/Server");
+  EXPECT_EQ(LoadString(108), "Beim Lesen der Konfigurationsdaten ist ein Fehler aufgetreten.");
+  EXPECT_EQ(LoadString(109), "Beim Schreiben der Konfigurationsdaten ist ein Fehler aufgetreten.");
+  EXPECT_EQ(LoadString(110), "SNTP");
+  EXPECT_EQ(LoadString(111), "Konfiguration für Simple Network Time Protcol.");
+  EXPECT_EQ(LoadString(57344), "Konfiguration - SNTP");
+  EXPECT_EQ(LoadString(4711), "");
+  EXPECT_EQ(kFileVersion, "1.1.0.0");
+  EXPECT_EQ(kProductVersion, "1.01");
+  EXPECT_STREQ(AppletIconXpm()[0], "32 32 5 1");
+}
+
+TEST(Record, HoldsTheDefaultsUntilTheFirstOpening) {
+  const Configuration& r = AppletRecord();
+  EXPECT_EQ(r.client_active, 1u);
+  EXPECT_EQ(r.client_broadcast, 1u);
+  EXPECT_EQ(r.client_max_diff_second, 180u);
+  EXPECT_EQ(r.client_poll_interval, 64u);
+  EXPECT_EQ(r.server_active, 0u);
+  EXPECT_EQ(r.server_broadcast_interval, 64u);
+  EXPECT_EQ(r.server_time_source, "LOCAL");
+  EXPECT_EQ(r.ip_query_type, "SNMP");
+}
+
+TEST(CplDispatch, BaseAppletResults) {
+  CControlPanelApplet applet;
+  ASSERT_EQ(CurrentApplet(), &applet);
+  EXPECT_EQ(CplDispatch(nullptr, CPL_INIT, 0, 0), 1);
+  EXPECT_EQ(CplDispatch(nullptr, CPL_GETCOUNT, 0, 0), 1);
+  EXPECT_EQ(CplDispatch(nullptr, CPL_INQUIRE, 0, 0), 0);
+  EXPECT_EQ(CplDispatch(nullptr, CPL_SELECT, 0, 0), 1);
+  EXPECT_EQ(CplDispatch(nullptr, CPL_DBLCLK, 0, 0), 0);
+  EXPECT_EQ(CplDispatch(nullptr, CPL_STOP, 0, 0), 1);
+  EXPECT_EQ(CplDispatch(nullptr, CPL_EXIT, 0, 0), 0);
+  EXPECT_EQ(CplDispatch(nullptr, CPL_NEWINQUIRE, 0, 0), 0);
+  EXPECT_EQ(CplDispatch(nullptr, 0, 0, 0), 1);
+  EXPECT_EQ(CplDispatch(nullptr, 9, 0, 0), 1);
+  EXPECT_EQ(CplDispatch(nullptr, 0x7fffffff, 0, 0), 1);
+}
+
+class SntpAppletTest : public ::testing::Test {
+ protected:
+  SntpAppletTest() : applet(Services()) {}
+  AppletServices Services() {
+    AppletServices s;
+    s.open_registry = [this] {
+      ++registry_openings;
+      return std::make_unique<testing::RecordingRegistry>();
+    };
+    s.platform = [] { return PlatformId::kWin95; };
+    s.window_factory = [this](CSntpPanel& panel) {
+      owner_seen = panel.owner();
+      tabs = panel.pages().size();
+      return std::make_unique<FakeSheetWindow>(panel, [](CSntpPanel&, FakeSheetWindow&) { return 0; });
+    };
+    return s;
+  }
+  int registry_openings = 0;
+  void* owner_seen = nullptr;
+  size_t tabs = 0;
+  CSntpApplet applet;
+};
+
+TEST_F(SntpAppletTest, InquireGivesIconNameAndDescription) {
+  CPLINFO info{-1, -1, -1, 77};
+  EXPECT_EQ(CplDispatch(nullptr, CPL_INQUIRE, 0, reinterpret_cast<intptr_t>(&info)), 0);
+  EXPECT_EQ(info.idIcon, 129);
+  EXPECT_EQ(info.idName, 110);
+  EXPECT_EQ(info.idInfo, 111);
+  EXPECT_EQ(info.lData, 0);
+}
+
+TEST_F(SntpAppletTest, NewInquireLeavesTheRecordAsPassed) {
+  NEWCPLINFO info;
+  std::memset(&info, 0xab, sizeof(info));
+  NEWCPLINFO before = info;
+  EXPECT_EQ(CplDispatch(nullptr, CPL_NEWINQUIRE, 0, reinterpret_cast<intptr_t>(&info)), 0);
+  EXPECT_EQ(std::memcmp(&info, &before, sizeof(info)), 0);
+}
+
+TEST_F(SntpAppletTest, DoubleClickRunsTheSheetOnAFreshRegistryEachTime) {
+  int owner = 0;
+  EXPECT_EQ(CplDispatch(&owner, CPL_DBLCLK, 0, 0), 0);
+  EXPECT_EQ(owner_seen, &owner);
+  EXPECT_EQ(tabs, 2u) << "Windows 95: Client and Information";
+  EXPECT_EQ(CplDispatch(&owner, CPL_DBLCLK, 0, 0), 0);
+  EXPECT_EQ(registry_openings, 2);
+}
+
+TEST(PlatformFromEnvironment, Win95OnlyWhenAsked) {
+  unsetenv("CHRON_APPLET_PLATFORM");
+  EXPECT_EQ(PlatformFromEnvironment(), PlatformId::kWinNt);
+  setenv("CHRON_APPLET_PLATFORM", "WIN95", 1);
+  EXPECT_EQ(PlatformFromEnvironment(), PlatformId::kWin95);
+  setenv("CHRON_APPLET_PLATFORM", "nt", 1);
+  EXPECT_EQ(PlatformFromEnvironment(), PlatformId::kWinNt);
+  unsetenv("CHRON_APPLET_PLATFORM");
+}
+
+}  // namespace
+}  // namespace chron

@@ -1,0 +1,200 @@
+// Rules of the Server and Information pages against a fake dialog.
+#include <gtest/gtest.h>
+
+#include "applet/pages.h"
+#include "fake_dialog.h"
+
+namespace chron {
+namespace {
+
+using testing::FakeDialog;
+
+class ServerPageTest : public ::testing::Test {
+ protected:
+  void Open() {
+    page = std::make_unique<CServerDlg>(record);
+    page->Attach(&dialog);
+    page->InitPage();
+  }
+  bool Enabled(int id) { return dialog.At(id).enabled; }
+  bool Ticked(int id) { return dialog.At(id).checked; }
+  void Click(int id) {
+    dialog.Click(id, {1010, 1011, 1012});
+    page->OnClicked(id);
+  }
+  // Leaves the page with OK and returns what is written for Server\TimeSource.
+  std::string Confirm() {
+    EXPECT_TRUE(page->ExchangePageData(Exchange::kFromControls));
+    page->ApplyPage();
+    return record.server_time_source;
+  }
+
+  Configuration record;
+  FakeDialog dialog{ServerTemplate()};
+  std::unique_ptr<CServerDlg> page;
+};
+
+TEST_F(ServerPageTest, TimeSourceSpellingsOfTheRadioGroup) {
+  EXPECT_EQ(TimeSourceIndex("DCF77"), 0);
+  EXPECT_EQ(TimeSourceIndex("dcf77"), 0);
+  EXPECT_EQ(TimeSourceIndex("NTP"), 1);
+  EXPECT_EQ(TimeSourceIndex("ntp"), 1);
+  EXPECT_EQ(TimeSourceIndex("Ntp"), 1);
+  EXPECT_EQ(TimeSourceIndex("LOCAL"), 2);
+  EXPECT_EQ(TimeSourceIndex(""), 2);
+  EXPECT_EQ(TimeSourceIndex(" NTP"), 2) << "not trimmed";
+  EXPECT_EQ(TimeSourceIndex("GPS"), 2);
+  EXPECT_STREQ(TimeSourceSpelling(0), "DCF77");
+  EXPECT_STREQ(TimeSourceSpelling(1), "NTP");
+  EXPECT_STREQ(TimeSourceSpelling(2), "LOCAL");
+  EXPECT_STREQ(TimeSourceSpelling(-1), "LOCAL");
+}
+
+TEST_F(ServerPageTest, StoredLowerCaseNtpTicksNtpAndIsWrittenUpperCase) {
+  record.server_active = 1;
+  record.server_time_source = "ntp";
+  Open();
+  EXPECT_FALSE(Ticked(1010));
+  EXPECT_TRUE(Ticked(1011));
+  EXPECT_FALSE(Ticked(1012));
+  EXPECT_EQ(Confirm(), "NTP");
+}
+
+TEST_F(ServerPageTest, StoredDcf77LeavesVisibleButtonsClearAndIsKeptUnlessTheUserChooses) {
+  record.server_active = 1;
+  record.server_time_source = "Dcf77";
+  Open();
+  EXPECT_TRUE(Ticked(1010));
+  EXPECT_FALSE(dialog.At(1010).visible);
+  EXPECT_FALSE(Ticked(1011));
+  EXPECT_FALSE(Ticked(1012));
+  EXPECT_EQ(Confirm(), "DCF77");
+  Click(1012);
+  EXPECT_FALSE(Ticked(1010));
+  EXPECT_EQ(Confirm(), "LOCAL");
+  Click(1011);
+  EXPECT_EQ(Confirm(), "NTP");
+}
+
+TEST_F(ServerPageTest, EmptyOrUnknownTimeSourceTicksLocalTime) {
+  for (const char* stored : {"", "LOCAL", "local", "GPS"}) {
+    record.server_time_source = stored;
+    FakeDialog fresh{ServerTemplate()};
+    dialog = fresh;
+    Open();
+    EXPECT_TRUE(Ticked(1012)) << stored;
+    EXPECT_FALSE(Ticked(1011)) << stored;
+    EXPECT_EQ(Confirm(), "LOCAL") << stored;
+  }
+}
+
+TEST_F(ServerPageTest, NoButtonTickedIsWrittenAsLocal) {
+  Open();
+  dialog.At(1012).checked = false;
+  EXPECT_EQ(Confirm(), "LOCAL");
+  EXPECT_EQ(page->timeSourceIndex, -1);
+}
+
+TEST_F(ServerPageTest, LastTickedButtonInGroupOrderWins) {
+  Open();
+  dialog.At(1010).checked = true;
+  dialog.At(1011).checked = true;
+  dialog.At(1012).checked = false;
+  EXPECT_EQ(Confirm(), "NTP");
+}
+
+TEST_F(ServerPageTest, InactiveServerDisablesEverythingButItsBox) {
+  record.server_active = 0;
+  Open();
+  EXPECT_TRUE(Enabled(1007));
+  for (int id : {1010, 1011, 1012, 1000, 1001, 1002}) EXPECT_FALSE(Enabled(id)) << id;
+  EXPECT_TRUE(dialog.AllStaticsEnabled(false));
+  Click(1007);
+  for (int id : {1010, 1011, 1012, 1000, 1001, 1002}) EXPECT_TRUE(Enabled(id)) << id;
+  EXPECT_TRUE(dialog.AllStaticsEnabled(true));
+}
+
+TEST_F(ServerPageTest, BroadcastBoxSwitchesOnlyTheIntervalField) {
+  record.server_active = 1;
+  record.server_broadcast = 0;
+  Open();
+  EXPECT_FALSE(Enabled(1001));
+  EXPECT_TRUE(Enabled(1002));
+  EXPECT_TRUE(dialog.AllStaticsEnabled(true));
+  Click(1000);
+  EXPECT_TRUE(Enabled(1001));
+  Click(1000);
+  EXPECT_FALSE(Enabled(1001));
+  // Clearing and ticking the activation box keeps the interval disabled.
+  Click(1007);
+  Click(1007);
+  EXPECT_FALSE(Enabled(1001));
+  EXPECT_TRUE(Enabled(1000));
+}
+
+TEST_F(ServerPageTest, IntervalRangeAndRulesIncludingWhileDisabled) {
+  record.server_active = 1;
+  record.server_broadcast = 0;
+  Open();
+  EXPECT_EQ(dialog.At(1002).lower, 16);
+  EXPECT_EQ(dialog.At(1002).upper, 16384);
+  ASSERT_FALSE(Enabled(1001));
+  const std::string range = "Geben Sie bitte eine ganze Zahl zwischen 16 und 16384 ein.";
+  const std::string positive = "Geben Sie bitte eine positive ganze Zahl ein.";
+  struct Case { const char* text; bool ok; const std::string* message; };
+  const Case cases[] = {{"16", true, nullptr},      {"16384", true, nullptr}, {"\t+300 ", true, nullptr},
+                        {"15", false, &range},      {"16385", false, &range}, {"", false, &positive},
+                        {"-64", false, &positive},  {"6 4", false, &positive}};
+  for (const Case& c : cases) {
+    dialog.messages.clear();
+    dialog.At(1001).text = c.text;
+    EXPECT_EQ(page->ExchangePageData(Exchange::kFromControls), c.ok) << c.text;
+    if (c.message != nullptr) {
+      EXPECT_EQ(dialog.messages, std::vector<std::string>{*c.message}) << c.text;
+      EXPECT_EQ(dialog.selected_all, 1001);
+    }
+  }
+}
+
+TEST_F(ServerPageTest, InvalidIntervalStopsBeforeTheRadioGroup) {
+  record.server_time_source = "NTP";
+  Open();
+  page->timeSourceIndex = 1;
+  dialog.At(1001).text = "9";
+  dialog.At(1011).checked = false;
+  dialog.At(1012).checked = true;
+  EXPECT_FALSE(page->ExchangePageData(Exchange::kFromControls));
+  EXPECT_EQ(page->timeSourceIndex, 1);
+}
+
+TEST_F(ServerPageTest, StoredIntervalOutOfRangeShowsTheMessageWhenThePageOpens) {
+  record.server_broadcast_interval = 86400;
+  Open();
+  EXPECT_EQ(dialog.messages, std::vector<std::string>{"Geben Sie bitte eine ganze Zahl zwischen 16 und 16384 ein."});
+  EXPECT_EQ(dialog.At(1001).text, "86400");
+}
+
+TEST_F(ServerPageTest, ApplyWritesFlagsAsZeroOrOne) {
+  record.server_active = 3;
+  record.server_broadcast = 0;
+  Open();
+  dialog.At(1001).text = "1000";
+  Click(1000);
+  EXPECT_EQ(Confirm(), "LOCAL");
+  EXPECT_EQ(record.server_active, 1u);
+  EXPECT_EQ(record.server_broadcast, 1u);
+  EXPECT_EQ(record.server_broadcast_interval, 1000u);
+}
+
+TEST(InfoPage, ShowsTheVersionAndLeavingNeverFails) {
+  FakeDialog dialog{InfoTemplate()};
+  CInfoDlg page;
+  page.Attach(&dialog);
+  EXPECT_TRUE(page.InitPage());
+  EXPECT_EQ(dialog.At(1000).text, "v1.01 (980806)");
+  EXPECT_TRUE(page.ExchangePageData(Exchange::kFromControls));
+  EXPECT_TRUE(dialog.messages.empty());
+}
+
+}  // namespace
+}  // namespace chron
