@@ -24,6 +24,7 @@ enum class ReportTarget {
 };
 
 // Process-wide reporting state; set once at start-up before other threads exist.
+// SetDebugMode(true) also selects ReportTarget::kConsole.
 void SetDebugMode(bool debug);
 bool DebugMode();
 void SetReportTarget(ReportTarget target);
