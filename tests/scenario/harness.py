@@ -27,6 +27,7 @@ import re
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -35,6 +36,7 @@ import time
 import unittest
 
 PREFIX = "chrt"
+ETC_NETNS = "/etc/netns"
 _counter = [0]
 _counter_lock = threading.Lock()
 
@@ -126,6 +128,11 @@ def remove_stale_namespaces():
         match = re.match(r"^%s(\d+)[a-z]\d+$" % PREFIX, name)
         if match and int(match.group(1)) != os.getpid() and not _pid_alive(int(match.group(1))):
             _ip("netns", "del", name, check=False)
+    if os.path.isdir(ETC_NETNS):
+        for name in os.listdir(ETC_NETNS):
+            match = re.match(r"^%s(\d+)[a-z]\d+$" % PREFIX, name)
+            if match and int(match.group(1)) != os.getpid() and not _pid_alive(int(match.group(1))):
+                shutil.rmtree(os.path.join(ETC_NETNS, name), ignore_errors=True)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -221,7 +228,7 @@ def nt_bindings(adapters, bind=None):
 
 class Notification:
     def __init__(self, when, text):
-        self.time = when           # time.monotonic() at arrival
+        self.time = when           # arrival, seconds since 1970 (kernel stamp, as time.time())
         self.text = text
         self.fields = {}
         for line in text.split("\n"):
@@ -233,6 +240,9 @@ class Notification:
         return "Notification(%.3f, %r)" % (self.time, self.text)
 
 
+_SO_TIMESTAMPNS = getattr(socket, "SO_TIMESTAMPNS", 35)
+
+
 class _DatagramReader:
     """Binds a datagram socket at `path` and collects what arrives on a thread."""
 
@@ -242,6 +252,9 @@ class _DatagramReader:
         self._socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         self._socket.bind(path)
         os.chmod(path, 0o666)
+        # Kernel arrival stamps (CLOCK_REALTIME): entries of several sockets can be ordered
+        # exactly, whatever the reader threads' scheduling.
+        self._socket.setsockopt(socket.SOL_SOCKET, _SO_TIMESTAMPNS, 1)
         self._socket.settimeout(0.05)
         self._items = []
         self._condition = threading.Condition()
@@ -252,12 +265,17 @@ class _DatagramReader:
     def _run(self):
         while not self._stop:
             try:
-                data = self._socket.recv(65536)
+                data, ancillary, _, _ = self._socket.recvmsg(65536, socket.CMSG_SPACE(16))
             except socket.timeout:
                 continue
             except OSError:
                 return
-            item = self._parse(time.monotonic(), data)
+            when = time.time()
+            for level, kind, value in ancillary:
+                if level == socket.SOL_SOCKET and kind == _SO_TIMESTAMPNS and len(value) >= 16:
+                    seconds, nanoseconds = struct.unpack("qq", value[:16])
+                    when = seconds + nanoseconds / 1e9
+            item = self._parse(when, data)
             with self._condition:
                 self._items.append(item)
                 self._condition.notify_all()
@@ -332,7 +350,7 @@ _SYSLOG_LINE = re.compile(
 
 class LogEntry:
     def __init__(self, when, data):
-        self.time = when
+        self.time = when           # arrival, seconds since 1970 (kernel stamp)
         self.raw = data.decode("utf-8", "replace")
         match = _SYSLOG_LINE.match(self.raw)
         if match:
@@ -347,6 +365,10 @@ class LogEntry:
             self.text = self.raw
         ids = re.findall(r"0x([0-9a-fA-F]{8})", self.text)
         self.event_ids = [int(i, 16) for i in ids]
+        # Our event sink writes "[0x<id logged under>] <text>".
+        tagged = re.match(r"^\[0x([0-9a-fA-F]{8})\] (.*)$", self.text, re.S)
+        self.event_id = int(tagged.group(1), 16) if tagged else None
+        self.message = tagged.group(2) if tagged else self.text
 
     def __repr__(self):
         return "<%s.%s %s[%s]: %s>" % (self.facility, SEVERITY.get(self.severity),
@@ -364,6 +386,10 @@ class SyslogCapture(_DatagramReader):
 
     def texts(self, pid=None):
         return [e.text for e in self.entries(pid)]
+
+    def messages(self, pid=None):
+        """Texts without the "[0x...] " event identifier."""
+        return [e.message for e in self.entries(pid)]
 
     def find(self, text, pid=None):
         """Entries whose text contains `text`."""
@@ -571,6 +597,22 @@ class Host:
     def address(self):
         return self.adapters[0].addresses[0]
 
+    def etc_file(self, name, text):
+        """A file that programs on this host see as /etc/<name> (e.g. "hosts", "resolv.conf"):
+        `ip netns exec` mounts /etc/netns/<namespace>/<name> over it. Removed with the host."""
+        directory = os.path.join(ETC_NETNS, self.ns)
+        os.makedirs(directory, exist_ok=True)
+        with open(os.path.join(directory, name), "w") as handle:
+            handle.write(text)
+
+    def set_names(self, names, nameserver=None, timeout=1):
+        """Host names this host resolves ({name: address}) and, optionally, the name server it
+        asks for every other name (an address that never answers makes look-ups slow)."""
+        lines = ["127.0.0.1 localhost"] + ["%s %s" % (a, n) for n, a in names.items()]
+        self.etc_file("hosts", "\n".join(lines) + "\n")
+        self.etc_file("resolv.conf", "nameserver %s\noptions timeout:%d attempts:1\n"
+                      % (nameserver or "127.0.0.1", timeout))
+
     # Hive and clock ----------------------------------------------------------------------
 
     def write_hive(self, keys):
@@ -707,6 +749,7 @@ class Lab:
             reader.close()
         for namespace in reversed(self.namespaces):
             _ip("netns", "del", namespace, check=False)
+            shutil.rmtree(os.path.join(ETC_NETNS, namespace), ignore_errors=True)
         if self.own_dir and not keep_files:
             shutil.rmtree(self.dir, ignore_errors=True)
 
@@ -736,7 +779,7 @@ def _demo(argv):
     parser = argparse.ArgumentParser(prog="harness.py demo")
     parser.add_argument("--ahead", type=float, default=30.0, help="server clock ahead, seconds")
     parser.add_argument("--seconds", type=float, default=10.0, help="how long to watch")
-    parser.add_argument("--poll", type=int, default=16, help="client poll interval, seconds")
+    parser.add_argument("--poll", type=int, default=5, help="client poll interval, seconds")
     options = parser.parse_args(argv)
     problem = environment_problem()
     if problem:

@@ -4,6 +4,7 @@ import os
 import signal
 import subprocess
 import sys
+import time
 import unittest
 
 import harness
@@ -30,7 +31,7 @@ s.sendto(b"pong " + data, peer)
 SYSLOG_AND_NOTIFY = r'''
 import os, socket, syslog
 syslog.openlog("SNTP", syslog.LOG_PID, syslog.LOG_DAEMON)
-syslog.syslog(syslog.LOG_ERR, "Fehler für 0xc1000011 eins")
+syslog.syslog(syslog.LOG_ERR, "[0xc1000011] Fehler für eins")
 syslog.syslog(syslog.LOG_INFO, "zwei")
 s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
 s.sendto(b"READY=1\nSTATUS=ok", os.environ["NOTIFY_SOCKET"])
@@ -77,7 +78,7 @@ class HarnessTest(harness.ScenarioTestCase):
         first = host.syslog.wait_for("eins", 2)
         self.assertEqual((first.facility, first.severity), (harness.LOG_DAEMON, harness.LOG_ERR))
         self.assertEqual((first.identifier, first.pid), ("SNTP", process.pid))
-        self.assertEqual(first.text, "Fehler für 0xc1000011 eins")
+        self.assertEqual(first.text, "[0xc1000011] Fehler für eins")
         self.assertEqual(first.event_ids, [0xc1000011])
         self.assertEqual(host.syslog.wait_for("zwei", 2).severity, harness.LOG_INFO)
         self.assertEqual(manager.wait_for("READY=1", 2).fields["STATUS"], "ok")
