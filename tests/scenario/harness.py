@@ -797,8 +797,9 @@ def _demo(argv):
                                    "Client\\PollInterval": options.poll}))
         print("server %s: simulated clock %+.3f s ahead; client %s polls it every %d s"
               % (server.address, options.ahead, client.address, options.poll))
-        processes = [(server, server.spawn([chronsvc, "-debug"])),
-                     (client, client.spawn([chronsvc, "-debug"]))]
+        first = server.spawn([chronsvc, "-debug"])
+        first.wait_output("vollständig initialisiert und betriebsbereit.", 5)  # listening
+        processes = [(server, first), (client, client.spawn([chronsvc, "-debug"]))]
         shown = {id(p): 0 for _, p in processes}
         deadline = time.monotonic() + options.seconds
         while time.monotonic() < deadline and all(p.alive() for _, p in processes):
