@@ -1,0 +1,282 @@
+#include "engine/receive_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "tests/unit/engine/engine_fixture.h"
+
+namespace chron::testing {
+namespace {
+
+const platform::SocketAddress kPeer = Endpoint("10.0.0.7", 40000);
+
+class ReceiveLoopTest : public EngineTest {
+ protected:
+  ~ReceiveLoopTest() override { Stop(); }
+
+  void Start() {
+    loop = std::thread([this] { result = ReceiveLoop(rt); });
+    ASSERT_EQ(rt.start.Wait(5000), platform::WaitResult::kSignalled);
+  }
+  // Waits until every socket's queue has been read, then stops the loop as a stop request
+  // does; the pass that read the last datagram finishes before the loop ends.
+  void Drain() {
+    EXPECT_TRUE(Eventually([this] {
+      for (FakeUdpSocket* s : network.sockets()) {
+        if (s->pending() != 0) return false;
+      }
+      return true;
+    }));
+    Stop();
+  }
+  void Stop() {
+    if (!loop.joinable()) return;
+    rt.request_stop();
+    loop.join();
+  }
+  // Runs the loop over one datagram pushed to `socket`.
+  void ReceiveOne(FakeUdpSocket* socket, std::vector<uint8_t> bytes, const platform::SocketAddress& from = kPeer) {
+    socket->Push(std::move(bytes), from);
+    Start();
+    Drain();
+  }
+
+  std::thread loop;
+  int result = -1;
+};
+
+TEST_F(ReceiveLoopTest, StartsReadyAndEndsOnStop) {
+  AddAdapter("eth0", "10.0.0.1");
+  Start();
+  EXPECT_FALSE(rt.receive_finished.load());
+  EXPECT_TRUE(console.WaitFor(kReadyText));
+  Stop();
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(rt.receive_finished.load());
+  EXPECT_EQ(instance_releases, 1);
+  EXPECT_EQ(console.Text(), std::string(kReadyText) + "\n" + std::string(kStoppedText) + "\n");
+  EXPECT_EQ(network.create_waiter_calls(), 1);
+}
+
+TEST_F(ReceiveLoopTest, ShutdownWithoutDatagramKeepsWaitingUntilOneArrives) {
+  FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
+  Start();
+  rt.shutdown.Set();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(rt.receive_finished.load());
+  EXPECT_FALSE(console.Contains(kStoppedText));
+  socket->Push({}, kPeer);  // any datagram, here an empty one, ends the wait
+  loop.join();
+  EXPECT_TRUE(rt.receive_finished.load());
+  EXPECT_EQ(console.Count(kStoppedText), 1);
+}
+
+TEST_F(ReceiveLoopTest, ZeroByteDatagramIsSilent) {
+  FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
+  rt.config.server_active = 1;
+  socket->Push({}, kPeer);
+  Start();
+  EXPECT_TRUE(Eventually([&] { return socket->pending() == 0; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(rt.receive_finished.load());  // no stop requested: still running
+  Stop();
+  EXPECT_EQ(console.Text(), std::string(kReadyText) + "\n" + std::string(kStoppedText) + "\n");
+  EXPECT_TRUE(socket->sent().size() == 1 && socket->sent()[0].bytes.empty());  // only the wake-up
+}
+
+// Which way a datagram of `mode` goes in a configuration.
+enum class Route { kServer, kClient, kDropped };
+
+struct Setting {
+  HostKind host;
+  uint32_t server_active, client_active, client_broadcast;
+};
+
+Route Expected(const Setting& s, uint32_t mode) {
+  const bool server = s.host == HostKind::kNtService && s.server_active != 0;
+  if (mode == 3) return server ? Route::kServer : Route::kDropped;
+  if (mode == 4) return s.client_active != 0 ? Route::kClient : Route::kDropped;
+  if (mode == 5) return s.client_active != 0 && s.client_broadcast != 0 ? Route::kClient : Route::kDropped;
+  return Route::kDropped;
+}
+
+class ReceiveLoopDispatchTest
+    : public ReceiveLoopTest,
+      public ::testing::WithParamInterface<std::tuple<HostKind, uint32_t, uint32_t, uint32_t, uint32_t>> {};
+
+TEST_P(ReceiveLoopDispatchTest, ModeAndConfigurationChooseTheRoute) {
+  const char* kModeTexts[8] = {"0 (reserved)", "1 (symmetric active)", "2 (symmetric passive)", "3 (client)",
+                               "4 (server)",   "5 (broadcast)",        "6 (control msg)",       "7 (private use)"};
+  const auto [host, server, client, broadcast, mode] = GetParam();
+  rt.host = host;
+  rt.config.server_active = server;
+  rt.config.client_active = client;
+  rt.config.client_broadcast = broadcast;
+  FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
+  // A time one second ahead, so a message the client takes shows as a step.
+  const uint64_t ahead = TimestampToUint64(NtpNow(clock)) + kSecond;
+  ReceiveOne(socket, WireBytes(Message(mode, 0, 4, 0, 0, ahead)));
+
+  const std::string text = console.Text();
+  EXPECT_NE(text.find("SNTP-Network: NTP Nachricht " + std::to_string(mode) + " mit 48 Bytes von 10.0.0.7 erhalten.\n"),
+            std::string::npos);
+  const std::string dropped =
+      std::string("SNTP-Network: NTP Nachricht: ") + kModeTexts[mode] + " von 10.0.0.7 wird ignoriert.\n";
+  const size_t replies = socket->sent().size() - 1;  // less the wake-up datagram
+  switch (Expected({host, server, client, broadcast}, mode)) {
+    case Route::kServer:
+      EXPECT_EQ(replies, 1u);
+      EXPECT_NE(text.find("SNTP-Server: NTP Anforderung von 10.0.0.7 empfangen."), std::string::npos);
+      EXPECT_EQ(text.find("ignoriert"), std::string::npos);
+      break;
+    case Route::kClient:
+      EXPECT_EQ(replies, 0u);
+      EXPECT_NE(text.find(mode == 4 ? "SNTP-Client: NTP Antwort von 10.0.0.7 erhalten."
+                                    : "SNTP-Client: NTP Broadcast von 10.0.0.7 erhalten."),
+                std::string::npos);
+      EXPECT_EQ(text.find("SNTP-Network: NTP Nachricht: "), std::string::npos);
+      if (mode == 5) {
+        EXPECT_EQ(clock.steps(), (std::vector<int64_t>{1'000'000'000}));
+      }
+      break;
+    case Route::kDropped:
+      EXPECT_EQ(replies, 0u);
+      EXPECT_NE(text.find(dropped), std::string::npos);
+      EXPECT_EQ(text.find("SNTP-Client:"), std::string::npos);
+      EXPECT_EQ(text.find("SNTP-Server:"), std::string::npos);
+      EXPECT_TRUE(clock.steps().empty());
+      break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllModesAllSettings, ReceiveLoopDispatchTest,
+                         ::testing::Combine(::testing::Values(HostKind::kNtService, HostKind::kWin95),
+                                            ::testing::Values(0u, 1u), ::testing::Values(0u, 1u),
+                                            ::testing::Values(0u, 1u), ::testing::Range(0u, 8u)));
+
+TEST_F(ReceiveLoopTest, RequestIsAnsweredToItsSourceOnTheSocketItArrivedOn) {
+  AddAdapter("eth0", "10.0.0.1");
+  FakeUdpSocket* second = AddAdapter("eth1", "10.0.1.1");
+  rt.config.server_active = 1;
+  NtpMessage request = Message(kModeClient, 0, 4, 0, 0, 0xABCDEF0012345678);
+  ReceiveOne(second, WireBytes(request), Endpoint("10.0.1.7", 1234));
+  const std::vector<FakeDatagram> sent = second->sent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_TRUE(SameEndpoint(sent[0].peer, Endpoint("10.0.1.7", 1234)));
+  ASSERT_EQ(sent[0].bytes.size(), 48u);
+  EXPECT_EQ(sent[0].bytes[0], 0x24);
+  EXPECT_EQ(ReadWord64(sent[0].bytes, 24), 0xABCDEF0012345678u);
+  // Receive Timestamp: the arrival time.
+  EXPECT_EQ(ReadWord64(sent[0].bytes, 32), TimestampToUint64(NtpNow(clock)));
+}
+
+TEST_F(ReceiveLoopTest, DatagramLengths) {
+  FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
+  rt.config.server_active = 1;
+  const NtpMessage request = Message(kModeClient, 0, 4, 0, 0, 42);
+  for (size_t size : {47u, 48u, 49u, 68u, 100u}) socket->Push(WireBytes(request, size), kPeer);
+  Start();
+  Drain();
+  const std::vector<FakeDatagram> sent = socket->sent();
+  ASSERT_EQ(sent.size(), 3u);  // replies to 48 and 68 bytes, then the wake-up
+  EXPECT_EQ(sent[0].bytes.size(), 48u);
+  EXPECT_EQ(sent[1].bytes.size(), 48u);
+  for (int size : {47, 49}) {
+    const std::string n = std::to_string(size);
+    EXPECT_TRUE(console.Contains("SNTP-Network: NTP Nachricht 3 mit " + n + " Bytes von 10.0.0.7 erhalten.\n"));
+    EXPECT_TRUE(console.Contains("SNTP-Network: NTP Nachricht (3/" + n + ") von 10.0.0.7 ignoriert, Format unbekannt.\n"));
+  }
+  EXPECT_TRUE(console.Contains("SNTP-Network: NTP Nachricht 3 mit 68 Bytes von 10.0.0.7 erhalten.\n"));
+  EXPECT_FALSE(console.Contains("(3/48)"));
+  EXPECT_FALSE(console.Contains("(3/68)"));
+  // Longer than the buffer: a receive error, not a message.
+  EXPECT_TRUE(console.Contains(WinsockErrorText("SNTP-Network", "recvfrom()", EMSGSIZE)));
+  EXPECT_FALSE(console.Contains("100 Bytes"));
+  EXPECT_EQ(console.Count("SNTP-Server: NTP Antwort an 10.0.0.7 verschickt."), 2);
+}
+
+TEST_F(ReceiveLoopTest, ReceiveErrorIsReportedAndTheLoopGoesOn) {
+  FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
+  rt.config.server_active = 1;
+  socket->PushReceiveError(ECONNREFUSED);
+  socket->Push(WireBytes(Message(kModeClient, 0, 4, 0, 0, 1)), kPeer);
+  Start();
+  Drain();
+  EXPECT_EQ(console.Count(WinsockErrorText("SNTP-Network", "recvfrom()", ECONNREFUSED)), 1);
+  EXPECT_EQ(socket->sent().size(), 2u);  // the reply and the wake-up
+  EXPECT_EQ(console.Count(kStoppedText), 1);
+}
+
+TEST_F(ReceiveLoopTest, ReadableSocketsAreReadInTableOrderOneDatagramEach) {
+  FakeUdpSocket* a = AddAdapter("eth0", "10.0.0.1");
+  FakeUdpSocket* b = AddAdapter("eth1", "10.0.1.1");
+  const std::vector<uint8_t> bytes = WireBytes(Message(kModeSymmetricActive));
+  // Queued before the loop starts, so the first pass finds both sockets readable.
+  b->Push(bytes, Endpoint("10.0.1.7", 123));
+  a->Push(bytes, Endpoint("10.0.0.7", 123));
+  a->Push(bytes, Endpoint("10.0.0.8", 123));
+  Start();
+  Drain();
+  const std::string text = console.Text();
+  const size_t a1 = text.find("von 10.0.0.7 erhalten");
+  const size_t b1 = text.find("von 10.0.1.7 erhalten");
+  const size_t a2 = text.find("von 10.0.0.8 erhalten");
+  ASSERT_NE(a1, std::string::npos);
+  ASSERT_NE(b1, std::string::npos);
+  ASSERT_NE(a2, std::string::npos);
+  EXPECT_LT(a1, b1);
+  EXPECT_LT(b1, a2);
+}
+
+TEST_F(ReceiveLoopTest, EntriesNotInUseAreNotWatched) {
+  AddAdapter("eth0", "10.0.0.1");
+  FakeUdpSocket* idle = AddAdapter("eth1", "10.0.1.1", false);
+  idle->Push(WireBytes(Message(kModeClient)), kPeer);
+  Start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Stop();
+  EXPECT_EQ(idle->pending(), 1u);
+  EXPECT_FALSE(console.Contains("erhalten"));
+}
+
+TEST_F(ReceiveLoopTest, FailedWaitIsReportedWithoutSpinningAndStopStillEndsTheLoop) {
+  AddAdapter("eth0", "10.0.0.1");
+  network.FailWaitsWith(EBADF);
+  Start();
+  const std::string report = WinsockErrorText("SNTP-Network", "select()", EBADF);
+  ASSERT_TRUE(console.WaitFor(report));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // One report per back-off pause (100 ms), not thousands.
+  EXPECT_LE(console.Count(report), 8);
+  EXPECT_GE(console.Count(report), 2);
+  const auto asked = std::chrono::steady_clock::now();
+  rt.shutdown.Set();  // the wake-up datagram cannot help while waits fail
+  loop.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+  EXPECT_EQ(console.Count(kStoppedText), 1);
+  EXPECT_TRUE(rt.receive_finished.load());
+  EXPECT_EQ(instance_releases, 1);
+}
+
+TEST_F(ReceiveLoopTest, ArrivalTimeIsPassedToTheClient) {
+  AddAdapter("eth0", "10.0.0.1");
+  FakeUdpSocket* socket = network.sockets().back();
+  rt.config.client_active = 1;
+  rt.config.client_broadcast = 1;
+  // A broadcast 5 s ahead of the fake clock: the step is exactly 5 s only if T4 is the clock's time.
+  const uint64_t ahead = TimestampToUint64(NtpNow(clock)) + 5 * kSecond;
+  ReceiveOne(socket, WireBytes(Message(kModeBroadcast, 0, 4, 0, 0, ahead), 68), Endpoint("10.0.0.9", 123));
+  EXPECT_EQ(clock.steps(), (std::vector<int64_t>{5'000'000'000}));
+}
+
+TEST(ModeTextTest, TableOfAllModes) {
+  EXPECT_STREQ(ModeText(0), "0 (reserved)");
+  EXPECT_STREQ(ModeText(3), "3 (client)");
+  EXPECT_STREQ(ModeText(6), "6 (control msg)");
+  EXPECT_STREQ(ModeText(7), "7 (private use)");
+}
+
+}  // namespace
+}  // namespace chron::testing
