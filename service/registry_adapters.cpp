@@ -76,11 +76,15 @@ bool DiscoverAdaptersFromNtRegistry(Runtime& rt) {
     ReportMessage(0xc1000010, {"RegQueryValueEx()", linkage + "\\Bind", static_cast<int64_t>(status)});
     return false;
   }
-  // Every position below stays inside the `length` bytes that were read: an element shorter
-  // than its prefix or a missing final zero ends the walk instead of reading beyond the data.
+  // Every position below stays inside the `length` bytes that were read, and the prefix is
+  // skipped only where it lies within its own element: an element shorter than its prefix (a
+  // damaged value, or the empty text that ends the list) ends the walk instead of running on
+  // into the next element or beyond the data; a missing final zero ends at the data's end.
   const size_t length = std::min<size_t>(size, bind.size());
   size_t element = 0;
   while (element + kDevicePrefixLength < length) {
+    const auto prefix = bind.begin() + static_cast<long>(element);
+    if (std::find(prefix, prefix + kDevicePrefixLength, '\0') != prefix + kDevicePrefixLength) return true;
     size_t rest = element + kDevicePrefixLength;
     size_t rest_end = rest;
     while (rest_end < length && bind[rest_end] != '\0') ++rest_end;
