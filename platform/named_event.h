@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/event.h"
@@ -36,10 +37,13 @@ class NamedEvent {
   WaitResult Wait(int64_t timeout_ms);
 
  private:
-  NamedEvent(int handle, std::atomic<uint32_t>* state) : handle_(handle), state_(state) {}
+  NamedEvent(int handle, std::atomic<uint32_t>* state, std::string path, int owner)
+      : handle_(handle), state_(state), path_(std::move(path)), owner_(owner) {}
   int handle_;
   // Shared state word: bit 0 = signalled, bits 1-31 = number of Sets that found it not signalled.
   std::atomic<uint32_t>* state_;
+  std::string path_;  // where the object is named
+  int owner_;         // process that opened the handle; a forked copy never removes the name
 };
 
 }  // namespace chron::platform

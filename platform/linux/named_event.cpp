@@ -2,7 +2,8 @@
 // inode of the caller's network namespace, holding one 32-bit state word in shared memory.
 // Set and Wait use a process-shared futex on that word. Every handle holds a shared flock on the
 // file; the opener that can take an exclusive lock knows that no other handle exists and
-// re-initialises the word, so state left by a crashed holder is never seen.
+// re-initialises the word, so state left by a crashed holder is never seen. The last handle to
+// close removes the file; an opener that locked a file which has since been removed starts again.
 #include "platform/named_event.h"
 
 #include <fcntl.h>
@@ -72,9 +73,62 @@ int OpenOrCreate(const std::string& path, int* handle) {
   return EEXIST;
 }
 
+// True when `path` still names the file open on `handle` (it was not removed by a last closer).
+bool StillNamed(int handle, const std::string& path) {
+  struct stat open_file {}, named {};
+  return fstat(handle, &open_file) == 0 && stat(path.c_str(), &named) == 0 &&
+         open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
 long Futex(std::atomic<uint32_t>* word, int operation, uint32_t value, const timespec* deadline) {
   return syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), operation, value, deadline, nullptr,
                  FUTEX_BITSET_MATCH_ANY);
+}
+
+}  // namespace
+
+namespace {
+
+// Opens the file, takes the lock and maps the word. *first: no other handle existed, so the word
+// was re-initialised to not signalled. Returns 0, or EAGAIN when the file was removed by a last
+// closer meanwhile (nothing is left open then), or another error.
+int OpenLocked(const std::string& path, int* handle, bool* first, std::atomic<uint32_t>** state) {
+  if (int error = OpenOrCreate(path, handle)) return error;
+  const int fd = *handle;
+  auto fail = [fd](int error) {
+    close(fd);
+    return error;
+  };
+  // No lock held by anyone else: this is the only handle, the event is new. Otherwise wait for a
+  // shared lock; an exclusive holder is a first opener still initialising the word, or the last
+  // closer removing the file.
+  *first = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (!*first) {
+    if (errno != EWOULDBLOCK) return fail(errno);
+    if (int error = FlockRetrying(fd, LOCK_SH)) return fail(error);
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return fail(errno);
+  // Growing the file fills it with zeros (not signalled); harmless under a shared lock too.
+  if (info.st_size < kStateSize && ftruncate(fd, kStateSize) != 0) return fail(errno);
+  void* view = mmap(nullptr, kStateSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (view == MAP_FAILED) return fail(errno);
+  *state = static_cast<std::atomic<uint32_t>*>(view);
+  int error = 0;
+  if (*first) {
+    (*state)->store(0, std::memory_order_release);
+    // flock does not promise an atomic downgrade: another first opener may initialise again in
+    // between (harmless, nobody can have set the event yet), or a handle opened and closed in
+    // between may remove the file, which the check below notices.
+    error = FlockRetrying(fd, LOCK_SH);
+  }
+  // Holding a shared lock on a file that is still named: nobody can remove it any more.
+  if (error == 0 && !StillNamed(fd, path)) error = EAGAIN;
+  if (error != 0) {
+    munmap(view, kStateSize);
+    return fail(error);
+  }
+  return 0;
 }
 
 }  // namespace
@@ -84,43 +138,29 @@ int NamedEvent::Create(std::string_view name, std::unique_ptr<NamedEvent>* out, 
   std::string path;
   if (int error = EventPath(name, &path)) return error;
   int handle = -1;
-  if (int error = OpenOrCreate(path, &handle)) return error;
-  auto fail = [handle](int error) {
-    close(handle);
-    return error;
-  };
-
-  // No lock held by anyone else: this is the only handle, the event is new. Otherwise wait for a
-  // shared lock; an exclusive holder is a first opener still initialising the word.
-  bool first = flock(handle, LOCK_EX | LOCK_NB) == 0;
-  if (!first) {
-    if (errno != EWOULDBLOCK) return fail(errno);
-    if (int error = FlockRetrying(handle, LOCK_SH)) return fail(error);
+  bool first = false;
+  std::atomic<uint32_t>* state = nullptr;
+  int error = EAGAIN;
+  for (int attempt = 0; attempt < 100 && error == EAGAIN; ++attempt) {
+    error = OpenLocked(path, &handle, &first, &state);
   }
-  struct stat info {};
-  if (fstat(handle, &info) != 0) return fail(errno);
-  // Growing the file fills it with zeros (not signalled); harmless under a shared lock too.
-  if (info.st_size < kStateSize && ftruncate(handle, kStateSize) != 0) return fail(errno);
-  void* view = mmap(nullptr, kStateSize, PROT_READ | PROT_WRITE, MAP_SHARED, handle, 0);
-  if (view == MAP_FAILED) return fail(errno);
-  auto* state = static_cast<std::atomic<uint32_t>*>(view);
-  if (first) {
-    state->store(0, std::memory_order_release);
-    // Not atomic: another first opener may slip in between and initialise again, which is
-    // harmless because nobody can have set the event before either of us returns.
-    if (int error = FlockRetrying(handle, LOCK_SH)) {
-      munmap(view, kStateSize);
-      return fail(error);
-    }
-  }
+  if (error != 0) return error;
   if (opened_existing != nullptr) *opened_existing = !first;
-  out->reset(new NamedEvent(handle, state));
+  out->reset(new NamedEvent(handle, state, std::move(path), static_cast<int>(getpid())));
   return 0;
 }
 
 NamedEvent::~NamedEvent() {
   munmap(state_, kStateSize);
-  close(handle_);  // releases the shared lock
+  // An exclusive lock means no other handle exists: remove the name while holding it, so that an
+  // opener waiting for its lock sees the removal. A child forked from the owner shares the lock
+  // and must not take it over. Removal may fail (another user's file in sticky /dev/shm); the
+  // next first opener re-initialises the file then.
+  if (static_cast<int>(getpid()) == owner_ && flock(handle_, LOCK_EX | LOCK_NB) == 0 &&
+      StillNamed(handle_, path_)) {
+    unlink(path_.c_str());
+  }
+  close(handle_);  // releases the lock
 }
 
 int NamedEvent::Set() {

@@ -211,6 +211,51 @@ TEST_F(NamedEventTest, FreshAgainAfterTheLastHolderWasKilled) {
   EXPECT_EQ(event->Wait(0), WaitResult::kTimeout);
 }
 
+TEST_F(NamedEventTest, LastHandleToCloseRemovesTheBackingFile) {
+  auto first = Open();
+  auto second = Open();
+  ASSERT_TRUE(first && second);
+  first.reset();
+  EXPECT_EQ(access(BackingFile(name_).c_str(), F_OK), 0);
+  // A forked copy of a handle shares the owner's lock and never removes the file.
+  const pid_t child = ForkChild([&] {
+    second.reset();
+    return 0;
+  });
+  EXPECT_EQ(ChildExitCode(child, 5000), 0);
+  EXPECT_EQ(access(BackingFile(name_).c_str(), F_OK), 0);
+  second->Set();
+  bool existing = false;
+  auto third = Open(&existing);
+  ASSERT_TRUE(third);
+  EXPECT_TRUE(existing);
+  EXPECT_EQ(third->Wait(0), WaitResult::kSignalled);
+  second.reset();
+  third.reset();
+  EXPECT_NE(access(BackingFile(name_).c_str(), F_OK), 0);
+}
+
+TEST_F(NamedEventTest, OpenersAndClosersRacingNeverSplitTheEvent) {
+  // Each round opens a handle, sets the event and opens a second handle, which must see the
+  // first one's event; meanwhile the other processes' last closes remove the file.
+  std::vector<pid_t> children;
+  for (int i = 0; i < 3; ++i) {
+    children.push_back(ForkChild([&] {
+      for (int round = 0; round < 3000; ++round) {
+        std::unique_ptr<NamedEvent> a, b;
+        bool existing = false;
+        if (NamedEvent::Create(name_, &a) != 0) return 2;
+        a->Set();
+        if (NamedEvent::Create(name_, &b, &existing) != 0) return 2;
+        if (!existing || b->Wait(0) != WaitResult::kSignalled) return 1;
+      }
+      return 0;
+    }));
+  }
+  for (pid_t child : children) EXPECT_EQ(ChildExitCode(child, 30000), 0);
+  EXPECT_NE(access(BackingFile(name_).c_str(), F_OK), 0);
+}
+
 TEST_F(NamedEventTest, HandleDoesNotSurviveExec) {
   Channel ready;
   const pid_t holder = ForkChild([&] {
