@@ -19,7 +19,9 @@ uint32_t TickCount() {
   return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-std::vector<uint32_t> WalkAddressColumn(platform::SnmpAgent& agent) {
+}  // namespace
+
+std::vector<uint32_t> WalkIpAddressColumn(const SnmpQuery& query) {
   std::vector<uint32_t> addresses;
   platform::VarBindList list(1);
   list[0].name = platform::kIpAdEntAddr;
@@ -28,7 +30,7 @@ std::vector<uint32_t> WalkAddressColumn(platform::SnmpAgent& agent) {
   while (addresses.size() < kMaxAdapters) {
     int32_t error_status = 0;
     int32_t error_index = 0;
-    if (!agent.Query(platform::kSnmpGetNext, &list, &error_status, &error_index)) break;
+    if (!query(platform::kSnmpGetNext, &list, &error_status, &error_index)) break;
     if (list.empty()) break;
     const platform::ObjectIdentifier& name = list[0].name;
     size_t compare = std::min(column_length, name.size());
@@ -44,13 +46,14 @@ std::vector<uint32_t> WalkAddressColumn(platform::SnmpAgent& agent) {
   return addresses;
 }
 
-}  // namespace
-
 bool DiscoverAdaptersBySnmp(Runtime& rt) {
   platform::SnmpAgent agent([&rt] { return rt.network->InterfaceAddresses(); });
   agent.Init(TickCount());
   ClearAdapterTable(rt.adapters);
-  for (uint32_t address : WalkAddressColumn(agent)) {
+  const SnmpQuery query = [&agent](uint8_t type, platform::VarBindList* list, int32_t* status, int32_t* index) {
+    return agent.Query(type, list, status, index);
+  };
+  for (uint32_t address : WalkIpAddressColumn(query)) {
     if (platform::NetworkToHost32(address) == kLoopback) continue;
     AddAdapter(rt.adapters, kUnknownAdapterName, address);
   }
