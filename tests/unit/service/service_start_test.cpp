@@ -1,0 +1,432 @@
+// Start-up of a service over the fake network with the real instance mutex: the reports and
+// their order, the sockets, the exit codes; and the stop request, the console control handler
+// and the finished flags.
+#include "service/service_start.h"
+
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+#include <sched.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/named_mutex.h"
+#include "service/adapters.h"
+#include "tests/testutil/fake_clock.h"
+#include "tests/testutil/fake_network.h"
+#include "tests/testutil/report_capture.h"
+#include "tests/unit/service/adapter_test_support.h"
+
+namespace chron {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using testing::Endpoint;
+using testing::FakeNetwork;
+using testing::FakeUdpSocket;
+using testing::Ip;
+using testing::ReportLine;
+
+// The instance mutex is one per network namespace: a namespace of the test process's own keeps
+// a service running on this machine, or another test process, from taking it first.
+class OwnNetworkNamespace : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (unshare(CLONE_NEWNET) != 0) {
+      std::fprintf(stderr, "note: no network namespace of our own (%s); the instance mutex is the machine's\n",
+                   std::strerror(errno));
+    }
+  }
+};
+::testing::Environment* const kOwnNamespace = ::testing::AddGlobalTestEnvironment(new OwnNetworkNamespace);
+
+// A fake network whose sockets can be made to fail Bind or EnableBroadcast by creation order.
+class FaultyNetwork : public platform::Network {
+ public:
+  explicit FaultyNetwork(FakeNetwork& inner) : inner_(inner) {}
+  int Startup() override { return inner_.Startup(); }
+  int CreateUdpSocket(std::unique_ptr<platform::UdpSocket>* socket) override {
+    const int error = inner_.CreateUdpSocket(socket);
+    if (error == 0) {
+      FakeUdpSocket* state = inner_.sockets().back();
+      if (state->index() == bind_fails_at) state->FailBindWith(bind_error);
+      if (state->index() == broadcast_fails_at) state->FailEnableBroadcastWith(broadcast_error);
+    }
+    return error;
+  }
+  std::unique_ptr<platform::SocketWaiter> CreateWaiter(const std::vector<platform::UdpSocket*>& sockets) override {
+    return inner_.CreateWaiter(sockets);
+  }
+  int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
+    return inner_.ResolveHost(name, address, error_text);
+  }
+  std::vector<platform::InterfaceAddress> InterfaceAddresses() override { return inner_.InterfaceAddresses(); }
+
+  size_t bind_fails_at = SIZE_MAX;
+  int bind_error = 0;
+  size_t broadcast_fails_at = SIZE_MAX;
+  int broadcast_error = 0;
+
+ private:
+  FakeNetwork& inner_;
+};
+
+template <typename Condition>
+bool Eventually(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+platform::InterfaceAddress Row(std::string_view dotted) {
+  platform::InterfaceAddress row;
+  row.address = Ip(dotted);
+  row.interface = "eth0";
+  return row;
+}
+
+bool Signalled(platform::Event& event) { return event.Wait(0) == platform::WaitResult::kSignalled; }
+
+// Network first: it outlives the runtime's socket handles.
+class ServiceStartTest : public ::testing::Test {
+ protected:
+  ServiceStartTest() {
+    rt.clock = &clock;
+    rt.network = &faulty;
+    rt.config.client_active = 0;
+    rt.config.client_broadcast = 0;
+    rt.config.server_active = 0;
+    rt.config.server_broadcast = 0;
+    rt.config.ip_query_type = "SNMP";
+    network.SetInterfaceAddresses({Row("10.0.0.2"), Row("127.0.0.1"), Row("10.0.0.1")});
+    hooks.registry_discovery = [](Runtime&) -> bool {
+      ADD_FAILURE() << "registry method not expected";
+      return false;
+    };
+  }
+
+  // Workers started by a test end here: they wait on the start event, then see the shutdown.
+  void TearDown() override {
+    rt.shutdown.Set();
+    rt.start.Set();
+    EXPECT_TRUE(Eventually([this] { return AllFinished(rt); }));
+    if (rt.release_instance) rt.release_instance();
+  }
+
+  int Start() {
+    specific = 7;
+    const int result = ServiceStart(rt, hooks, &specific);
+    EXPECT_EQ(specific, 0u);
+    return result;
+  }
+
+  std::vector<std::string> Console() const { return capture.console(); }
+
+  FakeNetwork network;
+  FaultyNetwork faulty{network};
+  testing::FakeClock clock{1'700'000'000'000'000'000};
+  Runtime rt;
+  StartHooks hooks;
+  uint32_t specific = 7;
+  testing::ReportCapture capture{ReportTarget::kConsole};
+};
+
+const std::string kPreparing = ReportLine(0x41000015);
+const std::string kStarted = ReportLine(0x41000016);
+const std::string kAdapter1 = ReportLine(0x0100000e, {"<unbekannt>", "10.0.0.1"});
+const std::string kAdapter2 = ReportLine(0x0100000e, {"<unbekannt>", "10.0.0.2"});
+
+TEST_F(ServiceStartTest, ServerWithBroadcastsAndBroadcastClientInOrder) {
+  rt.config.server_active = 1;
+  rt.config.server_broadcast = 1;
+  rt.config.server_broadcast_interval = 60;
+  rt.config.client_active = 1;
+  rt.config.client_broadcast = 1;
+  ASSERT_EQ(Start(), 0);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(0x41000021, {int64_t{60}}),
+                                     ReportLine(0x4100002b), ReportLine(0x41000029), kStarted));
+  EXPECT_EQ(network.startup_calls(), 1);
+  ASSERT_EQ(network.sockets().size(), 2u);
+  const char* expected[] = {"10.0.0.1", "10.0.0.2"};
+  for (size_t i = 0; i < 2; ++i) {
+    FakeUdpSocket* socket = network.socket(i);
+    EXPECT_EQ(socket->enable_broadcast_calls(), 1);
+    ASSERT_EQ(socket->binds().size(), 1u);
+    EXPECT_TRUE(testing::SameEndpoint(socket->binds()[0].local, Endpoint(expected[i], 123)));
+    EXPECT_TRUE(socket->binds()[0].accept_broadcasts);
+    EXPECT_TRUE(testing::SameEndpoint(rt.adapters[i].address, Endpoint(expected[i], 123)));
+  }
+  EXPECT_FALSE(rt.broadcast_finished.load());  // the broadcaster waits for the start event
+  EXPECT_TRUE(rt.client_finished.load());      // broadcasts are taken by the receive loop
+  // The broadcaster is released only by the start event.
+  EXPECT_TRUE(network.socket(0)->sent().empty());
+}
+
+TEST_F(ServiceStartTest, ServerWithoutBroadcastsAndPollingClient) {
+  rt.config.server_active = 1;
+  rt.config.server_broadcast = 0;
+  rt.config.client_active = 1;
+  rt.config.client_broadcast = 0;
+  rt.config.client_time_source = "ntp.example";
+  ASSERT_EQ(Start(), 0);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(0x41000022),
+                                     ReportLine(0x4100002c), kStarted));
+  for (FakeUdpSocket* socket : network.sockets()) {
+    EXPECT_EQ(socket->enable_broadcast_calls(), 0);
+    EXPECT_FALSE(socket->binds().at(0).accept_broadcasts);
+  }
+  EXPECT_TRUE(rt.broadcast_finished.load());
+  EXPECT_FALSE(rt.client_finished.load());
+}
+
+TEST_F(ServiceStartTest, PollingClientWithoutTimeSourceStartsNoThread) {
+  rt.config.client_active = 1;
+  rt.config.client_broadcast = 0;
+  ASSERT_EQ(Start(), 0);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(0xc1000034), kStarted));
+  EXPECT_TRUE(AllFinished(rt));
+}
+
+TEST_F(ServiceStartTest, NeitherClientNorServerRunsTheReceiveLoopAlone) {
+  ASSERT_EQ(Start(), 0);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, kStarted));
+  EXPECT_TRUE(AllFinished(rt));
+  for (FakeUdpSocket* socket : network.sockets()) {
+    EXPECT_EQ(socket->enable_broadcast_calls(), 0);
+    EXPECT_FALSE(socket->binds().at(0).accept_broadcasts);
+  }
+}
+
+// SO_BROADCAST only while the server broadcasts; broadcast reception only while the client
+// takes broadcasts.
+struct SocketModeCase {
+  uint32_t server_active, server_broadcast, client_active, client_broadcast;
+  bool so_broadcast, accept_broadcasts;
+};
+
+class SocketModeTest : public ServiceStartTest, public ::testing::WithParamInterface<SocketModeCase> {};
+
+TEST_P(SocketModeTest, SocketsFollowTheConfiguration) {
+  const SocketModeCase& c = GetParam();
+  rt.config.server_active = c.server_active;
+  rt.config.server_broadcast = c.server_broadcast;
+  rt.config.client_active = c.client_active;
+  rt.config.client_broadcast = c.client_broadcast;
+  rt.config.client_time_source = "ntp.example";
+  ASSERT_EQ(Start(), 0);
+  ASSERT_EQ(network.sockets().size(), 2u);
+  for (FakeUdpSocket* socket : network.sockets()) {
+    EXPECT_EQ(socket->enable_broadcast_calls(), c.so_broadcast ? 1 : 0);
+    EXPECT_EQ(socket->binds().at(0).accept_broadcasts, c.accept_broadcasts);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SocketModeTest,
+                         ::testing::Values(SocketModeCase{1, 1, 0, 1, true, false},
+                                           SocketModeCase{1, 0, 1, 1, false, true},
+                                           SocketModeCase{0, 1, 1, 1, false, true},
+                                           SocketModeCase{0, 1, 1, 0, false, false},
+                                           SocketModeCase{1, 1, 1, 0, true, false}));
+
+TEST_F(ServiceStartTest, RegistryMethodComesFromTheHost) {
+  rt.config.ip_query_type = "Registry";
+  hooks.registry_discovery = [](Runtime& r) {
+    ClearAdapterTable(r.adapters);
+    return AddAdapter(r.adapters, "Lance", Ip("192.0.2.1"));
+  };
+  ASSERT_EQ(Start(), 0);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0x0100000e, {"Lance", "192.0.2.1"}), kStarted));
+}
+
+TEST_F(ServiceStartTest, BindFailureEndsTheStartWithItsCode) {
+  faulty.bind_fails_at = 1;
+  faulty.bind_error = 98;
+  EXPECT_EQ(Start(), 98);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1,
+                                     ReportLine(0xc100000f, {"SNTP-Init", "bind(<unbekannt> (10.0.0.2))", int64_t{98}})));
+}
+
+TEST_F(ServiceStartTest, SocketFailureEndsTheStartWithItsCode) {
+  network.FailCreateSocketWith(24);
+  EXPECT_EQ(Start(), 24);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0xc100000f, {"SNTP-Init", "socket(<unbekannt> (10.0.0.1))",
+                                                                         int64_t{24}})));
+}
+
+TEST_F(ServiceStartTest, BroadcastModeFailureEndsTheStartWithItsCode) {
+  rt.config.server_active = 1;
+  rt.config.server_broadcast = 1;
+  faulty.broadcast_fails_at = 0;
+  faulty.broadcast_error = 13;
+  EXPECT_EQ(Start(), 13);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0xc1000026, {"<unbekannt>", "10.0.0.1", int64_t{13}})));
+  EXPECT_FALSE(network.socket(0)->bound());
+  EXPECT_TRUE(AllFinished(rt));  // no broadcaster was started
+}
+
+TEST_F(ServiceStartTest, NetworkStartupFailureEndsTheStart) {
+  network.FailStartupWith(97);
+  EXPECT_EQ(Start(), 97);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0xc100000f, {"SNTP-Init", "WSAStartup()", int64_t{97}})));
+  EXPECT_TRUE(network.sockets().empty());
+}
+
+TEST_F(ServiceStartTest, NoUsableAdapterEndsWithFiftyFive) {
+  network.SetInterfaceAddresses({Row("127.0.0.1")});
+  rt.config.client_active = 1;
+  EXPECT_EQ(Start(), kExitNoAdapter);
+  EXPECT_EQ(kExitNoAdapter, 55);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0xc100001a)));
+}
+
+TEST_F(ServiceStartTest, UnknownQueryTypeIsReportedThenNoAdapter) {
+  rt.config.ip_query_type = "bogus";
+  EXPECT_EQ(Start(), 55);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0xc1000038, {"bogus"}), ReportLine(0xc100001a)));
+}
+
+TEST_F(ServiceStartTest, SecondInstanceEndsWithOneEightyThree) {
+  EXPECT_STREQ(kInstanceMutexName, "Orbek.SNTP.Active.Mutex");
+  std::unique_ptr<platform::NamedMutex> other;
+  bool exists = false;
+  ASSERT_EQ(platform::NamedMutex::Create(kInstanceMutexName, &other, &exists), 0);
+  ASSERT_FALSE(exists);
+  EXPECT_EQ(Start(), kExitAlreadyRunning);
+  EXPECT_EQ(kExitAlreadyRunning, 183);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0x81000037)));
+  EXPECT_EQ(network.startup_calls(), 0);
+  EXPECT_FALSE(rt.release_instance);  // nothing of the other instance's to release
+
+  // Once the other instance is gone the start succeeds, holds the mutex, and releases it at
+  // the end of the receive loop.
+  other.reset();
+  ASSERT_EQ(Start(), 0);
+  std::unique_ptr<platform::NamedMutex> probe;
+  ASSERT_EQ(platform::NamedMutex::Create(kInstanceMutexName, &probe, &exists), 0);
+  EXPECT_TRUE(exists);
+  ASSERT_TRUE(rt.release_instance);
+  rt.release_instance();
+  ASSERT_EQ(platform::NamedMutex::Create(kInstanceMutexName, &probe, &exists), 0);
+  EXPECT_FALSE(exists);
+  EXPECT_TRUE(probe);
+  rt.release_instance = nullptr;
+}
+
+TEST_F(ServiceStartTest, ClientOnlyHostIgnoresTheServerAndRunsItsLastStepLast) {
+  rt.host = HostKind::kWin95;
+  rt.config.server_active = 1;
+  rt.config.server_broadcast = 1;
+  rt.config.client_active = 1;
+  rt.config.client_broadcast = 0;
+  std::vector<std::string> seen_by_last_step;
+  hooks.last_step = [&](Runtime&) {
+    seen_by_last_step = Console();
+    return 0;
+  };
+  ASSERT_EQ(Start(), 0);
+  const std::vector<std::string> before_last = {kPreparing, kAdapter1, kAdapter2, ReportLine(0xc1000034)};
+  EXPECT_THAT(seen_by_last_step, ElementsAreArray(before_last));
+  std::vector<std::string> all = before_last;
+  all.push_back(kStarted);
+  EXPECT_THAT(Console(), ElementsAreArray(all));
+  for (FakeUdpSocket* socket : network.sockets()) EXPECT_EQ(socket->enable_broadcast_calls(), 0);
+  EXPECT_TRUE(AllFinished(rt));
+}
+
+TEST_F(ServiceStartTest, FailingLastStepEndsTheStartWithItsCode) {
+  rt.host = HostKind::kWin95;
+  hooks.last_step = [](Runtime&) { return kExitNoThread; };
+  EXPECT_EQ(Start(), 155);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2));
+}
+
+// --- stop ------------------------------------------------------------------------------------------
+
+class StopTest : public ::testing::Test {
+ protected:
+  FakeUdpSocket* AddAdapter(std::string_view dotted) {
+    AdapterEntry& entry = rt.adapters[count_++];
+    entry.in_use = true;
+    entry.name = "eth";
+    entry.address = Endpoint(dotted, 123);
+    EXPECT_EQ(network.CreateUdpSocket(&entry.socket), 0);
+    EXPECT_EQ(entry.socket->Bind(entry.address, false), 0);
+    return network.sockets().back();
+  }
+
+  FakeNetwork network;
+  Runtime rt;
+  size_t count_ = 0;
+  testing::ReportCapture capture{ReportTarget::kConsole};
+};
+
+TEST_F(StopTest, RequestStopSignalsAndWakesTheFirstAdapterSocket) {
+  FakeUdpSocket* first = AddAdapter("10.0.0.1");
+  FakeUdpSocket* second = AddAdapter("10.0.0.2");
+  EXPECT_FALSE(Signalled(rt.shutdown));
+  EXPECT_TRUE(RequestStop(rt));
+  EXPECT_TRUE(Signalled(rt.shutdown));
+  EXPECT_THAT(capture.console(), ElementsAre(ReportLine(0x41000019)));
+  ASSERT_EQ(first->sent().size(), 1u);
+  EXPECT_TRUE(first->sent()[0].bytes.empty());
+  EXPECT_TRUE(testing::SameEndpoint(first->sent()[0].peer, Endpoint("10.0.0.1", 123)));
+  EXPECT_EQ(first->pending(), 1u);  // it arrives on the socket the receive loop waits on
+  EXPECT_TRUE(second->sent().empty());
+}
+
+TEST_F(StopTest, FailedWakeUpIsReportedAndStillCountsAsStopped) {
+  FakeUdpSocket* first = AddAdapter("10.0.0.1");
+  first->FailSendWith(101);
+  EXPECT_TRUE(RequestStop(rt));
+  EXPECT_TRUE(Signalled(rt.shutdown));
+  EXPECT_THAT(capture.console(), ElementsAre(ReportLine(0x41000019), ReportLine(0xc1000025, {int64_t{101}})));
+}
+
+TEST_F(StopTest, RequestStopWithoutAdaptersOnlySignals) {
+  EXPECT_TRUE(RequestStop(rt));
+  EXPECT_TRUE(Signalled(rt.shutdown));
+  EXPECT_THAT(capture.console(), ElementsAre(ReportLine(0x41000019)));
+}
+
+TEST_F(StopTest, ConsoleControlHandlerStopsOnCtrlCAndCtrlBreakOnly) {
+  FakeUdpSocket* first = AddAdapter("10.0.0.1");
+  for (uint32_t type : {2u, 5u, 6u}) {
+    EXPECT_FALSE(ConsoleControlHandler(rt, type)) << type;
+  }
+  EXPECT_FALSE(Signalled(rt.shutdown));
+  EXPECT_THAT(capture.console(), IsEmpty());
+  EXPECT_TRUE(first->sent().empty());
+
+  for (uint32_t type : {kCtrlCEvent, kCtrlBreakEvent}) {
+    EXPECT_TRUE(ConsoleControlHandler(rt, type)) << type;
+  }
+  EXPECT_TRUE(Signalled(rt.shutdown));
+  const std::string stopping = "SNTP-Control: Stoppe Simple Network Time Protocol.\n";
+  EXPECT_THAT(capture.console(),
+              ElementsAre(stopping, ReportLine(0x41000019), stopping, ReportLine(0x41000019)));
+  EXPECT_EQ(first->sent().size(), 2u);
+}
+
+TEST_F(StopTest, AllFinishedNeedsEveryFlag) {
+  EXPECT_TRUE(AllFinished(rt));  // activities never started count as finished
+  for (std::atomic<bool>* flag : {&rt.receive_finished, &rt.client_finished, &rt.broadcast_finished}) {
+    *flag = false;
+    EXPECT_FALSE(AllFinished(rt));
+    *flag = true;
+  }
+  EXPECT_TRUE(AllFinished(rt));
+}
+
+}  // namespace
+}  // namespace chron
