@@ -10,7 +10,8 @@ bool StdinIsTerminal();
 
 // Waits for one key press on the terminal of standard input, read without echo and without
 // line editing; Ctrl+C counts as a key here. Returns at once when standard input is not a
-// terminal, so a program started by a script never hangs.
+// terminal, or the process runs in the background of it, so a program started by a script never
+// hangs.
 void WaitForKey();
 
 // Sets the title of the terminal window when standard output is a terminal; otherwise writes

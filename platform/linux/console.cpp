@@ -18,6 +18,11 @@ bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 void WaitForKey() {
   termios saved{};
   if (!StdinIsTerminal() || tcgetattr(STDIN_FILENO, &saved) != 0) return;
+  // A job in the background of its terminal would be stopped (SIGTTOU) by changing the mode and
+  // could never get the key: it does not wait either. tcgetpgrp fails when the terminal is not
+  // this process's controlling terminal; the key is then read all the same.
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  if (foreground > 0 && foreground != getpgrp()) return;
   termios raw = saved;
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
   raw.c_cc[VMIN] = 1;

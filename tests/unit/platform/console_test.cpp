@@ -111,6 +111,25 @@ TEST(ConsoleTest, KeyWaitOnATerminalTakesOneKeyWithoutEnterAndRestoresTheMode) {
   EXPECT_LE(read(pty.master(), &echoed, 1), 0);
 }
 
+TEST(ConsoleTest, KeyWaitDoesNotWaitInTheBackgroundOfItsTerminal) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const pid_t session = ForkChild([&] {
+    // A session of its own whose controlling terminal is the pty, with this process in front.
+    if (setsid() < 0) return 2;
+    const int slave = open(ptsname(pty.master()), O_RDWR);
+    if (slave < 0 || dup2(slave, STDIN_FILENO) != STDIN_FILENO) return 2;
+    if (tcgetpgrp(STDIN_FILENO) != getpgrp()) return 2;
+    const pid_t job = ForkChild([] {
+      setpgid(0, 0);  // a background job of the same terminal
+      WaitForKey();
+      return 0;
+    });
+    return ChildExitCode(job, 3000);
+  });
+  EXPECT_EQ(ChildExitCode(session, 5000), 0);
+}
+
 TEST(ConsoleTest, TitleIsWrittenOnlyToATerminal) {
   int output[2];
   ASSERT_EQ(pipe(output), 0);
