@@ -1,6 +1,5 @@
 #include "engine/shutdown_wait.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -23,11 +22,9 @@ bool WaitForShutdown(Runtime& rt, int64_t timeout_ms) {
         ReportMessage(0xc100001e, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
         break;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kFailureBackoffMs));
     remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (remaining <= 0) return false;
-    const int64_t pause = std::min(remaining, kFailureBackoffMs);
-    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-    remaining -= pause;
   }
 }
 
