@@ -12,6 +12,26 @@ namespace {
 
 inline constexpr const char* kShutdownEventName = "Orbek.SNTP.Shutdown.Event";
 
+// A host without Qt of its own gets an application object for the time the sheet is open;
+// it goes with the window, before the module is unloaded (Qt cannot be torn down at exit).
+class WindowWithApplication : public SheetWindow {
+ public:
+  explicit WindowWithApplication(CSntpPanel& panel)
+      : application_(std::make_unique<QApplication>(argc_, argv_)), window_(qt::QtSheetWindowFactory()(panel)) {}
+  int RunModal() override { return window_->RunModal(); }
+  uint32_t StartTimer(uint32_t id, uint32_t period_ms) override { return window_->StartTimer(id, period_ms); }
+  void KillTimer(uint32_t id) override { window_->KillTimer(id); }
+  void PostQuit() override { window_->PostQuit(); }
+  void MessageBox(std::string_view text) override { window_->MessageBox(text); }
+
+ private:
+  static inline int argc_ = 1;
+  static inline char name_[] = "chroncfg";
+  static inline char* argv_[] = {name_, nullptr};
+  std::unique_ptr<QApplication> application_;  // declared first: destroyed after the window
+  std::unique_ptr<SheetWindow> window_;
+};
+
 // Created when the module is loaded, destroyed when it is unloaded.
 class CSntpApp {
  public:
@@ -20,17 +40,14 @@ class CSntpApp {
     // has no shutdown watch.
     if (platform::NamedEvent::Create(kShutdownEventName, &event_) != 0) event_.reset();
   }
-  ~CSntpApp() {
-    event_.reset();
-    application_.reset();
-  }
+  ~CSntpApp() { event_.reset(); }
 
  private:
   AppletServices Services() {
     AppletServices services;
-    services.window_factory = [this](CSntpPanel& panel) {
-      EnsureApplication();
-      return qt::QtSheetWindowFactory()(panel);
+    services.window_factory = [](CSntpPanel& panel) -> std::unique_ptr<SheetWindow> {
+      if (QApplication::instance() != nullptr) return qt::QtSheetWindowFactory()(panel);
+      return std::make_unique<WindowWithApplication>(panel);
     };
     services.shutdown_signalled = [this] {
       return event_ != nullptr && event_->Wait(0) == platform::WaitResult::kSignalled;
@@ -40,18 +57,8 @@ class CSntpApp {
     return services;
   }
 
-  // A host without Qt of its own gets an application object from the module.
-  void EnsureApplication() {
-    if (QApplication::instance() != nullptr) return;
-    static int argc = 1;
-    static char name[] = "chroncfg";
-    static char* argv[] = {name, nullptr};
-    application_ = std::make_unique<QApplication>(argc, argv);
-  }
-
   CSntpApplet applet_;
   std::unique_ptr<platform::NamedEvent> event_;
-  std::unique_ptr<QApplication> application_;
 };
 
 CSntpApp the_app;
