@@ -231,6 +231,46 @@ TEST_F(SocketTest, WaiterReportsExactlyTheSocketsWithDatagramsUntilTheyAreRead) 
   EXPECT_EQ(readable, (std::vector<bool>{false, true, false}));
 }
 
+// Datagrams queued together are fetched from the kernel in one read but handed out one per call,
+// in arrival order, each with its own sender and length check; the waiter keeps reporting the
+// socket while any is left, without the kernel queue holding one, and blocks again once all are
+// handed out.
+TEST_F(SocketTest, QueuedDatagramsAreHandedOutOnePerCallInOrder) {
+  auto a = Open(At("127.0.0.1"));
+  auto c = Open(At("127.0.0.3"));
+  auto b = Open(At("127.0.0.2"));
+  auto waiter = net_.CreateWaiter({a.get(), b.get()});
+  Send(*a, "one", At("127.0.0.2"));
+  Send(*c, std::string(100, 'x'), At("127.0.0.2"));
+  Send(*a, "three", At("127.0.0.2"));
+  std::this_thread::sleep_for(20ms);  // all three queued before the first read
+  std::vector<bool> readable;
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  EXPECT_EQ(readable, (std::vector<bool>{false, true}));
+  SocketAddress from;
+  EXPECT_EQ(Receive(*b, &from), "one");
+  EXPECT_EQ(from.address, ParseDottedAddress("127.0.0.1"));
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  EXPECT_EQ(readable, (std::vector<bool>{false, true}));
+  char buffer[48];
+  size_t received = 0;
+  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from), EMSGSIZE);
+  EXPECT_EQ(from.address, ParseDottedAddress("127.0.0.3"));
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  EXPECT_EQ(readable, (std::vector<bool>{false, true}));
+  EXPECT_EQ(Receive(*b, &from), "three");
+  EXPECT_EQ(from.address, ParseDottedAddress("127.0.0.1"));
+  // Nothing left: the wait blocks until the next datagram, which is then read by itself.
+  int result = -1;
+  std::thread waiting([&] { result = waiter->Wait(&readable); });
+  std::this_thread::sleep_for(50ms);
+  Send(*c, "four", At("127.0.0.1"));
+  waiting.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(readable, (std::vector<bool>{true, false}));
+  EXPECT_EQ(Receive(*a), "four");
+}
+
 TEST_F(SocketTest, WildcardAndSpecificBindsOfOnePortCoexist) {
   auto wildcard = Open(At("0.0.0.0"));
   auto specific = Open(At("127.0.0.1"));

@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# Server throughput of chronsvc and of chronyd, side by side in one run.
+#
+# Two test hosts (network namespaces joined by one veth pair; removed on exit): the server host
+# runs chronsvc (server active, broadcasts off, client inactive; as a service under a
+# notification socket of this script, so that nothing is traced per request) and then chronyd
+# (local stratum 1, no upstream source, no rate limiting, -x and no CAP_SYS_TIME: it never
+# controls a clock), in turn for ROUNDS rounds; the load host runs chron_loadgen against each.
+# Prints each measurement, the medians and the ratio chronsvc/chronyd of replies per second.
+#
+#   sudo bench/run-bench.sh [build directory]
+#   DURATION=5 WARMUP=1 SOCKETS=4 WINDOW=16 ROUNDS=3 PIN=1 sudo -E bench/run-bench.sh build
+#   CHRONSVC=/path/to/other/chronsvc bench/run-bench.sh build    (compare another build)
+#
+# PIN=1 (default on machines with two or more CPUs) runs the server on CPU 0 and the load
+# generator on CPU 1, the same for both servers. Needs root, iproute2, python3, chrony, setpriv.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-${CHRON_BIN_DIR:-$here/../build}}" && pwd)
+DURATION=${DURATION:-5}
+WARMUP=${WARMUP:-1}
+SOCKETS=${SOCKETS:-4}
+WINDOW=${WINDOW:-16}
+ROUNDS=${ROUNDS:-3}
+PIN=${PIN:-$([ "$(nproc)" -ge 2 ] && echo 1 || echo 0)}
+
+die() { echo "run-bench: $*" >&2; exit 2; }
+[ "$(id -u)" -eq 0 ] || die "needs root (network namespaces)"
+for tool in ip python3 chronyd setpriv; do
+  command -v "$tool" >/dev/null || die "needs $tool (scripts/install-deps.sh installs it)"
+done
+chronsvc=${CHRONSVC:-$build/service/chronsvc}
+loadgen=$build/bench/chron_loadgen
+[ -x "$chronsvc" ] || die "$chronsvc not built (cmake --build $build --target chronsvc)"
+[ -x "$loadgen" ] || die "$loadgen not built (cmake --build $build --target chron_loadgen)"
+
+id=chrb$$
+ns_server=${id}s
+ns_load=${id}c
+server_address=10.214.0.1
+load_address=10.214.0.2
+dir=$(mktemp -d /tmp/chron-bench.XXXXXX)
+pids=()
+
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  ip netns del "$ns_server" 2>/dev/null || true
+  ip netns del "$ns_load" 2>/dev/null || true
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+server_cpu=()
+load_cpu=()
+if [ "$PIN" = 1 ] && command -v taskset >/dev/null; then
+  server_cpu=(taskset -c 0)
+  load_cpu=(taskset -c 1)
+fi
+
+# --- the two test hosts
+ip netns add "$ns_server"
+ip netns add "$ns_load"
+ip link add "${id}a" netns "$ns_server" type veth peer name "${id}b" netns "$ns_load"
+ip -n "$ns_server" link set lo up
+ip -n "$ns_load" link set lo up
+ip -n "$ns_server" addr add "$server_address/24" dev "${id}a"
+ip -n "$ns_load" addr add "$load_address/24" dev "${id}b"
+ip -n "$ns_server" link set "${id}a" up
+ip -n "$ns_load" link set "${id}b" up
+
+# Waits until the server answers an NTP request (up to 5 s).
+probe() {
+  ip netns exec "$ns_load" python3 - "$server_address" <<'EOF'
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.settimeout(0.2)
+deadline = time.monotonic() + 5
+while time.monotonic() < deadline:
+    s.sendto(b"\x23" + b"\0" * 39 + b"\x01" * 8, (sys.argv[1], 123))
+    try:
+        data = s.recv(100)
+        if len(data) >= 48 and data[0] & 7 == 4:
+            sys.exit(0)
+    except OSError:
+        time.sleep(0.1)
+sys.exit("server does not answer")
+EOF
+}
+
+# Runs the load generator; its RESULT line goes to $dir/results.
+measure() {
+  ip netns exec "$ns_load" "${load_cpu[@]}" "$loadgen" --server "$server_address" --sockets "$SOCKETS" \
+    --window "$WINDOW" --duration "$DURATION" --warmup "$WARMUP" --label "$1" | tee -a "$dir/results"
+}
+
+# --- chronsvc: its hive, a simulated clock of its own (nothing here may touch the real
+# clock), and a notification socket standing in for the service manager.
+cat >"$dir/registry.reg" <<'EOF'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Orbek\SNTP\1.01\Client]
+"Active"=dword:00000000
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Orbek\SNTP\1.01\Server]
+"Active"=dword:00000001
+"Broadcast"=dword:00000000
+EOF
+echo 0 >"$dir/clock.offset"
+python3 -c '
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.bind(sys.argv[1])
+with open(sys.argv[2], "a", buffering=1) as out:
+    while True:
+        out.write(s.recv(4096).decode("utf-8", "replace") + "\n")
+' "$dir/notify.sock" "$dir/notify.log" &
+pids+=($!)
+for _ in $(seq 50); do [ -S "$dir/notify.sock" ] && break; sleep 0.1; done
+
+run_chronsvc() {
+  : >"$dir/notify.log"
+  env CHRON_HIVE="$dir/registry.reg" CHRON_SIMULATED_CLOCK="$dir/clock.offset" \
+    NOTIFY_SOCKET="$dir/notify.sock" \
+    ip netns exec "$ns_server" "${server_cpu[@]}" "$chronsvc" >"$dir/chronsvc.out" 2>&1 &
+  local pid=$!
+  pids+=("$pid")
+  for _ in $(seq 50); do grep -q '^READY=1$' "$dir/notify.log" && break; sleep 0.1; done
+  grep -q '^READY=1$' "$dir/notify.log" || { cat "$dir/chronsvc.out"; die "chronsvc did not become ready"; }
+  probe || die "chronsvc does not answer"
+  measure chronsvc
+  kill -TERM "$pid"
+  wait "$pid" || die "chronsvc ended with status $?"
+}
+
+cat >"$dir/chrony.conf" <<EOF
+local stratum 1
+allow all
+port 123
+cmdport 0
+driftfile $dir/chrony.drift
+pidfile $dir/chronyd.pid
+EOF
+
+run_chronyd() {
+  ip netns exec "$ns_server" "${server_cpu[@]}" setpriv --bounding-set=-sys_time --inh-caps=-sys_time \
+    chronyd -x -d -u root -f "$dir/chrony.conf" >"$dir/chronyd.out" 2>&1 &
+  local pid=$!
+  pids+=("$pid")
+  probe || { cat "$dir/chronyd.out"; die "chronyd does not answer"; }
+  measure chronyd
+  kill -TERM "$pid"
+  wait "$pid" || true  # chronyd ends with status 0 on SIGTERM; nothing depends on it
+}
+
+echo "chronsvc: $chronsvc"
+echo "chronyd:  $(chronyd -v 2>&1 | head -1)"
+echo "load: $SOCKETS sockets x $WINDOW requests in flight, ${DURATION}s per measurement, $ROUNDS rounds," \
+     "pinned: $([ ${#server_cpu[@]} -gt 0 ] && echo "server CPU 0, load CPU 1" || echo no)"
+for round in $(seq "$ROUNDS"); do
+  echo "--- round $round"
+  run_chronsvc
+  run_chronyd
+done
+
+echo "--- summary (medians over $ROUNDS rounds)"
+python3 - "$dir/results" <<'EOF'
+import re, statistics, sys
+runs = {}
+for line in open(sys.argv[1]):
+    if line.startswith("RESULT "):
+        fields = line.split()
+        runs.setdefault(fields[1], []).append({k: float(v) for k, v in (f.split("=") for f in fields[2:])})
+def median(name, key):
+    return statistics.median(r[key] for r in runs[name])
+for name in ("chronsvc", "chronyd"):
+    print("%-9s %8.0f replies/s  p50 %5.0f us  p90 %5.0f us  p99 %5.0f us  max %6.0f us  bad %d  lost %d"
+          % (name, median(name, "rps"), median(name, "p50_us"), median(name, "p90_us"),
+             median(name, "p99_us"), median(name, "max_us"),
+             sum(r["bad"] for r in runs[name]), sum(r["lost"] for r in runs[name])))
+ratio = median("chronsvc", "rps") / median("chronyd", "rps")
+print("ratio chronsvc/chronyd (replies/s): %.2f" % ratio)
+if any(r["bad"] for name in runs for r in runs[name]):
+    print("WARNING: bad replies (failed checks) were received")
+EOF
