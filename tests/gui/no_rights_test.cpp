@@ -1,10 +1,12 @@
 // Without the right to write the hive, OK reports message 109 and the hive keeps every value.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCheckBox>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -58,6 +60,15 @@ void BeforeApplication() {
   chmod(g_hive.c_str(), 0644);
   setenv("CHRON_HIVE", g_hive.c_str(), 1);
   if (geteuid() == 0) {
+    // The tests run in a child as nobody; this process stays root to remove the directory.
+    const pid_t child = fork();
+    if (child != 0) {
+      int status = 1;
+      waitpid(child, &status, 0);
+      std::error_code ignored;
+      std::filesystem::remove_all(dir, ignored);
+      _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+    }
     if (setgid(65534) != 0 || setuid(65534) != 0) std::abort();
   } else {
     chmod(g_hive.c_str(), 0444);
