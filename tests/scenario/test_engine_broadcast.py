@@ -91,7 +91,6 @@ class BroadcasterTest(BroadcastCase):
         while time.monotonic() < deadline and process.output().count(sent[-1]) < 3:
             time.sleep(0.02)
         out = self.stop(process)
-        self.assertIn(es.BROADCASTS_ENDED, out)
         lines = [l for l in es.after_running(out) if l.startswith("SNTP-Server: NTP Broadcast")]
         passes = len(lines) // 3
         self.assertGreaterEqual(passes, 3, out)
@@ -107,41 +106,48 @@ class BroadcasterTest(BroadcastCase):
             self.assertTrue(all(0.9 < gap < 1.6 for gap in gaps), gaps)
 
     def test_stop_during_the_broadcast_wait_ends_at_once(self):
-        lan = self.lab.lan()
-        lan2 = self.lab.lan()
-        debug_host = self.lab.host("debug", lans=[lan])
-        managed = self.lab.host("managed", lans=[lan2])
-        neighbour = self.lab.host("neighbour", lans=[lan])
-        sock = es.udp_socket(neighbour, es.NTP_PORT, broadcast=True, pktinfo=True)
-        self.addCleanup(sock.close)
+        lans = [self.lab.lan(), self.lab.lan()]
+        debug_host = self.lab.host("debug", lans=[lans[0]])
+        managed = self.lab.host("managed", lans=[lans[1]])
+        socks = []
+        for number, lan in enumerate(lans):
+            neighbour = self.lab.host("neighbour%d" % (number + 1), lans=[lan])
+            socks.append(es.udp_socket(neighbour, es.NTP_PORT, broadcast=True, pktinfo=True))
+            self.addCleanup(socks[-1].close)
         managed.write_hive(harness.product(self.broadcaster(60)))
         service = managed.start_service("chronsvc")
         process = es.start_debug(debug_host, self.broadcaster(60))
-        first = es.receive(sock, 3)
-        self.assertIsNotNone(first, process.describe())
-        self.check_broadcast_bytes(first, 0.0)
+        for sock in socks:
+            first = es.receive(sock, 3)
+            self.assertIsNotNone(first, self.lab.describe())
+            self.check_broadcast_bytes(first, 0.0)
         service.manager.wait_for("READY=1", 5)
         time.sleep(0.3)
 
+        # Debug mode: the process ends with the receive loop at once; the broadcast thread is
+        # woken by the same event (its report may be cut off by the process end).
         began = time.monotonic()
         process.signal(signal.SIGINT)
         self.assertEqual(process.wait(1.0), 0, process.describe())
         self.assertLess(time.monotonic() - began, 1.0)
         lines = es.after_running(process.output())
         self.assertEqual(lines.count(es.broadcast_sent("<unbekannt>", debug_host.address)), 1, lines)
-        self.assertIn(es.BROADCASTS_ENDED, lines)
-        self.assertLess(lines.index(es.STOPPING), lines.index(es.BROADCASTS_ENDED))
-        self.assertEqual(es.drain(sock, 0.3), [], "no further broadcast")
+        if es.BROADCASTS_ENDED in lines:
+            self.assertLess(lines.index(es.STOPPING), lines.index(es.BROADCASTS_ENDED))
 
-        # Under the service manager the stop handshake completes without waiting out the interval.
+        # Service mode: the stop handshake waits for the broadcast thread, which must end at
+        # once, not after the 60 s interval.
         began = time.time()
         service.signal(signal.SIGTERM)
         final = service.manager.wait_for_key("ERRNO", 2)
         self.assertEqual(final.fields["ERRNO"], "0")
         self.assertLess(final.time - began, 1.0, service.manager.assignments())
         self.assertEqual(service.wait(2), 0)
-        managed.syslog.wait_for(es.BROADCASTS_ENDED, 1, service.pid)
-
+        ended = managed.syslog.wait_for(es.BROADCASTS_ENDED, 1, service.pid)
+        self.assertLess(ended.time, final.time)
+        self.assertEqual(len(managed.syslog.find("NTP Broadcast auf", service.pid)), 0, "no trace in the log")
+        for sock in socks:
+            self.assertEqual(es.drain(sock, 0.3), [], "no further broadcast")
 
 if __name__ == "__main__":
     unittest.main()
