@@ -13,24 +13,23 @@ ProductVersion ReadProductVersion() {
   return {CHRON_VERSION_MAJOR, CHRON_VERSION_MINOR, CHRON_VERSION_BUILD};
 }
 
-std::string ServiceVersionText(const ProductVersion& v) {
+namespace {
+
+// "%d.%02d", followed by the build as a letter ('a' for 1) after `separator` when it is set.
+std::string VersionText(const ProductVersion& v, const char* separator) {
   char text[64];
   if (v.build != 0) {
-    std::snprintf(text, sizeof text, "%d.%02d.%c", v.major, v.minor, 0x60 + v.build);
+    std::snprintf(text, sizeof text, "%d.%02d%s%c", v.major, v.minor, separator, 0x60 + v.build);
   } else {
     std::snprintf(text, sizeof text, "%d.%02d", v.major, v.minor);
   }
   return text;
 }
 
-std::string Win95VersionText(const ProductVersion& v) {
-  char text[64];
-  if (v.build != 0) {
-    std::snprintf(text, sizeof text, "%d.%02d%c", v.major, v.minor, 0x60 + v.build);
-  } else {
-    std::snprintf(text, sizeof text, "%d.%02d", v.major, v.minor);
-  }
-  return text;
-}
+}  // namespace
+
+std::string ServiceVersionText(const ProductVersion& v) { return VersionText(v, "."); }
+
+std::string Win95VersionText(const ProductVersion& v) { return VersionText(v, ""); }
 
 }  // namespace chron
