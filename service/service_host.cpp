@@ -186,6 +186,11 @@ int ServiceProgramMain(int argc, char** argv) {
     SetReportTarget(ReportTarget::kConsole);
     platform::ControlSignalWatcher::Start(OnControlSignal, &g_signals);
     ServiceMain(argc, argv);
+    // No service manager waits for the workers here; give them a moment to end and print
+    // their last trace lines, so that the trace is complete.
+    for (int i = 0; i < 20 && !AllFinished(g_rt); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     ExitProcess(0);
   }
 
