@@ -12,7 +12,8 @@ import unittest
 import harness
 from harness import product
 from chron95_support import (chronstop, event_signalled, kill_all_in_host, nettrans, ntp_peer,
-                             pids_in_host, wait_holds_shutdown_event, wait_no_pids)
+                             pids_in_host, remove_event_file, wait_holds_shutdown_event,
+                             wait_no_pids)
 
 BANNER = re.compile(r"\A\nSNTP v4 Client für Windows 95 v1\.01\n[^\n]+\n[^\n]+\n\n")
 PROMPT = "\n<Console wird mit jeder Taste geschlossen>\n"
@@ -57,8 +58,14 @@ class Chron95Case(harness.ScenarioTestCase):
         super().setUp()
         self.chron95 = harness.program("chron95")
         self.chronsvc = harness.program("chronsvc")
-        # Runs before the lab is removed: daemons are not among the lab's processes.
-        self.addCleanup(lambda: [kill_all_in_host(h, self.chron95) for h in self.lab.hosts])
+        self.addCleanup(self._clear_hosts)
+
+    def _clear_hosts(self):
+        # Runs before the lab is removed: daemons are not among the lab's processes, and the
+        # event files are found by the inodes of the hosts' namespaces.
+        for host in self.lab.hosts:
+            kill_all_in_host(host, self.chron95)
+            remove_event_file(host)
 
     def lan(self):
         return self.lab.lans[0] if self.lab.lans else self.lab.lan()
