@@ -70,20 +70,20 @@ class FileRegistry final : public Registry {
   explicit FileRegistry(std::string path) : path_(std::move(path)) {}
 
   RegStatus OpenKey(std::string_view key) override {
-    HiveTree tree;
-    RegStatus status = Load(&tree);
-    return status != kRegSuccess ? status : tree.OpenKey(key);
+    std::shared_ptr<const HiveTree> tree;
+    RegStatus status = Snapshot(&tree);
+    return status != kRegSuccess ? status : tree->OpenKey(key);
   }
   RegStatus QueryValue(std::string_view key, std::string_view name, RegType* type, void* data,
                        uint32_t* size) override {
-    HiveTree tree;
-    RegStatus status = Load(&tree);
-    return status != kRegSuccess ? status : tree.QueryValue(key, name, type, data, size);
+    std::shared_ptr<const HiveTree> tree;
+    RegStatus status = Snapshot(&tree);
+    return status != kRegSuccess ? status : tree->QueryValue(key, name, type, data, size);
   }
   RegStatus EnumKey(std::string_view key, uint32_t index, std::string* name) override {
-    HiveTree tree;
-    RegStatus status = Load(&tree);
-    return status != kRegSuccess ? status : tree.EnumKey(key, index, name);
+    std::shared_ptr<const HiveTree> tree;
+    RegStatus status = Snapshot(&tree);
+    return status != kRegSuccess ? status : tree->EnumKey(key, index, name);
   }
   RegStatus SetValue(std::string_view key, std::string_view name, RegType type, const void* data,
                      uint32_t size) override {
@@ -94,12 +94,61 @@ class FileRegistry final : public Registry {
   }
 
  private:
+  // The hive as it is in the file now. The parsed tree is kept while the file is unchanged
+  // (same inode, size and modification time): a writer always renames a new file into place,
+  // and an editor that rewrites it in place changes its time. Reading many keys at start-up
+  // then parses the file once.
+  RegStatus Snapshot(std::shared_ptr<const HiveTree>* tree) const;
   RegStatus Load(HiveTree* tree) const;
   RegStatus Modify(const std::function<RegStatus(HiveTree&)>& change) const;
   RegStatus Replace(const std::string& text) const;
 
   std::string path_;
+  struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified{};
+    bool operator==(const FileIdentity& o) const {
+      return device == o.device && inode == o.inode && size == o.size &&
+             modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+    }
+  };
+  mutable std::mutex cache_mutex_;
+  mutable FileIdentity cached_identity_;
+  mutable std::shared_ptr<const HiveTree> cached_tree_;
 };
+
+RegStatus FileRegistry::Snapshot(std::shared_ptr<const HiveTree>* tree) const {
+  struct stat info {};
+  if (::stat(path_.c_str(), &info) == 0) {
+    FileIdentity identity{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+    {
+      std::lock_guard lock(cache_mutex_);
+      if (cached_tree_ && identity == cached_identity_) {
+        *tree = cached_tree_;
+        return kRegSuccess;
+      }
+    }
+    auto fresh = std::make_shared<HiveTree>();
+    RegStatus status = Load(fresh.get());
+    if (status != kRegSuccess) return status;
+    // Keep it only if the file did not change while it was read.
+    struct stat after {};
+    if (::stat(path_.c_str(), &after) == 0 &&
+        FileIdentity{after.st_dev, after.st_ino, after.st_size, after.st_mtim} == identity) {
+      std::lock_guard lock(cache_mutex_);
+      cached_identity_ = identity;
+      cached_tree_ = fresh;
+    }
+    *tree = std::move(fresh);
+    return kRegSuccess;
+  }
+  auto fresh = std::make_shared<HiveTree>();
+  RegStatus status = Load(fresh.get());
+  *tree = std::move(fresh);
+  return status;
+}
 
 RegStatus FileRegistry::Load(HiveTree* tree) const {
   int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);

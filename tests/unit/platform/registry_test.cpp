@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <gmock/gmock.h>
+#include <ctime>
 #include <gtest/gtest.h>
 
 #include "platform/reg_file.h"
@@ -227,6 +228,40 @@ TEST_F(HiveFileTest, MissingKeysValuesAndFile) {
   ASSERT_EQ(SetDword(*registry, "SOFTWARE", "Y", 1), kRegSuccess);
   EXPECT_EQ(registry->QueryValue("SOFTWARE", "X", nullptr, &value, &size), kRegFileNotFound);
   EXPECT_EQ(registry->QueryValue("SOFTWARE\\Sub", "Y", nullptr, &value, &size), kRegFileNotFound);
+}
+
+// One open registry keeps the parsed hive between reads; it must notice every change of the
+// file: a writer's rename, another handle's write, and an edit in place of the same length.
+TEST_F(HiveFileTest, ReadsFollowEveryChangeOfTheFile) {
+  auto reader = OpenHiveFile(path_);
+  auto writer = OpenHiveFile(path_);
+  auto read = [&] {
+    uint32_t value = 0, size = 4;
+    EXPECT_EQ(reader->QueryValue("SOFTWARE", "V", nullptr, &value, &size), kRegSuccess);
+    return value;
+  };
+  ASSERT_EQ(SetDword(*writer, "SOFTWARE", "V", 1), kRegSuccess);
+  EXPECT_EQ(read(), 1u);
+  ASSERT_EQ(SetDword(*writer, "SOFTWARE", "V", 2), kRegSuccess);
+  EXPECT_EQ(read(), 2u);
+
+  std::string text = ReadFile(path_);
+  size_t at = text.find("dword:00000002");
+  ASSERT_NE(at, std::string::npos);
+  text[at + 13] = '3';
+  {
+    std::fstream file(path_, std::ios::in | std::ios::out | std::ios::binary);  // same inode, same size
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+  }
+  timespec later[2] = {{0, UTIME_OMIT}, {0, 0}};
+  ::clock_gettime(CLOCK_REALTIME, &later[1]);
+  later[1].tv_sec += 5;  // a modification time that surely differs from the cached one
+  ASSERT_EQ(::utimensat(AT_FDCWD, path_.c_str(), later, 0), 0);
+  EXPECT_EQ(read(), 3u);
+
+  std::filesystem::remove(path_);
+  uint32_t value = 0, size = 4;
+  EXPECT_EQ(reader->QueryValue("SOFTWARE", "V", nullptr, &value, &size), kRegFileNotFound);
 }
 
 TEST_F(HiveFileTest, RejectsMalformedNamesWithoutTouchingTheFile) {
