@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# Configures and builds one build directory: scripts/build.sh <dir> [cmake options...]
+# Configures and builds one build directory:
+#   scripts/build.sh <dir> [cmake options...]            everything
+#   TARGETS="a b" scripts/build.sh <dir> [cmake options...]   only these targets
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1
 shift
 cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+if [ -n "${TARGETS:-}" ]; then
+  # shellcheck disable=SC2086
+  cmake --build "$dir" -j"$(nproc)" --target $TARGETS
+else
+  cmake --build "$dir" -j"$(nproc)"
+fi

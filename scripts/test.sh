@@ -14,12 +14,13 @@ echo "== tests (normal build)"
 (cd "$top/build" && ctest --output-on-failure -L 'scenario|interop')
 
 echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"
-"$top/scripts/build.sh" "$top/build-asan" -DCHRON_BUILD_APPLET=OFF -DCHRON_SANITIZE=address,undefined
+TARGETS="unit_tests_platform unit_tests_config unit_tests_messages unit_tests_engine unit_tests_service unit_tests_win95" \
+  "$top/scripts/build.sh" "$top/build-asan" -DCHRON_BUILD_APPLET=OFF -DCHRON_SANITIZE=address,undefined
 (cd "$top/build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --output-on-failure -j"$jobs" -L unit)
 
 echo "== engine tests under ThreadSanitizer"
-"$top/scripts/build.sh" "$top/build-tsan" -DCHRON_BUILD_APPLET=OFF -DCHRON_SANITIZE=thread
+TARGETS="unit_tests_engine" "$top/scripts/build.sh" "$top/build-tsan" -DCHRON_BUILD_APPLET=OFF -DCHRON_SANITIZE=thread
 (cd "$top/build-tsan" && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --output-on-failure -j"$jobs" -R '^unit\.engine\.')
 echo "== all tests passed"
