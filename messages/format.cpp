@@ -31,7 +31,7 @@ bool AppendPrintf(const std::string& format, T value, std::string* out) {
   return true;
 }
 
-// Appends `arg` formatted by the printf specification `spec` (the text between the "!").
+// Appends `arg` formatted by the printf conversion `spec` (the text between the "!").
 bool AppendInsertion(std::string_view spec, const MessageArg& arg, std::string* out) {
   std::string format = "%";
   size_t pos = 0;

@@ -110,7 +110,7 @@ TEST(CatalogueTest, TextsAreExact) {
   EXPECT_TRUE(Text(0x41000001).starts_with("SNTP v4 Client/Server"));
 }
 
-// Every entry formats when given what its insertions ask for: integers where a specification
+// Every entry formats when given what its insertions ask for: integers where a printf conversion
 // converts a number, texts elsewhere. Insertions are numbered 1..n without gaps.
 TEST(CatalogueTest, EveryEntryFormatsWithMatchingArguments) {
   for (const CatalogueEntry& entry : Catalogue()) {
