@@ -5,5 +5,5 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
-"$top/scripts/build.sh" "$top/build" -DCHRON_BUILD_APPLET=OFF
+TARGETS=chronsvc "$top/scripts/build.sh" "$top/build"
 exec "$top/build/service/chronsvc" -debug "$@"

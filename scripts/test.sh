@@ -8,7 +8,7 @@ jobs=$(nproc)
 "$top/scripts/install-deps.sh"
 
 echo "== build (normal)"
-"$top/scripts/build.sh" "$top/build"
+"$top/scripts/build.sh" "$top/build" -DCHRON_BUILD_APPLET=ON
 echo "== tests (normal build)"
 (cd "$top/build" && ctest --output-on-failure -j"$jobs" -LE 'scenario|interop')
 (cd "$top/build" && ctest --output-on-failure -L 'scenario|interop')
