@@ -1,7 +1,5 @@
 #include "win95/win95_host.h"
 
-#include <syslog.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include "engine/receive_loop.h"
 #include "messages/report.h"
 #include "platform/console.h"
+#include "platform/message_box.h"
 #include "platform/named_event.h"
 #include "platform/signals.h"
 #include "service/service_start.h"
@@ -27,15 +26,6 @@ constexpr char kRegistrationRefused[] = "Kann SNTP Dienst nicht beim Dienstmanag
 Runtime g_rt;
 std::unique_ptr<platform::Registry> g_registry;
 std::unique_ptr<platform::ControlSignalWatcher> g_signals;
-
-// chron95 has no window: a message box is shown on standard error (still the terminal when
-// registration fails) and kept in the system log under its caption.
-void ShowMessageBox(const char* text) {
-  std::fprintf(stderr, "%s: %s\n", kMessageBoxCaption, text);
-  openlog(kMessageBoxCaption, LOG_PID, LOG_DAEMON);
-  syslog(LOG_ERR, "%s", text);
-  closelog();
-}
 
 // Waits on the named event and stops the client when another process sets it.
 void ShutdownWatcherThread() {
@@ -112,7 +102,7 @@ int Win95ProgramMain(int argc, char** argv) {
     SetReportTarget(ReportTarget::kDiscard);
     int error = platform::DetachAsDaemon();
     if (error != 0) {
-      ShowMessageBox(kRegistrationRefused);
+      platform::ShowErrorMessageBox(kMessageBoxCaption, kRegistrationRefused);
       ReportMessage(0xc1000035);
     } else {
       Run();

@@ -5,32 +5,23 @@
 //   chroncpl [--win95] [--list] [--library PATH]
 //
 // --win95 shows the Windows 95 layout (no Server page); --list only prints the applets.
-#include <dlfcn.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "applet/cpl.h"
+#include "platform/shared_library.h"
 
 namespace {
 
-std::string ExecutableDir() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (n <= 0) return ".";
-  path[n] = '\0';
-  std::string dir(path);
-  return dir.substr(0, dir.find_last_of('/'));
-}
-
 std::string FindApplet() {
-  const std::string dir = ExecutableDir();
+  const std::string dir = chron::platform::ExecutableDirectory();
   for (const std::string& candidate :
        {dir + "/libchroncfg.so", dir + "/" CHRON_APPLET_RELATIVE_DIR "/libchroncfg.so"}) {
-    if (access(candidate.c_str(), R_OK) == 0) return candidate;
+    if (chron::platform::FileIsReadable(candidate)) return candidate;
   }
   return "libchroncfg.so";
 }
@@ -59,15 +50,15 @@ int main(int argc, char** argv) {
   }
   if (library.empty()) library = FindApplet();
 
-  void* module = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr) {
-    std::fprintf(stderr, "chroncpl: %s\n", dlerror());
+  std::unique_ptr<platform::SharedLibrary> module;
+  std::string error;
+  if (platform::SharedLibrary::Load(library, &module, &error) != 0) {
+    std::fprintf(stderr, "chroncpl: %s\n", error.c_str());
     return 1;
   }
-  auto applet = reinterpret_cast<CplAppletProc>(dlsym(module, kCplAppletExport));
+  auto applet = reinterpret_cast<CplAppletProc>(module->Symbol(kCplAppletExport));
   if (applet == nullptr) {
     std::fprintf(stderr, "chroncpl: %s exportiert kein %s\n", library.c_str(), kCplAppletExport);
-    dlclose(module);
     return 1;
   }
   int status = 0;
@@ -92,6 +83,5 @@ int main(int argc, char** argv) {
     for (int32_t i = 0; i < count; ++i) applet(nullptr, CPL_STOP, i, 0);
     applet(nullptr, CPL_EXIT, 0, 0);
   }
-  dlclose(module);
   return status;
 }
