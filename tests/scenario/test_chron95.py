@@ -10,6 +10,7 @@ import time
 import unittest
 
 import harness
+from texts import ALREADY, BROADCAST_CLIENT, ENDED, NO_ADAPTER, PREPARE, RUNNING, STARTED, STOP_DONE
 from harness import product
 from chron95_support import (chronstop, event_signalled, kill_all_in_host, nettrans, ntp_peer,
                              pids_in_host, remove_event_file, wait_holds_shutdown_event,
@@ -18,16 +19,7 @@ from chron95_support import (chronstop, event_signalled, kill_all_in_host, nettr
 BANNER = re.compile(r"\A\nSNTP v4 Client für Windows 95 v1\.01\n[^\n]+\n[^\n]+\n\n")
 PROMPT = "\n<Console wird mit jeder Taste geschlossen>\n"
 
-PREPARE = "SNTP-Init: Bereite den Start des SNTP Dienstes vor."                  # 0x41000015
-STARTED = "SNTP-Init: Initalisierung des SNTP Dienstes erfolgreich."             # 0x41000016
-RUNNING = "SNTP-Init: SNTP Dienst ist vollständig initialisiert und betriebsbereit."  # 0x41000017
-ENDED = "SNTP-Shutdown: Der SNTP Dienst wurde beendet."                         # 0x41000018
-STOP_DONE = "SNTP-Control: Die Anforderung zum Beenden des SNTP Dienstes wurde bearbeitet."  # 0x41000019
-BROADCAST_CLIENT = "SNTP-Client: Der SNTP Clientdienst akzeptiert NTP Broadcasts."  # 0x41000029
 POLL_CLIENT = "SNTP-Client: Der SNTP Clientdienst wurde erfolgreich gestartet."  # 0x4100002c
-ALREADY = "SNTP-Init: Der SNTP Dienst ist bereits aktiv."                        # 0x81000037
-NO_ADAPTER = ("SNTP-Init: Es konnte keine Netzwerkkarte gefunden werden, die für die Benutzung "
-              "mit dem SNTP Dienst verwendbar ist.")                             # 0xc100001a
 TABLE_FULL = ("SNTP-Init: Die Netzwerkkarte <unbekannt> kann nicht für den SNTP Dienst verwendet "
               "werden, da bereits die maximale Anzahl vom 64 Netzwerkkarten vom SNTP Dienst "
               "verwaltet wird.")                                                 # 0xc100001c

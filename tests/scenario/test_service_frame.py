@@ -7,21 +7,13 @@ import time
 import unittest
 
 import harness
+from texts import ALREADY, BROADCAST_CLIENT, ENDED, NO_ADAPTER, PREPARE, RUNNING, STARTED, STOP_DONE
 from harness import LOG_ERR, LOG_INFO, LOG_WARNING, Raw, nt_bindings, product
 
 BANNER = re.compile(r"\A\nSNTP v4 Client/Server für Windows NT v1\.01\n[^\n]+\n[^\n]+\n\n")
 DEBUGGING = "SNTP-Debug: Debugge Simple Network Time Protocol.\n"
 STOPPING = "SNTP-Control: Stoppe Simple Network Time Protocol.\n"
 
-PREPARE = "SNTP-Init: Bereite den Start des SNTP Dienstes vor."                  # 0x41000015
-STARTED = "SNTP-Init: Initalisierung des SNTP Dienstes erfolgreich."             # 0x41000016
-RUNNING = "SNTP-Init: SNTP Dienst ist vollständig initialisiert und betriebsbereit."  # 0x41000017
-ENDED = "SNTP-Shutdown: Der SNTP Dienst wurde beendet."                         # 0x41000018
-STOP_DONE = "SNTP-Control: Die Anforderung zum Beenden des SNTP Dienstes wurde bearbeitet."  # 0x41000019
-BROADCAST_CLIENT = "SNTP-Client: Der SNTP Clientdienst akzeptiert NTP Broadcasts."  # 0x41000029
-ALREADY = "SNTP-Init: Der SNTP Dienst ist bereits aktiv."                        # 0x81000037
-NO_ADAPTER = ("SNTP-Init: Es konnte keine Netzwerkkarte gefunden werden, die für die Benutzung "
-              "mit dem SNTP Dienst verwendbar ist.")                             # 0xc100001a
 UNKNOWN_CONTROL = "Ein unbekannter Opcode wurde an der Service-Control-Handler übergeben !"  # 0xc100000c
 NO_DISPATCHER = "Der Service-Dispatcher konnte nicht gestartet werden ! Grund: "  # 0xc1000002
 
