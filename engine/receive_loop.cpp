@@ -33,8 +33,10 @@ std::vector<platform::UdpSocket*> WatchedSockets(const AdapterTable& adapters) {
   return sockets;
 }
 
-// Reads one datagram from `socket` and acts on it.
-void ReceiveOne(Runtime& rt, platform::UdpSocket& socket, std::array<uint8_t, kNtpMessageWithAuthSize>& buffer) {
+}  // namespace
+
+void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
+  std::array<uint8_t, kNtpMessageWithAuthSize> buffer{};
   size_t received = 0;
   platform::SocketAddress from;
   const int error = socket.ReceiveFrom(buffer.data(), buffer.size(), &received, &from);
@@ -93,8 +95,6 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket, std::array<uint8_t, kN
   }
 }
 
-}  // namespace
-
 const char* ModeText(unsigned mode) {
   static constexpr const char* kTexts[8] = {
       "0 (reserved)", "1 (symmetric active)", "2 (symmetric passive)", "3 (client)",
@@ -113,7 +113,6 @@ int ReceiveLoop(Runtime& rt) {
   const std::vector<platform::UdpSocket*> sockets = WatchedSockets(rt.adapters);
   const std::unique_ptr<platform::SocketWaiter> waiter = rt.network->CreateWaiter(sockets);
   std::vector<bool> readable(sockets.size(), false);
-  std::array<uint8_t, kNtpMessageWithAuthSize> buffer{};
 
   bool leave = false;
   while (!leave) {
@@ -128,7 +127,7 @@ int ReceiveLoop(Runtime& rt) {
       continue;
     }
     for (size_t i = 0; i < sockets.size() && i < readable.size(); ++i) {
-      if (readable[i]) ReceiveOne(rt, *sockets[i], buffer);
+      if (readable[i]) ReceiveOne(rt, *sockets[i]);
     }
     switch (rt.shutdown.Wait(0)) {
       case platform::WaitResult::kSignalled:

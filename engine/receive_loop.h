@@ -10,6 +10,10 @@ namespace chron {
 // Text of an NTP Mode for the trace of dropped messages, e.g. "3 (client)"; `mode` 0 to 7.
 const char* ModeText(unsigned mode);
 
+// Reads one datagram from `socket` (an adapter's), takes its arrival time and acts on it:
+// the server's reply, the client's judgement, or a trace of why it is ignored.
+void ReceiveOne(Runtime& rt, platform::UdpSocket& socket);
+
 // Releases the workers (start event), then receives and dispatches until a pass finds the
 // shutdown event signalled. Returns 0.
 int ReceiveLoop(Runtime& rt);
