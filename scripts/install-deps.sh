@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev
   python3 iproute2 util-linux
   chrony ntpsec-ntpdig
+  clang-14 libclang-rt-14-dev libfuzzer-14-dev llvm-14
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: unit, GUI, scenario and interop tests on the normal build; the unit
 # tests again under AddressSanitizer and UndefinedBehaviorSanitizer; the engine's tests under
-# ThreadSanitizer. Any failure or sanitizer finding fails the run.
+# ThreadSanitizer; every fuzz target for a bounded time. Any failure, sanitizer report or fuzzing
+# finding fails the run.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -23,4 +24,8 @@ echo "== engine tests under ThreadSanitizer"
 TARGETS="unit_tests_engine" "$top/scripts/build.sh" "$top/build-tsan" -DCHRON_BUILD_APPLET=OFF -DCHRON_SANITIZE=thread
 (cd "$top/build-tsan" && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --output-on-failure -j"$jobs" -R '^unit\.engine\.')
+echo "== fuzz targets (libFuzzer with ASan and UBSan, clang): 20 s each from the checked-in corpus"
+TARGETS="fuzz_targets" "$top/scripts/build.sh" "$top/build-fuzz" -DCHRON_BUILD_APPLET=OFF -DBUILD_TESTING=OFF \
+  -DCHRON_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++-14
+"$top/tests/fuzz/run.sh" "$top/build-fuzz" 20
 echo "== all tests passed"

@@ -1,0 +1,251 @@
+// Received datagrams of any length and content through the receive path (ReceiveOne): the
+// dispatch by length and Mode, the server's reply, the client's checks of replies and
+// broadcasts, and the clock step, over the fake network and the fake clock.
+//
+// The input chooses the settings and then up to kMaxEvents events: a request of the poll
+// client, a datagram from a chosen source, a receive error, the clock moving on. After each
+// datagram read, the properties below must hold whatever the datagram held.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/client.h"
+#include "engine/ntp_message.h"
+#include "engine/receive_loop.h"
+#include "engine/runtime.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "tests/testutil/fake_clock.h"
+#include "tests/testutil/fake_network.h"
+
+namespace chron {
+namespace {
+
+using testing::Endpoint;
+using testing::FakeClock;
+using testing::FakeNetwork;
+using testing::FakeUdpSocket;
+
+constexpr int64_t kBaseTimeNs = 1714564800'250'000'000;  // 2024-05-01 12:00:00.250 UTC
+constexpr size_t kMaxEvents = 32;
+constexpr size_t kMaxDatagram = 1500;     // bytes; anything over 68 is cut off by the socket
+constexpr int kMaxReadsPerDatagram = 4;   // the datagram and the replies it makes us send ourselves
+constexpr int64_t kMaxClockMoveNs = int64_t{1} << 42;  // about 73 minutes either way
+constexpr char kTimeServer[] = "10.0.0.1";
+constexpr char kTimeServerName[] = "zeitgeber";
+constexpr const char* kAdapterAddresses[] = {"10.0.0.5", "192.168.1.5"};
+
+enum Event : uint8_t { kPoll, kDatagram, kReceiveError, kMoveClock, kLastEvent = kMoveClock };
+enum Source : uint8_t { kFromTimeServer, kFromTimeServerAnyPort, kFromOwnAdapter, kFromAnyone, kLastSource = kFromAnyone };
+
+// The engine's socket of one adapter, remembering the last datagram it handed out.
+class TapSocket : public platform::UdpSocket {
+ public:
+  explicit TapSocket(std::unique_ptr<platform::UdpSocket> inner) : inner_(std::move(inner)) {}
+  int EnableBroadcast() override { return inner_->EnableBroadcast(); }
+  int Bind(const platform::SocketAddress& local, bool accept_broadcasts) override {
+    return inner_->Bind(local, accept_broadcasts);
+  }
+  int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
+    return inner_->SendTo(data, size, to, sent);
+  }
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::SocketAddress* from) override {
+    const int error = inner_->ReceiveFrom(buffer, capacity, received, from);
+    last_error = error;
+    last_from = *from;
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    last_bytes.assign(bytes, bytes + (error == 0 ? *received : 0));
+    return error;
+  }
+
+  int last_error = 0;
+  platform::SocketAddress last_from;
+  std::vector<uint8_t> last_bytes;
+
+ private:
+  std::unique_ptr<platform::UdpSocket> inner_;
+};
+
+uint64_t Word64(const std::vector<uint8_t>& bytes, size_t offset) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < 8; ++i) value = value << 8 | bytes[offset + i];
+  return value;
+}
+
+struct Harness {
+  FakeNetwork network;
+  FakeClock clock{kBaseTimeNs};
+  Runtime rt;
+  TapSocket* taps[2] = {};
+  FakeUdpSocket* fakes[2] = {};
+  std::set<uint64_t> request_transmits;  // Transmit Timestamps of the requests the client sent
+
+  explicit Harness(FuzzedDataProvider& input) {
+    rt.clock = &clock;
+    rt.network = &network;
+    rt.host = input.ConsumeBool() ? HostKind::kWin95 : HostKind::kNtService;
+    rt.config.client_active = input.ConsumeBool();
+    rt.config.client_broadcast = input.ConsumeBool();
+    rt.config.server_active = input.ConsumeBool();
+    rt.config.client_run_once = input.ConsumeBool();
+    rt.config.client_max_diff_second_active = input.ConsumeBool();
+    rt.config.client_max_diff_second = input.ConsumeIntegral<uint32_t>();
+    rt.config.client_time_source = input.ConsumeBool() ? kTimeServerName : kTimeServer;
+    network.AddHost(kTimeServerName, testing::Ip(kTimeServer));
+    if (input.ConsumeBool()) clock.FailStepsWith(1);  // EPERM: no right to set the clock
+    for (size_t i = 0; i < 2; ++i) {
+      AdapterEntry& entry = rt.adapters[i];
+      entry.in_use = true;
+      entry.name = "eth" + std::to_string(i);
+      entry.address = Endpoint(kAdapterAddresses[i], kNtpPort);
+      std::unique_ptr<platform::UdpSocket> inner;
+      FUZZ_CHECK(network.CreateUdpSocket(&inner) == 0);
+      FUZZ_CHECK(inner->Bind(entry.address, true) == 0);
+      fakes[i] = network.sockets().back();
+      auto tap = std::make_unique<TapSocket>(std::move(inner));
+      taps[i] = tap.get();
+      entry.socket = std::move(tap);
+    }
+    // The poll client returns after one request, and run-once has nothing left to stop.
+    rt.start.Set();
+    rt.shutdown.Set();
+    rt.request_stop = [this] {
+      rt.shutdown.Set();
+      return true;
+    };
+  }
+
+  void Poll() {
+    const size_t before = fakes[0]->sent().size();
+    ClientPollThread(rt);
+    const std::vector<testing::FakeDatagram> sent = fakes[0]->sent();
+    FUZZ_CHECK(sent.size() <= before + 1);
+    if (sent.size() == before + 1) {
+      FUZZ_CHECK(sent.back().bytes.size() == kNtpMessageSize);
+      request_transmits.insert(Word64(sent.back().bytes, 40));
+    }
+  }
+
+  // Reads the datagrams queued on adapter `index` (the given one, and what our own replies to
+  // ourselves bring) and checks each read.
+  void Receive(size_t index) {
+    for (int read = 0; read < kMaxReadsPerDatagram && fakes[index]->pending() > 0; ++read) {
+      const size_t sends_before = fakes[index]->sent().size();
+      const size_t steps_before = clock.steps().size();
+      ReceiveOne(rt, *taps[index]);
+      CheckRead(index, sends_before, steps_before);
+    }
+  }
+
+  void CheckRead(size_t index, size_t sends_before, size_t steps_before) {
+    const TapSocket& tap = *taps[index];
+    const std::vector<uint8_t>& d = tap.last_bytes;
+    const bool ntp_size = tap.last_error == 0 && (d.size() == kNtpMessageSize || d.size() == kNtpMessageWithAuthSize);
+    const unsigned mode = d.empty() ? 0 : d[0] & 7;
+
+    // At most one reply, only from an active server, only to a request, and to its sender with
+    // the request's Transmit Timestamp as Originate.
+    const std::vector<testing::FakeDatagram> sent = fakes[index]->sent();
+    FUZZ_CHECK(sent.size() <= sends_before + 1);
+    if (sent.size() == sends_before + 1) {
+      const testing::FakeDatagram& reply = sent.back();
+      FUZZ_CHECK(ntp_size && mode == kModeClient && rt.ServerActive());
+      FUZZ_CHECK(reply.bytes.size() >= kNtpMessageSize);
+      FUZZ_CHECK((reply.bytes[0] & 7) == kModeServer);
+      FUZZ_CHECK((reply.bytes[0] >> 3 & 7) == (d[0] >> 3 & 7));
+      FUZZ_CHECK(testing::SameEndpoint(reply.peer, tap.last_from));
+      FUZZ_CHECK(Word64(reply.bytes, 24) == Word64(d, 40));
+    }
+
+    // At most one step, only for a broadcast the client takes or a reply to one of its own
+    // requests, and never beyond an active deviation limit.
+    const std::vector<int64_t>& steps = clock.steps();
+    FUZZ_CHECK(steps.size() <= steps_before + 1);
+    if (steps.size() == steps_before + 1) {
+      FUZZ_CHECK(ntp_size);
+      if (mode == kModeBroadcast) {
+        FUZZ_CHECK(rt.ClientAcceptsBroadcasts());
+      } else {
+        FUZZ_CHECK(mode == kModeServer && rt.ClientActive());
+        FUZZ_CHECK(request_transmits.count(Word64(d, 24)) == 1);
+      }
+      if (rt.config.client_max_diff_second_active != 0) {
+        const int64_t step = steps.back();
+        const uint64_t magnitude = step < 0 ? 0 - static_cast<uint64_t>(step) : static_cast<uint64_t>(step);
+        FUZZ_CHECK(magnitude < (uint64_t{rt.config.client_max_diff_second} + 1) * 1'000'000'000 + 1);
+      }
+    }
+  }
+
+  platform::SocketAddress ChooseSource(FuzzedDataProvider& input) {
+    switch (input.ConsumeIntegralInRange<uint8_t>(0, kLastSource)) {
+      case kFromTimeServer:
+        return Endpoint(kTimeServer, kNtpPort);
+      case kFromTimeServerAnyPort:
+        return Endpoint(kTimeServer, input.ConsumeIntegral<uint16_t>());
+      case kFromOwnAdapter:
+        return Endpoint(kAdapterAddresses[input.ConsumeBool()], kNtpPort);
+      default: {
+        platform::SocketAddress from;
+        from.address = input.ConsumeIntegral<uint32_t>();
+        from.port = input.ConsumeIntegral<uint16_t>();
+        return from;
+      }
+    }
+  }
+
+  void Datagram(FuzzedDataProvider& input) {
+    const size_t index = input.ConsumeBool();
+    const platform::SocketAddress from = ChooseSource(input);
+    // Lets a reply carry the latest request's Transmit Timestamp as its Originate without
+    // the fuzzer having to guess it.
+    const bool echo_request = input.ConsumeBool();
+    const int64_t travel_ns = input.ConsumeIntegralInRange<int64_t>(0, kMaxClockMoveNs);
+    std::string bytes = input.ConsumeRandomLengthString(kMaxDatagram);
+    const std::vector<testing::FakeDatagram> requests = fakes[0]->sent();
+    if (echo_request && bytes.size() >= kNtpMessageSize && !requests.empty()) {
+      std::memcpy(bytes.data() + 24, requests.back().bytes.data() + 40, 8);
+    }
+    clock.Advance(travel_ns);
+    fakes[index]->Push(std::vector<uint8_t>(bytes.begin(), bytes.end()), from);
+    Receive(index);
+  }
+
+  void Run(FuzzedDataProvider& input) {
+    for (size_t i = 0; i < kMaxEvents && input.remaining_bytes() > 0; ++i) {
+      switch (input.ConsumeIntegralInRange<uint8_t>(0, kLastEvent)) {
+        case kPoll:
+          Poll();
+          break;
+        case kDatagram:
+          Datagram(input);
+          break;
+        case kReceiveError: {
+          const size_t index = input.ConsumeBool();
+          fakes[index]->PushReceiveError(input.ConsumeIntegralInRange<int>(1, 200));
+          Receive(index);
+          break;
+        }
+        case kMoveClock:
+          clock.Advance(input.ConsumeIntegralInRange<int64_t>(-kMaxClockMoveNs, kMaxClockMoveNs));
+          break;
+      }
+    }
+  }
+};
+
+}  // namespace
+}  // namespace chron
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider input(data, size);
+  chron::fuzz::CheckedReports reports(input.ConsumeBool());
+  chron::Harness harness(input);
+  harness.Run(input);
+  return 0;
+}
