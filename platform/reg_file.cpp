@@ -25,19 +25,29 @@ bool HasControl(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t'; });
 }
 
-// Splits a key path into its components; a single trailing backslash is ignored.
-bool SplitPath(std::string_view path, std::vector<std::string_view>* parts) {
+// Characters of a UTF-8 name: every byte that does not continue a sequence.
+size_t CharacterCount(std::string_view name) {
+  return static_cast<size_t>(std::count_if(name.begin(), name.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xc0) != 0x80;
+  }));
+}
+
+// Splits a key path into its components; a single trailing backslash is ignored. Returns
+// nullptr, or what is wrong with the path (German, for the syntax error report).
+const char* SplitPath(std::string_view path, std::vector<std::string_view>* parts) {
   parts->clear();
-  if (path.empty()) return true;
+  if (path.empty()) return nullptr;
   if (path.back() == '\\') path.remove_suffix(1);
-  if (HasControl(path)) return false;
+  if (HasControl(path)) return "ungültiger Schlüsselname";
   size_t start = 0;
   while (true) {
     size_t end = path.find('\\', start);
     std::string_view part = path.substr(start, end == std::string_view::npos ? end : end - start);
-    if (part.empty()) return false;
+    if (part.empty()) return "ungültiger Schlüsselname";
+    if (CharacterCount(part) > kMaxKeyNameCharacters) return "Schlüsselname länger als 255 Zeichen";
+    if (parts->size() == kMaxKeyLevels) return "Schlüssel tiefer als 512 Ebenen";
     parts->push_back(part);
-    if (end == std::string_view::npos) return true;
+    if (end == std::string_view::npos) return nullptr;
     start = end + 1;
   }
 }
@@ -190,7 +200,7 @@ HiveTree& HiveTree::operator=(HiveTree&&) noexcept = default;
 
 const HiveTree::Key* HiveTree::Find(std::string_view key) const {
   std::vector<std::string_view> parts;
-  if (!SplitPath(key, &parts)) return nullptr;
+  if (SplitPath(key, &parts) != nullptr) return nullptr;
   const Key* node = root_.get();
   for (std::string_view part : parts) {
     auto it = node->subkeys.find(Fold(part));
@@ -200,9 +210,12 @@ const HiveTree::Key* HiveTree::Find(std::string_view key) const {
   return node;
 }
 
-HiveTree::Key* HiveTree::FindOrCreate(std::string_view key) {
+HiveTree::Key* HiveTree::FindOrCreate(std::string_view key, const char** error) {
   std::vector<std::string_view> parts;
-  if (!SplitPath(key, &parts)) return nullptr;
+  if (const char* wrong = SplitPath(key, &parts)) {
+    if (error != nullptr) *error = wrong;
+    return nullptr;
+  }
   Key* node = root_.get();
   for (std::string_view part : parts) {
     std::unique_ptr<Key>& child = node->subkeys[Fold(part)];
@@ -215,9 +228,20 @@ HiveTree::Key* HiveTree::FindOrCreate(std::string_view key) {
   return node;
 }
 
+// A value of the same name (any case) is replaced in its place; a new one goes last.
+void HiveTree::Store(Key* key, std::string name, RegType type, std::vector<uint8_t> data) {
+  auto [it, added] = key->value_index.try_emplace(Fold(name), key->values.size());
+  if (added) {
+    key->values.push_back(Value{std::move(name), type, std::move(data)});
+  } else {
+    key->values[it->second].type = type;
+    key->values[it->second].data = std::move(data);
+  }
+}
+
 RegStatus HiveTree::OpenKey(std::string_view key) const {
   std::vector<std::string_view> parts;
-  if (!SplitPath(key, &parts)) return kRegInvalidParameter;
+  if (SplitPath(key, &parts) != nullptr) return kRegInvalidParameter;
   return Find(key) ? kRegSuccess : kRegFileNotFound;
 }
 
@@ -226,9 +250,9 @@ RegStatus HiveTree::QueryValue(std::string_view key, std::string_view name, RegT
   if (data != nullptr && size == nullptr) return kRegInvalidParameter;
   if (RegStatus status = OpenKey(key); status != kRegSuccess) return status;
   const Key* node = Find(key);
-  std::string folded = Fold(name);
-  for (const Value& value : node->values) {
-    if (Fold(value.name) != folded) continue;
+  auto found = node->value_index.find(Fold(name));
+  if (found != node->value_index.end()) {
+    const Value& value = node->values[found->second];
     uint32_t stored = static_cast<uint32_t>(value.data.size());
     if (type) *type = value.type;
     if (size == nullptr) return kRegSuccess;
@@ -257,16 +281,7 @@ RegStatus HiveTree::SetValue(std::string_view key, std::string_view name, RegTyp
   Key* node = FindOrCreate(key);
   if (node == nullptr) return kRegInvalidParameter;
   const auto* bytes = static_cast<const uint8_t*>(data);
-  std::vector<uint8_t> stored(bytes, bytes + size);
-  std::string folded = Fold(name);
-  for (Value& value : node->values) {
-    if (Fold(value.name) == folded) {
-      value.type = type;
-      value.data = std::move(stored);
-      return kRegSuccess;
-    }
-  }
-  node->values.push_back(Value{std::string(name), type, std::move(stored)});
+  Store(node, std::string(name), type, std::vector<uint8_t>(bytes, bytes + size));
   return kRegSuccess;
 }
 
@@ -274,39 +289,64 @@ RegStatus HiveTree::CreateKey(std::string_view key) {
   return FindOrCreate(key) ? kRegSuccess : kRegInvalidParameter;
 }
 
-void HiveTree::SerializeKey(const Key& key, const std::string& path, std::string* out) {
-  // HKEY_LOCAL_MACHINE itself gets a section only when it holds values.
-  if (path != kRoot || !key.values.empty()) *out += "\n[" + path + "]\n";
-  for (const Value& value : key.values) {
-    if (value.name.empty()) *out += "@";
-    else AppendQuoted(value.name, out);
-    out->push_back('=');
-    if (value.type == RegType::kDword && value.data.size() == 4) {
-      char text[16];
-      uint32_t number = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-                        static_cast<uint32_t>(value.data[3]) << 24;
-      std::snprintf(text, sizeof text, "dword:%08x", number);
-      *out += text;
-    } else if (value.type == RegType::kSz && QuotableText(value.data)) {
-      AppendQuoted(std::string_view(reinterpret_cast<const char*>(value.data.data()),
-                                    value.data.size() - 1),
-                   out);
-    } else if (value.type == RegType::kBinary) {
-      AppendHex("hex:", value.data, out);
-    } else {
-      char prefix[20];
-      std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<uint32_t>(value.type));
-      AppendHex(prefix, value.data, out);
-    }
-    out->push_back('\n');
+namespace {
+
+void AppendValue(std::string_view name, RegType type, const std::vector<uint8_t>& data,
+                 std::string* out) {
+  if (name.empty()) *out += "@";
+  else AppendQuoted(name, out);
+  out->push_back('=');
+  if (type == RegType::kDword && data.size() == 4) {
+    char text[16];
+    uint32_t number = data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
+    std::snprintf(text, sizeof text, "dword:%08x", number);
+    *out += text;
+  } else if (type == RegType::kSz && QuotableText(data)) {
+    AppendQuoted(std::string_view(reinterpret_cast<const char*>(data.data()), data.size() - 1), out);
+  } else if (type == RegType::kBinary) {
+    AppendHex("hex:", data, out);
+  } else {
+    char prefix[20];
+    std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<uint32_t>(type));
+    AppendHex(prefix, data, out);
   }
-  for (const auto& [folded, child] : key.subkeys) SerializeKey(*child, path + "\\" + child->name, out);
+  out->push_back('\n');
 }
 
+}  // namespace
+
+// Depth first without recursion: a hive may be as deep as the file says.
 std::string HiveTree::Serialize() const {
+  using SubkeyIterator = std::map<std::string, std::unique_ptr<Key>>::const_iterator;
+  struct Level {
+    const Key* key;
+    SubkeyIterator next;  // the next subkey to visit
+    size_t path_size;     // length of `path` up to this key
+  };
   std::string out(kHeader);
   out += "\n";
-  SerializeKey(*root_, std::string(kRoot), &out);
+  std::string path(kRoot);
+  std::vector<Level> levels;
+  auto enter = [&](const Key& key) {
+    // HKEY_LOCAL_MACHINE itself gets a section only when it holds values.
+    bool section = !key.values.empty() || (key.subkeys.empty() && !levels.empty());
+    if (section) out += "\n[" + path + "]\n";
+    for (const Value& value : key.values) AppendValue(value.name, value.type, value.data, &out);
+    levels.push_back(Level{&key, key.subkeys.begin(), path.size()});
+  };
+  enter(*root_);
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    if (level.next == level.key->subkeys.end()) {
+      levels.pop_back();
+      continue;
+    }
+    const Key& child = *(level.next++)->second;
+    path.resize(level.path_size);
+    path += '\\';
+    path += child.name;
+    enter(child);
+  }
   return out;
 }
 
@@ -351,8 +391,9 @@ bool HiveTree::Parse(std::string_view text, int* error_line, std::string* error)
         return fail(i, "Schlüssel außerhalb von HKEY_LOCAL_MACHINE");
       path.remove_prefix(std::min(path.size(), kRoot.size() + 1));
       if (!path.empty() && path.back() == '\\') return fail(i, "ungültiger Schlüsselname");
-      current = FindOrCreate(path);
-      if (current == nullptr) return fail(i, "ungültiger Schlüsselname");
+      const char* wrong = nullptr;
+      current = FindOrCreate(path, &wrong);
+      if (current == nullptr) return fail(i, wrong);
       continue;
     }
     if (line.front() != '"' && line.front() != '@') return fail(i, "unbekannte Zeile");
@@ -379,15 +420,7 @@ bool HiveTree::Parse(std::string_view text, int* error_line, std::string* error)
     std::vector<uint8_t> data;
     if (!ParseData(rest, &type, &data, error)) return fail(first, *error);
     // Store through the section's key directly; a repeated name replaces the earlier value.
-    std::string folded = Fold(name);
-    auto same = std::find_if(current->values.begin(), current->values.end(),
-                             [&](const Value& v) { return Fold(v.name) == folded; });
-    if (same != current->values.end()) {
-      same->type = type;
-      same->data = std::move(data);
-    } else {
-      current->values.push_back(Value{std::move(name), type, std::move(data)});
-    }
+    Store(current, std::move(name), type, std::move(data));
   }
   // A file without any content (for example one just created by `touch`) is an empty hive.
   if (!header_seen && !lines.empty()) {

@@ -19,6 +19,12 @@ namespace chron::platform {
 // Key paths are relative to HKEY_LOCAL_MACHINE, components separated by one backslash;
 // "" is HKEY_LOCAL_MACHINE itself. Key and value names compare without regard to ASCII case
 // (bytes above 0x7f compare exactly) and keep the spelling with which they were first written.
+// As in the Windows registry, a key name has at most 255 characters (UTF-8 sequences count
+// as one) and keys lie at most 512 levels below HKEY_LOCAL_MACHINE; longer names and deeper
+// paths fail with kRegInvalidParameter, and a hive text holding one does not parse.
+inline constexpr size_t kMaxKeyNameCharacters = 255;
+inline constexpr size_t kMaxKeyLevels = 512;
+
 class HiveTree {
  public:
   HiveTree();
@@ -35,8 +41,9 @@ class HiveTree {
                      uint32_t size);
   RegStatus CreateKey(std::string_view key);
 
-  // REGEDIT4 text: header, then one section per key (parents before children, subkeys in
-  // enumeration order), values in the order they were first written.
+  // REGEDIT4 text: header, then one section per key that holds values or has no subkeys
+  // (parents before children, subkeys in enumeration order), values in the order they were
+  // first written. A key that holds only subkeys is implied by their sections.
   std::string Serialize() const;
 
   // Replaces the content with the hive in `text`. On a syntax error returns false, leaves the
@@ -51,13 +58,16 @@ class HiveTree {
   };
   struct Key {
     std::string name;
-    std::vector<Value> values;
+    std::vector<Value> values;                              // in the order first written
+    std::map<std::string, size_t> value_index;              // case-folded name -> position
     std::map<std::string, std::unique_ptr<Key>> subkeys;  // by case-folded name: stable order
   };
 
   const Key* Find(std::string_view key) const;
-  Key* FindOrCreate(std::string_view key);
-  static void SerializeKey(const Key& key, const std::string& path, std::string* out);
+  // The key, created with its parents if missing; nullptr with a description (German) when
+  // the path is not a valid key name.
+  Key* FindOrCreate(std::string_view key, const char** error = nullptr);
+  static void Store(Key* key, std::string name, RegType type, std::vector<uint8_t> data);
 
   std::unique_ptr<Key> root_;
 };

@@ -3,7 +3,8 @@
 // Readers open and read the file without a lock: writers never change the file in place but
 // rename a complete new file over it, so a reader sees the old or the new hive. Writers take
 // an exclusive flock on "<hive>.lock" beside it, re-read the hive under the lock and apply
-// their change to what they read, so concurrent writers never lose each other's values.
+// their change to what they read, so concurrent writers never lose each other's values. A hive
+// path that is a symbolic link stays one: writes replace the file it points to.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -65,6 +66,30 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
+// The file that a write replaces: `path` with the symbolic links of its last component
+// followed (a relative link counts from the link's own directory), so that a hive kept
+// elsewhere behind a link stays linked. A path that is no link, or a link to a file not yet
+// there, is taken as it is. False with errno set when a link cannot be read or links loop.
+bool ResolveLinks(const std::string& path, std::string* target) {
+  std::filesystem::path file(path);
+  for (int hops = 0; hops < 40; ++hops) {  // the kernel's own limit for nested links
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+      *target = file.string();
+      return true;
+    }
+    std::error_code error;
+    std::filesystem::path link = std::filesystem::read_symlink(file, error);
+    if (error) {
+      errno = error.value();
+      return false;
+    }
+    file = link.is_absolute() ? link : file.parent_path() / link;
+  }
+  errno = ELOOP;
+  return false;
+}
+
 class FileRegistry final : public Registry {
  public:
   explicit FileRegistry(std::string path) : path_(std::move(path)) {}
@@ -101,7 +126,7 @@ class FileRegistry final : public Registry {
   RegStatus Snapshot(std::shared_ptr<const HiveTree>* tree) const;
   RegStatus Load(HiveTree* tree) const;
   RegStatus Modify(const std::function<RegStatus(HiveTree&)>& change) const;
-  RegStatus Replace(const std::string& text) const;
+  RegStatus Replace(const std::string& file, const std::string& text) const;
 
   std::string path_;
   struct FileIdentity {
@@ -181,14 +206,17 @@ RegStatus FileRegistry::Load(HiveTree* tree) const {
   return kRegSuccess;
 }
 
+// Writers lock "<file>.lock" beside the file they replace (beside the link's target for a
+// linked hive), so that writers through the link and to the file itself exclude each other.
 RegStatus FileRegistry::Modify(const std::function<RegStatus(HiveTree&)>& change) const {
-  std::filesystem::path hive(path_);
-  std::filesystem::path directory = hive.parent_path();
+  std::string file;
+  if (!ResolveLinks(path_, &file)) return WriteError(errno);
+  std::filesystem::path directory = std::filesystem::path(file).parent_path();
   if (directory.empty()) directory = ".";
   std::error_code ignored;
   std::filesystem::create_directories(directory, ignored);  // a fresh machine has no /etc/chron
 
-  std::string lock_path = path_ + ".lock";
+  std::string lock_path = file + ".lock";
   FileDescriptor lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
   if (lock.get() < 0) return WriteError(errno);
   while (::flock(lock.get(), LOCK_EX) != 0) {
@@ -196,36 +224,36 @@ RegStatus FileRegistry::Modify(const std::function<RegStatus(HiveTree&)>& change
   }
   // Replacing the file needs only the directory's write right; refuse as Windows would when
   // the hive itself is read-only for us.
-  if (::faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+  if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
     return WriteError(errno);
 
   HiveTree tree;
   if (RegStatus status = Load(&tree); status != kRegSuccess) return status;
   if (RegStatus status = change(tree); status != kRegSuccess) return status;
-  return Replace(tree.Serialize());  // the lock ends when `lock` is closed
+  return Replace(file, tree.Serialize());  // the lock ends when `lock` is closed
 }
 
-// Writes `text` to a temporary file in the hive's directory and renames it over the hive.
-RegStatus FileRegistry::Replace(const std::string& text) const {
-  std::filesystem::path hive(path_);
+// Writes `text` to a temporary file in the directory of `file` and renames it over `file`.
+RegStatus FileRegistry::Replace(const std::string& file, const std::string& text) const {
+  std::filesystem::path hive(file);
   std::string directory = hive.parent_path().empty() ? "." : hive.parent_path().string();
   std::string temp = directory + "/." + hive.filename().string() + ".XXXXXX";
-  FileDescriptor file(::mkstemp(temp.data()));
-  if (file.get() < 0) return WriteError(errno);
+  FileDescriptor out(::mkstemp(temp.data()));
+  if (out.get() < 0) return WriteError(errno);
 
   struct stat old {};
-  bool existed = ::stat(path_.c_str(), &old) == 0;
-  ::fchmod(file.get(), existed ? (old.st_mode & 07777) : 0644);
+  bool existed = ::stat(file.c_str(), &old) == 0;
+  ::fchmod(out.get(), existed ? (old.st_mode & 07777) : 0644);
   if (existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
-    (void)!::fchown(file.get(), old.st_uid, old.st_gid);  // best effort: keep the owner
+    (void)!::fchown(out.get(), old.st_uid, old.st_gid);  // best effort: keep the owner
 
-  bool written = WriteAll(file.get(), text) && ::fsync(file.get()) == 0;
+  bool written = WriteAll(out.get(), text) && ::fsync(out.get()) == 0;
   int error = errno;
-  if (::close(file.release()) != 0 && written) {
+  if (::close(out.release()) != 0 && written) {
     written = false;
     error = errno;
   }
-  if (!written || ::rename(temp.c_str(), path_.c_str()) != 0) {
+  if (!written || ::rename(temp.c_str(), file.c_str()) != 0) {
     if (written) error = errno;
     ::unlink(temp.c_str());
     return WriteError(error);

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -352,6 +354,156 @@ TEST_F(HiveFileTest, ADamagedHiveIsReportedOnceAndNeverOverwritten) {
   EXPECT_EQ(report.find(path_), report.rfind(path_)) << "reported more than once:\n" << report;
   EXPECT_EQ(ReadFile(path_), damaged);
   EXPECT_EQ(DirectoryEntries(), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+}
+
+// ---- Pathological hives ----------------------------------------------------------------
+
+TEST(HiveParseTest, ManyValuesOfOneKeyParseInLinearTime) {
+  constexpr int kValues = 300000;
+  std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Big]\n";
+  for (int i = 0; i < kValues; ++i) text += "\"V" + std::to_string(i) + "\"=dword:00000001\n";
+  text += "\"v17\"=dword:00000002\n";  // a repeated name (any case) replaces the earlier value
+  HiveTree tree;
+  int line = 0;
+  std::string error;
+  // Processor time of this thread: other work on a loaded machine does not count.
+  auto cpu_seconds = [] {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+  };
+  double start = cpu_seconds();
+  ASSERT_TRUE(tree.Parse(text, &line, &error)) << line << ": " << error;
+  double seconds = cpu_seconds() - start;
+  // About 0.2 s here (0.5 s under AddressSanitizer); quadratic parsing took minutes.
+  EXPECT_LT(seconds, 5.0);
+  uint32_t value = 0, size = 4;
+  ASSERT_EQ(tree.QueryValue("Big", "V17", nullptr, &value, &size), kRegSuccess);
+  EXPECT_EQ(value, 2u);
+  ASSERT_EQ(tree.QueryValue("Big", "V299999", nullptr, &value, &size), kRegSuccess);
+  EXPECT_EQ(value, 1u);
+}
+
+// Key names of at most 255 characters and at most 512 levels below HKEY_LOCAL_MACHINE, as
+// the Windows registry allows; anything beyond is refused with its line.
+TEST(HiveParseTest, RefusesKeysTheWindowsRegistryRefuses) {
+  auto path = [](int levels, const std::string& name) {
+    std::string key;
+    for (int i = 0; i < levels; ++i) key += (i ? "\\" : "") + name;
+    return key;
+  };
+  std::string long_umlauts;
+  for (int i = 0; i < 255; ++i) long_umlauts += "\xc3\xa4";  // 255 characters, 510 bytes
+  struct Case {
+    std::string key;
+    bool accepted;
+    const char* what;
+  };
+  const Case cases[] = {
+      {path(1, std::string(255, 'k')), true, ""},
+      {path(1, long_umlauts), true, ""},
+      {path(2, std::string(256, 'k')), false, "255 Zeichen"},
+      {path(512, "k"), true, ""},
+      {path(513, "k"), false, "512 Ebenen"},
+  };
+  for (const Case& c : cases) {
+    HiveTree tree;
+    int line = 0;
+    std::string error;
+    std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\" + c.key + "]\n\"X\"=dword:00000001\n";
+    EXPECT_EQ(tree.Parse(text, &line, &error), c.accepted) << c.key.size();
+    if (!c.accepted) {
+      EXPECT_EQ(line, 3);
+      EXPECT_THAT(error, HasSubstr(c.what));
+    }
+    HiveTree api;
+    uint32_t one = 1;
+    EXPECT_EQ(api.SetValue(c.key, "X", RegType::kDword, &one, 4),
+              c.accepted ? kRegSuccess : kRegInvalidParameter);
+    EXPECT_EQ(api.CreateKey(c.key), c.accepted ? kRegSuccess : kRegInvalidParameter);
+  }
+}
+
+// The deepest hive allowed, with the longest names: written on a small stack (no recursion per
+// level) and without repeating every parent's path in a section of its own.
+TEST(HiveParseTest, WritesADeepHiveOnASmallStackAndInItsOwnSize) {
+  std::string key;
+  for (int i = 0; i < 512; ++i) key += (i ? "\\" : "") + std::string(255, static_cast<char>('a' + i % 26));
+  HiveTree tree;
+  uint32_t one = 1;
+  ASSERT_EQ(tree.SetValue(key, "X", RegType::kDword, &one, 4), kRegSuccess);
+  ASSERT_EQ(tree.CreateKey(key.substr(0, 255) + "\\Leer"), kRegSuccess);  // an empty key is kept
+
+  std::string text;
+  pthread_attr_t attr;
+  ASSERT_EQ(::pthread_attr_init(&attr), 0);
+  ASSERT_EQ(::pthread_attr_setstacksize(&attr, 64 * 1024), 0);
+  struct Job {
+    const HiveTree* tree;
+    std::string* text;
+  } job{&tree, &text};
+  pthread_t thread;
+  ASSERT_EQ(::pthread_create(&thread, &attr, [](void* arg) -> void* {
+              auto* j = static_cast<Job*>(arg);
+              *j->text = j->tree->Serialize();
+              return nullptr;
+            }, &job), 0);
+  ASSERT_EQ(::pthread_join(thread, nullptr), 0);
+  ::pthread_attr_destroy(&attr);
+
+  EXPECT_LT(text.size(), 2 * key.size() + 1000);
+  HiveTree back;
+  int line = 0;
+  std::string error;
+  ASSERT_TRUE(back.Parse(text, &line, &error)) << line << ": " << error;
+  uint32_t value = 0, size = 4;
+  EXPECT_EQ(back.QueryValue(key, "X", nullptr, &value, &size), kRegSuccess);
+  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(back.OpenKey(key.substr(0, 255) + "\\leer"), kRegSuccess);
+}
+
+// A hive reached through a symbolic link: every write replaces the link's target (atomically,
+// in the target's directory) and keeps the link.
+TEST_F(HiveFileTest, WritesThroughASymbolicLinkToItsTarget) {
+  ASSERT_EQ(::mkdir((dir_ + "/etc").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((dir_ + "/data").c_str(), 0755), 0);
+  struct Case {
+    std::string link_text;  // what the link holds
+    std::string target;     // the file it names
+    bool target_exists;
+  };
+  const Case cases[] = {
+      {"../data/a.reg", dir_ + "/data/a.reg", true},
+      {dir_ + "/data/b.reg", dir_ + "/data/b.reg", false},  // dangling: the write creates it
+  };
+  for (const Case& c : cases) {
+    const std::string link = dir_ + "/etc/registry.reg";
+    std::filesystem::remove(link);
+    ASSERT_EQ(::symlink(c.link_text.c_str(), link.c_str()), 0);
+    if (c.target_exists) WriteFile(c.target, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Alt]\n\"A\"=dword:00000007\n");
+    struct stat before {};
+    ::stat(c.target.c_str(), &before);
+
+    ASSERT_EQ(SetDword(*OpenHiveFile(link), "Neu", "N", 5), kRegSuccess) << c.link_text;
+    struct stat link_info {}, after {};
+    ASSERT_EQ(::lstat(link.c_str(), &link_info), 0);
+    EXPECT_TRUE(S_ISLNK(link_info.st_mode)) << c.link_text;
+    ASSERT_EQ(::stat(c.target.c_str(), &after), 0);
+    if (c.target_exists) {
+      EXPECT_NE(after.st_ino, before.st_ino) << "replaced, not rewritten in place";
+    }
+    std::string text = ReadFile(c.target);
+    EXPECT_THAT(text, HasSubstr("\"N\"=dword:00000005"));
+    if (c.target_exists) {
+      EXPECT_THAT(text, HasSubstr("\"A\"=dword:00000007"));
+    }
+    for (const char* sub : {"/etc", "/data"}) {
+      for (const auto& entry : std::filesystem::directory_iterator(dir_ + sub)) {
+        std::string name = entry.path().filename().string();
+        EXPECT_FALSE(name.starts_with(".")) << "temporary file left: " << name;
+      }
+    }
+  }
 }
 
 // ---- Several processes ------------------------------------------------------------------
