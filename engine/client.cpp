@@ -48,7 +48,7 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   SetReferenceTime(&request, ZeroTimestamp);
   SetOriginateTime(&request, ZeroTimestamp);
   SetReceiveTime(&request, ZeroTimestamp);
-  SetTransmitTime(&request, NtpNow(*rt.clock));
+  SetTransmitTime(&request, NtpNowWithRandomLowBits(*rt.clock));
   rt.last_request_time.store(TimestampToUint64(request.transmit_time));
   NtpToNetworkOrder(&request);
   std::array<uint8_t, kNtpMessageSize> bytes;

@@ -117,9 +117,20 @@ struct CalendarTime {
 CalendarTime CalendarFromUnix(int64_t unix_seconds);
 void CalendarFromJulianDay(int64_t julian_day, int* year, int* month, int* day);
 
-// The current time of `clock` with millisecond resolution, as the service has always served it.
+// Nanoseconds since 1970-01-01 00:00:00 UTC as an NTP timestamp, the fraction rounded to the
+// nearest 2^-32 s.
+NtpTimestamp NtpFromNanoseconds(int64_t unix_ns);
+// The reverse, rounded to the nearest nanosecond; the seconds word is read as NtpSecondsToUnix
+// reads it (era 0 or 1).
+int64_t NanosecondsFromNtp(const NtpTimestamp& t);
+// The current time of `clock` at the clock's full resolution.
 NtpTimestamp NtpNow(platform::Clock& clock);
-// Local-time text "YYYY-MM-DD hh:mm:ss.mmm"; "0000-00-00 00:00:00.000" before 1970.
+// The same with the fraction bits below the clock's resolution random: they carry no time, and
+// they keep a host that did not see the value from guessing it (a request's Transmit Timestamp,
+// which a genuine reply must echo).
+NtpTimestamp NtpNowWithRandomLowBits(platform::Clock& clock);
+// Local-time text "YYYY-MM-DD hh:mm:ss.mmm" (milliseconds rounded down);
+// "0000-00-00 00:00:00.000" before 1970.
 std::string FormatTimestamp(const NtpTimestamp& t);
 
 }  // namespace chron

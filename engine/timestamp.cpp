@@ -1,7 +1,9 @@
 // NTP timestamps: copies and 64-bit arithmetic, conversion to and from Unix seconds and the
 // calendar, the current time as NTP, and the text form for the trace.
+#include <bit>
 #include <cstdio>
 #include <ctime>
+#include <random>
 
 #include "engine/ntp_message.h"
 
@@ -13,10 +15,7 @@ namespace {
 constexpr int64_t kNtpToUnixSeconds = 2208988800;
 // Seconds of one NTP era (2^32).
 constexpr int64_t kNtpEraSeconds = int64_t{1} << 32;
-// The fraction of one millisecond: 2^32 / 1000 rounded down.
-constexpr uint32_t kFractionPerMillisecond = 4294967;
 constexpr int64_t kNanosecondsPerSecond = 1000000000;
-constexpr int64_t kNanosecondsPerMillisecond = 1000000;
 // Day count of 1970-01-01 by the day formula of UnixFromCalendar.
 constexpr int64_t kDaysTo1970 = 719499;
 // Julian Day Number of 1970-01-01.
@@ -115,13 +114,38 @@ void CalendarFromJulianDay(int64_t julian_day, int* year, int* month, int* day) 
   *year = static_cast<int>(100 * (n - 49) + i + k);
 }
 
-// Whole milliseconds only: the sub-millisecond part of the clock is dropped (rounded down).
-NtpTimestamp NtpNow(platform::Clock& clock) {
-  const int64_t now = clock.NowNanoseconds();
-  const int64_t seconds = FloorDiv(now, kNanosecondsPerSecond);
-  const int64_t milliseconds = (now - seconds * kNanosecondsPerSecond) / kNanosecondsPerMillisecond;
-  return NtpTimestamp{UnixToNtpSeconds(seconds),
-                      static_cast<uint32_t>(milliseconds) * kFractionPerMillisecond};
+// fraction = nanoseconds * 2^32 / 10^9 rounded to nearest; nanoseconds * 2^32 < 2^62, so the
+// sum fits 64 bits. A carry out of the fraction moves into the seconds through the 64-bit sum.
+NtpTimestamp NtpFromNanoseconds(int64_t unix_ns) {
+  const int64_t seconds = FloorDiv(unix_ns, kNanosecondsPerSecond);
+  const uint64_t nanoseconds = static_cast<uint64_t>(unix_ns - seconds * kNanosecondsPerSecond);
+  const uint64_t fraction = ((nanoseconds << 32) + kNanosecondsPerSecond / 2) / kNanosecondsPerSecond;
+  return TimestampFromUint64((uint64_t{UnixToNtpSeconds(seconds)} << 32) + fraction);
+}
+
+// nanoseconds = fraction * 10^9 / 2^32 rounded to nearest (fraction * 10^9 < 2^62); a result of
+// 10^9 carries into the seconds by the plain sum.
+int64_t NanosecondsFromNtp(const NtpTimestamp& t) {
+  const uint64_t nanoseconds = (uint64_t{t.fraction} * kNanosecondsPerSecond + (uint64_t{1} << 31)) >> 32;
+  return NtpSecondsToUnix(t.seconds) * kNanosecondsPerSecond + static_cast<int64_t>(nanoseconds);
+}
+
+NtpTimestamp NtpNow(platform::Clock& clock) { return NtpFromNanoseconds(clock.NowNanoseconds()); }
+
+// The fraction bits worth less than the clock's resolution: the widest b with 2^b units of
+// 2^-32 s not above one resolution step (1 ns: 4.29 units, 2 bits; 100 ns: 429 units, 8 bits).
+NtpTimestamp NtpNowWithRandomLowBits(platform::Clock& clock) {
+  const NtpTimestamp now = NtpNow(clock);
+  const int64_t resolution = clock.ResolutionNanoseconds();
+  const uint64_t units = resolution <= 0 ? 0
+                         : resolution >= kNanosecondsPerSecond
+                             ? uint64_t{1} << 32
+                             : (static_cast<uint64_t>(resolution) << 32) / kNanosecondsPerSecond;
+  const int bits = units == 0 ? 0 : std::bit_width(units) - 1;
+  if (bits == 0) return now;
+  const uint32_t mask = bits >= 32 ? 0xFFFFFFFFu : (uint32_t{1} << bits) - 1;
+  thread_local std::random_device random;  // the system's entropy source, not a seeded sequence
+  return NtpTimestamp{now.seconds, (now.fraction & ~mask) | (static_cast<uint32_t>(random()) & mask)};
 }
 
 std::string FormatTimestamp(const NtpTimestamp& t) {

@@ -14,6 +14,9 @@ class Clock {
   virtual ~Clock() = default;
   // Nanoseconds since 1970-01-01 00:00:00 UTC; cheap (no system call where the vDSO serves it).
   virtual int64_t NowNanoseconds() = 0;
+  // The step in which NowNanoseconds advances, in nanoseconds (1 where the system counts
+  // nanoseconds; 100 for a clock of 100 ns ticks). Timestamps carry no information below it.
+  virtual int64_t ResolutionNanoseconds() const = 0;
   // Steps the clock by `offset` nanoseconds (positive: forwards). Returns 0 or an errno value
   // (EPERM without the right to set the clock).
   virtual int StepBy(int64_t offset) = 0;

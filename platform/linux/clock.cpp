@@ -30,9 +30,18 @@ int64_t RealNowNanoseconds() {
   return static_cast<int64_t>(now.tv_sec) * kNanosecondsPerSecond + now.tv_nsec;
 }
 
+// clock_getres of CLOCK_REALTIME: 1 ns with high-resolution timers.
+int64_t RealResolutionNanoseconds() {
+  timespec resolution{};
+  if (clock_getres(CLOCK_REALTIME, &resolution) != 0) return 1;
+  const int64_t nanoseconds = static_cast<int64_t>(resolution.tv_sec) * kNanosecondsPerSecond + resolution.tv_nsec;
+  return nanoseconds > 0 ? nanoseconds : 1;
+}
+
 class RealClock : public Clock {
  public:
   int64_t NowNanoseconds() override { return RealNowNanoseconds(); }
+  int64_t ResolutionNanoseconds() const override { return RealResolutionNanoseconds(); }
 
   // The kernel adds the offset to the clock itself, so no time is lost between a read and a
   // set. ADJ_SETOFFSET wants a non-negative nanosecond part: -0.25 s is {-1 s, 750000000 ns}.
@@ -117,6 +126,7 @@ class SimulatedClock : public Clock {
   int64_t NowNanoseconds() override {
     return RealNowNanoseconds() + offset_.load(std::memory_order_relaxed);
   }
+  int64_t ResolutionNanoseconds() const override { return RealResolutionNanoseconds(); }
 
   int StepBy(int64_t offset) override {
     std::lock_guard<std::mutex> guard(step_mutex_);

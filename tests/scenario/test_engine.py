@@ -330,7 +330,7 @@ class ReceiveLoopTest(EngineCase):
         milli = (1 << 32) // 1000 + 1
         self.assertLessEqual(fields.receive, fields.reference)
         self.assertLessEqual(fields.reference, fields.transmit)
-        # The server's clock runs 100 s ahead; its timestamps are cut to whole milliseconds.
+        # The server's clock runs 100 s ahead (one millisecond of slack for the float clock here).
         self.assertLessEqual(before - milli, fields.receive)
         self.assertLessEqual(fields.transmit, after)
 

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "engine/ntp_message.h"
 #include "tests/testutil/fake_clock.h"
@@ -137,17 +138,18 @@ TEST(TimestampTest, NtpNowAtTheDesignatedInstant) {
   const NtpTimestamp t = At(k1998 * kSecond + 500 * kMillisecond);
   EXPECT_EQ(t.seconds, 3111406178u);
   EXPECT_EQ(t.seconds, 0xB9744A62u);
-  EXPECT_EQ(t.fraction, 2147483500u);
+  EXPECT_EQ(t.fraction, 0x80000000u);
 }
 
-TEST(TimestampTest, NtpNowDropsTheSubMillisecondPart) {
-  EXPECT_EQ(At(k1998 * kSecond + 500 * kMillisecond + 999999).fraction, 2147483500u);
-  EXPECT_EQ(At(k1998 * kSecond + 999999999).fraction, 999u * 4294967u);
-  EXPECT_EQ(At(k1998 * kSecond + 999999).fraction, 0u);
+TEST(TimestampTest, NtpNowKeepsNanosecondsRoundedToNearestFraction) {
+  EXPECT_EQ(At(k1998 * kSecond + 1).fraction, 4u);                  // 4.29 units
+  EXPECT_EQ(At(k1998 * kSecond + 3).fraction, 13u);                 // 12.88 units
+  EXPECT_EQ(At(k1998 * kSecond + kMillisecond).fraction, 4294967u);  // 4294967.296 units
+  EXPECT_EQ(At(k1998 * kSecond + 999999999).fraction, 4294967292u);  // no carry into the seconds
   // Before 1970 the second is still the one that began before the instant.
   const NtpTimestamp before = At(-250 * kMillisecond);
   EXPECT_EQ(before.seconds, 2208988799u);
-  EXPECT_EQ(before.fraction, 750u * 4294967u);
+  EXPECT_EQ(before.fraction, 0xC0000000u);
 }
 
 TEST(TimestampTest, NtpNowAfter2036And2038) {
@@ -159,15 +161,56 @@ TEST(TimestampTest, NtpNowAfter2036And2038) {
 
   const NtpTimestamp t = At(k2040 * kSecond + 250 * kMillisecond);
   EXPECT_EQ(t.seconds, 123010304u);  // (2040-01-01 in NTP seconds) modulo 2^32
-  EXPECT_EQ(t.fraction, 250u * 4294967u);
+  EXPECT_EQ(t.fraction, 0x40000000u);
   ExpectCalendar(CalendarFromUnix(NtpSecondsToUnix(t.seconds)), 2040, 1, 1, 0, 0, 0);
 }
 
-TEST(TimestampTest, MillisecondsComeBackOneLowerExceptZero) {
+// Nanoseconds come back exactly; a timestamp comes back within 1 ns (4.29 units), also on both
+// sides of the era boundary (2036-02-07 06:28:16 UTC) and before 1970.
+TEST(TimestampTest, NanosecondsToFractionAndBack) {
+  constexpr int64_t kEra1 = 2085978496 * kSecond;
+  for (const int64_t ns : {k1998 * kSecond, k1998 * kSecond + 1, k1998 * kSecond + 999999999,
+                           kEra1 - 1, kEra1, kEra1 + 1, kEra1 + 123456789, int64_t{-1}, -250 * kMillisecond,
+                           k2040 * kSecond + 987654321}) {
+    EXPECT_EQ(NanosecondsFromNtp(NtpFromNanoseconds(ns)), ns) << ns;
+  }
+  for (const uint64_t value : {0x00000000FFFFFFFFull, 0xFFFFFFFFFFFFFFFFull, 0x0000000000000001ull,
+                               0xB9744A62FFFFFFFEull, 0x80000000DEADBEEFull, 0x7FFFFFFF00000003ull}) {
+    const uint64_t back = TimestampToUint64(NtpFromNanoseconds(NanosecondsFromNtp(TimestampFromUint64(value))));
+    const int64_t error = static_cast<int64_t>(back - value);  // modulo 2^64
+    EXPECT_LE(error < 0 ? -error : error, 4) << std::hex << value;
+  }
+  // The largest fraction carries into the next second, across the era boundary too.
+  EXPECT_EQ(NanosecondsFromNtp(NtpTimestamp{0xFFFFFFFFu, 0xFFFFFFFFu}), kEra1);
+}
+
+// The trace keeps whole milliseconds, rounded down from the full time.
+TEST(TimestampTest, MillisecondsShownAreTheTimeRoundedDown) {
   for (int64_t ms = 0; ms < 1000; ++ms) {
-    const NtpTimestamp t = At(k1998 * kSecond + ms * kMillisecond);
-    const uint64_t back = (uint64_t{t.fraction} * 1000) >> 32;
-    EXPECT_EQ(back, ms == 0 ? 0u : static_cast<uint64_t>(ms - 1)) << ms;
+    const NtpTimestamp after = At(k1998 * kSecond + ms * kMillisecond + 1);
+    EXPECT_EQ((uint64_t{after.fraction} * 1000) >> 32, static_cast<uint64_t>(ms)) << ms;
+    const NtpTimestamp before = At(k1998 * kSecond + ms * kMillisecond - 1);
+    EXPECT_EQ((uint64_t{before.fraction} * 1000) >> 32, static_cast<uint64_t>(ms == 0 ? 999 : ms - 1)) << ms;
+  }
+}
+
+// Only the bits below one resolution step are random: 2 bits for 1 ns, 8 bits for 100 ns.
+TEST(TimestampTest, RandomLowBitsStayBelowTheResolution) {
+  for (const auto& [resolution, mask] : {std::pair<int64_t, uint32_t>{1, 0x3}, {100, 0xFF}, {1000, 0xFFF}}) {
+    testing::FakeClock clock(k1998 * kSecond + 123456789);
+    clock.SetResolution(resolution);
+    const NtpTimestamp now = NtpNow(clock);
+    uint32_t seen_or = 0;
+    uint32_t seen_and = 0xFFFFFFFFu;
+    for (int i = 0; i < 64; ++i) {
+      const NtpTimestamp t = NtpNowWithRandomLowBits(clock);
+      EXPECT_EQ(t.seconds, now.seconds);
+      EXPECT_EQ(t.fraction & ~mask, now.fraction & ~mask) << resolution;
+      seen_or |= t.fraction;
+      seen_and &= t.fraction;
+    }
+    // Every random bit was 1 once and 0 once (each fails to with chance 2^-63).
+    EXPECT_EQ((seen_or & ~seen_and) & mask, mask) << resolution;
   }
 }
 
@@ -196,14 +239,14 @@ class FormatTimestampTest : public ::testing::Test {
 
 TEST_F(FormatTimestampTest, Utc) {
   UseZone("UTC0");
-  EXPECT_EQ(Format(k1998 * kSecond + 500 * kMillisecond), "1998-08-06 15:29:38.499");
+  EXPECT_EQ(Format(k1998 * kSecond + 500 * kMillisecond), "1998-08-06 15:29:38.500");
   EXPECT_EQ(Format(k1998 * kSecond), "1998-08-06 15:29:38.000");
-  EXPECT_EQ(Format(k1998 * kSecond + 999 * kMillisecond), "1998-08-06 15:29:38.998");
+  EXPECT_EQ(Format(k1998 * kSecond + 999 * kMillisecond), "1998-08-06 15:29:38.999");
   EXPECT_EQ(FormatTimestamp(ZeroTimestamp), "2036-02-07 06:28:16.000");
   EXPECT_EQ(FormatTimestamp(NtpTimestamp{2208988800u, 0}), "1970-01-01 00:00:00.000");
   EXPECT_EQ(FormatTimestamp(NtpTimestamp{0xFFFFFFFFu, 0xFFFFFFFFu}), "2036-02-07 06:28:15.999");
   EXPECT_EQ(Format(2147483648 * kSecond), "2038-01-19 03:14:08.000");
-  EXPECT_EQ(Format(k2040 * kSecond + 250 * kMillisecond), "2040-01-01 00:00:00.249");
+  EXPECT_EQ(Format(k2040 * kSecond + 250 * kMillisecond), "2040-01-01 00:00:00.250");
   EXPECT_EQ(FormatTimestamp(NtpTimestamp{0x7FFFFFFFu, 0}), "2104-02-26 09:42:23.000");
 }
 
@@ -215,10 +258,10 @@ TEST_F(FormatTimestampTest, Before1970IsAllZeros) {
 
 TEST_F(FormatTimestampTest, CentralEuropeanTimeWithDaylightSaving) {
   UseZone("CET-1CEST,M3.5.0,M10.5.0/3");
-  EXPECT_EQ(Format(k1998 * kSecond + 500 * kMillisecond), "1998-08-06 17:29:38.499");  // CEST
+  EXPECT_EQ(Format(k1998 * kSecond + 500 * kMillisecond), "1998-08-06 17:29:38.500");  // CEST
   EXPECT_EQ(FormatTimestamp(NtpTimestamp{2208988800u, 0}), "1970-01-01 01:00:00.000");
   EXPECT_EQ(FormatTimestamp(ZeroTimestamp), "2036-02-07 07:28:16.000");
-  EXPECT_EQ(Format(k2040 * kSecond + 250 * kMillisecond), "2040-01-01 01:00:00.249");
+  EXPECT_EQ(Format(k2040 * kSecond + 250 * kMillisecond), "2040-01-01 01:00:00.250");
   EXPECT_EQ(Format(UnixFromCalendar(2040, 7, 1, 10, 0, 0) * kSecond), "2040-07-01 12:00:00.000");
   // Local time before 1970 UTC is still before 1970 UTC: no text for it, whatever the zone.
   EXPECT_EQ(FormatTimestamp(NtpTimestamp{2208988799u, 0}), "0000-00-00 00:00:00.000");
