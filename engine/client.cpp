@@ -13,13 +13,6 @@ namespace chron {
 
 namespace {
 
-constexpr uint32_t kMsgStopped = 0x41000018;
-constexpr uint32_t kMsgDeviationRefused = 0x4100002d;
-constexpr uint32_t kMsgWinsockError = 0xc100000f;
-constexpr uint32_t kMsgResolveFailed = 0xc100002a;
-constexpr uint32_t kMsgSetClockFailed = 0xc100002e;
-constexpr uint32_t kMsgStartWaitFailed = 0xc1000031;
-
 unsigned long long Hex(const NtpTimestamp& t) { return TimestampToUint64(t); }
 
 void TraceTimestamp(const char* label, const NtpTimestamp& t) {
@@ -58,7 +51,7 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   size_t sent = 0;
   const int error = socket ? socket->SendTo(bytes.data(), bytes.size(), server, &sent) : EBADF;
   if (error != 0) {
-    ReportMessage(kMsgWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error}});
+    ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error}});
   } else if (sent == 0) {
     Trace("SNTP-Client: Verbindung wurde vom SNTP-Server beendet.\n");
   } else if (DebugMode()) {
@@ -74,7 +67,7 @@ bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
   if (address == platform::kInaddrNone) {
     std::string error_text;
     if (rt.network->ResolveHost(name, &address, &error_text) != 0) {
-      ReportMessage(kMsgResolveFailed, {name, error_text});
+      ReportMessage(msg::kResolveFailed, {name, error_text});
       return false;
     }
   }
@@ -87,7 +80,7 @@ bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
 void ClientPollThread(Runtime& rt) {
   rt.client_finished = false;
   if (rt.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
-    ReportMessage(kMsgStartWaitFailed, {int64_t{1}, int64_t{2}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
+    ReportMessage(msg::kStartWaitFailed, {int64_t{1}, int64_t{2}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
     rt.client_finished = true;
     return;
   }
@@ -97,7 +90,7 @@ void ClientPollThread(Runtime& rt) {
     if (ResolveTimeServer(rt, &server)) SendRequest(rt, server);
     // Also after a failed or empty send: a persisting failure repeats once per interval.
     if (WaitForShutdown(rt, interval_ms)) {
-      ReportMessage(kMsgStopped);
+      ReportMessage(msg::kServiceStopped);
       rt.client_finished = true;
       return;
     }
@@ -154,7 +147,7 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     const DisplaySeconds shown = ToDisplaySeconds(offset);
 
     if (ExceedsDeviationLimit(shown, rt.config.client_max_diff_second_active != 0, rt.config.client_max_diff_second)) {
-      ReportMessage(kMsgDeviationRefused, {int64_t{shown.seconds}, int64_t{shown.milliseconds},
+      ReportMessage(msg::kDeviationRefused, {int64_t{shown.seconds}, int64_t{shown.milliseconds},
                                            int64_t{rt.config.client_max_diff_second}});
     } else {
       // The step is the computed offset itself, applied atomically: reading the clock,
@@ -164,7 +157,7 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       if (error == 0) {
         result = 1;
       } else {
-        ReportMessage(kMsgSetClockFailed, {int64_t{error}});
+        ReportMessage(msg::kSetClockFailed, {int64_t{error}});
       }
       if (debug) TraceTimestamp("SYSTIME", target);
     }

@@ -15,11 +15,6 @@ namespace chron {
 
 namespace {
 
-constexpr uint32_t kMsgReady = 0x41000017;
-constexpr uint32_t kMsgStopped = 0x41000018;
-constexpr uint32_t kMsgWinsockError = 0xc100000f;
-constexpr uint32_t kMsgShutdownTestFailed = 0xc100001e;
-
 // Up to 64 distinct in-use sockets in table order, as the wait watches them.
 std::vector<platform::UdpSocket*> WatchedSockets(const AdapterTable& adapters) {
   std::vector<platform::UdpSocket*> sockets;
@@ -48,7 +43,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
 
   if (error != 0) {
     // A datagram longer than the buffer shows up here as EMSGSIZE.
-    ReportMessage(kMsgWinsockError, {std::string("SNTP-Network"), std::string("recvfrom()"), int64_t{error}});
+    ReportMessage(msg::kWinsockError, {std::string("SNTP-Network"), std::string("recvfrom()"), int64_t{error}});
     return;
   }
   if (received == 0) return;  // the wake-up datagram of a stop request
@@ -105,7 +100,7 @@ const char* ModeText(unsigned mode) {
 
 int ReceiveLoop(Runtime& rt) {
   rt.receive_finished = false;
-  ReportMessage(kMsgReady);
+  ReportMessage(msg::kServiceReady);
   rt.start.Set();
 
   // The sockets never change after start-up: one waiter for the whole run, so a pass costs
@@ -118,10 +113,10 @@ int ReceiveLoop(Runtime& rt) {
   while (!leave) {
     const int wait_error = waiter ? waiter->Wait(&readable) : EBADF;
     if (wait_error != 0) {
-      ReportMessage(kMsgWinsockError, {std::string("SNTP-Network"), std::string("select()"), int64_t{wait_error}});
+      ReportMessage(msg::kWinsockError, {std::string("SNTP-Network"), std::string("select()"), int64_t{wait_error}});
       // A persisting failure must neither spin nor keep a stop from ending the loop.
       if (WaitForShutdown(rt, kFailureBackoffMs)) {
-        ReportMessage(kMsgStopped);
+        ReportMessage(msg::kServiceStopped);
         leave = true;
       }
       continue;
@@ -131,11 +126,11 @@ int ReceiveLoop(Runtime& rt) {
     }
     switch (rt.shutdown.Wait(0)) {
       case platform::WaitResult::kSignalled:
-        ReportMessage(kMsgStopped);
+        ReportMessage(msg::kServiceStopped);
         leave = true;
         break;
       case platform::WaitResult::kFailed:
-        ReportMessage(kMsgShutdownTestFailed, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
+        ReportMessage(msg::kShutdownTestFailed, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
         break;
       case platform::WaitResult::kTimeout:
         break;

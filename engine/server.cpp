@@ -11,9 +11,6 @@ namespace chron {
 
 namespace {
 
-constexpr uint32_t kMsgBroadcastStopped = 0x41000027;
-constexpr uint32_t kMsgWinsockError = 0xc100000f;
-constexpr uint32_t kMsgStartWaitFailed = 0xc1000031;
 constexpr int32_t kReplyPrecision = -2;       // 2^-2 s, byte 0xFE
 constexpr int32_t kBroadcastPrecision = -7;   // 2^-7 s, byte 0xF9
 constexpr uint32_t kBroadcastPoll = 6;        // 2^6 s
@@ -29,7 +26,7 @@ int SendMessage(platform::UdpSocket& socket, NtpMessage* message, const platform
 }
 
 void ReportSendError(int error) {
-  ReportMessage(kMsgWinsockError, {std::string("SNTP-Server"), std::string("sendto"), int64_t{error}});
+  ReportMessage(msg::kWinsockError, {std::string("SNTP-Server"), std::string("sendto"), int64_t{error}});
 }
 
 }  // namespace
@@ -68,7 +65,7 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
 void BroadcastThread(Runtime& rt) {
   rt.broadcast_finished = false;
   if (rt.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
-    ReportMessage(kMsgStartWaitFailed, {int64_t{1}, int64_t{3}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
+    ReportMessage(msg::kStartWaitFailed, {int64_t{1}, int64_t{3}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
     rt.broadcast_finished = true;
     return;
   }
@@ -106,7 +103,7 @@ void BroadcastThread(Runtime& rt) {
     }
 
     if (WaitForShutdown(rt, interval_ms)) {
-      ReportMessage(kMsgBroadcastStopped);
+      ReportMessage(msg::kBroadcastStopped);
       rt.broadcast_finished = true;
       return;
     }

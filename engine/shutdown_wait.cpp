@@ -19,7 +19,7 @@ bool WaitForShutdown(Runtime& rt, int64_t timeout_ms) {
       case platform::WaitResult::kTimeout:
         return false;
       case platform::WaitResult::kFailed:
-        ReportMessage(0xc100001e, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
+        ReportMessage(msg::kShutdownTestFailed, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
         break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(kFailureBackoffMs));

@@ -8,8 +8,8 @@ namespace {
 
 // Every stored text ends in CR LF; a %0 in the text stops formatting before it.
 constexpr CatalogueEntry kCatalogue[] = {
-#define CHRON_MESSAGE(id, text) {id, text "\r\n"},
-#include "messages/catalogue.inc"
+#define CHRON_MESSAGE(id, text, insertions) {id, text "\r\n", insertions},
+#include "messages/catalogue_table.inc"
 #undef CHRON_MESSAGE
 };
 
@@ -19,7 +19,7 @@ constexpr bool SortedById() {
   }
   return true;
 }
-static_assert(SortedById(), "catalogue.inc must be sorted by identifier, without duplicates");
+static_assert(SortedById(), "catalogue.txt must be sorted by identifier, without duplicates");
 
 }  // namespace
 

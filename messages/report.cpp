@@ -73,12 +73,12 @@ struct EventClass {
 
 EventClass EventClassOf(uint32_t id) {
   switch (SeverityOf(id)) {
-    case Severity::kSuccess: return {platform::EventType::kSuccess, 0x01000013};
-    case Severity::kInformational: return {platform::EventType::kInformation, 0x41000014};
-    case Severity::kWarning: return {platform::EventType::kWarning, 0x81000012};
+    case Severity::kSuccess: return {platform::EventType::kSuccess, msg::kEventSuccess.id};
+    case Severity::kInformational: return {platform::EventType::kInformation, msg::kEventInformation.id};
+    case Severity::kWarning: return {platform::EventType::kWarning, msg::kEventWarning.id};
     case Severity::kError: break;
   }
-  return {platform::EventType::kError, 0xc1000011};
+  return {platform::EventType::kError, msg::kEventError.id};
 }
 
 }  // namespace
@@ -109,17 +109,17 @@ void WriteConsole(std::string_view text) {
   std::fflush(stdout);
 }
 
-bool FormatCatalogueMessage(uint32_t id, std::initializer_list<MessageArg> args, std::string* text) {
+bool FormatCatalogueMessage(uint32_t id, std::span<const MessageArg> args, std::string* text) {
   std::string formatted;
-  const bool ok = FormatCatalogueEntry(id, {args.begin(), args.size()}, &formatted) == 0;
+  const bool ok = FormatCatalogueEntry(id, args, &formatted) == 0;
   if (text != nullptr) *text = std::move(formatted);
   return ok;
 }
 
-void ReportMessage(uint32_t id, std::initializer_list<MessageArg> args) {
+void ReportMessageById(uint32_t id, std::span<const MessageArg> args) {
   const ReportTarget target = g_report_target.load();
   std::string text;
-  const int error = FormatCatalogueEntry(id, {args.begin(), args.size()}, &text);
+  const int error = FormatCatalogueEntry(id, args, &text);
   if (error != 0) {
     if (target == ReportTarget::kConsole) WriteConsole(StringPrintf("FormatMessage() = %d\n", error));
     return;

@@ -1,4 +1,4 @@
-// Reporting: catalogue messages by identifier (ReportMessage) and the debug trace (Trace).
+// Reporting: catalogue messages (ReportMessage) and the debug trace (Trace).
 // In debug mode both go to the console; otherwise messages go to the event log (chronsvc)
 // or nowhere (chron95), and trace lines are not printed.
 #pragma once
@@ -6,16 +6,15 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
-#include <variant>
 
+#include "messages/message.h"
+#include "messages/message_ids.h"
 #include "platform/event_sink.h"
 
 namespace chron {
-
-// An insertion argument: a text (%1) or a 32-bit integer (%1!d!).
-using MessageArg = std::variant<std::string, int64_t>;
 
 enum class ReportTarget {
   kEventLog,  // service mode: the system event log
@@ -36,9 +35,28 @@ void WriteConsole(std::string_view text);
 
 // Formats catalogue entry `id` with `args`; false when the entry does not exist or the
 // arguments do not fit its insertions. The stored line break ends the text unless %0 stops it.
-bool FormatCatalogueMessage(uint32_t id, std::initializer_list<MessageArg> args, std::string* text);
+bool FormatCatalogueMessage(uint32_t id, std::span<const MessageArg> args, std::string* text);
 
-void ReportMessage(uint32_t id, std::initializer_list<MessageArg> args = {});
+// Reports catalogue entry `id` with `args`, unchecked: a missing entry or arguments that do not
+// fit show as "FormatMessage() = <error>" in debug mode. Code reports through ReportMessage.
+void ReportMessageById(uint32_t id, std::span<const MessageArg> args);
+inline void ReportMessageById(uint32_t id, std::initializer_list<MessageArg> args = {}) {
+  ReportMessageById(id, std::span<const MessageArg>(args.begin(), args.size()));
+}
+
+// Reports `message` (msg::k<Name>) with the arguments its insertions need, one per insertion
+// in the order %1..%n, as a braced list: texts for text insertions, integers for numbers.
+// Any other number or kind of arguments does not compile.
+template <InsertionKind... kinds>
+void ReportMessage(Message<kinds...> message, typename Message<kinds...>::Args args = {}) {
+  ReportMessageById(message.id, args.values());
+}
+
+// FormatCatalogueMessage for a typed message.
+template <InsertionKind... kinds>
+bool FormatCatalogueMessage(Message<kinds...> message, typename Message<kinds...>::Args args, std::string* text) {
+  return FormatCatalogueMessage(message.id, args.values(), text);
+}
 
 // A trace line, printf-style; printed only in debug mode.
 void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -53,7 +53,7 @@ bool DiscoverAdapters(Runtime& rt, const std::function<bool(Runtime&)>& registry
   TrimBlanks(&type);
   if (EqualsIgnoreCase(type, "SNMP")) return DiscoverAdaptersBySnmp(rt);
   if (EqualsIgnoreCase(type, "REGISTRY")) return registry_method(rt);
-  ReportMessage(0xc1000038, {type});
+  ReportMessage(msg::kIpQueryTypeInvalid, {type});
   return false;
 }
 

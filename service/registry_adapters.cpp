@@ -43,14 +43,14 @@ bool AddAdapterAddresses(Runtime& rt, const std::string& name, const std::string
   uint32_t size = kIpAddressBufferSize;
   platform::RegStatus status = rt.registry->QueryValue(key, "IpAddress", nullptr, buffer.data(), &size);
   if (status != platform::kRegSuccess) {
-    ReportMessage(0xc1000010, {"RegQueryValueEx", "IpAddress", static_cast<int64_t>(status)});
+    ReportMessage(msg::kRegistryError, {"RegQueryValueEx", "IpAddress", static_cast<int64_t>(status)});
     return false;
   }
   for (const std::string& text : SplitMultiString(buffer.data(), std::min<size_t>(size, buffer.size()))) {
     uint32_t address = platform::ParseDottedAddress(text);
     if (address == platform::kInaddrNone) continue;
     if (CountAdapters(rt.adapters) >= kMaxAdapters) {
-      ReportMessage(0xc100001c, {name, int64_t{kMaxAdapters}});
+      ReportMessage(msg::kTooManyAdapters, {name, int64_t{kMaxAdapters}});
       continue;
     }
     AddAdapter(rt.adapters, name, address);
@@ -66,14 +66,14 @@ bool DiscoverAdaptersFromNtRegistry(Runtime& rt) {
   std::string linkage = std::string(kServicesKey) + "TCPIP\\Linkage";
   platform::RegStatus status = rt.registry->OpenKey(linkage);
   if (status != platform::kRegSuccess) {
-    ReportMessage(0xc1000010, {"RegKeyOpenEx()", linkage, static_cast<int64_t>(status)});
+    ReportMessage(msg::kRegistryError, {"RegKeyOpenEx()", linkage, static_cast<int64_t>(status)});
     return false;
   }
   std::vector<char> bind(kBindBufferSize);
   uint32_t size = kBindBufferSize;
   status = rt.registry->QueryValue(linkage, "Bind", nullptr, bind.data(), &size);
   if (status != platform::kRegSuccess) {
-    ReportMessage(0xc1000010, {"RegQueryValueEx()", linkage + "\\Bind", static_cast<int64_t>(status)});
+    ReportMessage(msg::kRegistryError, {"RegQueryValueEx()", linkage + "\\Bind", static_cast<int64_t>(status)});
     return false;
   }
   // Every position below stays inside the `length` bytes that were read, and the prefix is

@@ -39,7 +39,7 @@ bool g_stop_handshake_started = false;
 
 void ReportStatusLocked() {
   int error = g_manager->SetStatus(g_status);
-  if (error != 0) ReportMessage(0xc1000004, {SystemErrorText(static_cast<uint32_t>(error))});
+  if (error != 0) ReportMessage(msg::kSetStatusFailed, {SystemErrorText(static_cast<uint32_t>(error))});
   if (g_status.state == platform::ServiceState::kStopped) {
     g_stopped_reported = true;
     g_stopped_cv.notify_all();
@@ -114,7 +114,7 @@ void ServiceControlHandler(uint32_t control) {
     StopHandshake();
     return;
   }
-  if (control != kServiceControlInterrogate) ReportMessage(0xc100000c);
+  if (control != kServiceControlInterrogate) ReportMessage(msg::kUnknownControlCode);
   std::lock_guard lock(g_status_mutex);
   ReportStatusLocked();
 }
@@ -145,7 +145,7 @@ void ServiceMain(int /*argc*/, char** /*argv*/) {
     g_status.wait_hint_ms = 0;
     int error = g_manager->SetStatus(g_status);
     if (error != 0) {
-      ReportMessage(0xc1000004, {SystemErrorText(static_cast<uint32_t>(error))});
+      ReportMessage(msg::kSetStatusFailed, {SystemErrorText(static_cast<uint32_t>(error))});
       // No receive loop will run: release the workers so that they see the stop and end.
       g_rt.shutdown.Set();
       g_rt.start.Set();
@@ -197,7 +197,7 @@ int ServiceProgramMain(int argc, char** argv) {
   SetReportTarget(ReportTarget::kEventLog);
   int error = platform::ConnectServiceManager(&g_manager);
   if (error != 0) {
-    ReportMessage(0xc1000002, {SystemErrorText(static_cast<uint32_t>(error))});
+    ReportMessage(msg::kDispatcherFailed, {SystemErrorText(static_cast<uint32_t>(error))});
     return 0;
   }
   // The dispatcher: the service's main routine runs on a thread of its own, controls arrive
@@ -205,7 +205,7 @@ int ServiceProgramMain(int argc, char** argv) {
   g_status = platform::ServiceStatus{};
   error = platform::ControlSignalWatcher::Start(OnControlSignal, &g_signals);
   if (error != 0) {
-    ReportMessage(0xc1000003, {SystemErrorText(static_cast<uint32_t>(error))});
+    ReportMessage(msg::kControlHandlerFailed, {SystemErrorText(static_cast<uint32_t>(error))});
     return 0;
   }
   std::thread service_thread(ServiceMain, argc, argv);

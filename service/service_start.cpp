@@ -30,23 +30,23 @@ int OpenAdapterSockets(Runtime& rt, int* counted) {
     entry.address.port = platform::HostToNetwork16(kNtpPort);
     int error = rt.network->CreateUdpSocket(&entry.socket);
     if (error != 0) {
-      ReportMessage(0xc100000f, {"SNTP-Init", "socket(" + AdapterText(entry) + ")", int64_t{error}});
+      ReportMessage(msg::kWinsockError, {"SNTP-Init", "socket(" + AdapterText(entry) + ")", int64_t{error}});
       return error;
     }
     if (rt.ServerBroadcasts()) {
       error = entry.socket->EnableBroadcast();
       if (error != 0) {
-        ReportMessage(0xc1000026, {entry.name, platform::DottedAddress(entry.address.address), int64_t{error}});
+        ReportMessage(msg::kAdapterBroadcastModeFailed, {entry.name, platform::DottedAddress(entry.address.address), int64_t{error}});
         return error;
       }
     }
     error = entry.socket->Bind(entry.address, rt.ClientAcceptsBroadcasts());
     if (error != 0) {
-      ReportMessage(0xc100000f, {"SNTP-Init", "bind(" + AdapterText(entry) + ")", int64_t{error}});
+      ReportMessage(msg::kWinsockError, {"SNTP-Init", "bind(" + AdapterText(entry) + ")", int64_t{error}});
       return error;
     }
     ++*counted;
-    ReportMessage(0x0100000e, {entry.name, platform::DottedAddress(entry.address.address)});
+    ReportMessage(msg::kAdapterReady, {entry.name, platform::DottedAddress(entry.address.address)});
   }
   return 0;
 }
@@ -64,7 +64,7 @@ int StartWorkerThread(std::function<void()> body) {
 
 int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) {
   *specific_exit_code = 0;
-  ReportMessage(0x41000015);
+  ReportMessage(msg::kServicePreparing);
   std::string clock = rt.clock->Description();
   if (!clock.empty()) Trace("SNTP-Debug: %s\n", clock.c_str());
 
@@ -73,18 +73,18 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
   int error = platform::NamedMutex::Create(kInstanceMutexName, &g_instance_mutex, &already_exists);
   if (error != 0) {
     Trace("CreateMutex() = %d\n", error);
-    ReportMessage(0x81000036, {SystemErrorText(static_cast<uint32_t>(error))});
+    ReportMessage(msg::kInstanceCheckFailed);  // its text has no place for the error text
     return error;
   }
   if (already_exists) {
-    ReportMessage(0x81000037);
+    ReportMessage(msg::kAlreadyRunning);
     return kExitAlreadyRunning;
   }
   rt.release_instance = [] { g_instance_mutex.reset(); };
 
   error = rt.network->Startup();
   if (error != 0) {
-    ReportMessage(0xc100000f, {"SNTP-Init", "WSAStartup()", int64_t{error}});
+    ReportMessage(msg::kWinsockError, {"SNTP-Init", "WSAStartup()", int64_t{error}});
     return error;
   }
 
@@ -93,42 +93,42 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
   error = OpenAdapterSockets(rt, &counted);
   if (error != 0) return error;
   if (counted == 0) {
-    ReportMessage(0xc100001a);
+    ReportMessage(msg::kNoUsableAdapter);
     return kExitNoAdapter;
   }
   // The shutdown and start events are created with the runtime record and cannot fail here.
 
   if (rt.ServerActive()) {
     if (rt.config.server_broadcast != 0) {
-      ReportMessage(0x41000021, {int64_t{rt.config.server_broadcast_interval}});
+      ReportMessage(msg::kBroadcastInterval, {int64_t{rt.config.server_broadcast_interval}});
       // Cleared before the thread runs, so that a stop can never find it finished too early.
       rt.broadcast_finished = false;
       error = StartWorkerThread([&rt] { BroadcastThread(rt); });
       if (error != 0) {
         rt.broadcast_finished = true;
-        ReportMessage(0xc1000007, {std::string(std::strerror(error))});
+        ReportMessage(msg::kThreadCreateFailed, {std::string(std::strerror(error))});
         return kExitNoThread;
       }
-      ReportMessage(0x4100002b);
+      ReportMessage(msg::kServerStarted);
     } else {
-      ReportMessage(0x41000022);
+      ReportMessage(msg::kBroadcastsOff);
     }
   }
 
   if (rt.ClientActive()) {
     if (rt.config.client_broadcast != 0) {
-      ReportMessage(0x41000029);
+      ReportMessage(msg::kClientAcceptsBroadcasts);
     } else if (rt.config.client_time_source.empty()) {
-      ReportMessage(0xc1000034);
+      ReportMessage(msg::kClientModeInvalid);
     } else {
       rt.client_finished = false;
       error = StartWorkerThread([&rt] { ClientPollThread(rt); });
       if (error != 0) {
         rt.client_finished = true;
-        ReportMessage(0xc1000007, {std::string(std::strerror(error))});
+        ReportMessage(msg::kThreadCreateFailed, {std::string(std::strerror(error))});
         return kExitNoThread;
       }
-      ReportMessage(0x4100002c);
+      ReportMessage(msg::kClientStarted);
     }
   }
 
@@ -136,19 +136,19 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
     error = hooks.last_step(rt);
     if (error != 0) return error;
   }
-  ReportMessage(0x41000016);
+  ReportMessage(msg::kServiceInitialised);
   return 0;
 }
 
 bool RequestStop(Runtime& rt) {
   rt.shutdown.Set();
-  ReportMessage(0x41000019);
+  ReportMessage(msg::kStopRequestHandled);
   for (AdapterEntry& entry : rt.adapters) {
     if (!entry.in_use) continue;
     if (entry.socket) {
       size_t sent = 0;
       int error = entry.socket->SendTo("", 0, entry.address, &sent);
-      if (error != 0) ReportMessage(0xc1000025, {int64_t{error}});
+      if (error != 0) ReportMessage(msg::kShutdownPacketFailed, {int64_t{error}});
     }
     break;  // only the first entry's own socket
   }

@@ -21,7 +21,7 @@ bool DiscoverAdaptersFromWin95Registry(Runtime& rt) {
   ClearAdapterTable(rt.adapters);
   platform::RegStatus status = rt.registry->OpenKey(kNetTransKey);
   if (status != platform::kRegSuccess) {
-    ReportMessage(0xc1000010, {"RegKeyOpenEx()", kNetTransKey, static_cast<int64_t>(status)});
+    ReportMessage(msg::kRegistryError, {"RegKeyOpenEx()", kNetTransKey, static_cast<int64_t>(status)});
     return false;
   }
   int accepted = 0;
@@ -45,7 +45,7 @@ bool DiscoverAdaptersFromWin95Registry(Runtime& rt) {
       Trace("SNTP-Init: Gerät [%s (%s)] gefunden.\n", kUnknownAdapterName, platform::DottedAddress(address).c_str());
       ++accepted;
     } else {
-      ReportMessage(0xc100001c, {kUnknownAdapterName, int64_t{kMaxAdapters}});
+      ReportMessage(msg::kTooManyAdapters, {kUnknownAdapterName, int64_t{kMaxAdapters}});
     }
   }
   return true;

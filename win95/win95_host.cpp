@@ -39,7 +39,7 @@ void ShutdownWatcherThread() {
 int StartShutdownWatcher(Runtime&) {
   int error = StartWorkerThread(ShutdownWatcherThread);
   if (error != 0) {
-    ReportMessage(0xc1000007, {SystemErrorText(static_cast<uint32_t>(error))});
+    ReportMessage(msg::kThreadCreateFailed, {SystemErrorText(static_cast<uint32_t>(error))});
     return kExitNoThread;
   }
   return 0;
@@ -103,7 +103,7 @@ int Win95ProgramMain(int argc, char** argv) {
     int error = platform::DetachAsDaemon();
     if (error != 0) {
       platform::ShowErrorMessageBox(kMessageBoxCaption, kRegistrationRefused);
-      ReportMessage(0xc1000035);
+      ReportMessage(msg::kServiceRegistrationFailed);
     } else {
       Run();
     }

@@ -31,13 +31,13 @@ TEST(EventLogTest, ServiceModeReachesSyslogWithIdentifierPriorityAndText) {
   const auto capture = CaptureSyslog([] {
     SetReportTarget(ReportTarget::kEventLog);
     SetEventSink(nullptr);  // the system's event log
-    ReportMessage(0xc100001a);
-    ReportMessage(0x81000037);
-    ReportMessage(0x41000021, {int64_t{64}});
-    ReportMessage(0x0100000e, {std::string("eth0"), std::string("10.1.2.3")});
-    ReportMessage(0x81000036, {std::string("ignored")});
-    ReportMessage(0xc100000f, {std::string("SNTP-Network"), std::string("100% %s %n"), int64_t{10054}});
-    ReportMessage(0x41000020);  // not in the catalogue: lost
+    ReportMessage(msg::kNoUsableAdapter);
+    ReportMessage(msg::kAlreadyRunning);
+    ReportMessage(msg::kBroadcastInterval, {int64_t{64}});
+    ReportMessage(msg::kAdapterReady, {std::string("eth0"), std::string("10.1.2.3")});
+    ReportMessageById(0x81000036, {std::string("ignored")});
+    ReportMessage(msg::kWinsockError, {std::string("SNTP-Network"), std::string("100% %s %n"), int64_t{10054}});
+    ReportMessageById(0x41000020);  // not in the catalogue: lost
   });
   if (!capture.available) GTEST_SKIP() << "cannot capture syslog: " << capture.reason;
   ASSERT_EQ(capture.exit_status, 0);
@@ -69,12 +69,12 @@ TEST(EventLogTest, DebugModeAndDiscardWriteNothingToSyslog) {
     SetEventSink(nullptr);
     SetConsoleWriter([](std::string_view) {});
     SetDebugMode(true);
-    ReportMessage(0x41000015);
+    ReportMessage(msg::kServicePreparing);
     SetDebugMode(false);
     SetReportTarget(ReportTarget::kDiscard);
-    ReportMessage(0xc1000035);
+    ReportMessage(msg::kServiceRegistrationFailed);
     SetReportTarget(ReportTarget::kEventLog);
-    ReportMessage(0x41000018);  // proves the capture works in this child
+    ReportMessage(msg::kServiceStopped);  // proves the capture works in this child
   });
   if (!capture.available) GTEST_SKIP() << "cannot capture syslog: " << capture.reason;
   ASSERT_EQ(capture.exit_status, 0);

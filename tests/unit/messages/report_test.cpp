@@ -19,15 +19,15 @@ using testing::ReportCapture;
 
 TEST(ReportMessageConsoleTest, PrintsTheTextAndOneLineFeed) {
   ReportCapture capture(ReportTarget::kConsole);
-  ReportMessage(0x41000015);
+  ReportMessage(msg::kServicePreparing);
   EXPECT_EQ(capture.console(), std::vector<std::string>{"SNTP-Init: Bereite den Start des SNTP Dienstes vor.\n"});
   EXPECT_TRUE(capture.events().empty()) << "nothing goes to the event log in debug mode";
 }
 
 TEST(ReportMessageConsoleTest, StoredLineBreaksBecomeLineFeeds) {
   ReportCapture capture(ReportTarget::kConsole);
-  ReportMessage(0x81000036, {std::string("Zugriff verweigert")});
-  ReportMessage(0xc1000006, {std::string("dcf.so")});
+  ReportMessageById(0x81000036, {std::string("Zugriff verweigert")});
+  ReportMessage(msg::kClockModuleDefective, {std::string("dcf.so")});
   EXPECT_EQ(capture.console(),
             (std::vector<std::string>{
                 "SNTP-Init: Es konnte nicht festgestellt werden, ob der SNTP Dienst bereits aktiv ist.\n\n",
@@ -37,10 +37,10 @@ TEST(ReportMessageConsoleTest, StoredLineBreaksBecomeLineFeeds) {
 
 TEST(ReportMessageConsoleTest, FormattingFailureIsPrintedWithItsErrorCode) {
   ReportCapture capture(ReportTarget::kConsole);
-  ReportMessage(0x41000020);                          // no such entry
-  ReportMessage(0xc1000025);                          // its %1!d! has no argument
-  ReportMessage(0xc1000025, {std::string("10054")});  // text where a number belongs
-  ReportMessage(0xc1000025, {int64_t{10054}});
+  ReportMessageById(0x41000020);                          // no such entry
+  ReportMessageById(0xc1000025);                          // its %1!d! has no argument
+  ReportMessageById(0xc1000025, {std::string("10054")});  // text where a number belongs
+  ReportMessage(msg::kShutdownPacketFailed, {int64_t{10054}});
   EXPECT_EQ(capture.console(),
             (std::vector<std::string>{"FormatMessage() = 317\n", "FormatMessage() = 87\n", "FormatMessage() = 87\n",
                                       "SNTP-Shutdown: Kann Shutdownpaket nicht senden, Grund: 10054.\n"}));
@@ -51,18 +51,18 @@ TEST(ReportMessageConsoleTest, DebugModeSelectsTheConsole) {
   ReportCapture capture(ReportTarget::kEventLog);
   SetDebugMode(true);
   EXPECT_TRUE(DebugMode());
-  ReportMessage(0xc100001a);
+  ReportMessage(msg::kNoUsableAdapter);
   EXPECT_EQ(capture.console().size(), 1u);
   EXPECT_TRUE(capture.events().empty());
 }
 
 TEST(ReportMessageEventLogTest, LoggedUnderTheGenericIdentifierOfItsSeverity) {
   ReportCapture capture(ReportTarget::kEventLog);
-  ReportMessage(0x0100000e, {std::string("eth0"), std::string("10.0.0.1")});
-  ReportMessage(0x41000021, {int64_t{64}});
-  ReportMessage(0x81000037);
-  ReportMessage(0xc100001a);
-  ReportMessage(0x81000036, {std::string("ignored")});
+  ReportMessage(msg::kAdapterReady, {std::string("eth0"), std::string("10.0.0.1")});
+  ReportMessage(msg::kBroadcastInterval, {int64_t{64}});
+  ReportMessage(msg::kAlreadyRunning);
+  ReportMessage(msg::kNoUsableAdapter);
+  ReportMessageById(0x81000036, {std::string("ignored")});
   const auto events = capture.events();
   ASSERT_EQ(events.size(), 5u);
   EXPECT_EQ(events[0].type, EventType::kSuccess);
@@ -87,16 +87,16 @@ TEST(ReportMessageEventLogTest, LoggedUnderTheGenericIdentifierOfItsSeverity) {
 
 TEST(ReportMessageEventLogTest, UnformattableMessagesAreDropped) {
   ReportCapture capture(ReportTarget::kEventLog);
-  ReportMessage(0x41000020);
-  ReportMessage(0xc100000f, {std::string("SNTP-Network"), std::string("sendto")});
+  ReportMessageById(0x41000020);
+  ReportMessageById(0xc100000f, {std::string("SNTP-Network"), std::string("sendto")});
   EXPECT_TRUE(capture.events().empty());
   EXPECT_TRUE(capture.console().empty());
 }
 
 TEST(ReportMessageDiscardTest, WritesNothing) {
   ReportCapture capture(ReportTarget::kDiscard);
-  ReportMessage(0xc1000035);
-  ReportMessage(0x41000020);
+  ReportMessage(msg::kServiceRegistrationFailed);
+  ReportMessageById(0x41000020);
   EXPECT_TRUE(capture.events().empty());
   EXPECT_TRUE(capture.console().empty());
 }
@@ -108,7 +108,7 @@ TEST(ReportMessageConsoleTest, EachMessageIsOneWriteWhenThreadsReportAtOnce) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t] {
-      for (int i = 0; i < kMessages; ++i) ReportMessage(0xc100002e, {int64_t{t * 1000 + i}});
+      for (int i = 0; i < kMessages; ++i) ReportMessage(msg::kSetClockFailed, {int64_t{t * 1000 + i}});
     });
   }
   for (auto& thread : threads) thread.join();

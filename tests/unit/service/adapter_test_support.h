@@ -18,9 +18,10 @@
 namespace chron::testing {
 
 // A catalogue report as the console shows it: the formatted text and a line break.
-inline std::string ReportLine(uint32_t id, std::initializer_list<MessageArg> args = {}) {
+template <InsertionKind... kinds>
+std::string ReportLine(Message<kinds...> message, typename Message<kinds...>::Args args = {}) {
   std::string text;
-  EXPECT_TRUE(FormatCatalogueMessage(id, args, &text)) << "catalogue entry 0x" << std::hex << id;
+  EXPECT_TRUE(FormatCatalogueMessage(message, std::move(args), &text)) << "catalogue entry 0x" << std::hex << message.id;
   return text + "\n";
 }
 

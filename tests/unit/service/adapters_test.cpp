@@ -101,7 +101,7 @@ TEST_F(AdaptersTest, UnknownQueryTypeIsReportedAndLeavesTableEmpty) {
   EXPECT_FALSE(DiscoverAdapters(rt, [&](Runtime&) { return registry_called = true; }));
   EXPECT_FALSE(registry_called);
   EXPECT_THAT(Rows(rt.adapters), IsEmpty());
-  EXPECT_THAT(Console(), ElementsAre(ReportLine(0xc1000038, {"bogus"})));
+  EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kIpQueryTypeInvalid, {"bogus"})));
 }
 
 // --- the adapter table -------------------------------------------------------------------------
@@ -319,20 +319,20 @@ TEST_F(AdaptersTest, NtRegistryMissingIpAddressEndsDiscoveryKeepingRowsFound) {
   EXPECT_THAT(Console(), ElementsAre("SNTP-Init: Teste Gerät [Lance]...\n",
                                      "SNTP-Init: Gerät [Lance (192.168.7.1)] gefunden.\n",
                                      "SNTP-Init: Teste Gerät [El90x1]...\n",
-                                     ReportLine(0xc1000010, {"RegQueryValueEx", "IpAddress", int64_t{2}})));
+                                     ReportLine(msg::kRegistryError, {"RegQueryValueEx", "IpAddress", int64_t{2}})));
 }
 
 TEST_F(AdaptersTest, NtRegistryMissingLinkageOrBindIsReported) {
   rt.adapters[0].in_use = true;
   EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
   EXPECT_THAT(Rows(rt.adapters), IsEmpty());
-  EXPECT_THAT(Console(), ElementsAre(ReportLine(0xc1000010, {"RegKeyOpenEx()", kLinkageReported, int64_t{2}})));
+  EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kRegistryError, {"RegKeyOpenEx()", kLinkageReported, int64_t{2}})));
 
   Capture(false);
   testing::SetText(*registry, kLinkage, "Export", "\\Device\\Tcpip_Lance");
   EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
   EXPECT_THAT(Console(), ElementsAre(ReportLine(
-                             0xc1000010, {"RegQueryValueEx()", std::string(kLinkageReported) + "\\Bind", int64_t{2}})));
+                             msg::kRegistryError, {"RegQueryValueEx()", std::string(kLinkageReported) + "\\Bind", int64_t{2}})));
 
   // A Bind value larger than its 1000-byte buffer cannot be read either.
   Capture(false);
@@ -344,7 +344,7 @@ TEST_F(AdaptersTest, NtRegistryMissingLinkageOrBindIsReported) {
   ASSERT_GT(bytes.size(), 1000u);
   SetBind(bytes);
   EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Console(), ElementsAre(ReportLine(0xc1000010, {"RegQueryValueEx()", std::string(kLinkageReported) + "\\Bind",
+  EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kRegistryError, {"RegQueryValueEx()", std::string(kLinkageReported) + "\\Bind",
                                                              int64_t{platform::kRegMoreData}})));
 }
 
@@ -437,9 +437,9 @@ TEST_F(AdaptersTest, NtRegistrySixtyFifthAddressIsReportedAndLeftOut) {
   EXPECT_EQ(rows[59], "Lance (10.6.0.60)");
   EXPECT_EQ(rows[63], "El90x1 (10.7.0.4)");
   // Each further valid address is reported; the invalid one is skipped silently.
-  EXPECT_THAT(Console(), ElementsAre(ReportLine(0xc100001c, {"El90x1", int64_t{64}}),
-                                     ReportLine(0xc100001c, {"El90x1", int64_t{64}}),
-                                     ReportLine(0xc100001c, {"Last", int64_t{64}})));
+  EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kTooManyAdapters, {"El90x1", int64_t{64}}),
+                                     ReportLine(msg::kTooManyAdapters, {"El90x1", int64_t{64}}),
+                                     ReportLine(msg::kTooManyAdapters, {"Last", int64_t{64}})));
 }
 
 TEST_F(AdaptersTest, NtRegistryShortensLongNamesWithoutSplittingACharacter) {

@@ -142,10 +142,10 @@ class ServiceStartTest : public ::testing::Test {
   testing::ReportCapture capture{ReportTarget::kConsole};
 };
 
-const std::string kPreparing = ReportLine(0x41000015);
-const std::string kStarted = ReportLine(0x41000016);
-const std::string kAdapter1 = ReportLine(0x0100000e, {"<unbekannt>", "10.0.0.1"});
-const std::string kAdapter2 = ReportLine(0x0100000e, {"<unbekannt>", "10.0.0.2"});
+const std::string kPreparing = ReportLine(msg::kServicePreparing);
+const std::string kStarted = ReportLine(msg::kServiceInitialised);
+const std::string kAdapter1 = ReportLine(msg::kAdapterReady, {"<unbekannt>", "10.0.0.1"});
+const std::string kAdapter2 = ReportLine(msg::kAdapterReady, {"<unbekannt>", "10.0.0.2"});
 
 TEST_F(ServiceStartTest, ServerWithBroadcastsAndBroadcastClientInOrder) {
   rt.config.server_active = 1;
@@ -154,8 +154,8 @@ TEST_F(ServiceStartTest, ServerWithBroadcastsAndBroadcastClientInOrder) {
   rt.config.client_active = 1;
   rt.config.client_broadcast = 1;
   ASSERT_EQ(Start(), 0);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(0x41000021, {int64_t{60}}),
-                                     ReportLine(0x4100002b), ReportLine(0x41000029), kStarted));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(msg::kBroadcastInterval, {int64_t{60}}),
+                                     ReportLine(msg::kServerStarted), ReportLine(msg::kClientAcceptsBroadcasts), kStarted));
   EXPECT_EQ(network.startup_calls(), 1);
   ASSERT_EQ(network.sockets().size(), 2u);
   const char* expected[] = {"10.0.0.1", "10.0.0.2"};
@@ -180,8 +180,8 @@ TEST_F(ServiceStartTest, ServerWithoutBroadcastsAndPollingClient) {
   rt.config.client_broadcast = 0;
   rt.config.client_time_source = "ntp.example";
   ASSERT_EQ(Start(), 0);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(0x41000022),
-                                     ReportLine(0x4100002c), kStarted));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(msg::kBroadcastsOff),
+                                     ReportLine(msg::kClientStarted), kStarted));
   for (FakeUdpSocket* socket : network.sockets()) {
     EXPECT_EQ(socket->enable_broadcast_calls(), 0);
     EXPECT_FALSE(socket->binds().at(0).accept_broadcasts);
@@ -194,7 +194,7 @@ TEST_F(ServiceStartTest, PollingClientWithoutTimeSourceStartsNoThread) {
   rt.config.client_active = 1;
   rt.config.client_broadcast = 0;
   ASSERT_EQ(Start(), 0);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(0xc1000034), kStarted));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(msg::kClientModeInvalid), kStarted));
   EXPECT_TRUE(AllFinished(rt));
 }
 
@@ -246,7 +246,7 @@ TEST_F(ServiceStartTest, RegistryMethodComesFromTheHost) {
     return AddAdapter(r.adapters, "Lance", Ip("192.0.2.1"));
   };
   ASSERT_EQ(Start(), 0);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0x0100000e, {"Lance", "192.0.2.1"}), kStarted));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAdapterReady, {"Lance", "192.0.2.1"}), kStarted));
 }
 
 TEST_F(ServiceStartTest, BindFailureEndsTheStartWithItsCode) {
@@ -254,13 +254,13 @@ TEST_F(ServiceStartTest, BindFailureEndsTheStartWithItsCode) {
   faulty.bind_error = 98;
   EXPECT_EQ(Start(), 98);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1,
-                                     ReportLine(0xc100000f, {"SNTP-Init", "bind(<unbekannt> (10.0.0.2))", int64_t{98}})));
+                                     ReportLine(msg::kWinsockError, {"SNTP-Init", "bind(<unbekannt> (10.0.0.2))", int64_t{98}})));
 }
 
 TEST_F(ServiceStartTest, SocketFailureEndsTheStartWithItsCode) {
   network.FailCreateSocketWith(24);
   EXPECT_EQ(Start(), 24);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0xc100000f, {"SNTP-Init", "socket(<unbekannt> (10.0.0.1))",
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kWinsockError, {"SNTP-Init", "socket(<unbekannt> (10.0.0.1))",
                                                                          int64_t{24}})));
 }
 
@@ -270,7 +270,7 @@ TEST_F(ServiceStartTest, BroadcastModeFailureEndsTheStartWithItsCode) {
   faulty.broadcast_fails_at = 0;
   faulty.broadcast_error = 13;
   EXPECT_EQ(Start(), 13);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0xc1000026, {"<unbekannt>", "10.0.0.1", int64_t{13}})));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAdapterBroadcastModeFailed, {"<unbekannt>", "10.0.0.1", int64_t{13}})));
   EXPECT_FALSE(network.socket(0)->bound());
   EXPECT_TRUE(AllFinished(rt));  // no broadcaster was started
 }
@@ -278,7 +278,7 @@ TEST_F(ServiceStartTest, BroadcastModeFailureEndsTheStartWithItsCode) {
 TEST_F(ServiceStartTest, NetworkStartupFailureEndsTheStart) {
   network.FailStartupWith(97);
   EXPECT_EQ(Start(), 97);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0xc100000f, {"SNTP-Init", "WSAStartup()", int64_t{97}})));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kWinsockError, {"SNTP-Init", "WSAStartup()", int64_t{97}})));
   EXPECT_TRUE(network.sockets().empty());
 }
 
@@ -287,13 +287,13 @@ TEST_F(ServiceStartTest, NoUsableAdapterEndsWithFiftyFive) {
   rt.config.client_active = 1;
   EXPECT_EQ(Start(), kExitNoAdapter);
   EXPECT_EQ(kExitNoAdapter, 55);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0xc100001a)));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kNoUsableAdapter)));
 }
 
 TEST_F(ServiceStartTest, UnknownQueryTypeIsReportedThenNoAdapter) {
   rt.config.ip_query_type = "bogus";
   EXPECT_EQ(Start(), 55);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0xc1000038, {"bogus"}), ReportLine(0xc100001a)));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kIpQueryTypeInvalid, {"bogus"}), ReportLine(msg::kNoUsableAdapter)));
 }
 
 TEST_F(ServiceStartTest, SecondInstanceEndsWithOneEightyThree) {
@@ -304,7 +304,7 @@ TEST_F(ServiceStartTest, SecondInstanceEndsWithOneEightyThree) {
   ASSERT_FALSE(exists);
   EXPECT_EQ(Start(), kExitAlreadyRunning);
   EXPECT_EQ(kExitAlreadyRunning, 183);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(0x81000037)));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAlreadyRunning)));
   EXPECT_EQ(network.startup_calls(), 0);
   EXPECT_FALSE(rt.release_instance);  // nothing of the other instance's to release
 
@@ -335,7 +335,7 @@ TEST_F(ServiceStartTest, ClientOnlyHostIgnoresTheServerAndRunsItsLastStepLast) {
     return 0;
   };
   ASSERT_EQ(Start(), 0);
-  const std::vector<std::string> before_last = {kPreparing, kAdapter1, kAdapter2, ReportLine(0xc1000034)};
+  const std::vector<std::string> before_last = {kPreparing, kAdapter1, kAdapter2, ReportLine(msg::kClientModeInvalid)};
   EXPECT_THAT(seen_by_last_step, ElementsAreArray(before_last));
   std::vector<std::string> all = before_last;
   all.push_back(kStarted);
@@ -377,7 +377,7 @@ TEST_F(StopTest, RequestStopSignalsAndWakesTheFirstAdapterSocket) {
   EXPECT_FALSE(Signalled(rt.shutdown));
   EXPECT_TRUE(RequestStop(rt));
   EXPECT_TRUE(Signalled(rt.shutdown));
-  EXPECT_THAT(capture.console(), ElementsAre(ReportLine(0x41000019)));
+  EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled)));
   ASSERT_EQ(first->sent().size(), 1u);
   EXPECT_TRUE(first->sent()[0].bytes.empty());
   EXPECT_TRUE(testing::SameEndpoint(first->sent()[0].peer, Endpoint("10.0.0.1", 123)));
@@ -390,13 +390,13 @@ TEST_F(StopTest, FailedWakeUpIsReportedAndStillCountsAsStopped) {
   first->FailSendWith(101);
   EXPECT_TRUE(RequestStop(rt));
   EXPECT_TRUE(Signalled(rt.shutdown));
-  EXPECT_THAT(capture.console(), ElementsAre(ReportLine(0x41000019), ReportLine(0xc1000025, {int64_t{101}})));
+  EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled), ReportLine(msg::kShutdownPacketFailed, {int64_t{101}})));
 }
 
 TEST_F(StopTest, RequestStopWithoutAdaptersOnlySignals) {
   EXPECT_TRUE(RequestStop(rt));
   EXPECT_TRUE(Signalled(rt.shutdown));
-  EXPECT_THAT(capture.console(), ElementsAre(ReportLine(0x41000019)));
+  EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled)));
 }
 
 TEST_F(StopTest, ConsoleControlHandlerStopsOnCtrlCAndCtrlBreakOnly) {
@@ -414,7 +414,7 @@ TEST_F(StopTest, ConsoleControlHandlerStopsOnCtrlCAndCtrlBreakOnly) {
   EXPECT_TRUE(Signalled(rt.shutdown));
   const std::string stopping = "SNTP-Control: Stoppe Simple Network Time Protocol.\n";
   EXPECT_THAT(capture.console(),
-              ElementsAre(stopping, ReportLine(0x41000019), stopping, ReportLine(0x41000019)));
+              ElementsAre(stopping, ReportLine(msg::kStopRequestHandled), stopping, ReportLine(msg::kStopRequestHandled)));
   EXPECT_EQ(first->sent().size(), 2u);
 }
 

@@ -90,7 +90,7 @@ TEST_F(Win95AdaptersTest, AddressesBeyondSixtyFourAreReportedAndLeftOut) {
   std::vector<std::string> console = Console();
   ASSERT_EQ(console.size(), 67u);
   EXPECT_EQ(console[63], Found("10.1.0.64"));
-  for (size_t i = 64; i < 67; ++i) EXPECT_EQ(console[i], ReportLine(0xc100001c, {"<unbekannt>", int64_t{64}}));
+  for (size_t i = 64; i < 67; ++i) EXPECT_EQ(console[i], ReportLine(msg::kTooManyAdapters, {"<unbekannt>", int64_t{64}}));
 }
 
 TEST_F(Win95AdaptersTest, EnumerationStopsAfterIndex511) {
@@ -116,7 +116,7 @@ TEST_F(Win95AdaptersTest, MissingKeyIsReportedAndLeavesTableEmpty) {
   rt.adapters[0].in_use = true;
   EXPECT_FALSE(DiscoverAdaptersFromWin95Registry(rt));
   EXPECT_THAT(Rows(rt.adapters), IsEmpty());
-  EXPECT_THAT(Console(), ElementsAre(ReportLine(0xc1000010, {"RegKeyOpenEx()", kNetTrans, int64_t{2}})));
+  EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kRegistryError, {"RegKeyOpenEx()", kNetTrans, int64_t{2}})));
 
   // The key without subkeys: opened, nothing found, true.
   ASSERT_EQ(registry.CreateKey(kNetTrans), platform::kRegSuccess);
