@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -39,6 +40,8 @@ constexpr int64_t kMaxClockMoveNs = int64_t{1} << 42;  // about 73 minutes eithe
 constexpr char kTimeServer[] = "10.0.0.1";
 constexpr char kTimeServerName[] = "zeitgeber";
 constexpr const char* kAdapterAddresses[] = {"10.0.0.5", "192.168.1.5"};
+// Clock resolutions in nanoseconds: Linux, Windows' 100 ns ticks, a coarse clock, whole seconds.
+constexpr int64_t kResolutionsNs[] = {1, 100, 1'000'000, 1'000'000'000};
 
 enum Event : uint8_t { kPoll, kDatagram, kReceiveError, kMoveClock, kLastEvent = kMoveClock };
 enum Source : uint8_t { kFromTimeServer, kFromTimeServerAnyPort, kFromOwnAdapter, kFromAnyone, kLastSource = kFromAnyone };
@@ -98,6 +101,7 @@ struct Harness {
     rt.config.client_time_source = input.ConsumeBool() ? kTimeServerName : kTimeServer;
     network.AddHost(kTimeServerName, testing::Ip(kTimeServer));
     if (input.ConsumeBool()) clock.FailStepsWith(1);  // EPERM: no right to set the clock
+    clock.SetResolution(kResolutionsNs[input.ConsumeIntegralInRange<size_t>(0, std::size(kResolutionsNs) - 1)]);
     for (size_t i = 0; i < 2; ++i) {
       AdapterEntry& entry = rt.adapters[i];
       entry.in_use = true;

@@ -89,10 +89,11 @@ def ts(seconds, milliseconds=0):
 
 
 def datagram_input(debug=True, win95=False, client=True, broadcast=False, server=False, run_once=False,
-                   limit=None, by_name=False, steps_fail=False):
+                   limit=None, by_name=False, steps_fail=False, resolution=0):
     seed = Input().boolean(debug)
     seed.boolean(win95).boolean(client).boolean(broadcast).boolean(server).boolean(run_once)
     seed.boolean(limit is not None).u32(limit or 0).boolean(by_name).boolean(steps_fail)
+    seed.integer(resolution, 0, 3)  # 1 ns, 100 ns, 1 ms, 1 s
     return seed
 
 
@@ -121,19 +122,19 @@ def datagram_corpus():
     write("datagram", "server_request", seed.bytes())
 
     for name, debug, limit in (("client_reply", True, None), ("client_reply_quiet_limited", False, 180)):
-        seed = datagram_input(debug=debug, limit=limit)
+        seed = datagram_input(debug=debug, limit=limit, resolution=2 if limit else 0)
         seed.integer(EVENT_POLL, 0, 3)
         datagram(seed, ntp(4, receive=ts(5, 500), transmit=ts(5, 501)), source=FROM_TIME_SERVER, echo=True)
         write("datagram", name, seed.bytes())
 
-    seed = datagram_input(broadcast=True, run_once=True, by_name=True)
+    seed = datagram_input(broadcast=True, run_once=True, by_name=True, resolution=1)
     seed.integer(EVENT_POLL, 0, 3)
     datagram(seed, ntp(5, transmit=ts(-40)), address=addr)
     datagram(seed, ntp(5, transmit=ts(1)), source=FROM_OWN_ADAPTER)
     datagram(seed, ntp(4, li=3, transmit=ts(1)), source=FROM_TIME_SERVER_ANY_PORT, port=123, echo=True)
     write("datagram", "client_broadcast", seed.bytes())
 
-    seed = datagram_input(server=True, broadcast=True, steps_fail=True)
+    seed = datagram_input(server=True, broadcast=True, steps_fail=True, resolution=3)
     seed.integer(EVENT_POLL, 0, 3)
     seed.integer(EVENT_MOVE_CLOCK, 0, 3).integer(-3_000_000_000, -MAX_MOVE, MAX_MOVE)
     datagram(seed, ntp(4, transmit=ts(2)), source=FROM_TIME_SERVER, echo=True, travel_ns=1_500_000_000)
