@@ -8,6 +8,7 @@
 
 #include "applet/dialog.h"
 #include "config/configuration.h"
+#include "config/settings.h"
 
 namespace chron {
 
@@ -35,10 +36,14 @@ class CPropertyPage {
   Dialog* dialog_ = nullptr;
 };
 
-inline constexpr uint32_t kPollIntervalMin = 16, kPollIntervalMax = 16384;           // seconds
-inline constexpr uint32_t kMaxDiffMin = 1, kMaxDiffMax = 7200;                       // seconds
-inline constexpr uint32_t kBroadcastIntervalMin = 16, kBroadcastIntervalMax = 16384; // seconds
-inline constexpr int kTimeSourceMaxBytes = 4095;
+// The valid ranges of the settings table (seconds; the time source in bytes of UTF-8).
+inline constexpr uint32_t kPollIntervalMin = SettingOf("Client\\PollInterval").min;
+inline constexpr uint32_t kPollIntervalMax = SettingOf("Client\\PollInterval").max;
+inline constexpr uint32_t kMaxDiffMin = SettingOf("Client\\MaxDiffSecond").min;
+inline constexpr uint32_t kMaxDiffMax = SettingOf("Client\\MaxDiffSecond").max;
+inline constexpr uint32_t kBroadcastIntervalMin = SettingOf("Server\\BroadcastInterval").min;
+inline constexpr uint32_t kBroadcastIntervalMax = SettingOf("Server\\BroadcastInterval").max;
+inline constexpr int kTimeSourceMaxBytes = static_cast<int>(SettingOf("Client\\TimeSource").max);
 
 class CClientDlg : public CPropertyPage {
  public:

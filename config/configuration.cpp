@@ -1,6 +1,7 @@
 // Reading and writing the configuration record through the settings table.
 #include "config/configuration.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -25,37 +26,43 @@ void SplitValuePath(std::string_view path, std::string* key, std::string_view* n
 }  // namespace
 
 bool ReadRegistryValue(platform::Registry& registry, std::string_view path, void* buffer,
-                       uint32_t size) {
+                       uint32_t size, platform::RegType* type) {
   std::string key;
   std::string_view name;
   SplitValuePath(path, &key, &name);
   if (registry.OpenKey(key) != platform::kRegSuccess) return false;
   // The type is not examined: whatever is stored and fits the buffer counts as read.
-  return registry.QueryValue(key, name, nullptr, buffer, &size) == platform::kRegSuccess;
+  return registry.QueryValue(key, name, type, buffer, &size) == platform::kRegSuccess;
 }
 
 namespace {
 
+bool IsText(platform::RegType type) {
+  using platform::RegType;
+  return type == RegType::kSz || type == RegType::kExpandSz || type == RegType::kMultiSz;
+}
+
+}  // namespace
+
 // A number is taken from the first (up to) four stored bytes, little-endian, in a word that
-// starts at zero, whatever the stored type: REG_DWORD 0x2a -> 42; REG_BINARY 2a -> 42;
-// REG_SZ "7" (bytes 37 00) -> 0x37 = 55. Data of more than four bytes does not fit the
-// four-byte buffer and counts as absent, so the default applies. True when the value was read.
-bool ReadDword(platform::Registry& registry, std::string_view path, uint32_t* field,
-               uint32_t fallback) {
+// starts at zero: REG_DWORD 0x2a -> 42; REG_BINARY 2a -> 42. Data of more than four bytes does
+// not fit the four-byte buffer and counts as absent. A text is no number, however it reads as
+// bytes (a hand-edited "64" would be 0x3436 = 13366 s, "0" would be on): it counts as absent.
+bool ReadRegistryDword(platform::Registry& registry, std::string_view path, uint32_t* field,
+                       uint32_t fallback, std::optional<std::string>* text) {
   uint8_t bytes[4] = {0, 0, 0, 0};
-  if (!ReadRegistryValue(registry, path, bytes, sizeof bytes)) {
+  platform::RegType type = platform::RegType::kNone;
+  bool read = ReadRegistryValue(registry, path, bytes, sizeof bytes, &type);
+  if (IsText(type)) {
+    if (text != nullptr) ReadRegistryString(registry, path, &text->emplace(), 8192, "");
+    read = false;
+  }
+  if (!read) {
     *field = fallback;
     return false;
   }
   *field = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
   return true;
-}
-
-}  // namespace
-
-void ReadRegistryDword(platform::Registry& registry, std::string_view path, uint32_t* field,
-                       uint32_t fallback) {
-  ReadDword(registry, path, field, fallback);
 }
 
 // The text ends at the first zero byte, or at the end of the buffer when the stored data
@@ -81,14 +88,19 @@ void TrimBlanks(std::string* text) {
   *text = text->substr(first, last - first + 1);
 }
 
-bool ReadConfiguration(platform::Registry& registry, Configuration* config, ConfigSubset subset) {
+bool ReadConfiguration(platform::Registry& registry, Configuration* config, ConfigSubset subset,
+                       std::vector<SettingNotice>* notices) {
   *config = Configuration{};
   bool all_present = true;
   for (const Setting& setting : kSettings) {
     if (subset == ConfigSubset::kClientOnly && !setting.client) continue;
     if (setting.number != nullptr) {
-      all_present = ReadDword(registry, setting.path, &(config->*setting.number),
-                              setting.default_number) && all_present;
+      uint32_t& field = config->*setting.number;
+      std::optional<std::string> text;
+      all_present = ReadRegistryDword(registry, setting.path, &field, setting.default_number,
+                                      &text) && all_present;
+      if (notices != nullptr && text)
+        notices->push_back({SettingNotice::Kind::kText, setting.path, 0, *text, field});
     } else {
       std::string& field = config->*setting.text;
       all_present = ReadRegistryString(registry, setting.path, &field, setting.buffer_size,
@@ -97,6 +109,20 @@ bool ReadConfiguration(platform::Registry& registry, Configuration* config, Conf
     }
   }
   return all_present;
+}
+
+void KeepInValidRanges(Configuration* config, ConfigSubset subset,
+                       std::vector<SettingNotice>* notices, uint32_t lowest) {
+  for (Setting setting : kSettings) {
+    if (!setting.clamped || setting.number == nullptr) continue;
+    if (subset == ConfigSubset::kClientOnly && !setting.client) continue;
+    if (lowest != 0) setting.min = std::min(lowest, setting.max);
+    uint32_t& field = config->*setting.number;
+    if (InValidRange(setting, field)) continue;
+    uint32_t used = NearestValid(setting, field);
+    notices->push_back({SettingNotice::Kind::kOutOfRange, setting.path, field, "", used});
+    field = used;
+  }
 }
 
 bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type,

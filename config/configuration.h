@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/registry.h"
 
@@ -30,17 +32,44 @@ struct Configuration {
 // Which values a program reads: all twelve, or the client values and IPQueryType (chron95).
 enum class ConfigSubset { kFull, kClientOnly };
 
-// Reads `path` into `buffer` of `size` bytes; true only when key and value were read.
-bool ReadRegistryValue(platform::Registry& registry, std::string_view path, void* buffer, uint32_t size);
-void ReadRegistryDword(platform::Registry& registry, std::string_view path, uint32_t* field, uint32_t fallback);
+// A stored number that was not taken as it is stored.
+struct SettingNotice {
+  enum class Kind {
+    kText,        // stored as text (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ): the default applies
+    kOutOfRange,  // outside the valid range: the nearest valid value applies (services only)
+  };
+  Kind kind;
+  std::string_view path;  // value path, e.g. "Client\\PollInterval"
+  uint32_t stored = 0;    // kOutOfRange: the stored number
+  std::string text;       // kText: the stored text up to its first zero
+  uint32_t used = 0;      // the value taken instead
+};
+
+// Reads `path` into `buffer` of `size` bytes; true only when key and value were read. `type`
+// (if given) receives the stored type also when the value is larger than the buffer.
+bool ReadRegistryValue(platform::Registry& registry, std::string_view path, void* buffer, uint32_t size,
+                       platform::RegType* type = nullptr);
+// A number: the first (up to) four stored bytes, little-endian, of a value of any type but
+// text; a text (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ), a missing value or one larger than four
+// bytes leaves `fallback`. True when the number was read; `text` (if given) receives a text found.
+bool ReadRegistryDword(platform::Registry& registry, std::string_view path, uint32_t* field, uint32_t fallback,
+                       std::optional<std::string>* text = nullptr);
 // Reads a text through a buffer of `buffer_size` bytes; a failed read leaves `fallback` (if any).
 bool ReadRegistryString(platform::Registry& registry, std::string_view path, std::string* field,
                         uint32_t buffer_size, const char* fallback);
 // Removes leading and trailing blanks and tabs.
 void TrimBlanks(std::string* text);
-// Fills `config` (defaults first); true only when every value was present.
+// Fills `config` (defaults first); true only when every value was present and every number
+// stored as a number. `notices` (if given) receives each number stored as text, in table order.
 bool ReadConfiguration(platform::Registry& registry, Configuration* config,
-                       ConfigSubset subset = ConfigSubset::kFull);
+                       ConfigSubset subset = ConfigSubset::kFull,
+                       std::vector<SettingNotice>* notices = nullptr);
+// The services' rule for what they read: every number of the subset that the settings table
+// marks as clamped and that lies outside its valid range becomes the nearest valid value, with
+// a notice each, in table order. The applet shows stored values as they are. A `lowest` other
+// than 0 replaces the lower end of those ranges (tests that cannot wait 16 s per cycle).
+void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<SettingNotice>* notices,
+                       uint32_t lowest = 0);
 
 bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type,
                         const void* data, uint32_t size);

@@ -16,13 +16,18 @@ const Setting* FindSetting(std::string_view path) {
   return it == kSettings.end() ? nullptr : &*it;
 }
 
-bool InAppletRange(const Setting& setting, uint32_t value) {
-  if (setting.applet_min == 0 && setting.applet_max == 0) return true;
-  return value >= setting.applet_min && value <= setting.applet_max;
+bool InValidRange(const Setting& setting, uint32_t value) {
+  if (setting.min == 0 && setting.max == 0) return true;
+  return value >= setting.min && value <= setting.max;
 }
 
-bool InAppletRange(const Setting& setting, std::string_view text) {
-  return setting.applet_max == 0 || text.size() <= setting.applet_max;
+bool InValidRange(const Setting& setting, std::string_view text) {
+  return setting.max == 0 || text.size() <= setting.max;
+}
+
+uint32_t NearestValid(const Setting& setting, uint32_t value) {
+  if (setting.min == 0 && setting.max == 0) return value;
+  return std::clamp(value, setting.min, setting.max);
 }
 
 }  // namespace chron

@@ -1,6 +1,6 @@
 // The settings table: every value of the configuration store with its path, registry type,
-// default, read buffer and the range the applet enforces. Table order is the order in which
-// ReadConfiguration reads and WriteConfiguration writes.
+// default, read buffer and valid range. Table order is the order in which ReadConfiguration
+// reads and WriteConfiguration writes.
 #pragma once
 
 #include <array>
@@ -24,35 +24,50 @@ struct Setting {
   bool boolean;                   // written as 0 or 1
   bool trimmed;                   // blanks and tabs removed after reading
   bool client;                    // read by the client-only program too
-  // Applet validation: numbers min..max (seconds), texts at most max characters; 0/0 = none.
-  uint32_t applet_min;
-  uint32_t applet_max;
+  // Valid range: numbers min..max (seconds), texts at most max characters; 0/0 = none. The
+  // applet accepts nothing outside it.
+  uint32_t min;
+  uint32_t max;
+  // The services take a stored number outside the range as the nearest valid one (intervals:
+  // 0 would make their loops spin).
+  bool clamped;
 };
 
 using platform::RegType;
 
 inline constexpr std::array<Setting, 12> kSettings = {{
-    {"Client\\Active", RegType::kDword, &Configuration::client_active, nullptr, 1, nullptr, 4, true, false, true, 0, 0},
-    {"Client\\Broadcast", RegType::kDword, &Configuration::client_broadcast, nullptr, 1, nullptr, 4, true, false, true, 0, 0},
-    {"Client\\RunOnce", RegType::kDword, &Configuration::client_run_once, nullptr, 0, nullptr, 4, true, false, true, 0, 0},
-    {"Client\\MaxDiffSecond", RegType::kDword, &Configuration::client_max_diff_second, nullptr, 180, nullptr, 4, false, false, true, 1, 7200},
-    {"Client\\MaxDiffSecondActive", RegType::kDword, &Configuration::client_max_diff_second_active, nullptr, 0, nullptr, 4, true, false, true, 0, 0},
-    {"Client\\PollInterval", RegType::kDword, &Configuration::client_poll_interval, nullptr, 64, nullptr, 4, false, false, true, 16, 16384},
-    {"Client\\TimeSource", RegType::kSz, nullptr, &Configuration::client_time_source, 0, "", 8192, false, true, true, 0, 4095},
-    {"Server\\Active", RegType::kDword, &Configuration::server_active, nullptr, 0, nullptr, 4, true, false, false, 0, 0},
-    {"Server\\Broadcast", RegType::kDword, &Configuration::server_broadcast, nullptr, 1, nullptr, 4, true, false, false, 0, 0},
-    {"Server\\BroadcastInterval", RegType::kDword, &Configuration::server_broadcast_interval, nullptr, 64, nullptr, 4, false, false, false, 16, 16384},
-    {"Server\\TimeSource", RegType::kSz, nullptr, &Configuration::server_time_source, 0, "LOCAL", 80, false, false, false, 0, 0},
-    {"IPQueryType", RegType::kSz, nullptr, &Configuration::ip_query_type, 0, "SNMP", 80, false, true, true, 0, 0},
+    {"Client\\Active", RegType::kDword, &Configuration::client_active, nullptr, 1, nullptr, 4, true, false, true, 0, 0, false},
+    {"Client\\Broadcast", RegType::kDword, &Configuration::client_broadcast, nullptr, 1, nullptr, 4, true, false, true, 0, 0, false},
+    {"Client\\RunOnce", RegType::kDword, &Configuration::client_run_once, nullptr, 0, nullptr, 4, true, false, true, 0, 0, false},
+    {"Client\\MaxDiffSecond", RegType::kDword, &Configuration::client_max_diff_second, nullptr, 180, nullptr, 4, false, false, true, 1, 7200, false},
+    {"Client\\MaxDiffSecondActive", RegType::kDword, &Configuration::client_max_diff_second_active, nullptr, 0, nullptr, 4, true, false, true, 0, 0, false},
+    {"Client\\PollInterval", RegType::kDword, &Configuration::client_poll_interval, nullptr, 64, nullptr, 4, false, false, true, 16, 16384, true},
+    {"Client\\TimeSource", RegType::kSz, nullptr, &Configuration::client_time_source, 0, "", 8192, false, true, true, 0, 4095, false},
+    {"Server\\Active", RegType::kDword, &Configuration::server_active, nullptr, 0, nullptr, 4, true, false, false, 0, 0, false},
+    {"Server\\Broadcast", RegType::kDword, &Configuration::server_broadcast, nullptr, 1, nullptr, 4, true, false, false, 0, 0, false},
+    {"Server\\BroadcastInterval", RegType::kDword, &Configuration::server_broadcast_interval, nullptr, 64, nullptr, 4, false, false, false, 16, 16384, true},
+    {"Server\\TimeSource", RegType::kSz, nullptr, &Configuration::server_time_source, 0, "LOCAL", 80, false, false, false, 0, 0, false},
+    {"IPQueryType", RegType::kSz, nullptr, &Configuration::ip_query_type, 0, "SNMP", 80, false, true, true, 0, 0, false},
 }};
 
 // The setting with this value path (compared without regard to ASCII case), or nullptr.
 const Setting* FindSetting(std::string_view path);
 
-// Whether the applet accepts `value` for a number setting (always true without a range).
-bool InAppletRange(const Setting& setting, uint32_t value);
-// Whether the applet accepts `text` for a text setting: at most applet_max characters (bytes
-// of UTF-8 here), no limit when applet_max is 0.
-bool InAppletRange(const Setting& setting, std::string_view text);
+// The setting with exactly this value path, for constants taken from the table; a path that
+// is not in the table does not compile where a constant is required.
+constexpr const Setting& SettingOf(std::string_view path) {
+  for (const Setting& setting : kSettings) {
+    if (setting.path == path) return setting;
+  }
+  throw "no such setting";
+}
+
+// Whether `value` lies in the valid range of a number setting (always true without a range).
+bool InValidRange(const Setting& setting, uint32_t value);
+// Whether `text` lies in the valid range of a text setting: at most max characters (bytes of
+// UTF-8 here), no limit when max is 0.
+bool InValidRange(const Setting& setting, std::string_view text);
+// The nearest value of the valid range (`value` itself without a range).
+uint32_t NearestValid(const Setting& setting, uint32_t value);
 
 }  // namespace chron

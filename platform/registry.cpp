@@ -47,7 +47,9 @@ std::string MachineHivePath() {
   return CHRON_DEFAULT_HIVE;
 }
 
-std::unique_ptr<Registry> OpenMachineRegistry() { return OpenHiveFile(MachineHivePath()); }
+std::unique_ptr<Registry> OpenMachineRegistry(RegistryComplaints complaints) {
+  return OpenHiveFile(MachineHivePath(), std::move(complaints));
+}
 
 std::unique_ptr<Registry> OpenMemoryRegistry() { return std::make_unique<MemoryRegistry>(); }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,6 +25,7 @@ inline constexpr RegStatus kRegWriteFailed = 1021;   // ERROR_CANTWRITE
 enum class RegType : uint32_t {
   kNone = 0,
   kSz = 1,        // REG_SZ: text with terminating zero
+  kExpandSz = 2,  // REG_EXPAND_SZ: text with %VARIABLE% references, terminating zero
   kBinary = 3,    // REG_BINARY
   kDword = 4,     // REG_DWORD: 4 bytes, little-endian
   kMultiSz = 7,   // REG_MULTI_SZ: texts each with a zero, then one more zero
@@ -53,17 +55,23 @@ class Registry {
   virtual RegStatus CreateKey(std::string_view key) = 0;
 };
 
+// Receives a complaint about the store behind a registry, as a German text naming it: a hive
+// file that exists but cannot be read (with the system's error text), or where its syntax is
+// wrong (with the line). Each distinct complaint comes once per opened registry.
+using RegistryComplaints = std::function<void(const std::string& text)>;
+
 // The machine hive: the file named by the environment variable CHRON_HIVE if set,
-// otherwise the default path fixed at build time (CHRON_DEFAULT_HIVE).
+// otherwise the default path fixed at build time (CHRON_DEFAULT_HIVE). Complaints go to
+// `complaints`, or to standard error when none is given.
 std::string MachineHivePath();
-std::unique_ptr<Registry> OpenMachineRegistry();
+std::unique_ptr<Registry> OpenMachineRegistry(RegistryComplaints complaints = nullptr);
 // A hive kept in the given file (used by tests and tools). The file is REGEDIT4 text; texts
 // are stored as UTF-8 (the Windows registry held code page 1252) and keep every byte. Every
 // read re-reads the file; every write takes an exclusive lock, re-reads, applies the change and
-// replaces the file atomically. A missing file is an empty hive; a file that cannot be parsed
-// fails every call with kRegBadHive (reported once to standard error with file name and line)
-// and is never overwritten.
-std::unique_ptr<Registry> OpenHiveFile(const std::string& path);
+// replaces the file atomically. A missing file is an empty hive. A file that cannot be read
+// fails every call (kRegAccessDenied when reading is not allowed) and one that cannot be parsed
+// fails every call with kRegBadHive and is never overwritten; both are complaints.
+std::unique_ptr<Registry> OpenHiveFile(const std::string& path, RegistryComplaints complaints = nullptr);
 // A hive kept only in memory (for tests), empty at the start; safe to share between threads.
 std::unique_ptr<Registry> OpenMemoryRegistry();
 

@@ -16,6 +16,7 @@
 #include "platform/service_manager.h"
 #include "platform/signals.h"
 #include "service/adapters.h"
+#include "service/service_config.h"
 #include "service/service_start.h"
 #include "service/version.h"
 
@@ -121,7 +122,7 @@ void ServiceControlHandler(uint32_t control) {
 
 void ServiceMain(int /*argc*/, char** /*argv*/) {
   const bool service_mode = !DebugMode();
-  ReadConfiguration(*g_registry, &g_rt.config, ConfigSubset::kFull);
+  ReadServiceConfiguration(*g_registry, &g_rt.config, ConfigSubset::kFull);
 
   uint32_t specific = 0;
   StartHooks hooks;
@@ -172,7 +173,7 @@ int ServiceProgramMain(int argc, char** argv) {
   }
   std::fflush(stdout);
 
-  g_registry = platform::OpenMachineRegistry();
+  g_registry = platform::OpenMachineRegistry(ReportRegistryComplaint);
   g_rt.host = HostKind::kNtService;
   g_rt.registry = g_registry.get();
   g_rt.clock = &platform::SystemClock();

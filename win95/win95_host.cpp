@@ -13,6 +13,7 @@
 #include "platform/message_box.h"
 #include "platform/named_event.h"
 #include "platform/signals.h"
+#include "service/service_config.h"
 #include "service/service_start.h"
 #include "service/version.h"
 #include "win95/registry_adapters.h"
@@ -52,13 +53,13 @@ void PrintBanner() {
 }
 
 void Run() {
-  g_registry = platform::OpenMachineRegistry();
+  g_registry = platform::OpenMachineRegistry(ReportRegistryComplaint);
   g_rt.host = HostKind::kWin95;
   g_rt.registry = g_registry.get();
   g_rt.clock = &platform::SystemClock();
   g_rt.network = &platform::SystemNetwork();
   g_rt.request_stop = [] { return RequestStop(g_rt); };
-  ReadConfiguration(*g_registry, &g_rt.config, ConfigSubset::kClientOnly);
+  ReadServiceConfiguration(*g_registry, &g_rt.config, ConfigSubset::kClientOnly);
 
   StartHooks hooks;
   hooks.registry_discovery = DiscoverAdaptersFromWin95Registry;

@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -20,6 +19,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/error_text.h"
 #include "platform/reg_file.h"
 #include "platform/registry.h"
 
@@ -31,13 +31,10 @@ RegStatus WriteError(int error) {
                                                                 : kRegWriteFailed;
 }
 
-// Each distinct complaint about a hive goes to standard error once per process: the services
-// read the hive value by value and would otherwise repeat it a dozen times.
-void ReportOnce(const std::string& text) {
-  static std::mutex mutex;
-  static std::set<std::string> reported;
-  std::lock_guard lock(mutex);
-  if (reported.insert(text).second) std::fprintf(stderr, "%s\n", text.c_str());
+std::string ErrorText(int error) {
+  std::string text;
+  if (!SystemErrorMessage(error, &text)) text = "Fehler " + std::to_string(error);
+  return text;
 }
 
 class FileDescriptor {
@@ -92,7 +89,10 @@ bool ResolveLinks(const std::string& path, std::string* target) {
 
 class FileRegistry final : public Registry {
  public:
-  explicit FileRegistry(std::string path) : path_(std::move(path)) {}
+  FileRegistry(std::string path, RegistryComplaints complaints)
+      : path_(std::move(path)), complaints_(std::move(complaints)) {
+    if (!complaints_) complaints_ = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+  }
 
   RegStatus OpenKey(std::string_view key) override {
     std::shared_ptr<const HiveTree> tree;
@@ -127,8 +127,14 @@ class FileRegistry final : public Registry {
   RegStatus Load(HiveTree* tree) const;
   RegStatus Modify(const std::function<RegStatus(HiveTree&)>& change) const;
   RegStatus Replace(const std::string& file, const std::string& text) const;
+  // Each distinct complaint once: the services read the hive value by value and would
+  // otherwise repeat it a dozen times.
+  void Complain(const std::string& text) const;
 
   std::string path_;
+  RegistryComplaints complaints_;
+  mutable std::mutex complained_mutex_;
+  mutable std::set<std::string> complained_;
   struct FileIdentity {
     dev_t device = 0;
     ino_t inode = 0;
@@ -180,9 +186,8 @@ RegStatus FileRegistry::Load(HiveTree* tree) const {
   if (fd < 0) {
     int error = errno;
     if (error == ENOENT || error == ENOTDIR) return kRegSuccess;  // no file: empty hive
-    if (error == EACCES || error == EPERM) return kRegAccessDenied;
-    ReportOnce(path_ + ": Registrierungsdatei nicht lesbar: " + std::strerror(error));
-    return kRegBadHive;
+    Complain(path_ + ": Registrierungsdatei nicht lesbar: " + ErrorText(error));
+    return (error == EACCES || error == EPERM) ? kRegAccessDenied : kRegBadHive;
   }
   FileDescriptor file(fd);
   std::string text;
@@ -191,7 +196,7 @@ RegStatus FileRegistry::Load(HiveTree* tree) const {
     ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      ReportOnce(path_ + ": Registrierungsdatei nicht lesbar: " + std::strerror(errno));
+      Complain(path_ + ": Registrierungsdatei nicht lesbar: " + ErrorText(errno));
       return kRegBadHive;
     }
     if (n == 0) break;
@@ -200,10 +205,18 @@ RegStatus FileRegistry::Load(HiveTree* tree) const {
   int line = 0;
   std::string error;
   if (!tree->Parse(text, &line, &error)) {
-    ReportOnce(path_ + ":" + std::to_string(line) + ": Fehler in der Registrierungsdatei: " + error);
+    Complain(path_ + ":" + std::to_string(line) + ": Fehler in der Registrierungsdatei: " + error);
     return kRegBadHive;
   }
   return kRegSuccess;
+}
+
+void FileRegistry::Complain(const std::string& text) const {
+  {
+    std::lock_guard lock(complained_mutex_);
+    if (!complained_.insert(text).second) return;
+  }
+  complaints_(text);
 }
 
 // Writers lock "<file>.lock" beside the file they replace (beside the link's target for a
@@ -265,8 +278,8 @@ RegStatus FileRegistry::Replace(const std::string& file, const std::string& text
 
 }  // namespace
 
-std::unique_ptr<Registry> OpenHiveFile(const std::string& path) {
-  return std::make_unique<FileRegistry>(path);
+std::unique_ptr<Registry> OpenHiveFile(const std::string& path, RegistryComplaints complaints) {
+  return std::make_unique<FileRegistry>(path, std::move(complaints));
 }
 
 }  // namespace chron::platform

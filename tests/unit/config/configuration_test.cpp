@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -182,18 +183,73 @@ TEST(ReadRegistryDwordTest, NumbersStoredWithAnotherTypeTakeUpToFourBytes) {
   field = 0xffffffff;  // the upper bytes do not survive from before
   ReadRegistryDword(*registry, "Client\\PollInterval", &field, 64);
   EXPECT_EQ(field, 1024u);
-  SetText(*registry, kClientKey, "PollInterval", "7");  // bytes 37 00
-  ReadRegistryDword(*registry, "Client\\PollInterval", &field, 64);
-  EXPECT_EQ(field, 0x37u);
-  SetText(*registry, kClientKey, "PollInterval", "128");  // bytes 31 32 38 00
-  ReadRegistryDword(*registry, "Client\\PollInterval", &field, 64);
-  EXPECT_EQ(field, 0x00383231u);
-  SetText(*registry, kClientKey, "PollInterval", "1024");  // five bytes: does not fit
+  SetRaw(*registry, kClientKey, "PollInterval", RegType::kBinary, {1, 2, 3, 4, 5});  // does not fit
   ReadRegistryDword(*registry, "Client\\PollInterval", &field, 64);
   EXPECT_EQ(field, 64u);
   SetRaw(*registry, kClientKey, "PollInterval", RegType::kDword, {0x78, 0x56, 0x34, 0x12});
   ReadRegistryDword(*registry, "Client\\PollInterval", &field, 64);
   EXPECT_EQ(field, 0x12345678u);  // little-endian
+}
+
+// A number stored as text is no number, however its bytes read: the default applies, and the
+// text is handed on for a report. The other types keep their four-byte reading.
+TEST(ReadConfigurationTest, NumbersStoredAsTextTakeTheirDefaultWithANotice) {
+  auto registry = platform::OpenMemoryRegistry();
+  SetText(*registry, kClientKey, "PollInterval", "64");                      // bytes: 13366 s
+  SetText(*registry, kServerKey, "Active", "0");                             // bytes: on
+  SetRaw(*registry, kServerKey, "Broadcast", RegType::kMultiSz, {'0', 0, 0});
+  SetRaw(*registry, kClientKey, "RunOnce", static_cast<RegType>(2), {'1', 0}); // REG_EXPAND_SZ
+  SetRaw(*registry, kClientKey, "MaxDiffSecond", RegType::kBinary, {0x2c, 0x01});
+  Configuration config;
+  std::vector<SettingNotice> notices;
+  EXPECT_FALSE(ReadConfiguration(*registry, &config, ConfigSubset::kFull, &notices));
+  EXPECT_EQ(config.client_poll_interval, 64u);
+  EXPECT_EQ(config.server_active, 0u);
+  EXPECT_EQ(config.server_broadcast, 1u);
+  EXPECT_EQ(config.client_run_once, 0u);
+  EXPECT_EQ(config.client_max_diff_second, 300u);
+  std::vector<std::string> seen;
+  for (const SettingNotice& n : notices)
+    seen.push_back(std::string(n.path) + "=" + n.text + "->" + std::to_string(n.used));
+  EXPECT_THAT(seen, ::testing::ElementsAre("Client\\RunOnce=1->0", "Client\\PollInterval=64->64",
+                                           "Server\\Active=0->0", "Server\\Broadcast=0->1"));
+  EXPECT_TRUE(std::all_of(notices.begin(), notices.end(),
+                          [](const SettingNotice& n) { return n.kind == SettingNotice::Kind::kText; }));
+}
+
+TEST(KeepInValidRangesTest, IntervalsOutsideTheirRangeTakeTheNearestValidValue) {
+  struct Case {
+    uint32_t poll, broadcast;
+    ConfigSubset subset;
+    uint32_t lowest;
+    uint32_t poll_used, broadcast_used;
+    std::vector<std::string> notices;
+  };
+  const Case cases[] = {
+      {0, 0, ConfigSubset::kFull, 0, 16, 16, {"Client\\PollInterval 0->16", "Server\\BroadcastInterval 0->16"}},
+      {16, 16384, ConfigSubset::kFull, 0, 16, 16384, {}},
+      {16385, 0xffffffff, ConfigSubset::kFull, 0, 16384, 16384,
+       {"Client\\PollInterval 16385->16384", "Server\\BroadcastInterval 4294967295->16384"}},
+      {15, 0, ConfigSubset::kClientOnly, 0, 16, 0, {"Client\\PollInterval 15->16"}},  // chron95 has no server
+      {0, 2, ConfigSubset::kFull, 1, 1, 2, {"Client\\PollInterval 0->1"}},  // a test's lower minimum
+  };
+  for (const Case& c : cases) {
+    Configuration config;
+    config.client_poll_interval = c.poll;
+    config.server_broadcast_interval = c.broadcast;
+    config.client_max_diff_second = 0;  // outside the applet's range, but the services take it
+    std::vector<SettingNotice> notices;
+    KeepInValidRanges(&config, c.subset, &notices, c.lowest);
+    EXPECT_EQ(config.client_poll_interval, c.poll_used);
+    EXPECT_EQ(config.server_broadcast_interval, c.broadcast_used);
+    EXPECT_EQ(config.client_max_diff_second, 0u);
+    std::vector<std::string> seen;
+    for (const SettingNotice& n : notices) {
+      EXPECT_EQ(n.kind, SettingNotice::Kind::kOutOfRange);
+      seen.push_back(std::string(n.path) + " " + std::to_string(n.stored) + "->" + std::to_string(n.used));
+    }
+    EXPECT_EQ(seen, c.notices) << c.poll;
+  }
 }
 
 TEST(TrimBlanksTest, RemovesBlanksAndTabsAtBothEndsOnly) {
@@ -284,24 +340,24 @@ TEST(WriteConfigurationTest, RoundTripThroughTheHiveFile) {
 
 // ---- The settings table -----------------------------------------------------------------
 
-TEST(SettingsTest, AppletRangesAtTheirLimits) {
+TEST(SettingsTest, ValidRangesAtTheirLimits) {
   const Setting* poll = FindSetting("client\\pollinterval");
   ASSERT_NE(poll, nullptr);
   EXPECT_EQ(poll->path, "Client\\PollInterval");
-  EXPECT_FALSE(InAppletRange(*poll, 15u));
-  EXPECT_TRUE(InAppletRange(*poll, 16u));
-  EXPECT_TRUE(InAppletRange(*poll, 16384u));
-  EXPECT_FALSE(InAppletRange(*poll, 16385u));
+  EXPECT_FALSE(InValidRange(*poll, 15u));
+  EXPECT_TRUE(InValidRange(*poll, 16u));
+  EXPECT_TRUE(InValidRange(*poll, 16384u));
+  EXPECT_FALSE(InValidRange(*poll, 16385u));
   const Setting* diff = FindSetting("Client\\MaxDiffSecond");
   ASSERT_NE(diff, nullptr);
-  EXPECT_FALSE(InAppletRange(*diff, 0u));
-  EXPECT_TRUE(InAppletRange(*diff, 7200u));
-  EXPECT_FALSE(InAppletRange(*diff, 7201u));
+  EXPECT_FALSE(InValidRange(*diff, 0u));
+  EXPECT_TRUE(InValidRange(*diff, 7200u));
+  EXPECT_FALSE(InValidRange(*diff, 7201u));
   const Setting* source = FindSetting("Client\\TimeSource");
   ASSERT_NE(source, nullptr);
-  EXPECT_TRUE(InAppletRange(*source, std::string(4095, 'a')));
-  EXPECT_FALSE(InAppletRange(*source, std::string(4096, 'a')));
-  EXPECT_TRUE(InAppletRange(*FindSetting("Client\\Active"), 12345u));
+  EXPECT_TRUE(InValidRange(*source, std::string(4095, 'a')));
+  EXPECT_FALSE(InValidRange(*source, std::string(4096, 'a')));
+  EXPECT_TRUE(InValidRange(*FindSetting("Client\\Active"), 12345u));
   EXPECT_EQ(FindSetting("Client\\Nothing"), nullptr);
 }
 

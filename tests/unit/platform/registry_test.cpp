@@ -18,6 +18,7 @@
 #include <ctime>
 #include <gtest/gtest.h>
 
+#include "platform/error_text.h"
 #include "platform/reg_file.h"
 
 namespace chron::platform {
@@ -653,6 +654,26 @@ TEST_F(HiveFileTest, WithoutRightsReadsAndWritesAreDeniedAndChangeNothing) {
               return status_code(OpenHiveFile(path_)->QueryValue("A", "X", nullptr, &value, &size));
             }),
             kRegAccessDenied);
+}
+
+// A hive that exists but cannot be read is no empty hive: the caller hears of it once, with
+// the file and the system's error text.
+TEST_F(HiveFileTest, AnUnreadableHiveIsAComplaintWithPathAndErrorText) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  WriteFile(path_, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=dword:00000001\n");
+  ASSERT_EQ(::chmod(path_.c_str(), 0600), 0);
+  std::string denied;
+  ASSERT_TRUE(SystemErrorMessage(EACCES, &denied));
+  const std::string expected = path_ + ": Registrierungsdatei nicht lesbar: " + denied;
+  EXPECT_EQ(RunAsNobody([&] {
+              std::vector<std::string> complaints;
+              auto hive = OpenHiveFile(path_, [&](const std::string& text) { complaints.push_back(text); });
+              uint32_t value = 0, size = 4;
+              bool denied_twice = hive->QueryValue("A", "X", nullptr, &value, &size) == kRegAccessDenied &&
+                                  hive->OpenKey("A") == kRegAccessDenied;
+              return denied_twice && complaints == std::vector<std::string>{expected} ? 0 : 1;
+            }),
+            0);
 }
 
 // ---- The hive in memory -----------------------------------------------------------------

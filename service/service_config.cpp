@@ -1,0 +1,53 @@
+#include "service/service_config.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "messages/report.h"
+
+namespace chron {
+namespace {
+
+// Texts without a catalogue entry of their own go out under the warning event's entry ("%1").
+void Report(const SettingNotice& notice) {
+  const std::string path(notice.path);
+  const std::string used = std::to_string(notice.used);
+  if (notice.kind == SettingNotice::Kind::kText) {
+    ReportMessage(msg::kEventWarning,
+                  {"SNTP-Init: Der Registry-Wert " + path + " ist als Text (\"" + notice.text +
+                   "\") statt als Zahl gespeichert und wird nicht verwendet, es gilt der Standardwert " +
+                   used + "."});
+  } else if (path == "Client\\PollInterval") {
+    ReportMessage(msg::kPollIntervalInvalid, {notice.stored, notice.used});
+  } else if (path == "Server\\BroadcastInterval") {
+    ReportMessage(msg::kBroadcastIntervalInvalid, {notice.stored, notice.used});
+  } else {
+    ReportMessage(msg::kEventWarning, {"SNTP-Init: Der Registry-Wert " + path + " (" +
+                                       std::to_string(notice.stored) + ") ist ungültig, wird auf " +
+                                       used + " gesetzt."});
+  }
+}
+
+uint32_t ShortestIntervalFromEnvironment() {
+  const char* text = std::getenv("CHRON_MIN_INTERVAL");
+  if (text == nullptr || *text == '\0') return 0;
+  char* end = nullptr;
+  unsigned long seconds = std::strtoul(text, &end, 10);
+  if (*end != '\0' || seconds == 0 || seconds > UINT32_MAX) return 0;
+  return static_cast<uint32_t>(seconds);
+}
+
+}  // namespace
+
+void ReadServiceConfiguration(platform::Registry& registry, Configuration* config, ConfigSubset subset) {
+  std::vector<SettingNotice> notices;
+  ReadConfiguration(registry, config, subset, &notices);
+  KeepInValidRanges(config, subset, &notices, ShortestIntervalFromEnvironment());
+  for (const SettingNotice& notice : notices) Report(notice);
+}
+
+void ReportRegistryComplaint(const std::string& text) { ReportMessage(msg::kEventError, {"SNTP-Init: " + text}); }
+
+}  // namespace chron
