@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "engine/client.h"
@@ -28,15 +29,32 @@ std::vector<platform::UdpSocket*> WatchedSockets(const AdapterTable& adapters) {
   return sockets;
 }
 
+// A kernel stamp older than this cannot belong to a datagram that merely waited in the queue:
+// the clock was stepped in between (for instance by a reply handled from the same batch).
+constexpr int64_t kMaxQueueingNs = 1'000'000'000;
+
+// T4 of a datagram: the system's arrival stamp moved onto the service's clock, or, where the
+// system gave none or the clock has been stepped since (the stamp is later than now or implausibly
+// old), the clock read now, directly after the read.
+NtpTimestamp ArrivalTime(platform::Clock& clock, const std::optional<int64_t>& stamp) {
+  const int64_t now = clock.NowNanoseconds();
+  if (stamp) {
+    const int64_t arrival = clock.FromSystemTime(*stamp);
+    if (arrival <= now && now - arrival <= kMaxQueueingNs) return NtpFromNanoseconds(arrival);
+  }
+  return NtpFromNanoseconds(now);
+}
+
 }  // namespace
 
 void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
   std::array<uint8_t, kNtpMessageWithAuthSize> buffer{};
   size_t received = 0;
   platform::SocketAddress from;
-  const int error = socket.ReceiveFrom(buffer.data(), buffer.size(), &received, &from);
+  std::optional<int64_t> stamp;
+  const int error = socket.ReceiveFrom(buffer.data(), buffer.size(), &received, &from, &stamp);
   // T4: nothing may come between the read and the clock.
-  const NtpTimestamp arrival = NtpNow(*rt.clock);
+  const NtpTimestamp arrival = ArrivalTime(*rt.clock, stamp);
   NtpMessage message;
   NtpFromBytes(buffer.data(), &message);
   NtpToHostOrder(&message);

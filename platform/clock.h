@@ -17,6 +17,10 @@ class Clock {
   // The step in which NowNanoseconds advances, in nanoseconds (1 where the system counts
   // nanoseconds; 100 for a clock of 100 ns ticks). Timestamps carry no information below it.
   virtual int64_t ResolutionNanoseconds() const = 0;
+  // A time of the system clock (nanoseconds since 1970, such as a kernel receive timestamp) on
+  // this clock as it is set now: the same value for the system clock, plus its offset for a
+  // simulated clock.
+  virtual int64_t FromSystemTime(int64_t system_ns) const = 0;
   // Steps the clock by `offset` nanoseconds (positive: forwards). Returns 0 or an errno value
   // (EPERM without the right to set the clock).
   virtual int StepBy(int64_t offset) = 0;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,7 +43,11 @@ class UdpSocket {
   virtual int Bind(const SocketAddress& local, bool accept_broadcasts) = 0;
   virtual int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) = 0;
   // Reads one datagram. A datagram longer than `capacity` is consumed and fails with EMSGSIZE.
-  virtual int ReceiveFrom(void* buffer, size_t capacity, size_t* received, SocketAddress* from) = 0;
+  // `arrival` (may be null) receives the time at which the system took the datagram in, in
+  // nanoseconds since 1970 on the system clock (Clock::FromSystemTime moves it onto another
+  // clock), or is left empty where the system records none.
+  virtual int ReceiveFrom(void* buffer, size_t capacity, size_t* received, SocketAddress* from,
+                          std::optional<int64_t>* arrival) = 0;
 };
 
 // Waits until one of a fixed set of sockets is readable; the cost of a wait does not grow

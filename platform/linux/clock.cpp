@@ -42,6 +42,7 @@ class RealClock : public Clock {
  public:
   int64_t NowNanoseconds() override { return RealNowNanoseconds(); }
   int64_t ResolutionNanoseconds() const override { return RealResolutionNanoseconds(); }
+  int64_t FromSystemTime(int64_t system_ns) const override { return system_ns; }
 
   // The kernel adds the offset to the clock itself, so no time is lost between a read and a
   // set. ADJ_SETOFFSET wants a non-negative nanosecond part: -0.25 s is {-1 s, 750000000 ns}.
@@ -127,6 +128,9 @@ class SimulatedClock : public Clock {
     return RealNowNanoseconds() + offset_.load(std::memory_order_relaxed);
   }
   int64_t ResolutionNanoseconds() const override { return RealResolutionNanoseconds(); }
+  int64_t FromSystemTime(int64_t system_ns) const override {
+    return system_ns + offset_.load(std::memory_order_relaxed);
+  }
 
   int StepBy(int64_t offset) override {
     std::lock_guard<std::mutex> guard(step_mutex_);

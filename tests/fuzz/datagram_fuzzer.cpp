@@ -57,8 +57,9 @@ class TapSocket : public platform::UdpSocket {
   int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
     return inner_->SendTo(data, size, to, sent);
   }
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::SocketAddress* from) override {
-    const int error = inner_->ReceiveFrom(buffer, capacity, received, from);
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::SocketAddress* from,
+                  std::optional<int64_t>* arrival) override {
+    const int error = inner_->ReceiveFrom(buffer, capacity, received, from, arrival);
     last_error = error;
     last_from = *from;
     const auto* bytes = static_cast<const uint8_t*>(buffer);

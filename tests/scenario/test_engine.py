@@ -92,6 +92,31 @@ class PollClientTest(EngineCase):
             self.assertIn(es.reply_sent(client.address), served_out)
 
 
+class PrecisionTest(EngineCase):
+    # Seconds: generous for a loaded machine; the benchmark in bench/ measures the real figure.
+    BOUND = 0.002
+
+    def test_every_poll_after_the_first_step_leaves_the_client_near_the_server(self):
+        lan = self.lab.lan()
+        ahead = 2.718281828                  # not a whole number of milliseconds
+        server = self.lab.host("prserver", lans=[lan], clock_offset=ahead)
+        client = self.lab.host("prclient", lans=[lan], clock_offset=0)
+        served = es.start_debug(server, self.server_settings())
+        process = es.start_debug(client, self.poll_settings(server))
+        residuals = []
+        for count in range(1, 7):
+            found = es.wait_lines(process, es.OFFSET, count, 5)
+            self.assertEqual(len(found), count, process.describe())
+            # The step precedes its trace lines; the next one is a poll interval away.
+            if count > 1:
+                residuals.append(client.clock_offset() - server.clock_offset())
+        self.stop(process)
+        self.stop(served)
+        self.assertEqual(server.clock_offset(), ahead, "the server's clock is never set")
+        self.assertTrue(all(abs(r) <= self.BOUND for r in residuals),
+                        "residuals in µs: %s" % ["%.1f" % (r * 1e6) for r in residuals])
+
+
 class RunOnceTest(EngineCase):
     def test_run_once_ends_the_service_unless_its_server_is_active(self):
         lan = self.lab.lan()

@@ -14,6 +14,7 @@ class FakeClock : public platform::Clock {
   explicit FakeClock(int64_t now_ns = 0) : now_(now_ns) {}
   int64_t NowNanoseconds() override { return now_.load(); }
   int64_t ResolutionNanoseconds() const override { return resolution_; }
+  int64_t FromSystemTime(int64_t system_ns) const override { return system_ns + system_offset_; }
   int StepBy(int64_t offset) override {
     if (step_error_ != 0) return step_error_;
     steps_.push_back(offset);
@@ -24,12 +25,15 @@ class FakeClock : public platform::Clock {
   void Advance(int64_t ns) { now_ += ns; }
   void FailStepsWith(int error) { step_error_ = error; }
   void SetResolution(int64_t nanoseconds) { resolution_ = nanoseconds; }
+  // This clock's offset from the system clock, for FromSystemTime.
+  void SetSystemOffset(int64_t nanoseconds) { system_offset_ = nanoseconds; }
   const std::vector<int64_t>& steps() const { return steps_; }
 
  private:
   std::atomic<int64_t> now_;
   int step_error_ = 0;
   int64_t resolution_ = 1;
+  int64_t system_offset_ = 0;
   std::vector<int64_t> steps_;
 };
 

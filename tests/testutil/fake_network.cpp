@@ -29,9 +29,9 @@ class FakeSocketHandle : public platform::UdpSocket {
   int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
     return state_->SendTo(data, size, to, sent);
   }
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received,
-                  platform::SocketAddress* from) override {
-    return state_->ReceiveFrom(buffer, capacity, received, from);
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::SocketAddress* from,
+                  std::optional<int64_t>* arrival) override {
+    return state_->ReceiveFrom(buffer, capacity, received, from, arrival);
   }
   const std::shared_ptr<FakeUdpSocket>& state() const { return state_; }
 
@@ -85,7 +85,7 @@ int FakeUdpSocket::SendTo(const void* data, size_t size, const platform::SocketA
   std::lock_guard lock(core_->mutex);
   if (send_error_ != 0) return send_error_;
   const auto* bytes = static_cast<const uint8_t*>(data);
-  FakeDatagram datagram{std::vector<uint8_t>(bytes, bytes + size), to};
+  FakeDatagram datagram{std::vector<uint8_t>(bytes, bytes + size), to, std::nullopt};
   for (const auto& other : core_->sockets) {
     if (other->bound_ && !other->closed_ && SameEndpoint(other->local_, to)) {
       Incoming incoming;
@@ -101,13 +101,14 @@ int FakeUdpSocket::SendTo(const void* data, size_t size, const platform::SocketA
 }
 
 int FakeUdpSocket::ReceiveFrom(void* buffer, size_t capacity, size_t* received,
-                               platform::SocketAddress* from) {
+                               platform::SocketAddress* from, std::optional<int64_t>* arrival) {
   std::lock_guard lock(core_->mutex);
   if (incoming_.empty()) return EAGAIN;
   Incoming incoming = std::move(incoming_.front());
   incoming_.pop_front();
   if (incoming.error != 0) return incoming.error;
   if (from != nullptr) *from = incoming.datagram.peer;
+  if (arrival != nullptr) *arrival = incoming.datagram.arrival;
   const std::vector<uint8_t>& bytes = incoming.datagram.bytes;
   if (bytes.size() > capacity) return EMSGSIZE;
   if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
@@ -115,10 +116,11 @@ int FakeUdpSocket::ReceiveFrom(void* buffer, size_t capacity, size_t* received,
   return 0;
 }
 
-void FakeUdpSocket::Push(std::vector<uint8_t> bytes, const platform::SocketAddress& from) {
+void FakeUdpSocket::Push(std::vector<uint8_t> bytes, const platform::SocketAddress& from,
+                         std::optional<int64_t> arrival) {
   std::lock_guard lock(core_->mutex);
   Incoming incoming;
-  incoming.datagram = {std::move(bytes), from};
+  incoming.datagram = {std::move(bytes), from, arrival};
   incoming_.push_back(std::move(incoming));
   core_->changed.notify_all();
 }

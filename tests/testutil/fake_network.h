@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,7 @@ struct FakeBindCall {
 struct FakeDatagram {
   std::vector<uint8_t> bytes;
   platform::SocketAddress peer;  // destination of a sent datagram, source of a received one
+  std::optional<int64_t> arrival;  // the system's arrival stamp of a received one, if any
 };
 
 struct FakeNetworkCore;  // the lock and condition variable shared by one network's objects
@@ -51,14 +53,17 @@ class FakeUdpSocket : public platform::UdpSocket {
   // same network bound to exactly `to` (address and port), with this socket's bound address as
   // source: a zero-length datagram to a socket's own address wakes its waiter, as on a host.
   int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override;
-  // Takes the oldest queued datagram (or queued error). Empty queue: EAGAIN. A datagram longer
-  // than `capacity` is consumed and fails with EMSGSIZE.
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received,
-                  platform::SocketAddress* from) override;
+  // Takes the oldest queued datagram (or queued error) with its arrival stamp, if it was pushed
+  // with one. Empty queue: EAGAIN. A datagram longer than `capacity` is consumed and fails with
+  // EMSGSIZE.
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::SocketAddress* from,
+                  std::optional<int64_t>* arrival) override;
 
   // --- test side -----------------------------------------------------------------------------
-  // Queues an incoming datagram and wakes waiters.
-  void Push(std::vector<uint8_t> bytes, const platform::SocketAddress& from);
+  // Queues an incoming datagram, with the system's arrival stamp `arrival` (nanoseconds since
+  // 1970 on the system clock) or none, and wakes waiters.
+  void Push(std::vector<uint8_t> bytes, const platform::SocketAddress& from,
+            std::optional<int64_t> arrival = std::nullopt);
   // Queues a receive error: the socket reads as readable and the next ReceiveFrom returns it.
   void PushReceiveError(int error);
   // Injected errors, in force until set back to 0. SendTo with an error sends nothing.

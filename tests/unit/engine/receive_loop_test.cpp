@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <iterator>
+#include <optional>
 #include <thread>
 
 #include "tests/unit/engine/engine_fixture.h"
@@ -170,6 +172,40 @@ TEST_F(ReceiveLoopTest, RequestIsAnsweredToItsSourceOnTheSocketItArrivedOn) {
   EXPECT_EQ(ReadWord64(sent[0].bytes, 24), 0xABCDEF0012345678u);
   // Receive Timestamp: the arrival time.
   EXPECT_EQ(ReadWord64(sent[0].bytes, 32), TimestampToUint64(NtpNow(clock)));
+}
+
+// T4 is the system's arrival stamp moved onto the service's clock (here 5 s ahead of the system
+// clock); without a stamp, or with one that a step of the clock since has made impossible
+// (later than now, or older than a second), it is the clock read after the read.
+TEST_F(ReceiveLoopTest, ArrivalTimeIsTheKernelStampOnTheServicesClock) {
+  constexpr int64_t kAhead = 5'000'000'000;
+  constexpr int64_t kNs = 1'000'000'000;
+  clock.SetSystemOffset(kAhead);
+  const int64_t now = kBaseTimeNs;
+  const int64_t system_now = now - kAhead;
+  const struct {
+    std::optional<int64_t> stamp;
+    int64_t expected;
+  } cases[] = {
+      {system_now - 250'123, now - 250'123},              // queued for 250.123 µs
+      {system_now, now},
+      {system_now - kNs, now - kNs},                      // the oldest accepted
+      {std::nullopt, now},                                // no stamp from the system
+      {system_now + 1, now},                              // later than now
+      {system_now - kNs - 1, now},                        // stepped forwards since
+  };
+  FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
+  rt.config.server_active = 1;
+  for (const auto& c : cases) {
+    socket->Push(WireBytes(Message(kModeClient, 0, 4, 0, 0, 42)), kPeer, c.stamp);
+  }
+  Start();
+  Drain();
+  const std::vector<FakeDatagram> sent = socket->sent();
+  ASSERT_EQ(sent.size(), std::size(cases) + 1);  // the replies and the stop's wake-up datagram
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(ReadWord64(sent[i].bytes, 32), TimestampToUint64(NtpFromNanoseconds(cases[i].expected))) << i;
+  }
 }
 
 TEST_F(ReceiveLoopTest, DatagramLengths) {

@@ -16,6 +16,7 @@ class TickingClock : public platform::Clock {
   explicit TickingClock(int64_t now) : now_(now) {}
   int64_t NowNanoseconds() override { return now_.fetch_add(1'000'000); }
   int64_t ResolutionNanoseconds() const override { return 1; }
+  int64_t FromSystemTime(int64_t system_ns) const override { return system_ns; }
   int StepBy(int64_t) override { return 0; }
 
  private:

@@ -40,10 +40,10 @@ TEST(FakeNetworkTest, WaiterBlocksUntilAnotherThreadQueuesADatagram) {
   uint8_t buffer[48];
   size_t received = 0;
   platform::SocketAddress from;
-  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from), 0);
+  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), 0);
   EXPECT_EQ(received, 3u);
   EXPECT_TRUE(SameEndpoint(from, Endpoint("192.0.2.9", 5000)));
-  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from), EAGAIN);
+  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), EAGAIN);
 }
 
 TEST(FakeNetworkTest, ZeroLengthSendToOwnAddressWakesTheWaiter) {
@@ -60,7 +60,7 @@ TEST(FakeNetworkTest, ZeroLengthSendToOwnAddressWakesTheWaiter) {
   uint8_t buffer[1];
   size_t received = 99;
   platform::SocketAddress from;
-  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, &from), 0);
+  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), 0);
   EXPECT_EQ(received, 0u);
   EXPECT_TRUE(SameEndpoint(from, Endpoint("10.0.0.1", 123)));
   // Sends to other addresses are only recorded.
@@ -78,9 +78,9 @@ TEST(FakeNetworkTest, ReceiveErrorsAndLongDatagramsAreConsumed) {
   state->Push({9}, Endpoint("10.0.0.9", 123));
   uint8_t buffer[48];
   size_t received = 0;
-  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, nullptr), EMSGSIZE);
-  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, nullptr), ECONNREFUSED);
-  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, nullptr), 0);
+  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, nullptr, nullptr), EMSGSIZE);
+  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, nullptr, nullptr), ECONNREFUSED);
+  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, nullptr, nullptr), 0);
   EXPECT_EQ(buffer[0], 9);
 }
 

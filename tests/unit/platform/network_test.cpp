@@ -16,9 +16,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
+
+#include "platform/clock.h"
 
 namespace chron::platform {
 namespace {
@@ -127,7 +130,7 @@ class SocketTest : public ::testing::Test {
     char buffer[512];
     size_t received = 0;
     SocketAddress peer;
-    int error = socket.ReceiveFrom(buffer, sizeof buffer, &received, &peer);
+    int error = socket.ReceiveFrom(buffer, sizeof buffer, &received, &peer, nullptr);
     if (from != nullptr) *from = peer;
     return error == 0 ? std::string(buffer, received) : "error " + std::to_string(error);
   }
@@ -181,9 +184,37 @@ TEST_F(SocketTest, LongDatagramFailsWithMessageSizeAndIsConsumed) {
   char buffer[48];
   size_t received = 12345;
   SocketAddress from;
-  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from), EMSGSIZE);
+  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), EMSGSIZE);
   EXPECT_EQ(from.address, ParseDottedAddress("127.0.0.1"));
   EXPECT_EQ(Receive(*b), "next");
+}
+
+// Each datagram carries the kernel's record of its arrival on the system clock, also when
+// several queued ones are fetched by one read: the second is stamped when it came, not when
+// it was read.
+TEST_F(SocketTest, EachDatagramCarriesItsKernelArrivalTime) {
+  auto a = Open(At("127.0.0.1"));
+  auto b = Open(At("127.0.0.2"));
+  auto system_clock = MakeRealClock();
+  const int64_t before = system_clock->NowNanoseconds();
+  Send(*a, "first", At("127.0.0.2"));
+  std::this_thread::sleep_for(5ms);
+  const int64_t between = system_clock->NowNanoseconds();
+  Send(*a, "second", At("127.0.0.2"));
+  const int64_t sent = system_clock->NowNanoseconds();
+  std::this_thread::sleep_for(20ms);
+  std::optional<int64_t> stamps[2];
+  char buffer[48];
+  size_t received = 0;
+  for (std::optional<int64_t>& stamp : stamps) {
+    stamp = 0;  // must be replaced
+    ASSERT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, nullptr, &stamp), 0);
+  }
+  ASSERT_TRUE(stamps[0] && stamps[1]);
+  EXPECT_LE(before, *stamps[0]);
+  EXPECT_LE(*stamps[0], between);
+  EXPECT_LE(between, *stamps[1]);
+  EXPECT_LE(*stamps[1], sent);
 }
 
 TEST_F(SocketTest, ZeroLengthDatagramToOwnAddressWakesTheWaiter) {
@@ -202,7 +233,7 @@ TEST_F(SocketTest, ZeroLengthDatagramToOwnAddressWakesTheWaiter) {
   EXPECT_EQ(readable, (std::vector<bool>{false, true}));
   char buffer[48];
   size_t received = 99;
-  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, nullptr), 0);
+  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, nullptr, nullptr), 0);
   EXPECT_EQ(received, 0u);
 }
 
@@ -254,7 +285,7 @@ TEST_F(SocketTest, QueuedDatagramsAreHandedOutOnePerCallInOrder) {
   EXPECT_EQ(readable, (std::vector<bool>{false, true}));
   char buffer[48];
   size_t received = 0;
-  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from), EMSGSIZE);
+  EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), EMSGSIZE);
   EXPECT_EQ(from.address, ParseDottedAddress("127.0.0.3"));
   ASSERT_EQ(waiter->Wait(&readable), 0);
   EXPECT_EQ(readable, (std::vector<bool>{false, true}));
