@@ -27,6 +27,10 @@ struct Configuration {
   uint32_t server_broadcast_interval = 64;        // seconds
   std::string server_time_source = "LOCAL";       // 80-byte buffer, not trimmed
   std::string ip_query_type = "SNMP";             // 80-byte buffer, trimmed
+  // Path of the symmetric key file (value "KeyFile" of the product key, read apart from the
+  // twelve values above: the applet neither shows nor writes it). Empty: no authentication.
+  std::string key_file;
+  bool key_file_too_long = false;                 // the value exists but exceeds its buffer
 };
 
 // Which values a program reads: all twelve, or the client values and IPQueryType (chron95).

@@ -50,6 +50,12 @@ inline constexpr std::array<Setting, 12> kSettings = {{
     {"IPQueryType", RegType::kSz, nullptr, &Configuration::ip_query_type, 0, "SNMP", 80, false, true, true, 0, 0, false},
 }};
 
+// The path of the symmetric key file: not one of the twelve values that the applet reads and
+// writes as a set, so that hives without it stay complete and the applet never writes it.
+// Absent or blank: no authentication. The buffer holds the longest Linux path and its zero.
+inline constexpr Setting kKeyFileSetting = {
+    "KeyFile", RegType::kSz, nullptr, &Configuration::key_file, 0, nullptr, 4096, false, true, true, 0, 0};
+
 // The setting with this value path (compared without regard to ASCII case), or nullptr.
 const Setting* FindSetting(std::string_view path);
 

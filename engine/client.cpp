@@ -42,14 +42,27 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   SetOriginateTime(&request, ZeroTimestamp);
   SetReceiveTime(&request, ZeroTimestamp);
   SetTransmitTime(&request, NtpNowWithRandomLowBits(*rt.clock));
+  // With a key file the request carries the own key's MAC; without a usable key it is not sent,
+  // since no reply could be accepted.
+  const SymmetricKey* key = rt.auth.required ? rt.auth.Own() : nullptr;
+  if (rt.auth.required && key == nullptr) {
+    Trace("SNTP-Client: NTP Anfrage an %s nicht verschickt, kein gültiger Schlüssel.\n",
+          platform::DottedAddress(server.address).c_str());
+    return;
+  }
   rt.last_request_time.store(TimestampToUint64(request.transmit_time));
   NtpToNetworkOrder(&request);
-  std::array<uint8_t, kNtpMessageSize> bytes;
+  std::array<uint8_t, kNtpMessageWithAuthSize> bytes;
   NtpToBytes(request, bytes.data());
+  const size_t size = key != nullptr ? kNtpMessageWithAuthSize : kNtpMessageSize;
+  if (key != nullptr && !SignMessage(*key, bytes.data())) {
+    ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{EINVAL}});
+    return;
+  }
 
   platform::UdpSocket* socket = rt.adapters[0].socket.get();
   size_t sent = 0;
-  const int error = socket ? socket->SendTo(bytes.data(), bytes.size(), server, &sent) : EBADF;
+  const int error = socket ? socket->SendTo(bytes.data(), size, server, &sent) : EBADF;
   if (error != 0) {
     ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error}});
   } else if (sent == 0) {

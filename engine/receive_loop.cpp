@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/auth.h"
 #include "engine/client.h"
 #include "engine/ntp_message.h"
 #include "engine/server.h"
@@ -83,19 +84,20 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
   switch (mode) {
     case kModeClient:
       if (rt.ServerActive()) {
-        ServerReply(rt, socket, message, arrival, from);
+        const SymmetricKey* key = nullptr;
+        if (AdmitRequest(rt, buffer.data(), received, from, &key)) ServerReply(rt, socket, message, arrival, from, key);
         return;
       }
       break;
     case kModeServer:
       if (rt.ClientActive()) {
-        ClientHandleMessage(rt, message, arrival, from);
+        if (AdmitTimeMessage(rt, buffer.data(), received, mode, from)) ClientHandleMessage(rt, message, arrival, from);
         return;
       }
       break;
     case kModeBroadcast:
       if (rt.ClientAcceptsBroadcasts()) {
-        ClientHandleMessage(rt, message, arrival, from);
+        if (AdmitTimeMessage(rt, buffer.data(), received, mode, from)) ClientHandleMessage(rt, message, arrival, from);
         return;
       }
       break;

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "config/configuration.h"
+#include "engine/auth.h"
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/network.h"
@@ -40,7 +41,8 @@ struct Runtime {
   AdapterTable adapters;
   platform::Clock* clock = nullptr;
   platform::Network* network = nullptr;
-  platform::Registry* registry = nullptr;  // the machine hive (adapter discovery)
+  platform::Registry* registry = nullptr;  // the machine hive (adapter discovery, key file path)
+  Authentication auth;                     // filled by LoadAuthentication at start-up
 
   platform::Event shutdown;  // set once by RequestStop
   platform::Event start;     // set by the receive loop when it starts

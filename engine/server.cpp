@@ -16,13 +16,18 @@ constexpr int32_t kBroadcastPrecision = -7;   // 2^-7 s, byte 0xF9
 constexpr uint32_t kBroadcastPoll = 6;        // 2^6 s
 constexpr uint32_t kBroadcastRootDispersion = 1;  // raw 16.16 word: 2^-16 s
 
-// Converts a built message to network order and sends its 48 bytes; 0 or the error.
-int SendMessage(platform::UdpSocket& socket, NtpMessage* message, const platform::SocketAddress& to) {
+constexpr int kSigningFailed = EINVAL;
+
+// Converts a built message to network order and sends its 48 bytes, or 68 with the key
+// identifier and MAC of `key`; 0 or the error.
+int SendMessage(platform::UdpSocket& socket, NtpMessage* message, const platform::SocketAddress& to,
+                const SymmetricKey* key) {
   NtpToNetworkOrder(message);
-  std::array<uint8_t, kNtpMessageSize> bytes;
+  std::array<uint8_t, kNtpMessageWithAuthSize> bytes;
   NtpToBytes(*message, bytes.data());
+  if (key != nullptr && !SignMessage(*key, bytes.data())) return kSigningFailed;
   size_t sent = 0;
-  return socket.SendTo(bytes.data(), bytes.size(), to, &sent);
+  return socket.SendTo(bytes.data(), key != nullptr ? kNtpMessageWithAuthSize : kNtpMessageSize, to, &sent);
 }
 
 void ReportSendError(int error) {
@@ -32,7 +37,7 @@ void ReportSendError(int error) {
 }  // namespace
 
 int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& request,
-                const NtpTimestamp& arrival, const platform::SocketAddress& from) {
+                const NtpTimestamp& arrival, const platform::SocketAddress& from, const SymmetricKey* key) {
   const bool debug = DebugMode();
   if (debug) {
     Trace("SNTP-Server: NTP Anforderung von %s empfangen.\n", platform::DottedAddress(from.address).c_str());
@@ -53,7 +58,7 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
   SetOriginateTime(&reply, request.transmit_time);
   SetTransmitTime(&reply, NtpNow(*rt.clock));
 
-  const int error = SendMessage(socket, &reply, from);
+  const int error = SendMessage(socket, &reply, from, key);
   if (error != 0) {
     ReportSendError(error);
   } else if (debug) {
@@ -78,6 +83,15 @@ void BroadcastThread(Runtime& rt) {
 
     for (AdapterEntry& entry : rt.adapters) {
       if (!entry.in_use || !entry.socket) continue;
+      // With a key file every broadcast is signed; without a usable key none is sent.
+      const SymmetricKey* key = rt.auth.required ? rt.auth.Own() : nullptr;
+      if (rt.auth.required && key == nullptr) {
+        if (DebugMode()) {
+          Trace("SNTP-Server: NTP Broadcast auf Netzwerkadapter %s (%s) nicht verschickt, kein gültiger Schlüssel.\n",
+                entry.name.c_str(), platform::DottedAddress(entry.address.address).c_str());
+        }
+        continue;
+      }
       NtpMessage broadcast;
       SetLeapIndicator(&broadcast, 0);
       SetVersionNumber(&broadcast, 4);
@@ -93,7 +107,7 @@ void BroadcastThread(Runtime& rt) {
       SetReceiveTime(&broadcast, ZeroTimestamp);
       SetTransmitTime(&broadcast, NtpNow(*rt.clock));
 
-      const int error = SendMessage(*entry.socket, &broadcast, destination);
+      const int error = SendMessage(*entry.socket, &broadcast, destination, key);
       if (error != 0) {
         ReportSendError(error);
       } else if (DebugMode()) {

@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libgmock-dev
   qt6-base-dev
+  libssl-dev
   python3 iproute2 util-linux
   chrony ntpsec-ntpdig
   clang-14 libclang-rt-14-dev libfuzzer-14-dev llvm-14

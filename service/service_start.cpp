@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "engine/auth.h"
 #include "engine/client.h"
 #include "engine/server.h"
 #include "messages/report.h"
@@ -87,6 +88,7 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
     ReportMessage(msg::kWinsockError, {"SNTP-Init", "WSAStartup()", int64_t{error}});
     return error;
   }
+  LoadAuthentication(rt);
 
   DiscoverAdapters(rt, hooks.registry_discovery);
   int counted = 0;
