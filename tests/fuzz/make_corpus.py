@@ -176,6 +176,18 @@ def hive_corpus():
           '[hkey_local_machine\\A\\b]\n"q\\"uote"="back\\\\slash \xc3\xa4"\n"bin"=hex:00,ff\n'
           '"none"=hex(0):\n"odd"=hex(4):01,02\n"text"=hex(1):61,0a,62,00\n'
           '"big"=hex(b):01,02,03,04,05,06,07,08\n"B"="replaces bin"\n[HKEY_LOCAL_MACHINE\\a\\C]\n')
+    # Read as registry operations: create-only flag, type, key path, then value name and data.
+    ops = Input()
+    for create_only, reg_type, key, name, data in (
+            (False, 4, "SOFTWARE\\Orbek\\SNTP\\1.01\\Client", "Active", b"\1\0\0\0"),
+            (False, 1, "SOFTWARE\\a] b \\\tc", 'q"uo\\te', "zwei\nZeilen \u00e4\0".encode()),
+            (False, 7, "SYSTEM\\x", "", b"a\0b\0\0"),
+            (True, 0, "SOFTWARE\\" + "k" * 300, "", b""),
+            (True, 0, "\\".join(["d"] * 513), "", b"")):
+        ops.boolean(create_only).integer(reg_type, 0, 11).text(key)
+        if not create_only:
+            ops.text(name).text(data)
+    write("hive", "operations", ops.bytes())
     write("hive", "empty.reg", "")
     write("hive", "refused.reg", 'REGEDIT4\n[HKEY_LOCAL_MACHINE\\x]\n"v"=dword:123456789\n')
 
