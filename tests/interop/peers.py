@@ -120,3 +120,16 @@ def traced_offsets(text, server=None):
         value = int(match.group(3)) + int(match.group(4)) / 1000.0
         found.append(-value if match.group(2) else value)
     return found
+
+
+def wait_offsets(testcase, process, server, count, timeout):
+    """The offsets a client traced for `server`, once there are `count` of them."""
+    deadline = time.monotonic() + timeout
+    while True:
+        offsets = traced_offsets(process.output(), server)
+        if len(offsets) >= count:
+            return offsets
+        if time.monotonic() > deadline or not process.alive():
+            testcase.fail("%d offsets to %s expected, traced %r\n%s"
+                          % (count, server, offsets, process.describe()))
+        time.sleep(0.05)

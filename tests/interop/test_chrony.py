@@ -5,7 +5,6 @@ own; chronyd never controls a clock (-x, and no CAP_SYS_TIME at all)."""
 import json
 import re
 import signal
-import time
 import unittest
 
 import peers
@@ -25,16 +24,7 @@ class InteropCase(harness.ScenarioTestCase):
                         "%s: %+.6f s, expected %+.6f s" % (what, value, expected))
 
     def wait_offsets(self, process, server, count, timeout):
-        """The offsets the client traced for `server`, once there are `count` of them."""
-        deadline = time.monotonic() + timeout
-        while True:
-            offsets = peers.traced_offsets(process.output(), server)
-            if len(offsets) >= count:
-                return offsets
-            if time.monotonic() > deadline or not process.alive():
-                self.fail("%d offsets to %s expected, traced %r\n%s"
-                          % (count, server, offsets, process.describe()))
-            time.sleep(0.05)
+        return peers.wait_offsets(self, process, server, count, timeout)
 
     def server_host(self, name, lan, offset):
         host = self.lab.host(name, lans=[lan], clock_offset=offset)
