@@ -105,5 +105,22 @@ TEST(KeyFileTest, SettingIsTrimmedAndAbsentOrTooLongIsTold) {
   EXPECT_TRUE(config.key_file_too_long);
 }
 
+TEST(KeyFileTest, WritingTheTwelveValuesLeavesTheKeyFileAlone) {
+  // The applet writes the whole set on OK; the key file path is not part of it.
+  auto registry = platform::OpenMemoryRegistry();
+  const std::string path = "/etc/chron/ntp.keys";
+  ASSERT_EQ(registry->SetValue("SOFTWARE\\Orbek\\SNTP\\1.01", "KeyFile", platform::RegType::kSz, path.c_str(),
+                               static_cast<uint32_t>(path.size() + 1)), 0);
+  Configuration config;
+  EXPECT_TRUE(WriteConfiguration(*registry, config));
+  ReadKeyFileSetting(*registry, &config);
+  EXPECT_EQ(config.key_file, path);
+  Configuration empty;
+  ReadKeyFileSetting(*platform::OpenMemoryRegistry(), &empty);
+  ASSERT_TRUE(WriteConfiguration(*registry, empty));
+  ReadKeyFileSetting(*registry, &config);
+  EXPECT_EQ(config.key_file, path) << "an empty record field does not clear the stored value";
+}
+
 }  // namespace
 }  // namespace chron
