@@ -3,8 +3,9 @@
 // broadcasts, and the clock step, over the fake network and the fake clock.
 //
 // The input chooses the settings and then up to kMaxEvents events: a request of the poll
-// client, a datagram from a chosen source, a receive error, the clock moving on. After each
-// datagram read, the properties below must hold whatever the datagram held.
+// client, a datagram from a chosen source (signed with a chosen key, or as it is), a receive
+// error, the clock moving on, a key file coming into force. After each datagram read, the
+// properties below must hold whatever the datagram held.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/auth.h"
 #include "engine/client.h"
 #include "engine/ntp_message.h"
 #include "engine/receive_loop.h"
@@ -43,8 +45,19 @@ constexpr const char* kAdapterAddresses[] = {"10.0.0.5", "192.168.1.5"};
 // Clock resolutions in nanoseconds: Linux, Windows' 100 ns ticks, a coarse clock, whole seconds.
 constexpr int64_t kResolutionsNs[] = {1, 100, 1'000'000, 1'000'000'000};
 
-enum Event : uint8_t { kPoll, kDatagram, kReceiveError, kMoveClock, kLastEvent = kMoveClock };
+enum Event : uint8_t {
+  kPoll, kDatagram, kReceiveError, kMoveClock, kRequireAuthentication, kSignedDatagram,
+  kLastEvent = kSignedDatagram
+};
 enum Source : uint8_t { kFromTimeServer, kFromTimeServerAnyPort, kFromOwnAdapter, kFromAnyone, kLastSource = kFromAnyone };
+
+// Keys of the signed datagrams: the key file holds none, the first, or the first two of them
+// (the first is the own key); the last is in no key file.
+const SymmetricKey kKeys[] = {
+    {1, platform::MacAlgorithm::kAes128Cmac, std::vector<uint8_t>(16, 0x5a), 1},
+    {7, platform::MacAlgorithm::kMd5, {'g', 'e', 'h', 'e', 'i', 'm'}, 2},
+    {9, platform::MacAlgorithm::kAes128Cmac, std::vector<uint8_t>(16, 0xa5), 0},
+};
 
 // The engine's socket of one adapter, remembering the last datagram it handed out.
 class TapSocket : public platform::UdpSocket {
@@ -130,9 +143,17 @@ struct Harness {
     ClientPollThread(rt);
     const std::vector<testing::FakeDatagram> sent = fakes[0]->sent();
     FUZZ_CHECK(sent.size() <= before + 1);
+    // Without a usable key no request; with one, every request carries its MAC.
+    if (rt.auth.required && rt.auth.Own() == nullptr) FUZZ_CHECK(sent.size() == before);
     if (sent.size() == before + 1) {
-      FUZZ_CHECK(sent.back().bytes.size() == kNtpMessageSize);
-      request_transmits.insert(Word64(sent.back().bytes, 40));
+      const std::vector<uint8_t>& request = sent.back().bytes;
+      if (rt.auth.required) {
+        const SymmetricKey* key = nullptr;
+        FUZZ_CHECK(CheckMac(rt.auth, request.data(), request.size(), true, &key) == MacVerdict::kValid);
+      } else {
+        FUZZ_CHECK(request.size() == kNtpMessageSize);
+      }
+      request_transmits.insert(Word64(request, 40));
     }
   }
 
@@ -144,6 +165,7 @@ struct Harness {
       const size_t steps_before = clock.steps().size();
       ReceiveOne(rt, *taps[index]);
       CheckRead(index, sends_before, steps_before);
+      CheckAuthentication(index, sends_before, steps_before);
     }
   }
 
@@ -187,6 +209,33 @@ struct Harness {
     }
   }
 
+  // With a key file the clock moves only for a valid MAC of the own key, and a signed request
+  // is answered only under a key of the file, signed with that key; an unsigned request, and
+  // every request without a key file, gets an unsigned reply.
+  void CheckAuthentication(size_t index, size_t sends_before, size_t steps_before) {
+    const std::vector<uint8_t>& d = taps[index]->last_bytes;
+    const SymmetricKey* key = nullptr;
+    if (clock.steps().size() == steps_before + 1 && rt.auth.required) {
+      FUZZ_CHECK(CheckMac(rt.auth, d.data(), d.size(), true, &key) == MacVerdict::kValid);
+    }
+    const std::vector<testing::FakeDatagram> sent = fakes[index]->sent();
+    if (sent.size() != sends_before + 1) return;
+    const std::vector<uint8_t>& reply = sent.back().bytes;
+    if (!rt.auth.required || d.size() == kNtpMessageSize) {
+      FUZZ_CHECK(reply.size() == kNtpMessageSize);
+      return;
+    }
+    FUZZ_CHECK(CheckMac(rt.auth, d.data(), d.size(), false, &key) == MacVerdict::kValid);
+    const SymmetricKey* reply_key = nullptr;
+    FUZZ_CHECK(CheckMac(rt.auth, reply.data(), reply.size(), false, &reply_key) == MacVerdict::kValid);
+    FUZZ_CHECK(reply_key == key);
+  }
+
+  void RequireAuthentication(FuzzedDataProvider& input) {
+    rt.auth.required = true;
+    rt.auth.keys.assign(kKeys, kKeys + input.ConsumeIntegralInRange<size_t>(0, 2));
+  }
+
   platform::SocketAddress ChooseSource(FuzzedDataProvider& input) {
     switch (input.ConsumeIntegralInRange<uint8_t>(0, kLastSource)) {
       case kFromTimeServer:
@@ -204,7 +253,7 @@ struct Harness {
     }
   }
 
-  void Datagram(FuzzedDataProvider& input) {
+  void Datagram(FuzzedDataProvider& input, bool sign) {
     const size_t index = input.ConsumeBool();
     const platform::SocketAddress from = ChooseSource(input);
     // Lets a reply carry the latest request's Transmit Timestamp as its Originate without
@@ -212,9 +261,14 @@ struct Harness {
     const bool echo_request = input.ConsumeBool();
     const int64_t travel_ns = input.ConsumeIntegralInRange<int64_t>(0, kMaxClockMoveNs);
     std::string bytes = input.ConsumeRandomLengthString(kMaxDatagram);
+    if (sign) bytes.resize(kNtpMessageWithAuthSize);  // the header, the key identifier and the MAC
     const std::vector<testing::FakeDatagram> requests = fakes[0]->sent();
     if (echo_request && bytes.size() >= kNtpMessageSize && !requests.empty()) {
       std::memcpy(bytes.data() + 24, requests.back().bytes.data() + 40, 8);
+    }
+    if (sign) {
+      FUZZ_CHECK(SignMessage(kKeys[input.ConsumeIntegralInRange<size_t>(0, std::size(kKeys) - 1)],
+                             reinterpret_cast<uint8_t*>(bytes.data())));
     }
     clock.Advance(travel_ns);
     fakes[index]->Push(std::vector<uint8_t>(bytes.begin(), bytes.end()), from);
@@ -223,12 +277,14 @@ struct Harness {
 
   void Run(FuzzedDataProvider& input) {
     for (size_t i = 0; i < kMaxEvents && input.remaining_bytes() > 0; ++i) {
-      switch (input.ConsumeIntegralInRange<uint8_t>(0, kLastEvent)) {
+      const auto event = static_cast<Event>(input.ConsumeIntegralInRange<uint8_t>(0, kLastEvent));
+      switch (event) {
         case kPoll:
           Poll();
           break;
         case kDatagram:
-          Datagram(input);
+        case kSignedDatagram:
+          Datagram(input, event == kSignedDatagram);
           break;
         case kReceiveError: {
           const size_t index = input.ConsumeBool();
@@ -238,6 +294,9 @@ struct Harness {
         }
         case kMoveClock:
           clock.Advance(input.ConsumeIntegralInRange<int64_t>(-kMaxClockMoveNs, kMaxClockMoveNs));
+          break;
+        case kRequireAuthentication:
+          RequireAuthentication(input);
           break;
       }
     }

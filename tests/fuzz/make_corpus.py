@@ -73,7 +73,9 @@ def write(target, name, data):
 # --- datagram ----------------------------------------------------------------------------------
 
 NTP_BASE = 1714564800 + 2208988800  # 2024-05-01 12:00:00 UTC, the target's clock, NTP seconds
-EVENT_POLL, EVENT_DATAGRAM, EVENT_RECEIVE_ERROR, EVENT_MOVE_CLOCK = range(4)
+EVENT_POLL, EVENT_DATAGRAM, EVENT_RECEIVE_ERROR, EVENT_MOVE_CLOCK, EVENT_AUTHENTICATION, EVENT_SIGNED = range(6)
+LAST_EVENT = EVENT_SIGNED
+KEY_OWN, KEY_SECOND, KEY_UNKNOWN = range(3)
 FROM_TIME_SERVER, FROM_TIME_SERVER_ANY_PORT, FROM_OWN_ADAPTER, FROM_ANYONE = range(4)
 MAX_MOVE = 1 << 42
 
@@ -103,8 +105,8 @@ def network_order(address):
 
 
 def datagram(seed, payload, source=FROM_ANYONE, address=(10, 0, 0, 9), port=123, adapter=0, echo=False,
-             travel_ns=2_000_000):
-    seed.integer(EVENT_DATAGRAM, 0, 3).boolean(adapter).integer(source, 0, 3)
+             travel_ns=2_000_000, key=None):
+    seed.integer(EVENT_DATAGRAM if key is None else EVENT_SIGNED, 0, LAST_EVENT).boolean(adapter).integer(source, 0, 3)
     if source == FROM_TIME_SERVER_ANY_PORT:
         seed.u16(port)
     elif source == FROM_OWN_ADAPTER:
@@ -112,6 +114,8 @@ def datagram(seed, payload, source=FROM_ANYONE, address=(10, 0, 0, 9), port=123,
     elif source == FROM_ANYONE:
         seed.u32(network_order(address)).u16(int.from_bytes(port.to_bytes(2, "big"), "little"))
     seed.boolean(echo).integer(travel_ns, 0, MAX_MOVE).text(payload)
+    if key is not None:
+        seed.integer(key, 0, 2)
 
 
 def datagram_corpus():
@@ -123,27 +127,39 @@ def datagram_corpus():
 
     for name, debug, limit in (("client_reply", True, None), ("client_reply_quiet_limited", False, 180)):
         seed = datagram_input(debug=debug, limit=limit, resolution=2 if limit else 0)
-        seed.integer(EVENT_POLL, 0, 3)
+        seed.integer(EVENT_POLL, 0, LAST_EVENT)
         datagram(seed, ntp(4, receive=ts(5, 500), transmit=ts(5, 501)), source=FROM_TIME_SERVER, echo=True)
         write("datagram", name, seed.bytes())
 
     seed = datagram_input(broadcast=True, run_once=True, by_name=True, resolution=1)
-    seed.integer(EVENT_POLL, 0, 3)
+    seed.integer(EVENT_POLL, 0, LAST_EVENT)
     datagram(seed, ntp(5, transmit=ts(-40)), address=addr)
     datagram(seed, ntp(5, transmit=ts(1)), source=FROM_OWN_ADAPTER)
     datagram(seed, ntp(4, li=3, transmit=ts(1)), source=FROM_TIME_SERVER_ANY_PORT, port=123, echo=True)
     write("datagram", "client_broadcast", seed.bytes())
 
     seed = datagram_input(server=True, broadcast=True, steps_fail=True, resolution=3)
-    seed.integer(EVENT_POLL, 0, 3)
-    seed.integer(EVENT_MOVE_CLOCK, 0, 3).integer(-3_000_000_000, -MAX_MOVE, MAX_MOVE)
+    seed.integer(EVENT_POLL, 0, LAST_EVENT)
+    seed.integer(EVENT_MOVE_CLOCK, 0, LAST_EVENT).integer(-3_000_000_000, -MAX_MOVE, MAX_MOVE)
     datagram(seed, ntp(4, transmit=ts(2)), source=FROM_TIME_SERVER, echo=True, travel_ns=1_500_000_000)
     datagram(seed, ntp(3, transmit=ts(1)), source=FROM_OWN_ADAPTER)
     datagram(seed, b"\x1b" + b"\0" * 9)
     datagram(seed, b"\x23" * 200)
     datagram(seed, b"")
-    seed.integer(EVENT_RECEIVE_ERROR, 0, 3).boolean(0).integer(111, 1, 200)
+    seed.integer(EVENT_RECEIVE_ERROR, 0, LAST_EVENT).boolean(0).integer(111, 1, 200)
     write("datagram", "mixed", seed.bytes())
+
+    # A key file of two keys: signed poll and reply, requests signed with each key.
+    seed = datagram_input(server=True)
+    seed.integer(EVENT_AUTHENTICATION, 0, LAST_EVENT).integer(2, 0, 2)
+    seed.integer(EVENT_POLL, 0, LAST_EVENT)
+    datagram(seed, ntp(4, receive=ts(2), transmit=ts(2)), source=FROM_TIME_SERVER, echo=True, key=KEY_OWN)
+    datagram(seed, ntp(4, receive=ts(2), transmit=ts(2)), source=FROM_TIME_SERVER, echo=True, key=KEY_SECOND)
+    datagram(seed, ntp(3, transmit=ts(1)), address=addr, key=KEY_SECOND)
+    datagram(seed, ntp(3, transmit=ts(1)), address=addr, key=KEY_UNKNOWN)
+    datagram(seed, ntp(3, transmit=ts(1), size=68), address=addr)
+    datagram(seed, ntp(3, transmit=ts(1)), address=addr)
+    write("datagram", "authenticated", seed.bytes())
 
 
 # --- hive --------------------------------------------------------------------------------------
