@@ -3,11 +3,25 @@
 // atomically so that no time passes between reading and writing.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 
 namespace chron::platform {
+
+// A clock holds the instants whose nanoseconds since 1970 fit in 64 bits (1677-09-21 to
+// 2262-04-11 UTC). A step that would leave them is refused with ERANGE and changes nothing:
+// every implementation asks this before it steps. 0 and the reading after the step in *after,
+// or ERANGE.
+inline int StepTarget(int64_t now, int64_t offset, int64_t* after) {
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  if ((offset > 0 && now > kMax - offset) || (offset < 0 && now < kMin - offset)) return ERANGE;
+  *after = now + offset;
+  return 0;
+}
 
 class Clock {
  public:
@@ -22,7 +36,7 @@ class Clock {
   // simulated clock.
   virtual int64_t FromSystemTime(int64_t system_ns) const = 0;
   // Steps the clock by `offset` nanoseconds (positive: forwards). Returns 0 or an errno value
-  // (EPERM without the right to set the clock).
+  // (EPERM without the right to set the clock, ERANGE beyond the instants it can hold).
   virtual int StepBy(int64_t offset) = 0;
   // One line describing the clock for the trace (empty for the real system clock).
   virtual std::string Description() const { return {}; }

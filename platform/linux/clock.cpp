@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <mutex>
 #include <string>
 
@@ -47,6 +48,8 @@ class RealClock : public Clock {
   // The kernel adds the offset to the clock itself, so no time is lost between a read and a
   // set. ADJ_SETOFFSET wants a non-negative nanosecond part: -0.25 s is {-1 s, 750000000 ns}.
   int StepBy(int64_t offset) override {
+    int64_t after = 0;
+    if (int error = StepTarget(RealNowNanoseconds(), offset, &after)) return error;
     timex adjustment{};
     adjustment.modes = ADJ_SETOFFSET | ADJ_NANO;
     int64_t seconds = offset / kNanosecondsPerSecond;
@@ -124,8 +127,14 @@ class SimulatedClock : public Clock {
     offset_.store(offset);
   }
 
+  // A step never leaves the range, but the file may hold any offset: the reading stops at the
+  // range's ends instead of wrapping around.
   int64_t NowNanoseconds() override {
-    return RealNowNanoseconds() + offset_.load(std::memory_order_relaxed);
+    const int64_t real = RealNowNanoseconds();
+    const int64_t offset = offset_.load(std::memory_order_relaxed);
+    int64_t now = 0;
+    if (StepTarget(real, offset, &now) == 0) return now;
+    return offset > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
   }
   int64_t ResolutionNanoseconds() const override { return RealResolutionNanoseconds(); }
   int64_t FromSystemTime(int64_t system_ns) const override {
@@ -147,7 +156,10 @@ class SimulatedClock : public Clock {
     int64_t current = 0;
     int64_t stepped = 0;
     if (error == 0) error = ReadOffsetFile(path_, &current);
-    if (error == 0 && __builtin_add_overflow(current, offset, &stepped)) error = ERANGE;
+    // Both the offset and the reading it gives must stay within the range.
+    int64_t after = 0;
+    if (error == 0) error = StepTarget(current, offset, &stepped);
+    if (error == 0) error = StepTarget(RealNowNanoseconds(), stepped, &after);
     if (error == 0) error = WriteOffsetFile(path_, stepped);
     if (error == 0) {
       offset_.store(stepped);

@@ -17,8 +17,10 @@ class FakeClock : public platform::Clock {
   int64_t FromSystemTime(int64_t system_ns) const override { return system_ns + system_offset_; }
   int StepBy(int64_t offset) override {
     if (step_error_ != 0) return step_error_;
+    int64_t after = 0;
+    if (int error = platform::StepTarget(now_.load(), offset, &after)) return error;
     steps_.push_back(offset);
-    now_ += offset;
+    now_ = after;
     return 0;
   }
   void Set(int64_t now_ns) { now_ = now_ns; }

@@ -163,6 +163,42 @@ TEST_F(SimulatedClockTest, StepBeyondTheRangeFails) {
   auto clock = MakeSimulatedClock(path_);
   EXPECT_EQ(clock->StepBy(1), ERANGE);
   EXPECT_EQ(ReadFile(), std::to_string(std::numeric_limits<int64_t>::max()));
+  EXPECT_EQ(clock->NowNanoseconds(), std::numeric_limits<int64_t>::max());  // stops at the end
+}
+
+// The largest step a client makes is 2^31 s (68 years). Three fit; the fourth would carry the
+// reading past 2262 and is refused, leaving offset and reading as they were. So is a step back
+// beyond 1677.
+TEST_F(SimulatedClockTest, StepThatWouldLeaveTheRangeIsRefused) {
+  constexpr int64_t kLargestStep = (int64_t{1} << 31) * kSecond;
+  auto clock = MakeSimulatedClock(path_);
+  for (int step = 1; step <= 3; ++step) ASSERT_EQ(clock->StepBy(kLargestStep), 0) << step;
+  const std::string kept = ReadFile();
+  EXPECT_EQ(clock->StepBy(kLargestStep), ERANGE);
+  EXPECT_EQ(ReadFile(), kept);
+  EXPECT_NEAR(static_cast<double>(Deviation(*clock)), static_cast<double>(3 * kLargestStep), 1e9);
+
+  WriteFile("-9000000000000000000");
+  auto early = MakeSimulatedClock(path_);
+  EXPECT_EQ(early->StepBy(-kLargestStep), ERANGE);
+  EXPECT_EQ(ReadFile(), "-9000000000000000000");
+}
+
+// Without the right to set the clock (in a child that gave it up) a step in range fails with
+// EPERM, and one beyond the range with ERANGE before the system is asked.
+TEST(RealClockTest, StepThatWouldLeaveTheRangeIsRefused) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (getuid() == 0 && setuid(65534) != 0) _exit(3);
+    auto clock = MakeRealClock();
+    if (clock->StepBy(std::numeric_limits<int64_t>::max()) != ERANGE) _exit(1);
+    _exit(clock->StepBy(kSecond) == EPERM ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused, 2: unprivileged step not EPERM, 3: setuid";
 }
 
 TEST_F(SimulatedClockTest, UnwritableDirectoryIsReported) {
