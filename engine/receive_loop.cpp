@@ -46,7 +46,27 @@ NtpTimestamp ArrivalTime(platform::Clock& clock, const std::optional<int64_t>& s
   return NtpFromNanoseconds(now);
 }
 
+// WakeReceiveLoop with rt.stop_mutex held.
+void WakeLocked(Runtime& rt) {
+  if (!rt.stop_may_wake) return;
+  for (AdapterEntry& entry : rt.adapters) {
+    if (!entry.in_use) continue;
+    if (entry.socket) {
+      size_t sent = 0;
+      const int error = entry.socket->SendTo("", 0, entry.address, &sent);
+      if (error != 0) ReportMessage(msg::kShutdownPacketFailed, {int64_t{error}});
+    }
+    break;  // only the first entry's own socket
+  }
+  if (rt.loop_waiter != nullptr) rt.loop_waiter->Wake();
+}
+
 }  // namespace
+
+void WakeReceiveLoop(Runtime& rt) {
+  std::lock_guard lock(rt.stop_mutex);
+  WakeLocked(rt);
+}
 
 void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
   std::array<uint8_t, kNtpMessageWithAuthSize> buffer{};
@@ -121,13 +141,20 @@ const char* ModeText(unsigned mode) {
 int ReceiveLoop(Runtime& rt) {
   rt.receive_finished = false;
   ReportMessage(msg::kServiceReady);
-  rt.start.Set();
 
   // The sockets never change after start-up: one waiter for the whole run, so a pass costs
   // nothing per socket that is not readable.
   const std::vector<platform::UdpSocket*> sockets = WatchedSockets(rt.adapters);
   const std::unique_ptr<platform::SocketWaiter> waiter = rt.network->CreateWaiter(sockets);
   std::vector<bool> readable(sockets.size(), false);
+  {
+    std::lock_guard lock(rt.stop_mutex);
+    rt.stop_may_wake = true;
+    rt.loop_waiter = waiter.get();
+    // A stop requested during start-up could not wake anything yet.
+    if (rt.shutdown.Wait(0) == platform::WaitResult::kSignalled) WakeLocked(rt);
+  }
+  rt.start.Set();
 
   bool leave = false;
   while (!leave) {
@@ -157,6 +184,10 @@ int ReceiveLoop(Runtime& rt) {
     }
   }
 
+  {
+    std::lock_guard lock(rt.stop_mutex);
+    rt.loop_waiter = nullptr;  // destroyed on return; a later stop still sends its datagram
+  }
   if (rt.release_instance) rt.release_instance();
   rt.receive_finished = true;
   return 0;

@@ -18,4 +18,10 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket);
 // shutdown event signalled. Returns 0.
 int ReceiveLoop(Runtime& rt);
 
+// Wakes the receive loop for a stop: the zero-length datagram from the first adapter entry's
+// socket to that entry's own address (a failed send is reported with 0xc1000025) and the
+// waiter's own wake-up beside it. Before the loop has started it does nothing: the loop wakes
+// itself for a stop it finds already requested.
+void WakeReceiveLoop(Runtime& rt);
+
 }  // namespace chron

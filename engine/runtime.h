@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "config/configuration.h"
 #include "engine/auth.h"
@@ -51,6 +52,14 @@ struct Runtime {
   std::atomic<bool> broadcast_finished{true};
   // Transmit Timestamp of the client's latest request, as seconds << 32 | fraction; 0 until then.
   std::atomic<uint64_t> last_request_time{0};
+
+  // What a stop request may wake, guarded by `stop_mutex`. Start-up fills the adapter table
+  // without a lock while a stop may already arrive on another thread, so the table is handed to
+  // the stop only when the receive loop starts over the complete table; the loop then wakes
+  // itself for a stop that came earlier.
+  std::mutex stop_mutex;
+  bool stop_may_wake = false;                       // the table is complete and the loop has started
+  platform::SocketWaiter* loop_waiter = nullptr;    // the running loop's waiter; null once it ended
 
   // RequestStop of the host: signals `shutdown`, reports, wakes the receive loop.
   std::function<bool()> request_stop;

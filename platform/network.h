@@ -58,6 +58,12 @@ class SocketWaiter {
   // Blocks without time-out. On success `readable[i]` tells whether sockets[i] (as given to
   // Network::CreateWaiter) has a datagram waiting. Returns 0 or an error number.
   virtual int Wait(std::vector<bool>* readable) = 0;
+  // Ends the Wait that blocks now, or the next one, and every later one: each returns 0 at once,
+  // with no more than the sockets that are readable marked (none when none are). Like setting a
+  // manual-reset event the wait also watches; callable from any thread while the waiter lives.
+  // A stop request uses it beside its wake-up datagram, which a vanished address or a firewall
+  // can lose.
+  virtual void Wake() = 0;
 };
 
 struct InterfaceAddress {

@@ -48,19 +48,21 @@ void ReportStatusLocked() {
 }
 
 // Stop pending with a checkpoint every 250 ms until every activity has ended, then stopped.
+// A start that failed meanwhile has reported stopped with its own exit code already.
 void StopHandshake() {
   for (;;) {
     {
       std::lock_guard lock(g_status_mutex);
-      if (AllFinished(g_rt)) break;
+      if (AllFinished(g_rt) || g_stopped_reported) break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     std::lock_guard lock(g_status_mutex);
-    if (AllFinished(g_rt)) break;
+    if (AllFinished(g_rt) || g_stopped_reported) break;
     ++g_status.checkpoint;
     ReportStatusLocked();
   }
   std::lock_guard lock(g_status_mutex);
+  if (g_stopped_reported) return;
   g_status.state = platform::ServiceState::kStopped;
   g_status.checkpoint = 0;
   g_status.wait_hint_ms = 0;
@@ -122,6 +124,11 @@ void ServiceControlHandler(uint32_t control) {
 
 void ServiceMain(int /*argc*/, char** /*argv*/) {
   const bool service_mode = !DebugMode();
+  // Start-up counts as the receive loop's activity (ServiceProgramMain clears its flag before a
+  // control can arrive), so that a stop during start-up waits for it; every way out ends it.
+  struct EndOfActivity {
+    ~EndOfActivity() { g_rt.receive_finished = true; }
+  } end_of_activity;
   ReadServiceConfiguration(*g_registry, &g_rt.config, ConfigSubset::kFull);
 
   uint32_t specific = 0;
@@ -141,6 +148,13 @@ void ServiceMain(int /*argc*/, char** /*argv*/) {
   }
   if (service_mode) {
     std::lock_guard lock(g_status_mutex);
+    if (g_stop_handshake_started || g_stopped_reported) {
+      // Stopped during start-up: never report running after stop pending. The workers are
+      // released to see the stop and end; the handshake reports stopped once they have.
+      g_rt.start.Set();
+      if (g_rt.release_instance) g_rt.release_instance();
+      return;
+    }
     g_status.state = platform::ServiceState::kRunning;
     g_status.checkpoint = 0;
     g_status.wait_hint_ms = 0;
@@ -153,8 +167,6 @@ void ServiceMain(int /*argc*/, char** /*argv*/) {
       return;
     }
   }
-  // A stop that arrived during start-up found no socket to wake: wake the loop now.
-  if (g_rt.shutdown.Wait(0) == platform::WaitResult::kSignalled) RequestStop(g_rt);
   ReceiveLoop(g_rt);
 }
 
@@ -179,6 +191,7 @@ int ServiceProgramMain(int argc, char** argv) {
   g_rt.clock = &platform::SystemClock();
   g_rt.network = &platform::SystemNetwork();
   g_rt.request_stop = [] { return RequestStop(g_rt); };
+  g_rt.receive_finished = false;  // until start-up, and the receive loop if it runs, have ended
 
   if (debug) {
     std::printf("SNTP-Debug: Debugge %s.\n", kServiceTitle);

@@ -8,6 +8,7 @@
 
 #include "engine/auth.h"
 #include "engine/client.h"
+#include "engine/receive_loop.h"
 #include "engine/server.h"
 #include "messages/report.h"
 #include "platform/named_mutex.h"
@@ -145,15 +146,7 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
 bool RequestStop(Runtime& rt) {
   rt.shutdown.Set();
   ReportMessage(msg::kStopRequestHandled);
-  for (AdapterEntry& entry : rt.adapters) {
-    if (!entry.in_use) continue;
-    if (entry.socket) {
-      size_t sent = 0;
-      int error = entry.socket->SendTo("", 0, entry.address, &sent);
-      if (error != 0) ReportMessage(msg::kShutdownPacketFailed, {int64_t{error}});
-    }
-    break;  // only the first entry's own socket
-  }
+  WakeReceiveLoop(rt);
   return true;
 }
 

@@ -27,8 +27,9 @@ struct StartHooks {
 // `specific_exit_code`.
 int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code);
 
-// Signals the shutdown event, reports it, and wakes the receive loop with a zero-length
-// datagram to the first adapter's own address. False only when the event could not be set.
+// Signals the shutdown event, reports it, and wakes the receive loop (WakeReceiveLoop: the
+// zero-length datagram to the first adapter's own address and the waiter's wake-up; a stop
+// during start-up wakes the loop when it starts). False only when the event could not be set.
 bool RequestStop(Runtime& rt);
 
 // True when the receive loop, the client poll thread and the broadcast thread have all ended.

@@ -1,4 +1,4 @@
-// Linux implementation of the network facility: BSD sockets, epoll, getaddrinfo, getifaddrs.
+// Linux implementation of the network facility: BSD sockets, epoll, eventfd, getaddrinfo, getifaddrs.
 #include "platform/network.h"
 
 #include <arpa/inet.h>
@@ -8,9 +8,11 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -227,16 +229,31 @@ class LinuxUdpSocket : public UdpSocket {
 };
 
 // One epoll set over every descriptor of every socket; each registration carries the index of
-// its socket. Sockets must be bound before the waiter is created.
+// its socket. Sockets must be bound before the waiter is created. The wake-up is an eventfd in
+// the same set, registered with an index past the sockets; it is never read, so once written it
+// keeps every later wait from blocking.
 class EpollWaiter : public SocketWaiter {
  public:
-  EpollWaiter(int epoll_fd, int error, std::vector<LinuxUdpSocket*> sockets, size_t descriptors)
-      : epoll_fd_(epoll_fd), error_(error), sockets_(std::move(sockets)), events_(descriptors == 0 ? 1 : descriptors) {}
+  EpollWaiter(int epoll_fd, int wake_fd, int error, std::vector<LinuxUdpSocket*> sockets, size_t descriptors)
+      : epoll_fd_(epoll_fd),
+        wake_fd_(wake_fd),
+        error_(error),
+        sockets_(std::move(sockets)),
+        events_(descriptors + 1) {}
   ~EpollWaiter() override {
     if (epoll_fd_ >= 0) close(epoll_fd_);
+    if (wake_fd_ >= 0) close(wake_fd_);
+  }
+
+  void Wake() override {
+    woken_.store(true);
+    // Fails only when the counter would overflow, which never-read writes of 1 cannot reach.
+    if (wake_fd_ >= 0) (void)eventfd_write(wake_fd_, 1);
   }
 
   int Wait(std::vector<bool>* readable) override {
+    // Woken: whatever else went wrong, the caller must get to look at its stop.
+    if (woken_.load()) return Marked(readable, 0);
     if (error_ != 0) return error_;
     // A socket holding fetched datagrams is readable already: only look whether others are,
     // and not at all when every socket is.
@@ -249,17 +266,26 @@ class EpollWaiter : public SocketWaiter {
       } while (n < 0 && errno == EINTR);
       if (n < 0) return errno;
     }
+    return Marked(readable, n);
+  }
+
+ private:
+  // Marks the sockets of the first `n` events and those holding fetched datagrams; 0.
+  int Marked(std::vector<bool>* readable, int n) {
     readable->assign(sockets_.size(), false);
-    for (int i = 0; i < n; ++i) (*readable)[events_[i].data.u64] = true;
+    for (int i = 0; i < n; ++i) {
+      if (events_[i].data.u64 < sockets_.size()) (*readable)[events_[i].data.u64] = true;
+    }
     for (size_t i = 0; i < sockets_.size(); ++i) {
       if (sockets_[i]->HasPending()) (*readable)[i] = true;
     }
     return 0;
   }
 
- private:
   int epoll_fd_;
+  int wake_fd_;
   int error_;  // a failure while the set was built, returned by every Wait
+  std::atomic<bool> woken_{false};
   std::vector<LinuxUdpSocket*> sockets_;
   std::vector<epoll_event> events_;
 };
@@ -278,8 +304,17 @@ class LinuxNetwork : public Network {
   std::unique_ptr<SocketWaiter> CreateWaiter(const std::vector<UdpSocket*>& sockets) override {
     int epoll_fd = epoll_create1(EPOLL_CLOEXEC);
     std::vector<LinuxUdpSocket*> linux_sockets(sockets.size(), nullptr);
-    if (epoll_fd < 0) return std::make_unique<EpollWaiter>(-1, errno, std::vector<LinuxUdpSocket*>{}, 0);
+    if (epoll_fd < 0) return std::make_unique<EpollWaiter>(-1, -1, errno, std::vector<LinuxUdpSocket*>{}, 0);
     int error = 0;
+    const int wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake_fd < 0) {
+      error = errno;
+    } else {
+      epoll_event event{};
+      event.events = EPOLLIN;
+      event.data.u64 = sockets.size();  // past every socket's index
+      if (epoll_ctl(epoll_fd, EPOLL_CTL_ADD, wake_fd, &event) != 0) error = errno;
+    }
     size_t descriptors = 0;
     for (size_t i = 0; i < sockets.size() && error == 0; ++i) {
       auto* socket = dynamic_cast<LinuxUdpSocket*>(sockets[i]);
@@ -300,7 +335,7 @@ class LinuxNetwork : public Network {
       }
     }
     if (error != 0) linux_sockets.clear();  // Wait returns the error and looks at no socket
-    return std::make_unique<EpollWaiter>(epoll_fd, error, std::move(linux_sockets), descriptors);
+    return std::make_unique<EpollWaiter>(epoll_fd, wake_fd, error, std::move(linux_sockets), descriptors);
   }
 
   int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {

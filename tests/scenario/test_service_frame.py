@@ -7,6 +7,7 @@ import time
 import unittest
 
 import harness
+from start_gate import StartGate
 from texts import ALREADY, BROADCAST_CLIENT, ENDED, NO_ADAPTER, PREPARE, RUNNING, STARTED, STOP_DONE
 from harness import LOG_ERR, LOG_INFO, LOG_WARNING, Raw, nt_bindings, product
 
@@ -140,6 +141,37 @@ class ServiceModeTest(ServiceFrameCase):
                              1, service.pid)
         self.assertLess(host.syslog.index_of(STOP_DONE, service.pid),
                         host.syslog.index_of(ENDED, service.pid))
+
+    def test_stop_during_start_up_never_reports_running(self):
+        # The stop arrives while start-up is held at its adapter discovery.
+        host = self.lan_host()
+        gate = StartGate(host, "chronsvc")
+        service = host.start_service("chronsvc", env=gate.env)
+        gate.wait_reached()
+        service.signal(signal.SIGTERM)
+        service.manager.wait_for("STOPPING=1", 3)   # the stop is being handled
+        gate.open()
+        self.assertEqual(service.wait(5), 0, service.describe())
+        notifications = service.manager.notifications()
+        self.assertNotIn("READY=1", service.manager.assignments(), notifications)
+        self.assertEqual(len([n for n in notifications if "ERRNO" in n.fields]), 1, notifications)
+        self.assertEqual(notifications[-1].fields.get("ERRNO"), "0", notifications)
+        host.syslog.wait_for(STOP_DONE, 3, service.pid)
+        self.assertEqual(host.syslog.find(RUNNING, service.pid), [])
+
+    def test_stop_whose_wake_up_datagram_fails_still_ends_at_once(self):
+        # The adapter's address vanishes: the zero-length datagram cannot be sent any more.
+        host = self.lan_host()
+        service = self.start_to_ready(host)
+        adapter = host.adapters[0]
+        host.run(["ip", "addr", "del", host.address + "/24", "dev", adapter.ifname], syslog=False)
+        sent, final = self.stop(service)
+        self.assertEqual(final.fields["ERRNO"], "0")
+        self.assertLess(final.time - sent, 1.5, service.manager.notifications())
+        not_sent = host.syslog.wait_for("SNTP-Shutdown: Kann Shutdownpaket nicht senden, Grund: ",
+                                        3, service.pid)
+        self.assertEqual(not_sent.severity, LOG_ERR)
+        host.syslog.wait_for(ENDED, 3, service.pid)
 
     def test_interrogate_resends_status_and_unknown_control_is_reported(self):
         host = self.lan_host()

@@ -13,6 +13,7 @@ struct FakeNetworkCore {
   std::condition_variable changed;  // a datagram was queued or sent, or the wait error changed
   std::vector<std::shared_ptr<FakeUdpSocket>> sockets;
   int wait_error = 0;
+  int wake_calls = 0;
 };
 
 namespace {
@@ -202,7 +203,7 @@ FakeWaiter::FakeWaiter(std::shared_ptr<FakeNetworkCore> core,
 int FakeWaiter::Wait(std::vector<bool>* readable) {
   std::unique_lock lock(core_->mutex);
   for (;;) {
-    if (core_->wait_error != 0) return core_->wait_error;
+    if (core_->wait_error != 0 && !woken_) return core_->wait_error;
     bool any = false;
     readable->assign(sockets_.size(), false);
     for (size_t i = 0; i < sockets_.size(); ++i) {
@@ -211,9 +212,18 @@ int FakeWaiter::Wait(std::vector<bool>* readable) {
         any = true;
       }
     }
-    if (any) return 0;
+    if (any || woken_) return 0;
     core_->changed.wait(lock);
   }
+}
+
+void FakeWaiter::Wake() {
+  {
+    std::lock_guard lock(core_->mutex);
+    woken_ = true;
+    ++core_->wake_calls;
+  }
+  core_->changed.notify_all();
 }
 
 // --- FakeNetwork ---------------------------------------------------------------------------------
@@ -317,6 +327,11 @@ int FakeNetwork::startup_calls() const {
 int FakeNetwork::create_waiter_calls() const {
   std::lock_guard lock(core_->mutex);
   return create_waiter_calls_;
+}
+
+int FakeNetwork::wake_calls() const {
+  std::lock_guard lock(core_->mutex);
+  return core_->wake_calls;
 }
 
 std::vector<std::string> FakeNetwork::resolved_names() const {

@@ -110,15 +110,18 @@ class FakeUdpSocket : public platform::UdpSocket {
   size_t short_send_ = SIZE_MAX;
 };
 
-// Reports sockets with queued datagrams as readable; blocks until one is or an error is injected.
+// Reports sockets with queued datagrams as readable; blocks until one is, an error is injected
+// or it is woken.
 class FakeWaiter : public platform::SocketWaiter {
  public:
   FakeWaiter(std::shared_ptr<FakeNetworkCore> core, std::vector<std::shared_ptr<FakeUdpSocket>> sockets);
   int Wait(std::vector<bool>* readable) override;
+  void Wake() override;  // counted in FakeNetwork::wake_calls()
 
  private:
   std::shared_ptr<FakeNetworkCore> core_;
   std::vector<std::shared_ptr<FakeUdpSocket>> sockets_;  // null for a socket of another kind
+  bool woken_ = false;  // guarded by the core's lock
 };
 
 class FakeNetwork : public platform::Network {
@@ -148,6 +151,7 @@ class FakeNetwork : public platform::Network {
 
   int startup_calls() const;
   int create_waiter_calls() const;
+  int wake_calls() const;  // Wake calls of every waiter of this network
   std::vector<std::string> resolved_names() const;  // names asked for, in order
   // Sockets in creation order; the pointers stay valid for the network's lifetime.
   std::vector<FakeUdpSocket*> sockets() const;

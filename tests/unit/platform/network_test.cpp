@@ -247,6 +247,26 @@ TEST_F(SocketTest, ZeroLengthDatagramToOwnAddressWakesTheWaiter) {
   EXPECT_EQ(received, 0u);
 }
 
+// The waiter's own wake-up ends a blocked wait without any datagram, with no socket marked, and
+// keeps every later wait from blocking.
+TEST_F(SocketTest, WakeEndsTheWaitWithoutADatagramAndStays) {
+  auto a = Open(At("127.0.0.1"));
+  auto b = Open(At("127.0.0.2"));
+  auto waiter = net_.CreateWaiter({a.get(), b.get()});
+  std::vector<bool> readable;
+  int result = -1;
+  std::thread waiting([&] { result = waiter->Wait(&readable); });
+  std::this_thread::sleep_for(50ms);
+  waiter->Wake();
+  waiting.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(readable, (std::vector<bool>{false, false}));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(waiter->Wait(&readable), 0);
+    EXPECT_EQ(readable, (std::vector<bool>{false, false}));
+  }
+}
+
 TEST_F(SocketTest, WaiterReportsExactlyTheSocketsWithDatagramsUntilTheyAreRead) {
   auto s0 = Open(At("127.0.0.1"));
   auto s1 = Open(At("127.0.0.2"));

@@ -7,15 +7,18 @@
 #include <gmock/gmock.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/receive_loop.h"
 #include "platform/named_mutex.h"
 #include "service/adapters.h"
 #include "tests/testutil/fake_clock.h"
@@ -59,6 +62,7 @@ class FaultyNetwork : public platform::Network {
       FakeUdpSocket* state = inner_.sockets().back();
       if (state->index() == bind_fails_at) state->FailBindWith(bind_error);
       if (state->index() == broadcast_fails_at) state->FailEnableBroadcastWith(broadcast_error);
+      if (on_create) on_create(state->index());
     }
     return error;
   }
@@ -74,6 +78,7 @@ class FaultyNetwork : public platform::Network {
   int bind_error = 0;
   size_t broadcast_fails_at = SIZE_MAX;
   int broadcast_error = 0;
+  std::function<void(size_t index)> on_create;  // after each socket is created
 
  private:
   FakeNetwork& inner_;
@@ -353,6 +358,77 @@ TEST_F(ServiceStartTest, FailingLastStepEndsTheStartWithItsCode) {
 
 // --- stop ------------------------------------------------------------------------------------------
 
+// Runs the receive loop on a thread of its own; Ended() tells whether it ended within 2 s (if
+// not, a datagram ends it so that the test can go on).
+class LoopThread {
+ public:
+  LoopThread(Runtime& rt, FakeNetwork& network) : rt_(rt), network_(network), thread_([&rt] { ReceiveLoop(rt); }) {}
+  ~LoopThread() { Ended(); }
+  bool Ended() {
+    if (!thread_.joinable()) return ended_;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < deadline && !rt_.receive_finished.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ended_ = rt_.receive_finished.load();
+    if (!ended_) {
+      rt_.shutdown.Set();
+      network_.socket(0)->Push({}, Endpoint("10.0.0.9", 123));
+    }
+    thread_.join();
+    return ended_;
+  }
+
+ private:
+  Runtime& rt_;
+  FakeNetwork& network_;
+  std::thread thread_;
+  bool ended_ = false;
+};
+
+// A stop that arrives while start-up creates the first or the second adapter socket: it leaves
+// the half-filled adapter table alone, and the receive loop, once it runs, ends at once with
+// one wake-up datagram and one wake of its waiter.
+class StopDuringStartUpTest : public ServiceStartTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(StopDuringStartUpTest, LeavesTheTableAloneAndTheLoopWakesForIt) {
+  faulty.on_create = [this](size_t index) {
+    if (index != GetParam()) return;
+    EXPECT_TRUE(RequestStop(rt));
+    for (FakeUdpSocket* socket : network.sockets()) EXPECT_TRUE(socket->sent().empty()) << socket->index();
+  };
+  ASSERT_EQ(Start(), 0);
+  faulty.on_create = nullptr;
+  EXPECT_TRUE(network.socket(0)->sent().empty());
+  LoopThread loop(rt, network);
+  EXPECT_TRUE(loop.Ended()) << "the stop during start-up was lost";
+  ASSERT_EQ(network.socket(0)->sent().size(), 1u);
+  EXPECT_TRUE(network.socket(0)->sent()[0].bytes.empty());
+  EXPECT_TRUE(network.socket(1)->sent().empty());
+  EXPECT_EQ(network.wake_calls(), 1);
+  const std::vector<std::string> console = Console();
+  EXPECT_EQ(std::count(console.begin(), console.end(), ReportLine(0x41000019)), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(AtEachSocket, StopDuringStartUpTest, ::testing::Values(size_t{0}, size_t{1}));
+
+// The wake-up datagram cannot be sent (its address is gone, a firewall drops it): the waiter's
+// own wake-up ends the loop all the same, and the failed send is reported.
+TEST_F(ServiceStartTest, StopEndsTheLoopWhenTheWakeUpDatagramFails) {
+  ASSERT_EQ(Start(), 0);
+  LoopThread loop(rt, network);
+  ASSERT_EQ(rt.start.Wait(2000), platform::WaitResult::kSignalled);
+  ASSERT_TRUE(Eventually([this] {
+    std::lock_guard lock(rt.stop_mutex);
+    return rt.loop_waiter != nullptr;
+  }));
+  network.socket(0)->FailSendWith(101);
+  EXPECT_TRUE(RequestStop(rt));
+  EXPECT_TRUE(loop.Ended()) << "the stop waited for a datagram";
+  EXPECT_THAT(Console(), ::testing::Contains(ReportLine(0xc1000025, {int64_t{101}})));
+  EXPECT_EQ(network.wake_calls(), 1);
+}
+
 class StopTest : public ::testing::Test {
  protected:
   FakeUdpSocket* AddAdapter(std::string_view dotted) {
@@ -365,6 +441,12 @@ class StopTest : public ::testing::Test {
     return network.sockets().back();
   }
 
+  // What the receive loop does when it starts: from then on a stop may use the table.
+  void LoopStarted() {
+    std::lock_guard lock(rt.stop_mutex);
+    rt.stop_may_wake = true;
+  }
+
   FakeNetwork network;
   Runtime rt;
   size_t count_ = 0;
@@ -374,6 +456,7 @@ class StopTest : public ::testing::Test {
 TEST_F(StopTest, RequestStopSignalsAndWakesTheFirstAdapterSocket) {
   FakeUdpSocket* first = AddAdapter("10.0.0.1");
   FakeUdpSocket* second = AddAdapter("10.0.0.2");
+  LoopStarted();
   EXPECT_FALSE(Signalled(rt.shutdown));
   EXPECT_TRUE(RequestStop(rt));
   EXPECT_TRUE(Signalled(rt.shutdown));
@@ -388,6 +471,7 @@ TEST_F(StopTest, RequestStopSignalsAndWakesTheFirstAdapterSocket) {
 TEST_F(StopTest, FailedWakeUpIsReportedAndStillCountsAsStopped) {
   FakeUdpSocket* first = AddAdapter("10.0.0.1");
   first->FailSendWith(101);
+  LoopStarted();
   EXPECT_TRUE(RequestStop(rt));
   EXPECT_TRUE(Signalled(rt.shutdown));
   EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled), ReportLine(msg::kShutdownPacketFailed, {int64_t{101}})));
@@ -401,6 +485,7 @@ TEST_F(StopTest, RequestStopWithoutAdaptersOnlySignals) {
 
 TEST_F(StopTest, ConsoleControlHandlerStopsOnCtrlCAndCtrlBreakOnly) {
   FakeUdpSocket* first = AddAdapter("10.0.0.1");
+  LoopStarted();
   for (uint32_t type : {2u, 5u, 6u}) {
     EXPECT_FALSE(ConsoleControlHandler(rt, type)) << type;
   }
