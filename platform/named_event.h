@@ -24,6 +24,10 @@ class NamedEvent {
   static int Create(std::string_view name, std::unique_ptr<NamedEvent>* out,
                     bool* opened_existing = nullptr);
 
+  // Where the event of `name` lives on this machine, for reports (on Linux its file under
+  // /dev/shm); empty when that cannot be told.
+  static std::string Location(std::string_view name);
+
   ~NamedEvent();
   NamedEvent(const NamedEvent&) = delete;
   NamedEvent& operator=(const NamedEvent&) = delete;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "config/configuration.h"
 #include "engine/receive_loop.h"
@@ -27,14 +28,26 @@ constexpr char kRegistrationRefused[] = "Kann SNTP Dienst nicht beim Dienstmanag
 Runtime g_rt;
 std::unique_ptr<platform::Registry> g_registry;
 std::unique_ptr<platform::ControlSignalWatcher> g_signals;
+// Opened before anything runs and held until the process ends (never closed).
+std::unique_ptr<platform::NamedEvent> g_shutdown_event;
+
+// Opens the named shutdown event: 0, or the error with the insertion of 0xc100001b (the system
+// error text and where the event lives) in *reason. chron95 runs only when it holds the event:
+// one that no process could stop through it must not run at all. In normal mode it is opened
+// before detaching, so the daemon inherits the handle and the foreground process returns only
+// once the daemon holds the event: a stop set right after that is never lost.
+int OpenShutdownEvent(std::string* reason) {
+  const int error = platform::NamedEvent::Create(kShutdownEventName, &g_shutdown_event);
+  if (error == 0) return 0;
+  *reason = SystemErrorText(static_cast<uint32_t>(error));
+  const std::string location = platform::NamedEvent::Location(kShutdownEventName);
+  if (!location.empty()) *reason += " (" + location + ")";
+  return error;
+}
 
 // Waits on the named event and stops the client when another process sets it.
 void ShutdownWatcherThread() {
-  std::unique_ptr<platform::NamedEvent> event;
-  if (platform::NamedEvent::Create(kShutdownEventName, &event) != 0) return;
-  if (event->Wait(platform::kInfinite) == platform::WaitResult::kSignalled) RequestStop(g_rt);
-  // The handle stays open until the process ends.
-  event.release();
+  if (g_shutdown_event->Wait(platform::kInfinite) == platform::WaitResult::kSignalled) RequestStop(g_rt);
 }
 
 int StartShutdownWatcher(Runtime&) {
@@ -96,11 +109,25 @@ int Win95ProgramMain(int argc, char** argv) {
     platform::ControlSignalWatcher::Start([](platform::ControlSignal s) { HandleConsoleSignal(g_rt, s); },
                                           &g_signals);
     PrintBanner();
-    Run();
+    std::string reason;
+    if (OpenShutdownEvent(&reason) == 0) {
+      Run();
+    } else {
+      ReportMessage(0xc100001b, {reason});
+    }
     std::printf("\n<Console wird mit jeder Taste geschlossen>\n");
     platform::WaitForKey();
   } else {
     SetReportTarget(ReportTarget::kDiscard);
+    std::string reason;
+    if (OpenShutdownEvent(&reason) != 0) {
+      // Normal mode shows nothing but message boxes: this one says why chron95 did not start.
+      std::string text;
+      if (!FormatCatalogueMessage(0xc100001b, {reason}, &text)) text = reason;
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+      platform::ShowErrorMessageBox(kMessageBoxCaption, text);
+      std::_Exit(0);
+    }
     int error = platform::DetachAsDaemon();
     if (error != 0) {
       platform::ShowErrorMessageBox(kMessageBoxCaption, kRegistrationRefused);

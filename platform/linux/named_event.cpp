@@ -29,13 +29,6 @@ constexpr uint32_t kSignalled = 1;
 // Sets that find the event not signalled add this to the word (generation count in bits 1-31).
 constexpr uint32_t kGeneration = 2;
 
-int FlockRetrying(int handle, int operation) {
-  while (flock(handle, operation) != 0) {
-    if (errno != EINTR) return errno;
-  }
-  return 0;
-}
-
 // "/dev/shm/<name>.<network namespace inode>"; '/' in the name becomes '_'.
 int EventPath(std::string_view name, std::string* path) {
   if (name.empty() || name.find('\0') != std::string_view::npos) return EINVAL;
@@ -50,9 +43,12 @@ int EventPath(std::string_view name, std::string* path) {
 }
 
 // Opens the file without O_CREAT first: with fs.protected_regular an O_CREAT open of another
-// user's file in the sticky /dev/shm fails even for root.
+// user's file in the sticky /dev/shm fails even for root. Anyone may put something else at the
+// name: a symbolic link is not followed (ELOOP), a directory cannot be opened (EISDIR), and
+// anything else that is no regular file (FIFO, socket) is opened without waiting and refused
+// with EEXIST.
 int OpenOrCreate(const std::string& path, int* handle) {
-  constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
+  constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
   for (int attempt = 0; attempt < 100; ++attempt) {
     int fd = open(path.c_str(), kFlags);
     if (fd < 0 && errno == ENOENT) {
@@ -65,12 +61,27 @@ int OpenOrCreate(const std::string& path, int* handle) {
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
       close(fd);
-      return EINVAL;
+      return EEXIST;
     }
     *handle = fd;
     return 0;
   }
   return EEXIST;
+}
+
+// An exclusive lock is held only for moments, by a first opener initialising the word or a last
+// closer removing the file. One held longer is someone keeping the event from being opened:
+// give up after this many milliseconds rather than hang.
+constexpr int kLockWaitMs = 2000;
+
+int SharedLockWithin(int handle) {
+  for (int waited = 0;; ++waited) {
+    if (flock(handle, LOCK_SH | LOCK_NB) == 0) return 0;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return errno;
+    if (waited >= kLockWaitMs) return ETIMEDOUT;
+    usleep(1000);
+  }
 }
 
 // True when `path` still names the file open on `handle` (it was not removed by a last closer).
@@ -105,7 +116,7 @@ int OpenLocked(const std::string& path, int* handle, bool* first, std::atomic<ui
   *first = flock(fd, LOCK_EX | LOCK_NB) == 0;
   if (!*first) {
     if (errno != EWOULDBLOCK) return fail(errno);
-    if (int error = FlockRetrying(fd, LOCK_SH)) return fail(error);
+    if (int error = SharedLockWithin(fd)) return fail(error);
   }
   struct stat info {};
   if (fstat(fd, &info) != 0) return fail(errno);
@@ -120,7 +131,7 @@ int OpenLocked(const std::string& path, int* handle, bool* first, std::atomic<ui
     // flock does not promise an atomic downgrade: another first opener may initialise again in
     // between (harmless, nobody can have set the event yet), or a handle opened and closed in
     // between may remove the file, which the check below notices.
-    error = FlockRetrying(fd, LOCK_SH);
+    error = SharedLockWithin(fd);
   }
   // Holding a shared lock on a file that is still named: nobody can remove it any more.
   if (error == 0 && !StillNamed(fd, path)) error = EAGAIN;
@@ -148,6 +159,11 @@ int NamedEvent::Create(std::string_view name, std::unique_ptr<NamedEvent>* out, 
   if (opened_existing != nullptr) *opened_existing = !first;
   out->reset(new NamedEvent(handle, state, std::move(path), static_cast<int>(getpid())));
   return 0;
+}
+
+std::string NamedEvent::Location(std::string_view name) {
+  std::string path;
+  return EventPath(name, &path) == 0 ? path : std::string();
 }
 
 NamedEvent::~NamedEvent() {

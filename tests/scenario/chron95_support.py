@@ -47,13 +47,21 @@ def wait_holds_shutdown_event(pid, timeout=3.0):
     raise AssertionError("process %d does not hold %s after %.1f s" % (pid, SHUTDOWN_EVENT, timeout))
 
 
+def event_file(host):
+    """Where `host`'s named shutdown event lives."""
+    return "/dev/shm/%s.%d" % (SHUTDOWN_EVENT, _namespace_inode(host))
+
+
 def remove_event_file(host):
-    """Removes `host`'s event file. chron95 keeps its handle to the process end and so never
-    removes the file as a last holder would: without this every test host leaves one behind."""
-    try:
-        os.unlink("/dev/shm/%s.%d" % (SHUTDOWN_EVENT, _namespace_inode(host)))
-    except OSError:
-        pass
+    """Removes `host`'s event file (or whatever a test put at its name). chron95 keeps its handle
+    to the process end and so never removes the file as a last holder would: without this every
+    test host leaves one behind."""
+    path = event_file(host)
+    for remove in (os.unlink, os.rmdir):
+        try:
+            remove(path)
+        except OSError:
+            pass
 
 
 def chronstop(host, *args, timeout=5.0):

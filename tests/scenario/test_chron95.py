@@ -5,6 +5,7 @@ of adapter discovery, the closing key wait and the detached normal mode."""
 
 import os
 import re
+import signal
 import subprocess
 import time
 import unittest
@@ -12,12 +13,14 @@ import unittest
 import harness
 from texts import ALREADY, BROADCAST_CLIENT, ENDED, NO_ADAPTER, PREPARE, RUNNING, STARTED, STOP_DONE
 from harness import product
-from chron95_support import (chronstop, event_signalled, kill_all_in_host, nettrans, ntp_peer,
-                             pids_in_host, remove_event_file, wait_holds_shutdown_event,
+from chron95_support import (chronstop, event_file, event_signalled, kill_all_in_host, nettrans,
+                             ntp_peer, pids_in_host, remove_event_file, wait_holds_shutdown_event,
                              wait_no_pids)
+from start_gate import StartGate
 
 BANNER = re.compile(r"\A\nSNTP v4 Client für Windows 95 v1\.01\n[^\n]+\n[^\n]+\n\n")
 PROMPT = "\n<Console wird mit jeder Taste geschlossen>\n"
+NO_EVENT = "Die Funktion CreateEvent() meldet: "                                   # 0xc100001b
 
 POLL_CLIENT = "SNTP-Client: Der SNTP Clientdienst wurde erfolgreich gestartet."  # 0x4100002c
 TABLE_FULL = ("SNTP-Init: Die Netzwerkkarte <unbekannt> kann nicht für den SNTP Dienst verwendet "
@@ -174,6 +177,45 @@ class ShutdownEventTest(Chron95Case):
         self.assertNotIn(STOP_DONE, process.output())
         self.stop_by_event(host, process)
         self.assertStoppedByRequest(process)
+
+    def test_ctrl_c_during_start_up_is_not_lost(self):
+        # Ctrl+C arrives while start-up is held at its adapter discovery, before any socket.
+        host = self.client_host()
+        gate = StartGate(host, "chron95")
+        process = host.spawn([self.chron95, "-debug"], env=gate.env)
+        gate.wait_reached()
+        process.signal(signal.SIGINT)
+        process.wait_output(STOP_DONE, 3)
+        gate.open()
+        out = self.assertStoppedByRequest(process)
+        self.assertEqual(out.count(STOP_DONE), 1, out)
+
+    def test_anything_but_the_event_file_at_its_name_refuses_to_run(self):
+        # Any local user can put these at the name; chron95 would then be unstoppable.
+        host = self.client_host()
+        path = event_file(host)
+        makers = {"directory": os.mkdir, "FIFO": os.mkfifo,
+                  "symbolic link": lambda p: os.symlink(p + ".target", p)}
+        for kind, make in makers.items():
+            make(path)
+            try:
+                process = host.spawn([self.chron95, "-debug"])
+                self.assertEqual(process.wait(3), 0, process.describe())
+                out = process.output()
+                self.assertIn(NO_EVENT, out, kind)
+                self.assertIn("(%s).\n" % path, out, kind)
+                self.assertTrue(out.endswith(PROMPT), out)
+                self.assertNotIn(PREPARE, out, kind)
+                self.assertFalse(os.path.exists(path + ".target"), kind)
+            finally:
+                remove_event_file(host)
+        # Normal mode says it in its message box (standard error and the log) and does not run.
+        os.mkfifo(path)
+        starter = host.spawn([self.chron95])
+        self.assertEqual(starter.wait(3), 0, starter.describe())
+        self.assertIn(NO_EVENT, starter.errors())
+        self.assertTrue(wait_no_pids(host, self.chron95, 1.0))
+        self.assertEqual(starter.output(), "")
 
     def test_same_event_name_on_another_host_is_another_event(self):
         a = self.client_host("a")
@@ -423,6 +465,19 @@ class NormalModeTest(Chron95Case):
         self.assertTrue(process.alive(), process.describe())
         self.stop_by_event(host, process)
         self.assertStoppedByRequest(process)
+
+    def test_foreground_returns_only_once_the_daemon_holds_the_event(self):
+        # The daemon is held at its adapter discovery, before the shutdown watcher starts: a
+        # stop set as soon as the foreground process has returned must still reach it.
+        host = self.client_host()
+        gate = StartGate(host, "chron95")
+        starter = host.spawn([self.chron95], env=gate.env)
+        self.assertEqual(starter.wait(3), 0, starter.describe())
+        self.assertEqual(chronstop(host).returncode, 0)
+        gate.wait_reached()
+        gate.open()
+        self.assertTrue(wait_no_pids(host, self.chron95, 2.0),
+                        "the stop was lost: %r still running" % pids_in_host(host, self.chron95))
 
     def test_bare_word_is_normal_mode_and_a_failed_start_is_silent(self):
         host = self.client_host(addresses=0)              # loopback only: the start fails

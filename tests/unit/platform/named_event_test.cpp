@@ -1,11 +1,15 @@
 #include "platform/named_event.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,6 +82,46 @@ TEST_F(NamedEventTest, InvalidNamesAreRefused) {
   EXPECT_EQ(NamedEvent::Create("", &event), EINVAL);
   EXPECT_EQ(NamedEvent::Create(std::string(300, 'x'), &event), ENAMETOOLONG);
   EXPECT_FALSE(event);
+}
+
+// Anyone may put something at the event's name, or hold its file locked: opening it then fails
+// at once (or after the lock wait) with an error that says what, and never hangs or follows it.
+TEST_F(NamedEventTest, SomethingElseAtTheNameIsRefusedClearly) {
+  const std::string path = BackingFile(name_);
+  EXPECT_EQ(NamedEvent::Location(name_), path);
+  const std::string target = path + ".target";
+  struct Case {
+    const char* what;
+    int expected;
+    std::function<int()> make;
+  };
+  const std::vector<Case> cases = {
+      {"symbolic link", ELOOP, [&] { return symlink(target.c_str(), path.c_str()); }},
+      {"directory", EISDIR, [&] { return mkdir(path.c_str(), 0777); }},
+      {"FIFO", EEXIST, [&] { return mkfifo(path.c_str(), 0666); }},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(c.make(), 0) << c.what;
+    std::unique_ptr<NamedEvent> event;
+    const auto start = Clock::now();
+    EXPECT_EQ(NamedEvent::Create(name_, &event), c.expected) << c.what;
+    EXPECT_LT(MillisecondsSince(start), 500) << c.what;
+    EXPECT_FALSE(event);
+    struct stat info {};
+    EXPECT_NE(stat(target.c_str(), &info), 0) << "the link was followed";
+    unlink(path.c_str());
+    rmdir(path.c_str());
+  }
+
+  const int locked = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  ASSERT_GE(locked, 0);
+  ASSERT_EQ(flock(locked, LOCK_EX), 0);
+  // Another open file description: the lock above is foreign to it.
+  std::unique_ptr<NamedEvent> event;
+  const auto start = Clock::now();
+  EXPECT_EQ(NamedEvent::Create(name_, &event), ETIMEDOUT);
+  EXPECT_GE(MillisecondsSince(start), 1500);
+  close(locked);
 }
 
 TEST_F(NamedEventTest, BackingFileIsWritableForEveryoneWhateverTheUmask) {
