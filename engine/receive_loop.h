@@ -19,7 +19,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket);
 int ReceiveLoop(Runtime& rt);
 
 // Wakes the receive loop for a stop: the zero-length datagram from the first adapter entry's
-// socket to that entry's own address (a failed send is reported with 0xc1000025) and the
+// socket to that entry's own address (a failed send is reported as kShutdownPacketFailed) and the
 // waiter's own wake-up beside it. Before the loop has started it does nothing: the loop wakes
 // itself for a stop it finds already requested.
 void WakeReceiveLoop(Runtime& rt);

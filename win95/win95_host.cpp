@@ -31,8 +31,8 @@ std::unique_ptr<platform::ControlSignalWatcher> g_signals;
 // Opened before anything runs and held until the process ends (never closed).
 std::unique_ptr<platform::NamedEvent> g_shutdown_event;
 
-// Opens the named shutdown event: 0, or the error with the insertion of 0xc100001b (the system
-// error text and where the event lives) in *reason. chron95 runs only when it holds the event:
+// Opens the named shutdown event: 0, or the error with the insertion of kCreateEventFailed (the
+// system error text and where the event lives) in *reason. chron95 runs only when it holds the event:
 // one that no process could stop through it must not run at all. In normal mode it is opened
 // before detaching, so the daemon inherits the handle and the foreground process returns only
 // once the daemon holds the event: a stop set right after that is never lost.
@@ -113,7 +113,7 @@ int Win95ProgramMain(int argc, char** argv) {
     if (OpenShutdownEvent(&reason) == 0) {
       Run();
     } else {
-      ReportMessage(0xc100001b, {reason});
+      ReportMessage(msg::kCreateEventFailed, {reason});
     }
     std::printf("\n<Console wird mit jeder Taste geschlossen>\n");
     platform::WaitForKey();
@@ -123,7 +123,7 @@ int Win95ProgramMain(int argc, char** argv) {
     if (OpenShutdownEvent(&reason) != 0) {
       // Normal mode shows nothing but message boxes: this one says why chron95 did not start.
       std::string text;
-      if (!FormatCatalogueMessage(0xc100001b, {reason}, &text)) text = reason;
+      if (!FormatCatalogueMessage(msg::kCreateEventFailed, {reason}, &text)) text = reason;
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
       platform::ShowErrorMessageBox(kMessageBoxCaption, text);
       std::_Exit(0);
