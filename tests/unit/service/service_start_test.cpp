@@ -407,7 +407,7 @@ TEST_P(StopDuringStartUpTest, LeavesTheTableAloneAndTheLoopWakesForIt) {
   EXPECT_TRUE(network.socket(1)->sent().empty());
   EXPECT_EQ(network.wake_calls(), 1);
   const std::vector<std::string> console = Console();
-  EXPECT_EQ(std::count(console.begin(), console.end(), ReportLine(0x41000019)), 1);
+  EXPECT_EQ(std::count(console.begin(), console.end(), ReportLine(msg::kStopRequestHandled)), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(AtEachSocket, StopDuringStartUpTest, ::testing::Values(size_t{0}, size_t{1}));
@@ -425,7 +425,7 @@ TEST_F(ServiceStartTest, StopEndsTheLoopWhenTheWakeUpDatagramFails) {
   network.socket(0)->FailSendWith(101);
   EXPECT_TRUE(RequestStop(rt));
   EXPECT_TRUE(loop.Ended()) << "the stop waited for a datagram";
-  EXPECT_THAT(Console(), ::testing::Contains(ReportLine(0xc1000025, {int64_t{101}})));
+  EXPECT_THAT(Console(), ::testing::Contains(ReportLine(msg::kShutdownPacketFailed, {int64_t{101}})));
   EXPECT_EQ(network.wake_calls(), 1);
 }
 
