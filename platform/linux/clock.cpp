@@ -127,18 +127,15 @@ class SimulatedClock : public Clock {
     offset_.store(offset);
   }
 
+  int64_t NowNanoseconds() override { return FromSystemTime(RealNowNanoseconds()); }
+  int64_t ResolutionNanoseconds() const override { return RealResolutionNanoseconds(); }
   // A step never leaves the range, but the file may hold any offset: the reading stops at the
   // range's ends instead of wrapping around.
-  int64_t NowNanoseconds() override {
-    const int64_t real = RealNowNanoseconds();
-    const int64_t offset = offset_.load(std::memory_order_relaxed);
-    int64_t now = 0;
-    if (StepTarget(real, offset, &now) == 0) return now;
-    return offset > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-  }
-  int64_t ResolutionNanoseconds() const override { return RealResolutionNanoseconds(); }
   int64_t FromSystemTime(int64_t system_ns) const override {
-    return system_ns + offset_.load(std::memory_order_relaxed);
+    const int64_t offset = offset_.load(std::memory_order_relaxed);
+    int64_t time = 0;
+    if (StepTarget(system_ns, offset, &time) == 0) return time;
+    return offset > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
   }
 
   int StepBy(int64_t offset) override {
