@@ -54,7 +54,7 @@ inline constexpr std::array<Setting, 12> kSettings = {{
 // writes as a set, so that hives without it stay complete and the applet never writes it.
 // Absent or blank: no authentication. The buffer holds the longest Linux path and its zero.
 inline constexpr Setting kKeyFileSetting = {
-    "KeyFile", RegType::kSz, nullptr, &Configuration::key_file, 0, nullptr, 4096, false, true, true, 0, 0};
+    "KeyFile", RegType::kSz, nullptr, &Configuration::key_file, 0, nullptr, 4096, false, true, true, 0, 0, false};
 
 // The setting with this value path (compared without regard to ASCII case), or nullptr.
 const Setting* FindSetting(std::string_view path);
