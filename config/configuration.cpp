@@ -134,7 +134,10 @@ bool WriteRegistryValue(platform::Registry& registry, std::string_view path, pla
   return registry.SetValue(key, name, type, data, size) == platform::kRegSuccess;
 }
 
-bool WriteConfiguration(platform::Registry& registry, const Configuration& config) {
+namespace {
+
+// Every value of the table in table order; every write is attempted. True when all succeeded.
+bool WriteEveryValue(platform::Registry& registry, const Configuration& config) {
   bool all_written = true;
   for (const Setting& setting : kSettings) {
     bool written;
@@ -152,6 +155,17 @@ bool WriteConfiguration(platform::Registry& registry, const Configuration& confi
     all_written = written && all_written;
   }
   return all_written;
+}
+
+}  // namespace
+
+// The values are written as one change of the registry: two saves at once do not interleave
+// their values, and a save that cannot be stored leaves the earlier configuration whole.
+bool WriteConfiguration(platform::Registry& registry, const Configuration& config) {
+  bool all_written = false;
+  platform::RegStatus stored =
+      registry.WriteTogether([&] { all_written = WriteEveryValue(registry, config); });
+  return all_written && stored == platform::kRegSuccess;
 }
 
 }  // namespace chron

@@ -77,7 +77,8 @@ void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<S
 
 bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type,
                         const void* data, uint32_t size);
-// Writes all twelve values in table order; every write is attempted; true when all succeeded.
+// Writes all twelve values in table order as one change of the registry (WriteTogether);
+// every write is attempted; true when all succeeded and the change was stored.
 bool WriteConfiguration(platform::Registry& registry, const Configuration& config);
 
 }  // namespace chron

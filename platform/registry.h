@@ -53,6 +53,15 @@ class Registry {
 
   // Creates `key` (and its parents) if missing.
   virtual RegStatus CreateKey(std::string_view key) = 0;
+
+  // Runs `writes` (calls of SetValue and CreateKey on this registry, on this thread) as one
+  // change of the store: no other writer comes between them, and when the store cannot take
+  // the change it keeps none of it. Each call inside returns its own result; this returns the
+  // result of storing them. A store that cannot group writes lets each stand alone.
+  virtual RegStatus WriteTogether(const std::function<void()>& writes) {
+    writes();
+    return kRegSuccess;
+  }
 };
 
 // Receives a complaint about the store behind a registry, as a German text naming it: a hive

@@ -117,6 +117,7 @@ class FileRegistry final : public Registry {
   RegStatus CreateKey(std::string_view key) override {
     return Modify([&](HiveTree& tree) { return tree.CreateKey(key); });
   }
+  RegStatus WriteTogether(const std::function<void()>& writes) override;
 
  private:
   // The hive as it is in the file now. The parsed tree is kept while the file is unchanged
@@ -125,7 +126,17 @@ class FileRegistry final : public Registry {
   // then parses the file once.
   RegStatus Snapshot(std::shared_ptr<const HiveTree>* tree) const;
   RegStatus Load(HiveTree* tree) const;
-  RegStatus Modify(const std::function<RegStatus(HiveTree&)>& change) const;
+  // A change of the file under way: the file it replaces, the lock held beside it, and the
+  // hive as read under that lock with the changes made so far.
+  struct Update {
+    std::string file;
+    std::unique_ptr<FileDescriptor> lock;
+    HiveTree tree;
+    RegStatus status = kRegSuccess;  // of beginning the update: every change fails with it
+    bool changed = false;
+  };
+  RegStatus Begin(Update* update) const;
+  RegStatus Modify(const std::function<RegStatus(HiveTree&)>& change);
   RegStatus Replace(const std::string& file, const std::string& text) const;
   // Each distinct complaint once: the services read the hive value by value and would
   // otherwise repeat it a dozen times.
@@ -133,6 +144,10 @@ class FileRegistry final : public Registry {
 
   std::string path_;
   RegistryComplaints complaints_;
+  // One change of this registry at a time; the thread running WriteTogether holds it and
+  // its writes join update_.
+  std::recursive_mutex update_mutex_;
+  Update* update_ = nullptr;
   mutable std::mutex complained_mutex_;
   mutable std::set<std::string> complained_;
   struct FileIdentity {
@@ -221,29 +236,53 @@ void FileRegistry::Complain(const std::string& text) const {
 
 // Writers lock "<file>.lock" beside the file they replace (beside the link's target for a
 // linked hive), so that writers through the link and to the file itself exclude each other.
-RegStatus FileRegistry::Modify(const std::function<RegStatus(HiveTree&)>& change) const {
-  std::string file;
-  if (!ResolveLinks(path_, &file)) return WriteError(errno);
-  std::filesystem::path directory = std::filesystem::path(file).parent_path();
+RegStatus FileRegistry::Begin(Update* update) const {
+  if (!ResolveLinks(path_, &update->file)) return WriteError(errno);
+  std::filesystem::path directory = std::filesystem::path(update->file).parent_path();
   if (directory.empty()) directory = ".";
   std::error_code ignored;
   std::filesystem::create_directories(directory, ignored);  // a fresh machine has no /etc/chron
 
-  std::string lock_path = file + ".lock";
-  FileDescriptor lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  if (lock.get() < 0) return WriteError(errno);
-  while (::flock(lock.get(), LOCK_EX) != 0) {
+  std::string lock_path = update->file + ".lock";
+  update->lock = std::make_unique<FileDescriptor>(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (update->lock->get() < 0) return WriteError(errno);
+  while (::flock(update->lock->get(), LOCK_EX) != 0) {
     if (errno != EINTR) return kRegWriteFailed;
   }
   // Replacing the file needs only the directory's write right; refuse as Windows would when
   // the hive itself is read-only for us.
-  if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+  if (::faccessat(AT_FDCWD, update->file.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
     return WriteError(errno);
+  return Load(&update->tree);  // the lock ends when the update ends
+}
 
-  HiveTree tree;
-  if (RegStatus status = Load(&tree); status != kRegSuccess) return status;
-  if (RegStatus status = change(tree); status != kRegSuccess) return status;
-  return Replace(file, tree.Serialize());  // the lock ends when `lock` is closed
+RegStatus FileRegistry::Modify(const std::function<RegStatus(HiveTree&)>& change) {
+  std::lock_guard guard(update_mutex_);
+  if (update_ != nullptr) {  // inside WriteTogether on this thread
+    if (update_->status != kRegSuccess) return update_->status;
+    RegStatus status = change(update_->tree);
+    update_->changed = update_->changed || status == kRegSuccess;
+    return status;
+  }
+  Update update;
+  if (RegStatus status = Begin(&update); status != kRegSuccess) return status;
+  if (RegStatus status = change(update.tree); status != kRegSuccess) return status;
+  return Replace(update.file, update.tree.Serialize());
+}
+
+RegStatus FileRegistry::WriteTogether(const std::function<void()>& writes) {
+  std::lock_guard guard(update_mutex_);
+  if (update_ != nullptr) {  // joins the change under way
+    writes();
+    return kRegSuccess;
+  }
+  Update update;
+  update.status = Begin(&update);
+  update_ = &update;
+  writes();
+  update_ = nullptr;
+  if (update.status != kRegSuccess) return update.status;
+  return update.changed ? Replace(update.file, update.tree.Serialize()) : kRegSuccess;
 }
 
 // Writes `text` to a temporary file in the directory of `file` and renames it over `file`.

@@ -1,8 +1,11 @@
 #include "config/configuration.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -335,6 +338,40 @@ TEST(WriteConfigurationTest, RoundTripThroughTheHiveFile) {
     EXPECT_EQ(read.server_time_source, "NTP");
     EXPECT_EQ(read.ip_query_type, "REGISTRY");
   }
+  std::filesystem::remove_all(dir);
+}
+
+// A save that cannot be stored (here: the file size limit stands in for a full disk) keeps the
+// whole earlier configuration, not the first half of the new one.
+TEST(WriteConfigurationTest, ASaveThatCannotBeStoredKeepsTheEarlierConfiguration) {
+  char pattern[] = "/tmp/config_test.XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string dir = pattern, hive = dir + "/registry.reg";
+  Configuration before;
+  before.client_time_source = std::string(3000, 'a');
+  ASSERT_TRUE(WriteConfiguration(*platform::OpenHiveFile(hive), before));
+  const auto size = std::filesystem::file_size(hive);
+
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit fails with EFBIG instead
+    rlimit limit{size + 500, size + 500};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    Configuration after;
+    after.client_poll_interval = 128;
+    after.client_time_source = std::string(4000, 'b');  // the file outgrows the limit here
+    after.server_active = 1;
+    ::_exit(WriteConfiguration(*platform::OpenHiveFile(hive), after) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the failed save reported success";
+  Configuration read;
+  EXPECT_TRUE(ReadConfiguration(*platform::OpenHiveFile(hive), &read));
+  EXPECT_EQ(read.client_poll_interval, before.client_poll_interval);
+  EXPECT_TRUE(read.client_time_source == before.client_time_source);  // 3000 times 'a'; no long print
+  EXPECT_EQ(read.server_active, before.server_active);
   std::filesystem::remove_all(dir);
 }
 

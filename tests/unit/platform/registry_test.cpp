@@ -7,11 +7,14 @@
 
 #include <pthread.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -599,6 +602,35 @@ TEST_F(HiveFileTest, AReaderBesideAStreamOfWritesNeverSeesATornHive) {
   uint32_t value = 0, size = 4;
   ASSERT_EQ(registry->QueryValue("Stream", "Counter", nullptr, &value, &size), kRegSuccess);
   EXPECT_EQ(value, kWrites);
+}
+
+// Writes grouped by WriteTogether are one change: another writer's change comes wholly before
+// or after them, never between.
+TEST_F(HiveFileTest, WritesTogetherAreOneChangeThatNoOtherWriterInterleaves) {
+  auto first = OpenHiveFile(path_);
+  auto second = OpenHiveFile(path_);
+  std::promise<void> second_done;
+  std::future<void> done = second_done.get_future();
+  std::thread other;
+  RegStatus stored = first->WriteTogether([&] {
+    for (const char* name : {"A", "B"}) EXPECT_EQ(SetDword(*first, "K", name, 1), kRegSuccess);
+    other = std::thread([&] {
+      for (const char* name : {"B", "C"}) EXPECT_EQ(SetDword(*second, "K", name, 2), kRegSuccess);
+      second_done.set_value();
+    });
+    EXPECT_EQ(done.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+        << "the other writer came between";
+    EXPECT_EQ(SetDword(*first, "K", "C", 1), kRegSuccess);
+  });
+  other.join();
+  EXPECT_EQ(stored, kRegSuccess);
+  std::vector<uint32_t> values;
+  for (const char* name : {"A", "B", "C"}) {
+    uint32_t value = 0, size = 4;
+    EXPECT_EQ(second->QueryValue("K", name, nullptr, &value, &size), kRegSuccess);
+    values.push_back(value);
+  }
+  EXPECT_EQ(values, (std::vector<uint32_t>{1, 2, 2}));  // the second change wholly after the first
 }
 
 // ---- Access rights (checked in a child that gives up root) ------------------------------
