@@ -50,7 +50,7 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
           platform::DottedAddress(server.address).c_str());
     return;
   }
-  rt.last_request_time.store(TimestampToUint64(request.transmit_time));
+  rt.pending_request.Record(TimestampToUint64(request.transmit_time), server);
   NtpToNetworkOrder(&request);
   std::array<uint8_t, kNtpMessageWithAuthSize> bytes;
   NtpToBytes(request, bytes.data());
@@ -136,9 +136,16 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     return 0;
   }
   if (!broadcast) {
-    if (!TimestampsEqual(m.originate_time, TimestampFromUint64(rt.last_request_time.load()))) {
-      Trace("SNTP-Client: NTP Antwort von %s ungültig, \"Originate Timestamp\" ist ungültig !\n", sender.c_str());
-      return 0;
+    switch (rt.pending_request.Take(m.originate_time, from)) {
+      case PendingRequest::Match::kWrongOriginate:
+        Trace("SNTP-Client: NTP Antwort von %s ungültig, \"Originate Timestamp\" ist ungültig !\n", sender.c_str());
+        return 0;
+      case PendingRequest::Match::kWrongSender:
+        Trace("SNTP-Client: NTP Antwort von %s (Port %u) ungültig, Absender ist nicht der angefragte Server !\n",
+              sender.c_str(), static_cast<unsigned>(platform::NetworkToHost16(from.port)));
+        return 0;
+      case PendingRequest::Match::kTaken:
+        break;
     }
     const uint32_t travel = WholeSecondsBetween(t4, m.originate_time);
     if (travel > 1) {

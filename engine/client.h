@@ -17,7 +17,8 @@ void ClientPollThread(Runtime& rt);
 bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out);
 
 // Judges a reply (Mode 4) or broadcast (any other Mode) in host order with arrival time `t4`,
-// and steps the clock by the offset unless the deviation limit forbids it.
+// and steps the clock by the offset unless the deviation limit forbids it. A reply counts only
+// from the address and port the pending request went to, and only once.
 // Returns 1 when the clock was set, 0 otherwise.
 int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4,
                         const platform::SocketAddress& from);

@@ -71,9 +71,9 @@ void WakeReceiveLoop(Runtime& rt) {
 void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
   std::array<uint8_t, kNtpMessageWithAuthSize> buffer{};
   size_t received = 0;
-  platform::SocketAddress from;
+  platform::ReceivedFrom origin;
   std::optional<int64_t> stamp;
-  const int error = socket.ReceiveFrom(buffer.data(), buffer.size(), &received, &from, &stamp);
+  const int error = socket.ReceiveFrom(buffer.data(), buffer.size(), &received, &origin, &stamp);
   // T4: nothing may come between the read and the clock.
   const NtpTimestamp arrival = ArrivalTime(*rt.clock, stamp);
   NtpMessage message;
@@ -87,6 +87,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
   }
   if (received == 0) return;  // the wake-up datagram of a stop request
 
+  const platform::SocketAddress& from = origin.source;
   const unsigned mode = GetMode(message);
   const bool debug = DebugMode();
   if (debug) {
@@ -117,7 +118,15 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
       break;
     case kModeBroadcast:
       if (rt.ClientAcceptsBroadcasts()) {
-        if (AdmitTimeMessage(rt, buffer.data(), received, mode, from)) ClientHandleMessage(rt, message, arrival, from);
+        // Sent straight to this host it is a forgery: a server broadcasts to everyone.
+        if (!origin.broadcast) {
+          if (debug) {
+            Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, nicht als Broadcast empfangen.\n",
+                  ModeText(mode), platform::DottedAddress(from.address).c_str());
+          }
+        } else if (AdmitTimeMessage(rt, buffer.data(), received, mode, from)) {
+          ClientHandleMessage(rt, message, arrival, from);
+        }
         return;
       }
       break;

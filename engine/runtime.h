@@ -1,6 +1,6 @@
 // Process-wide state of a running service: configuration, adapter table, events, finished
 // flags and the platform facilities it works through. Written only before the worker threads
-// start; afterwards the threads share only the events and the atomics.
+// start; afterwards the threads share only the events, the atomics and the pending request.
 #pragma once
 
 #include <array>
@@ -12,6 +12,7 @@
 
 #include "config/configuration.h"
 #include "engine/auth.h"
+#include "engine/pending_request.h"
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/network.h"
@@ -50,8 +51,8 @@ struct Runtime {
   std::atomic<bool> receive_finished{true};
   std::atomic<bool> client_finished{true};
   std::atomic<bool> broadcast_finished{true};
-  // Transmit Timestamp of the client's latest request, as seconds << 32 | fraction; 0 until then.
-  std::atomic<uint64_t> last_request_time{0};
+  // The client's latest request, until a reply answers it.
+  PendingRequest pending_request;
 
   // What a stop request may wake, guarded by `stop_mutex`. Start-up fills the adapter table
   // without a lock while a stop may already arrive on another thread, so the table is handed to

@@ -32,6 +32,14 @@ std::string DottedAddress(uint32_t address);
 // inet_addr: address in network byte order, or kInaddrNone (also for "255.255.255.255").
 uint32_t ParseDottedAddress(std::string_view text);
 
+// What a read tells about a datagram besides its bytes.
+struct ReceivedFrom {
+  SocketAddress source;
+  // Arrived as a broadcast: addressed to a broadcast (or multicast) address, not to this host's
+  // own address. A datagram sent straight to the host is no broadcast, whatever its content.
+  bool broadcast = false;
+};
+
 class UdpSocket {
  public:
   virtual ~UdpSocket() = default;
@@ -42,11 +50,11 @@ class UdpSocket {
   // receive-only descriptors, invisible to the caller.
   virtual int Bind(const SocketAddress& local, bool accept_broadcasts) = 0;
   virtual int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) = 0;
-  // Reads one datagram. A datagram longer than `capacity` is consumed and fails with EMSGSIZE.
-  // `arrival` (may be null) receives the time at which the system took the datagram in, in
-  // nanoseconds since 1970 on the system clock (Clock::FromSystemTime moves it onto another
-  // clock), or is left empty where the system records none.
-  virtual int ReceiveFrom(void* buffer, size_t capacity, size_t* received, SocketAddress* from,
+  // Reads one datagram. A datagram longer than `capacity` is consumed and fails with EMSGSIZE
+  // (`from` is still filled in). `arrival` (may be null) receives the time at which the system
+  // took the datagram in, in nanoseconds since 1970 on the system clock (Clock::FromSystemTime
+  // moves it onto another clock), or is left empty where the system records none.
+  virtual int ReceiveFrom(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
                           std::optional<int64_t>* arrival) = 0;
 };
 

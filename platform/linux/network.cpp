@@ -106,9 +106,16 @@ class LinuxUdpSocket : public UdpSocket {
     if (int error = SetReuseAddress(fds_[0]); error != 0) return error;
     sockaddr_in address = ToSockaddr(local);
     if (bind(fds_[0], reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return errno;
-    // A socket bound to 0.0.0.0 receives broadcasts itself; one bound to a unicast address
-    // receives none on Linux, so it gets receive-only companions on its interface.
-    if (!accept_broadcasts || local.address == 0) return 0;
+    // A socket bound to 0.0.0.0 receives broadcasts itself, mixed with the datagrams sent to the
+    // host: only each datagram's destination tells them apart. One bound to a unicast address
+    // receives no broadcasts on Linux, so it gets receive-only companions on its interface.
+    if (local.address == 0) {
+      int on = 1;
+      if (setsockopt(fds_[0], IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) return errno;
+      wildcard_ = true;
+      return 0;
+    }
+    if (!accept_broadcasts) return 0;
     std::optional<OwningInterface> owner = FindInterface(local.address);
     if (!owner) return 0;
     if (int error = AddReceiver(*owner, kInaddrNone, local.port); error != 0) return error;
@@ -130,14 +137,14 @@ class LinuxUdpSocket : public UdpSocket {
   // exactly one datagram per call. Datagrams already queued in the kernel are fetched in one
   // recvmmsg and handed out one by one from here, each with its own kernel arrival stamp, in
   // the one-at-a-time order of a plain read, at a third fewer system calls under load.
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, SocketAddress* from,
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
                   std::optional<int64_t>* arrival) override {
     for (;;) {
       if (HasPending()) return HandOut(buffer, capacity, received, from, arrival);
       for (size_t k = 0; k < fds_.size(); ++k) {
         // Start after the descriptor read last, so that no descriptor starves the others.
         size_t i = (next_ + k) % fds_.size();
-        int error = Fetch(fds_[i]);
+        int error = Fetch(i);
         if (error == EAGAIN || error == EWOULDBLOCK) continue;
         next_ = i + 1;
         if (error != 0) return error;
@@ -174,9 +181,9 @@ class LinuxUdpSocket : public UdpSocket {
     return 0;
   }
 
-  // Reads up to kBatch queued datagrams of `fd` without waiting: 0 (count_ >= 1), EAGAIN, or
-  // the error of the first read.
-  int Fetch(int fd) {
+  // Reads up to kBatch queued datagrams of descriptor fds_[index] without waiting: 0
+  // (count_ >= 1), EAGAIN, or the error of the first read.
+  int Fetch(size_t index) {
     for (unsigned i = 0; i < kBatch; ++i) {
       slots_[i].vector = {slots_[i].data, sizeof slots_[i].data};
       headers_[i] = {};
@@ -189,20 +196,42 @@ class LinuxUdpSocket : public UdpSocket {
     }
     int n;
     do {
-      n = recvmmsg(fd, headers_, kBatch, MSG_DONTWAIT, nullptr);
+      n = recvmmsg(fds_[index], headers_, kBatch, MSG_DONTWAIT, nullptr);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return errno;
     head_ = 0;
     count_ = static_cast<unsigned>(n);
+    fetched_from_ = index;
     return 0;
   }
 
-  int HandOut(void* buffer, size_t capacity, size_t* received, SocketAddress* from,
+  // Whether the datagram of `header`, read from fds_[fetched_from_], came as a broadcast.
+  bool ArrivedAsBroadcast(msghdr& header) const {
+    if (fetched_from_ != 0) return true;  // a companion bound to a broadcast address
+    if (!wildcard_) return false;         // bound to a unicast address: sent to this host
+    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
+      if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+      in_pktinfo info;
+      std::memcpy(&info, CMSG_DATA(c), sizeof info);
+      // ipi_addr is the header's destination. For a datagram sent to one of the host's own
+      // addresses the kernel names that same address as the local one (ipi_spec_dst); for a
+      // limited, directed or multicast destination it names an interface address instead.
+      const uint32_t destination = info.ipi_addr.s_addr;
+      return destination == kInaddrNone || IN_MULTICAST(ntohl(destination)) ||
+             destination != info.ipi_spec_dst.s_addr;
+    }
+    return false;
+  }
+
+  int HandOut(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
               std::optional<int64_t>* arrival) {
     const Slot& slot = slots_[head_];
     mmsghdr& header = headers_[head_];
     ++head_;
-    if (from != nullptr) *from = SocketAddress{kAfInet, slot.peer.sin_port, slot.peer.sin_addr.s_addr};
+    if (from != nullptr) {
+      from->source = SocketAddress{kAfInet, slot.peer.sin_port, slot.peer.sin_addr.s_addr};
+      from->broadcast = ArrivedAsBroadcast(header.msg_hdr);
+    }
     if (arrival != nullptr) *arrival = ArrivalStamp(header.msg_hdr);
     // A datagram longer than the caller's buffer is cut like recvfrom would cut it: the rest is
     // gone either way.
@@ -218,7 +247,8 @@ class LinuxUdpSocket : public UdpSocket {
     uint8_t data[512];  // any SNTP datagram fits; longer ones are refused as EMSGSIZE anyway
     sockaddr_in peer;
     iovec vector;
-    alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(timespec))];  // the arrival stamp
+    // The arrival stamp, and on a wildcard descriptor the destination.
+    alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(in_pktinfo))];
   };
   Slot slots_[kBatch];
   mmsghdr headers_[kBatch];
@@ -226,6 +256,8 @@ class LinuxUdpSocket : public UdpSocket {
   unsigned count_ = 0;  // datagrams fetched by the last recvmmsg
   std::vector<int> fds_;  // [0] sends and receives; the rest receive broadcasts only
   size_t next_ = 0;
+  size_t fetched_from_ = 0;  // index in fds_ of the descriptor the datagrams in slots_ came from
+  bool wildcard_ = false;    // fds_[0] is bound to 0.0.0.0 and reports each destination
 };
 
 // One epoll set over every descriptor of every socket; each registration carries the index of

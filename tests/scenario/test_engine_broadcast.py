@@ -1,5 +1,6 @@
-"""NTP broadcasts between test hosts: a broadcast client taking a server's time, one broadcast
-per adapter and pass on a server with three LANs, and a stop during the broadcast wait."""
+"""NTP broadcasts between test hosts: a broadcast client taking a server's time and refusing a
+broadcast sent straight to it, one broadcast per adapter and pass on a server with three LANs,
+and a stop during the broadcast wait."""
 
 import signal
 import time
@@ -71,6 +72,29 @@ class BroadcastClientTest(BroadcastCase):
             self.assertGreaterEqual(served_out.count(own), 2, served_out)
             self.assertEqual(es.OFFSET.findall(served_out), [], "own broadcasts are no time source")
             self.assertEqual(server.clock_offset(), ahead, "the server's clock is untouched")
+
+
+class ForgedBroadcastTest(BroadcastCase):
+    def test_mode_5_sent_straight_to_the_client_is_no_broadcast(self):
+        lan = self.lab.lan()
+        client = self.lab.host("heclient", lans=[lan], clock_offset=0)
+        forger = self.lab.host("heforger", lans=[lan])
+        probe = es.udp_socket(forger, broadcast=True)
+        self.addCleanup(probe.close)
+        process = es.start_debug(client, {"Client\\Active": 1, "Client\\Broadcast": 1})
+        probe.sendto(es.packet(mode=5, stratum=1, transmit=es.ntp_now(1000.0)), (client.address, es.NTP_PORT))
+        ignored = ("SNTP-Network: NTP Nachricht: 5 (broadcast) von %s wird ignoriert, nicht als Broadcast "
+                   "empfangen." % forger.address)
+        process.wait_output(ignored + "\n", 5)
+        # The same host broadcasting to the LAN is heard.
+        probe.sendto(es.packet(mode=5, stratum=1, transmit=es.ntp_now(2.0)), (lan.broadcast, es.NTP_PORT))
+        self.assertEqual(len(es.wait_lines(process, es.OFFSET, 1, 5)), 1, process.describe())
+        out = self.stop(process)
+        lines = es.after_running(out)
+        self.assertEqual(lines[:2], [es.received(5, 48, forger.address), ignored], lines)
+        self.assertEqual(lines[2:4], [es.received(5, 48, forger.address),
+                                      "SNTP-Client: NTP Broadcast von %s erhalten." % forger.address], lines)
+        self.assertNear(client.clock_offset(), 2.0, "client clock")
 
 
 class BroadcasterTest(BroadcastCase):

@@ -30,7 +30,7 @@ class FakeSocketHandle : public platform::UdpSocket {
   int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
     return state_->SendTo(data, size, to, sent);
   }
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::SocketAddress* from,
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
                   std::optional<int64_t>* arrival) override {
     return state_->ReceiveFrom(buffer, capacity, received, from, arrival);
   }
@@ -102,13 +102,13 @@ int FakeUdpSocket::SendTo(const void* data, size_t size, const platform::SocketA
 }
 
 int FakeUdpSocket::ReceiveFrom(void* buffer, size_t capacity, size_t* received,
-                               platform::SocketAddress* from, std::optional<int64_t>* arrival) {
+                               platform::ReceivedFrom* from, std::optional<int64_t>* arrival) {
   std::lock_guard lock(core_->mutex);
   if (incoming_.empty()) return EAGAIN;
   Incoming incoming = std::move(incoming_.front());
   incoming_.pop_front();
   if (incoming.error != 0) return incoming.error;
-  if (from != nullptr) *from = incoming.datagram.peer;
+  if (from != nullptr) *from = {incoming.datagram.peer, incoming.broadcast};
   if (arrival != nullptr) *arrival = incoming.datagram.arrival;
   const std::vector<uint8_t>& bytes = incoming.datagram.bytes;
   if (bytes.size() > capacity) return EMSGSIZE;
@@ -119,9 +119,19 @@ int FakeUdpSocket::ReceiveFrom(void* buffer, size_t capacity, size_t* received,
 
 void FakeUdpSocket::Push(std::vector<uint8_t> bytes, const platform::SocketAddress& from,
                          std::optional<int64_t> arrival) {
+  Queue(std::move(bytes), from, arrival, false);
+}
+
+void FakeUdpSocket::PushBroadcast(std::vector<uint8_t> bytes, const platform::SocketAddress& from) {
+  Queue(std::move(bytes), from, std::nullopt, true);
+}
+
+void FakeUdpSocket::Queue(std::vector<uint8_t> bytes, const platform::SocketAddress& from,
+                          std::optional<int64_t> arrival, bool broadcast) {
   std::lock_guard lock(core_->mutex);
   Incoming incoming;
   incoming.datagram = {std::move(bytes), from, arrival};
+  incoming.broadcast = broadcast;
   incoming_.push_back(std::move(incoming));
   core_->changed.notify_all();
 }

@@ -56,7 +56,7 @@ class FakeUdpSocket : public platform::UdpSocket {
   // Takes the oldest queued datagram (or queued error) with its arrival stamp, if it was pushed
   // with one. Empty queue: EAGAIN. A datagram longer than `capacity` is consumed and fails with
   // EMSGSIZE.
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::SocketAddress* from,
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
                   std::optional<int64_t>* arrival) override;
 
   // --- test side -----------------------------------------------------------------------------
@@ -64,6 +64,8 @@ class FakeUdpSocket : public platform::UdpSocket {
   // 1970 on the system clock) or none, and wakes waiters.
   void Push(std::vector<uint8_t> bytes, const platform::SocketAddress& from,
             std::optional<int64_t> arrival = std::nullopt);
+  // The same for a datagram that arrived as a broadcast (without a stamp).
+  void PushBroadcast(std::vector<uint8_t> bytes, const platform::SocketAddress& from);
   // Queues a receive error: the socket reads as readable and the next ReceiveFrom returns it.
   void PushReceiveError(int error);
   // Injected errors, in force until set back to 0. SendTo with an error sends nothing.
@@ -93,7 +95,10 @@ class FakeUdpSocket : public platform::UdpSocket {
   struct Incoming {
     int error = 0;
     FakeDatagram datagram;
+    bool broadcast = false;
   };
+  void Queue(std::vector<uint8_t> bytes, const platform::SocketAddress& from, std::optional<int64_t> arrival,
+             bool broadcast);
 
   std::shared_ptr<FakeNetworkCore> core_;
   size_t index_;

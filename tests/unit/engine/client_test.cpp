@@ -19,13 +19,15 @@ class ClientHandleTest : public EngineTest {
     AddAdapter("eth0", "10.0.0.1");
     now = TimestampToUint64(NtpNow(clock));
     t1 = now - 3 * kSecond;
-    rt.last_request_time = t1;
   }
 
-  // A reply to the last request: T2 = T1 + `to_server`, T3 = T2, arriving at T1 + `round_trip`.
-  int Reply(uint64_t to_server, uint64_t round_trip, uint32_t li = 0) {
+  // A reply to a request sent at T1 to `server` (recorded first unless `to_pending` tells to
+  // answer whatever is pending): T2 = T1 + `to_server`, T3 = T2, arriving at T1 + `round_trip`.
+  int Reply(uint64_t to_server, uint64_t round_trip, uint32_t li = 0, bool to_pending = false,
+            const platform::SocketAddress& from = Endpoint("10.0.0.9", 123)) {
+    if (!to_pending) rt.pending_request.Record(t1, server);
     const NtpMessage m = Message(kModeServer, li, 4, t1, t1 + to_server, t1 + to_server);
-    return ClientHandleMessage(rt, m, TimestampFromUint64(t1 + round_trip), server);
+    return ClientHandleMessage(rt, m, TimestampFromUint64(t1 + round_trip), from);
   }
   // A broadcast sent at T4 + `ahead` (2^-32 s, may be negative), arriving at `now`.
   int Broadcast(int64_t ahead, uint32_t li = 0, platform::SocketAddress from = Endpoint("10.0.0.9", 123)) {
@@ -148,25 +150,38 @@ TEST_F(ClientHandleTest, LeapIndicatorOneAndThreeAreDropped) {
 TEST_F(ClientHandleTest, OriginateMustMatchTheLastRequest) {
   const std::string invalid = "SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Originate Timestamp\" ist ungültig !\n";
   // A reply to an older request: the last request time has moved on.
-  rt.last_request_time = t1 + 1;
-  EXPECT_EQ(Reply(kSecond / 2, kSecond / 4), 0);
+  rt.pending_request.Record(t1 + 1, server);
+  EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 0);
   EXPECT_EQ(console.Count(invalid), 1);
   // Differing only in the seconds word.
-  rt.last_request_time = t1 + kSecond;
-  EXPECT_EQ(Reply(kSecond / 2, kSecond / 4), 0);
+  rt.pending_request.Record(t1 + kSecond, server);
+  EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 0);
   EXPECT_EQ(console.Count(invalid), 2);
   EXPECT_TRUE(clock.steps().empty());
 }
 
-TEST_F(ClientHandleTest, UnsolicitedReplyInBroadcastModeFailsTheTravelTest) {
-  rt.last_request_time = 0;  // no request was ever sent
+TEST_F(ClientHandleTest, UnsolicitedReplyIsRefused) {
+  // No request was ever sent: a reply echoing the zero Originate Timestamp answers nothing.
   const NtpMessage m = Message(kModeServer, 0, 4, 0, now, now);
   EXPECT_EQ(ClientHandleMessage(rt, m, TimestampFromUint64(now), server), 0);
-  EXPECT_FALSE(console.Contains("Originate Timestamp"));
-  // T4 - T1 is the whole NTP time: refused, with its seconds printed as a signed number.
-  EXPECT_TRUE(console.Contains("Antwort war " + std::to_string(static_cast<int32_t>(now >> 32)) +
-                               " Sekunden unterwegs !\n"));
+  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Originate Timestamp\" ist ungültig !\n"));
   EXPECT_TRUE(clock.steps().empty());
+}
+
+TEST_F(ClientHandleTest, OnlyTheFirstReplyFromTheServerAsked) {
+  rt.pending_request.Record(t1, server);
+  // From another host, or from another port of the server: not the answer, and it takes nothing.
+  for (const platform::SocketAddress& from : {Endpoint("10.0.0.66", 123), Endpoint("10.0.0.9", 4123)}) {
+    EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true, from), 0);
+  }
+  EXPECT_TRUE(console.Contains(
+      "SNTP-Client: NTP Antwort von 10.0.0.66 (Port 123) ungültig, Absender ist nicht der angefragte Server !\n"));
+  EXPECT_TRUE(console.Contains("von 10.0.0.9 (Port 4123) ungültig, Absender ist nicht der angefragte Server !\n"));
+  EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 1);
+  // The same reply again: the request is answered already.
+  EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 0);
+  EXPECT_TRUE(console.Contains("\"Originate Timestamp\" ist ungültig !\n"));
+  EXPECT_EQ(clock.steps().size(), 1u);
 }
 
 TEST_F(ClientHandleTest, ZeroTransmitTimestampIsDropped) {
@@ -267,7 +282,7 @@ TEST_F(ClientPollTest, SendsOneRequestFromTheFirstAdapterToTheResolvedServer) {
   EXPECT_EQ(ReadWord64(bytes, 32), 0u);
   // The two fraction bits below the clock's nanosecond are random; the rest is the time.
   EXPECT_EQ(ReadWord64(bytes, 40) & ~uint64_t{3}, TimestampToUint64(NtpNow(clock)) & ~uint64_t{3});
-  EXPECT_EQ(rt.last_request_time.load(), ReadWord64(bytes, 40));
+  EXPECT_EQ(rt.pending_request.transmit(), ReadWord64(bytes, 40));
   EXPECT_EQ(network.resolved_names(), (std::vector<std::string>{"zeitgeber"}));
   EXPECT_FALSE(rt.client_finished.load());
 }
@@ -327,7 +342,7 @@ TEST_F(ClientPollTest, FailedSendWaitsForTheInterval) {
 TEST_F(ClientPollTest, NothingIsSentBeforeTheStartEvent) {
   worker = std::thread([this] { ClientPollThread(rt); });
   EXPECT_FALSE(first->WaitForSent(1, std::chrono::milliseconds(200)));
-  EXPECT_EQ(rt.last_request_time.load(), 0u);
+  EXPECT_EQ(rt.pending_request.transmit(), 0u);
   rt.start.Set();
   EXPECT_TRUE(first->WaitForSent(1, std::chrono::seconds(5)));
 }

@@ -39,8 +39,13 @@ class ReceiveLoopTest : public EngineTest {
     loop.join();
   }
   // Runs the loop over one datagram pushed to `socket`.
-  void ReceiveOne(FakeUdpSocket* socket, std::vector<uint8_t> bytes, const platform::SocketAddress& from = kPeer) {
-    socket->Push(std::move(bytes), from);
+  void ReceiveOne(FakeUdpSocket* socket, std::vector<uint8_t> bytes, const platform::SocketAddress& from = kPeer,
+                  bool broadcast = false) {
+    if (broadcast) {
+      socket->PushBroadcast(std::move(bytes), from);
+    } else {
+      socket->Push(std::move(bytes), from);
+    }
     Start();
     Drain();
   }
@@ -119,7 +124,7 @@ TEST_P(ReceiveLoopDispatchTest, ModeAndConfigurationChooseTheRoute) {
   FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
   // A time one second ahead, so a message the client takes shows as a step.
   const uint64_t ahead = TimestampToUint64(NtpNow(clock)) + kSecond;
-  ReceiveOne(socket, WireBytes(Message(mode, 0, 4, 0, 0, ahead)));
+  ReceiveOne(socket, WireBytes(Message(mode, 0, 4, 0, 0, ahead)), kPeer, mode == kModeBroadcast);
 
   const std::string text = console.Text();
   EXPECT_NE(text.find("SNTP-Network: NTP Nachricht " + std::to_string(mode) + " mit 48 Bytes von 10.0.0.7 erhalten.\n"),
@@ -303,8 +308,20 @@ TEST_F(ReceiveLoopTest, ArrivalTimeIsPassedToTheClient) {
   rt.config.client_broadcast = 1;
   // A broadcast 5 s ahead of the fake clock: the step is exactly 5 s only if T4 is the clock's time.
   const uint64_t ahead = TimestampToUint64(NtpNow(clock)) + 5 * kSecond;
-  ReceiveOne(socket, WireBytes(Message(kModeBroadcast, 0, 4, 0, 0, ahead), 68), Endpoint("10.0.0.9", 123));
+  ReceiveOne(socket, WireBytes(Message(kModeBroadcast, 0, 4, 0, 0, ahead), 68), Endpoint("10.0.0.9", 123), true);
   EXPECT_EQ(clock.steps(), (std::vector<int64_t>{5'000'000'000}));
+}
+
+TEST_F(ReceiveLoopTest, BroadcastSentStraightToTheHostIsIgnored) {
+  FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
+  rt.config.client_active = 1;
+  rt.config.client_broadcast = 1;
+  const uint64_t ahead = TimestampToUint64(NtpNow(clock)) + 1000 * kSecond;
+  ReceiveOne(socket, WireBytes(Message(kModeBroadcast, 0, 4, 0, 0, ahead)), Endpoint("10.0.0.9", 123));
+  EXPECT_TRUE(console.Contains(
+      "SNTP-Network: NTP Nachricht: 5 (broadcast) von 10.0.0.9 wird ignoriert, nicht als Broadcast empfangen.\n"));
+  EXPECT_FALSE(console.Contains("SNTP-Client:"));
+  EXPECT_TRUE(clock.steps().empty());
 }
 
 TEST(ModeTextTest, TableOfAllModes) {

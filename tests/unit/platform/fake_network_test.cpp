@@ -33,16 +33,17 @@ TEST(FakeNetworkTest, WaiterBlocksUntilAnotherThreadQueuesADatagram) {
   });
   std::this_thread::sleep_for(30ms);
   EXPECT_FALSE(returned);
-  net.socket(1)->Push({1, 2, 3}, Endpoint("192.0.2.9", 5000));
+  net.socket(1)->PushBroadcast({1, 2, 3}, Endpoint("192.0.2.9", 5000));
   waiting.join();
   EXPECT_EQ(readable, (std::vector<bool>{false, true}));
 
   uint8_t buffer[48];
   size_t received = 0;
-  platform::SocketAddress from;
+  platform::ReceivedFrom from;
   EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), 0);
   EXPECT_EQ(received, 3u);
-  EXPECT_TRUE(SameEndpoint(from, Endpoint("192.0.2.9", 5000)));
+  EXPECT_TRUE(SameEndpoint(from.source, Endpoint("192.0.2.9", 5000)));
+  EXPECT_TRUE(from.broadcast);
   EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), EAGAIN);
 }
 
@@ -59,10 +60,11 @@ TEST(FakeNetworkTest, ZeroLengthSendToOwnAddressWakesTheWaiter) {
   EXPECT_EQ(readable, (std::vector<bool>{true}));
   uint8_t buffer[1];
   size_t received = 99;
-  platform::SocketAddress from;
+  platform::ReceivedFrom from;
   EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), 0);
   EXPECT_EQ(received, 0u);
-  EXPECT_TRUE(SameEndpoint(from, Endpoint("10.0.0.1", 123)));
+  EXPECT_TRUE(SameEndpoint(from.source, Endpoint("10.0.0.1", 123)));
+  EXPECT_FALSE(from.broadcast);
   // Sends to other addresses are only recorded.
   EXPECT_EQ(a->SendTo("x", 1, Endpoint("10.0.0.7", 123), &sent), 0);
   EXPECT_EQ(net.socket(0)->pending(), 0u);

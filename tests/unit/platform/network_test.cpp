@@ -126,10 +126,10 @@ class SocketTest : public ::testing::Test {
     ASSERT_EQ(sent, text.size());
   }
 
-  static std::string Receive(UdpSocket& socket, SocketAddress* from = nullptr) {
+  static std::string Receive(UdpSocket& socket, ReceivedFrom* from = nullptr) {
     char buffer[512];
     size_t received = 0;
-    SocketAddress peer;
+    ReceivedFrom peer;
     int error = socket.ReceiveFrom(buffer, sizeof buffer, &received, &peer, nullptr);
     if (from != nullptr) *from = peer;
     return error == 0 ? std::string(buffer, received) : "error " + std::to_string(error);
@@ -170,10 +170,11 @@ TEST_F(SocketTest, SendsAndReceivesWithTheSendersAddress) {
   auto a = Open(At("127.0.0.1"));
   auto b = Open(At("127.0.0.2"));
   Send(*a, "hello", At("127.0.0.2"));
-  SocketAddress from;
+  ReceivedFrom from;
   EXPECT_EQ(Receive(*b, &from), "hello");
-  EXPECT_EQ(from.address, ParseDottedAddress("127.0.0.1"));
-  EXPECT_EQ(from.port, HostToNetwork16(port_));
+  EXPECT_EQ(from.source.address, ParseDottedAddress("127.0.0.1"));
+  EXPECT_EQ(from.source.port, HostToNetwork16(port_));
+  EXPECT_FALSE(from.broadcast);
 }
 
 TEST_F(SocketTest, LongDatagramFailsWithMessageSizeAndIsConsumed) {
@@ -183,9 +184,9 @@ TEST_F(SocketTest, LongDatagramFailsWithMessageSizeAndIsConsumed) {
   Send(*a, "next", At("127.0.0.2"));
   char buffer[48];
   size_t received = 12345;
-  SocketAddress from;
+  ReceivedFrom from;
   EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), EMSGSIZE);
-  EXPECT_EQ(from.address, ParseDottedAddress("127.0.0.1"));
+  EXPECT_EQ(from.source.address, ParseDottedAddress("127.0.0.1"));
   EXPECT_EQ(Receive(*b), "next");
 }
 
@@ -308,19 +309,19 @@ TEST_F(SocketTest, QueuedDatagramsAreHandedOutOnePerCallInOrder) {
   std::vector<bool> readable;
   ASSERT_EQ(waiter->Wait(&readable), 0);
   EXPECT_EQ(readable, (std::vector<bool>{false, true}));
-  SocketAddress from;
+  ReceivedFrom from;
   EXPECT_EQ(Receive(*b, &from), "one");
-  EXPECT_EQ(from.address, ParseDottedAddress("127.0.0.1"));
+  EXPECT_EQ(from.source.address, ParseDottedAddress("127.0.0.1"));
   ASSERT_EQ(waiter->Wait(&readable), 0);
   EXPECT_EQ(readable, (std::vector<bool>{false, true}));
   char buffer[48];
   size_t received = 0;
   EXPECT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), EMSGSIZE);
-  EXPECT_EQ(from.address, ParseDottedAddress("127.0.0.3"));
+  EXPECT_EQ(from.source.address, ParseDottedAddress("127.0.0.3"));
   ASSERT_EQ(waiter->Wait(&readable), 0);
   EXPECT_EQ(readable, (std::vector<bool>{false, true}));
   EXPECT_EQ(Receive(*b, &from), "three");
-  EXPECT_EQ(from.address, ParseDottedAddress("127.0.0.1"));
+  EXPECT_EQ(from.source.address, ParseDottedAddress("127.0.0.1"));
   // Nothing left: the wait blocks until the next datagram, which is then read by itself.
   int result = -1;
   std::thread waiting([&] { result = waiter->Wait(&readable); });
@@ -341,7 +342,9 @@ TEST_F(SocketTest, WildcardAndSpecificBindsOfOnePortCoexist) {
   Send(*sender, "specific", At("127.0.0.1"));
   Send(*sender, "wildcard", At("127.0.0.9"));
   EXPECT_EQ(Receive(*specific), "specific");
-  EXPECT_EQ(Receive(*wildcard), "wildcard");
+  ReceivedFrom from;
+  EXPECT_EQ(Receive(*wildcard, &from), "wildcard");
+  EXPECT_FALSE(from.broadcast);
   // A second bind of the same address succeeds too: a second instance is kept out by the
   // instance mutex, not by the sockets.
   auto twin = Open(At("127.0.0.1"));
@@ -375,7 +378,8 @@ TEST_F(SocketTest, InterfaceTableListsLoopbackAndResolverUsesHosts) {
 }
 
 // A peer namespace at the far end of a veth pair sends broadcasts; the host binds its socket to
-// its unicast address on the near end.
+// its unicast address on the near end, and a wildcard socket to another port. Each datagram
+// says whether it came as a broadcast.
 TEST_F(SocketTest, SocketOnUnicastAddressReceivesBroadcastsOnlyWhenAsked) {
   if (port_ != 123) GTEST_SKIP() << "needs root: creates network namespaces and a veth pair";
   int ready[2], go[2];
@@ -402,6 +406,9 @@ TEST_F(SocketTest, SocketOnUnicastAddressReceivesBroadcastsOnlyWhenAsked) {
     socket->SendTo("directed", 8, to("10.77.0.255", 123), &sent);
     socket->SendTo("ignored", 7, to("255.255.255.255", 124), &sent);
     socket->SendTo("unicast", 7, to("10.77.0.1", 124), &sent);
+    socket->SendTo("any-limited", 11, to("255.255.255.255", 125), &sent);
+    socket->SendTo("any-directed", 12, to("10.77.0.255", 125), &sent);
+    socket->SendTo("any-unicast", 11, to("10.77.0.1", 125), &sent);
     // Stay until the host has read: the pair and the host's address go with this namespace.
     _exit(read(go[0], &c, 1) == 1 ? 0 : 5);
   }
@@ -412,19 +419,28 @@ TEST_F(SocketTest, SocketOnUnicastAddressReceivesBroadcastsOnlyWhenAsked) {
   ASSERT_EQ(system(command.c_str()), 0);
   auto host = Open(At("10.77.0.1"), true);
   auto plain = Open(At("10.77.0.1", 124), false);
+  auto wildcard = Open(At("0.0.0.0", 125), true);
   ASSERT_EQ(write(go[1], "g", 1), 1);
   {
-    Watchdog watchdog({At("10.77.0.1"), At("10.77.0.1", 124)}, 5s);
+    Watchdog watchdog({At("10.77.0.1"), At("10.77.0.1", 124), At("10.77.0.1", 125)}, 5s);
     auto waiter = net_.CreateWaiter({plain.get(), host.get()});
     std::vector<bool> readable;
     ASSERT_EQ(waiter->Wait(&readable), 0);
     EXPECT_TRUE(readable[1]);
-    SocketAddress from;
+    ReceivedFrom from;
     EXPECT_EQ(Receive(*host, &from), "limited");
-    EXPECT_EQ(from.address, ParseDottedAddress("10.77.0.2"));
-    EXPECT_EQ(Receive(*host), "directed");
+    EXPECT_EQ(from.source.address, ParseDottedAddress("10.77.0.2"));
+    EXPECT_TRUE(from.broadcast);
+    EXPECT_EQ(Receive(*host, &from), "directed");
+    EXPECT_TRUE(from.broadcast);
     // The broadcast to port 124 went out before the unicast; a plain socket skips it.
-    EXPECT_EQ(Receive(*plain), "unicast");
+    EXPECT_EQ(Receive(*plain, &from), "unicast");
+    EXPECT_FALSE(from.broadcast);
+    // A wildcard socket takes both kinds: the destination tells them apart.
+    for (const auto& [text, broadcast] : {std::pair{"any-limited", true}, {"any-directed", true}, {"any-unicast", false}}) {
+      EXPECT_EQ(Receive(*wildcard, &from), text);
+      EXPECT_EQ(from.broadcast, broadcast) << text;
+    }
   }
   EXPECT_EQ(write(go[1], "d", 1), 1);
   int status = 0;
