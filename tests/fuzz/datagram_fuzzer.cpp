@@ -70,7 +70,7 @@ class TapSocket : public platform::UdpSocket {
   int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
     return inner_->SendTo(data, size, to, sent);
   }
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::SocketAddress* from,
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
                   std::optional<int64_t>* arrival) override {
     const int error = inner_->ReceiveFrom(buffer, capacity, received, from, arrival);
     last_error = error;
@@ -81,7 +81,7 @@ class TapSocket : public platform::UdpSocket {
   }
 
   int last_error = 0;
-  platform::SocketAddress last_from;
+  platform::ReceivedFrom last_from;
   std::vector<uint8_t> last_bytes;
 
  private:
@@ -101,6 +101,7 @@ struct Harness {
   TapSocket* taps[2] = {};
   FakeUdpSocket* fakes[2] = {};
   std::set<uint64_t> request_transmits;  // Transmit Timestamps of the requests the client sent
+  std::set<uint64_t> answered;           // those of them a reply has set the clock for
 
   explicit Harness(FuzzedDataProvider& input) {
     rt.clock = &clock;
@@ -185,21 +186,24 @@ struct Harness {
       FUZZ_CHECK(reply.bytes.size() >= kNtpMessageSize);
       FUZZ_CHECK((reply.bytes[0] & 7) == kModeServer);
       FUZZ_CHECK((reply.bytes[0] >> 3 & 7) == (d[0] >> 3 & 7));
-      FUZZ_CHECK(testing::SameEndpoint(reply.peer, tap.last_from));
+      FUZZ_CHECK(testing::SameEndpoint(reply.peer, tap.last_from.source));
       FUZZ_CHECK(Word64(reply.bytes, 24) == Word64(d, 40));
     }
 
-    // At most one step, only for a broadcast the client takes or a reply to one of its own
-    // requests, and never beyond an active deviation limit.
+    // At most one step, only for a broadcast the client takes (one that came as a broadcast) or
+    // the first reply to one of its own requests from the server asked, and never beyond an
+    // active deviation limit.
     const std::vector<int64_t>& steps = clock.steps();
     FUZZ_CHECK(steps.size() <= steps_before + 1);
     if (steps.size() == steps_before + 1) {
       FUZZ_CHECK(ntp_size);
       if (mode == kModeBroadcast) {
-        FUZZ_CHECK(rt.ClientAcceptsBroadcasts());
+        FUZZ_CHECK(rt.ClientAcceptsBroadcasts() && tap.last_from.broadcast);
       } else {
         FUZZ_CHECK(mode == kModeServer && rt.ClientActive());
         FUZZ_CHECK(request_transmits.count(Word64(d, 24)) == 1);
+        FUZZ_CHECK(answered.insert(Word64(d, 24)).second);
+        FUZZ_CHECK(testing::SameEndpoint(tap.last_from.source, Endpoint(kTimeServer, kNtpPort)));
       }
       if (rt.config.client_max_diff_second_active != 0) {
         const int64_t step = steps.back();
@@ -256,6 +260,7 @@ struct Harness {
   void Datagram(FuzzedDataProvider& input, bool sign) {
     const size_t index = input.ConsumeBool();
     const platform::SocketAddress from = ChooseSource(input);
+    const bool as_broadcast = input.ConsumeBool();
     // Lets a reply carry the latest request's Transmit Timestamp as its Originate without
     // the fuzzer having to guess it.
     const bool echo_request = input.ConsumeBool();
@@ -271,7 +276,12 @@ struct Harness {
                              reinterpret_cast<uint8_t*>(bytes.data())));
     }
     clock.Advance(travel_ns);
-    fakes[index]->Push(std::vector<uint8_t>(bytes.begin(), bytes.end()), from);
+    std::vector<uint8_t> datagram(bytes.begin(), bytes.end());
+    if (as_broadcast) {
+      fakes[index]->PushBroadcast(std::move(datagram), from);
+    } else {
+      fakes[index]->Push(std::move(datagram), from);
+    }
     Receive(index);
   }
 

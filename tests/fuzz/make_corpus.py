@@ -105,7 +105,10 @@ def network_order(address):
 
 
 def datagram(seed, payload, source=FROM_ANYONE, address=(10, 0, 0, 9), port=123, adapter=0, echo=False,
-             travel_ns=2_000_000, key=None):
+             travel_ns=2_000_000, key=None, as_broadcast=None):
+    """A datagram event; it arrives as a broadcast when `as_broadcast`, by default when it is one."""
+    if as_broadcast is None:
+        as_broadcast = len(payload) > 0 and payload[0] & 7 == 5
     seed.integer(EVENT_DATAGRAM if key is None else EVENT_SIGNED, 0, LAST_EVENT).boolean(adapter).integer(source, 0, 3)
     if source == FROM_TIME_SERVER_ANY_PORT:
         seed.u16(port)
@@ -113,7 +116,7 @@ def datagram(seed, payload, source=FROM_ANYONE, address=(10, 0, 0, 9), port=123,
         seed.boolean(adapter)
     elif source == FROM_ANYONE:
         seed.u32(network_order(address)).u16(int.from_bytes(port.to_bytes(2, "big"), "little"))
-    seed.boolean(echo).integer(travel_ns, 0, MAX_MOVE).text(payload)
+    seed.boolean(as_broadcast).boolean(echo).integer(travel_ns, 0, MAX_MOVE).text(payload)
     if key is not None:
         seed.integer(key, 0, 2)
 
@@ -143,6 +146,7 @@ def datagram_corpus():
     seed.integer(EVENT_MOVE_CLOCK, 0, LAST_EVENT).integer(-3_000_000_000, -MAX_MOVE, MAX_MOVE)
     datagram(seed, ntp(4, transmit=ts(2)), source=FROM_TIME_SERVER, echo=True, travel_ns=1_500_000_000)
     datagram(seed, ntp(3, transmit=ts(1)), source=FROM_OWN_ADAPTER)
+    datagram(seed, ntp(5, transmit=ts(3)), as_broadcast=False)
     datagram(seed, b"\x1b" + b"\0" * 9)
     datagram(seed, b"\x23" * 200)
     datagram(seed, b"")

@@ -94,7 +94,8 @@ class ForgedBroadcastTest(BroadcastCase):
         self.assertEqual(lines[:2], [es.received(5, 48, forger.address), ignored], lines)
         self.assertEqual(lines[2:4], [es.received(5, 48, forger.address),
                                       "SNTP-Client: NTP Broadcast von %s erhalten." % forger.address], lines)
-        self.assertNear(client.clock_offset(), 2.0, "client clock")
+        # Only the broadcast moved the clock (by 2 s less its one-way delay), not the forgery.
+        self.assertLess(abs(client.clock_offset() - 2.0), 0.5, "client clock")
 
 
 class BroadcasterTest(BroadcastCase):
