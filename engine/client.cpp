@@ -19,12 +19,14 @@ void TraceTimestamp(const char* label, const NtpTimestamp& t) {
   Trace("SNTP-Client: %s: %s\t%llX\n", label, FormatTimestamp(t).c_str(), Hex(t));
 }
 
-// Linux hears its own broadcasts: one sent from any adapter of this host is no time source.
-bool IsOwnAddress(const Runtime& rt, uint32_t address) {
+// Linux hears its own broadcasts: one sent from any address of this host is no time source.
+// The adapter table alone does not know them all: a wildcard row (0.0.0.0) sends from the
+// addresses of its interfaces.
+bool IsOwnAddress(Runtime& rt, uint32_t address) {
   for (const AdapterEntry& entry : rt.adapters) {
     if (entry.in_use && entry.address.address == address) return true;
   }
-  return false;
+  return rt.host_addresses.IsOwn(*rt.network, address);
 }
 
 // Builds and sends one request; the wait for the next cycle follows in every case.

@@ -106,7 +106,15 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
     case kModeClient:
       if (rt.ServerActive()) {
         const SymmetricKey* key = nullptr;
-        if (AdmitRequest(rt, buffer.data(), received, from, &key)) ServerReply(rt, socket, message, arrival, from, key);
+        if (!IsAnswerableSource(rt.host_addresses, *rt.network, from)) {
+          if (debug) {
+            Trace("SNTP-Network: NTP Nachricht: %s von %s (Port %u) wird ignoriert, Absenderadresse ungültig.\n",
+                  ModeText(mode), platform::DottedAddress(from.address).c_str(),
+                  static_cast<unsigned>(platform::NetworkToHost16(from.port)));
+          }
+        } else if (AdmitRequest(rt, buffer.data(), received, from, &key)) {
+          ServerReply(rt, socket, message, arrival, from, key);
+        }
         return;
       }
       break;

@@ -12,6 +12,7 @@
 
 #include "config/configuration.h"
 #include "engine/auth.h"
+#include "engine/host_addresses.h"
 #include "engine/pending_request.h"
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -53,6 +54,8 @@ struct Runtime {
   std::atomic<bool> broadcast_finished{true};
   // The client's latest request, until a reply answers it.
   PendingRequest pending_request;
+  // Read and refreshed by the receive-loop thread alone.
+  HostAddresses host_addresses;
 
   // What a stop request may wake, guarded by `stop_mutex`. Start-up fills the adapter table
   // without a lock while a stop may already arrive on another thread, so the table is handed to

@@ -187,6 +187,9 @@ struct Harness {
       FUZZ_CHECK((reply.bytes[0] & 7) == kModeServer);
       FUZZ_CHECK((reply.bytes[0] >> 3 & 7) == (d[0] >> 3 & 7));
       FUZZ_CHECK(testing::SameEndpoint(reply.peer, tap.last_from.source));
+      // Never to a port 0, zero, limited broadcast or multicast address.
+      const uint32_t to = platform::NetworkToHost32(reply.peer.address);
+      FUZZ_CHECK(reply.peer.port != 0 && to != 0 && to != 0xFFFFFFFFu && (to >> 28) != 0xE);
       FUZZ_CHECK(Word64(reply.bytes, 24) == Word64(d, 40));
     }
 

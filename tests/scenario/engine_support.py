@@ -65,6 +65,21 @@ def udp_socket(host, port=0, address="0.0.0.0", broadcast=False, pktinfo=False):
     return sock
 
 
+def send_forged(host, source, destination, payload):
+    """Sends a UDP datagram from the host's namespace with any source (address, port), however
+    forged: a raw IPv4 packet whose header we write ourselves (the kernel fills in the length,
+    identification and header checksum; a UDP checksum of 0 means none)."""
+    with in_namespace(host):
+        sock = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW)
+    try:
+        udp = struct.pack("!HHHH", source[1], destination[1], 8 + len(payload), 0) + payload
+        ip = struct.pack("!BBHHHBBH4s4s", 0x45, 0, 0, 0, 0, 64, socket.IPPROTO_UDP, 0,
+                         socket.inet_aton(source[0]), socket.inet_aton(destination[0]))
+        sock.sendto(ip + udp, (destination[0], 0))
+    finally:
+        sock.close()
+
+
 class Datagram:
     def __init__(self, data, source, destination=None, when=None):
         self.data = data

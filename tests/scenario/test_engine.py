@@ -389,6 +389,34 @@ class ReceiveLoopTest(EngineCase):
         self.assertIn(es.winsock_error("SNTP-Network", "recvfrom()", 90), out)
 
 
+class ForgedSourceTest(EngineCase):
+    def test_requests_from_a_broadcast_source_or_port_0_are_not_answered(self):
+        lan = self.lab.lan()
+        server = self.lab.host("heserver", lans=[lan])
+        forger = self.lab.host("heforger", lans=[lan])
+        neighbour = self.lab.host("heneighbour", lans=[lan])
+        listener = es.udp_socket(neighbour, 40123)
+        self.addCleanup(listener.close)
+        probe = es.udp_socket(forger, 40124)
+        self.addCleanup(probe.close)
+        # Broadcasting, the server may send to broadcast addresses (SO_BROADCAST): a reply to the
+        # LAN's broadcast address would reach every host.
+        process = es.start_debug(server, dict(self.server_settings(), **{"Server\\Broadcast": 1,
+                                                                          "Server\\BroadcastInterval": 3600}))
+        request = es.packet(mode=3, transmit=es.ntp_now())
+        es.send_forged(forger, (lan.broadcast, 40123), (server.address, 123), request)
+        es.send_forged(forger, (forger.address, 0), (server.address, 123), request)
+        probe.sendto(request, (server.address, 123))            # a real request ends the series
+        self.assertIsNotNone(es.receive(probe, 3), process.describe())
+        self.assertEqual(es.drain(listener, 0.3), [], "a reply was broadcast to the LAN")
+        lines = [l for l in es.after_running(self.stop(process)) if not l.startswith("SNTP-Server: NTP Broadcast")]
+        ignored = "SNTP-Network: NTP Nachricht: 3 (client) von %s (Port %d) wird ignoriert, Absenderadresse ungültig."
+        self.assertEqual(lines[:4], [es.received(3, 48, lan.broadcast), ignored % (lan.broadcast, 40123),
+                                     es.received(3, 48, forger.address), ignored % (forger.address, 0)], lines)
+        self.assertEqual(lines[4:7], [es.received(3, 48, forger.address), es.request_received(forger.address),
+                                      es.reply_sent(forger.address)], lines)
+
+
 class UnresolvableServerTest(EngineCase):
     NAME = "no-such-host.invalid"
 

@@ -206,6 +206,15 @@ TEST_F(ClientHandleTest, OwnBroadcastIsNoTimeSource) {
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 0, Endpoint("10.0.1.2", 123)), 1);
 }
 
+TEST_F(ClientHandleTest, OwnBroadcastFromAnAddressOutsideTheTableIsNoTimeSource) {
+  // A wildcard row (0.0.0.0) sends from its interface's address, which the table does not list.
+  AddAdapter("any", "0.0.0.0");
+  network.SetInterfaceAddresses({{Ip("10.0.2.7"), Ip("10.0.2.255"), "eth1", 3}});
+  EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 0, Endpoint("10.0.2.7", 123)), 0);
+  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Broadcast von 10.0.2.7 ignoriert, eigene Adresse.\n"));
+  EXPECT_TRUE(clock.steps().empty());
+}
+
 TEST_F(ClientHandleTest, FailedStepIsReportedAndCountsAsNotSet) {
   rt.config.client_run_once = 1;
   clock.FailStepsWith(EPERM);

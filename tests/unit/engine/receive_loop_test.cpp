@@ -213,6 +213,29 @@ TEST_F(ReceiveLoopTest, ArrivalTimeIsTheKernelStampOnTheServicesClock) {
   }
 }
 
+TEST_F(ReceiveLoopTest, RequestsFromSourcesThatCannotBeAnsweredAreIgnored) {
+  FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
+  network.SetInterfaceAddresses({{Ip("10.0.0.1"), Ip("10.0.0.255"), "eth0", 2}});
+  rt.config.server_active = 1;
+  const std::vector<uint8_t> request = WireBytes(Message(kModeClient, 0, 4, 0, 0, 42));
+  const std::pair<const char*, uint16_t> refused[] = {{"0.0.0.0", 5000},       {"10.0.0.7", 0},
+                                                      {"255.255.255.255", 123}, {"224.0.1.1", 123},
+                                                      {"239.1.2.3", 123},       {"10.0.0.255", 123}};
+  for (const auto& [address, port] : refused) socket->Push(request, Endpoint(address, port));
+  socket->Push(request, kPeer);
+  Start();
+  Drain();
+  for (const auto& [address, port] : refused) {
+    EXPECT_TRUE(console.Contains(std::string("SNTP-Network: NTP Nachricht: 3 (client) von ") + address + " (Port " +
+                                 std::to_string(port) + ") wird ignoriert, Absenderadresse ungültig.\n"))
+        << address;
+  }
+  const std::vector<FakeDatagram> sent = socket->sent();
+  ASSERT_EQ(sent.size(), 2u);  // the one reply, and the wake-up
+  EXPECT_TRUE(SameEndpoint(sent[0].peer, kPeer));
+  EXPECT_EQ(console.Count("SNTP-Server: NTP Anforderung"), 1);
+}
+
 TEST_F(ReceiveLoopTest, DatagramLengths) {
   FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
   rt.config.server_active = 1;
