@@ -63,7 +63,14 @@ class AuthLoopTest : public EngineTest {
   }
   ~AuthLoopTest() override { Stop(); }
   void Run(std::vector<std::vector<uint8_t>> datagrams) {
-    for (auto& bytes : datagrams) socket->Push(std::move(bytes), kPeer);
+    for (auto& bytes : datagrams) {
+      // A broadcast arrives as one.
+      if (!bytes.empty() && (bytes[0] & 7) == kModeBroadcast) {
+        socket->PushBroadcast(std::move(bytes), kPeer);
+      } else {
+        socket->Push(std::move(bytes), kPeer);
+      }
+    }
     loop = std::thread([this] { ReceiveLoop(rt); });
     ASSERT_EQ(rt.start.Wait(5000), platform::WaitResult::kSignalled);
     EXPECT_TRUE(Eventually([this] { return socket->pending() == 0; }));
