@@ -4,13 +4,12 @@
 
 #include "applet/applet.h"
 #include "applet/qt/sheet_window.h"
+#include "config/named_objects.h"
 #include "platform/named_event.h"
 #include "platform/registry.h"
 
 namespace chron {
 namespace {
-
-inline constexpr const char* kShutdownEventName = "Orbek.SNTP.Shutdown.Event";
 
 // A host without Qt of its own gets an application object for the time the sheet is open;
 // it goes with the window, before the module is unloaded (Qt cannot be torn down at exit).

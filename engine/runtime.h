@@ -33,13 +33,10 @@ struct AdapterEntry {
 };
 using AdapterTable = std::array<AdapterEntry, kMaxAdapters>;
 
-enum class HostKind {
-  kNtService,  // chronsvc: client and server
-  kWin95,      // chron95: client only, server always inactive
-};
-
 struct Runtime {
-  HostKind host = HostKind::kNtService;
+  // The server part is on (chronsvc); off in a program that runs the client alone (chron95),
+  // where the server stays inactive whatever its settings say.
+  bool server_part = true;
   Configuration config;
   AdapterTable adapters;
   platform::Clock* clock = nullptr;
@@ -70,7 +67,7 @@ struct Runtime {
   // Called when the receive loop ends: releases the instance mutex.
   std::function<void()> release_instance;
 
-  bool ServerActive() const { return host == HostKind::kNtService && config.server_active != 0; }
+  bool ServerActive() const { return server_part && config.server_active != 0; }
   bool ServerBroadcasts() const { return ServerActive() && config.server_broadcast != 0; }
   bool ClientActive() const { return config.client_active != 0; }
   bool ClientAcceptsBroadcasts() const { return ClientActive() && config.client_broadcast != 0; }

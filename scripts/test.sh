@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The whole test suite: unit, GUI, scenario and interop tests on the normal build; the unit
+# The whole test suite: the include graph of the layers; unit, GUI, scenario and interop tests
+# on the normal build; the unit
 # tests again under AddressSanitizer and UndefinedBehaviorSanitizer; the engine's tests under
 # ThreadSanitizer; every fuzz target for a bounded time. Any failure, sanitizer report or fuzzing
 # finding fails the run.
@@ -7,6 +8,9 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$top/scripts/install-deps.sh"
+
+echo "== include graph of the layers"
+python3 "$top/scripts/check_includes.py"
 
 echo "== build (normal)"
 "$top/scripts/build.sh" "$top/build" -DCHRON_BUILD_APPLET=ON

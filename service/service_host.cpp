@@ -10,89 +10,17 @@
 #include <strings.h>
 #include <thread>
 
-#include "config/configuration.h"
-#include "engine/receive_loop.h"
 #include "messages/report.h"
 #include "platform/service_manager.h"
 #include "platform/signals.h"
 #include "service/adapters.h"
-#include "service/service_config.h"
-#include "service/service_start.h"
+#include "service/host.h"
 #include "service/version.h"
 
 namespace chron {
 namespace {
 
 constexpr char kServiceTitle[] = "Simple Network Time Protocol";
-
-Runtime g_rt;
-std::unique_ptr<platform::Registry> g_registry;
-std::unique_ptr<platform::ServiceManager> g_manager;  // absent in debug mode
-std::unique_ptr<platform::ControlSignalWatcher> g_signals;
-
-// The status record; guarded because the control handler and the service's main thread
-// both report through it.
-std::mutex g_status_mutex;
-std::condition_variable g_stopped_cv;
-platform::ServiceStatus g_status;
-bool g_stopped_reported = false;
-bool g_stop_handshake_started = false;
-
-void ReportStatusLocked() {
-  int error = g_manager->SetStatus(g_status);
-  if (error != 0) ReportMessage(msg::kSetStatusFailed, {SystemErrorText(static_cast<uint32_t>(error))});
-  if (g_status.state == platform::ServiceState::kStopped) {
-    g_stopped_reported = true;
-    g_stopped_cv.notify_all();
-  }
-}
-
-// Stop pending with a checkpoint every 250 ms until every activity has ended, then stopped.
-// A start that failed meanwhile has reported stopped with its own exit code already.
-void StopHandshake() {
-  for (;;) {
-    {
-      std::lock_guard lock(g_status_mutex);
-      if (AllFinished(g_rt) || g_stopped_reported) break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    std::lock_guard lock(g_status_mutex);
-    if (AllFinished(g_rt) || g_stopped_reported) break;
-    ++g_status.checkpoint;
-    ReportStatusLocked();
-  }
-  std::lock_guard lock(g_status_mutex);
-  if (g_stopped_reported) return;
-  g_status.state = platform::ServiceState::kStopped;
-  g_status.checkpoint = 0;
-  g_status.wait_hint_ms = 0;
-  ReportStatusLocked();
-}
-
-bool BeginStopHandshake() {
-  std::lock_guard lock(g_status_mutex);
-  if (g_stop_handshake_started || g_stopped_reported) return false;
-  g_stop_handshake_started = true;
-  g_status.win32_exit_code = 0;
-  g_status.checkpoint = 0;
-  g_status.state = platform::ServiceState::kStopPending;
-  g_status.wait_hint_ms = 500;
-  return true;
-}
-
-void OnControlSignal(platform::ControlSignal signal) {
-  using platform::ControlSignal;
-  if (DebugMode()) {
-    HandleConsoleSignal(g_rt, signal);
-    return;
-  }
-  switch (signal) {
-    case ControlSignal::kStop: ServiceControlHandler(kServiceControlStop); break;
-    case ControlSignal::kInterrogate: ServiceControlHandler(kServiceControlInterrogate); break;
-    case ControlSignal::kHangup: ServiceControlHandler(kServiceControlHangup); break;
-    default: platform::RestoreDefaultAndRaise(signal); break;
-  }
-}
 
 void PrintBanner() {
   std::string version = ServiceVersionText(ReadProductVersion());
@@ -108,69 +36,151 @@ void PrintBanner() {
   std::_Exit(code);
 }
 
-}  // namespace
+// chronsvc's process: the host of client and server, and the service's status towards the
+// service manager.
+class ServiceProcess {
+ public:
+  int Run(int argc, char** argv);
 
-void ServiceControlHandler(uint32_t control) {
+ private:
+  void ServiceMain();
+  void ServiceControlHandler(uint32_t control);
+  void OnControlSignal(platform::ControlSignal signal);
+  void ReportStatusLocked();
+  void StopHandshake();
+  bool BeginStopHandshake();
+
+  Host host_{HostParts::kClientAndServer};
+  std::unique_ptr<platform::ServiceManager> manager_;  // absent in debug mode
+
+  // The status record; guarded because the control handler and the service's main thread
+  // both report through it.
+  std::mutex status_mutex_;
+  std::condition_variable stopped_cv_;
+  platform::ServiceStatus status_;
+  bool stopped_reported_ = false;
+  bool stop_handshake_started_ = false;
+};
+
+void ServiceProcess::ReportStatusLocked() {
+  int error = manager_->SetStatus(status_);
+  if (error != 0) ReportMessage(msg::kSetStatusFailed, {SystemErrorText(static_cast<uint32_t>(error))});
+  if (status_.state == platform::ServiceState::kStopped) {
+    stopped_reported_ = true;
+    stopped_cv_.notify_all();
+  }
+}
+
+// Stop pending with a checkpoint every 250 ms until every activity has ended, then stopped.
+// A start that failed meanwhile has reported stopped with its own exit code already.
+void ServiceProcess::StopHandshake() {
+  for (;;) {
+    {
+      std::lock_guard lock(status_mutex_);
+      if (host_.AllFinished() || stopped_reported_) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    std::lock_guard lock(status_mutex_);
+    if (host_.AllFinished() || stopped_reported_) break;
+    ++status_.checkpoint;
+    ReportStatusLocked();
+  }
+  std::lock_guard lock(status_mutex_);
+  if (stopped_reported_) return;
+  status_.state = platform::ServiceState::kStopped;
+  status_.checkpoint = 0;
+  status_.wait_hint_ms = 0;
+  ReportStatusLocked();
+}
+
+bool ServiceProcess::BeginStopHandshake() {
+  std::lock_guard lock(status_mutex_);
+  if (stop_handshake_started_ || stopped_reported_) return false;
+  stop_handshake_started_ = true;
+  status_.win32_exit_code = 0;
+  status_.checkpoint = 0;
+  status_.state = platform::ServiceState::kStopPending;
+  status_.wait_hint_ms = 500;
+  return true;
+}
+
+void ServiceProcess::OnControlSignal(platform::ControlSignal signal) {
+  using platform::ControlSignal;
+  if (DebugMode()) {
+    host_.HandleConsoleSignal(signal);
+    return;
+  }
+  switch (signal) {
+    case ControlSignal::kStop: ServiceControlHandler(kServiceControlStop); break;
+    case ControlSignal::kInterrogate: ServiceControlHandler(kServiceControlInterrogate); break;
+    case ControlSignal::kHangup: ServiceControlHandler(kServiceControlHangup); break;
+    default: platform::RestoreDefaultAndRaise(signal); break;
+  }
+}
+
+void ServiceProcess::ServiceControlHandler(uint32_t control) {
   if (control == kServiceControlStop) {
     if (!BeginStopHandshake()) return;
-    RequestStop(g_rt);
+    host_.RequestStop();
     StopHandshake();
     return;
   }
   if (control != kServiceControlInterrogate) ReportMessage(msg::kUnknownControlCode);
-  std::lock_guard lock(g_status_mutex);
+  std::lock_guard lock(status_mutex_);
   ReportStatusLocked();
 }
 
-void ServiceMain(int /*argc*/, char** /*argv*/) {
+void ServiceProcess::ServiceMain() {
   const bool service_mode = !DebugMode();
-  // Start-up counts as the receive loop's activity (ServiceProgramMain clears its flag before a
-  // control can arrive), so that a stop during start-up waits for it; every way out ends it.
+  Runtime& rt = host_.runtime();
+  // Start-up counts as the receive loop's activity (Run clears its flag before a control can
+  // arrive), so that a stop during start-up waits for it; every way out ends it.
   struct EndOfActivity {
-    ~EndOfActivity() { g_rt.receive_finished = true; }
-  } end_of_activity;
-  ReadServiceConfiguration(*g_registry, &g_rt.config, ConfigSubset::kFull);
+    Runtime& rt;
+    ~EndOfActivity() { rt.receive_finished = true; }
+  } end_of_activity{rt};
+  host_.ReadSettings();
 
   uint32_t specific = 0;
   StartHooks hooks;
   hooks.registry_discovery = DiscoverAdaptersFromNtRegistry;
-  int code = ServiceStart(g_rt, hooks, &specific);
+  int code = host_.Start(hooks, &specific);
   if (code != 0) {
     if (!service_mode) return;
-    std::lock_guard lock(g_status_mutex);
-    g_status.win32_exit_code = static_cast<uint32_t>(code);
-    g_status.service_specific_exit_code = specific;
-    g_status.state = platform::ServiceState::kStopped;
-    g_status.checkpoint = 0;
-    g_status.wait_hint_ms = 0;
+    std::lock_guard lock(status_mutex_);
+    status_.win32_exit_code = static_cast<uint32_t>(code);
+    status_.service_specific_exit_code = specific;
+    status_.state = platform::ServiceState::kStopped;
+    status_.checkpoint = 0;
+    status_.wait_hint_ms = 0;
     ReportStatusLocked();
     return;
   }
   if (service_mode) {
-    std::lock_guard lock(g_status_mutex);
-    if (g_stop_handshake_started || g_stopped_reported) {
+    std::lock_guard lock(status_mutex_);
+    if (stop_handshake_started_ || stopped_reported_) {
       // Stopped during start-up: never report running after stop pending. The workers are
       // released to see the stop and end; the handshake reports stopped once they have.
-      g_rt.start.Set();
-      if (g_rt.release_instance) g_rt.release_instance();
+      rt.start.Set();
+      if (rt.release_instance) rt.release_instance();
       return;
     }
-    g_status.state = platform::ServiceState::kRunning;
-    g_status.checkpoint = 0;
-    g_status.wait_hint_ms = 0;
-    int error = g_manager->SetStatus(g_status);
+    status_.state = platform::ServiceState::kRunning;
+    status_.checkpoint = 0;
+    status_.wait_hint_ms = 0;
+    int error = manager_->SetStatus(status_);
     if (error != 0) {
       ReportMessage(msg::kSetStatusFailed, {SystemErrorText(static_cast<uint32_t>(error))});
       // No receive loop will run: release the workers so that they see the stop and end.
-      g_rt.shutdown.Set();
-      g_rt.start.Set();
+      rt.shutdown.Set();
+      rt.start.Set();
       return;
     }
   }
-  ReceiveLoop(g_rt);
+  host_.RunReceiveLoop();
 }
 
-int ServiceProgramMain(int argc, char** argv) {
+int ServiceProcess::Run(int argc, char** argv) {
   // Signals are taken by a thread of their own; they must be blocked before any thread exists.
   platform::BlockControlSignals();
   PrintBanner();
@@ -185,58 +195,61 @@ int ServiceProgramMain(int argc, char** argv) {
   }
   std::fflush(stdout);
 
-  g_registry = platform::OpenMachineRegistry(ReportRegistryComplaint);
-  g_rt.host = HostKind::kNtService;
-  g_rt.registry = g_registry.get();
-  g_rt.clock = &platform::SystemClock();
-  g_rt.network = &platform::SystemNetwork();
-  g_rt.request_stop = [] { return RequestStop(g_rt); };
-  g_rt.receive_finished = false;  // until start-up, and the receive loop if it runs, have ended
+  host_.Open();
+  host_.runtime().receive_finished = false;  // until start-up, and the receive loop if it runs, have ended
+  auto on_signal = [this](platform::ControlSignal signal) { OnControlSignal(signal); };
 
   if (debug) {
     std::printf("SNTP-Debug: Debugge %s.\n", kServiceTitle);
     std::fflush(stdout);
-    SetDebugMode(true);
-    SetReportTarget(ReportTarget::kConsole);
-    platform::ControlSignalWatcher::Start(OnControlSignal, &g_signals);
-    ServiceMain(argc, argv);
+    Host::EnterDebugMode();
+    host_.WatchSignals(on_signal);
+    ServiceMain();
     // No service manager waits for the workers here; give them a moment to end and print
     // their last trace lines, so that the trace is complete.
-    for (int i = 0; i < 20 && !AllFinished(g_rt); ++i) {
+    for (int i = 0; i < 20 && !host_.AllFinished(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ExitProcess(0);
   }
 
   SetReportTarget(ReportTarget::kEventLog);
-  int error = platform::ConnectServiceManager(&g_manager);
+  int error = platform::ConnectServiceManager(&manager_);
   if (error != 0) {
     ReportMessage(msg::kDispatcherFailed, {SystemErrorText(static_cast<uint32_t>(error))});
     return 0;
   }
   // The dispatcher: the service's main routine runs on a thread of its own, controls arrive
   // on the signal thread.
-  g_status = platform::ServiceStatus{};
-  error = platform::ControlSignalWatcher::Start(OnControlSignal, &g_signals);
+  status_ = platform::ServiceStatus{};
+  error = host_.WatchSignals(on_signal);
   if (error != 0) {
     ReportMessage(msg::kControlHandlerFailed, {SystemErrorText(static_cast<uint32_t>(error))});
     return 0;
   }
-  std::thread service_thread(ServiceMain, argc, argv);
+  std::thread service_thread([this] { ServiceMain(); });
   service_thread.join();
 
-  std::unique_lock lock(g_status_mutex);
-  if (!g_stopped_reported && !g_stop_handshake_started) {
+  std::unique_lock lock(status_mutex_);
+  if (!stopped_reported_ && !stop_handshake_started_) {
     // The service ended by itself (run once, or it could not report running): it reports
     // its own stop once every activity has ended.
     lock.unlock();
     if (BeginStopHandshake()) StopHandshake();
     lock.lock();
   }
-  g_stopped_cv.wait(lock, [] { return g_stopped_reported; });
-  int exit_code = static_cast<int>(g_status.win32_exit_code);
+  stopped_cv_.wait(lock, [this] { return stopped_reported_; });
+  int exit_code = static_cast<int>(status_.win32_exit_code);
   lock.unlock();
   ExitProcess(exit_code);
+}
+
+}  // namespace
+
+int ServiceProgramMain(int argc, char** argv) {
+  // Lives to the end of the process: the worker and signal threads use it until then.
+  static ServiceProcess process;
+  return process.Run(argc, argv);
 }
 
 }  // namespace chron

@@ -1,4 +1,4 @@
-// chronsvc's process frame: program entry, service main routine and the two control handlers.
+// chronsvc's process frame: program entry, service main routine and the control handler.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +12,5 @@ inline constexpr uint32_t kServiceControlHangup = 128;
 
 // Program entry of chronsvc; returns the process exit status.
 int ServiceProgramMain(int argc, char** argv);
-
-void ServiceMain(int argc, char** argv);
-void ServiceControlHandler(uint32_t control);
 
 }  // namespace chron

@@ -17,9 +17,6 @@
 namespace chron {
 namespace {
 
-// Held from start-up until the receive loop ends.
-std::unique_ptr<platform::NamedMutex> g_instance_mutex;
-
 std::string AdapterText(const AdapterEntry& entry) {
   return entry.name + " (" + platform::DottedAddress(entry.address.address) + ")";
 }
@@ -72,7 +69,8 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
 
   // The mutex is open to everyone on the machine; on Linux no security descriptor is needed.
   bool already_exists = false;
-  int error = platform::NamedMutex::Create(kInstanceMutexName, &g_instance_mutex, &already_exists);
+  std::unique_ptr<platform::NamedMutex> instance_mutex;
+  int error = platform::NamedMutex::Create(kInstanceMutexName, &instance_mutex, &already_exists);
   if (error != 0) {
     Trace("CreateMutex() = %d\n", error);
     ReportMessage(msg::kInstanceCheckFailed);  // its text has no place for the error text
@@ -82,7 +80,10 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
     ReportMessage(msg::kAlreadyRunning);
     return kExitAlreadyRunning;
   }
-  rt.release_instance = [] { g_instance_mutex.reset(); };
+  // Held from here until the receive loop ends.
+  rt.release_instance = [held = std::shared_ptr<platform::NamedMutex>(std::move(instance_mutex))]() mutable {
+    held.reset();
+  };
 
   error = rt.network->Startup();
   if (error != 0) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "config/named_objects.h"
 #include "engine/runtime.h"
 #include "platform/signals.h"
 
@@ -12,8 +13,6 @@ namespace chron {
 inline constexpr int kExitAlreadyRunning = 183;  // ERROR_ALREADY_EXISTS
 inline constexpr int kExitNoAdapter = 55;
 inline constexpr int kExitNoThread = 155;
-
-inline constexpr char kInstanceMutexName[] = "Orbek.SNTP.Active.Mutex";
 
 // What differs between the hosts at start-up.
 struct StartHooks {

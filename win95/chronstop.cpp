@@ -9,11 +9,12 @@
 #include <string_view>
 #include <thread>
 
+#include "config/named_objects.h"
 #include "platform/named_event.h"
 
 namespace {
 
-constexpr const char* kShutdownEventName = "Orbek.SNTP.Shutdown.Event";
+using chron::kShutdownEventName;
 
 // Exit codes: 0 done (with --test: signalled), 1 not signalled (--test only), 2 failure or usage.
 constexpr int kFailure = 2;

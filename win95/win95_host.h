@@ -6,8 +6,6 @@
 
 namespace chron {
 
-inline constexpr char kShutdownEventName[] = "Orbek.SNTP.Shutdown.Event";
-
 // "-debug" anywhere in the command line, in any case.
 bool CommandLineSelectsDebug(const std::string& command_line);
 

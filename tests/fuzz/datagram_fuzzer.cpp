@@ -106,7 +106,7 @@ struct Harness {
   explicit Harness(FuzzedDataProvider& input) {
     rt.clock = &clock;
     rt.network = &network;
-    rt.host = input.ConsumeBool() ? HostKind::kWin95 : HostKind::kNtService;
+    rt.server_part = !input.ConsumeBool();  // true: the client alone
     rt.config.client_active = input.ConsumeBool();
     rt.config.client_broadcast = input.ConsumeBool();
     rt.config.server_active = input.ConsumeBool();

@@ -243,7 +243,7 @@ TEST_F(ClientHandleTest, RunOnceStopsOnlyWhenTheServerIsInactive) {
 }
 
 TEST_F(ClientHandleTest, RunOnceInTheClientOnlyHostIgnoresTheServerSetting) {
-  rt.host = HostKind::kWin95;
+  rt.server_part = false;
   rt.config.client_run_once = 1;
   rt.config.server_active = 1;  // read by chron95 never; no server runs there
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond)), 1);

@@ -329,7 +329,7 @@ TEST_F(ServiceStartTest, SecondInstanceEndsWithOneEightyThree) {
 }
 
 TEST_F(ServiceStartTest, ClientOnlyHostIgnoresTheServerAndRunsItsLastStepLast) {
-  rt.host = HostKind::kWin95;
+  rt.server_part = false;
   rt.config.server_active = 1;
   rt.config.server_broadcast = 1;
   rt.config.client_active = 1;
@@ -350,7 +350,7 @@ TEST_F(ServiceStartTest, ClientOnlyHostIgnoresTheServerAndRunsItsLastStepLast) {
 }
 
 TEST_F(ServiceStartTest, FailingLastStepEndsTheStartWithItsCode) {
-  rt.host = HostKind::kWin95;
+  rt.server_part = false;
   hooks.last_step = [](Runtime&) { return kExitNoThread; };
   EXPECT_EQ(Start(), 155);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2));

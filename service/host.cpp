@@ -1,0 +1,49 @@
+#include "service/host.h"
+
+#include <utility>
+
+#include "engine/receive_loop.h"
+#include "messages/report.h"
+#include "platform/clock.h"
+#include "platform/network.h"
+#include "service/service_config.h"
+
+namespace chron {
+
+Host::Host(HostParts parts) : parts_(parts) { rt_.server_part = parts == HostParts::kClientAndServer; }
+
+void Host::Open() {
+  registry_ = platform::OpenMachineRegistry(ReportRegistryComplaint);
+  rt_.registry = registry_.get();
+  rt_.clock = &platform::SystemClock();
+  rt_.network = &platform::SystemNetwork();
+  rt_.request_stop = [this] { return RequestStop(); };
+}
+
+void Host::ReadSettings() {
+  ReadServiceConfiguration(*registry_, &rt_.config,
+                           parts_ == HostParts::kClientAndServer ? ConfigSubset::kFull : ConfigSubset::kClientOnly);
+}
+
+void Host::EnterDebugMode() {
+  SetDebugMode(true);
+  SetReportTarget(ReportTarget::kConsole);
+}
+
+int Host::WatchSignals(std::function<void(platform::ControlSignal)> handler) {
+  return platform::ControlSignalWatcher::Start(std::move(handler), &signals_);
+}
+
+void Host::HandleConsoleSignal(platform::ControlSignal signal) { chron::HandleConsoleSignal(rt_, signal); }
+
+int Host::Start(const StartHooks& hooks, uint32_t* specific_exit_code) {
+  return ServiceStart(rt_, hooks, specific_exit_code);
+}
+
+void Host::RunReceiveLoop() { ReceiveLoop(rt_); }
+
+bool Host::RequestStop() { return chron::RequestStop(rt_); }
+
+bool Host::AllFinished() const { return chron::AllFinished(rt_); }
+
+}  // namespace chron

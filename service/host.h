@@ -1,0 +1,55 @@
+// The process frame both services share: it owns the runtime record, the machine registry and
+// the control-signal watcher, starts the parts the program runs and stops them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "engine/runtime.h"
+#include "platform/registry.h"
+#include "platform/signals.h"
+#include "service/service_start.h"
+
+namespace chron {
+
+// What a program runs: chron95 the client alone, chronsvc client and server.
+enum class HostParts { kClientOnly, kClientAndServer };
+
+class Host {
+ public:
+  explicit Host(HostParts parts);
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  Runtime& runtime() { return rt_; }
+
+  // Opens the machine hive and wires the runtime to the system's clock and network.
+  void Open();
+  // Reads the settings of the parts this host runs (all of them, or the client's alone).
+  void ReadSettings();
+
+  // Debug mode: reports and trace lines go to the console.
+  static void EnterDebugMode();
+  // Takes the control signals on a thread of its own and hands each to `handler`; 0 or the
+  // error. Block them first (platform::BlockControlSignals), before any thread exists.
+  int WatchSignals(std::function<void(platform::ControlSignal)> handler);
+  // The console's handling in debug mode: Ctrl+C and Ctrl+Break print the stop line and stop;
+  // any other signal ends the process as it would without a handler.
+  void HandleConsoleSignal(platform::ControlSignal signal);
+
+  // The start-up sequence; 0 or the error code that ends the start.
+  int Start(const StartHooks& hooks, uint32_t* specific_exit_code);
+  // Runs the receive loop until the stop.
+  void RunReceiveLoop();
+  bool RequestStop();
+  bool AllFinished() const;
+
+ private:
+  const HostParts parts_;
+  Runtime rt_;
+  std::unique_ptr<platform::Registry> registry_;
+  std::unique_ptr<platform::ControlSignalWatcher> signals_;
+};
+
+}  // namespace chron
