@@ -6,10 +6,10 @@ packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libgmock-dev
   qt6-base-dev
-  libssl-dev
   python3 iproute2 util-linux
   chrony ntpsec-ntpdig
   clang-14 libclang-rt-14-dev libfuzzer-14-dev llvm-14
+  clang-tidy-14 clang-format-14 lintian dpkg-dev
 )
 
 missing=()

@@ -1,0 +1,30 @@
+# The Debian package (cpack -G DEB in a build directory): the programs, the systemd unit, the
+# applet with its desktop entry, the default hive's directory and the README. Installing it
+# starts and enables nothing: the administrator enables the service (systemctl enable --now
+# chronsvc) once the settings are in place, so nothing sets the clock before that.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME chron)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGE_CONTACT "Chron Maintainers <maintainers@chron.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "SNTP v4 time service for local networks")
+# The extended description; cpack puts the summary above it as the synopsis.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Keeps the clocks of the computers on a local network in step by SNTP version 4
+(RFC 4330): chronsvc is the service (client and/or server), chron95 the client
+alone as a background process stopped by chronstop, chroncpl the configuration
+applet. The service is installed disabled.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+# The copyright file and the changelog Debian asks of every package.
+set(CHRON_DEB_DOC_DIR ${CMAKE_BINARY_DIR}/deb-doc)
+file(MAKE_DIRECTORY ${CHRON_DEB_DOC_DIR})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright ${CHRON_DEB_DOC_DIR}/copyright COPYONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${CHRON_DEB_DOC_DIR}/changelog @ONLY)
+install(CODE "execute_process(COMMAND gzip -n -9 -f -k ${CHRON_DEB_DOC_DIR}/changelog)")
+install(FILES ${CHRON_DEB_DOC_DIR}/copyright ${CHRON_DEB_DOC_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+include(CPack)
