@@ -1,4 +1,4 @@
-// Portable part of the registry: where the machine hive lives, and the hive in memory.
+// Portable part of the registry: where a machine hive file lives, and the hive in memory.
 #include "platform/registry.h"
 
 #include <cstdlib>
@@ -45,10 +45,6 @@ std::string MachineHivePath() {
   const char* path = std::getenv("CHRON_HIVE");
   if (path != nullptr && *path != '\0') return path;
   return CHRON_DEFAULT_HIVE;
-}
-
-std::unique_ptr<Registry> OpenMachineRegistry(RegistryComplaints complaints) {
-  return OpenHiveFile(MachineHivePath(), std::move(complaints));
 }
 
 std::unique_ptr<Registry> OpenMemoryRegistry() { return std::make_unique<MemoryRegistry>(); }

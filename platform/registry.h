@@ -69,9 +69,10 @@ class Registry {
 // wrong (with the line). Each distinct complaint comes once per opened registry.
 using RegistryComplaints = std::function<void(const std::string& text)>;
 
-// The machine hive: the file named by the environment variable CHRON_HIVE if set,
-// otherwise the default path fixed at build time (CHRON_DEFAULT_HIVE). Complaints go to
-// `complaints`, or to standard error when none is given.
+// The machine registry. On Linux the hive file at MachineHivePath(): the file named by the
+// environment variable CHRON_HIVE if set, otherwise the default path fixed at build time
+// (CHRON_DEFAULT_HIVE); complaints go to `complaints`, or to standard error when none is given.
+// On Windows the system registry's HKEY_LOCAL_MACHINE (which has no complaints to make).
 std::string MachineHivePath();
 std::unique_ptr<Registry> OpenMachineRegistry(RegistryComplaints complaints = nullptr);
 // A hive kept in the given file (used by tests and tools). The file is REGEDIT4 text; texts

@@ -317,6 +317,11 @@ RegStatus FileRegistry::Replace(const std::string& file, const std::string& text
 
 }  // namespace
 
+// On Linux the machine registry is the hive file.
+std::unique_ptr<Registry> OpenMachineRegistry(RegistryComplaints complaints) {
+  return OpenHiveFile(MachineHivePath(), std::move(complaints));
+}
+
 std::unique_ptr<Registry> OpenHiveFile(const std::string& path, RegistryComplaints complaints) {
   return std::make_unique<FileRegistry>(path, std::move(complaints));
 }

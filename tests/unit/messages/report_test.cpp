@@ -1,4 +1,5 @@
 #include "messages/report.h"
+#include "platform/error_text.h"
 
 #include <gtest/gtest.h>
 
@@ -136,8 +137,15 @@ TEST(TraceTest, PrintsOnlyInDebugMode) {
   EXPECT_EQ(lines[1], std::string(5000, 'x')) << "long lines are not cut";
 }
 
+// The system's own text for ENOENT (2, ERROR_FILE_NOT_FOUND on Windows).
+std::string SystemText(int code) {
+  std::string text;
+  EXPECT_TRUE(platform::SystemErrorMessage(code, &text));
+  return text;
+}
+
 TEST(SystemErrorTextTest, SystemTextOrFallback) {
-  EXPECT_STREQ(SystemErrorText(ENOENT), std::strerror(ENOENT));
+  EXPECT_STREQ(SystemErrorText(ENOENT), SystemText(ENOENT).c_str());
   EXPECT_STREQ(SystemErrorText(4000), "Der Text f\xc3\xbcr Systemfehlermeldung 4000 ist nicht zu finden !");
   EXPECT_STREQ(SystemErrorText(0xfffffffeu), "Der Text f\xc3\xbcr Systemfehlermeldung -2 ist nicht zu finden !");
 }
@@ -160,7 +168,7 @@ TEST(SystemErrorTextTest, EachThreadKeepsItsOwnText) {
   });
   first.join();
   second.join();
-  EXPECT_EQ(first_seen, std::strerror(ENOENT));
+  EXPECT_EQ(first_seen, SystemText(ENOENT));
   EXPECT_EQ(second_seen, "Der Text f\xc3\xbcr Systemfehlermeldung 4711 ist nicht zu finden !");
 }
 

@@ -1,0 +1,64 @@
+// Win32 implementation of the console facility: key wait, window title, and the registration of
+// chron95 as a Windows 95 service process (RegisterServiceProcess, looked up at run time).
+#include <cstdio>
+#include <string>
+
+#include "platform/console.h"
+#include "platform/win32/win32.h"
+
+#undef SetConsoleTitle  // windows.h names its own function so
+
+namespace chron::platform {
+namespace {
+
+bool IsConsole(DWORD which) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+}
+
+}  // namespace
+
+bool StdinIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
+
+// One key press, read without echo, line editing or Ctrl+C processing.
+void WaitForKey() {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD old_mode = 0;
+  if (!GetConsoleMode(input, &old_mode)) return;
+  SetConsoleMode(input, 0);
+  for (;;) {
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    if (!ReadConsoleInputW(input, &record, 1, &read) || read == 0) break;
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) break;
+  }
+  SetConsoleMode(input, old_mode);
+}
+
+void SetConsoleTitle(std::string_view title) {
+  if (!IsConsole(STD_OUTPUT_HANDLE)) return;
+  std::string shown;
+  for (char c : title) {
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) shown += c;
+  }
+  std::fflush(stdout);
+  SetConsoleTitleW(win32::Widen(shown).c_str());
+}
+
+// Windows 95 service process: RegisterServiceProcess(process id, 1) from KERNEL32, looked up by
+// name so that the program also loads where it does not exist. The process then runs on without
+// its console. Returns 0, ERROR_MOD_NOT_FOUND (126) without KERNEL32, ERROR_PROC_NOT_FOUND (127)
+// without the entry point, or ERROR_ACCESS_DENIED (5) when the registration is refused.
+int DetachAsDaemon() {
+  HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+  if (kernel == nullptr) return ERROR_MOD_NOT_FOUND;
+  using RegisterServiceProcessFunction = DWORD(WINAPI*)(DWORD, DWORD);
+  auto register_service_process =
+      win32::ProcAddress<RegisterServiceProcessFunction>(kernel, "RegisterServiceProcess");
+  if (register_service_process == nullptr) return ERROR_PROC_NOT_FOUND;
+  if (register_service_process(GetCurrentProcessId(), 1) == 0) return ERROR_ACCESS_DENIED;
+  FreeConsole();
+  return 0;
+}
+
+}  // namespace chron::platform

@@ -1,0 +1,115 @@
+// Win32: a hive kept in a REGEDIT4 file (OpenHiveFile), for tests and tools; the machine
+// registry itself is the system's (registry.cpp). Same contract as on Linux: every read parses
+// the file, every write takes an exclusive lock on "<hive>.lock", re-reads, applies the change
+// and replaces the file in one move, so readers see the old or the new hive.
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "platform/reg_file.h"
+#include "platform/registry.h"
+#include "platform/win32/win32.h"
+
+namespace chron::platform {
+namespace {
+
+RegStatus WriteError(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ? kRegAccessDenied : kRegWriteFailed;
+}
+
+class WindowsHiveFile final : public Registry {
+ public:
+  explicit WindowsHiveFile(std::string path) : path_(std::move(path)) {}
+
+  RegStatus OpenKey(std::string_view key) override {
+    HiveTree tree;
+    RegStatus status = Load(&tree);
+    return status != kRegSuccess ? status : tree.OpenKey(key);
+  }
+  RegStatus QueryValue(std::string_view key, std::string_view name, RegType* type, void* data,
+                       uint32_t* size) override {
+    HiveTree tree;
+    RegStatus status = Load(&tree);
+    return status != kRegSuccess ? status : tree.QueryValue(key, name, type, data, size);
+  }
+  RegStatus EnumKey(std::string_view key, uint32_t index, std::string* name) override {
+    HiveTree tree;
+    RegStatus status = Load(&tree);
+    return status != kRegSuccess ? status : tree.EnumKey(key, index, name);
+  }
+  RegStatus SetValue(std::string_view key, std::string_view name, RegType type, const void* data,
+                     uint32_t size) override {
+    return Modify([&](HiveTree& tree) { return tree.SetValue(key, name, type, data, size); });
+  }
+  RegStatus CreateKey(std::string_view key) override {
+    return Modify([&](HiveTree& tree) { return tree.CreateKey(key); });
+  }
+
+ private:
+  RegStatus Load(HiveTree* tree) const {
+    win32::ScopedHandle file(CreateFileW(win32::Widen(path_).c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return kRegSuccess;  // empty hive
+      return error == ERROR_ACCESS_DENIED ? kRegAccessDenied : kRegBadHive;
+    }
+    std::string text;
+    char buffer[65536];
+    DWORD n = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr) && n > 0) text.append(buffer, n);
+    int line = 0;
+    std::string error;
+    if (!tree->Parse(text, &line, &error)) {
+      std::fprintf(stderr, "%s:%d: Fehler in der Registrierungsdatei: %s\n", path_.c_str(), line, error.c_str());
+      return kRegBadHive;
+    }
+    return kRegSuccess;
+  }
+
+  RegStatus Modify(const std::function<RegStatus(HiveTree&)>& change) const {
+    win32::ScopedHandle lock(CreateFileW(win32::Widen(path_ + ".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!lock.valid()) return WriteError(GetLastError());
+    OVERLAPPED whole{};
+    if (!LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) return kRegWriteFailed;
+    HiveTree tree;
+    RegStatus status = Load(&tree);
+    if (status == kRegSuccess) status = change(tree);
+    if (status == kRegSuccess) status = Replace(tree.Serialize());
+    UnlockFileEx(lock.get(), 0, MAXDWORD, MAXDWORD, &whole);
+    return status;
+  }
+
+  RegStatus Replace(const std::string& text) const {
+    const std::wstring temporary = win32::Widen(path_ + ".tmp");
+    {
+      win32::ScopedHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file.valid()) return WriteError(GetLastError());
+      DWORD written = 0;
+      if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+          written != text.size() || !FlushFileBuffers(file.get())) {
+        const DWORD error = GetLastError();
+        DeleteFileW(temporary.c_str());
+        return WriteError(error);
+      }
+    }
+    if (!MoveFileExW(temporary.c_str(), win32::Widen(path_).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      const DWORD error = GetLastError();
+      DeleteFileW(temporary.c_str());
+      return WriteError(error);
+    }
+    return kRegSuccess;
+  }
+
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<Registry> OpenHiveFile(const std::string& path) { return std::make_unique<WindowsHiveFile>(path); }
+
+}  // namespace chron::platform

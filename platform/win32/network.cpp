@@ -1,0 +1,159 @@
+// Win32 implementation of the network facility: Winsock 2 sockets, select over up to 64 of
+// them, getaddrinfo, and the interface address table of the SNMP agent (snmp_table.cpp).
+// Error numbers are Winsock's (WSAGetLastError), e.g. 10040 WSAEMSGSIZE.
+#include <vector>
+
+#include "platform/network.h"
+#include "platform/win32/win32.h"
+
+#include "platform/error_text.h"
+#include "platform/win32/snmp_table.h"
+
+namespace chron::platform {
+namespace {
+
+sockaddr_in ToSockaddr(const SocketAddress& address) {
+  sockaddr_in result{};
+  result.sin_family = AF_INET;
+  result.sin_port = address.port;
+  result.sin_addr.s_addr = address.address;
+  return result;
+}
+
+int LastSocketError() { return WSAGetLastError(); }
+
+// WSAIoctl code that switches off the report of ICMP port-unreachable messages (mstcpip.h of the
+// Windows SDK; mingw-w64's headers lack it).
+constexpr DWORD kSioUdpConnReset = _WSAIOW(IOC_VENDOR, 12);
+
+// A socket bound to an adapter's unicast address receives that adapter's broadcasts on Windows
+// too, so one socket per address is all it takes.
+class WinsockUdpSocket : public UdpSocket {
+ public:
+  explicit WinsockUdpSocket(SOCKET s) : socket_(s) {}
+  ~WinsockUdpSocket() override { closesocket(socket_); }
+
+  int EnableBroadcast() override {
+    BOOL on = TRUE;
+    return setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on) == 0
+               ? 0
+               : LastSocketError();
+  }
+
+  int Bind(const SocketAddress& local, bool /*accept_broadcasts*/) override {
+    sockaddr_in address = ToSockaddr(local);
+    if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return LastSocketError();
+    // A datagram sent to a port where nobody listens comes back as an ICMP message that Windows
+    // would report as WSAECONNRESET at the next recvfrom of this socket; the service must not
+    // take another host's closed port for an error of its own adapter.
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    WSAIoctl(socket_, kSioUdpConnReset, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
+    return 0;
+  }
+
+  int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
+    sockaddr_in address = ToSockaddr(to);
+    const int n = sendto(socket_, static_cast<const char*>(data), static_cast<int>(size), 0,
+                         reinterpret_cast<sockaddr*>(&address), sizeof address);
+    if (n == SOCKET_ERROR) return LastSocketError();
+    if (sent != nullptr) *sent = static_cast<size_t>(n);
+    return 0;
+  }
+
+  // A datagram longer than `capacity` is consumed and fails with WSAEMSGSIZE (10040).
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, SocketAddress* from) override {
+    sockaddr_in peer{};
+    int peer_size = sizeof peer;
+    const int n = recvfrom(socket_, static_cast<char*>(buffer), static_cast<int>(capacity), 0,
+                           reinterpret_cast<sockaddr*>(&peer), &peer_size);
+    if (n == SOCKET_ERROR) return LastSocketError();
+    if (from != nullptr) *from = SocketAddress{kAfInet, peer.sin_port, peer.sin_addr.s_addr};
+    if (received != nullptr) *received = static_cast<size_t>(n);
+    return 0;
+  }
+
+  SOCKET handle() const { return socket_; }
+
+ private:
+  SOCKET socket_;
+};
+
+// select over the sockets (at most FD_SETSIZE, 64: the adapter table has no more rows).
+class SelectWaiter : public SocketWaiter {
+ public:
+  SelectWaiter(std::vector<SOCKET> sockets, int error) : sockets_(std::move(sockets)), error_(error) {}
+
+  int Wait(std::vector<bool>* readable) override {
+    if (error_ != 0) return error_;
+    fd_set set;
+    FD_ZERO(&set);
+    for (SOCKET s : sockets_) FD_SET(s, &set);
+    if (select(0, &set, nullptr, nullptr, nullptr) == SOCKET_ERROR) return LastSocketError();
+    readable->assign(sockets_.size(), false);
+    for (size_t i = 0; i < sockets_.size(); ++i) (*readable)[i] = FD_ISSET(sockets_[i], &set) != 0;
+    return 0;
+  }
+
+ private:
+  std::vector<SOCKET> sockets_;
+  int error_;
+};
+
+class WinsockNetwork : public Network {
+ public:
+  // Windows Sockets 2.2; every successful start-up is matched by the process end.
+  int Startup() override {
+    WSADATA data{};
+    return WSAStartup(MAKEWORD(2, 2), &data);
+  }
+
+  int CreateUdpSocket(std::unique_ptr<UdpSocket>* socket_out) override {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET) return LastSocketError();
+    // Not inherited by programs this one starts.
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    *socket_out = std::make_unique<WinsockUdpSocket>(s);
+    return 0;
+  }
+
+  std::unique_ptr<SocketWaiter> CreateWaiter(const std::vector<UdpSocket*>& sockets) override {
+    std::vector<SOCKET> handles;
+    for (UdpSocket* socket : sockets) {
+      auto* winsock = dynamic_cast<WinsockUdpSocket*>(socket);
+      if (winsock == nullptr) return std::make_unique<SelectWaiter>(std::vector<SOCKET>{}, WSAEINVAL);
+      handles.push_back(winsock->handle());
+    }
+    if (handles.size() > FD_SETSIZE) return std::make_unique<SelectWaiter>(std::vector<SOCKET>{}, WSAEINVAL);
+    return std::make_unique<SelectWaiter>(std::move(handles), 0);
+  }
+
+  int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* result = nullptr;
+    const int status = getaddrinfo(std::string(name).c_str(), nullptr, &hints, &result);
+    if (status != 0) {
+      // getaddrinfo answers with Winsock error numbers (e.g. 11001 WSAHOST_NOT_FOUND).
+      if (error_text != nullptr && !SystemErrorMessage(status, error_text)) {
+        *error_text = "Fehler " + std::to_string(status);
+      }
+      return status;
+    }
+    *address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(result);
+    return 0;
+  }
+
+  std::vector<InterfaceAddress> InterfaceAddresses() override { return win32::SnmpIpAddressTable(); }
+};
+
+}  // namespace
+
+Network& SystemNetwork() {
+  static WinsockNetwork network;
+  return network;
+}
+
+}  // namespace chron::platform

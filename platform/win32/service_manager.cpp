@@ -1,0 +1,82 @@
+// Win32 implementation of the service manager connection: StartServiceCtrlDispatcherW on a
+// thread of its own, RegisterServiceCtrlHandlerW for the service "SNTP", SetServiceStatus.
+//
+// The dispatcher calls the service main routine below, which only registers the control handler
+// and returns; the program's own service routine then runs as it does on every system, and the
+// control requests reach it through the ControlSignalWatcher (stop, interrogate; any other code
+// as the hang-up request, which the service answers as an unknown control code). The control
+// handler runs on the dispatcher thread and may take as long as the stop handshake needs.
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/service_manager.h"
+#include "platform/win32/control.h"
+#include "platform/win32/win32.h"
+
+namespace chron::platform {
+namespace {
+
+wchar_t kServiceName[] = L"SNTP";
+
+std::mutex g_connect_mutex;
+std::condition_variable g_connected_cv;
+bool g_connect_done = false;
+DWORD g_connect_error = 0;
+SERVICE_STATUS_HANDLE g_status_handle = nullptr;
+
+void FinishConnect(DWORD error) {
+  std::lock_guard lock(g_connect_mutex);
+  if (g_connect_done) return;
+  g_connect_error = error;
+  g_connect_done = true;
+  g_connected_cv.notify_all();
+}
+
+void WINAPI ControlHandler(DWORD control) {
+  switch (control) {
+    case SERVICE_CONTROL_STOP: win32::DeliverControlSignal(ControlSignal::kStop); break;
+    case SERVICE_CONTROL_INTERROGATE: win32::DeliverControlSignal(ControlSignal::kInterrogate); break;
+    default: win32::DeliverControlSignal(ControlSignal::kHangup); break;
+  }
+}
+
+void WINAPI DispatchedServiceMain(DWORD, LPWSTR*) {
+  g_status_handle = RegisterServiceCtrlHandlerW(kServiceName, ControlHandler);
+  FinishConnect(g_status_handle == nullptr ? GetLastError() : 0);
+}
+
+class WindowsServiceManager : public ServiceManager {
+ public:
+  int SetStatus(const ServiceStatus& status) override {
+    SERVICE_STATUS record{};
+    record.dwServiceType = status.service_type;
+    record.dwCurrentState = static_cast<DWORD>(status.state);
+    record.dwControlsAccepted = status.controls_accepted;
+    record.dwWin32ExitCode = status.win32_exit_code;
+    record.dwServiceSpecificExitCode = status.service_specific_exit_code;
+    record.dwCheckPoint = status.checkpoint;
+    record.dwWaitHint = status.wait_hint_ms;
+    return SetServiceStatus(g_status_handle, &record) ? 0 : static_cast<int>(GetLastError());
+  }
+};
+
+}  // namespace
+
+// 0 once the control handler is registered; otherwise the error of StartServiceCtrlDispatcherW
+// (1063, ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, for a program started from a console) or of
+// RegisterServiceCtrlHandlerW.
+int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager) {
+  std::thread([] {
+    SERVICE_TABLE_ENTRYW table[] = {{kServiceName, DispatchedServiceMain}, {nullptr, nullptr}};
+    // Returns only when the service has reported itself stopped, or at once on failure.
+    if (!StartServiceCtrlDispatcherW(table)) FinishConnect(GetLastError());
+  }).detach();
+  std::unique_lock lock(g_connect_mutex);
+  g_connected_cv.wait(lock, [] { return g_connect_done; });
+  if (g_connect_error != 0) return static_cast<int>(g_connect_error);
+  *manager = std::make_unique<WindowsServiceManager>();
+  return 0;
+}
+
+}  // namespace chron::platform

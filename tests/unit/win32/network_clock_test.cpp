@@ -1,0 +1,99 @@
+// The Win32 sockets, the SNMP agent's address table and the clocks.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/network.h"
+
+namespace chron::platform {
+namespace {
+
+const uint32_t kLoopback = HostToNetwork32(0x7F000001);
+
+TEST(Win32NetworkTest, LoopbackDatagramsSelectAndLongDatagrams) {
+  Network& network = SystemNetwork();
+  ASSERT_EQ(network.Startup(), 0);
+  std::unique_ptr<UdpSocket> a;
+  std::unique_ptr<UdpSocket> b;
+  ASSERT_EQ(network.CreateUdpSocket(&a), 0);
+  ASSERT_EQ(network.CreateUdpSocket(&b), 0);
+  const SocketAddress a_address{kAfInet, HostToNetwork16(47123), kLoopback};
+  ASSERT_EQ(a->Bind(a_address, true), 0);
+  ASSERT_EQ(b->Bind({kAfInet, HostToNetwork16(47124), kLoopback}, false), 0);
+  auto waiter = network.CreateWaiter({a.get(), b.get()});
+
+  size_t sent = 0;
+  ASSERT_EQ(b->SendTo("0123456789", 10, a_address, &sent), 0);
+  EXPECT_EQ(sent, 10u);
+  std::vector<bool> readable;
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  EXPECT_EQ(readable, (std::vector<bool>{true, false}));
+  char buffer[4];
+  size_t received = 0;
+  SocketAddress from;
+  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, &from), 10040);  // WSAEMSGSIZE, consumed
+
+  ASSERT_EQ(b->SendTo("", 0, a_address, &sent), 0);  // the wake-up datagram of a stop
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, &from), 0);
+  EXPECT_EQ(received, 0u);
+  EXPECT_EQ(from.address, kLoopback);
+  EXPECT_EQ(NetworkToHost16(from.port), 47124);
+}
+
+TEST(Win32NetworkTest, ResolvesAndListsTheAgentsAddressTable) {
+  Network& network = SystemNetwork();
+  ASSERT_EQ(network.Startup(), 0);
+  uint32_t address = 0;
+  std::string error;
+  ASSERT_EQ(network.ResolveHost("127.0.0.1", &address, &error), 0);
+  EXPECT_EQ(address, kLoopback);
+  EXPECT_NE(network.ResolveHost("no-such-host.invalid", &address, &error), 0);
+  EXPECT_FALSE(error.empty());
+
+  bool loopback_listed = false;
+  for (const InterfaceAddress& row : network.InterfaceAddresses()) {
+    loopback_listed = loopback_listed || row.address == kLoopback;
+  }
+  EXPECT_TRUE(loopback_listed);  // inetmib1 lists 127.0.0.1 as Windows does
+}
+
+TEST(Win32ClockTest, RealClockIsTheSystemTime) {
+  const int64_t ours = MakeRealClock()->NowNanoseconds();
+  const int64_t library =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  EXPECT_LT(std::abs(ours - library), 1000000000);
+}
+
+TEST(Win32ClockTest, SimulatedClockStepsItsFile) {
+  const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("chron-clock-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  {
+    std::ofstream(path) << "+1000000000\n";
+  }
+  auto clock = MakeSimulatedClock(path.string());
+  const int64_t real = MakeRealClock()->NowNanoseconds();
+  EXPECT_NEAR(static_cast<double>(clock->NowNanoseconds() - real), 1e9, 5e8);
+  ASSERT_EQ(clock->StepBy(-3000000000), 0);
+  std::ifstream stored(path);
+  int64_t offset = 0;
+  stored >> offset;
+  EXPECT_EQ(offset, -2000000000);
+  EXPECT_NE(clock->Description().find("Abweichung -2000000000 ns"), std::string::npos);
+  stored.close();
+
+  {
+    std::ofstream(path) << "zwei";
+  }
+  EXPECT_NE(MakeSimulatedClock(path.string())->Description().find("ungültig"), std::string::npos);
+  std::filesystem::remove(path);
+  std::filesystem::remove(path.string() + ".lock");
+}
+
+}  // namespace
+}  // namespace chron::platform
