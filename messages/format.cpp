@@ -1,8 +1,11 @@
 #include "messages/format.h"
 
 #include <cstdio>
+#include <variant>
+#include <vector>
 
 #include "messages/catalogue.h"
+#include "platform/message_table.h"
 
 namespace chron {
 namespace {
@@ -119,6 +122,20 @@ int FormatInsertions(std::string_view stored, std::span<const MessageArg> args, 
 }
 
 int FormatCatalogueEntry(uint32_t id, std::span<const MessageArg> args, std::string* text) {
+  // A program that carries the catalogue as its message table has the system format it.
+  std::vector<platform::MessageInsertion> insertions;
+  for (const MessageArg& arg : args) {
+    platform::MessageInsertion& insertion = insertions.emplace_back();
+    insertion.is_number = std::holds_alternative<int64_t>(arg);
+    if (insertion.is_number) {
+      insertion.number = std::get<int64_t>(arg);
+    } else {
+      insertion.text = std::get<std::string>(arg);
+    }
+  }
+  int status = 0;
+  if (platform::FormatFromMessageTable(id, insertions, text, &status)) return status;
+
   const CatalogueEntry* entry = FindCatalogueEntry(id);
   if (entry == nullptr) {
     text->clear();

@@ -14,12 +14,13 @@ namespace {
 
 // FILETIME counts 100 ns intervals since 1601-01-01 00:00:00 UTC; 1970 is this many later.
 constexpr int64_t kUnixEpochIn100ns = 116444736000000000;
+constexpr int64_t kFileTimeTickNanoseconds = 100;
 
 int64_t RealNowNanoseconds() {
   FILETIME now{};
   GetSystemTimePreciseAsFileTime(&now);
   const int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-  return (ticks - kUnixEpochIn100ns) * 100;
+  return (ticks - kUnixEpochIn100ns) * kFileTimeTickNanoseconds;
 }
 
 // Enables SeSystemtimePrivilege in the process token (held by administrators and services, but
@@ -39,6 +40,7 @@ DWORD EnableSystemTimePrivilege() {
 class RealClock : public Clock {
  public:
   int64_t NowNanoseconds() override { return RealNowNanoseconds(); }
+  int64_t ResolutionNanoseconds() const override { return kFileTimeTickNanoseconds; }
 
   // Reads the clock, adds the offset and sets the result at once (SetSystemTime takes
   // milliseconds, so the step is exact to 1 ms). Returns 0 or the Win32 error, e.g. 1314
@@ -106,6 +108,7 @@ class SimulatedClock : public Clock {
   }
 
   int64_t NowNanoseconds() override { return RealNowNanoseconds() + offset_.load(std::memory_order_relaxed); }
+  int64_t ResolutionNanoseconds() const override { return kFileTimeTickNanoseconds; }
 
   int StepBy(int64_t offset) override {
     std::lock_guard<std::mutex> guard(step_mutex_);
