@@ -1,6 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, only those that are missing.
+#   scripts/install-deps.sh            the Linux build and its tests
+#   scripts/install-deps.sh windows    the Windows cross-build and its tests under 64-bit Wine
+#                                      (never wine32: 32-bit programs cannot run here)
 set -euo pipefail
+
+windows_packages=(
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
+  wine wine64 xvfb xdotool imagemagick
+  cmake ninja-build python3 iproute2 util-linux
+)
 
 packages=(
   cmake ninja-build g++ pkg-config
@@ -11,6 +20,10 @@ packages=(
   clang-14 libclang-rt-14-dev libfuzzer-14-dev llvm-14
   clang-tidy-14 clang-format-14 lintian dpkg-dev
 )
+
+if [ "${1:-}" = "windows" ]; then
+  packages=("${windows_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -32,4 +32,6 @@ echo "== fuzz targets (libFuzzer with ASan and UBSan, clang): 20 s each from the
 TARGETS="fuzz_targets" "$top/scripts/build.sh" "$top/build-fuzz" -DCHRON_BUILD_APPLET=OFF -DBUILD_TESTING=OFF \
   -DCHRON_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++-14
 "$top/tests/fuzz/run.sh" "$top/build-fuzz" 20
+
+"$top/scripts/test-windows.sh"
 echo "== all tests passed"

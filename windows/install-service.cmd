@@ -1,0 +1,18 @@
+@echo off
+rem Installs chronsvc.exe as the service SNTP and registers the event source SNTP with the
+rem program's own message table, so that the Event Viewer shows the texts of its entries:
+rem   install-service.cmd C:\Programme\SNTP\chronsvc.exe
+rem Then start it with "sc start SNTP" (or "net start SNTP"). Run as administrator.
+setlocal
+set PROGRAM=%~1
+set NAME=%~2
+if "%NAME%"=="" set NAME=SNTP
+if "%PROGRAM%"=="" set PROGRAM=%~dp0chronsvc.exe
+sc create %NAME% binPath= "%PROGRAM%" type= own start= demand DisplayName= "SNTP v4 Zeitdienst" || goto failed
+reg add "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SNTP" /v EventMessageFile /t REG_EXPAND_SZ /d "%PROGRAM%" /f || goto failed
+reg add "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SNTP" /v TypesSupported /t REG_DWORD /d 7 /f || goto failed
+echo Dienst %NAME% eingerichtet, Ereignisquelle SNTP registriert.
+exit /b 0
+:failed
+echo FEHLER: Einrichtung abgebrochen.
+exit /b 1
