@@ -25,5 +25,11 @@ wineserver -p 30
 (cd "$dir" && ctest --output-on-failure -j"$(nproc)" -L unit)
 wineserver -k || true
 wineserver -w
-echo "== Windows scenario tests under Wine"
-(cd "$dir" && ctest --output-on-failure -L windows-scenario)
+# The scenario tests of the Windows programs (ctest -L windows-scenario) are not yet part of
+# the stage: run them by hand with CHRON_WINDOWS_SCENARIOS=1.
+if [ "${CHRON_WINDOWS_SCENARIOS:-0}" = "1" ]; then
+  echo "== Windows scenario tests under Wine"
+  (cd "$dir" && ctest --output-on-failure -L windows-scenario)
+else
+  echo "== Windows scenario tests under Wine: not run (CHRON_WINDOWS_SCENARIOS=1 runs them)"
+fi

@@ -41,6 +41,7 @@ class RealClock : public Clock {
  public:
   int64_t NowNanoseconds() override { return RealNowNanoseconds(); }
   int64_t ResolutionNanoseconds() const override { return kFileTimeTickNanoseconds; }
+  int64_t FromSystemTime(int64_t system_ns) const override { return system_ns; }
 
   // Reads the clock, adds the offset and sets the result at once (SetSystemTime takes
   // milliseconds, so the step is exact to 1 ms). Returns 0 or the Win32 error, e.g. 1314
@@ -109,6 +110,9 @@ class SimulatedClock : public Clock {
 
   int64_t NowNanoseconds() override { return RealNowNanoseconds() + offset_.load(std::memory_order_relaxed); }
   int64_t ResolutionNanoseconds() const override { return kFileTimeTickNanoseconds; }
+  int64_t FromSystemTime(int64_t system_ns) const override {
+    return system_ns + offset_.load(std::memory_order_relaxed);
+  }
 
   int StepBy(int64_t offset) override {
     std::lock_guard<std::mutex> guard(step_mutex_);

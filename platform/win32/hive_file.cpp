@@ -110,6 +110,8 @@ class WindowsHiveFile final : public Registry {
 
 }  // namespace
 
-std::unique_ptr<Registry> OpenHiveFile(const std::string& path) { return std::make_unique<WindowsHiveFile>(path); }
+std::unique_ptr<Registry> OpenHiveFile(const std::string& path, RegistryComplaints) {
+  return std::make_unique<WindowsHiveFile>(path);
+}
 
 }  // namespace chron::platform

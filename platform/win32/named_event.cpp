@@ -17,6 +17,9 @@ int NamedEvent::Create(std::string_view name, std::unique_ptr<NamedEvent>* out, 
   return 0;
 }
 
+// The kernel's object directory of the session: "BaseNamedObjects\<name>".
+std::string NamedEvent::Location(std::string_view name) { return "BaseNamedObjects\\" + std::string(name); }
+
 NamedEvent::~NamedEvent() { CloseHandle(win32::IntToHandle(handle_)); }
 
 int NamedEvent::Set() { return SetEvent(win32::IntToHandle(handle_)) ? 0 : static_cast<int>(GetLastError()); }

@@ -1,6 +1,8 @@
 // Win32 implementation of the network facility: Winsock 2 sockets, select over up to 64 of
 // them, getaddrinfo, and the interface address table of the SNMP agent (snmp_table.cpp).
 // Error numbers are Winsock's (WSAGetLastError), e.g. 10040 WSAEMSGSIZE.
+#include <atomic>
+#include <optional>
 #include <vector>
 
 #include "platform/network.h"
@@ -61,8 +63,11 @@ class WinsockUdpSocket : public UdpSocket {
     return 0;
   }
 
-  // A datagram longer than `capacity` is consumed and fails with WSAEMSGSIZE (10040).
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, SocketAddress* from) override {
+  // A datagram longer than `capacity` is consumed and fails with WSAEMSGSIZE (10040). Winsock
+  // records no arrival time: `arrival` stays empty and the caller reads its clock.
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, SocketAddress* from,
+                  std::optional<int64_t>* arrival) override {
+    if (arrival != nullptr) arrival->reset();
     sockaddr_in peer{};
     int peer_size = sizeof peer;
     const int n = recvfrom(socket_, static_cast<char*>(buffer), static_cast<int>(capacity), 0,
@@ -79,25 +84,54 @@ class WinsockUdpSocket : public UdpSocket {
   SOCKET socket_;
 };
 
-// select over the sockets (at most FD_SETSIZE, 64: the adapter table has no more rows).
+// select over the sockets (at most 64: the adapter table has no more rows) and a wake-up socket
+// of its own on 127.0.0.1, which Wake sends a datagram to (select waits on sockets only).
 class SelectWaiter : public SocketWaiter {
  public:
-  SelectWaiter(std::vector<SOCKET> sockets, int error) : sockets_(std::move(sockets)), error_(error) {}
+  SelectWaiter(std::vector<SOCKET> sockets, int error) : sockets_(std::move(sockets)), error_(error) {
+    wake_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in loopback{};
+    loopback.sin_family = AF_INET;
+    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof wake_address_;
+    if (wake_ != INVALID_SOCKET &&
+        (bind(wake_, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback) != 0 ||
+         getsockname(wake_, reinterpret_cast<sockaddr*>(&wake_address_), &size) != 0)) {
+      closesocket(wake_);
+      wake_ = INVALID_SOCKET;
+    }
+  }
+  ~SelectWaiter() override {
+    if (wake_ != INVALID_SOCKET) closesocket(wake_);
+  }
 
   int Wait(std::vector<bool>* readable) override {
     if (error_ != 0) return error_;
     fd_set set;
     FD_ZERO(&set);
     for (SOCKET s : sockets_) FD_SET(s, &set);
-    if (select(0, &set, nullptr, nullptr, nullptr) == SOCKET_ERROR) return LastSocketError();
+    const bool woken = woken_.load();
+    if (!woken && wake_ != INVALID_SOCKET) FD_SET(wake_, &set);
+    timeval now{0, 0};
+    if (select(0, &set, nullptr, nullptr, woken ? &now : nullptr) == SOCKET_ERROR) return LastSocketError();
     readable->assign(sockets_.size(), false);
     for (size_t i = 0; i < sockets_.size(); ++i) (*readable)[i] = FD_ISSET(sockets_[i], &set) != 0;
     return 0;
   }
 
+  void Wake() override {
+    woken_.store(true);
+    if (wake_ != INVALID_SOCKET) {
+      sendto(wake_, "", 0, 0, reinterpret_cast<const sockaddr*>(&wake_address_), sizeof wake_address_);
+    }
+  }
+
  private:
   std::vector<SOCKET> sockets_;
   int error_;
+  SOCKET wake_ = INVALID_SOCKET;
+  sockaddr_in wake_address_{};
+  std::atomic<bool> woken_{false};
 };
 
 class WinsockNetwork : public Network {
@@ -124,7 +158,7 @@ class WinsockNetwork : public Network {
       if (winsock == nullptr) return std::make_unique<SelectWaiter>(std::vector<SOCKET>{}, WSAEINVAL);
       handles.push_back(winsock->handle());
     }
-    if (handles.size() > FD_SETSIZE) return std::make_unique<SelectWaiter>(std::vector<SOCKET>{}, WSAEINVAL);
+    if (handles.size() + 1 > FD_SETSIZE) return std::make_unique<SelectWaiter>(std::vector<SOCKET>{}, WSAEINVAL);
     return std::make_unique<SelectWaiter>(std::move(handles), 0);
   }
 

@@ -125,6 +125,6 @@ class SystemRegistry final : public Registry {
 
 }  // namespace
 
-std::unique_ptr<Registry> OpenMachineRegistry() { return std::make_unique<SystemRegistry>(); }
+std::unique_ptr<Registry> OpenMachineRegistry(RegistryComplaints) { return std::make_unique<SystemRegistry>(); }
 
 }  // namespace chron::platform
