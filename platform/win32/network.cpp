@@ -8,6 +8,8 @@
 #include "platform/network.h"
 #include "platform/win32/win32.h"
 
+#include <mswsock.h>
+
 #include "platform/error_text.h"
 #include "platform/win32/snmp_table.h"
 
@@ -32,7 +34,14 @@ constexpr DWORD kSioUdpConnReset = _WSAIOW(IOC_VENDOR, 12);
 // too, so one socket per address is all it takes.
 class WinsockUdpSocket : public UdpSocket {
  public:
-  explicit WinsockUdpSocket(SOCKET s) : socket_(s) {}
+  explicit WinsockUdpSocket(SOCKET s) : socket_(s) {
+    GUID id = WSAID_WSARECVMSG;
+    DWORD returned = 0;
+    if (WSAIoctl(socket_, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &recv_message_,
+                 sizeof recv_message_, &returned, nullptr, nullptr) != 0) {
+      recv_message_ = nullptr;
+    }
+  }
   ~WinsockUdpSocket() override { closesocket(socket_); }
 
   int EnableBroadcast() override {
@@ -45,6 +54,9 @@ class WinsockUdpSocket : public UdpSocket {
   int Bind(const SocketAddress& local, bool /*accept_broadcasts*/) override {
     sockaddr_in address = ToSockaddr(local);
     if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return LastSocketError();
+    bound_address_ = local.address;
+    DWORD on = 1;
+    setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on);
     // A datagram sent to a port where nobody listens comes back as an ICMP message that Windows
     // would report as WSAECONNRESET at the next recvfrom of this socket; the service must not
     // take another host's closed port for an error of its own adapter.
@@ -64,16 +76,38 @@ class WinsockUdpSocket : public UdpSocket {
   }
 
   // A datagram longer than `capacity` is consumed and fails with WSAEMSGSIZE (10040). Winsock
-  // records no arrival time: `arrival` stays empty and the caller reads its clock.
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, SocketAddress* from,
+  // records no arrival time: `arrival` stays empty and the caller reads its clock. Whether the
+  // datagram came as a broadcast is told by its destination address (IP_PKTINFO): anything but
+  // the address this socket is bound to.
+  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
                   std::optional<int64_t>* arrival) override {
     if (arrival != nullptr) arrival->reset();
     sockaddr_in peer{};
-    int peer_size = sizeof peer;
-    const int n = recvfrom(socket_, static_cast<char*>(buffer), static_cast<int>(capacity), 0,
-                           reinterpret_cast<sockaddr*>(&peer), &peer_size);
-    if (n == SOCKET_ERROR) return LastSocketError();
-    if (from != nullptr) *from = SocketAddress{kAfInet, peer.sin_port, peer.sin_addr.s_addr};
+    char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    WSABUF data{static_cast<ULONG>(capacity), static_cast<char*>(buffer)};
+    WSAMSG message{};
+    message.name = reinterpret_cast<sockaddr*>(&peer);
+    message.namelen = sizeof peer;
+    message.lpBuffers = &data;
+    message.dwBufferCount = 1;
+    message.Control = {sizeof control, control};
+    DWORD n = 0;
+    int error = 0;
+    if (recv_message_ == nullptr || recv_message_(socket_, &message, &n, nullptr, nullptr) == SOCKET_ERROR) {
+      error = recv_message_ == nullptr ? WSAEOPNOTSUPP : LastSocketError();
+      if (error != WSAEMSGSIZE) return error;
+    }
+    if (from != nullptr) {
+      from->source = SocketAddress{kAfInet, peer.sin_port, peer.sin_addr.s_addr};
+      from->broadcast = false;
+      for (WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message); header != nullptr;
+           header = WSA_CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != IPPROTO_IP || header->cmsg_type != IP_PKTINFO) continue;
+        const auto* info = reinterpret_cast<const IN_PKTINFO*>(WSA_CMSG_DATA(header));
+        from->broadcast = info->ipi_addr.s_addr != bound_address_;
+      }
+    }
+    if (error != 0) return error;
     if (received != nullptr) *received = static_cast<size_t>(n);
     return 0;
   }
@@ -82,6 +116,8 @@ class WinsockUdpSocket : public UdpSocket {
 
  private:
   SOCKET socket_;
+  uint32_t bound_address_ = 0;  // network byte order
+  LPFN_WSARECVMSG recv_message_ = nullptr;
 };
 
 // select over the sockets (at most 64: the adapter table has no more rows) and a wake-up socket

@@ -35,15 +35,16 @@ TEST(Win32NetworkTest, LoopbackDatagramsSelectAndLongDatagrams) {
   EXPECT_EQ(readable, (std::vector<bool>{true, false}));
   char buffer[4];
   size_t received = 0;
-  SocketAddress from;
+  ReceivedFrom from;
   EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), 10040);  // WSAEMSGSIZE, consumed
 
   ASSERT_EQ(b->SendTo("", 0, a_address, &sent), 0);  // the wake-up datagram of a stop
   ASSERT_EQ(waiter->Wait(&readable), 0);
   EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), 0);
   EXPECT_EQ(received, 0u);
-  EXPECT_EQ(from.address, kLoopback);
-  EXPECT_EQ(NetworkToHost16(from.port), 47124);
+  EXPECT_EQ(from.source.address, kLoopback);
+  EXPECT_EQ(NetworkToHost16(from.source.port), 47124);
+  EXPECT_FALSE(from.broadcast);  // sent to the socket's own address
 
   waiter->Wake();  // from now on every wait returns at once
   ASSERT_EQ(waiter->Wait(&readable), 0);
