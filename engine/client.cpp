@@ -156,6 +156,20 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       return 0;
     }
   }
+  // Stratum 0 carries no time: in a reply it is a kiss-o'-death (RFC 4330, section 8), whose
+  // Reference Identifier holds the kiss code as four ASCII characters.
+  if (GetStratum(m) == 0) {
+    if (debug) {
+      char code[5] = {};
+      for (int i = 0; i < 4; ++i) {
+        const char c = static_cast<char>(GetReferenceId(m) >> (24 - 8 * i));
+        code[i] = c >= 0x20 && c < 0x7F ? c : '.';
+      }
+      Trace("SNTP-Client: NTP %s von %s wird ignoriert, Stratum 0 (Kiss-o'-Death \"%s\") !\n", kind, sender.c_str(),
+            code);
+    }
+    return 0;
+  }
 
   int result = 0;
   {
@@ -190,9 +204,8 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       TraceTimestamp("T3(xmt)", m.transmit_time);
       TraceTimestamp("T4(dst)", t4);
       TraceTimestamp("  (ref)", m.reference_time);
-      Trace("SNTP-Client: Zeitabweichung zu %s beträgt %d.%03d Sekunden\n", sender.c_str(), shown.seconds,
-            shown.milliseconds);
-      Trace("SNTP-Client: Zeitverzögerung durch Netzwerk: %d.%03d Sekunden\n", delay.seconds, delay.milliseconds);
+      Trace("SNTP-Client: Zeitabweichung zu %s beträgt %s Sekunden\n", sender.c_str(), SignedSecondsText(shown).c_str());
+      Trace("SNTP-Client: Zeitverzögerung durch Netzwerk: %s Sekunden\n", SignedSecondsText(delay).c_str());
     }
 
     if (result == 1 && rt.config.client_run_once != 0 && !rt.ServerActive() && rt.request_stop) {

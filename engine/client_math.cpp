@@ -1,5 +1,7 @@
 #include "engine/client_math.h"
 
+#include <cstdio>
+
 namespace chron {
 
 namespace {
@@ -27,7 +29,15 @@ DisplaySeconds ToDisplaySeconds(int64_t value) {
   DisplaySeconds shown;
   shown.seconds = static_cast<int32_t>(value < 0 ? -whole : whole);
   shown.milliseconds = static_cast<int32_t>(((magnitude & kFractionMask) * 1000) >> 32);
+  shown.negative = value < 0;
   return shown;
+}
+
+std::string SignedSecondsText(const DisplaySeconds& value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%s%d.%03d", value.negative && value.seconds == 0 ? "-" : "", value.seconds,
+                value.milliseconds);
+  return text;
 }
 
 bool ExceedsDeviationLimit(const DisplaySeconds& offset, bool limit_active, uint32_t limit_seconds) {

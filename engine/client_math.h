@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace chron {
 
@@ -23,8 +24,12 @@ int64_t RoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4);
 struct DisplaySeconds {
   int32_t seconds = 0;
   int32_t milliseconds = 0;
+  bool negative = false;  // the value is below 0, also when the seconds are 0
 };
 DisplaySeconds ToDisplaySeconds(int64_t value);
+
+// The trace's text of a value, "%d.%03d" with its sign also between -1 s and 0: "-0.500".
+std::string SignedSecondsText(const DisplaySeconds& value);
 
 // True when the deviation limit refuses an offset: the limit is active and the magnitude of
 // the whole seconds exceeds `limit_seconds` (180.999 s passes a limit of 180, 181.000 does not).

@@ -82,7 +82,9 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
 
   if (error != 0) {
     // A datagram longer than the buffer shows up here as EMSGSIZE.
-    ReportMessage(msg::kWinsockError, {std::string("SNTP-Network"), std::string("recvfrom()"), int64_t{error}});
+    if (rt.receive_reports.Allow(msg::kWinsockError.id)) {
+      ReportMessage(msg::kWinsockError, {std::string("SNTP-Network"), std::string("recvfrom()"), int64_t{error}});
+    }
     return;
   }
   if (received == 0) return;  // the wake-up datagram of a stop request
@@ -194,12 +196,15 @@ int ReceiveLoop(Runtime& rt) {
         leave = true;
         break;
       case platform::WaitResult::kFailed:
-        ReportMessage(msg::kShutdownTestFailed, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
+        if (rt.receive_reports.Allow(msg::kShutdownTestFailed.id)) {
+          ReportMessage(msg::kShutdownTestFailed, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
+        }
         break;
       case platform::WaitResult::kTimeout:
         break;
     }
   }
+  rt.receive_reports.Flush();
 
   {
     std::lock_guard lock(rt.stop_mutex);

@@ -14,6 +14,7 @@
 #include "engine/auth.h"
 #include "engine/host_addresses.h"
 #include "engine/pending_request.h"
+#include "engine/report_limit.h"
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/network.h"
@@ -53,6 +54,8 @@ struct Runtime {
   PendingRequest pending_request;
   // Read and refreshed by the receive-loop thread alone.
   HostAddresses host_addresses;
+  // The receive-loop thread's reports that datagrams can repeat.
+  ReportLimit receive_reports;
 
   // What a stop request may wake, guarded by `stop_mutex`. Start-up fills the adapter table
   // without a lock while a stop may already arrive on another thread, so the table is handed to

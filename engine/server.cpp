@@ -60,7 +60,7 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
 
   const int error = SendMessage(socket, &reply, from, key);
   if (error != 0) {
-    ReportSendError(error);
+    if (rt.receive_reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
   } else if (debug) {
     Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::DottedAddress(from.address).c_str());
   }

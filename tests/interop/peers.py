@@ -111,8 +111,7 @@ _OFFSET = re.compile(r"SNTP-Client: Zeitabweichung zu (\S+) beträgt (-?)(\d+)\.
 
 
 def traced_offsets(text, server=None):
-    """Offsets in seconds from the client's trace lines, in order. The trace shows the sign only
-    through the whole seconds, so offsets between -1 and 0 s read as positive: use |N| >= 1."""
+    """Offsets in seconds from the client's trace lines, in order (signed, also between -1 and 0 s)."""
     found = []
     for match in _OFFSET.finditer(text):
         if server is not None and match.group(1) != server:

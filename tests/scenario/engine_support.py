@@ -206,9 +206,9 @@ def unresolved(name):                                                           
 
 
 def shown_seconds(seconds, milliseconds):
-    """The value of a "%d.%03d" display whose sign is carried by the seconds alone."""
-    seconds, milliseconds = int(seconds), int(milliseconds)
-    return seconds + (-1 if seconds < 0 else 1) * milliseconds / 1000.0
+    """The value of a "%d.%03d" display (as texts) whose sign is carried by the seconds."""
+    negative = seconds.startswith("-")                    # also "-0": between -1 s and 0
+    return int(seconds) + (-1 if negative else 1) * int(milliseconds) / 1000.0
 
 
 def offsets(output):

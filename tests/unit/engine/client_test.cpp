@@ -94,7 +94,12 @@ TEST_F(ClientHandleTest, StepIsTheExactOffsetWithoutMillisecondLoss) {
   // Negative sub-millisecond remainder: -0.5 s - 0.4 ms, rounded to the nanosecond.
   EXPECT_EQ(Broadcast(-static_cast<int64_t>(kSecond / 2) - 1717987), 1);  // 1717987 = 0.4 ms
   EXPECT_EQ(clock.steps().back(), -500'400'000);
-  EXPECT_TRUE(console.Contains("beträgt 0.500 Sekunden\n"));  // the sign sits in the seconds
+  EXPECT_TRUE(console.Contains("beträgt -0.500 Sekunden\n"));  // the sign also without whole seconds
+  // A reply whose server took longer than the round trip shows a negative delay.
+  rt.pending_request.Record(t1, server);
+  const NtpMessage slow = Message(kModeServer, 0, 4, t1, t1 + kSecond / 2, t1 + kSecond / 2 + kSecond / 4);
+  EXPECT_EQ(ClientHandleMessage(rt, slow, TimestampFromUint64(t1), server), 1);
+  EXPECT_TRUE(console.Contains("Zeitverzögerung durch Netzwerk: -0.250 Sekunden\n"));
 }
 
 TEST_F(ClientHandleTest, DeviationLimitCountsWholeSeconds) {
@@ -182,6 +187,21 @@ TEST_F(ClientHandleTest, OnlyTheFirstReplyFromTheServerAsked) {
   EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 0);
   EXPECT_TRUE(console.Contains("\"Originate Timestamp\" ist ungültig !\n"));
   EXPECT_EQ(clock.steps().size(), 1u);
+}
+
+TEST_F(ClientHandleTest, StratumZeroIsDropped) {
+  rt.pending_request.Record(t1, server);
+  NtpMessage kiss = Message(kModeServer, 0, 4, t1, t1 + kSecond / 2, t1 + kSecond / 2);
+  SetStratum(&kiss, 0);
+  SetReferenceId(&kiss, 0x52415445);  // "RATE"
+  EXPECT_EQ(ClientHandleMessage(rt, kiss, TimestampFromUint64(t1 + kSecond / 4), server), 0);
+  NtpMessage broadcast = Message(kModeBroadcast, 0, 4, 0, 0, now + kSecond);
+  SetStratum(&broadcast, 0);
+  SetReferenceId(&broadcast, 0);
+  EXPECT_EQ(ClientHandleMessage(rt, broadcast, TimestampFromUint64(now), server), 0);
+  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 wird ignoriert, Stratum 0 (Kiss-o'-Death \"RATE\") !\n"));
+  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Broadcast von 10.0.0.9 wird ignoriert, Stratum 0 (Kiss-o'-Death \"....\") !\n"));
+  EXPECT_TRUE(clock.steps().empty());
 }
 
 TEST_F(ClientHandleTest, ZeroTransmitTimestampIsDropped) {

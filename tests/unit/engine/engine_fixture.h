@@ -94,13 +94,14 @@ inline std::vector<uint8_t> WireBytes(NtpMessage message, size_t size = kNtpMess
   return bytes;
 }
 
-// A message with the given header byte fields and timestamps (64-bit values).
+// A message with the given header byte fields and timestamps (64-bit values), stratum 1.
 inline NtpMessage Message(uint32_t mode, uint32_t li = 0, uint32_t version = 4, uint64_t originate = 0,
                           uint64_t receive = 0, uint64_t transmit = 0) {
   NtpMessage m;
   SetLeapIndicator(&m, li);
   SetVersionNumber(&m, version);
   SetMode(&m, mode);
+  SetStratum(&m, 1);
   SetOriginateTime(&m, TimestampFromUint64(originate));
   SetReceiveTime(&m, TimestampFromUint64(receive));
   SetTransmitTime(&m, TimestampFromUint64(transmit));

@@ -261,6 +261,17 @@ TEST_F(ReceiveLoopTest, DatagramLengths) {
   EXPECT_EQ(console.Count("SNTP-Server: NTP Antwort an 10.0.0.7 verschickt."), 2);
 }
 
+TEST_F(ReceiveLoopTest, RepeatedReceiveErrorsAreReportedOncePerWindowWithTheirCount) {
+  FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
+  for (int i = 0; i < 30; ++i) socket->Push(std::vector<uint8_t>(100, 0xE3), kPeer);  // longer than a message
+  Start();
+  Drain();
+  EXPECT_EQ(console.Count(WinsockErrorText("SNTP-Network", "recvfrom()", EMSGSIZE)), 1);
+  // The loop's end tells how many it kept back.
+  EXPECT_TRUE(console.Contains(
+      "SNTP-Network: Meldung 0xc100000f wurde 29 mal unterdrückt (höchstens eine je 10 Sekunden)."));
+}
+
 TEST_F(ReceiveLoopTest, ReceiveErrorIsReportedAndTheLoopGoesOn) {
   FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
   rt.config.server_active = 1;
