@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The whole test suite: the include graph of the layers; unit, GUI, scenario and interop tests
-# on the normal build; the unit
+# The whole test suite: the include graph of the layers; the normal build with warnings as
+# errors, clang-tidy over its sources and its Debian package checked by lintian; unit, GUI,
+# scenario and interop tests on the normal build; the unit
 # tests again under AddressSanitizer and UndefinedBehaviorSanitizer; the engine's tests under
 # ThreadSanitizer; every fuzz target for a bounded time. Any failure, sanitizer report or fuzzing
 # finding fails the run.
@@ -12,8 +13,13 @@ jobs=$(nproc)
 echo "== include graph of the layers"
 python3 "$top/scripts/check_includes.py"
 
-echo "== build (normal)"
-"$top/scripts/build.sh" "$top/build" -DCHRON_BUILD_APPLET=ON
+echo "== build (normal, warnings are errors)"
+"$top/scripts/build.sh" "$top/build" -DCHRON_BUILD_APPLET=ON -DCHRON_WERROR=ON
+echo "== clang-tidy"
+"$top/scripts/clang_tidy.sh" "$top/build"
+echo "== Debian package (cpack) and lintian"
+rm -f "$top"/build/chron_*.deb
+(cd "$top/build" && cpack -G DEB >/dev/null && lintian --fail-on error chron_*.deb)
 echo "== tests (normal build)"
 (cd "$top/build" && ctest --output-on-failure -j"$jobs" -LE 'scenario|interop')
 (cd "$top/build" && ctest --output-on-failure -L 'scenario|interop')
