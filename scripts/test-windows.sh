@@ -22,7 +22,11 @@ fi
 echo "== Windows unit tests under Wine"
 # One wineserver for the whole unit stage instead of one per test program.
 wineserver -p 30
-(cd "$dir" && ctest --output-on-failure -j"$(nproc)" -L unit)
+# Start the prefix's system processes (services.exe and its helpers) here, with no pipe of
+# ctest's: started by the first test instead, they would inherit its output pipe and ctest would
+# wait for them until the test's time-out.
+/usr/lib/wine/wine64 cmd.exe /c exit </dev/null >/dev/null 2>&1
+(cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 300 -L unit)
 wineserver -k || true
 wineserver -w
 # The scenario tests of the Windows programs (ctest -L windows-scenario) are not yet part of
