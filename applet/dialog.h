@@ -14,22 +14,22 @@ enum class TextAlign { kLeft, kCentre, kRight };
 
 // One control of a template. Rectangles are in dialog units (x, y, width, height).
 struct ControlTemplate {
-  int id;                   // kIdcStatic for labels and group boxes without identifier
+  int id;  // kIdcStatic for labels and group boxes without identifier
   ControlKind kind;
-  std::string_view text;    // "&" marks the mnemonic letter
+  std::string_view text;  // "&" marks the mnemonic letter
   int x, y, cx, cy;
-  bool group = false;       // starts a group (radio groups run to the next such control)
+  bool group = false;  // starts a group (radio groups run to the next such control)
   bool tab_stop = false;
   bool visible = true;
   TextAlign align = TextAlign::kLeft;
-  bool text_top = false;    // check box text aligned to the top
+  bool text_top = false;  // check box text aligned to the top
 };
 
 struct PageTemplate {
   int id;
-  std::string_view caption;  // tab title
-  int cx, cy;                // size in dialog units
-  std::string_view font;     // face name; the point size is 8
+  std::string_view caption;               // tab title
+  int cx, cy;                             // size in dialog units
+  std::string_view font;                  // face name; the point size is 8
   std::vector<ControlTemplate> controls;  // in template order
 };
 

@@ -49,8 +49,7 @@ bool ReadUnsigned(Dialog& dialog, int id, uint32_t lower, uint32_t upper, uint32
   std::optional<uint32_t> number = ParseUnsigned(dialog.GetText(id));
   if (!number) return Fail(dialog, id, std::string(kMsgPositiveInteger));
   if (*number < lower || *number > upper) {
-    return Fail(dialog, id,
-                FormatMessageText(kMsgIntegerRange, std::to_string(lower), std::to_string(upper)));
+    return Fail(dialog, id, FormatMessageText(kMsgIntegerRange, std::to_string(lower), std::to_string(upper)));
   }
   *value = *number;
   return true;

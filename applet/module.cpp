@@ -65,7 +65,7 @@ CSntpApp the_app;
 }  // namespace
 }  // namespace chron
 
-extern "C" __attribute__((visibility("default"))) int32_t CPlApplet(void* window, uint32_t message,
-                                                                     intptr_t param1, intptr_t param2) {
+extern "C" __attribute__((visibility("default"))) int32_t CPlApplet(void* window, uint32_t message, intptr_t param1,
+                                                                    intptr_t param2) {
   return chron::CplDispatch(window, message, param1, param2);
 }

@@ -6,11 +6,7 @@
 namespace chron {
 
 CSntpPanel::CSntpPanel(Configuration& record, SheetContext context)
-    : record_(record),
-      context_(std::move(context)),
-      server_(record),
-      client_(record, context_.platform),
-      info_() {
+    : record_(record), context_(std::move(context)), server_(record), client_(record, context_.platform), info_() {
   if (context_.platform == PlatformId::kWinNt) pages_.push_back(&server_);
   pages_.push_back(&client_);
   pages_.push_back(&info_);

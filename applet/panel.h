@@ -64,12 +64,12 @@ class CSntpPanel {
   int RunSheet();
 
   // Called by the window layer.
-  void InitSheet();                    // window created: watch timer, reading, first page
-  bool LeavePage();                    // validates the current page; false keeps it current
-  void ActivatePage(size_t index);     // makes `index` current, InitPage on its first display
-  bool OnOk();                         // validates the current page, applies the shown pages
-  void WatchShutdownEvent();           // every tick of the watch timer
-  void OnDestroy();                    // window destroyed: the watch timer ends
+  void InitSheet();                 // window created: watch timer, reading, first page
+  bool LeavePage();                 // validates the current page; false keeps it current
+  void ActivatePage(size_t index);  // makes `index` current, InitPage on its first display
+  bool OnOk();                      // validates the current page, applies the shown pages
+  void WatchShutdownEvent();        // every tick of the watch timer
+  void OnDestroy();                 // window destroyed: the watch timer ends
 
   bool ReadConfiguration();
   bool WriteConfiguration();

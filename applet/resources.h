@@ -39,12 +39,12 @@ inline constexpr int kIdCancel = 2;
 
 // Controls of the Client page (template 103).
 inline constexpr int kIdcClientActive = 1013;
-inline constexpr int kIdcClientPoll = 1003;          // radio: poll a named server
+inline constexpr int kIdcClientPoll = 1003;  // radio: poll a named server
 inline constexpr int kIdcClientTimeSource = 1009;
 inline constexpr int kIdcClientPollLabel = 1005;
 inline constexpr int kIdcClientPollInterval = 1011;
 inline constexpr int kIdcClientPollSpin = 1012;
-inline constexpr int kIdcClientBroadcast = 1004;     // radio: accept broadcasts
+inline constexpr int kIdcClientBroadcast = 1004;  // radio: accept broadcasts
 inline constexpr int kIdcClientMaxDiffActive = 1023;
 inline constexpr int kIdcClientMaxDiff = 1016;
 inline constexpr int kIdcClientMaxDiffSpin = 1020;

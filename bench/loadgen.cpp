@@ -30,7 +30,7 @@
 namespace {
 
 constexpr size_t kNtpSize = 48;
-constexpr int kBatch = 64;                       // datagrams per sendmmsg / recvmmsg
+constexpr int kBatch = 64;                           // datagrams per sendmmsg / recvmmsg
 constexpr uint32_t kUnixToNtpSeconds = 2208988800u;  // 1900-01-01 to 1970-01-01
 
 struct Options {
@@ -70,10 +70,10 @@ struct Peer {
 
 struct Counters {
   uint64_t sent = 0;
-  uint64_t replies = 0;     // good replies received in the measured interval
-  uint64_t bad = 0;         // replies that failed a check
-  uint64_t lost = 0;        // requests unanswered after the time-out
-  uint64_t unmatched = 0;   // replies to no request in flight (late or duplicated)
+  uint64_t replies = 0;    // good replies received in the measured interval
+  uint64_t bad = 0;        // replies that failed a check
+  uint64_t lost = 0;       // requests unanswered after the time-out
+  uint64_t unmatched = 0;  // replies to no request in flight (late or duplicated)
   std::vector<uint32_t> latency_us;
 };
 
@@ -88,8 +88,8 @@ bool GoodReply(const uint8_t* p, size_t size) {
   const unsigned stratum = p[1];
   const uint64_t receive = ReadBe64(p + 32);
   const uint64_t transmit = ReadBe64(p + 40);
-  return leap != 3 && version == 4 && mode == 4 && stratum >= 1 && stratum <= 15 && receive != 0 &&
-         transmit != 0 && transmit >= receive;
+  return leap != 3 && version == 4 && mode == 4 && stratum >= 1 && stratum <= 15 && receive != 0 && transmit != 0 &&
+         transmit >= receive;
 }
 
 bool ParseOptions(int argc, char** argv, Options* o) {
@@ -107,8 +107,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     else if (name == "--label") o->label = value;
     else return false;
   }
-  return !o->server.empty() && o->sockets > 0 && o->sockets <= 256 && o->window > 0 &&
-         o->window <= 4096 && o->duration > 0 && o->warmup >= 0 && o->timeout_ms > 0;
+  return !o->server.empty() && o->sockets > 0 && o->sockets <= 256 && o->window > 0 && o->window <= 4096 &&
+         o->duration > 0 && o->warmup >= 0 && o->timeout_ms > 0;
 }
 
 class LoadGenerator {
@@ -269,20 +269,21 @@ class LoadGenerator {
     std::vector<uint32_t>& l = counters_.latency_us;
     std::sort(l.begin(), l.end());
     const double rps = static_cast<double>(counters_.replies) / o_.duration;
-    std::printf("%s: %d sockets x %d in flight, %.1f s measured after %.1f s warm-up\n", o_.label.c_str(),
-                o_.sockets, o_.window, o_.duration, o_.warmup);
+    std::printf("%s: %d sockets x %d in flight, %.1f s measured after %.1f s warm-up\n", o_.label.c_str(), o_.sockets,
+                o_.window, o_.duration, o_.warmup);
     std::printf("%s: sent %llu, good replies %llu, bad %llu, lost %llu, unmatched %llu\n", o_.label.c_str(),
                 static_cast<unsigned long long>(counters_.sent), static_cast<unsigned long long>(counters_.replies),
                 static_cast<unsigned long long>(counters_.bad), static_cast<unsigned long long>(counters_.lost),
                 static_cast<unsigned long long>(counters_.unmatched));
     std::printf("%s: %.0f replies/s; round trip p50 %u us, p90 %u us, p99 %u us, max %u us\n", o_.label.c_str(), rps,
                 Percentile(l, 0.50), Percentile(l, 0.90), Percentile(l, 0.99), l.empty() ? 0 : l.back());
-    std::printf("RESULT %s rps=%.0f p50_us=%u p90_us=%u p99_us=%u max_us=%u sent=%llu replies=%llu bad=%llu "
-                "lost=%llu unmatched=%llu\n",
-                o_.label.c_str(), rps, Percentile(l, 0.50), Percentile(l, 0.90), Percentile(l, 0.99),
-                l.empty() ? 0 : l.back(), static_cast<unsigned long long>(counters_.sent),
-                static_cast<unsigned long long>(counters_.replies), static_cast<unsigned long long>(counters_.bad),
-                static_cast<unsigned long long>(counters_.lost), static_cast<unsigned long long>(counters_.unmatched));
+    std::printf(
+        "RESULT %s rps=%.0f p50_us=%u p90_us=%u p99_us=%u max_us=%u sent=%llu replies=%llu bad=%llu "
+        "lost=%llu unmatched=%llu\n",
+        o_.label.c_str(), rps, Percentile(l, 0.50), Percentile(l, 0.90), Percentile(l, 0.99), l.empty() ? 0 : l.back(),
+        static_cast<unsigned long long>(counters_.sent), static_cast<unsigned long long>(counters_.replies),
+        static_cast<unsigned long long>(counters_.bad), static_cast<unsigned long long>(counters_.lost),
+        static_cast<unsigned long long>(counters_.unmatched));
     std::fflush(stdout);
   }
 

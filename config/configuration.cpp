@@ -25,8 +25,8 @@ void SplitValuePath(std::string_view path, std::string* key, std::string_view* n
 
 }  // namespace
 
-bool ReadRegistryValue(platform::Registry& registry, std::string_view path, void* buffer,
-                       uint32_t size, platform::RegType* type) {
+bool ReadRegistryValue(platform::Registry& registry, std::string_view path, void* buffer, uint32_t size,
+                       platform::RegType* type) {
   std::string key;
   std::string_view name;
   SplitValuePath(path, &key, &name);
@@ -48,8 +48,8 @@ bool IsText(platform::RegType type) {
 // starts at zero: REG_DWORD 0x2a -> 42; REG_BINARY 2a -> 42. Data of more than four bytes does
 // not fit the four-byte buffer and counts as absent. A text is no number, however it reads as
 // bytes (a hand-edited "64" would be 0x3436 = 13366 s, "0" would be on): it counts as absent.
-bool ReadRegistryDword(platform::Registry& registry, std::string_view path, uint32_t* field,
-                       uint32_t fallback, std::optional<std::string>* text) {
+bool ReadRegistryDword(platform::Registry& registry, std::string_view path, uint32_t* field, uint32_t fallback,
+                       std::optional<std::string>* text) {
   uint8_t bytes[4] = {0, 0, 0, 0};
   platform::RegType type = platform::RegType::kNone;
   bool read = ReadRegistryValue(registry, path, bytes, sizeof bytes, &type);
@@ -67,8 +67,8 @@ bool ReadRegistryDword(platform::Registry& registry, std::string_view path, uint
 
 // The text ends at the first zero byte, or at the end of the buffer when the stored data
 // has no terminating zero.
-bool ReadRegistryString(platform::Registry& registry, std::string_view path, std::string* field,
-                        uint32_t buffer_size, const char* fallback) {
+bool ReadRegistryString(platform::Registry& registry, std::string_view path, std::string* field, uint32_t buffer_size,
+                        const char* fallback) {
   std::vector<char> buffer(buffer_size, '\0');
   if (!ReadRegistryValue(registry, path, buffer.data(), buffer_size)) {
     if (fallback != nullptr) *field = fallback;
@@ -97,22 +97,20 @@ bool ReadConfiguration(platform::Registry& registry, Configuration* config, Conf
     if (setting.number != nullptr) {
       uint32_t& field = config->*setting.number;
       std::optional<std::string> text;
-      all_present = ReadRegistryDword(registry, setting.path, &field, setting.default_number,
-                                      &text) && all_present;
-      if (notices != nullptr && text)
-        notices->push_back({SettingNotice::Kind::kText, setting.path, 0, *text, field});
+      all_present = ReadRegistryDword(registry, setting.path, &field, setting.default_number, &text) && all_present;
+      if (notices != nullptr && text) notices->push_back({SettingNotice::Kind::kText, setting.path, 0, *text, field});
     } else {
       std::string& field = config->*setting.text;
-      all_present = ReadRegistryString(registry, setting.path, &field, setting.buffer_size,
-                                       setting.default_text) && all_present;
+      all_present =
+          ReadRegistryString(registry, setting.path, &field, setting.buffer_size, setting.default_text) && all_present;
       if (setting.trimmed) TrimBlanks(&field);
     }
   }
   return all_present;
 }
 
-void KeepInValidRanges(Configuration* config, ConfigSubset subset,
-                       std::vector<SettingNotice>* notices, uint32_t lowest) {
+void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<SettingNotice>* notices,
+                       uint32_t lowest) {
   for (Setting setting : kSettings) {
     if (!setting.clamped || setting.number == nullptr) continue;
     if (subset == ConfigSubset::kClientOnly && !setting.client) continue;
@@ -125,8 +123,8 @@ void KeepInValidRanges(Configuration* config, ConfigSubset subset,
   }
 }
 
-bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type,
-                        const void* data, uint32_t size) {
+bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type, const void* data,
+                        uint32_t size) {
   std::string key;
   std::string_view name;
   SplitValuePath(path, &key, &name);
@@ -163,8 +161,7 @@ bool WriteEveryValue(platform::Registry& registry, const Configuration& config) 
 // their values, and a save that cannot be stored leaves the earlier configuration whole.
 bool WriteConfiguration(platform::Registry& registry, const Configuration& config) {
   bool all_written = false;
-  platform::RegStatus stored =
-      registry.WriteTogether([&] { all_written = WriteEveryValue(registry, config); });
+  platform::RegStatus stored = registry.WriteTogether([&] { all_written = WriteEveryValue(registry, config); });
   return all_written && stored == platform::kRegSuccess;
 }
 

@@ -18,19 +18,19 @@ struct Configuration {
   uint32_t client_active = 1;
   uint32_t client_broadcast = 1;
   uint32_t client_run_once = 0;
-  uint32_t client_max_diff_second = 180;          // seconds
+  uint32_t client_max_diff_second = 180;  // seconds
   uint32_t client_max_diff_second_active = 0;
-  uint32_t client_poll_interval = 64;             // seconds
-  std::string client_time_source;                 // read through an 8192-byte buffer, trimmed
+  uint32_t client_poll_interval = 64;  // seconds
+  std::string client_time_source;      // read through an 8192-byte buffer, trimmed
   uint32_t server_active = 0;
   uint32_t server_broadcast = 1;
-  uint32_t server_broadcast_interval = 64;        // seconds
-  std::string server_time_source = "LOCAL";       // 80-byte buffer, not trimmed
-  std::string ip_query_type = "SNMP";             // 80-byte buffer, trimmed
+  uint32_t server_broadcast_interval = 64;   // seconds
+  std::string server_time_source = "LOCAL";  // 80-byte buffer, not trimmed
+  std::string ip_query_type = "SNMP";        // 80-byte buffer, trimmed
   // Path of the symmetric key file (value "KeyFile" of the product key, read apart from the
   // twelve values above: the applet neither shows nor writes it). Empty: no authentication.
   std::string key_file;
-  bool key_file_too_long = false;                 // the value exists but exceeds its buffer
+  bool key_file_too_long = false;  // the value exists but exceeds its buffer
 };
 
 // Which values a program reads: all twelve, or the client values and IPQueryType (chron95).
@@ -59,14 +59,13 @@ bool ReadRegistryValue(platform::Registry& registry, std::string_view path, void
 bool ReadRegistryDword(platform::Registry& registry, std::string_view path, uint32_t* field, uint32_t fallback,
                        std::optional<std::string>* text = nullptr);
 // Reads a text through a buffer of `buffer_size` bytes; a failed read leaves `fallback` (if any).
-bool ReadRegistryString(platform::Registry& registry, std::string_view path, std::string* field,
-                        uint32_t buffer_size, const char* fallback);
+bool ReadRegistryString(platform::Registry& registry, std::string_view path, std::string* field, uint32_t buffer_size,
+                        const char* fallback);
 // Removes leading and trailing blanks and tabs.
 void TrimBlanks(std::string* text);
 // Fills `config` (defaults first); true only when every value was present and every number
 // stored as a number. `notices` (if given) receives each number stored as text, in table order.
-bool ReadConfiguration(platform::Registry& registry, Configuration* config,
-                       ConfigSubset subset = ConfigSubset::kFull,
+bool ReadConfiguration(platform::Registry& registry, Configuration* config, ConfigSubset subset = ConfigSubset::kFull,
                        std::vector<SettingNotice>* notices = nullptr);
 // The services' rule for what they read: every number of the subset that the settings table
 // marks as clamped and that lies outside its valid range becomes the nearest valid value, with
@@ -75,8 +74,8 @@ bool ReadConfiguration(platform::Registry& registry, Configuration* config,
 void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<SettingNotice>* notices,
                        uint32_t lowest = 0);
 
-bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type,
-                        const void* data, uint32_t size);
+bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type, const void* data,
+                        uint32_t size);
 // Writes all twelve values in table order as one change of the registry (WriteTogether);
 // every write is attempted; true when all succeeded and the change was stored.
 bool WriteConfiguration(platform::Registry& registry, const Configuration& config);

@@ -14,16 +14,16 @@
 namespace chron {
 
 struct Setting {
-  std::string_view path;          // value path below kProductKey, e.g. "Client\\PollInterval"
-  platform::RegType type;         // kDword or kSz
-  uint32_t Configuration::*number;     // record field of a kDword setting, else nullptr
-  std::string Configuration::*text;    // record field of a kSz setting, else nullptr
+  std::string_view path;             // value path below kProductKey, e.g. "Client\\PollInterval"
+  platform::RegType type;            // kDword or kSz
+  uint32_t Configuration::*number;   // record field of a kDword setting, else nullptr
+  std::string Configuration::*text;  // record field of a kSz setting, else nullptr
   uint32_t default_number;
-  const char* default_text;       // default of a kSz setting
-  uint32_t buffer_size;           // bytes the readers offer: 4 for numbers; texts include the zero
-  bool boolean;                   // written as 0 or 1
-  bool trimmed;                   // blanks and tabs removed after reading
-  bool client;                    // read by the client-only program too
+  const char* default_text;  // default of a kSz setting
+  uint32_t buffer_size;      // bytes the readers offer: 4 for numbers; texts include the zero
+  bool boolean;              // written as 0 or 1
+  bool trimmed;              // blanks and tabs removed after reading
+  bool client;               // read by the client-only program too
   // Valid range: numbers min..max (seconds), texts at most max characters; 0/0 = none. The
   // applet accepts nothing outside it.
   uint32_t min;
@@ -36,18 +36,30 @@ struct Setting {
 using platform::RegType;
 
 inline constexpr std::array<Setting, 12> kSettings = {{
-    {"Client\\Active", RegType::kDword, &Configuration::client_active, nullptr, 1, nullptr, 4, true, false, true, 0, 0, false},
-    {"Client\\Broadcast", RegType::kDword, &Configuration::client_broadcast, nullptr, 1, nullptr, 4, true, false, true, 0, 0, false},
-    {"Client\\RunOnce", RegType::kDword, &Configuration::client_run_once, nullptr, 0, nullptr, 4, true, false, true, 0, 0, false},
-    {"Client\\MaxDiffSecond", RegType::kDword, &Configuration::client_max_diff_second, nullptr, 180, nullptr, 4, false, false, true, 1, 7200, false},
-    {"Client\\MaxDiffSecondActive", RegType::kDword, &Configuration::client_max_diff_second_active, nullptr, 0, nullptr, 4, true, false, true, 0, 0, false},
-    {"Client\\PollInterval", RegType::kDword, &Configuration::client_poll_interval, nullptr, 64, nullptr, 4, false, false, true, 16, 16384, true},
-    {"Client\\TimeSource", RegType::kSz, nullptr, &Configuration::client_time_source, 0, "", 8192, false, true, true, 0, 4095, false},
-    {"Server\\Active", RegType::kDword, &Configuration::server_active, nullptr, 0, nullptr, 4, true, false, false, 0, 0, false},
-    {"Server\\Broadcast", RegType::kDword, &Configuration::server_broadcast, nullptr, 1, nullptr, 4, true, false, false, 0, 0, false},
-    {"Server\\BroadcastInterval", RegType::kDword, &Configuration::server_broadcast_interval, nullptr, 64, nullptr, 4, false, false, false, 16, 16384, true},
-    {"Server\\TimeSource", RegType::kSz, nullptr, &Configuration::server_time_source, 0, "LOCAL", 80, false, false, false, 0, 0, false},
-    {"IPQueryType", RegType::kSz, nullptr, &Configuration::ip_query_type, 0, "SNMP", 80, false, true, true, 0, 0, false},
+    {"Client\\Active", RegType::kDword, &Configuration::client_active, nullptr, 1, nullptr, 4, true, false, true, 0, 0,
+     false},
+    {"Client\\Broadcast", RegType::kDword, &Configuration::client_broadcast, nullptr, 1, nullptr, 4, true, false, true,
+     0, 0, false},
+    {"Client\\RunOnce", RegType::kDword, &Configuration::client_run_once, nullptr, 0, nullptr, 4, true, false, true, 0,
+     0, false},
+    {"Client\\MaxDiffSecond", RegType::kDword, &Configuration::client_max_diff_second, nullptr, 180, nullptr, 4, false,
+     false, true, 1, 7200, false},
+    {"Client\\MaxDiffSecondActive", RegType::kDword, &Configuration::client_max_diff_second_active, nullptr, 0, nullptr,
+     4, true, false, true, 0, 0, false},
+    {"Client\\PollInterval", RegType::kDword, &Configuration::client_poll_interval, nullptr, 64, nullptr, 4, false,
+     false, true, 16, 16384, true},
+    {"Client\\TimeSource", RegType::kSz, nullptr, &Configuration::client_time_source, 0, "", 8192, false, true, true, 0,
+     4095, false},
+    {"Server\\Active", RegType::kDword, &Configuration::server_active, nullptr, 0, nullptr, 4, true, false, false, 0, 0,
+     false},
+    {"Server\\Broadcast", RegType::kDword, &Configuration::server_broadcast, nullptr, 1, nullptr, 4, true, false, false,
+     0, 0, false},
+    {"Server\\BroadcastInterval", RegType::kDword, &Configuration::server_broadcast_interval, nullptr, 64, nullptr, 4,
+     false, false, false, 16, 16384, true},
+    {"Server\\TimeSource", RegType::kSz, nullptr, &Configuration::server_time_source, 0, "LOCAL", 80, false, false,
+     false, 0, 0, false},
+    {"IPQueryType", RegType::kSz, nullptr, &Configuration::ip_query_type, 0, "SNMP", 80, false, true, true, 0, 0,
+     false},
 }};
 
 // The path of the symmetric key file: not one of the twelve values that the applet reads and

@@ -19,14 +19,10 @@ uint32_t ReadKeyId(const uint8_t* bytes) {
 std::string VerdictText(MacVerdict verdict, uint32_t key_id, bool usable) {
   if (!usable) return "kein gültiger Schlüssel";
   switch (verdict) {
-    case MacVerdict::kMissing:
-      return "ohne Authentifizierung";
-    case MacVerdict::kUnknownKey:
-      return "Schlüssel " + std::to_string(key_id) + " unbekannt";
-    case MacVerdict::kBadMac:
-      return "MAC mit Schlüssel " + std::to_string(key_id) + " ungültig";
-    case MacVerdict::kValid:
-      break;
+    case MacVerdict::kMissing: return "ohne Authentifizierung";
+    case MacVerdict::kUnknownKey: return "Schlüssel " + std::to_string(key_id) + " unbekannt";
+    case MacVerdict::kBadMac: return "MAC mit Schlüssel " + std::to_string(key_id) + " ungültig";
+    case MacVerdict::kValid: break;
   }
   return {};
 }
@@ -69,8 +65,8 @@ void LoadAuthentication(Runtime& rt) {
   for (const SymmetricKey& key : contents.keys) {
     uint8_t probe[kNtpMessageWithAuthSize] = {};
     if (!SignMessage(key, probe)) {
-      ReportMessage(msg::kKeyFileMalformed, {path, int64_t{key.line},
-                                           std::string("der Kryptoanbieter lehnt den Schlüssel ab")});
+      ReportMessage(msg::kKeyFileMalformed,
+                    {path, int64_t{key.line}, std::string("der Kryptoanbieter lehnt den Schlüssel ab")});
       return;
     }
   }

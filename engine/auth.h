@@ -42,9 +42,9 @@ bool SignMessage(const SymmetricKey& key, uint8_t* bytes);
 
 enum class MacVerdict {
   kValid,
-  kMissing,      // 48 bytes: no key identifier and MAC
-  kUnknownKey,   // a key identifier that the file does not hold (or, for the client, not its own)
-  kBadMac,       // the MAC does not match
+  kMissing,     // 48 bytes: no key identifier and MAC
+  kUnknownKey,  // a key identifier that the file does not hold (or, for the client, not its own)
+  kBadMac,      // the MAC does not match
 };
 // Judges a 48- or 68-byte message under `keys`; `*key` is the matching key when kValid.
 MacVerdict CheckMac(const Authentication& auth, const uint8_t* bytes, size_t size, bool own_key_only,

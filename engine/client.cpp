@@ -95,7 +95,8 @@ bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
 void ClientPollThread(Runtime& rt) {
   rt.client_finished = false;
   if (rt.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
-    ReportMessage(msg::kStartWaitFailed, {int64_t{1}, int64_t{2}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
+    ReportMessage(msg::kStartWaitFailed,
+                  {int64_t{1}, int64_t{2}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
     rt.client_finished = true;
     return;
   }
@@ -112,8 +113,7 @@ void ClientPollThread(Runtime& rt) {
   }
 }
 
-int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4,
-                        const platform::SocketAddress& from) {
+int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4, const platform::SocketAddress& from) {
   const bool broadcast = GetMode(m) != kModeServer;
   const char* kind = broadcast ? "Broadcast" : "Antwort";
   const bool debug = DebugMode();
@@ -146,8 +146,7 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
         Trace("SNTP-Client: NTP Antwort von %s (Port %u) ungültig, Absender ist nicht der angefragte Server !\n",
               sender.c_str(), static_cast<unsigned>(platform::NetworkToHost16(from.port)));
         return 0;
-      case PendingRequest::Match::kTaken:
-        break;
+      case PendingRequest::Match::kTaken: break;
     }
     const uint32_t travel = WholeSecondsBetween(t4, m.originate_time);
     if (travel > 1) {
@@ -183,12 +182,13 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     const DisplaySeconds shown = ToDisplaySeconds(offset);
 
     if (ExceedsDeviationLimit(shown, rt.config.client_max_diff_second_active != 0, rt.config.client_max_diff_second)) {
-      ReportMessage(msg::kDeviationRefused, {int64_t{shown.seconds}, int64_t{shown.milliseconds},
-                                           int64_t{rt.config.client_max_diff_second}});
+      ReportMessage(msg::kDeviationRefused,
+                    {int64_t{shown.seconds}, int64_t{shown.milliseconds}, int64_t{rt.config.client_max_diff_second}});
     } else {
       // The step is the computed offset itself, applied atomically: reading the clock,
       // adding and setting whole milliseconds would lose up to 1 ms per synchronisation.
-      const NtpTimestamp target = TimestampFromUint64(TimestampToUint64(NtpNow(*rt.clock)) + static_cast<uint64_t>(offset));
+      const NtpTimestamp target =
+          TimestampFromUint64(TimestampToUint64(NtpNow(*rt.clock)) + static_cast<uint64_t>(offset));
       const int error = rt.clock->StepBy(NtpUnitsToNanoseconds(offset));
       if (error == 0) {
         result = 1;
@@ -204,7 +204,8 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       TraceTimestamp("T3(xmt)", m.transmit_time);
       TraceTimestamp("T4(dst)", t4);
       TraceTimestamp("  (ref)", m.reference_time);
-      Trace("SNTP-Client: Zeitabweichung zu %s beträgt %s Sekunden\n", sender.c_str(), SignedSecondsText(shown).c_str());
+      Trace("SNTP-Client: Zeitabweichung zu %s beträgt %s Sekunden\n", sender.c_str(),
+            SignedSecondsText(shown).c_str());
       Trace("SNTP-Client: Zeitverzögerung durch Netzwerk: %s Sekunden\n", SignedSecondsText(delay).c_str());
     }
 

@@ -20,7 +20,6 @@ bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out);
 // and steps the clock by the offset unless the deviation limit forbids it. A reply counts only
 // from the address and port the pending request went to, and only once.
 // Returns 1 when the clock was set, 0 otherwise.
-int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4,
-                        const platform::SocketAddress& from);
+int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4, const platform::SocketAddress& from);
 
 }  // namespace chron

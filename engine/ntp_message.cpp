@@ -38,11 +38,10 @@ uint32_t SwapToFromBigEndian(uint32_t word) {
 
 // Every 32-bit word of the message (offsets 4 to 44); bytes 0 to 3 are single bytes.
 void SwapWords(NtpMessage* m) {
-  for (uint32_t* word : {&m->root_delay, &m->root_dispersion, &m->reference_id,
-                         &m->reference_time.seconds, &m->reference_time.fraction,
-                         &m->originate_time.seconds, &m->originate_time.fraction,
-                         &m->receive_time.seconds, &m->receive_time.fraction,
-                         &m->transmit_time.seconds, &m->transmit_time.fraction}) {
+  for (uint32_t* word :
+       {&m->root_delay, &m->root_dispersion, &m->reference_id, &m->reference_time.seconds, &m->reference_time.fraction,
+        &m->originate_time.seconds, &m->originate_time.fraction, &m->receive_time.seconds, &m->receive_time.fraction,
+        &m->transmit_time.seconds, &m->transmit_time.fraction}) {
     *word = SwapToFromBigEndian(*word);
   }
 }

@@ -50,7 +50,7 @@ struct NtpMessage {
 };
 
 inline constexpr size_t kNtpMessageSize = 48;
-inline constexpr size_t kNtpMessageWithAuthSize = 68;    // header and the 20-byte authenticator
+inline constexpr size_t kNtpMessageWithAuthSize = 68;     // header and the 20-byte authenticator
 inline constexpr uint32_t kReferenceIdLocl = 0x4C4F434C;  // "LOCL" on the wire
 
 enum NtpMode : uint8_t {
@@ -98,7 +98,7 @@ NtpTimestamp GetTransmitTime(const NtpMessage& m);
 void CopyTimestamp(NtpTimestamp* destination, const NtpTimestamp& source);
 bool TimestampsEqual(const NtpTimestamp& a, const NtpTimestamp& b);
 void ClearTimestamp(NtpTimestamp* t);
-uint64_t TimestampToUint64(const NtpTimestamp& t);   // seconds << 32 | fraction
+uint64_t TimestampToUint64(const NtpTimestamp& t);  // seconds << 32 | fraction
 NtpTimestamp TimestampFromUint64(uint64_t value);
 // High 32 bits of (later - earlier) modulo 2^64: whole seconds, rounded down.
 uint32_t WholeSecondsBetween(const NtpTimestamp& later, const NtpTimestamp& earlier);

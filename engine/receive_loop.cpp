@@ -140,8 +140,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
         return;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   if (debug) {
     Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert.\n", ModeText(mode),
@@ -200,8 +199,7 @@ int ReceiveLoop(Runtime& rt) {
           ReportMessage(msg::kShutdownTestFailed, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
         }
         break;
-      case platform::WaitResult::kTimeout:
-        break;
+      case platform::WaitResult::kTimeout: break;
     }
   }
   rt.receive_reports.Flush();

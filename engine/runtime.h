@@ -28,8 +28,8 @@ inline constexpr int kAdapterNameSize = 80;  // 79 characters and the terminatin
 
 struct AdapterEntry {
   bool in_use = false;
-  std::string name;                         // at most 79 bytes; "<unbekannt>" from SNMP
-  platform::SocketAddress address;          // port 123 once start-up has run
+  std::string name;                 // at most 79 bytes; "<unbekannt>" from SNMP
+  platform::SocketAddress address;  // port 123 once start-up has run
   std::unique_ptr<platform::UdpSocket> socket;
 };
 using AdapterTable = std::array<AdapterEntry, kMaxAdapters>;
@@ -62,8 +62,8 @@ struct Runtime {
   // the stop only when the receive loop starts over the complete table; the loop then wakes
   // itself for a stop that came earlier.
   std::mutex stop_mutex;
-  bool stop_may_wake = false;                       // the table is complete and the loop has started
-  platform::SocketWaiter* loop_waiter = nullptr;    // the running loop's waiter; null once it ended
+  bool stop_may_wake = false;                     // the table is complete and the loop has started
+  platform::SocketWaiter* loop_waiter = nullptr;  // the running loop's waiter; null once it ended
 
   // RequestStop of the host: signals `shutdown`, reports, wakes the receive loop.
   std::function<bool()> request_stop;

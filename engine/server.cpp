@@ -11,9 +11,9 @@ namespace chron {
 
 namespace {
 
-constexpr int32_t kReplyPrecision = -2;       // 2^-2 s, byte 0xFE
-constexpr int32_t kBroadcastPrecision = -7;   // 2^-7 s, byte 0xF9
-constexpr uint32_t kBroadcastPoll = 6;        // 2^6 s
+constexpr int32_t kReplyPrecision = -2;           // 2^-2 s, byte 0xFE
+constexpr int32_t kBroadcastPrecision = -7;       // 2^-7 s, byte 0xF9
+constexpr uint32_t kBroadcastPoll = 6;            // 2^6 s
 constexpr uint32_t kBroadcastRootDispersion = 1;  // raw 16.16 word: 2^-16 s
 
 constexpr int kSigningFailed = EINVAL;
@@ -36,8 +36,8 @@ void ReportSendError(int error) {
 
 }  // namespace
 
-int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& request,
-                const NtpTimestamp& arrival, const platform::SocketAddress& from, const SymmetricKey* key) {
+int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& request, const NtpTimestamp& arrival,
+                const platform::SocketAddress& from, const SymmetricKey* key) {
   const bool debug = DebugMode();
   if (debug) {
     Trace("SNTP-Server: NTP Anforderung von %s empfangen.\n", platform::DottedAddress(from.address).c_str());
@@ -70,7 +70,8 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
 void BroadcastThread(Runtime& rt) {
   rt.broadcast_finished = false;
   if (rt.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
-    ReportMessage(msg::kStartWaitFailed, {int64_t{1}, int64_t{3}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
+    ReportMessage(msg::kStartWaitFailed,
+                  {int64_t{1}, int64_t{3}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
     rt.broadcast_finished = true;
     return;
   }

@@ -14,10 +14,8 @@ bool WaitForShutdown(Runtime& rt, int64_t timeout_ms) {
   int64_t remaining = timeout_ms;
   for (;;) {
     switch (rt.shutdown.Wait(remaining)) {
-      case platform::WaitResult::kSignalled:
-        return true;
-      case platform::WaitResult::kTimeout:
-        return false;
+      case platform::WaitResult::kSignalled: return true;
+      case platform::WaitResult::kTimeout: return false;
       case platform::WaitResult::kFailed:
         ReportMessage(msg::kShutdownTestFailed, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
         break;

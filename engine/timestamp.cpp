@@ -46,9 +46,7 @@ void ClearTimestamp(NtpTimestamp* t) {
   t->fraction = 0;
 }
 
-uint64_t TimestampToUint64(const NtpTimestamp& t) {
-  return (uint64_t{t.seconds} << 32) | t.fraction;
-}
+uint64_t TimestampToUint64(const NtpTimestamp& t) { return (uint64_t{t.seconds} << 32) | t.fraction; }
 
 NtpTimestamp TimestampFromUint64(uint64_t value) {
   return NtpTimestamp{static_cast<uint32_t>(value >> 32), static_cast<uint32_t>(value)};
@@ -68,8 +66,7 @@ int64_t NtpSecondsToUnix(uint32_t ntp_seconds) {
 }
 
 uint32_t UnixToNtpSeconds(int64_t unix_seconds) {
-  return static_cast<uint32_t>(static_cast<uint64_t>(unix_seconds) +
-                               static_cast<uint64_t>(kNtpToUnixSeconds));
+  return static_cast<uint32_t>(static_cast<uint64_t>(unix_seconds) + static_cast<uint64_t>(kNtpToUnixSeconds));
 }
 
 // March is month 1 of the shifted year, so that the leap day is the last day of a year;
@@ -81,8 +78,8 @@ int64_t UnixFromCalendar(int year, int month, int day, int hour, int minute, int
     m += 12;
     y -= 1;
   }
-  const int64_t days = FloorDiv(y, 400) - FloorDiv(y, 100) + y * 365 + (m * 367) / 12 + day +
-                       FloorDiv(y, 4) - kDaysTo1970;
+  const int64_t days =
+      FloorDiv(y, 400) - FloorDiv(y, 100) + y * 365 + (m * 367) / 12 + day + FloorDiv(y, 4) - kDaysTo1970;
   const int64_t hours = days * 24 + hour;
   const int64_t minutes = hours * 60 + minute;
   return minutes * 60 + second;
@@ -158,9 +155,8 @@ std::string FormatTimestamp(const NtpTimestamp& t) {
   std::tm local{};
   if (localtime_r(&time, &local) == nullptr) return kBefore1970;
   char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                static_cast<int>(milliseconds));
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(milliseconds));
   return text;
 }
 

@@ -15,7 +15,7 @@ constexpr Severity SeverityOf(uint32_t id) { return static_cast<Severity>(id >> 
 
 struct CatalogueEntry {
   uint32_t id;
-  std::string_view text;  // as stored: UTF-8, insertion escapes unexpanded, ending in CR LF
+  std::string_view text;        // as stored: UTF-8, insertion escapes unexpanded, ending in CR LF
   std::string_view insertions;  // the kind of each insertion %1..%n: 't' text, 'n' number
 };
 

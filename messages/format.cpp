@@ -60,22 +60,18 @@ bool AppendInsertion(std::string_view spec, const MessageArg& arg, std::string* 
   const int64_t value = *number;
   switch (conversion) {
     case 'd':
-    case 'i':
-      return AppendPrintf(format + "ll" + conversion, static_cast<long long>(value), out);
+    case 'i': return AppendPrintf(format + "ll" + conversion, static_cast<long long>(value), out);
     case 'u':
     case 'x':
     case 'X':
     case 'o': {
       // The callers pass 32-bit values: -1 as %x is "ffffffff", as on the 32-bit original.
-      unsigned long long bits = value < 0 && value >= INT32_MIN
-                                    ? static_cast<uint32_t>(value)
-                                    : static_cast<unsigned long long>(value);
+      unsigned long long bits =
+          value < 0 && value >= INT32_MIN ? static_cast<uint32_t>(value) : static_cast<unsigned long long>(value);
       return AppendPrintf(format + "ll" + conversion, bits, out);
     }
-    case 'c':
-      return AppendPrintf(format + 'c', static_cast<int>(static_cast<unsigned char>(value)), out);
-    default:
-      return false;
+    case 'c': return AppendPrintf(format + 'c', static_cast<int>(static_cast<unsigned char>(value)), out);
+    default: return false;
   }
 }
 

@@ -29,8 +29,8 @@ class TextInsertion {
   TextInsertion(const std::string& text) : value_(text) {}
   TextInsertion(std::string&& text) : value_(std::move(text)) {}
   template <typename T>
-    requires std::is_arithmetic_v<T>
-  TextInsertion(T) = delete;  // a number where the text wants a text
+  requires std::is_arithmetic_v<T> TextInsertion(T)
+  = delete;  // a number where the text wants a text
   TextInsertion(std::nullptr_t) = delete;
 
   MessageArg&& value() && { return std::move(value_); }
@@ -43,8 +43,7 @@ class TextInsertion {
 class NumberInsertion {
  public:
   template <std::integral T>
-    requires(!std::same_as<std::remove_cv_t<T>, bool>)
-  NumberInsertion(T number) : value_(static_cast<int64_t>(number)) {}
+  requires(!std::same_as<std::remove_cv_t<T>, bool>) NumberInsertion(T number) : value_(static_cast<int64_t>(number)) {}
 
   MessageArg&& value() && { return std::move(value_); }
 
@@ -60,8 +59,7 @@ using InsertionArgument = std::conditional_t<kind == InsertionKind::kText, TextI
 template <InsertionKind... kinds>
 class MessageArgs {
  public:
-  MessageArgs(InsertionArgument<kinds>... args)
-      : values_{std::move(args).value()...} {}
+  MessageArgs(InsertionArgument<kinds>... args) : values_{std::move(args).value()...} {}
 
   const std::array<MessageArg, sizeof...(kinds)>& values() const { return values_; }
 

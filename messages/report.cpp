@@ -125,9 +125,7 @@ void ReportMessageById(uint32_t id, std::span<const MessageArg> args) {
     return;
   }
   switch (target) {
-    case ReportTarget::kConsole:
-      WriteConsole(WithConsoleLineEnds(text) + "\n");
-      break;
+    case ReportTarget::kConsole: WriteConsole(WithConsoleLineEnds(text) + "\n"); break;
     case ReportTarget::kEventLog: {
       platform::EventSink* sink = g_event_sink.load();
       if (sink == nullptr) sink = SystemEventSink();
@@ -136,8 +134,7 @@ void ReportMessageById(uint32_t id, std::span<const MessageArg> args) {
       sink->Report(event.type, event.generic_id, WithoutFinalLineBreak(text));
       break;
     }
-    case ReportTarget::kDiscard:
-      break;
+    case ReportTarget::kDiscard: break;
   }
 }
 

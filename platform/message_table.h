@@ -20,7 +20,6 @@ struct MessageInsertion {
 // line break kept, UTF-8) with `insertions`, sets *status to 0 or the system's error code
 // (317 for an id the table lacks) and returns true. Returns false when there is no message
 // table to format from.
-bool FormatFromMessageTable(uint32_t id, std::span<const MessageInsertion> insertions, std::string* text,
-                            int* status);
+bool FormatFromMessageTable(uint32_t id, std::span<const MessageInsertion> insertions, std::string* text, int* status);
 
 }  // namespace chron::platform

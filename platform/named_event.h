@@ -21,8 +21,7 @@ class NamedEvent {
   // Creates the event not signalled, or opens the existing one in its current state; then
   // *opened_existing (may be null) says which. Returns 0 and sets *out, or a system error code
   // (an errno value on Linux) with *out empty.
-  static int Create(std::string_view name, std::unique_ptr<NamedEvent>* out,
-                    bool* opened_existing = nullptr);
+  static int Create(std::string_view name, std::unique_ptr<NamedEvent>* out, bool* opened_existing = nullptr);
 
   // Where the event of `name` lives on this machine, for reports (on Linux its file under
   // /dev/shm); empty when that cannot be told.

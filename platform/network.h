@@ -75,9 +75,9 @@ class SocketWaiter {
 };
 
 struct InterfaceAddress {
-  uint32_t address = 0;    // network byte order
-  uint32_t broadcast = 0;  // network byte order; 0 when the interface has none
-  std::string interface;   // interface name
+  uint32_t address = 0;          // network byte order
+  uint32_t broadcast = 0;        // network byte order; 0 when the interface has none
+  std::string interface;         // interface name
   uint32_t interface_index = 0;  // the system's interface number (MIB-II ifIndex); 0 unknown
 };
 

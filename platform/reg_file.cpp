@@ -27,9 +27,8 @@ bool HasControl(std::string_view text) {
 
 // Characters of a UTF-8 name: every byte that does not continue a sequence.
 size_t CharacterCount(std::string_view name) {
-  return static_cast<size_t>(std::count_if(name.begin(), name.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xc0) != 0x80;
-  }));
+  return static_cast<size_t>(
+      std::count_if(name.begin(), name.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
 }
 
 // Splits a key path into its components; a single trailing backslash is ignored. Returns
@@ -130,8 +129,7 @@ bool ParseQuoted(std::string_view* text, std::string* result, std::string* error
 }
 
 // Parses the data part of a value line ("text", dword:..., hex:..., hex(N):...).
-bool ParseData(std::string_view text, RegType* type, std::vector<uint8_t>* data,
-               std::string* error) {
+bool ParseData(std::string_view text, RegType* type, std::vector<uint8_t>* data, std::string* error) {
   data->clear();
   if (!text.empty() && text.front() == '"') {
     std::string value;
@@ -160,8 +158,7 @@ bool ParseData(std::string_view text, RegType* type, std::vector<uint8_t>* data,
   size_t colon = text.find(':');
   if (lower.starts_with("hex:")) {
     *type = RegType::kBinary;
-  } else if (lower.starts_with("hex(") && colon != std::string_view::npos && colon >= 6 &&
-             text[colon - 1] == ')') {
+  } else if (lower.starts_with("hex(") && colon != std::string_view::npos && colon >= 6 && text[colon - 1] == ')') {
     uint32_t number;
     if (!ParseHexDigits(text.substr(4, colon - 5), 8, &number)) {
       *error = "ungültiger Werttyp";
@@ -245,8 +242,8 @@ RegStatus HiveTree::OpenKey(std::string_view key) const {
   return Find(key) ? kRegSuccess : kRegFileNotFound;
 }
 
-RegStatus HiveTree::QueryValue(std::string_view key, std::string_view name, RegType* type,
-                               void* data, uint32_t* size) const {
+RegStatus HiveTree::QueryValue(std::string_view key, std::string_view name, RegType* type, void* data,
+                               uint32_t* size) const {
   if (data != nullptr && size == nullptr) return kRegInvalidParameter;
   if (RegStatus status = OpenKey(key); status != kRegSuccess) return status;
   const Key* node = Find(key);
@@ -275,8 +272,8 @@ RegStatus HiveTree::EnumKey(std::string_view key, uint32_t index, std::string* n
   return kRegSuccess;
 }
 
-RegStatus HiveTree::SetValue(std::string_view key, std::string_view name, RegType type,
-                             const void* data, uint32_t size) {
+RegStatus HiveTree::SetValue(std::string_view key, std::string_view name, RegType type, const void* data,
+                             uint32_t size) {
   if ((data == nullptr && size > 0) || HasControl(name)) return kRegInvalidParameter;
   Key* node = FindOrCreate(key);
   if (node == nullptr) return kRegInvalidParameter;
@@ -285,14 +282,11 @@ RegStatus HiveTree::SetValue(std::string_view key, std::string_view name, RegTyp
   return kRegSuccess;
 }
 
-RegStatus HiveTree::CreateKey(std::string_view key) {
-  return FindOrCreate(key) ? kRegSuccess : kRegInvalidParameter;
-}
+RegStatus HiveTree::CreateKey(std::string_view key) { return FindOrCreate(key) ? kRegSuccess : kRegInvalidParameter; }
 
 namespace {
 
-void AppendValue(std::string_view name, RegType type, const std::vector<uint8_t>& data,
-                 std::string* out) {
+void AppendValue(std::string_view name, RegType type, const std::vector<uint8_t>& data, std::string* out) {
   if (name.empty()) *out += "@";
   else AppendQuoted(name, out);
   out->push_back('=');
@@ -424,8 +418,7 @@ bool HiveTree::Parse(std::string_view text, int* error_line, std::string* error)
   }
   // A file without any content (for example one just created by `touch`) is an empty hive.
   if (!header_seen && !lines.empty()) {
-    bool blank = std::all_of(lines.begin(), lines.end(),
-                             [](std::string_view l) { return TrimSpace(l).empty(); });
+    bool blank = std::all_of(lines.begin(), lines.end(), [](std::string_view l) { return TrimSpace(l).empty(); });
     if (!blank) return fail(0, "Kopfzeile REGEDIT4 fehlt");
   }
   return true;

@@ -34,11 +34,9 @@ class HiveTree {
 
   // The same contracts as the Registry operations of the same names.
   RegStatus OpenKey(std::string_view key) const;
-  RegStatus QueryValue(std::string_view key, std::string_view name, RegType* type, void* data,
-                       uint32_t* size) const;
+  RegStatus QueryValue(std::string_view key, std::string_view name, RegType* type, void* data, uint32_t* size) const;
   RegStatus EnumKey(std::string_view key, uint32_t index, std::string* name) const;
-  RegStatus SetValue(std::string_view key, std::string_view name, RegType type, const void* data,
-                     uint32_t size);
+  RegStatus SetValue(std::string_view key, std::string_view name, RegType type, const void* data, uint32_t size);
   RegStatus CreateKey(std::string_view key);
 
   // REGEDIT4 text: header, then one section per key that holds values or has no subkeys
@@ -58,8 +56,8 @@ class HiveTree {
   };
   struct Key {
     std::string name;
-    std::vector<Value> values;                              // in the order first written
-    std::map<std::string, size_t> value_index;              // case-folded name -> position
+    std::vector<Value> values;                            // in the order first written
+    std::map<std::string, size_t> value_index;            // case-folded name -> position
     std::map<std::string, std::unique_ptr<Key>> subkeys;  // by case-folded name: stable order
   };
 

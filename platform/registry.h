@@ -14,13 +14,13 @@ namespace chron::platform {
 
 using RegStatus = long;
 inline constexpr RegStatus kRegSuccess = 0;
-inline constexpr RegStatus kRegFileNotFound = 2;     // ERROR_FILE_NOT_FOUND: no such key or value
-inline constexpr RegStatus kRegAccessDenied = 5;     // ERROR_ACCESS_DENIED
+inline constexpr RegStatus kRegFileNotFound = 2;  // ERROR_FILE_NOT_FOUND: no such key or value
+inline constexpr RegStatus kRegAccessDenied = 5;  // ERROR_ACCESS_DENIED
 inline constexpr RegStatus kRegInvalidParameter = 87;
-inline constexpr RegStatus kRegMoreData = 234;       // ERROR_MORE_DATA: value larger than the buffer
-inline constexpr RegStatus kRegNoMoreItems = 259;    // ERROR_NO_MORE_ITEMS: enumeration index past the end
-inline constexpr RegStatus kRegBadHive = 1009;       // ERROR_BADDB: the hive file cannot be parsed
-inline constexpr RegStatus kRegWriteFailed = 1021;   // ERROR_CANTWRITE
+inline constexpr RegStatus kRegMoreData = 234;      // ERROR_MORE_DATA: value larger than the buffer
+inline constexpr RegStatus kRegNoMoreItems = 259;   // ERROR_NO_MORE_ITEMS: enumeration index past the end
+inline constexpr RegStatus kRegBadHive = 1009;      // ERROR_BADDB: the hive file cannot be parsed
+inline constexpr RegStatus kRegWriteFailed = 1021;  // ERROR_CANTWRITE
 
 enum class RegType : uint32_t {
   kNone = 0,
@@ -41,15 +41,15 @@ class Registry {
   // Reads value `name` of `key`. On entry *size is the capacity of `data` in bytes; on
   // return it holds the stored size. A value larger than the capacity fails with
   // kRegMoreData and leaves `data` unspecified. `type` and `data` may be null.
-  virtual RegStatus QueryValue(std::string_view key, std::string_view name, RegType* type,
-                               void* data, uint32_t* size) = 0;
+  virtual RegStatus QueryValue(std::string_view key, std::string_view name, RegType* type, void* data,
+                               uint32_t* size) = 0;
 
   // Name of the subkey at `index` (stable order), kRegNoMoreItems past the end.
   virtual RegStatus EnumKey(std::string_view key, uint32_t index, std::string* name) = 0;
 
   // Creates `key` (and its parents) if missing and stores the value.
-  virtual RegStatus SetValue(std::string_view key, std::string_view name, RegType type,
-                             const void* data, uint32_t size) = 0;
+  virtual RegStatus SetValue(std::string_view key, std::string_view name, RegType type, const void* data,
+                             uint32_t size) = 0;
 
   // Creates `key` (and its parents) if missing.
   virtual RegStatus CreateKey(std::string_view key) = 0;

@@ -14,9 +14,9 @@ enum class ServiceState : uint32_t {
 };
 
 struct ServiceStatus {
-  uint32_t service_type = 0x30;        // own-process and share-process bits
+  uint32_t service_type = 0x30;  // own-process and share-process bits
   ServiceState state = ServiceState::kStartPending;
-  uint32_t controls_accepted = 1;      // stop only
+  uint32_t controls_accepted = 1;  // stop only
   uint32_t win32_exit_code = 0;
   uint32_t service_specific_exit_code = 0;
   uint32_t checkpoint = 0;

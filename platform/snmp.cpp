@@ -21,8 +21,7 @@ std::vector<SnmpAgent::Object> SnmpAgent::Objects() const {
   auto host_order = [](const InterfaceAddress& row) { return NetworkToHost32(row.address); };
   std::stable_sort(rows.begin(), rows.end(),
                    [&](const auto& a, const auto& b) { return host_order(a) < host_order(b); });
-  rows.erase(std::unique(rows.begin(), rows.end(),
-                         [](const auto& a, const auto& b) { return a.address == b.address; }),
+  rows.erase(std::unique(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.address == b.address; }),
              rows.end());
 
   std::vector<Object> objects;
@@ -46,8 +45,7 @@ std::vector<SnmpAgent::Object> SnmpAgent::Objects() const {
   return objects;
 }
 
-bool SnmpAgent::Query(uint8_t request_type, VarBindList* list, int32_t* error_status,
-                      int32_t* error_index) {
+bool SnmpAgent::Query(uint8_t request_type, VarBindList* list, int32_t* error_status, int32_t* error_index) {
   *error_status = kSnmpNoError;
   *error_index = 0;
   if (!loaded()) return false;
@@ -64,8 +62,7 @@ bool SnmpAgent::Query(uint8_t request_type, VarBindList* list, int32_t* error_st
       found = std::upper_bound(objects.begin(), objects.end(), binding.name,
                                [](const ObjectIdentifier& name, const Object& o) { return name < o.name; });
     } else {
-      found = std::find_if(objects.begin(), objects.end(),
-                           [&](const Object& o) { return o.name == binding.name; });
+      found = std::find_if(objects.begin(), objects.end(), [&](const Object& o) { return o.name == binding.name; });
     }
     if (found == objects.end()) {
       *error_status = kSnmpNoSuchName;
@@ -82,8 +79,6 @@ std::unique_ptr<SnmpAgent> CreateSystemSnmpAgent() {
   return std::make_unique<SnmpAgent>([] { return SystemNetwork().InterfaceAddresses(); });
 }
 
-std::unique_ptr<SnmpAgent> CreateMissingSnmpAgent() {
-  return std::make_unique<SnmpAgent>(SnmpAgent::AddressSource{});
-}
+std::unique_ptr<SnmpAgent> CreateMissingSnmpAgent() { return std::make_unique<SnmpAgent>(SnmpAgent::AddressSource{}); }
 
 }  // namespace chron::platform

@@ -11,8 +11,7 @@ namespace chron {
 namespace {
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
          });
 }
@@ -44,8 +43,7 @@ bool AddAdapter(AdapterTable& table, std::string_view name, uint32_t address) {
 }
 
 int CountAdapters(const AdapterTable& table) {
-  return static_cast<int>(std::count_if(table.begin(), table.end(),
-                                        [](const AdapterEntry& e) { return e.in_use; }));
+  return static_cast<int>(std::count_if(table.begin(), table.end(), [](const AdapterEntry& e) { return e.in_use; }));
 }
 
 bool DiscoverAdapters(Runtime& rt, const std::function<bool(Runtime&)>& registry_method) {

@@ -20,8 +20,8 @@ bool DiscoverAdapters(Runtime& rt, const std::function<bool(Runtime&)>& registry
 // Walk of the MIB-II ipAdEntAddr column through the system's SNMP agent; 127.0.0.1 is dropped.
 bool DiscoverAdaptersBySnmp(Runtime& rt);
 // The agent's query call, as SnmpAgent::Query takes it.
-using SnmpQuery = std::function<bool(uint8_t request_type, platform::VarBindList* list, int32_t* error_status,
-                                     int32_t* error_index)>;
+using SnmpQuery =
+    std::function<bool(uint8_t request_type, platform::VarBindList* list, int32_t* error_status, int32_t* error_index)>;
 // The get-next walk of ipAdEntAddr: at most 64 addresses (network byte order) in the order
 // received. Ends when a query fails, the walk leaves the column, or a value is no IpAddress.
 std::vector<uint32_t> WalkIpAddressColumn(const SnmpQuery& query);

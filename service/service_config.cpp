@@ -17,16 +17,14 @@ void Report(const SettingNotice& notice) {
   if (notice.kind == SettingNotice::Kind::kText) {
     ReportMessage(msg::kEventWarning,
                   {"SNTP-Init: Der Registry-Wert " + path + " ist als Text (\"" + notice.text +
-                   "\") statt als Zahl gespeichert und wird nicht verwendet, es gilt der Standardwert " +
-                   used + "."});
+                   "\") statt als Zahl gespeichert und wird nicht verwendet, es gilt der Standardwert " + used + "."});
   } else if (path == "Client\\PollInterval") {
     ReportMessage(msg::kPollIntervalInvalid, {notice.stored, notice.used});
   } else if (path == "Server\\BroadcastInterval") {
     ReportMessage(msg::kBroadcastIntervalInvalid, {notice.stored, notice.used});
   } else {
-    ReportMessage(msg::kEventWarning, {"SNTP-Init: Der Registry-Wert " + path + " (" +
-                                       std::to_string(notice.stored) + ") ist ungültig, wird auf " +
-                                       used + " gesetzt."});
+    ReportMessage(msg::kEventWarning, {"SNTP-Init: Der Registry-Wert " + path + " (" + std::to_string(notice.stored) +
+                                       ") ist ungültig, wird auf " + used + " gesetzt."});
   }
 }
 

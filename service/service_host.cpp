@@ -24,8 +24,8 @@ constexpr char kServiceTitle[] = "Simple Network Time Protocol";
 
 void PrintBanner() {
   std::string version = ServiceVersionText(ReadProductVersion());
-  std::printf("\nSNTP v4 Client/Server für Windows NT v%s\n%s\n%s\n\n", version.c_str(),
-              kBannerNoticeLines[0], kBannerNoticeLines[1]);
+  std::printf("\nSNTP v4 Client/Server für Windows NT v%s\n%s\n%s\n\n", version.c_str(), kBannerNoticeLines[0],
+              kBannerNoticeLines[1]);
   std::fflush(stdout);
 }
 

@@ -35,7 +35,8 @@ int OpenAdapterSockets(Runtime& rt, int* counted) {
     if (rt.ServerBroadcasts()) {
       error = entry.socket->EnableBroadcast();
       if (error != 0) {
-        ReportMessage(msg::kAdapterBroadcastModeFailed, {entry.name, platform::DottedAddress(entry.address.address), int64_t{error}});
+        ReportMessage(msg::kAdapterBroadcastModeFailed,
+                      {entry.name, platform::DottedAddress(entry.address.address), int64_t{error}});
         return error;
       }
     }

@@ -9,9 +9,7 @@ const char* const kBannerNoticeLines[2] = {
     "Aktualisierungen und Unterstützung: siehe README.md des Projekts.",
 };
 
-ProductVersion ReadProductVersion() {
-  return {CHRON_VERSION_MAJOR, CHRON_VERSION_MINOR, CHRON_VERSION_BUILD};
-}
+ProductVersion ReadProductVersion() { return {CHRON_VERSION_MAJOR, CHRON_VERSION_MINOR, CHRON_VERSION_BUILD}; }
 
 namespace {
 

@@ -69,8 +69,7 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<chron::platform::NamedEvent> event;
   if (int error = chron::platform::NamedEvent::Create(name, &event)) {
-    std::fprintf(stderr, "chronstop: Ereignis %s kann nicht geöffnet werden: %s\n", name.c_str(),
-                 std::strerror(error));
+    std::fprintf(stderr, "chronstop: Ereignis %s kann nicht geöffnet werden: %s\n", name.c_str(), std::strerror(error));
     return kFailure;
   }
   switch (action) {
@@ -82,12 +81,8 @@ int main(int argc, char** argv) {
       }
       std::fprintf(stderr, "chronstop: Ereignis %s kann nicht geprüft werden\n", name.c_str());
       return kFailure;
-    case Action::kReset:
-      event->Reset();
-      return 0;
-    case Action::kSet:
-      event->Set();
-      return 0;
+    case Action::kReset: event->Reset(); return 0;
+    case Action::kSet: event->Set(); return 0;
     case Action::kHoldSet:
       event->Set();
       std::this_thread::sleep_for(std::chrono::seconds(hold_seconds));

@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
       CPLINFO info{};
       applet(nullptr, CPL_INQUIRE, i, reinterpret_cast<intptr_t>(&info));
       if (list_only) {
-        std::printf("%d: Symbol %d, Name %d, Beschreibung %d, Daten %ld\n", i, info.idIcon, info.idName,
-                    info.idInfo, static_cast<long>(info.lData));
+        std::printf("%d: Symbol %d, Name %d, Beschreibung %d, Daten %ld\n", i, info.idIcon, info.idName, info.idInfo,
+                    static_cast<long>(info.lData));
       }
     }
     if (!list_only && count > 0) {

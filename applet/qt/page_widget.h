@@ -51,8 +51,8 @@ class PageWidget : public QWidget, public Dialog {
  private:
   void BuildControl(const PageTemplate& page, size_t index, const DialogUnits& du);
   QMap<int, QWidget*> controls_;
-  QList<QWidget*> children_;          // every control, in template order
-  QList<QList<int>> radio_groups_;    // ids of the radio buttons of each group
+  QList<QWidget*> children_;        // every control, in template order
+  QList<QList<int>> radio_groups_;  // ids of the radio buttons of each group
   std::function<void(int)> on_click_;
 };
 

@@ -36,7 +36,8 @@ class QtSheetWindow : public SheetWindow {
     stack_ = new QStackedWidget(&dialog);
     stack_->setFrameShape(QFrame::StyledPanel);
     for (CPropertyPage* page : panel_.pages()) {
-      auto* widget = new PageWidget(page->Template(), [page](int id) { page->OnClicked(id); }, stack_);
+      auto* widget = new PageWidget(
+          page->Template(), [page](int id) { page->OnClicked(id); }, stack_);
       page->Attach(widget);
       stack_->addWidget(widget);
       const std::string_view caption = page->Template().caption;
@@ -62,9 +63,8 @@ class QtSheetWindow : public SheetWindow {
     QObject::connect(next, &QShortcut::activated, &dialog,
                      [this] { tabs_->setCurrentIndex((tabs_->currentIndex() + 1) % tabs_->count()); });
     auto* previous = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), &dialog);
-    QObject::connect(previous, &QShortcut::activated, &dialog, [this] {
-      tabs_->setCurrentIndex((tabs_->currentIndex() + tabs_->count() - 1) % tabs_->count());
-    });
+    QObject::connect(previous, &QShortcut::activated, &dialog,
+                     [this] { tabs_->setCurrentIndex((tabs_->currentIndex() + tabs_->count() - 1) % tabs_->count()); });
 
     QWidget* owner = QApplication::activeWindow();
     if (owner != nullptr) dialog.setParent(owner, dialog.windowFlags());

@@ -167,14 +167,12 @@ class SimulatedClock : public Clock {
   }
 
   std::string Description() const override {
-    std::string text = "Simulierte Systemuhr: " + path_ + " (Abweichung " +
-                       std::to_string(offset_.load()) + " ns)";
+    std::string text = "Simulierte Systemuhr: " + path_ + " (Abweichung " + std::to_string(offset_.load()) + " ns)";
     const int read_error = read_error_.load();
     if (read_error == EINVAL) {
       text += ", Inhalt der Datei ungültig, Abweichung 0 angenommen";
     } else if (read_error != 0) {
-      text += ", Datei nicht lesbar (Fehler " + std::to_string(read_error) +
-              "), Abweichung 0 angenommen";
+      text += ", Datei nicht lesbar (Fehler " + std::to_string(read_error) + "), Abweichung 0 angenommen";
     }
     return text;
   }
@@ -190,9 +188,7 @@ class SimulatedClock : public Clock {
 
 std::unique_ptr<Clock> MakeRealClock() { return std::make_unique<RealClock>(); }
 
-std::unique_ptr<Clock> MakeSimulatedClock(const std::string& path) {
-  return std::make_unique<SimulatedClock>(path);
-}
+std::unique_ptr<Clock> MakeSimulatedClock(const std::string& path) { return std::make_unique<SimulatedClock>(path); }
 
 // Never destroyed: threads may still read the clock while the process exits.
 Clock& SystemClock() {

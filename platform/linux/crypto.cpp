@@ -41,8 +41,7 @@ int AesCmac(const uint8_t* key, size_t key_size, const uint8_t* data, size_t siz
       OSSL_PARAM_construct_end(),
   };
   size_t length = 0;
-  if (EVP_MAC_init(context.get(), key, key_size, params) != 1 ||
-      EVP_MAC_update(context.get(), data, size) != 1 ||
+  if (EVP_MAC_init(context.get(), key, key_size, params) != 1 || EVP_MAC_update(context.get(), data, size) != 1 ||
       EVP_MAC_final(context.get(), mac->data(), &length, mac->size()) != 1 || length != kMacSize) {
     return kProviderFailed;
   }
@@ -54,8 +53,7 @@ int Md5(const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, M
   std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
   unsigned int length = 0;
   if (!context || EVP_DigestInit_ex(context.get(), Md5Algorithm(), nullptr) != 1 ||
-      EVP_DigestUpdate(context.get(), key, key_size) != 1 ||
-      EVP_DigestUpdate(context.get(), data, size) != 1 ||
+      EVP_DigestUpdate(context.get(), key, key_size) != 1 || EVP_DigestUpdate(context.get(), data, size) != 1 ||
       EVP_DigestFinal_ex(context.get(), mac->data(), &length) != 1 || length != kMacSize) {
     return kProviderFailed;
   }
@@ -64,19 +62,15 @@ int Md5(const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, M
 
 }  // namespace
 
-int ComputeMac(MacAlgorithm algorithm, const uint8_t* key, size_t key_size, const uint8_t* data,
-               size_t size, Mac* mac) {
+int ComputeMac(MacAlgorithm algorithm, const uint8_t* key, size_t key_size, const uint8_t* data, size_t size,
+               Mac* mac) {
   switch (algorithm) {
-    case MacAlgorithm::kAes128Cmac:
-      return AesCmac(key, key_size, data, size, mac);
-    case MacAlgorithm::kMd5:
-      return Md5(key, key_size, data, size, mac);
+    case MacAlgorithm::kAes128Cmac: return AesCmac(key, key_size, data, size, mac);
+    case MacAlgorithm::kMd5: return Md5(key, key_size, data, size, mac);
   }
   return kProviderFailed;
 }
 
-bool EqualInConstantTime(const uint8_t* a, const uint8_t* b, size_t size) {
-  return CRYPTO_memcmp(a, b, size) == 0;
-}
+bool EqualInConstantTime(const uint8_t* a, const uint8_t* b, size_t size) { return CRYPTO_memcmp(a, b, size) == 0; }
 
 }  // namespace chron::platform

@@ -32,8 +32,7 @@ class SyslogEventSink final : public EventSink {
 
   void Report(EventType type, uint32_t event_id, std::string_view text) override {
     const int length = text.size() > INT_MAX ? INT_MAX : static_cast<int>(text.size());
-    syslog(LOG_DAEMON | SyslogLevel(type), "[0x%08x] %.*s", static_cast<unsigned>(event_id), length,
-           text.data());
+    syslog(LOG_DAEMON | SyslogLevel(type), "[0x%08x] %.*s", static_cast<unsigned>(event_id), length, text.data());
   }
 };
 

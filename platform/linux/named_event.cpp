@@ -22,8 +22,7 @@
 namespace chron::platform {
 namespace {
 
-static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) &&
-              std::atomic<uint32_t>::is_always_lock_free);
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) && std::atomic<uint32_t>::is_always_lock_free);
 constexpr off_t kStateSize = sizeof(uint32_t);
 constexpr uint32_t kSignalled = 1;
 // Sets that find the event not signalled add this to the word (generation count in bits 1-31).
@@ -86,9 +85,10 @@ int SharedLockWithin(int handle) {
 
 // True when `path` still names the file open on `handle` (it was not removed by a last closer).
 bool StillNamed(int handle, const std::string& path) {
-  struct stat open_file {}, named {};
-  return fstat(handle, &open_file) == 0 && stat(path.c_str(), &named) == 0 &&
-         open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+  struct stat open_file {
+  }, named{};
+  return fstat(handle, &open_file) == 0 && stat(path.c_str(), &named) == 0 && open_file.st_dev == named.st_dev &&
+         open_file.st_ino == named.st_ino;
 }
 
 long Futex(std::atomic<uint32_t>* word, int operation, uint32_t value, const timespec* deadline) {
@@ -172,8 +172,7 @@ NamedEvent::~NamedEvent() {
   // opener waiting for its lock sees the removal. A child forked from the owner shares the lock
   // and must not take it over. Removal may fail (another user's file in sticky /dev/shm); the
   // next first opener re-initialises the file then.
-  if (static_cast<int>(getpid()) == owner_ && flock(handle_, LOCK_EX | LOCK_NB) == 0 &&
-      StillNamed(handle_, path_)) {
+  if (static_cast<int>(getpid()) == owner_ && flock(handle_, LOCK_EX | LOCK_NB) == 0 && StillNamed(handle_, path_)) {
     unlink(path_.c_str());
   }
   close(handle_);  // releases the lock
@@ -182,8 +181,7 @@ NamedEvent::~NamedEvent() {
 int NamedEvent::Set() {
   uint32_t word = state_->load(std::memory_order_relaxed);
   while ((word & kSignalled) == 0 &&
-         !state_->compare_exchange_weak(word, (word + kGeneration) | kSignalled,
-                                        std::memory_order_acq_rel)) {
+         !state_->compare_exchange_weak(word, (word + kGeneration) | kSignalled, std::memory_order_acq_rel)) {
   }
   Futex(state_, FUTEX_WAKE, INT_MAX, nullptr);
   return 0;
@@ -217,8 +215,7 @@ WaitResult NamedEvent::Wait(int64_t timeout_ms) {
     // Sleeps only while the word is still the one seen at the start.
     if (Futex(state_, FUTEX_WAIT_BITSET, start, limited ? &deadline : nullptr) != 0) {
       if (errno == ETIMEDOUT) {
-        return released(state_->load(std::memory_order_acquire)) ? WaitResult::kSignalled
-                                                                  : WaitResult::kTimeout;
+        return released(state_->load(std::memory_order_acquire)) ? WaitResult::kSignalled : WaitResult::kTimeout;
       }
       if (errno != EAGAIN && errno != EINTR) return WaitResult::kFailed;
     }

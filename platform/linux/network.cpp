@@ -217,14 +217,12 @@ class LinuxUdpSocket : public UdpSocket {
       // addresses the kernel names that same address as the local one (ipi_spec_dst); for a
       // limited, directed or multicast destination it names an interface address instead.
       const uint32_t destination = info.ipi_addr.s_addr;
-      return destination == kInaddrNone || IN_MULTICAST(ntohl(destination)) ||
-             destination != info.ipi_spec_dst.s_addr;
+      return destination == kInaddrNone || IN_MULTICAST(ntohl(destination)) || destination != info.ipi_spec_dst.s_addr;
     }
     return false;
   }
 
-  int HandOut(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
-              std::optional<int64_t>* arrival) {
+  int HandOut(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from, std::optional<int64_t>* arrival) {
     const Slot& slot = slots_[head_];
     mmsghdr& header = headers_[head_];
     ++head_;
@@ -252,8 +250,8 @@ class LinuxUdpSocket : public UdpSocket {
   };
   Slot slots_[kBatch];
   mmsghdr headers_[kBatch];
-  unsigned head_ = 0;   // next datagram to hand out
-  unsigned count_ = 0;  // datagrams fetched by the last recvmmsg
+  unsigned head_ = 0;     // next datagram to hand out
+  unsigned count_ = 0;    // datagrams fetched by the last recvmmsg
   std::vector<int> fds_;  // [0] sends and receives; the rest receive broadcasts only
   size_t next_ = 0;
   size_t fetched_from_ = 0;  // index in fds_ of the descriptor the datagrams in slots_ came from
@@ -267,11 +265,7 @@ class LinuxUdpSocket : public UdpSocket {
 class EpollWaiter : public SocketWaiter {
  public:
   EpollWaiter(int epoll_fd, int wake_fd, int error, std::vector<LinuxUdpSocket*> sockets, size_t descriptors)
-      : epoll_fd_(epoll_fd),
-        wake_fd_(wake_fd),
-        error_(error),
-        sockets_(std::move(sockets)),
-        events_(descriptors + 1) {}
+      : epoll_fd_(epoll_fd), wake_fd_(wake_fd), error_(error), sockets_(std::move(sockets)), events_(descriptors + 1) {}
   ~EpollWaiter() override {
     if (epoll_fd_ >= 0) close(epoll_fd_);
     if (wake_fd_ >= 0) close(wake_fd_);

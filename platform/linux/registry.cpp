@@ -27,8 +27,7 @@ namespace chron::platform {
 namespace {
 
 RegStatus WriteError(int error) {
-  return (error == EACCES || error == EPERM || error == EROFS) ? kRegAccessDenied
-                                                                : kRegWriteFailed;
+  return (error == EACCES || error == EPERM || error == EROFS) ? kRegAccessDenied : kRegWriteFailed;
 }
 
 std::string ErrorText(int error) {
@@ -156,8 +155,8 @@ class FileRegistry final : public Registry {
     off_t size = -1;
     timespec modified{};
     bool operator==(const FileIdentity& o) const {
-      return device == o.device && inode == o.inode && size == o.size &&
-             modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+      return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+             modified.tv_nsec == o.modified.tv_nsec;
     }
   };
   mutable std::mutex cache_mutex_;
@@ -251,8 +250,7 @@ RegStatus FileRegistry::Begin(Update* update) const {
   }
   // Replacing the file needs only the directory's write right; refuse as Windows would when
   // the hive itself is read-only for us.
-  if (::faccessat(AT_FDCWD, update->file.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
-    return WriteError(errno);
+  if (::faccessat(AT_FDCWD, update->file.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) return WriteError(errno);
   return Load(&update->tree);  // the lock ends when the update ends
 }
 

@@ -19,31 +19,25 @@ namespace {
 
 class NotifySocketManager : public ServiceManager {
  public:
-  NotifySocketManager(int fd, sockaddr_un address, socklen_t length)
-      : fd_(fd), address_(address), length_(length) {}
+  NotifySocketManager(int fd, sockaddr_un address, socklen_t length) : fd_(fd), address_(address), length_(length) {}
   ~NotifySocketManager() override { close(fd_); }
 
   int SetStatus(const ServiceStatus& status) override {
     std::string text;
     switch (status.state) {
-      case ServiceState::kStartPending:
-        text = "STATUS=Startet (" + std::to_string(status.checkpoint) + ")";
-        break;
-      case ServiceState::kRunning:
-        text = "READY=1\nSTATUS=Betriebsbereit";
-        break;
+      case ServiceState::kStartPending: text = "STATUS=Startet (" + std::to_string(status.checkpoint) + ")"; break;
+      case ServiceState::kRunning: text = "READY=1\nSTATUS=Betriebsbereit"; break;
       case ServiceState::kStopPending:
         // Each checkpoint extends the stop time-out by the wait hint plus the checkpoint period.
         text = "STOPPING=1\nSTATUS=Wird beendet (" + std::to_string(status.checkpoint) +
-               ")\nEXTEND_TIMEOUT_USEC=" +
-               std::to_string((static_cast<uint64_t>(status.wait_hint_ms) + 250) * 1000);
+               ")\nEXTEND_TIMEOUT_USEC=" + std::to_string((static_cast<uint64_t>(status.wait_hint_ms) + 250) * 1000);
         break;
       case ServiceState::kStopped:
         text = "STOPPING=1\nSTATUS=Beendet\nERRNO=" + std::to_string(status.win32_exit_code);
         break;
     }
-    ssize_t sent = sendto(fd_, text.data(), text.size(), MSG_NOSIGNAL,
-                          reinterpret_cast<const sockaddr*>(&address_), length_);
+    ssize_t sent =
+        sendto(fd_, text.data(), text.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address_), length_);
     return sent < 0 ? errno : 0;
   }
 
@@ -69,8 +63,8 @@ int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager) {
   if (fd < 0) return errno;
   // Only the service itself speaks to the manager: children must not inherit the address.
   unsetenv("NOTIFY_SOCKET");
-  *manager = std::make_unique<NotifySocketManager>(
-      fd, address, static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length));
+  *manager = std::make_unique<NotifySocketManager>(fd, address,
+                                                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length));
   return 0;
 }
 

@@ -20,9 +20,8 @@ struct Mapping {
   ControlSignal signal;
 };
 constexpr Mapping kSignals[] = {
-    {SIGINT, ControlSignal::kInterrupt}, {SIGQUIT, ControlSignal::kBreak},
-    {SIGTERM, ControlSignal::kStop},     {SIGUSR1, ControlSignal::kInterrogate},
-    {SIGHUP, ControlSignal::kHangup},
+    {SIGINT, ControlSignal::kInterrupt},    {SIGQUIT, ControlSignal::kBreak}, {SIGTERM, ControlSignal::kStop},
+    {SIGUSR1, ControlSignal::kInterrogate}, {SIGHUP, ControlSignal::kHangup},
 };
 
 sigset_t ControlSet() {

@@ -49,7 +49,8 @@ class RealClock : public Clock {
   int StepBy(int64_t offset) override {
     EnableSystemTimePrivilege();  // a failure shows up as SetSystemTime's error
     const int64_t target = (RealNowNanoseconds() + offset) / 100 + kUnixEpochIn100ns;
-    FILETIME file_time{static_cast<DWORD>(target & 0xFFFFFFFF), static_cast<DWORD>(static_cast<uint64_t>(target) >> 32)};
+    FILETIME file_time{static_cast<DWORD>(target & 0xFFFFFFFF),
+                       static_cast<DWORD>(static_cast<uint64_t>(target) >> 32)};
     SYSTEMTIME system_time{};
     if (!FileTimeToSystemTime(&file_time, &system_time)) return static_cast<int>(GetLastError());
     if (!SetSystemTime(&system_time)) return static_cast<int>(GetLastError());
@@ -61,8 +62,9 @@ class RealClock : public Clock {
 // offset 0), ERROR_INVALID_DATA for anything else, or the error of the read.
 int ReadOffsetFile(const std::wstring& path, int64_t* offset) {
   *offset = 0;
-  win32::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win32::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : static_cast<int>(error);
@@ -71,8 +73,10 @@ int ReadOffsetFile(const std::wstring& path, int64_t* offset) {
   DWORD n = 0;
   if (!ReadFile(file.get(), buffer, sizeof buffer - 1, &n, nullptr)) return static_cast<int>(GetLastError());
   std::string_view text(buffer, n);
-  while (!text.empty() && std::string_view(" \t\r\n").find(text.front()) != std::string_view::npos) text.remove_prefix(1);
-  while (!text.empty() && std::string_view(" \t\r\n").find(text.back()) != std::string_view::npos) text.remove_suffix(1);
+  while (!text.empty() && std::string_view(" \t\r\n").find(text.front()) != std::string_view::npos)
+    text.remove_prefix(1);
+  while (!text.empty() && std::string_view(" \t\r\n").find(text.back()) != std::string_view::npos)
+    text.remove_suffix(1);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   int64_t value = 0;
   const auto [rest, error] = std::from_chars(text.data(), text.data() + text.size(), value);

@@ -53,8 +53,7 @@ int DetachAsDaemon() {
   HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
   if (kernel == nullptr) return ERROR_MOD_NOT_FOUND;
   using RegisterServiceProcessFunction = DWORD(WINAPI*)(DWORD, DWORD);
-  auto register_service_process =
-      win32::ProcAddress<RegisterServiceProcessFunction>(kernel, "RegisterServiceProcess");
+  auto register_service_process = win32::ProcAddress<RegisterServiceProcessFunction>(kernel, "RegisterServiceProcess");
   if (register_service_process == nullptr) return ERROR_PROC_NOT_FOUND;
   if (register_service_process(GetCurrentProcessId(), 1) == 0) return ERROR_ACCESS_DENIED;
   FreeConsole();

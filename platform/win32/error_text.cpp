@@ -8,9 +8,9 @@ namespace chron::platform {
 // with the line break the system ends its texts with.
 bool SystemErrorMessage(int code, std::string* text) {
   wchar_t buffer[4096];
-  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                      static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer,
-                                      sizeof buffer / sizeof buffer[0], nullptr);
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
+                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer, sizeof buffer / sizeof buffer[0], nullptr);
   if (length == 0) return false;
   *text = win32::Narrow({buffer, length});
   return true;

@@ -48,8 +48,8 @@ class WindowsHiveFile final : public Registry {
  private:
   RegStatus Load(HiveTree* tree) const {
     win32::ScopedHandle file(CreateFileW(win32::Widen(path_).c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
       const DWORD error = GetLastError();
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return kRegSuccess;  // empty hive
@@ -86,8 +86,8 @@ class WindowsHiveFile final : public Registry {
   RegStatus Replace(const std::string& text) const {
     const std::wstring temporary = win32::Widen(path_ + ".tmp");
     {
-      win32::ScopedHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+      win32::ScopedHandle file(
+          CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!file.valid()) return WriteError(GetLastError());
       DWORD written = 0;
       if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
@@ -97,7 +97,8 @@ class WindowsHiveFile final : public Registry {
         return WriteError(error);
       }
     }
-    if (!MoveFileExW(temporary.c_str(), win32::Widen(path_).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(temporary.c_str(), win32::Widen(path_).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       const DWORD error = GetLastError();
       DeleteFileW(temporary.c_str());
       return WriteError(error);

@@ -15,8 +15,7 @@ bool HasMessageTable() {
 
 }  // namespace
 
-bool FormatFromMessageTable(uint32_t id, std::span<const MessageInsertion> insertions, std::string* text,
-                            int* status) {
+bool FormatFromMessageTable(uint32_t id, std::span<const MessageInsertion> insertions, std::string* text, int* status) {
   if (!HasMessageTable()) return false;
   // The argument array: a pointer to a wide text for %n, the value for %n!d!.
   std::vector<std::wstring> texts;
@@ -31,10 +30,10 @@ bool FormatFromMessageTable(uint32_t id, std::span<const MessageInsertion> inser
     }
   }
   wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, id,
-      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 80,
-      reinterpret_cast<va_list*>(arguments.data()));
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                     nullptr, id, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 80,
+                     reinterpret_cast<va_list*>(arguments.data()));
   if (length == 0) {
     *status = static_cast<int>(GetLastError());
     text->clear();

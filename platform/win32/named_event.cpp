@@ -13,7 +13,8 @@ int NamedEvent::Create(std::string_view name, std::unique_ptr<NamedEvent>* out, 
   HANDLE handle = CreateEventW(nullptr, TRUE, FALSE, win32::Widen(name).c_str());
   if (handle == nullptr) return static_cast<int>(GetLastError());
   if (opened_existing != nullptr) *opened_existing = GetLastError() == ERROR_ALREADY_EXISTS;
-  out->reset(new NamedEvent(win32::HandleToInt(handle), nullptr, std::string(name), static_cast<int>(GetCurrentProcessId())));
+  out->reset(
+      new NamedEvent(win32::HandleToInt(handle), nullptr, std::string(name), static_cast<int>(GetCurrentProcessId())));
   return 0;
 }
 
@@ -27,9 +28,9 @@ int NamedEvent::Set() { return SetEvent(win32::IntToHandle(handle_)) ? 0 : stati
 int NamedEvent::Reset() { return ResetEvent(win32::IntToHandle(handle_)) ? 0 : static_cast<int>(GetLastError()); }
 
 WaitResult NamedEvent::Wait(int64_t timeout_ms) {
-  const DWORD timeout = timeout_ms == kInfinite ? INFINITE
+  const DWORD timeout = timeout_ms == kInfinite                        ? INFINITE
                         : timeout_ms >= static_cast<int64_t>(INFINITE) ? INFINITE - 1
-                                                                        : static_cast<DWORD>(timeout_ms);
+                                                                       : static_cast<DWORD>(timeout_ms);
   switch (WaitForSingleObject(win32::IntToHandle(handle_), timeout)) {
     case WAIT_OBJECT_0: return WaitResult::kSignalled;
     case WAIT_TIMEOUT: return WaitResult::kTimeout;

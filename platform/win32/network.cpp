@@ -37,8 +37,8 @@ class WinsockUdpSocket : public UdpSocket {
   explicit WinsockUdpSocket(SOCKET s) : socket_(s) {
     GUID id = WSAID_WSARECVMSG;
     DWORD returned = 0;
-    if (WSAIoctl(socket_, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &recv_message_,
-                 sizeof recv_message_, &returned, nullptr, nullptr) != 0) {
+    if (WSAIoctl(socket_, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &recv_message_, sizeof recv_message_,
+                 &returned, nullptr, nullptr) != 0) {
       recv_message_ = nullptr;
     }
   }
@@ -130,9 +130,8 @@ class SelectWaiter : public SocketWaiter {
     loopback.sin_family = AF_INET;
     loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int size = sizeof wake_address_;
-    if (wake_ != INVALID_SOCKET &&
-        (bind(wake_, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback) != 0 ||
-         getsockname(wake_, reinterpret_cast<sockaddr*>(&wake_address_), &size) != 0)) {
+    if (wake_ != INVALID_SOCKET && (bind(wake_, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback) != 0 ||
+                                    getsockname(wake_, reinterpret_cast<sockaddr*>(&wake_address_), &size) != 0)) {
       closesocket(wake_);
       wake_ = INVALID_SOCKET;
     }

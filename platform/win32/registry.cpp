@@ -83,8 +83,7 @@ class SystemRegistry final : public Registry {
 
   RegStatus EnumKey(std::string_view key, uint32_t index, std::string* name) override {
     ScopedKey handle;
-    LONG status =
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, win32::Widen(key).c_str(), 0, KEY_ENUMERATE_SUB_KEYS, handle.out());
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, win32::Widen(key).c_str(), 0, KEY_ENUMERATE_SUB_KEYS, handle.out());
     if (status != ERROR_SUCCESS) return status;
     wchar_t buffer[256];  // key names have at most 255 characters
     DWORD length = 256;
@@ -118,8 +117,8 @@ class SystemRegistry final : public Registry {
  private:
   static LONG Create(std::string_view key, REGSAM access, ScopedKey* handle) {
     // Class empty, options 0: a non-volatile key; no security attributes.
-    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, win32::Widen(key).c_str(), 0, nullptr, 0, access, nullptr,
-                           handle->out(), nullptr);
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, win32::Widen(key).c_str(), 0, nullptr, 0, access, nullptr, handle->out(),
+                           nullptr);
   }
 };
 

@@ -36,8 +36,8 @@ using testing::FakeUdpSocket;
 
 constexpr int64_t kBaseTimeNs = 1714564800'250'000'000;  // 2024-05-01 12:00:00.250 UTC
 constexpr size_t kMaxEvents = 32;
-constexpr size_t kMaxDatagram = 1500;     // bytes; anything over 68 is cut off by the socket
-constexpr int kMaxReadsPerDatagram = 4;   // the datagram and the replies it makes us send ourselves
+constexpr size_t kMaxDatagram = 1500;                  // bytes; anything over 68 is cut off by the socket
+constexpr int kMaxReadsPerDatagram = 4;                // the datagram and the replies it makes us send ourselves
 constexpr int64_t kMaxClockMoveNs = int64_t{1} << 42;  // about 73 minutes either way
 constexpr char kTimeServer[] = "10.0.0.1";
 constexpr char kTimeServerName[] = "zeitgeber";
@@ -46,10 +46,21 @@ constexpr const char* kAdapterAddresses[] = {"10.0.0.5", "192.168.1.5"};
 constexpr int64_t kResolutionsNs[] = {1, 100, 1'000'000, 1'000'000'000};
 
 enum Event : uint8_t {
-  kPoll, kDatagram, kReceiveError, kMoveClock, kRequireAuthentication, kSignedDatagram,
+  kPoll,
+  kDatagram,
+  kReceiveError,
+  kMoveClock,
+  kRequireAuthentication,
+  kSignedDatagram,
   kLastEvent = kSignedDatagram
 };
-enum Source : uint8_t { kFromTimeServer, kFromTimeServerAnyPort, kFromOwnAdapter, kFromAnyone, kLastSource = kFromAnyone };
+enum Source : uint8_t {
+  kFromTimeServer,
+  kFromTimeServerAnyPort,
+  kFromOwnAdapter,
+  kFromAnyone,
+  kLastSource = kFromAnyone
+};
 
 // Keys of the signed datagrams: the key file holds none, the first, or the first two of them
 // (the first is the own key); the last is in no key file.
@@ -245,12 +256,9 @@ struct Harness {
 
   platform::SocketAddress ChooseSource(FuzzedDataProvider& input) {
     switch (input.ConsumeIntegralInRange<uint8_t>(0, kLastSource)) {
-      case kFromTimeServer:
-        return Endpoint(kTimeServer, kNtpPort);
-      case kFromTimeServerAnyPort:
-        return Endpoint(kTimeServer, input.ConsumeIntegral<uint16_t>());
-      case kFromOwnAdapter:
-        return Endpoint(kAdapterAddresses[input.ConsumeBool()], kNtpPort);
+      case kFromTimeServer: return Endpoint(kTimeServer, kNtpPort);
+      case kFromTimeServerAnyPort: return Endpoint(kTimeServer, input.ConsumeIntegral<uint16_t>());
+      case kFromOwnAdapter: return Endpoint(kAdapterAddresses[input.ConsumeBool()], kNtpPort);
       default: {
         platform::SocketAddress from;
         from.address = input.ConsumeIntegral<uint32_t>();
@@ -292,25 +300,17 @@ struct Harness {
     for (size_t i = 0; i < kMaxEvents && input.remaining_bytes() > 0; ++i) {
       const auto event = static_cast<Event>(input.ConsumeIntegralInRange<uint8_t>(0, kLastEvent));
       switch (event) {
-        case kPoll:
-          Poll();
-          break;
+        case kPoll: Poll(); break;
         case kDatagram:
-        case kSignedDatagram:
-          Datagram(input, event == kSignedDatagram);
-          break;
+        case kSignedDatagram: Datagram(input, event == kSignedDatagram); break;
         case kReceiveError: {
           const size_t index = input.ConsumeBool();
           fakes[index]->PushReceiveError(input.ConsumeIntegralInRange<int>(1, 200));
           Receive(index);
           break;
         }
-        case kMoveClock:
-          clock.Advance(input.ConsumeIntegralInRange<int64_t>(-kMaxClockMoveNs, kMaxClockMoveNs));
-          break;
-        case kRequireAuthentication:
-          RequireAuthentication(input);
-          break;
+        case kMoveClock: clock.Advance(input.ConsumeIntegralInRange<int64_t>(-kMaxClockMoveNs, kMaxClockMoveNs)); break;
+        case kRequireAuthentication: RequireAuthentication(input); break;
       }
     }
   }

@@ -11,12 +11,12 @@
 #include "platform/event_sink.h"
 
 // A broken property: print it and abort, which libFuzzer records as a crash with its input.
-#define FUZZ_CHECK(condition)                                                                 \
-  do {                                                                                        \
-    if (!(condition)) {                                                                       \
-      std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition);   \
-      std::abort();                                                                           \
-    }                                                                                         \
+#define FUZZ_CHECK(condition)                                                               \
+  do {                                                                                      \
+    if (!(condition)) {                                                                     \
+      std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                         \
+    }                                                                                       \
   } while (0)
 
 namespace chron::fuzz {

@@ -21,7 +21,7 @@ using chron::platform::HiveTree;
 using chron::platform::RegType;
 
 constexpr size_t kMaxOperations = 64;
-constexpr size_t kMaxPath = 600;   // past the 255 characters of a key name
+constexpr size_t kMaxPath = 600;  // past the 255 characters of a key name
 constexpr size_t kMaxName = 80;
 constexpr size_t kMaxData = 200;
 constexpr uint32_t kLastType = 11;  // REG_QWORD; anything from REG_NONE on
@@ -75,7 +75,8 @@ void OperationsRoundTrip(FuzzedDataProvider& input) {
     }
     std::string name = input.ConsumeRandomLengthString(kMaxName);
     const std::string data = input.ConsumeRandomLengthString(kMaxData);
-    if (tree.SetValue(key, name, type, data.data(), static_cast<uint32_t>(data.size())) == chron::platform::kRegSuccess) {
+    if (tree.SetValue(key, name, type, data.data(), static_cast<uint32_t>(data.size())) ==
+        chron::platform::kRegSuccess) {
       values.emplace_back(std::move(key), std::move(name));
     }
   }

@@ -20,10 +20,10 @@ using chron::platform::RegType;
 constexpr char kServices[] = "SYSTEM\\CurrentControlSet\\Services\\";
 constexpr char kLinkage[] = "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Linkage";
 constexpr char kNetTrans[] = "SYSTEM\\CurrentControlSet\\Services\\Class\\NetTrans\\";
-constexpr size_t kMaxRecords = 600;      // more than the 64 rows and the 512 NetTrans indexes
-constexpr size_t kMaxName = 300;         // past the 256 bytes of one Bind element
-constexpr size_t kMaxValue = 12000;      // past the 1000- and 10000-byte read buffers
-constexpr uint32_t kLastType = 11;       // REG_QWORD; anything from REG_NONE on
+constexpr size_t kMaxRecords = 600;  // more than the 64 rows and the 512 NetTrans indexes
+constexpr size_t kMaxName = 300;     // past the 256 bytes of one Bind element
+constexpr size_t kMaxValue = 12000;  // past the 1000- and 10000-byte read buffers
+constexpr uint32_t kLastType = 11;   // REG_QWORD; anything from REG_NONE on
 
 enum Record : uint8_t { kBind, kAdapterAddresses, kNetTransAddress, kKeyOnly, kLastRecord = kKeyOnly };
 
@@ -58,15 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto value_size = static_cast<uint32_t>(value.size());
     const std::string adapter_key = kServices + name + "\\Parameters\\TCPIP";
     switch (record) {
-      case kBind:
-        registry.SetValue(kLinkage, "Bind", type, value.data(), value_size);
-        break;
-      case kAdapterAddresses:
-        registry.SetValue(adapter_key, "IpAddress", type, value.data(), value_size);
-        break;
-      case kNetTransAddress:
-        registry.SetValue(kNetTrans + name, "IPAddress", type, value.data(), value_size);
-        break;
+      case kBind: registry.SetValue(kLinkage, "Bind", type, value.data(), value_size); break;
+      case kAdapterAddresses: registry.SetValue(adapter_key, "IpAddress", type, value.data(), value_size); break;
+      case kNetTransAddress: registry.SetValue(kNetTrans + name, "IPAddress", type, value.data(), value_size); break;
       case kKeyOnly:
         registry.CreateKey(adapter_key);
         registry.CreateKey(kNetTrans + name);

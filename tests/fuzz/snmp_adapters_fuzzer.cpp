@@ -34,9 +34,7 @@ bool Answer(FuzzedDataProvider& input, platform::VarBindList* list, int32_t* sta
   *index = input.ConsumeIntegralInRange<int32_t>(0, 2);
   platform::ObjectIdentifier name;
   switch (input.ConsumeIntegralInRange<uint8_t>(0, kLastName)) {
-    case kNoBinding:
-      list->clear();
-      return result;
+    case kNoBinding: list->clear(); return result;
     case kColumnRow:
       name = platform::kIpAdEntAddr;
       for (int i = 0; i < 4; ++i) name.push_back(input.ConsumeIntegral<uint8_t>());
@@ -66,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The walk against the fake agent; an exhausted input is an agent that fails.
   size_t answers = 0;
-  const chron::SnmpQuery fake_agent = [&](uint8_t type, platform::VarBindList* list, int32_t* status,
-                                          int32_t* index) {
+  const chron::SnmpQuery fake_agent = [&](uint8_t type, platform::VarBindList* list, int32_t* status, int32_t* index) {
     FUZZ_CHECK(type == platform::kSnmpGetNext);
     if (answers++ == kMaxAnswers || input.remaining_bytes() == 0) return false;
     return Answer(input, list, status, index);

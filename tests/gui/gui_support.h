@@ -24,7 +24,7 @@ class TempHive {
   ~TempHive();
   const std::string& path() const { return path_; }
   const std::string& dir() const { return dir_; }
-  void Store(const Configuration& config);   // all twelve values
+  void Store(const Configuration& config);  // all twelve values
   void SetDword(const std::string& path, uint32_t value);
   void SetString(const std::string& path, const std::string& value);
   Configuration Read(bool* complete = nullptr) const;
@@ -46,7 +46,7 @@ T* Control(QDialog& sheet, int page, int id) {
 }
 
 void ClickTab(QDialog& sheet, int index);
-void ClickButton(QWidget* button);       // at the left end, where a check box takes clicks
+void ClickButton(QWidget* button);  // at the left end, where a check box takes clicks
 void ClickArrow(QDialog& sheet, int page, int updown_id, bool up);
 void TypeInto(QDialog& sheet, int page, int edit_id, const QString& text);  // replaces the text
 void PressOk(QDialog& sheet);

@@ -81,8 +81,7 @@ int FakeUdpSocket::Bind(const platform::SocketAddress& local, bool accept_broadc
   return 0;
 }
 
-int FakeUdpSocket::SendTo(const void* data, size_t size, const platform::SocketAddress& to,
-                          size_t* sent) {
+int FakeUdpSocket::SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) {
   std::lock_guard lock(core_->mutex);
   if (send_error_ != 0) return send_error_;
   const auto* bytes = static_cast<const uint8_t*>(data);
@@ -101,8 +100,8 @@ int FakeUdpSocket::SendTo(const void* data, size_t size, const platform::SocketA
   return 0;
 }
 
-int FakeUdpSocket::ReceiveFrom(void* buffer, size_t capacity, size_t* received,
-                               platform::ReceivedFrom* from, std::optional<int64_t>* arrival) {
+int FakeUdpSocket::ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
+                               std::optional<int64_t>* arrival) {
   std::lock_guard lock(core_->mutex);
   if (incoming_.empty()) return EAGAIN;
   Incoming incoming = std::move(incoming_.front());
@@ -206,8 +205,7 @@ bool FakeUdpSocket::WaitForSent(size_t count, std::chrono::milliseconds timeout)
 
 // --- FakeWaiter ----------------------------------------------------------------------------------
 
-FakeWaiter::FakeWaiter(std::shared_ptr<FakeNetworkCore> core,
-                       std::vector<std::shared_ptr<FakeUdpSocket>> sockets)
+FakeWaiter::FakeWaiter(std::shared_ptr<FakeNetworkCore> core, std::vector<std::shared_ptr<FakeUdpSocket>> sockets)
     : core_(std::move(core)), sockets_(std::move(sockets)) {}
 
 int FakeWaiter::Wait(std::vector<bool>* readable) {
@@ -261,8 +259,7 @@ int FakeNetwork::CreateUdpSocket(std::unique_ptr<platform::UdpSocket>* socket) {
   return 0;
 }
 
-std::unique_ptr<platform::SocketWaiter> FakeNetwork::CreateWaiter(
-    const std::vector<platform::UdpSocket*>& sockets) {
+std::unique_ptr<platform::SocketWaiter> FakeNetwork::CreateWaiter(const std::vector<platform::UdpSocket*>& sockets) {
   std::lock_guard lock(core_->mutex);
   ++create_waiter_calls_;
   std::vector<std::shared_ptr<FakeUdpSocket>> states;

@@ -34,7 +34,7 @@ struct FakeBindCall {
 
 struct FakeDatagram {
   std::vector<uint8_t> bytes;
-  platform::SocketAddress peer;  // destination of a sent datagram, source of a received one
+  platform::SocketAddress peer;    // destination of a sent datagram, source of a received one
   std::optional<int64_t> arrival;  // the system's arrival stamp of a received one, if any
 };
 
@@ -126,7 +126,7 @@ class FakeWaiter : public platform::SocketWaiter {
  private:
   std::shared_ptr<FakeNetworkCore> core_;
   std::vector<std::shared_ptr<FakeUdpSocket>> sockets_;  // null for a socket of another kind
-  bool woken_ = false;  // guarded by the core's lock
+  bool woken_ = false;                                   // guarded by the core's lock
 };
 
 class FakeNetwork : public platform::Network {
@@ -137,8 +137,7 @@ class FakeNetwork : public platform::Network {
   // platform::Network
   int Startup() override;
   int CreateUdpSocket(std::unique_ptr<platform::UdpSocket>* socket) override;
-  std::unique_ptr<platform::SocketWaiter> CreateWaiter(
-      const std::vector<platform::UdpSocket*>& sockets) override;
+  std::unique_ptr<platform::SocketWaiter> CreateWaiter(const std::vector<platform::UdpSocket*>& sockets) override;
   int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override;
   std::vector<platform::InterfaceAddress> InterfaceAddresses() override;
 
@@ -156,7 +155,7 @@ class FakeNetwork : public platform::Network {
 
   int startup_calls() const;
   int create_waiter_calls() const;
-  int wake_calls() const;  // Wake calls of every waiter of this network
+  int wake_calls() const;                           // Wake calls of every waiter of this network
   std::vector<std::string> resolved_names() const;  // names asked for, in order
   // Sockets in creation order; the pointers stay valid for the network's lifetime.
   std::vector<FakeUdpSocket*> sockets() const;

@@ -17,8 +17,8 @@ class RecordingRegistry final : public platform::Registry {
     calls.push_back("Open " + std::string(key));
     return inner_->OpenKey(key);
   }
-  platform::RegStatus QueryValue(std::string_view key, std::string_view name,
-                                 platform::RegType* type, void* data, uint32_t* size) override {
+  platform::RegStatus QueryValue(std::string_view key, std::string_view name, platform::RegType* type, void* data,
+                                 uint32_t* size) override {
     calls.push_back("Query " + Join(key, name));
     return inner_->QueryValue(key, name, type, data, size);
   }
@@ -26,8 +26,8 @@ class RecordingRegistry final : public platform::Registry {
     calls.push_back("Enum " + std::string(key));
     return inner_->EnumKey(key, index, name);
   }
-  platform::RegStatus SetValue(std::string_view key, std::string_view name, platform::RegType type,
-                               const void* data, uint32_t size) override {
+  platform::RegStatus SetValue(std::string_view key, std::string_view name, platform::RegType type, const void* data,
+                               uint32_t size) override {
     calls.push_back("Set " + Join(key, name));
     if (failing_values.count(Join(key, name))) return platform::kRegAccessDenied;
     return inner_->SetValue(key, name, type, data, size);

@@ -45,7 +45,8 @@ void EnterCaptureNamespace(const std::string& dir, const std::string& socket_pat
   int fd = open("/dev/log", O_WRONLY | O_CREAT | O_EXCL, 0666);
   if (fd < 0) ChildFail(pipe_fd, "create /dev/log");
   close(fd);
-  if (mount(socket_path.c_str(), "/dev/log", nullptr, MS_BIND, nullptr) != 0) ChildFail(pipe_fd, "bind socket to /dev/log");
+  if (mount(socket_path.c_str(), "/dev/log", nullptr, MS_BIND, nullptr) != 0)
+    ChildFail(pipe_fd, "bind socket to /dev/log");
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace chron::testing {
 struct SyslogCapture {
   bool available = false;  // false: the mechanism could not be set up, see reason
   std::string reason;
-  int exit_status = -1;    // the child's exit status (0 when body returned)
+  int exit_status = -1;  // the child's exit status (0 when body returned)
   int child_pid = 0;
   std::vector<std::string> datagrams;  // as received at /dev/log, in order
 };

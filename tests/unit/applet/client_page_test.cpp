@@ -104,8 +104,8 @@ TEST_F(ClientPageTest, InactiveClientDisablesEverythingButTheActivationBox) {
   // Ticking the box enables all, then the two sub-rules apply.
   Click(1013);
   EXPECT_TRUE(dialog.AllStaticsEnabled(true));
-  EXPECT_TRUE(Enabled(1009));                 // polling
-  EXPECT_FALSE(Enabled(1016));                // limit not enforced
+  EXPECT_TRUE(Enabled(1009));   // polling
+  EXPECT_FALSE(Enabled(1016));  // limit not enforced
   EXPECT_TRUE(Enabled(1020));
   EXPECT_EQ(dialog.focus, 1013);
   Click(1013);
@@ -117,9 +117,9 @@ TEST_F(ClientPageTest, ReadingGoesInOrderAndStopsAtTheFirstInvalidControl) {
   Open();
   dialog.At(1013).checked = false;
   dialog.At(1004).checked = false;
-  dialog.At(1016).text = "0";       // invalid: 1..7200
+  dialog.At(1016).text = "0";  // invalid: 1..7200
   dialog.At(1023).checked = true;
-  dialog.At(1011).text = "x";       // invalid too, never reached
+  dialog.At(1011).text = "x";  // invalid too, never reached
   dialog.At(1008).checked = true;
   EXPECT_FALSE(page->ExchangePageData(Exchange::kFromControls));
   EXPECT_EQ(page->active, 0u);
@@ -150,8 +150,8 @@ TEST_F(ClientPageTest, ReadingGoesInOrderAndStopsAtTheFirstInvalidControl) {
 }
 
 TEST_F(ClientPageTest, DisabledFieldsAreStillValidated) {
-  record.client_broadcast = 1;                 // 1011 disabled
-  record.client_max_diff_second_active = 0;    // 1016 disabled
+  record.client_broadcast = 1;               // 1011 disabled
+  record.client_max_diff_second_active = 0;  // 1016 disabled
   Open();
   ASSERT_FALSE(Enabled(1011));
   ASSERT_FALSE(Enabled(1016));

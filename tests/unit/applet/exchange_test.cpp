@@ -23,8 +23,8 @@ TEST(ParseUnsigned, AcceptsDigitsWithBlanksTabsAndPlus) {
 }
 
 TEST(ParseUnsigned, RejectsEmptyMinusAndOtherCharacters) {
-  for (const char* text : {"", "   ", "\t", "+", "-1", "-0", " -5", "1 2", "12a", "a12", "1.5", "1,024", "0x10",
-                           "+ 5", "++5", "+-5", "1e3", "١٢"}) {
+  for (const char* text : {"", "   ", "\t", "+", "-1", "-0", " -5", "1 2", "12a", "a12", "1.5", "1,024", "0x10", "+ 5",
+                           "++5", "+-5", "1e3", "١٢"}) {
     EXPECT_FALSE(ParseUnsigned(text).has_value()) << '"' << text << '"';
   }
 }
@@ -35,7 +35,8 @@ TEST(ParseUnsigned, SaturatesBeyondThirtyTwoBits) {
 }
 
 TEST(FormatMessageText, ReplacesBothInserts) {
-  EXPECT_EQ(FormatMessageText(kMsgIntegerRange, "1", "7200"), "Geben Sie bitte eine ganze Zahl zwischen 1 und 7200 ein.");
+  EXPECT_EQ(FormatMessageText(kMsgIntegerRange, "1", "7200"),
+            "Geben Sie bitte eine ganze Zahl zwischen 1 und 7200 ein.");
   EXPECT_EQ(FormatMessageText(kMsgMaxChars, "4095"), "Geben Sie bitte nicht mehr als 4095 Zeichen ein.");
 }
 

@@ -20,8 +20,8 @@ class FakeDialog : public Dialog {
     bool checked = false;
     bool enabled = true;
     bool visible = true;
-    int lower = 0, upper = 0;     // up-down range
-    int limit = -1;               // edit limit in bytes, -1 none
+    int lower = 0, upper = 0;  // up-down range
+    int limit = -1;            // edit limit in bytes, -1 none
   };
 
   explicit FakeDialog(const PageTemplate& page) {

@@ -74,8 +74,8 @@ class RecordingRegistry : public platform::Registry {
   platform::RegStatus CreateKey(std::string_view) override { return platform::kRegSuccess; }
 
   std::map<std::string, Write> values;
-  std::vector<Write> writes;       // every SetValue, refused ones included
-  std::set<std::string> refuse;    // value names whose writing fails
+  std::vector<Write> writes;     // every SetValue, refused ones included
+  std::set<std::string> refuse;  // value names whose writing fails
   int queries = 0;
 };
 

@@ -10,9 +10,9 @@
 namespace chron {
 namespace {
 
+using platform::RegType;
 using testing::FakeSheetWindow;
 using testing::RecordingRegistry;
-using platform::RegType;
 
 constexpr std::string_view kClientKey = "SOFTWARE\\Orbek\\SNTP\\1.01\\Client";
 constexpr std::string_view kServerKey = "SOFTWARE\\Orbek\\SNTP\\1.01\\Server";
@@ -134,11 +134,18 @@ TEST_F(PanelTest, CompleteHiveShowsNoMessage) {
 
 TEST_F(PanelTest, FirstOkCreatesAllTwelveValuesInTableOrderWithTheirTypes) {
   EXPECT_EQ(Run(PressOk), 1);
-  const std::vector<std::string> expected = {
-      "Client\\Active=4:4",         "Client\\Broadcast=4:4",        "Client\\RunOnce=4:4",
-      "Client\\MaxDiffSecond=4:4",  "Client\\MaxDiffSecondActive=4:4", "Client\\PollInterval=4:4",
-      "Client\\TimeSource=1:1",     "Server\\Active=4:4",           "Server\\Broadcast=4:4",
-      "Server\\BroadcastInterval=4:4", "Server\\TimeSource=1:6",    "1.01\\IPQueryType=1:5"};
+  const std::vector<std::string> expected = {"Client\\Active=4:4",
+                                             "Client\\Broadcast=4:4",
+                                             "Client\\RunOnce=4:4",
+                                             "Client\\MaxDiffSecond=4:4",
+                                             "Client\\MaxDiffSecondActive=4:4",
+                                             "Client\\PollInterval=4:4",
+                                             "Client\\TimeSource=1:1",
+                                             "Server\\Active=4:4",
+                                             "Server\\Broadcast=4:4",
+                                             "Server\\BroadcastInterval=4:4",
+                                             "Server\\TimeSource=1:6",
+                                             "1.01\\IPQueryType=1:5"};
   EXPECT_EQ(WriteLog(), expected);
   EXPECT_EQ(WrittenString(kProduct, "IPQueryType"), "SNMP");
   EXPECT_EQ(WrittenDword(kClientKey, "PollInterval"), 64u);

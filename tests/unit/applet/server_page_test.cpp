@@ -141,10 +141,14 @@ TEST_F(ServerPageTest, IntervalRangeAndRulesIncludingWhileDisabled) {
   ASSERT_FALSE(Enabled(1001));
   const std::string range = "Geben Sie bitte eine ganze Zahl zwischen 16 und 16384 ein.";
   const std::string positive = "Geben Sie bitte eine positive ganze Zahl ein.";
-  struct Case { const char* text; bool ok; const std::string* message; };
-  const Case cases[] = {{"16", true, nullptr},      {"16384", true, nullptr}, {"\t+300 ", true, nullptr},
-                        {"15", false, &range},      {"16385", false, &range}, {"", false, &positive},
-                        {"-64", false, &positive},  {"6 4", false, &positive}};
+  struct Case {
+    const char* text;
+    bool ok;
+    const std::string* message;
+  };
+  const Case cases[] = {{"16", true, nullptr},     {"16384", true, nullptr}, {"\t+300 ", true, nullptr},
+                        {"15", false, &range},     {"16385", false, &range}, {"", false, &positive},
+                        {"-64", false, &positive}, {"6 4", false, &positive}};
   for (const Case& c : cases) {
     dialog.messages.clear();
     dialog.At(1001).text = c.text;

@@ -32,22 +32,26 @@ void SetText(platform::Registry& registry, const char* key, const char* name, co
 void SetDword(platform::Registry& registry, const char* key, const char* name, uint32_t value) {
   ASSERT_EQ(registry.SetValue(key, name, RegType::kDword, &value, 4), platform::kRegSuccess);
 }
-void SetRaw(platform::Registry& registry, const char* key, const char* name, RegType type,
-            std::vector<uint8_t> data) {
-  ASSERT_EQ(registry.SetValue(key, name, type, data.data(), static_cast<uint32_t>(data.size())),
-            platform::kRegSuccess);
+void SetRaw(platform::Registry& registry, const char* key, const char* name, RegType type, std::vector<uint8_t> data) {
+  ASSERT_EQ(registry.SetValue(key, name, type, data.data(), static_cast<uint32_t>(data.size())), platform::kRegSuccess);
 }
 
-const std::vector<std::string> kFullOrder = {
-    "Client\\Active", "Client\\Broadcast", "Client\\RunOnce", "Client\\MaxDiffSecond",
-    "Client\\MaxDiffSecondActive", "Client\\PollInterval", "Client\\TimeSource",
-    "Server\\Active", "Server\\Broadcast", "Server\\BroadcastInterval", "Server\\TimeSource",
-    "IPQueryType"};
+const std::vector<std::string> kFullOrder = {"Client\\Active",
+                                             "Client\\Broadcast",
+                                             "Client\\RunOnce",
+                                             "Client\\MaxDiffSecond",
+                                             "Client\\MaxDiffSecondActive",
+                                             "Client\\PollInterval",
+                                             "Client\\TimeSource",
+                                             "Server\\Active",
+                                             "Server\\Broadcast",
+                                             "Server\\BroadcastInterval",
+                                             "Server\\TimeSource",
+                                             "IPQueryType"};
 
 std::vector<std::string> Qualified(const std::vector<std::string>& paths, const char* verb) {
   std::vector<std::string> result;
-  for (const std::string& path : paths)
-    result.push_back(std::string(verb) + " SOFTWARE\\Orbek\\SNTP\\1.01\\" + path);
+  for (const std::string& path : paths) result.push_back(std::string(verb) + " SOFTWARE\\Orbek\\SNTP\\1.01\\" + path);
   return result;
 }
 
@@ -76,7 +80,8 @@ TEST(ReadConfigurationTest, NoProductKeyGivesTheDefaults) {
 TEST(ReadConfigurationTest, ReadsInTableOrderAndTrimsOnlyTheClientSourceAndQueryType) {
   RecordingRegistry registry;
   const uint32_t numbers[] = {0, 0, 1, 3600, 1, 1024};
-  const char* client_names[] = {"Active", "Broadcast", "RunOnce", "MaxDiffSecond", "MaxDiffSecondActive", "PollInterval"};
+  const char* client_names[] = {"Active",        "Broadcast",           "RunOnce",
+                                "MaxDiffSecond", "MaxDiffSecondActive", "PollInterval"};
   for (int i = 0; i < 6; ++i) SetDword(registry, kClientKey, client_names[i], numbers[i]);
   SetText(registry, kClientKey, "TimeSource", " \t ntp.example.org\t  ");
   SetDword(registry, kServerKey, "Active", 1);
@@ -198,10 +203,10 @@ TEST(ReadRegistryDwordTest, NumbersStoredWithAnotherTypeTakeUpToFourBytes) {
 // text is handed on for a report. The other types keep their four-byte reading.
 TEST(ReadConfigurationTest, NumbersStoredAsTextTakeTheirDefaultWithANotice) {
   auto registry = platform::OpenMemoryRegistry();
-  SetText(*registry, kClientKey, "PollInterval", "64");                      // bytes: 13366 s
-  SetText(*registry, kServerKey, "Active", "0");                             // bytes: on
+  SetText(*registry, kClientKey, "PollInterval", "64");  // bytes: 13366 s
+  SetText(*registry, kServerKey, "Active", "0");         // bytes: on
   SetRaw(*registry, kServerKey, "Broadcast", RegType::kMultiSz, {'0', 0, 0});
-  SetRaw(*registry, kClientKey, "RunOnce", static_cast<RegType>(2), {'1', 0}); // REG_EXPAND_SZ
+  SetRaw(*registry, kClientKey, "RunOnce", static_cast<RegType>(2), {'1', 0});  // REG_EXPAND_SZ
   SetRaw(*registry, kClientKey, "MaxDiffSecond", RegType::kBinary, {0x2c, 0x01});
   Configuration config;
   std::vector<SettingNotice> notices;
@@ -214,8 +219,8 @@ TEST(ReadConfigurationTest, NumbersStoredAsTextTakeTheirDefaultWithANotice) {
   std::vector<std::string> seen;
   for (const SettingNotice& n : notices)
     seen.push_back(std::string(n.path) + "=" + n.text + "->" + std::to_string(n.used));
-  EXPECT_THAT(seen, ::testing::ElementsAre("Client\\RunOnce=1->0", "Client\\PollInterval=64->64",
-                                           "Server\\Active=0->0", "Server\\Broadcast=0->1"));
+  EXPECT_THAT(seen, ::testing::ElementsAre("Client\\RunOnce=1->0", "Client\\PollInterval=64->64", "Server\\Active=0->0",
+                                           "Server\\Broadcast=0->1"));
   EXPECT_TRUE(std::all_of(notices.begin(), notices.end(),
                           [](const SettingNotice& n) { return n.kind == SettingNotice::Kind::kText; }));
 }
@@ -231,10 +236,15 @@ TEST(KeepInValidRangesTest, IntervalsOutsideTheirRangeTakeTheNearestValidValue) 
   const Case cases[] = {
       {0, 0, ConfigSubset::kFull, 0, 16, 16, {"Client\\PollInterval 0->16", "Server\\BroadcastInterval 0->16"}},
       {16, 16384, ConfigSubset::kFull, 0, 16, 16384, {}},
-      {16385, 0xffffffff, ConfigSubset::kFull, 0, 16384, 16384,
+      {16385,
+       0xffffffff,
+       ConfigSubset::kFull,
+       0,
+       16384,
+       16384,
        {"Client\\PollInterval 16385->16384", "Server\\BroadcastInterval 4294967295->16384"}},
       {15, 0, ConfigSubset::kClientOnly, 0, 16, 0, {"Client\\PollInterval 15->16"}},  // chron95 has no server
-      {0, 2, ConfigSubset::kFull, 1, 1, 2, {"Client\\PollInterval 0->1"}},  // a test's lower minimum
+      {0, 2, ConfigSubset::kFull, 1, 1, 2, {"Client\\PollInterval 0->1"}},            // a test's lower minimum
   };
   for (const Case& c : cases) {
     Configuration config;

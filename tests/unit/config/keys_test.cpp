@@ -37,7 +37,10 @@ TEST(KeyFileTest, ReadsChronyAndNtpsecLinesInFileOrder) {
       {7, MacAlgorithm::kAes128Cmac, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, 2},
       {3, MacAlgorithm::kMd5, Bytes("pa"), 4},
       {5, MacAlgorithm::kMd5, Bytes("tulip"), 6},  // chrony: no type means MD5
-      {9, MacAlgorithm::kAes128Cmac, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}, 7},
+      {9,
+       MacAlgorithm::kAes128Cmac,
+       {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff},
+       7},
       {10, MacAlgorithm::kAes128Cmac, Bytes("0123456789abcdef"), 8},  // 16 characters: text, not hex
       {11, MacAlgorithm::kMd5, {0xff}, 9},
   };
@@ -57,18 +60,18 @@ TEST(KeyFileTest, AFaultyLineRejectsTheWholeFileWithItsNumber) {
     int line;
   } cases[] = {
       {"1 MD5 abc\n2 SHA1 HEX:00112233445566778899aabbccddeeff00112233\n", 2},  // 20-byte MAC
-      {"1 MD5 abc\n\n0 MD5 abc\n", 3},                                         // key 0 is reserved
+      {"1 MD5 abc\n\n0 MD5 abc\n", 3},                                          // key 0 is reserved
       {"4294967296 MD5 abc\n", 1},
       {"x1 MD5 abc\n", 1},
-      {"1 AES128 HEX:0011\n", 1},                                              // not 16 bytes
+      {"1 AES128 HEX:0011\n", 1},  // not 16 bytes
       {"1 AES128 shortkey\n", 1},
       {"1 MD5 HEX:0g\n", 1},
       {"1 MD5 HEX:001\n", 1},
       {"1 MD5 ASCII:\n", 1},
-      {"1 MD5 this-is-longer-than-twenty\n", 1},                               // neither rule fits
-      {"1 MD5 abc 10.0.0.1\n", 1},                                             // no address lists
+      {"1 MD5 this-is-longer-than-twenty\n", 1},  // neither rule fits
+      {"1 MD5 abc 10.0.0.1\n", 1},                // no address lists
       {"1\n", 1},
-      {"1 MD5 abc\n1 MD5 def\n", 2},                                           // duplicate id
+      {"1 MD5 abc\n1 MD5 def\n", 2},  // duplicate id
       {"# only comments\n\n", 0},
       {"", 0},
   };
@@ -95,12 +98,16 @@ TEST(KeyFileTest, SettingIsTrimmedAndAbsentOrTooLongIsTold) {
   EXPECT_FALSE(config.key_file_too_long);
 
   const std::string path = " \t/etc/chron/ntp.keys ";
-  ASSERT_EQ(registry->SetValue(key, "KeyFile", platform::RegType::kSz, path.c_str(), static_cast<uint32_t>(path.size() + 1)), 0);
+  ASSERT_EQ(
+      registry->SetValue(key, "KeyFile", platform::RegType::kSz, path.c_str(), static_cast<uint32_t>(path.size() + 1)),
+      0);
   ReadKeyFileSetting(*registry, &config);
   EXPECT_EQ(config.key_file, "/etc/chron/ntp.keys");
 
   const std::string long_path(kKeyFileSetting.buffer_size, 'k');
-  ASSERT_EQ(registry->SetValue(key, "KeyFile", platform::RegType::kSz, long_path.c_str(), static_cast<uint32_t>(long_path.size() + 1)), 0);
+  ASSERT_EQ(registry->SetValue(key, "KeyFile", platform::RegType::kSz, long_path.c_str(),
+                               static_cast<uint32_t>(long_path.size() + 1)),
+            0);
   ReadKeyFileSetting(*registry, &config);
   EXPECT_TRUE(config.key_file_too_long);
 }
@@ -110,7 +117,8 @@ TEST(KeyFileTest, WritingTheTwelveValuesLeavesTheKeyFileAlone) {
   auto registry = platform::OpenMemoryRegistry();
   const std::string path = "/etc/chron/ntp.keys";
   ASSERT_EQ(registry->SetValue("SOFTWARE\\Orbek\\SNTP\\1.01", "KeyFile", platform::RegType::kSz, path.c_str(),
-                               static_cast<uint32_t>(path.size() + 1)), 0);
+                               static_cast<uint32_t>(path.size() + 1)),
+            0);
   Configuration config;
   EXPECT_TRUE(WriteConfiguration(*registry, config));
   ReadKeyFileSetting(*registry, &config);

@@ -43,8 +43,8 @@ TEST(MacTest, EveryFlippedBitOfASignedMessageIsRefused) {
     for (size_t bit = 0; bit < good.size() * 8; ++bit) {
       std::vector<uint8_t> bad = good;
       bad[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
-      const MacVerdict expected = bit / 8 >= kKeyIdOffset && bit / 8 < kMacOffset ? MacVerdict::kUnknownKey
-                                                                                    : MacVerdict::kBadMac;
+      const MacVerdict expected =
+          bit / 8 >= kKeyIdOffset && bit / 8 < kMacOffset ? MacVerdict::kUnknownKey : MacVerdict::kBadMac;
       ASSERT_EQ(CheckMac(auth, bad.data(), bad.size(), true, &key), expected) << "bit " << bit;
       EXPECT_EQ(key, nullptr);
     }
@@ -106,10 +106,11 @@ TEST_F(AuthLoopTest, ServerAnswersWithTheRequestsKeyAndIgnoresWhatItCannotVerify
   const SymmetricKey* key = nullptr;
   ASSERT_EQ(replies[0].size(), kNtpMessageWithAuthSize);
   EXPECT_EQ(CheckMac(rt.auth, replies[0].data(), replies[0].size(), false, &key), MacVerdict::kValid);
-  EXPECT_EQ(key, &rt.auth.keys[1]);  // the request's key, not the own one
+  EXPECT_EQ(key, &rt.auth.keys[1]);               // the request's key, not the own one
   EXPECT_EQ(replies[1].size(), kNtpMessageSize);  // an unsigned request gets an unsigned reply
   EXPECT_EQ(console.Count("SNTP-Server: NTP Antwort an 10.0.0.7 verschickt.\n"), 2);
-  EXPECT_TRUE(console.Contains("SNTP-Server: NTP Anforderung von 10.0.0.7 wird ignoriert, MAC mit Schlüssel 9 ungültig.\n"));
+  EXPECT_TRUE(
+      console.Contains("SNTP-Server: NTP Anforderung von 10.0.0.7 wird ignoriert, MAC mit Schlüssel 9 ungültig.\n"));
   EXPECT_TRUE(console.Contains("SNTP-Server: NTP Anforderung von 10.0.0.7 wird ignoriert, Schlüssel 8 unbekannt.\n"));
 }
 
@@ -165,8 +166,11 @@ TEST_F(AuthLoopTest, RequestsAndBroadcastsCarryTheOwnKeyAndAreNotSentWithoutOne)
     const std::vector<FakeDatagram> sent(all.begin() + static_cast<long>(before), all.end());
     if (!usable) {
       EXPECT_TRUE(sent.empty());
-      EXPECT_TRUE(console.Contains("SNTP-Client: NTP Anfrage an 10.0.5.5 nicht verschickt, kein gültiger Schlüssel.\n"));
-      EXPECT_TRUE(console.Contains("SNTP-Server: NTP Broadcast auf Netzwerkadapter eth0 (10.0.0.1) nicht verschickt, kein gültiger Schlüssel.\n"));
+      EXPECT_TRUE(
+          console.Contains("SNTP-Client: NTP Anfrage an 10.0.5.5 nicht verschickt, kein gültiger Schlüssel.\n"));
+      EXPECT_TRUE(
+          console.Contains("SNTP-Server: NTP Broadcast auf Netzwerkadapter eth0 (10.0.0.1) nicht verschickt, kein "
+                           "gültiger Schlüssel.\n"));
       continue;
     }
     ASSERT_EQ(sent.size(), 2u);
@@ -187,7 +191,8 @@ class LoadAuthenticationTest : public EngineTest {
   ~LoadAuthenticationTest() override { std::remove(path.c_str()); }
   void Configure(const std::string& key_file) {
     ASSERT_EQ(registry->SetValue("SOFTWARE\\Orbek\\SNTP\\1.01", "KeyFile", platform::RegType::kSz, key_file.c_str(),
-                                 static_cast<uint32_t>(key_file.size() + 1)), 0);
+                                 static_cast<uint32_t>(key_file.size() + 1)),
+              0);
   }
   void Write(const std::string& text) { std::ofstream(path) << text; }
   std::unique_ptr<platform::Registry> registry;
@@ -209,13 +214,15 @@ TEST_F(LoadAuthenticationTest, ReportsTheOutcomeAndFailsClosed) {
   LoadAuthentication(rt);
   EXPECT_TRUE(rt.auth.required);
   EXPECT_TRUE(rt.auth.keys.empty());
-  EXPECT_TRUE(console.Contains("SNTP-Init: Die Schlüsseldatei " + path + " ist in Zeile 2 fehlerhaft: Schlüsseltyp SHA1"));
+  EXPECT_TRUE(
+      console.Contains("SNTP-Init: Die Schlüsseldatei " + path + " ist in Zeile 2 fehlerhaft: Schlüsseltyp SHA1"));
 
   Write("# ours\n5 MD5 secret\n1 AES128 HEX:000102030405060708090a0b0c0d0e0f\n");
   LoadAuthentication(rt);
   ASSERT_EQ(rt.auth.keys.size(), 2u);
   EXPECT_EQ(rt.auth.Own()->id, 5u);
-  EXPECT_TRUE(console.Contains("SNTP-Init: NTP Nachrichten werden mit Schlüssel 5 (MD5) aus " + path + " authentifiziert.\n"));
+  EXPECT_TRUE(
+      console.Contains("SNTP-Init: NTP Nachrichten werden mit Schlüssel 5 (MD5) aus " + path + " authentifiziert.\n"));
 }
 
 }  // namespace

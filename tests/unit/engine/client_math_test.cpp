@@ -99,10 +99,10 @@ TEST(NanosecondsTest, ConvertsAndRoundsToNearest) {
   EXPECT_EQ(NtpUnitsToNanoseconds(-5 * kSigned / 8), -625'000'000);
   EXPECT_EQ(NtpUnitsToNanoseconds(181 * kSigned), 181'000'000'000);
   EXPECT_EQ(NtpUnitsToNanoseconds(0), 0);
-  EXPECT_EQ(NtpUnitsToNanoseconds(1), 0);    // 0.23 ns
-  EXPECT_EQ(NtpUnitsToNanoseconds(3), 1);    // 0.70 ns
-  EXPECT_EQ(NtpUnitsToNanoseconds(-1), 0);   // -0.23 ns
-  EXPECT_EQ(NtpUnitsToNanoseconds(-3), -1);  // -0.70 ns
+  EXPECT_EQ(NtpUnitsToNanoseconds(1), 0);                // 0.23 ns
+  EXPECT_EQ(NtpUnitsToNanoseconds(3), 1);                // 0.70 ns
+  EXPECT_EQ(NtpUnitsToNanoseconds(-1), 0);               // -0.23 ns
+  EXPECT_EQ(NtpUnitsToNanoseconds(-3), -1);              // -0.70 ns
   EXPECT_EQ(NtpUnitsToNanoseconds(4294967), 1'000'000);  // 999999.9 ns
   EXPECT_EQ(NtpUnitsToNanoseconds(-4294967), -1'000'000);
   // Extremes of the 64-bit offset: +-2^31 s.

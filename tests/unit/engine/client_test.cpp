@@ -153,7 +153,8 @@ TEST_F(ClientHandleTest, LeapIndicatorOneAndThreeAreDropped) {
 }
 
 TEST_F(ClientHandleTest, OriginateMustMatchTheLastRequest) {
-  const std::string invalid = "SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Originate Timestamp\" ist ungültig !\n";
+  const std::string invalid =
+      "SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Originate Timestamp\" ist ungültig !\n";
   // A reply to an older request: the last request time has moved on.
   rt.pending_request.Record(t1 + 1, server);
   EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 0);
@@ -169,7 +170,8 @@ TEST_F(ClientHandleTest, UnsolicitedReplyIsRefused) {
   // No request was ever sent: a reply echoing the zero Originate Timestamp answers nothing.
   const NtpMessage m = Message(kModeServer, 0, 4, 0, now, now);
   EXPECT_EQ(ClientHandleMessage(rt, m, TimestampFromUint64(now), server), 0);
-  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Originate Timestamp\" ist ungültig !\n"));
+  EXPECT_TRUE(
+      console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Originate Timestamp\" ist ungültig !\n"));
   EXPECT_TRUE(clock.steps().empty());
 }
 
@@ -199,8 +201,10 @@ TEST_F(ClientHandleTest, StratumZeroIsDropped) {
   SetStratum(&broadcast, 0);
   SetReferenceId(&broadcast, 0);
   EXPECT_EQ(ClientHandleMessage(rt, broadcast, TimestampFromUint64(now), server), 0);
-  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 wird ignoriert, Stratum 0 (Kiss-o'-Death \"RATE\") !\n"));
-  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Broadcast von 10.0.0.9 wird ignoriert, Stratum 0 (Kiss-o'-Death \"....\") !\n"));
+  EXPECT_TRUE(
+      console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 wird ignoriert, Stratum 0 (Kiss-o'-Death \"RATE\") !\n"));
+  EXPECT_TRUE(console.Contains(
+      "SNTP-Client: NTP Broadcast von 10.0.0.9 wird ignoriert, Stratum 0 (Kiss-o'-Death \"....\") !\n"));
   EXPECT_TRUE(clock.steps().empty());
 }
 

@@ -81,7 +81,8 @@ class CapturedConsole {
 inline std::string WinsockErrorText(std::string_view area, std::string_view call, int error) {
   return std::string(area) + ": Winsock Funktion " + std::string(call) + " meldet Fehler: " + std::to_string(error);
 }
-inline constexpr std::string_view kReadyText = "SNTP-Init: SNTP Dienst ist vollständig initialisiert und betriebsbereit.";
+inline constexpr std::string_view kReadyText =
+    "SNTP-Init: SNTP Dienst ist vollständig initialisiert und betriebsbereit.";
 inline constexpr std::string_view kStoppedText = "SNTP-Shutdown: Der SNTP Dienst wurde beendet.";
 inline constexpr std::string_view kBroadcastStoppedText = "SNTP-Server: Der Broadcastdienst wurde beendet.";
 

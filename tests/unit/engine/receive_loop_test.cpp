@@ -160,8 +160,7 @@ TEST_P(ReceiveLoopDispatchTest, ModeAndConfigurationChooseTheRoute) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModesAllSettings, ReceiveLoopDispatchTest,
-                         ::testing::Combine(::testing::Bool(),
-                                            ::testing::Values(0u, 1u), ::testing::Values(0u, 1u),
+                         ::testing::Combine(::testing::Bool(), ::testing::Values(0u, 1u), ::testing::Values(0u, 1u),
                                             ::testing::Values(0u, 1u), ::testing::Range(0u, 8u)));
 
 TEST_F(ReceiveLoopTest, RequestIsAnsweredToItsSourceOnTheSocketItArrivedOn) {
@@ -193,12 +192,12 @@ TEST_F(ReceiveLoopTest, ArrivalTimeIsTheKernelStampOnTheServicesClock) {
     std::optional<int64_t> stamp;
     int64_t expected;
   } cases[] = {
-      {system_now - 250'123, now - 250'123},              // queued for 250.123 µs
+      {system_now - 250'123, now - 250'123},  // queued for 250.123 µs
       {system_now, now},
-      {system_now - kNs, now - kNs},                      // the oldest accepted
-      {std::nullopt, now},                                // no stamp from the system
-      {system_now + 1, now},                              // later than now
-      {system_now - kNs - 1, now},                        // stepped forwards since
+      {system_now - kNs, now - kNs},  // the oldest accepted
+      {std::nullopt, now},            // no stamp from the system
+      {system_now + 1, now},          // later than now
+      {system_now - kNs - 1, now},    // stepped forwards since
   };
   FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
   rt.config.server_active = 1;
@@ -219,9 +218,8 @@ TEST_F(ReceiveLoopTest, RequestsFromSourcesThatCannotBeAnsweredAreIgnored) {
   network.SetInterfaceAddresses({{Ip("10.0.0.1"), Ip("10.0.0.255"), "eth0", 2}});
   rt.config.server_active = 1;
   const std::vector<uint8_t> request = WireBytes(Message(kModeClient, 0, 4, 0, 0, 42));
-  const std::pair<const char*, uint16_t> refused[] = {{"0.0.0.0", 5000},       {"10.0.0.7", 0},
-                                                      {"255.255.255.255", 123}, {"224.0.1.1", 123},
-                                                      {"239.1.2.3", 123},       {"10.0.0.255", 123}};
+  const std::pair<const char*, uint16_t> refused[] = {{"0.0.0.0", 5000},  {"10.0.0.7", 0},    {"255.255.255.255", 123},
+                                                      {"224.0.1.1", 123}, {"239.1.2.3", 123}, {"10.0.0.255", 123}};
   for (const auto& [address, port] : refused) socket->Push(request, Endpoint(address, port));
   socket->Push(request, kPeer);
   Start();
@@ -253,7 +251,8 @@ TEST_F(ReceiveLoopTest, DatagramLengths) {
   for (int size : {47, 49}) {
     const std::string n = std::to_string(size);
     EXPECT_TRUE(console.Contains("SNTP-Network: NTP Nachricht 3 mit " + n + " Bytes von 10.0.0.7 erhalten.\n"));
-    EXPECT_TRUE(console.Contains("SNTP-Network: NTP Nachricht (3/" + n + ") von 10.0.0.7 ignoriert, Format unbekannt.\n"));
+    EXPECT_TRUE(
+        console.Contains("SNTP-Network: NTP Nachricht (3/" + n + ") von 10.0.0.7 ignoriert, Format unbekannt.\n"));
   }
   EXPECT_TRUE(console.Contains("SNTP-Network: NTP Nachricht 3 mit 68 Bytes von 10.0.0.7 erhalten.\n"));
   EXPECT_FALSE(console.Contains("(3/48)"));
@@ -271,8 +270,8 @@ TEST_F(ReceiveLoopTest, RepeatedReceiveErrorsAreReportedOncePerWindowWithTheirCo
   Drain();
   EXPECT_EQ(console.Count(WinsockErrorText("SNTP-Network", "recvfrom()", EMSGSIZE)), 1);
   // The loop's end tells how many it kept back.
-  EXPECT_TRUE(console.Contains(
-      "SNTP-Network: Meldung 0xc100000f wurde 29 mal unterdrückt (höchstens eine je 10 Sekunden)."));
+  EXPECT_TRUE(
+      console.Contains("SNTP-Network: Meldung 0xc100000f wurde 29 mal unterdrückt (höchstens eine je 10 Sekunden)."));
 }
 
 TEST_F(ReceiveLoopTest, ReceiveErrorIsReportedAndTheLoopGoesOn) {

@@ -21,7 +21,8 @@ TEST(ReportLimitTest, OnePerMessagePerWindowThenTheCountOfTheSuppressed) {
   EXPECT_EQ(console.Text(), "");
   now += std::chrono::milliseconds(1);
   EXPECT_TRUE(limit.Allow(kError));
-  EXPECT_EQ(console.Text(), "SNTP-Network: Meldung 0xc100000f wurde 2 mal unterdrückt (höchstens eine je 10 Sekunden).\n");
+  EXPECT_EQ(console.Text(),
+            "SNTP-Network: Meldung 0xc100000f wurde 2 mal unterdrückt (höchstens eine je 10 Sekunden).\n");
   EXPECT_FALSE(limit.Allow(kError));
   EXPECT_TRUE(limit.Allow(kWarning));  // its window began at 0 as well
   EXPECT_FALSE(limit.Allow(kWarning));

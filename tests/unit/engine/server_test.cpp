@@ -53,7 +53,7 @@ TEST_F(ServerReplyTest, ReplyFieldsAreExact) {
   const std::vector<uint8_t> head(reply.bytes.begin(), reply.bytes.begin() + 16);
   EXPECT_EQ(head, (std::vector<uint8_t>{0x24, 0x01, 0x0A, 0xFE, 0, 0, 0, 0, 0, 0, 0, 0, 'L', 'O', 'C', 'L'}));
   EXPECT_EQ(ReadWord64(reply.bytes, 24), 0x1234567890ABCDEFu);  // originate = request's transmit
-  EXPECT_EQ(ReadWord64(reply.bytes, 32), arrival_);            // receive = arrival
+  EXPECT_EQ(ReadWord64(reply.bytes, 32), arrival_);             // receive = arrival
   // The fake clock stands still: reference and transmit are the current time.
   EXPECT_EQ(ReadWord64(reply.bytes, 16), TimestampToUint64(NtpNow(clock)));
   EXPECT_EQ(ReadWord64(reply.bytes, 40), TimestampToUint64(NtpNow(clock)));

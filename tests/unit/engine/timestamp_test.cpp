@@ -24,8 +24,7 @@ NtpTimestamp At(int64_t unix_ns) {
   return NtpNow(clock);
 }
 
-void ExpectCalendar(const CalendarTime& c, int year, int month, int day, int hour, int minute,
-                    int second) {
+void ExpectCalendar(const CalendarTime& c, int year, int month, int day, int hour, int minute, int second) {
   EXPECT_EQ(c.year, year);
   EXPECT_EQ(c.month, month);
   EXPECT_EQ(c.day, day);
@@ -66,14 +65,14 @@ TEST(TimestampTest, NtpSecondsToUnixReadsTheEraFromTheTopBit) {
   EXPECT_EQ(NtpSecondsToUnix(2208988800u), 0);
   EXPECT_EQ(NtpSecondsToUnix(0xB9744A62u), k1998);
   EXPECT_EQ(NtpSecondsToUnix(2208988799u), -1);
-  EXPECT_EQ(NtpSecondsToUnix(0x80000000u), -61505152);  // 1968-01-20 03:14:08, first of era 0
+  EXPECT_EQ(NtpSecondsToUnix(0x80000000u), -61505152);   // 1968-01-20 03:14:08, first of era 0
   EXPECT_EQ(NtpSecondsToUnix(0xFFFFFFFFu), 2085978495);  // 2036-02-07 06:28:15, last of era 0
   EXPECT_EQ(NtpSecondsToUnix(0u), 2085978496);           // 2036-02-07 06:28:16, first of era 1
   EXPECT_EQ(NtpSecondsToUnix(61505152u), 2147483648);    // 2038-01-19 03:14:08
   EXPECT_EQ(NtpSecondsToUnix(0x7FFFFFFFu), 4233462143);  // 2104-02-26 09:42:23, last of era 1
-  for (int64_t unix_seconds : {int64_t{-61505152}, int64_t{-1}, int64_t{0}, k1998,
-                               int64_t{2085978495}, int64_t{2085978496}, int64_t{2147483647},
-                               int64_t{2147483648}, k2040, int64_t{4233462143}}) {
+  for (int64_t unix_seconds :
+       {int64_t{-61505152}, int64_t{-1}, int64_t{0}, k1998, int64_t{2085978495}, int64_t{2085978496},
+        int64_t{2147483647}, int64_t{2147483648}, k2040, int64_t{4233462143}}) {
     EXPECT_EQ(NtpSecondsToUnix(UnixToNtpSeconds(unix_seconds)), unix_seconds) << unix_seconds;
   }
 }
@@ -142,8 +141,8 @@ TEST(TimestampTest, NtpNowAtTheDesignatedInstant) {
 }
 
 TEST(TimestampTest, NtpNowKeepsNanosecondsRoundedToNearestFraction) {
-  EXPECT_EQ(At(k1998 * kSecond + 1).fraction, 4u);                  // 4.29 units
-  EXPECT_EQ(At(k1998 * kSecond + 3).fraction, 13u);                 // 12.88 units
+  EXPECT_EQ(At(k1998 * kSecond + 1).fraction, 4u);                   // 4.29 units
+  EXPECT_EQ(At(k1998 * kSecond + 3).fraction, 13u);                  // 12.88 units
   EXPECT_EQ(At(k1998 * kSecond + kMillisecond).fraction, 4294967u);  // 4294967.296 units
   EXPECT_EQ(At(k1998 * kSecond + 999999999).fraction, 4294967292u);  // no carry into the seconds
   // Before 1970 the second is still the one that began before the instant.
@@ -169,9 +168,9 @@ TEST(TimestampTest, NtpNowAfter2036And2038) {
 // sides of the era boundary (2036-02-07 06:28:16 UTC) and before 1970.
 TEST(TimestampTest, NanosecondsToFractionAndBack) {
   constexpr int64_t kEra1 = 2085978496 * kSecond;
-  for (const int64_t ns : {k1998 * kSecond, k1998 * kSecond + 1, k1998 * kSecond + 999999999,
-                           kEra1 - 1, kEra1, kEra1 + 1, kEra1 + 123456789, int64_t{-1}, -250 * kMillisecond,
-                           k2040 * kSecond + 987654321}) {
+  for (const int64_t ns :
+       {k1998 * kSecond, k1998 * kSecond + 1, k1998 * kSecond + 999999999, kEra1 - 1, kEra1, kEra1 + 1,
+        kEra1 + 123456789, int64_t{-1}, -250 * kMillisecond, k2040 * kSecond + 987654321}) {
     EXPECT_EQ(NanosecondsFromNtp(NtpFromNanoseconds(ns)), ns) << ns;
   }
   for (const uint64_t value : {0x00000000FFFFFFFFull, 0xFFFFFFFFFFFFFFFFull, 0x0000000000000001ull,

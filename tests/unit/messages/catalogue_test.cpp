@@ -90,8 +90,7 @@ TEST(CatalogueTest, TextsAreUtf8AndEndInCrLfWithOnlyOneWithoutPercentZero) {
 // The texts as the product has always shown them, misspellings included.
 TEST(CatalogueTest, TextsAreExact) {
   EXPECT_EQ(Text(0x41000016), "SNTP-Init: Initalisierung des SNTP Dienstes erfolgreich.%0\r\n");
-  EXPECT_EQ(Text(0x41000017),
-            "SNTP-Init: SNTP Dienst ist vollst\xc3\xa4ndig initialisiert und betriebsbereit.%0\r\n");
+  EXPECT_EQ(Text(0x41000017), "SNTP-Init: SNTP Dienst ist vollst\xc3\xa4ndig initialisiert und betriebsbereit.%0\r\n");
   EXPECT_EQ(Text(0x4100002d),
             "SNTP-Client: Die Abbweichung der Systemzeit zum NTP Zeitserver betr\xc3\xa4gt %1!d!%.%2!03d! "
             "Sekunde(n), erlaubt ist/sind aber nur %3!d! Sekunde(n), Systemzeit wird nicht korregiert.%0\r\n");
@@ -101,7 +100,9 @@ TEST(CatalogueTest, TextsAreExact) {
             "Das Funkuhrmodul %1 ist defekt oder f\xc3\xbcr eine andere Programmversion %!\r\n"
             "Es sind nicht alle ben\xc3\xb6tigten Eintrittspunkte vorhanden %!%0\r\n");
   EXPECT_EQ(Text(0xc100001e),
-            "SNTP-x: Beim \xc3\x9c" "berpr\xc3\xbc" "fen ob ein der SNTP Dienst beendet werden soll trat der "
+            "SNTP-x: Beim \xc3\x9c"
+            "berpr\xc3\xbc"
+            "fen ob ein der SNTP Dienst beendet werden soll trat der "
             "Fehler: %1 auf.%0\r\n");
   EXPECT_EQ(Text(0xc100000f), "%1: Winsock Funktion %2 meldet Fehler: %3!d!%0\r\n");
   EXPECT_EQ(Text(0xc1000035), "Init: Der SNTP Dienst konnte sich nicht als Service anmelden.%0\r\n");

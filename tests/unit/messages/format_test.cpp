@@ -75,8 +75,8 @@ TEST(FormatInsertionsTest, MissingOrMismatchedArgumentsFail) {
 }
 
 TEST(FormatInsertionsTest, MalformedSpecificationsFail) {
-  for (const char* stored : {"%1!d", "%1!!", "%1!q!", "%1!dd!", "%1!*d!", "%1!.*d!", "%1!n!", "%1!p!",
-                             "%1!1234d!", "%1!.1234d!", "%1!d !"}) {
+  for (const char* stored : {"%1!d", "%1!!", "%1!q!", "%1!dd!", "%1!*d!", "%1!.*d!", "%1!n!", "%1!p!", "%1!1234d!",
+                             "%1!.1234d!", "%1!d !"}) {
     EXPECT_EQ(Format(stored, {N(1)}), "FAIL 87") << stored;
   }
   EXPECT_EQ(Format("%1!999d!", {N(1)}).size(), 999u) << "the widest width still allowed";

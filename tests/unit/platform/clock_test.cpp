@@ -27,8 +27,7 @@ constexpr int64_t kSecond = 1000000000;
 constexpr int64_t kTolerance = 20000000;  // 20 ms: time passes between two reads
 
 int64_t SystemClockNow() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
 

@@ -167,14 +167,14 @@ TEST(ConsoleTest, DetachedDaemonRunsInItsOwnSessionWithoutTerminal) {
     close(report[0]);
     if (DetachAsDaemon() != 0) return 2;
     // Only the daemon gets here.
-    struct stat null_info {}, out_info {};
+    struct stat null_info {
+    }, out_info{};
     stat("/dev/null", &null_info);
     fstat(STDOUT_FILENO, &out_info);
     const bool on_null = out_info.st_rdev == null_info.st_rdev && S_ISCHR(out_info.st_mode);
     const bool no_terminal = open("/dev/tty", O_RDWR) < 0;
     const std::string line = std::to_string(getpid()) + " " + std::to_string(getsid(0)) + " " +
-                             (on_null ? "null" : "other") + " " +
-                             (no_terminal ? "noterm" : "term") + "\n";
+                             (on_null ? "null" : "other") + " " + (no_terminal ? "noterm" : "term") + "\n";
     (void)!write(report[1], line.data(), line.size());
     return 0;
   });

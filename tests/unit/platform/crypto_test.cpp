@@ -10,7 +10,8 @@ namespace {
 
 std::vector<uint8_t> Hex(const std::string& digits) {
   std::vector<uint8_t> bytes;
-  for (size_t i = 0; i + 1 < digits.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < digits.size(); i += 2)
+    bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
   return bytes;
 }
 std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }

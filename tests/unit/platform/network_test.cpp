@@ -44,20 +44,36 @@ TEST(DottedAddressTest, ByteOrderMatchesTheSystem) {
 TEST(DottedAddressTest, ParsesEveryFormInetAddrAccepts) {
   EXPECT_EQ(ParseDottedAddress("192.168.1.2"), Bytes(192, 168, 1, 2));
   EXPECT_EQ(ParseDottedAddress("0.0.0.0"), 0u);
-  EXPECT_EQ(ParseDottedAddress("010.0.0.1"), Bytes(8, 0, 0, 1));         // octal
-  EXPECT_EQ(ParseDottedAddress("0x7f.0.0.0X1"), Bytes(127, 0, 0, 1));    // hexadecimal
-  EXPECT_EQ(ParseDottedAddress("1.2.772"), Bytes(1, 2, 3, 4));           // last part fills 16 bits
-  EXPECT_EQ(ParseDottedAddress("10.65536"), Bytes(10, 1, 0, 0));         // last part fills 24 bits
-  EXPECT_EQ(ParseDottedAddress("3232235777"), Bytes(192, 168, 1, 1));    // one 32-bit number
+  EXPECT_EQ(ParseDottedAddress("010.0.0.1"), Bytes(8, 0, 0, 1));       // octal
+  EXPECT_EQ(ParseDottedAddress("0x7f.0.0.0X1"), Bytes(127, 0, 0, 1));  // hexadecimal
+  EXPECT_EQ(ParseDottedAddress("1.2.772"), Bytes(1, 2, 3, 4));         // last part fills 16 bits
+  EXPECT_EQ(ParseDottedAddress("10.65536"), Bytes(10, 1, 0, 0));       // last part fills 24 bits
+  EXPECT_EQ(ParseDottedAddress("3232235777"), Bytes(192, 168, 1, 1));  // one 32-bit number
   EXPECT_EQ(ParseDottedAddress("1.2.3.4 trailing words"), Bytes(1, 2, 3, 4));
   EXPECT_EQ(ParseDottedAddress("1.2.3.4\n"), Bytes(1, 2, 3, 4));
 }
 
 TEST(DottedAddressTest, RejectsWhatInetAddrRejects) {
-  for (const char* text : {"", " 1.2.3.4", "1.2.3.256", "1.2.3.4.5", "1.2.3.4.", "1..2.3", "a.b.c.d",
-                           "08.1.1.1", "0x", "0x.1.1.1", "1.2.3.4x", "-1.2.3.4", "+1.2.3.4",
-                           "256.1", "1.16777216", "1.2.65536", "4294967296", "99999999999999999999",
-                           "1.2.3.0x100", "host.example"}) {
+  for (const char* text : {"",
+                           " 1.2.3.4",
+                           "1.2.3.256",
+                           "1.2.3.4.5",
+                           "1.2.3.4.",
+                           "1..2.3",
+                           "a.b.c.d",
+                           "08.1.1.1",
+                           "0x",
+                           "0x.1.1.1",
+                           "1.2.3.4x",
+                           "-1.2.3.4",
+                           "+1.2.3.4",
+                           "256.1",
+                           "1.16777216",
+                           "1.2.65536",
+                           "4294967296",
+                           "99999999999999999999",
+                           "1.2.3.0x100",
+                           "host.example"}) {
     EXPECT_EQ(ParseDottedAddress(text), kInaddrNone) << '"' << text << '"';
   }
   // The all-ones address reads as the failure value, as with inet_addr.
@@ -66,10 +82,28 @@ TEST(DottedAddressTest, RejectsWhatInetAddrRejects) {
 }
 
 TEST(DottedAddressTest, AgreesWithTheCLibrary) {
-  for (const char* text : {"1.2.3.4", "0377.0xff.0.1", "00000000001.2.3.4", "0x00000000ff.1.1.1",
-                           "1.2.3", "1.2", "1", "0", "1.2.3.4 ", "1.2.3.4\t5", "1.2.3.04",
-                           "0xfFfFfFfF", "037777777777", "040000000000", "1.2.3.4.", "09", "0x1g",
-                           "127.1", "1 2", "1.2.3.-4", ".1.2.3", "255.255.255.254"}) {
+  for (const char* text : {"1.2.3.4",
+                           "0377.0xff.0.1",
+                           "00000000001.2.3.4",
+                           "0x00000000ff.1.1.1",
+                           "1.2.3",
+                           "1.2",
+                           "1",
+                           "0",
+                           "1.2.3.4 ",
+                           "1.2.3.4\t5",
+                           "1.2.3.04",
+                           "0xfFfFfFfF",
+                           "037777777777",
+                           "040000000000",
+                           "1.2.3.4.",
+                           "09",
+                           "0x1g",
+                           "127.1",
+                           "1 2",
+                           "1.2.3.-4",
+                           ".1.2.3",
+                           "255.255.255.254"}) {
     EXPECT_EQ(ParseDottedAddress(text), inet_addr(text)) << '"' << text << '"';
   }
 }
@@ -437,7 +471,8 @@ TEST_F(SocketTest, SocketOnUnicastAddressReceivesBroadcastsOnlyWhenAsked) {
     EXPECT_EQ(Receive(*plain, &from), "unicast");
     EXPECT_FALSE(from.broadcast);
     // A wildcard socket takes both kinds: the destination tells them apart.
-    for (const auto& [text, broadcast] : {std::pair{"any-limited", true}, {"any-directed", true}, {"any-unicast", false}}) {
+    for (const auto& [text, broadcast] :
+         {std::pair{"any-limited", true}, {"any-directed", true}, {"any-unicast", false}}) {
       EXPECT_EQ(Receive(*wildcard, &from), text);
       EXPECT_EQ(from.broadcast, broadcast) << text;
     }

@@ -36,9 +36,7 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 std::vector<uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
@@ -61,8 +59,7 @@ class HiveFileTest : public ::testing::Test {
     return registry.SetValue(key, name, RegType::kDword, &v, 4);  // this test runs little-endian
   }
   // Reads a value through a buffer of exactly its stored size.
-  std::vector<uint8_t> Get(Registry& registry, std::string_view key, std::string_view name,
-                           RegType* type) {
+  std::vector<uint8_t> Get(Registry& registry, std::string_view key, std::string_view name, RegType* type) {
     uint32_t size = 0;
     EXPECT_EQ(registry.QueryValue(key, name, type, nullptr, &size), kRegSuccess) << name;
     std::vector<uint8_t> data(size);
@@ -91,7 +88,9 @@ TEST_F(HiveFileTest, EveryTypeSurvivesTheFile) {
     RegType type;
     std::vector<uint8_t> data;
   };
-  const std::string umlauts = "Z\xc3\xbcrich \"Gr\xc3\xb6\xc3\x9f" "e\" C:\\pfad\\ \t\xe4";  // \xe4: a lone 1252 byte
+  const std::string umlauts =
+      "Z\xc3\xbcrich \"Gr\xc3\xb6\xc3\x9f"
+      "e\" C:\\pfad\\ \t\xe4";  // \xe4: a lone 1252 byte
   std::vector<Case> cases = {
       {"Zahl", RegType::kDword, {0xef, 0xbe, 0xad, 0xde}},
       {"Text", RegType::kSz, Bytes(umlauts + '\0')},
@@ -109,7 +108,8 @@ TEST_F(HiveFileTest, EveryTypeSurvivesTheFile) {
   };
   {
     auto writer = OpenHiveFile(path_);
-    for (const Case& c : cases) ASSERT_EQ(Set(*writer, "SOFTWARE\\Test", c.name, c.type, c.data), kRegSuccess) << c.name;
+    for (const Case& c : cases)
+      ASSERT_EQ(Set(*writer, "SOFTWARE\\Test", c.name, c.type, c.data), kRegSuccess) << c.name;
   }
   auto reader = OpenHiveFile(path_);
   for (const Case& c : cases) {
@@ -121,7 +121,8 @@ TEST_F(HiveFileTest, EveryTypeSurvivesTheFile) {
   EXPECT_TRUE(text.starts_with("REGEDIT4\n")) << text;
   EXPECT_THAT(text, HasSubstr("\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\n"));
   EXPECT_THAT(text, HasSubstr("\n\"Zahl\"=dword:deadbeef\n"));
-  EXPECT_THAT(text, HasSubstr("\n\"Text\"=\"Z\xc3\xbcrich \\\"Gr\xc3\xb6\xc3\x9f" "e\\\" C:\\\\pfad\\\\ \t\xe4\"\n"));
+  EXPECT_THAT(text, HasSubstr("\n\"Text\"=\"Z\xc3\xbcrich \\\"Gr\xc3\xb6\xc3\x9f"
+                              "e\\\" C:\\\\pfad\\\\ \t\xe4\"\n"));
   EXPECT_THAT(text, HasSubstr("\n@=\"Standard\"\n"));
   EXPECT_THAT(text, HasSubstr("\n\"Liste\"=hex(7):65,69,6e,73,00,"));
   EXPECT_THAT(text, HasSubstr("\n\"Binaer\"=hex:00,01,02,"));
@@ -311,21 +312,21 @@ TEST(HiveParseTest, ReportsTheLineOfEachSyntaxError) {
     int line;
   };
   const Case cases[] = {
-      {"[HKEY_LOCAL_MACHINE\\A]\n", 1},                               // no header
-      {"REGEDIT4\n\"X\"=dword:1\n", 2},                               // value before a key
-      {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n", 2},                      // another root
-      {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A\n", 3},                    // no closing bracket
+      {"[HKEY_LOCAL_MACHINE\\A]\n", 1},             // no header
+      {"REGEDIT4\n\"X\"=dword:1\n", 2},             // value before a key
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n", 2},    // another root
+      {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A\n", 3},  // no closing bracket
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=dword:123456789\n", 3},
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=dword:zz\n", 3},
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=\"open\n", 3},
-      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=\"a\\qb\"\n", 3},     // unknown escape
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=\"a\\qb\"\n", 3},  // unknown escape
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=\"a\" junk\n", 3},
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=hex:01,\\\n  0g\n", 3},
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=hex:01,,02\n", 3},
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=qword:01\n", 3},
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"X\" dword:01\n", 3},
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\nX=dword:01\n", 3},
-      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2},                 // empty key name
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2},  // empty key name
   };
   for (const Case& c : cases) {
     HiveTree tree;
@@ -422,8 +423,7 @@ TEST(HiveParseTest, RefusesKeysTheWindowsRegistryRefuses) {
     }
     HiveTree api;
     uint32_t one = 1;
-    EXPECT_EQ(api.SetValue(c.key, "X", RegType::kDword, &one, 4),
-              c.accepted ? kRegSuccess : kRegInvalidParameter);
+    EXPECT_EQ(api.SetValue(c.key, "X", RegType::kDword, &one, 4), c.accepted ? kRegSuccess : kRegInvalidParameter);
     EXPECT_EQ(api.CreateKey(c.key), c.accepted ? kRegSuccess : kRegInvalidParameter);
   }
 }
@@ -447,11 +447,15 @@ TEST(HiveParseTest, WritesADeepHiveOnASmallStackAndInItsOwnSize) {
     std::string* text;
   } job{&tree, &text};
   pthread_t thread;
-  ASSERT_EQ(::pthread_create(&thread, &attr, [](void* arg) -> void* {
-              auto* j = static_cast<Job*>(arg);
-              *j->text = j->tree->Serialize();
-              return nullptr;
-            }, &job), 0);
+  ASSERT_EQ(::pthread_create(
+                &thread, &attr,
+                [](void* arg) -> void* {
+                  auto* j = static_cast<Job*>(arg);
+                  *j->text = j->tree->Serialize();
+                  return nullptr;
+                },
+                &job),
+            0);
   ASSERT_EQ(::pthread_join(thread, nullptr), 0);
   ::pthread_attr_destroy(&attr);
 
@@ -489,7 +493,8 @@ TEST_F(HiveFileTest, WritesThroughASymbolicLinkToItsTarget) {
     ::stat(c.target.c_str(), &before);
 
     ASSERT_EQ(SetDword(*OpenHiveFile(link), "Neu", "N", 5), kRegSuccess) << c.link_text;
-    struct stat link_info {}, after {};
+    struct stat link_info {
+    }, after{};
     ASSERT_EQ(::lstat(link.c_str(), &link_info), 0);
     EXPECT_TRUE(S_ISLNK(link_info.st_mode)) << c.link_text;
     ASSERT_EQ(::stat(c.target.c_str(), &after), 0);
@@ -544,8 +549,8 @@ TEST_F(HiveFileTest, ConcurrentWritersAllKeepTheirValues) {
     for (int i = 0; i < kWrites; ++i) {
       std::string key = i % 2 ? "Shared" : "Own\\W" + std::to_string(w);
       uint32_t value = 0, size = 4;
-      if (registry->QueryValue(key, "W" + std::to_string(w) + "_" + std::to_string(i), nullptr,
-                               &value, &size) != kRegSuccess ||
+      if (registry->QueryValue(key, "W" + std::to_string(w) + "_" + std::to_string(i), nullptr, &value, &size) !=
+              kRegSuccess ||
           value != static_cast<uint32_t>(w * 1000 + i))
         ++missing;
     }
@@ -565,8 +570,8 @@ TEST_F(HiveFileTest, AReaderBesideAStreamOfWritesNeverSeesATornHive) {
     int failures = 0;
     for (uint32_t i = 1; i <= kWrites; ++i) {
       std::string text = padding + std::to_string(i);
-      failures += own->SetValue("Stream\\Pad", "P" + std::to_string(i % 20), RegType::kSz,
-                                text.c_str(), static_cast<uint32_t>(text.size() + 1)) != kRegSuccess;
+      failures += own->SetValue("Stream\\Pad", "P" + std::to_string(i % 20), RegType::kSz, text.c_str(),
+                                static_cast<uint32_t>(text.size() + 1)) != kRegSuccess;
       failures += own->SetValue("Stream", "Counter", RegType::kDword, &i, 4) != kRegSuccess;
     }
     ::_exit(failures == 0 ? 0 : 1);
@@ -662,8 +667,7 @@ TEST_F(HiveFileTest, WithoutRightsReadsAndWritesAreDeniedAndChangeNothing) {
   EXPECT_EQ(RunAsNobody([&] {
               auto hive = OpenHiveFile(path_);
               uint32_t value = 0, size = 4;
-              if (hive->QueryValue("A", "X", nullptr, &value, &size) != kRegSuccess || value != 1)
-                return 99;
+              if (hive->QueryValue("A", "X", nullptr, &value, &size) != kRegSuccess || value != 1) return 99;
               uint32_t two = 2;
               return status_code(hive->SetValue("A", "X", RegType::kDword, &two, 4));
             }),
@@ -671,8 +675,7 @@ TEST_F(HiveFileTest, WithoutRightsReadsAndWritesAreDeniedAndChangeNothing) {
 
   // Directory writable by everyone, but the hive itself read-only.
   ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);
-  EXPECT_EQ(RunAsNobody([&] { return status_code(OpenHiveFile(path_)->CreateKey("B")); }),
-            kRegAccessDenied);
+  EXPECT_EQ(RunAsNobody([&] { return status_code(OpenHiveFile(path_)->CreateKey("B")); }), kRegAccessDenied);
   ::chmod(dir_.c_str(), 0755);
   EXPECT_EQ(ReadFile(path_), before);
   std::vector<std::string> entries = DirectoryEntries();

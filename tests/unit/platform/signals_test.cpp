@@ -55,9 +55,8 @@ TEST(SignalsTest, EachControlSignalReachesTheHandlerOnTheWatcherThread) {
   }
   watcher.reset();  // stops and joins the thread
   EXPECT_EQ(received.signals(),
-            (std::vector<ControlSignal>{ControlSignal::kInterrupt, ControlSignal::kBreak,
-                                        ControlSignal::kStop, ControlSignal::kInterrogate,
-                                        ControlSignal::kHangup}));
+            (std::vector<ControlSignal>{ControlSignal::kInterrupt, ControlSignal::kBreak, ControlSignal::kStop,
+                                        ControlSignal::kInterrogate, ControlSignal::kHangup}));
   for (auto id : received.threads()) EXPECT_NE(id, std::this_thread::get_id());
 }
 

@@ -62,8 +62,8 @@ TEST(SnmpAgentTest, WalkReturnsAddressesInAscendingNumericOrder) {
   ASSERT_TRUE(agent.Init(1234));
   EXPECT_EQ(agent.time_zero(), 1234u);
   // Numeric, not textual order: 10.0.0.5 before 10.0.0.20, 9.x before 10.x.
-  EXPECT_EQ(WalkAddressColumn(agent), (std::vector<std::string>{"9.255.255.255", "10.0.0.5", "10.0.0.20",
-                                                                "127.0.0.1", "192.168.1.10"}));
+  EXPECT_EQ(WalkAddressColumn(agent),
+            (std::vector<std::string>{"9.255.255.255", "10.0.0.5", "10.0.0.20", "127.0.0.1", "192.168.1.10"}));
 }
 
 TEST(SnmpAgentTest, GetNextNamesTheRowAndCarriesTheAddressInNetworkOrder) {
@@ -80,9 +80,7 @@ TEST(SnmpAgentTest, GetNextNamesTheRowAndCarriesTheAddressInNetworkOrder) {
 }
 
 TEST(SnmpAgentTest, AfterTheLastAddressGetNextLeavesTheColumn) {
-  SnmpAgent agent([] {
-    return std::vector<InterfaceAddress>{Row("10.0.0.2", "eth0", 2), Row("10.0.0.1", "eth0", 2)};
-  });
+  SnmpAgent agent([] { return std::vector<InterfaceAddress>{Row("10.0.0.2", "eth0", 2), Row("10.0.0.1", "eth0", 2)}; });
   Step step = GetNext(agent, Column(kIpAdEntAddr, 10, 0, 0, 2));
   ASSERT_TRUE(step.ok);
   EXPECT_EQ(step.binding.name, Column(kIpAdEntIfIndex, 10, 0, 0, 1));
@@ -104,9 +102,7 @@ TEST(SnmpAgentTest, EmptyTableEndsTheWalkAtOnce) {
 }
 
 TEST(SnmpAgentTest, AddressOnTwoInterfacesIsOneRow) {
-  SnmpAgent agent([] {
-    return std::vector<InterfaceAddress>{Row("10.0.0.1", "eth0", 2), Row("10.0.0.1", "eth1", 3)};
-  });
+  SnmpAgent agent([] { return std::vector<InterfaceAddress>{Row("10.0.0.1", "eth0", 2), Row("10.0.0.1", "eth1", 3)}; });
   EXPECT_EQ(WalkAddressColumn(agent), (std::vector<std::string>{"10.0.0.1"}));
   EXPECT_EQ(GetNext(agent, Column(kIpAdEntAddr, 10, 0, 0, 1)).binding.value.integer, 2);
 }

@@ -21,7 +21,8 @@ namespace chron::testing {
 template <InsertionKind... kinds>
 std::string ReportLine(Message<kinds...> message, typename Message<kinds...>::Args args = {}) {
   std::string text;
-  EXPECT_TRUE(FormatCatalogueMessage(message, std::move(args), &text)) << "catalogue entry 0x" << std::hex << message.id;
+  EXPECT_TRUE(FormatCatalogueMessage(message, std::move(args), &text))
+      << "catalogue entry 0x" << std::hex << message.id;
   return text + "\n";
 }
 
@@ -37,15 +38,14 @@ inline std::string MultiSz(std::initializer_list<std::string_view> texts) {
 }
 
 // Stores `bytes` exactly as given (no zero added).
-inline void SetRaw(platform::Registry& registry, std::string_view key, std::string_view name,
-                   platform::RegType type, std::string_view bytes) {
+inline void SetRaw(platform::Registry& registry, std::string_view key, std::string_view name, platform::RegType type,
+                   std::string_view bytes) {
   ASSERT_EQ(registry.SetValue(key, name, type, bytes.data(), static_cast<uint32_t>(bytes.size())),
             platform::kRegSuccess);
 }
 
 // Stores a REG_SZ text with its terminating zero.
-inline void SetText(platform::Registry& registry, std::string_view key, std::string_view name,
-                    std::string_view text) {
+inline void SetText(platform::Registry& registry, std::string_view key, std::string_view name, std::string_view text) {
   std::string bytes(text);
   bytes.push_back('\0');
   SetRaw(registry, key, name, platform::RegType::kSz, bytes);

@@ -130,12 +130,18 @@ TEST_F(AdaptersTest, LongNamesAreCutToSeventyNineBytesAtACharacterBoundary) {
   const std::string a77(77, 'a');
   const std::string a76(76, 'a');
   const Case cases[] = {
-      {std::string(79, 'x'), std::string(79, 'x')},           // fits exactly
-      {std::string(80, 'x'), std::string(79, 'x')},           // one byte too long
-      {a78 + "\xc3\xbc" "b", a78},                            // "ü" would be split at byte 79
-      {a77 + "\xc3\xbc" "b", a77 + "\xc3\xbc"},               // "ü" ends at byte 79: kept
-      {a77 + "\xe2\x82\xac", a77},                            // "€" (3 bytes) would be split
-      {a76 + "\xf0\x9f\x98\x80" "z", a76},                    // 4-byte character would be split
+      {std::string(79, 'x'), std::string(79, 'x')},  // fits exactly
+      {std::string(80, 'x'), std::string(79, 'x')},  // one byte too long
+      {a78 + "\xc3\xbc"
+             "b",
+       a78},  // "ü" would be split at byte 79
+      {a77 + "\xc3\xbc"
+             "b",
+       a77 + "\xc3\xbc"},           // "ü" ends at byte 79: kept
+      {a77 + "\xe2\x82\xac", a77},  // "€" (3 bytes) would be split
+      {a76 + "\xf0\x9f\x98\x80"
+             "z",
+       a76},  // 4-byte character would be split
   };
   for (const Case& c : cases) {
     ClearAdapterTable(rt.adapters);
@@ -148,8 +154,8 @@ TEST_F(AdaptersTest, LongNamesAreCutToSeventyNineBytesAtACharacterBoundary) {
 // --- SNMP method ---------------------------------------------------------------------------------
 
 TEST_F(AdaptersTest, SnmpTakesAddressesInAscendingOrderWithoutLoopback) {
-  network.SetInterfaceAddresses({Row("192.168.1.5"), Row("127.0.0.1"), Row("10.0.0.1"), Row("172.16.0.1"),
-                                 Row("0.0.0.0")});
+  network.SetInterfaceAddresses(
+      {Row("192.168.1.5"), Row("127.0.0.1"), Row("10.0.0.1"), Row("172.16.0.1"), Row("0.0.0.0")});
   rt.adapters[5].in_use = true;  // discovery starts from a cleared table
   EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
   EXPECT_THAT(Rows(rt.adapters), ElementsAre("<unbekannt> (0.0.0.0)", "<unbekannt> (10.0.0.1)",
@@ -220,7 +226,8 @@ struct ScriptedAgent {
   }
 };
 
-platform::ObjectIdentifier AddrOid(std::vector<uint32_t> index, const platform::ObjectIdentifier& column = platform::kIpAdEntAddr) {
+platform::ObjectIdentifier AddrOid(std::vector<uint32_t> index,
+                                   const platform::ObjectIdentifier& column = platform::kIpAdEntAddr) {
   platform::ObjectIdentifier oid = column;
   oid.insert(oid.end(), index.begin(), index.end());
   return oid;
@@ -271,8 +278,8 @@ TEST(SnmpWalkTest, AnAgentThatNeverEndsIsAskedAtMostSixtyFourTimes) {
 // --- Windows NT registry method -----------------------------------------------------------------
 
 TEST_F(AdaptersTest, NtRegistryWalksBindWithTraceAndNameRules) {
-  SetBind(MultiSz({"\\Device\\El90x1", "\\Device\\NdisWan5", "\\Device\\Lance", "\\Device\\NoCard77",
-                   "\\Device\\Intel100"}));
+  SetBind(MultiSz(
+      {"\\Device\\El90x1", "\\Device\\NdisWan5", "\\Device\\Lance", "\\Device\\NoCard77", "\\Device\\Intel100"}));
   SetAddresses("El90x1", MultiSz({"10.1.0.5", "bogus", "0.0.0.0", "10.1.0.6"}));
   SetAddresses("NdisWan5", MultiSz({"10.9.9.9"}));  // would be found if the name were not skipped
   SetAddresses("Lance", MultiSz({"192.168.7.1"}));
@@ -284,19 +291,16 @@ TEST_F(AdaptersTest, NtRegistryWalksBindWithTraceAndNameRules) {
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
   EXPECT_THAT(Rows(rt.adapters), ElementsAre("El90x1 (10.1.0.5)", "El90x1 (0.0.0.0)", "El90x1 (10.1.0.6)",
                                              "Lance (192.168.7.1)", "INTEL100 (172.16.0.9)"));
-  EXPECT_THAT(Console(),
-              ElementsAre("SNTP-Init: Teste Gerät [El90x1]...\n",
-                          "SNTP-Init: Gerät [El90x1 (10.1.0.5)] gefunden.\n",
-                          "SNTP-Init: Gerät [El90x1 (0.0.0.0)] gefunden.\n",
-                          "SNTP-Init: Gerät [El90x1 (10.1.0.6)] gefunden.\n",
-                          "SNTP-Init: Teste Gerät [NdisWan5]...\n",
-                          "SNTP-Init: Gerät [NDISWAN5] wird ignoriert, da kein LAN Adapter.\n",
-                          "SNTP-Init: Teste Gerät [Lance]...\n",
-                          "SNTP-Init: Gerät [Lance (192.168.7.1)] gefunden.\n",
-                          "SNTP-Init: Teste Gerät [NoCard77]...\n",
-                          "SNTP-Init: Gerät [NOCARD77] wird ignoriert, weil es keine Netzwerkkarte ist.\n",
-                          "SNTP-Init: Teste Gerät [Intel100]...\n",
-                          "SNTP-Init: Gerät [INTEL100 (172.16.0.9)] gefunden.\n"));
+  EXPECT_THAT(
+      Console(),
+      ElementsAre("SNTP-Init: Teste Gerät [El90x1]...\n", "SNTP-Init: Gerät [El90x1 (10.1.0.5)] gefunden.\n",
+                  "SNTP-Init: Gerät [El90x1 (0.0.0.0)] gefunden.\n", "SNTP-Init: Gerät [El90x1 (10.1.0.6)] gefunden.\n",
+                  "SNTP-Init: Teste Gerät [NdisWan5]...\n",
+                  "SNTP-Init: Gerät [NDISWAN5] wird ignoriert, da kein LAN Adapter.\n",
+                  "SNTP-Init: Teste Gerät [Lance]...\n", "SNTP-Init: Gerät [Lance (192.168.7.1)] gefunden.\n",
+                  "SNTP-Init: Teste Gerät [NoCard77]...\n",
+                  "SNTP-Init: Gerät [NOCARD77] wird ignoriert, weil es keine Netzwerkkarte ist.\n",
+                  "SNTP-Init: Teste Gerät [Intel100]...\n", "SNTP-Init: Gerät [INTEL100 (172.16.0.9)] gefunden.\n"));
 }
 
 TEST_F(AdaptersTest, NtRegistryPrintsNothingOutsideDebugMode) {
@@ -316,23 +320,25 @@ TEST_F(AdaptersTest, NtRegistryMissingIpAddressEndsDiscoveryKeepingRowsFound) {
   Capture(true);
   EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
   EXPECT_THAT(Rows(rt.adapters), ElementsAre("Lance (192.168.7.1)"));
-  EXPECT_THAT(Console(), ElementsAre("SNTP-Init: Teste Gerät [Lance]...\n",
-                                     "SNTP-Init: Gerät [Lance (192.168.7.1)] gefunden.\n",
-                                     "SNTP-Init: Teste Gerät [El90x1]...\n",
-                                     ReportLine(msg::kRegistryError, {"RegQueryValueEx", "IpAddress", int64_t{2}})));
+  EXPECT_THAT(Console(),
+              ElementsAre("SNTP-Init: Teste Gerät [Lance]...\n", "SNTP-Init: Gerät [Lance (192.168.7.1)] gefunden.\n",
+                          "SNTP-Init: Teste Gerät [El90x1]...\n",
+                          ReportLine(msg::kRegistryError, {"RegQueryValueEx", "IpAddress", int64_t{2}})));
 }
 
 TEST_F(AdaptersTest, NtRegistryMissingLinkageOrBindIsReported) {
   rt.adapters[0].in_use = true;
   EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
   EXPECT_THAT(Rows(rt.adapters), IsEmpty());
-  EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kRegistryError, {"RegKeyOpenEx()", kLinkageReported, int64_t{2}})));
+  EXPECT_THAT(Console(),
+              ElementsAre(ReportLine(msg::kRegistryError, {"RegKeyOpenEx()", kLinkageReported, int64_t{2}})));
 
   Capture(false);
   testing::SetText(*registry, kLinkage, "Export", "\\Device\\Tcpip_Lance");
   EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Console(), ElementsAre(ReportLine(
-                             msg::kRegistryError, {"RegQueryValueEx()", std::string(kLinkageReported) + "\\Bind", int64_t{2}})));
+  EXPECT_THAT(Console(),
+              ElementsAre(ReportLine(msg::kRegistryError,
+                                     {"RegQueryValueEx()", std::string(kLinkageReported) + "\\Bind", int64_t{2}})));
 
   // A Bind value larger than its 1000-byte buffer cannot be read either.
   Capture(false);
@@ -344,8 +350,9 @@ TEST_F(AdaptersTest, NtRegistryMissingLinkageOrBindIsReported) {
   ASSERT_GT(bytes.size(), 1000u);
   SetBind(bytes);
   EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kRegistryError, {"RegQueryValueEx()", std::string(kLinkageReported) + "\\Bind",
-                                                             int64_t{platform::kRegMoreData}})));
+  EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kRegistryError,
+                                                {"RegQueryValueEx()", std::string(kLinkageReported) + "\\Bind",
+                                                 int64_t{platform::kRegMoreData}})));
 }
 
 TEST_F(AdaptersTest, NtRegistryDamagedBindEndsTheWalkCleanly) {
@@ -358,8 +365,8 @@ TEST_F(AdaptersTest, NtRegistryDamagedBindEndsTheWalkCleanly) {
   Capture(true);
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
   EXPECT_THAT(Rows(rt.adapters), ElementsAre("Lance (192.168.7.1)"));
-  EXPECT_THAT(Console(), ElementsAre("SNTP-Init: Teste Gerät [Lance]...\n",
-                                     "SNTP-Init: Gerät [Lance (192.168.7.1)] gefunden.\n"));
+  EXPECT_THAT(Console(),
+              ElementsAre("SNTP-Init: Teste Gerät [Lance]...\n", "SNTP-Init: Gerät [Lance (192.168.7.1)] gefunden.\n"));
 
   // No final zeros at all: the last element ends with the data.
   SetBind(std::string("\\Device\\Lance\0\\Device\\El90x1", 28));
@@ -370,8 +377,8 @@ TEST_F(AdaptersTest, NtRegistryDamagedBindEndsTheWalkCleanly) {
   // An element of 256 characters after the prefix ends the walk; 255 is still taken.
   const std::string name255(255, 'q');
   SetAddresses(name255, MultiSz({"10.3.0.1"}));
-  SetBind(MultiSz({"\\Device\\Lance", "\\Device\\" + name255, "\\Device\\" + std::string(256, 'r'),
-                   "\\Device\\El90x1"}));
+  SetBind(
+      MultiSz({"\\Device\\Lance", "\\Device\\" + name255, "\\Device\\" + std::string(256, 'r'), "\\Device\\El90x1"}));
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
   EXPECT_THAT(Rows(rt.adapters), ElementsAre("Lance (192.168.7.1)", std::string(79, 'Q') + " (10.3.0.1)"));
 
@@ -415,10 +422,12 @@ TEST_F(AdaptersTest, NtRegistryBindFillingItsWholeBufferWithoutFinalZeroStaysIns
 
 TEST_F(AdaptersTest, NtRegistryIpAddressWithoutFinalZeroAndDuplicateNames) {
   SetBind(MultiSz({"\\Device\\Lance", "\\Device\\Lance"}));
-  SetAddresses("Lance", std::string("10.5.0.1\0" "10.5.0.2", 17));
+  SetAddresses("Lance", std::string("10.5.0.1\0"
+                                    "10.5.0.2",
+                                    17));
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("Lance (10.5.0.1)", "Lance (10.5.0.2)", "Lance (10.5.0.1)",
-                                             "Lance (10.5.0.2)"));
+  EXPECT_THAT(Rows(rt.adapters),
+              ElementsAre("Lance (10.5.0.1)", "Lance (10.5.0.2)", "Lance (10.5.0.1)", "Lance (10.5.0.2)"));
 }
 
 TEST_F(AdaptersTest, NtRegistrySixtyFifthAddressIsReportedAndLeftOut) {
@@ -444,7 +453,9 @@ TEST_F(AdaptersTest, NtRegistrySixtyFifthAddressIsReportedAndLeftOut) {
 
 TEST_F(AdaptersTest, NtRegistryShortensLongNamesWithoutSplittingACharacter) {
   // 78 letters and "ü": the cut at 79 bytes would fall inside "ü".
-  const std::string name = std::string(78, 'n') + "\xc3\xbc" "x";
+  const std::string name = std::string(78, 'n') +
+                           "\xc3\xbc"
+                           "x";
   SetBind(MultiSz({"\\Device\\" + name}));
   SetAddresses(name, MultiSz({"10.9.0.1"}));
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
@@ -464,8 +475,8 @@ std::string HexList(std::string_view bytes) {
 }
 
 TEST_F(AdaptersTest, NtRegistryReadsAHiveFile) {
-  const std::string path = (std::filesystem::temp_directory_path() /
-                            ("svctest-hive-" + std::to_string(getpid()) + ".reg")).string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("svctest-hive-" + std::to_string(getpid()) + ".reg")).string();
   {
     std::ofstream file(path);
     file << "REGEDIT4\n\n"

@@ -31,11 +31,11 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
 using testing::Endpoint;
 using testing::FakeNetwork;
 using testing::FakeUdpSocket;
 using testing::Ip;
+using ::testing::IsEmpty;
 using testing::ReportLine;
 
 // The instance mutex is one per network namespace: a namespace of the test process's own keeps
@@ -159,8 +159,9 @@ TEST_F(ServiceStartTest, ServerWithBroadcastsAndBroadcastClientInOrder) {
   rt.config.client_active = 1;
   rt.config.client_broadcast = 1;
   ASSERT_EQ(Start(), 0);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(msg::kBroadcastInterval, {int64_t{60}}),
-                                     ReportLine(msg::kServerStarted), ReportLine(msg::kClientAcceptsBroadcasts), kStarted));
+  EXPECT_THAT(Console(),
+              ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(msg::kBroadcastInterval, {int64_t{60}}),
+                          ReportLine(msg::kServerStarted), ReportLine(msg::kClientAcceptsBroadcasts), kStarted));
   EXPECT_EQ(network.startup_calls(), 1);
   ASSERT_EQ(network.sockets().size(), 2u);
   const char* expected[] = {"10.0.0.1", "10.0.0.2"};
@@ -258,15 +259,17 @@ TEST_F(ServiceStartTest, BindFailureEndsTheStartWithItsCode) {
   faulty.bind_fails_at = 1;
   faulty.bind_error = 98;
   EXPECT_EQ(Start(), 98);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1,
-                                     ReportLine(msg::kWinsockError, {"SNTP-Init", "bind(<unbekannt> (10.0.0.2))", int64_t{98}})));
+  EXPECT_THAT(Console(),
+              ElementsAre(kPreparing, kAdapter1,
+                          ReportLine(msg::kWinsockError, {"SNTP-Init", "bind(<unbekannt> (10.0.0.2))", int64_t{98}})));
 }
 
 TEST_F(ServiceStartTest, SocketFailureEndsTheStartWithItsCode) {
   network.FailCreateSocketWith(24);
   EXPECT_EQ(Start(), 24);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kWinsockError, {"SNTP-Init", "socket(<unbekannt> (10.0.0.1))",
-                                                                         int64_t{24}})));
+  EXPECT_THAT(Console(),
+              ElementsAre(kPreparing, ReportLine(msg::kWinsockError,
+                                                 {"SNTP-Init", "socket(<unbekannt> (10.0.0.1))", int64_t{24}})));
 }
 
 TEST_F(ServiceStartTest, BroadcastModeFailureEndsTheStartWithItsCode) {
@@ -275,7 +278,8 @@ TEST_F(ServiceStartTest, BroadcastModeFailureEndsTheStartWithItsCode) {
   faulty.broadcast_fails_at = 0;
   faulty.broadcast_error = 13;
   EXPECT_EQ(Start(), 13);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAdapterBroadcastModeFailed, {"<unbekannt>", "10.0.0.1", int64_t{13}})));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAdapterBroadcastModeFailed,
+                                                            {"<unbekannt>", "10.0.0.1", int64_t{13}})));
   EXPECT_FALSE(network.socket(0)->bound());
   EXPECT_TRUE(AllFinished(rt));  // no broadcaster was started
 }
@@ -283,7 +287,8 @@ TEST_F(ServiceStartTest, BroadcastModeFailureEndsTheStartWithItsCode) {
 TEST_F(ServiceStartTest, NetworkStartupFailureEndsTheStart) {
   network.FailStartupWith(97);
   EXPECT_EQ(Start(), 97);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kWinsockError, {"SNTP-Init", "WSAStartup()", int64_t{97}})));
+  EXPECT_THAT(Console(),
+              ElementsAre(kPreparing, ReportLine(msg::kWinsockError, {"SNTP-Init", "WSAStartup()", int64_t{97}})));
   EXPECT_TRUE(network.sockets().empty());
 }
 
@@ -298,7 +303,8 @@ TEST_F(ServiceStartTest, NoUsableAdapterEndsWithFiftyFive) {
 TEST_F(ServiceStartTest, UnknownQueryTypeIsReportedThenNoAdapter) {
   rt.config.ip_query_type = "bogus";
   EXPECT_EQ(Start(), 55);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kIpQueryTypeInvalid, {"bogus"}), ReportLine(msg::kNoUsableAdapter)));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kIpQueryTypeInvalid, {"bogus"}),
+                                     ReportLine(msg::kNoUsableAdapter)));
 }
 
 TEST_F(ServiceStartTest, SecondInstanceEndsWithOneEightyThree) {
@@ -474,7 +480,8 @@ TEST_F(StopTest, FailedWakeUpIsReportedAndStillCountsAsStopped) {
   LoopStarted();
   EXPECT_TRUE(RequestStop(rt));
   EXPECT_TRUE(Signalled(rt.shutdown));
-  EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled), ReportLine(msg::kShutdownPacketFailed, {int64_t{101}})));
+  EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled),
+                                             ReportLine(msg::kShutdownPacketFailed, {int64_t{101}})));
 }
 
 TEST_F(StopTest, RequestStopWithoutAdaptersOnlySignals) {
@@ -498,8 +505,8 @@ TEST_F(StopTest, ConsoleControlHandlerStopsOnCtrlCAndCtrlBreakOnly) {
   }
   EXPECT_TRUE(Signalled(rt.shutdown));
   const std::string stopping = "SNTP-Control: Stoppe Simple Network Time Protocol.\n";
-  EXPECT_THAT(capture.console(),
-              ElementsAre(stopping, ReportLine(msg::kStopRequestHandled), stopping, ReportLine(msg::kStopRequestHandled)));
+  EXPECT_THAT(capture.console(), ElementsAre(stopping, ReportLine(msg::kStopRequestHandled), stopping,
+                                             ReportLine(msg::kStopRequestHandled)));
   EXPECT_EQ(first->sent().size(), 2u);
 }
 

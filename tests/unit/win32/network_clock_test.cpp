@@ -76,11 +76,10 @@ TEST(Win32ClockTest, RealClockIsTheSystemTime) {
 }
 
 TEST(Win32ClockTest, SimulatedClockStepsItsFile) {
-  const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("chron-clock-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-  {
-    std::ofstream(path) << "+1000000000\n";
-  }
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() /
+      ("chron-clock-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  { std::ofstream(path) << "+1000000000\n"; }
   auto clock = MakeSimulatedClock(path.string());
   const int64_t real = MakeRealClock()->NowNanoseconds();
   EXPECT_NEAR(static_cast<double>(clock->NowNanoseconds() - real), 1e9, 5e8);
@@ -92,9 +91,7 @@ TEST(Win32ClockTest, SimulatedClockStepsItsFile) {
   EXPECT_NE(clock->Description().find("Abweichung -2000000000 ns"), std::string::npos);
   stored.close();
 
-  {
-    std::ofstream(path) << "zwei";
-  }
+  { std::ofstream(path) << "zwei"; }
   EXPECT_NE(MakeSimulatedClock(path.string())->Description().find("ungültig"), std::string::npos);
   std::filesystem::remove(path);
   std::filesystem::remove(path.string() + ".lock");

@@ -13,8 +13,8 @@ namespace {
 class Win32RegistryTest : public ::testing::Test {
  protected:
   // A key of its own per run, so runs in one prefix never see each other's values.
-  const std::string key_ = "SOFTWARE\\ChronUnitTest\\" +
-                           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  const std::string key_ =
+      "SOFTWARE\\ChronUnitTest\\" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
   std::unique_ptr<Registry> registry_ = OpenMachineRegistry();
 };
 
@@ -24,7 +24,9 @@ TEST_F(Win32RegistryTest, ValuesKeepTypeAndBytes) {
   const std::string text = "Zeitserver f\xc3\xbcr alle";  // UTF-8, stored as the system's characters
   ASSERT_EQ(registry_->SetValue(key_, "Text", RegType::kSz, text.c_str(), static_cast<uint32_t>(text.size() + 1)),
             kRegSuccess);
-  const char multi[] = "10.0.0.1\0" "10.0.0.2\0";
+  const char multi[] =
+      "10.0.0.1\0"
+      "10.0.0.2\0";
   ASSERT_EQ(registry_->SetValue(key_, "List", RegType::kMultiSz, multi, sizeof multi), kRegSuccess);
 
   RegType type = RegType::kNone;

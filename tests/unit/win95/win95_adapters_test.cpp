@@ -68,14 +68,14 @@ TEST_F(Win95AdaptersTest, UnusableSubkeysArePassedOverSilently) {
   SetAddress(5, "127.0.0.1");
   SetAddress(6, "10.0.0.1, 10.0.0.2");  // one address per subkey: a list is no address
   SetAddress(7, "10.0.0.5");
-  SetAddress(8, "10.0.0.5");            // duplicates are kept
+  SetAddress(8, "10.0.0.5");                        // duplicates are kept
   SetAddress(9, "10.0.0." + std::string(80, '9'));  // longer than the 80-byte buffer
   testing::SetRaw(registry, Subkey(10), "IPAddress", platform::RegType::kSz, "10.0.0.7");  // no final zero
-  ASSERT_EQ(registry.CreateKey(Subkey(11)), platform::kRegSuccess);  // empty subkey
+  ASSERT_EQ(registry.CreateKey(Subkey(11)), platform::kRegSuccess);                        // empty subkey
   EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("<unbekannt> (0.0.0.0)", "<unbekannt> (127.0.0.1)",
-                                             "<unbekannt> (10.0.0.5)", "<unbekannt> (10.0.0.5)",
-                                             "<unbekannt> (10.0.0.7)"));
+  EXPECT_THAT(Rows(rt.adapters),
+              ElementsAre("<unbekannt> (0.0.0.0)", "<unbekannt> (127.0.0.1)", "<unbekannt> (10.0.0.5)",
+                          "<unbekannt> (10.0.0.5)", "<unbekannt> (10.0.0.7)"));
   EXPECT_THAT(Console(), ElementsAre(Found("0.0.0.0"), Found("127.0.0.1"), Found("10.0.0.5"), Found("10.0.0.5"),
                                      Found("10.0.0.7")));
 }
@@ -90,7 +90,8 @@ TEST_F(Win95AdaptersTest, AddressesBeyondSixtyFourAreReportedAndLeftOut) {
   std::vector<std::string> console = Console();
   ASSERT_EQ(console.size(), 67u);
   EXPECT_EQ(console[63], Found("10.1.0.64"));
-  for (size_t i = 64; i < 67; ++i) EXPECT_EQ(console[i], ReportLine(msg::kTooManyAdapters, {"<unbekannt>", int64_t{64}}));
+  for (size_t i = 64; i < 67; ++i)
+    EXPECT_EQ(console[i], ReportLine(msg::kTooManyAdapters, {"<unbekannt>", int64_t{64}}));
 }
 
 TEST_F(Win95AdaptersTest, EnumerationStopsAfterIndex511) {
