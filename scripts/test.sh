@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The whole test suite: the include graph of the layers; the normal build with warnings as
+# The whole test suite: the include graph of the layers and the code style; the normal build with warnings as
 # errors, clang-tidy over its sources and its Debian package checked by lintian; unit, GUI,
 # scenario and interop tests on the normal build; the unit
 # tests again under AddressSanitizer and UndefinedBehaviorSanitizer; the engine's tests under
@@ -10,8 +10,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 "$top/scripts/install-deps.sh"
 
-echo "== include graph of the layers"
+echo "== include graph of the layers, code style"
 python3 "$top/scripts/check_includes.py"
+"$top/scripts/format.sh" --check
 
 echo "== build (normal, warnings are errors)"
 "$top/scripts/build.sh" "$top/build" -DCHRON_BUILD_APPLET=ON -DCHRON_WERROR=ON
