@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -33,6 +35,14 @@ std::string BackingFile(const std::string& name) {
   struct stat info {};
   stat("/proc/self/ns/net", &info);
   return "/dev/shm/" + name + "." + std::to_string(info.st_ino);
+}
+
+// Whether thread `tid` of this process sleeps in a futex wait (the kernel's wait channel).
+bool BlockedInFutex(pid_t tid) {
+  std::ifstream wchan("/proc/self/task/" + std::to_string(tid) + "/wchan");
+  std::string channel;
+  std::getline(wchan, channel);
+  return channel.find("futex") != std::string::npos;
 }
 
 class NamedEventTest : public ::testing::Test {
@@ -174,13 +184,19 @@ TEST_F(NamedEventTest, SetFollowedAtOnceByResetStillReleasesWaiters) {
   // Several rounds: whether a woken waiter runs before or after the Reset is up to the scheduler.
   for (int round = 0; round < 20; ++round) {
     std::atomic<int> released{0};
+    std::array<std::atomic<pid_t>, 3> tids{};
     std::vector<std::thread> waiters;
     for (int i = 0; i < 3; ++i) {
-      waiters.emplace_back([&] {
+      waiters.emplace_back([&, i] {
+        tids[i] = gettid();
         if (event->Wait(3000) == WaitResult::kSignalled) ++released;
       });
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The Set must find every waiter inside Wait, however late a loaded machine runs the threads.
+    for (auto& tid : tids) {
+      const auto start = Clock::now();
+      while (!(tid != 0 && BlockedInFutex(tid)) && MillisecondsSince(start) < 2000) sched_yield();
+    }
     event->Set();
     event->Reset();
     for (auto& t : waiters) t.join();
