@@ -1,5 +1,6 @@
 // Linux implementation of the network facility: BSD sockets, epoll, eventfd, getaddrinfo, getifaddrs.
 #include "platform/network.h"
+#include "platform/sockaddr.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -20,14 +21,6 @@
 
 namespace chron::platform {
 namespace {
-
-sockaddr_in ToSockaddr(const SocketAddress& address) {
-  sockaddr_in result{};
-  result.sin_family = AF_INET;
-  result.sin_port = address.port;
-  result.sin_addr.s_addr = address.address;
-  return result;
-}
 
 struct OwningInterface {
   std::string name;
@@ -104,7 +97,7 @@ class LinuxUdpSocket : public UdpSocket {
   // A limited broadcast sent from it leaves through the interface owning its address anyway.
   int Bind(const SocketAddress& local, bool accept_broadcasts) override {
     if (int error = SetReuseAddress(fds_[0]); error != 0) return error;
-    sockaddr_in address = ToSockaddr(local);
+    sockaddr_in address = ToSockaddr<sockaddr_in>(local);
     if (bind(fds_[0], reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return errno;
     // A socket bound to 0.0.0.0 receives broadcasts itself, mixed with the datagrams sent to the
     // host: only each datagram's destination tells them apart. One bound to a unicast address
@@ -126,7 +119,7 @@ class LinuxUdpSocket : public UdpSocket {
   }
 
   int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
-    sockaddr_in address = ToSockaddr(to);
+    sockaddr_in address = ToSockaddr<sockaddr_in>(to);
     ssize_t n = sendto(fds_[0], data, size, 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
     if (n < 0) return errno;
     if (sent != nullptr) *sent = static_cast<size_t>(n);
@@ -171,7 +164,7 @@ class LinuxUdpSocket : public UdpSocket {
                                  static_cast<socklen_t>(owner.name.size() + 1)) != 0) {
       error = errno;
     }
-    sockaddr_in local = ToSockaddr(SocketAddress{kAfInet, port, address});
+    sockaddr_in local = ToSockaddr<sockaddr_in>(SocketAddress{kAfInet, port, address});
     if (error == 0 && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) error = errno;
     if (error != 0) {
       close(fd);

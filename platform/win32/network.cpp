@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/network.h"
+#include "platform/sockaddr.h"
 #include "platform/win32/win32.h"
 
 #include <mswsock.h>
@@ -15,14 +16,6 @@
 
 namespace chron::platform {
 namespace {
-
-sockaddr_in ToSockaddr(const SocketAddress& address) {
-  sockaddr_in result{};
-  result.sin_family = AF_INET;
-  result.sin_port = address.port;
-  result.sin_addr.s_addr = address.address;
-  return result;
-}
 
 int LastSocketError() { return WSAGetLastError(); }
 
@@ -52,7 +45,7 @@ class WinsockUdpSocket : public UdpSocket {
   }
 
   int Bind(const SocketAddress& local, bool /*accept_broadcasts*/) override {
-    sockaddr_in address = ToSockaddr(local);
+    sockaddr_in address = ToSockaddr<sockaddr_in>(local);
     if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return LastSocketError();
     bound_address_ = local.address;
     DWORD on = 1;
@@ -67,7 +60,7 @@ class WinsockUdpSocket : public UdpSocket {
   }
 
   int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
-    sockaddr_in address = ToSockaddr(to);
+    sockaddr_in address = ToSockaddr<sockaddr_in>(to);
     const int n = sendto(socket_, static_cast<const char*>(data), static_cast<int>(size), 0,
                          reinterpret_cast<sockaddr*>(&address), sizeof address);
     if (n == SOCKET_ERROR) return LastSocketError();
