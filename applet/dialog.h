@@ -22,7 +22,8 @@ struct ControlTemplate {
   bool tab_stop = false;
   bool visible = true;
   TextAlign align = TextAlign::kLeft;
-  bool text_top = false;  // check box text aligned to the top
+  bool text_top = false;     // check box text aligned to the top
+  bool digits_only = false;  // edit that takes only digits when typing
 };
 
 struct PageTemplate {
