@@ -64,6 +64,9 @@ Configuration& AppletRecord() {
 int32_t CplDispatch(void* window, uint32_t message, intptr_t param1, intptr_t param2) {
   CControlPanelApplet* applet = CurrentApplet();
   if (message == CPL_NEWINQUIRE) return 0;  // answered here: neither applet nor record touched
+  // Parameters are not understood: 0 (not processed) lets the Control Panel open the sheet with
+  // CPL_DBLCLK instead of taking the start as done (`control chroncfg.cpl` sends it first).
+  if (message == CPL_STARTWPARMSA || message == CPL_STARTWPARMSW) return 0;
   if (applet == nullptr) return 1;
   const auto number = static_cast<uint32_t>(param1);
   switch (message) {

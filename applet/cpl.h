@@ -14,6 +14,10 @@ inline constexpr uint32_t CPL_DBLCLK = 5;
 inline constexpr uint32_t CPL_STOP = 6;
 inline constexpr uint32_t CPL_EXIT = 7;
 inline constexpr uint32_t CPL_NEWINQUIRE = 8;
+// Start with parameters (ANSI, wide): the Control Panel sends it before CPL_DBLCLK and opens
+// the applet with CPL_DBLCLK only when the answer is 0.
+inline constexpr uint32_t CPL_STARTWPARMSA = 9;
+inline constexpr uint32_t CPL_STARTWPARMSW = 10;
 
 // Resource identifiers of one applet (CPL_INQUIRE).
 struct CPLINFO {

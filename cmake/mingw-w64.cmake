@@ -11,6 +11,13 @@ set(CMAKE_CXX_COMPILER ${CHRON_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${CHRON_MINGW_TRIPLE}-windres)
 set(CHRON_MC_COMPILER ${CHRON_MINGW_TRIPLE}-windmc)
 
+# 64-bit time_t on 32-bit Windows too (mingw-w64 makes it 32-bit there unless told otherwise):
+# timestamps after 2038 must convert.
+if(CHRON_MINGW_ARCH STREQUAL "i686")
+  set(CMAKE_C_FLAGS_INIT "-D__MINGW_USE_VC2005_COMPAT")
+  set(CMAKE_CXX_FLAGS_INIT "-D__MINGW_USE_VC2005_COMPAT")
+endif()
+
 set(CMAKE_FIND_ROOT_PATH /usr/${CHRON_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows stage: cross-builds the programs and unit tests with mingw-w64 (x86_64), runs the
-# unit tests under 64-bit Wine and the scenario tests of the Windows programs on test hosts of
+# unit tests under 64-bit Wine, the applet's tests on an Xvfb display and the scenario tests of the Windows programs on test hosts of
 # network namespaces (root needed). One Wine prefix is prepared per run and copied per host.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -8,7 +8,7 @@ dir=${1:-$top/build-windows}
 "$top/scripts/install-deps.sh" windows
 
 echo "== Windows build (mingw-w64, x86_64)"
-"$top/scripts/build.sh" "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" -DCHRON_BUILD_APPLET=OFF
+"$top/scripts/build.sh" "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake"
 cmake --build "$dir" --target windows-package >/dev/null
 
 export WINEPREFIX="$dir/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -29,6 +29,24 @@ wineserver -p 30
 (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 300 -L unit)
 wineserver -k || true
 wineserver -w
+
+echo "== Windows applet tests under Wine (Xvfb)"
+# An X display of the stage's own: the first free one, which Xvfb names on descriptor 3.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$display_file")"
+rm -f "$display_file"
+wineserver -p 30
+/usr/lib/wine/wine64 cmd.exe /c exit </dev/null >/dev/null 2>&1  # as above, on the display
+gui_status=0
+(cd "$dir" && ctest --output-on-failure -L windows-gui) || gui_status=$?
+wineserver -k || true
+wineserver -w
+kill "$xvfb" && wait "$xvfb" 2>/dev/null || true
+unset DISPLAY
+[ "$gui_status" -eq 0 ] || exit "$gui_status"
 # The scenario tests of the Windows programs (ctest -L windows-scenario) are not yet part of
 # the stage: run them by hand with CHRON_WINDOWS_SCENARIOS=1.
 if [ "${CHRON_WINDOWS_SCENARIOS:-0}" = "1" ]; then

@@ -1,7 +1,6 @@
 // The Dialog interface over a page window.
 #include "applet/win32/page_dialog.h"
 
-
 #include "applet/resources.h"
 
 namespace chron::win32_window {

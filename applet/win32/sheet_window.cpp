@@ -112,8 +112,7 @@ class Win32SheetWindow : public SheetWindow {
     }
   }
 
-  static LRESULT CALLBACK SheetProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
-                                    DWORD_PTR data) {
+  static LRESULT CALLBACK SheetProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR data) {
     auto* self = reinterpret_cast<Win32SheetWindow*>(data);
     if (message == WM_TIMER && wparam == kWatchTimerId) self->panel_.WatchShutdownEvent();
     if (message == WM_DESTROY) {

@@ -33,6 +33,7 @@ TEST(Module, AnswersTheControlPanelMessages) {
   NEWCPLINFO given = fresh;
   EXPECT_EQ(CallApplet(CPL_NEWINQUIRE, 0, reinterpret_cast<LPARAM>(&given)), 0);
   EXPECT_EQ(std::memcmp(&given, &fresh, sizeof(fresh)), 0) << "NEWCPLINFO left as passed";
+  EXPECT_EQ(CallApplet(CPL_STARTWPARMSW), 0);  // the Control Panel then opens it with CPL_DBLCLK
   EXPECT_EQ(CallApplet(CPL_SELECT), 1);
   EXPECT_EQ(CallApplet(CPL_STOP), 1);
   EXPECT_EQ(CallApplet(CPL_EXIT), 0);
@@ -88,8 +89,8 @@ std::pair<std::string, uint32_t> ClassAndStyle(const ControlTemplate& c) {
     case ControlKind::kEdit: return {"edit", style | WS_BORDER | ES_AUTOHSCROLL | (c.digits_only ? ES_NUMBER : 0)};
     case ControlKind::kLabel:
       return {"static", style | (c.align == TextAlign::kCentre  ? SS_CENTER
-                               : c.align == TextAlign::kRight ? SS_RIGHT
-                                                              : SS_LEFT)};
+                                 : c.align == TextAlign::kRight ? SS_RIGHT
+                                                                : SS_LEFT)};
     case ControlKind::kUpDown:
       return {"msctls_updown32",
               style | UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_AUTOBUDDY | UDS_ARROWKEYS | UDS_NOTHOUSANDS};
@@ -136,8 +137,8 @@ TEST(Resources, DialogTemplatesAreThoseOfThePages) {
 }
 
 TEST(Resources, StringsIconAndVersion) {
-  for (int id : {kIdsSheetCaption, kIdsReadError, kIdsWriteError, kIdsAppletName, kIdsAppletInfo,
-                 kIdsMessageBoxCaption}) {
+  for (int id :
+       {kIdsSheetCaption, kIdsReadError, kIdsWriteError, kIdsAppletName, kIdsAppletInfo, kIdsMessageBoxCaption}) {
     wchar_t text[256];
     const int length = LoadStringW(Module(), static_cast<UINT>(id), text, 256);
     EXPECT_EQ(Narrow({text, static_cast<size_t>(length)}), LoadString(id)) << id;
@@ -178,8 +179,8 @@ TEST(Resources, StringsIconAndVersion) {
   EXPECT_EQ(text(L"FileDescription"), kFileDescription);
   EXPECT_EQ(text(L"OriginalFilename"), "chroncfg.cpl");
   WORD* translation = nullptr;
-  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                             &length));
+  ASSERT_TRUE(
+      VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
   EXPECT_EQ(translation[0], kVersionLanguage);
 }
 

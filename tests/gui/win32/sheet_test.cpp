@@ -1,6 +1,6 @@
 // The sheet of chroncfg.cpl under Wine, opened through CPlApplet and driven by control id:
 // values in, validation message boxes, OK writes the registry, Cancel and the named shutdown
-// event write nothing. Pictures of the pages go to <build>/screenshots/.
+// event write nothing; and opened by the Control Panel (control.exe). Pictures of the pages go to <build>/screenshots/.
 #include <gtest/gtest.h>
 
 #include "applet/cpl.h"
@@ -43,7 +43,9 @@ TEST_F(SheetTest, ShowsTheStoredValuesAndOkWritesTheEditedOnes) {
     EXPECT_EQ(sheet.Text(kServer, 1001), L"64");
     EXPECT_TRUE(sheet.Screenshot("server"));
     sheet.Click(kServer, 1012);
-    sheet.SetText(kServer, 1001, L"256");
+    sheet.SetText(kServer, 1001, L"999");
+    sheet.ClickArrow(kServer, 1002, true);  // plain digits, no thousands separator
+    EXPECT_TRUE(WaitFor([&] { return sheet.Text(kServer, 1001) == L"1000"; }));
     sheet.Click(kServer, 1000);  // broadcasts off: the interval field goes grey
     EXPECT_TRUE(WaitFor([&] { return !sheet.Enabled(kServer, 1001); }));
 
@@ -68,7 +70,7 @@ TEST_F(SheetTest, ShowsTheStoredValuesAndOkWritesTheEditedOnes) {
   });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(String(L"Server", L"TimeSource"), L"LOCAL");
-  EXPECT_EQ(Dword(L"Server", L"BroadcastInterval"), 256u);
+  EXPECT_EQ(Dword(L"Server", L"BroadcastInterval"), 1000u);
   EXPECT_EQ(Dword(L"Server", L"Broadcast"), 0u);
   EXPECT_EQ(Dword(L"Server", L"Active"), 1u);
   EXPECT_EQ(String(L"Client", L"TimeSource"), L"zeit.example.org");
@@ -165,6 +167,30 @@ TEST_F(SheetTest, MissingKeyShowsTheReadErrorAndOkCreatesEveryValue) {
   EXPECT_EQ(Dword(L"Server", L"BroadcastInterval"), 64u);
   EXPECT_EQ(String(L"Server", L"TimeSource"), L"LOCAL");
   EXPECT_EQ(String(L"", L"IPQueryType"), L"SNMP");
+}
+
+TEST_F(SheetTest, ControlPanelOpensIt) {
+  StoreNonDefaults();
+  const std::wstring before = Snapshot();
+  std::wstring command = L"control.exe \"" + ModulePath() + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(
+      CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  HWND window = nullptr;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        window = FindWindowW(nullptr, L"Konfiguration - Simple Network Time Protocol Client/Server");
+        return window != nullptr && IsWindowVisible(window);
+      },
+      20000));
+  if (window != nullptr) Sheet(window).PressCancel();
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0) << "control.exe ends with the sheet";
+  TerminateProcess(process.hProcess, 1);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  EXPECT_EQ(Snapshot(), before);
 }
 
 }  // namespace

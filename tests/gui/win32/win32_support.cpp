@@ -148,9 +148,7 @@ int Sheet::CurrentPage() const {
 
 std::wstring Sheet::Text(int index, int id) const { return WindowText(Item(index, id)); }
 
-bool Sheet::Checked(int index, int id) const {
-  return SendMessageW(Item(index, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
+bool Sheet::Checked(int index, int id) const { return SendMessageW(Item(index, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 bool Sheet::HasFocus(int index, int id) const {
   GUITHREADINFO info{};
@@ -163,6 +161,15 @@ void Sheet::SetText(int index, int id, const std::wstring& text) const {
 }
 
 void Sheet::Click(int index, int id) const { PostMessageW(Item(index, id), BM_CLICK, 0, 0); }
+
+void Sheet::ClickArrow(int index, int updown_id, bool up) const {
+  const HWND arrows = Item(index, updown_id);
+  RECT r{};
+  GetClientRect(arrows, &r);
+  const LPARAM point = MAKELPARAM(r.right / 2, up ? r.bottom / 4 : r.bottom * 3 / 4);
+  PostMessageW(arrows, WM_LBUTTONDOWN, MK_LBUTTON, point);
+  PostMessageW(arrows, WM_LBUTTONUP, 0, point);
+}
 
 void Sheet::SelectPage(int index) const { PostMessageW(window_, PSM_SETCURSEL, static_cast<WPARAM>(index), 0); }
 

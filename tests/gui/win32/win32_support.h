@@ -49,7 +49,8 @@ class Sheet {
 
   void SetText(int index, int id, const std::wstring& text) const;
   void Click(int index, int id) const;  // BM_CLICK
-  void SelectPage(int index) const;     // PSM_SETCURSEL: the page being left is validated
+  void ClickArrow(int index, int updown_id, bool up) const;
+  void SelectPage(int index) const;  // PSM_SETCURSEL: the page being left is validated
   void PressOk() const;
   void PressCancel() const;
 

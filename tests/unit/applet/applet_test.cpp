@@ -51,7 +51,9 @@ TEST(CplDispatch, BaseAppletResults) {
   EXPECT_EQ(CplDispatch(nullptr, CPL_EXIT, 0, 0), 0);
   EXPECT_EQ(CplDispatch(nullptr, CPL_NEWINQUIRE, 0, 0), 0);
   EXPECT_EQ(CplDispatch(nullptr, 0, 0, 0), 1);
-  EXPECT_EQ(CplDispatch(nullptr, 9, 0, 0), 1);
+  EXPECT_EQ(CplDispatch(nullptr, CPL_STARTWPARMSA, 0, 0), 0);
+  EXPECT_EQ(CplDispatch(nullptr, CPL_STARTWPARMSW, 0, 0), 0);
+  EXPECT_EQ(CplDispatch(nullptr, 11, 0, 0), 1);
   EXPECT_EQ(CplDispatch(nullptr, 0x7fffffff, 0, 0), 1);
 }
 
