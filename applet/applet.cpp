@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "applet/resources.h"
+#include "config/named_objects.h"
 
 namespace chron {
 namespace {
@@ -54,6 +55,22 @@ int CSntpApplet::ShowConfigurationSheet(void* window) {
   context.owner = window;
   CSntpPanel panel(AppletRecord(), std::move(context));
   return panel.RunSheet();
+}
+
+CSntpApp::CSntpApp(SheetWindowFactory window_factory, std::function<PlatformId()> platform_id)
+    : applet_(Services(std::move(window_factory), std::move(platform_id))) {
+  if (platform::NamedEvent::Create(kShutdownEventName, &event_) != 0) event_.reset();
+}
+
+AppletServices CSntpApp::Services(SheetWindowFactory window_factory, std::function<PlatformId()> platform_id) {
+  AppletServices services;
+  services.window_factory = std::move(window_factory);
+  services.shutdown_signalled = [this] {
+    return event_ != nullptr && event_->Wait(0) == platform::WaitResult::kSignalled;
+  };
+  services.platform = std::move(platform_id);
+  services.open_registry = [] { return platform::OpenMachineRegistry(); };
+  return services;
 }
 
 Configuration& AppletRecord() {

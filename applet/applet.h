@@ -7,6 +7,7 @@
 #include "applet/cpl.h"
 #include "applet/panel.h"
 #include "config/configuration.h"
+#include "platform/named_event.h"
 
 namespace chron {
 
@@ -47,6 +48,20 @@ class CSntpApplet : public CControlPanelApplet {
 
  private:
   AppletServices services_;
+};
+
+// The module's application object, one static instance per window layer: the SNTP applet on
+// the machine's registry, and the named shutdown event, held from module load to unload
+// (created, or opened when another process holds it; without it the sheet simply has no
+// shutdown watch).
+class CSntpApp {
+ public:
+  CSntpApp(SheetWindowFactory window_factory, std::function<PlatformId()> platform_id);
+
+ private:
+  AppletServices Services(SheetWindowFactory window_factory, std::function<PlatformId()> platform_id);
+  CSntpApplet applet_;
+  std::unique_ptr<platform::NamedEvent> event_;
 };
 
 // The module-wide configuration record; holds the defaults until the first opening.

@@ -3,6 +3,7 @@
 #   scripts/install-deps.sh            the Linux build and its tests
 #   scripts/install-deps.sh windows    the Windows cross-build and its tests under 64-bit Wine
 #                                      (never wine32: 32-bit programs cannot run here)
+#   scripts/install-deps.sh windows-i686   the 32-bit Windows cross-compiler (compile only)
 set -euo pipefail
 
 windows_packages=(
@@ -21,8 +22,12 @@ packages=(
   clang-tidy-14 clang-format-14 lintian dpkg-dev
 )
 
+windows_i686_packages=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
+
 if [ "${1:-}" = "windows" ]; then
   packages=("${windows_packages[@]}")
+elif [ "${1:-}" = "windows-i686" ]; then
+  packages=("${windows_i686_packages[@]}")
 fi
 
 missing=()

@@ -4,9 +4,6 @@
 
 #include "applet/applet.h"
 #include "applet/qt/sheet_window.h"
-#include "config/named_objects.h"
-#include "platform/named_event.h"
-#include "platform/registry.h"
 
 namespace chron {
 namespace {
@@ -31,36 +28,14 @@ class WindowWithApplication : public SheetWindow {
   std::unique_ptr<SheetWindow> window_;
 };
 
-// Created when the module is loaded, destroyed when it is unloaded.
-class CSntpApp {
- public:
-  CSntpApp() : applet_(Services()) {
-    // Creates the event or opens the one another process holds; without it the sheet simply
-    // has no shutdown watch.
-    if (platform::NamedEvent::Create(kShutdownEventName, &event_) != 0) event_.reset();
-  }
-  ~CSntpApp() { event_.reset(); }
-
- private:
-  AppletServices Services() {
-    AppletServices services;
-    services.window_factory = [](CSntpPanel& panel) -> std::unique_ptr<SheetWindow> {
+// Created when the module is loaded, destroyed when it is unloaded. A host without Qt of its
+// own gets an application object for the time the sheet is open.
+CSntpApp the_app(
+    [](CSntpPanel& panel) -> std::unique_ptr<SheetWindow> {
       if (QApplication::instance() != nullptr) return qt::QtSheetWindowFactory()(panel);
       return std::make_unique<WindowWithApplication>(panel);
-    };
-    services.shutdown_signalled = [this] {
-      return event_ != nullptr && event_->Wait(0) == platform::WaitResult::kSignalled;
-    };
-    services.platform = PlatformFromEnvironment;
-    services.open_registry = [] { return platform::OpenMachineRegistry(); };
-    return services;
-  }
-
-  CSntpApplet applet_;
-  std::unique_ptr<platform::NamedEvent> event_;
-};
-
-CSntpApp the_app;
+    },
+    PlatformFromEnvironment);
 
 }  // namespace
 }  // namespace chron

@@ -1,12 +1,7 @@
 // The module chroncfg.cpl: its application object and the export CPlApplet, which the Control
 // Panel finds by that name (no decoration; stdcall on 32-bit Windows).
-#include <memory>
-
 #include "applet/applet.h"
 #include "applet/win32/sheet_window.h"
-#include "config/named_objects.h"
-#include "platform/named_event.h"
-#include "platform/registry.h"
 #include "applet/win32/windows_api.h"
 
 namespace chron {
@@ -21,31 +16,7 @@ PlatformId SystemPlatform() {
 }
 
 // Constructed when the module is loaded (process attach), destroyed when it is unloaded.
-class CSntpApp {
- public:
-  CSntpApp() : applet_(Services()) {
-    // Creates the event or opens the one another process holds; without it the sheet simply
-    // has no shutdown watch.
-    if (platform::NamedEvent::Create(kShutdownEventName, &event_) != 0) event_.reset();
-  }
-
- private:
-  AppletServices Services() {
-    AppletServices services;
-    services.window_factory = win32_window::Win32SheetWindowFactory();
-    services.shutdown_signalled = [this] {
-      return event_ != nullptr && event_->Wait(0) == platform::WaitResult::kSignalled;
-    };
-    services.platform = SystemPlatform;
-    services.open_registry = [] { return platform::OpenMachineRegistry(); };
-    return services;
-  }
-
-  CSntpApplet applet_;
-  std::unique_ptr<platform::NamedEvent> event_;
-};
-
-CSntpApp the_app;
+CSntpApp the_app(win32_window::Win32SheetWindowFactory(), SystemPlatform);
 
 }  // namespace
 }  // namespace chron

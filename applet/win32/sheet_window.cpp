@@ -6,12 +6,13 @@
 // left (a failure keeps it current), and the first PSN_APPLY of an OK applies the shown pages.
 // The watch timer runs on the sheet's window, which is subclassed for its WM_TIMER and
 // WM_DESTROY.
-#include "applet/win32/page_dialog.h"
 #include "applet/win32/sheet_window.h"
 
 #include <deque>
+#include <vector>
 
 #include "applet/resources.h"
+#include "applet/win32/page_dialog.h"
 
 namespace chron::win32_window {
 namespace {
