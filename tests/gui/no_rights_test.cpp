@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "applet/resources.h"
 #include "gui_support.h"
 #include "platform/registry.h"
 
@@ -33,7 +34,7 @@ TEST(NoRights, OkShowsMessage109AndTheHiveIsUnchanged) {
   ASSERT_NE(before.find("REGISTRY"), std::string::npos);
   MessageSeen write_error;
   const int32_t result = RunSheet([&](QDialog& sheet) {
-    ClickButton(Control<QCheckBox>(sheet, 104, 1007));
+    ClickButton(Control<QCheckBox>(sheet, kIddServer, kIdcServerActive));
     AnswerNextMessageBox(&write_error);
     PressOk(sheet);
   });

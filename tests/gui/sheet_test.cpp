@@ -11,12 +11,11 @@
 #include <QTabBar>
 #include <QTest>
 
+#include "applet/resources.h"
 #include "gui_support.h"
 
 namespace chron::testing {
 namespace {
-
-constexpr int kServer = 104, kClient = 103, kInfo = 130;
 
 Configuration Stored() {
   Configuration c;
@@ -58,23 +57,23 @@ TEST_F(SheetTest, NtLayoutShowsThreeTabsAndTheStoredValues) {
     EXPECT_EQ(sheet.findChild<QPushButton*>("1")->text(), "OK");
     EXPECT_EQ(sheet.findChild<QPushButton*>("2")->text(), "Abbrechen");
     EXPECT_EQ(sheet.findChildren<QPushButton*>().size(), 2) << "no Apply button";
-    EXPECT_TRUE(Control<QCheckBox>(sheet, kServer, 1007)->isChecked());
-    EXPECT_EQ(Control<QCheckBox>(sheet, kServer, 1007)->text(), "SNTP &Server aktivieren");
-    EXPECT_TRUE(Control<QRadioButton>(sheet, kServer, 1011)->isChecked());
-    EXPECT_FALSE(Control<QRadioButton>(sheet, kServer, 1010)->isVisible());
-    EXPECT_EQ(Control<QLineEdit>(sheet, kServer, 1001)->text(), "64");
+    EXPECT_TRUE(Control<QCheckBox>(sheet, kIddServer, kIdcServerActive)->isChecked());
+    EXPECT_EQ(Control<QCheckBox>(sheet, kIddServer, kIdcServerActive)->text(), "SNTP &Server aktivieren");
+    EXPECT_TRUE(Control<QRadioButton>(sheet, kIddServer, kIdcServerNtp)->isChecked());
+    EXPECT_FALSE(Control<QRadioButton>(sheet, kIddServer, kIdcServerDcf77)->isVisible());
+    EXPECT_EQ(Control<QLineEdit>(sheet, kIddServer, kIdcServerInterval)->text(), "64");
     sheet.grab().save(ScreenshotDir() + "/server.png");
 
     ClickTab(sheet, 1);
     EXPECT_EQ(tabs->currentIndex(), 1);
-    EXPECT_TRUE(Control<QCheckBox>(sheet, kClient, 1013)->isVisible());
-    EXPECT_TRUE(Control<QRadioButton>(sheet, kClient, 1004)->isChecked());
-    EXPECT_FALSE(Control<QLineEdit>(sheet, kClient, 1011)->isEnabled());
-    EXPECT_EQ(Control<QLineEdit>(sheet, kClient, 1009)->text(), "zeit.example.org");
+    EXPECT_TRUE(Control<QCheckBox>(sheet, kIddClient, kIdcClientActive)->isVisible());
+    EXPECT_TRUE(Control<QRadioButton>(sheet, kIddClient, kIdcClientBroadcast)->isChecked());
+    EXPECT_FALSE(Control<QLineEdit>(sheet, kIddClient, kIdcClientPollInterval)->isEnabled());
+    EXPECT_EQ(Control<QLineEdit>(sheet, kIddClient, kIdcClientTimeSource)->text(), "zeit.example.org");
     sheet.grab().save(ScreenshotDir() + "/client.png");
 
     ClickTab(sheet, 2);
-    EXPECT_EQ(Control<QLabel>(sheet, kInfo, 1000)->text(), "v1.01 (980806)");
+    EXPECT_EQ(Control<QLabel>(sheet, kIddInfo, kIdcInfoVersion)->text(), "v1.01 (980806)");
     sheet.grab().save(ScreenshotDir() + "/information.png");
     PressCancel(sheet);
   });
@@ -85,33 +84,33 @@ TEST_F(SheetTest, EditsArrowsAndOkReachTheHive) {
   hive.Store(Stored());
   const int32_t result = RunSheet([&](QDialog& sheet) {
     // Server: the interval stepped past 999 by the arrows, then NTP -> local time.
-    TypeInto(sheet, kServer, 1001, "998");
-    ClickArrow(sheet, kServer, 1002, true);
-    ClickArrow(sheet, kServer, 1002, true);
-    EXPECT_EQ(Control<QLineEdit>(sheet, kServer, 1001)->text(), "1000");
-    ClickButton(Control<QRadioButton>(sheet, kServer, 1012));
-    EXPECT_FALSE(Control<QRadioButton>(sheet, kServer, 1011)->isChecked());
+    TypeInto(sheet, kIddServer, kIdcServerInterval, "998");
+    ClickArrow(sheet, kIddServer, kIdcServerIntervalSpin, true);
+    ClickArrow(sheet, kIddServer, kIdcServerIntervalSpin, true);
+    EXPECT_EQ(Control<QLineEdit>(sheet, kIddServer, kIdcServerInterval)->text(), "1000");
+    ClickButton(Control<QRadioButton>(sheet, kIddServer, kIdcServerLocal));
+    EXPECT_FALSE(Control<QRadioButton>(sheet, kIddServer, kIdcServerNtp)->isChecked());
     // Broadcasts off disables the interval but not its arrows.
-    ClickButton(Control<QCheckBox>(sheet, kServer, 1000));
-    EXPECT_FALSE(Control<QLineEdit>(sheet, kServer, 1001)->isEnabled());
-    EXPECT_TRUE(Control<QWidget>(sheet, kServer, 1002)->isEnabled());
+    ClickButton(Control<QCheckBox>(sheet, kIddServer, kIdcServerBroadcast));
+    EXPECT_FALSE(Control<QLineEdit>(sheet, kIddServer, kIdcServerInterval)->isEnabled());
+    EXPECT_TRUE(Control<QWidget>(sheet, kIddServer, kIdcServerIntervalSpin)->isEnabled());
 
     ClickTab(sheet, 1);
-    ClickButton(Control<QRadioButton>(sheet, kClient, 1003));
-    EXPECT_TRUE(Control<QLineEdit>(sheet, kClient, 1011)->isEnabled());
-    EXPECT_FALSE(Control<QRadioButton>(sheet, kClient, 1004)->isChecked());
-    TypeInto(sheet, kClient, 1009, "10.1.2.3");
-    TypeInto(sheet, kClient, 1011, " 16383 ");
-    ClickArrow(sheet, kClient, 1012, true);
-    ClickArrow(sheet, kClient, 1012, true);  // stops at the end of the range
-    EXPECT_EQ(Control<QLineEdit>(sheet, kClient, 1011)->text(), "16384");
-    ClickButton(Control<QCheckBox>(sheet, kClient, 1023));
-    EXPECT_TRUE(Control<QLineEdit>(sheet, kClient, 1016)->isEnabled());
-    TypeInto(sheet, kClient, 1016, "7200");
+    ClickButton(Control<QRadioButton>(sheet, kIddClient, kIdcClientPoll));
+    EXPECT_TRUE(Control<QLineEdit>(sheet, kIddClient, kIdcClientPollInterval)->isEnabled());
+    EXPECT_FALSE(Control<QRadioButton>(sheet, kIddClient, kIdcClientBroadcast)->isChecked());
+    TypeInto(sheet, kIddClient, kIdcClientTimeSource, "10.1.2.3");
+    TypeInto(sheet, kIddClient, kIdcClientPollInterval, " 16383 ");
+    ClickArrow(sheet, kIddClient, kIdcClientPollSpin, true);
+    ClickArrow(sheet, kIddClient, kIdcClientPollSpin, true);  // stops at the end of the range
+    EXPECT_EQ(Control<QLineEdit>(sheet, kIddClient, kIdcClientPollInterval)->text(), "16384");
+    ClickButton(Control<QCheckBox>(sheet, kIddClient, kIdcClientMaxDiffActive));
+    EXPECT_TRUE(Control<QLineEdit>(sheet, kIddClient, kIdcClientMaxDiff)->isEnabled());
+    TypeInto(sheet, kIddClient, kIdcClientMaxDiff, "7200");
     // The arrow keys in the field step as well.
-    QTest::keyClick(Control<QLineEdit>(sheet, kClient, 1016), Qt::Key_Down);
-    EXPECT_EQ(Control<QLineEdit>(sheet, kClient, 1016)->text(), "7199");
-    ClickButton(Control<QCheckBox>(sheet, kClient, 1008));
+    QTest::keyClick(Control<QLineEdit>(sheet, kIddClient, kIdcClientMaxDiff), Qt::Key_Down);
+    EXPECT_EQ(Control<QLineEdit>(sheet, kIddClient, kIdcClientMaxDiff)->text(), "7199");
+    ClickButton(Control<QCheckBox>(sheet, kIddClient, kIdcClientRunOnce));
     PressOk(sheet);
   });
   EXPECT_EQ(result, 0);
@@ -136,22 +135,22 @@ TEST_F(SheetTest, InvalidValueKeepsThePageUntilCorrected) {
   MessageSeen empty, range;
   RunSheet([&](QDialog& sheet) {
     ClickTab(sheet, 1);
-    ClickButton(Control<QRadioButton>(sheet, kClient, 1003));
-    TypeInto(sheet, kClient, 1011, "");
+    ClickButton(Control<QRadioButton>(sheet, kIddClient, kIdcClientPoll));
+    TypeInto(sheet, kIddClient, kIdcClientPollInterval, "");
     AnswerNextMessageBox(&empty, "validation.png");
     ClickTab(sheet, 2);
     auto* tabs = sheet.findChild<QTabBar*>("tabs");
     EXPECT_EQ(tabs->currentIndex(), 1) << "the page stays current";
-    auto* edit = Control<QLineEdit>(sheet, kClient, 1011);
+    auto* edit = Control<QLineEdit>(sheet, kIddClient, kIdcClientPollInterval);
     EXPECT_EQ(sheet.focusWidget(), edit);
     // Disabled fields are validated too: OK fails on the disabled deviation field.
-    TypeInto(sheet, kClient, 1011, "64");
-    Control<QLineEdit>(sheet, kClient, 1016)->setText("0");
-    ASSERT_FALSE(Control<QLineEdit>(sheet, kClient, 1016)->isEnabled());
+    TypeInto(sheet, kIddClient, kIdcClientPollInterval, "64");
+    Control<QLineEdit>(sheet, kIddClient, kIdcClientMaxDiff)->setText("0");
+    ASSERT_FALSE(Control<QLineEdit>(sheet, kIddClient, kIdcClientMaxDiff)->isEnabled());
     AnswerNextMessageBox(&range);
     PressOk(sheet);
     EXPECT_TRUE(sheet.isVisible());
-    EXPECT_EQ(Control<QLineEdit>(sheet, kClient, 1016)->selectedText(), "0");
+    EXPECT_EQ(Control<QLineEdit>(sheet, kIddClient, kIdcClientMaxDiff)->selectedText(), "0");
     PressCancel(sheet);
   });
   EXPECT_TRUE(empty.seen);
@@ -166,10 +165,10 @@ TEST_F(SheetTest, TypedTextSelectedAfterFailure) {
   hive.Store(Stored());
   MessageSeen seen;
   RunSheet([&](QDialog& sheet) {
-    TypeInto(sheet, kServer, 1001, "12x");
+    TypeInto(sheet, kIddServer, kIdcServerInterval, "12x");
     AnswerNextMessageBox(&seen);
     ClickTab(sheet, 1);
-    auto* edit = Control<QLineEdit>(sheet, kServer, 1001);
+    auto* edit = Control<QLineEdit>(sheet, kIddServer, kIdcServerInterval);
     EXPECT_EQ(sheet.focusWidget(), edit);
     EXPECT_EQ(edit->selectedText(), "12x");
     PressCancel(sheet);
@@ -182,7 +181,7 @@ TEST_F(SheetTest, MissingHiveShowsMessage108AndTheFirstOkCreatesEveryValue) {
   AnswerNextMessageBox(&read_error);
   RunSheet([&](QDialog& sheet) {
     EXPECT_TRUE(read_error.seen) << "shown before the sheet";
-    EXPECT_FALSE(Control<QCheckBox>(sheet, kServer, 1007)->isChecked());
+    EXPECT_FALSE(Control<QCheckBox>(sheet, kIddServer, kIdcServerActive)->isChecked());
     PressOk(sheet);
   });
   EXPECT_EQ(read_error.text, "Beim Lesen der Konfigurationsdaten ist ein Fehler aufgetreten.");
@@ -211,10 +210,10 @@ TEST_F(SheetTest, Windows95LayoutHasNoServerPageAndKeepsServerValues) {
     ASSERT_EQ(tabs->count(), 2);
     EXPECT_EQ(tabs->tabText(0), "Client");
     EXPECT_EQ(tabs->tabText(1), "Information");
-    EXPECT_EQ(sheet.findChild<QWidget*>("104"), nullptr);
-    EXPECT_FALSE(Control<QCheckBox>(sheet, kClient, 1013)->isVisible());
+    EXPECT_EQ(sheet.findChild<QWidget*>(QString::number(kIddServer)), nullptr);
+    EXPECT_FALSE(Control<QCheckBox>(sheet, kIddClient, kIdcClientActive)->isVisible());
     sheet.grab().save(ScreenshotDir() + "/client-win95.png");
-    ClickButton(Control<QCheckBox>(sheet, kClient, 1008));
+    ClickButton(Control<QCheckBox>(sheet, kIddClient, kIdcClientRunOnce));
     PressOk(sheet);
   });
   const Configuration c = hive.Read();
@@ -229,11 +228,11 @@ TEST_F(SheetTest, Windows95WithStoredClientOffOffersTheActivationBox) {
   stored.client_active = 0;
   hive.Store(stored);
   RunSheet([&](QDialog& sheet) {
-    auto* active = Control<QCheckBox>(sheet, kClient, 1013);
+    auto* active = Control<QCheckBox>(sheet, kIddClient, kIdcClientActive);
     EXPECT_TRUE(active->isVisible());
-    EXPECT_FALSE(Control<QRadioButton>(sheet, kClient, 1004)->isEnabled());
+    EXPECT_FALSE(Control<QRadioButton>(sheet, kIddClient, kIdcClientBroadcast)->isEnabled());
     ClickButton(active);
-    EXPECT_TRUE(Control<QRadioButton>(sheet, kClient, 1004)->isEnabled());
+    EXPECT_TRUE(Control<QRadioButton>(sheet, kIddClient, kIdcClientBroadcast)->isEnabled());
     PressOk(sheet);
   });
   EXPECT_EQ(hive.Read().client_active, 1u);
@@ -243,9 +242,9 @@ TEST_F(SheetTest, InquireAndNewInquireAsTheHostCallsThem) {
   EXPECT_EQ(Applet()(nullptr, CPL_GETCOUNT, 0, 0), 1);
   CPLINFO info{};
   EXPECT_EQ(Applet()(nullptr, CPL_INQUIRE, 0, reinterpret_cast<intptr_t>(&info)), 0);
-  EXPECT_EQ(info.idIcon, 129);
-  EXPECT_EQ(info.idName, 110);
-  EXPECT_EQ(info.idInfo, 111);
+  EXPECT_EQ(info.idIcon, kIdiApplet);
+  EXPECT_EQ(info.idName, kIdsAppletName);
+  EXPECT_EQ(info.idInfo, kIdsAppletInfo);
   EXPECT_EQ(Applet()(nullptr, CPL_STOP, 0, 0), 1);
   EXPECT_EQ(Applet()(nullptr, 42, 0, 0), 1);
 }

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <csignal>
 
+#include "applet/resources.h"
 #include "gui_support.h"
 #include "platform/named_event.h"
 
@@ -59,7 +60,7 @@ class ShutdownEventTest : public ::testing::Test {
 TEST_F(ShutdownEventTest, SetWhileOpenClosesTheSheetWithoutWriting) {
   QElapsedTimer since_set;
   const int32_t result = RunSheet([&](QDialog& sheet) {
-    TypeInto(sheet, 104, 1001, "999");  // would be written by OK
+    TypeInto(sheet, kIddServer, kIdcServerInterval, "999");  // would be written by OK
     ASSERT_TRUE(SetEventFromAnotherProcess());
     since_set.start();
   });
@@ -74,7 +75,7 @@ TEST_F(ShutdownEventTest, SetWhileAMessageBoxIsOpenClosesBoth) {
   QElapsedTimer since_set;
   bool box_was_open = false;
   RunSheet([&](QDialog& sheet) {
-    TypeInto(sheet, 104, 1001, "abc");
+    TypeInto(sheet, kIddServer, kIdcServerInterval, "abc");
     // The event is set while the validation message stands; nobody answers the box.
     QTimer::singleShot(100, [&] {
       box_was_open = QApplication::activeModalWidget() != &sheet;

@@ -6,37 +6,23 @@
 #include <cstring>
 
 #include "applet/resources.h"
-#include "fake_registry.h"
 #include "fake_sheet.h"
+#include "tests/testutil/fake_registry.h"
 
 namespace chron {
 namespace {
 
 using testing::FakeSheetWindow;
 
-TEST(Resources, TextsAndVersion) {
-  EXPECT_EQ(LoadString(102), "Konfiguration - Simple Network Time Protocol Client/Server");
-  EXPECT_EQ(LoadString(108), "Beim Lesen der Konfigurationsdaten ist ein Fehler aufgetreten.");
-  EXPECT_EQ(LoadString(109), "Beim Schreiben der Konfigurationsdaten ist ein Fehler aufgetreten.");
-  EXPECT_EQ(LoadString(110), "SNTP");
-  EXPECT_EQ(LoadString(111), "Konfiguration für Simple Network Time Protcol.");
-  EXPECT_EQ(LoadString(57344), "Konfiguration - SNTP");
+// The sheet's caption and the two error messages are checked where they are shown.
+TEST(Resources, StringTableHasEveryNamedTextAndNoOther) {
+  for (int id : {kIdsSheetCaption, kIdsReadError, kIdsWriteError, kIdsMessageBoxCaption}) {
+    EXPECT_FALSE(LoadString(id).empty()) << id;
+  }
+  EXPECT_EQ(LoadString(kIdsAppletName), "SNTP");
+  EXPECT_EQ(LoadString(kIdsAppletInfo), "Konfiguration für Simple Network Time Protcol.");
   EXPECT_EQ(LoadString(4711), "");
-  EXPECT_EQ(kFileVersion, "1.1.0.0");
-  EXPECT_EQ(kProductVersion, "1.01");
-  EXPECT_STREQ(AppletIconXpm()[0], "32 32 5 1");
-}
-
-TEST(Record, HoldsTheDefaultsUntilTheFirstOpening) {
-  const Configuration& r = AppletRecord();
-  EXPECT_EQ(r.client_active, 1u);
-  EXPECT_EQ(r.client_broadcast, 1u);
-  EXPECT_EQ(r.client_max_diff_second, 180u);
-  EXPECT_EQ(r.client_poll_interval, 64u);
-  EXPECT_EQ(r.server_active, 0u);
-  EXPECT_EQ(r.server_broadcast_interval, 64u);
-  EXPECT_EQ(r.server_time_source, "LOCAL");
-  EXPECT_EQ(r.ip_query_type, "SNMP");
+  EXPECT_STREQ(AppletIconXpm()[0], "32 32 5 1");  // 32 by 32 pixels, 5 colours, 1 character each
 }
 
 TEST(CplDispatch, BaseAppletResults) {
@@ -83,9 +69,9 @@ class SntpAppletTest : public ::testing::Test {
 TEST_F(SntpAppletTest, InquireGivesIconNameAndDescription) {
   CPLINFO info{-1, -1, -1, 77};
   EXPECT_EQ(CplDispatch(nullptr, CPL_INQUIRE, 0, reinterpret_cast<intptr_t>(&info)), 0);
-  EXPECT_EQ(info.idIcon, 129);
-  EXPECT_EQ(info.idName, 110);
-  EXPECT_EQ(info.idInfo, 111);
+  EXPECT_EQ(info.idIcon, kIdiApplet);
+  EXPECT_EQ(info.idName, kIdsAppletName);
+  EXPECT_EQ(info.idInfo, kIdsAppletInfo);
   EXPECT_EQ(info.lData, 0);
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "applet/resources.h"
 #include "fake_dialog.h"
 
 namespace chron {
@@ -42,10 +43,10 @@ TEST(FormatMessageText, ReplacesBothInserts) {
 
 class ReadUnsignedTest : public ::testing::Test {
  protected:
-  // Reads control 1011 with the poll interval's range.
+  // Reads control kIdcClientPollInterval with the poll interval's range.
   bool Read(const std::string& text) {
-    dialog.SetText(1011, text);
-    return ReadUnsigned(dialog, 1011, 16, 16384, &value);
+    dialog.SetText(kIdcClientPollInterval, text);
+    return ReadUnsigned(dialog, kIdcClientPollInterval, 16, 16384, &value);
   }
   FakeDialog dialog{ClientTemplate()};
   uint32_t value = 12345;
@@ -78,47 +79,47 @@ TEST_F(ReadUnsignedTest, NotANumberGivesThePositiveIntegerMessage) {
 }
 
 TEST_F(ReadUnsignedTest, FailingControlGetsFocusWithTextSelectedAfterTheMessage) {
-  dialog.focus = 1013;
+  dialog.focus = kIdcClientActive;
   EXPECT_FALSE(Read("x"));
-  EXPECT_EQ(dialog.focus_at_message, std::vector<int>{1013});
-  EXPECT_EQ(dialog.focus, 1011);
-  EXPECT_EQ(dialog.selected_all, 1011);
+  EXPECT_EQ(dialog.focus_at_message, std::vector<int>{kIdcClientActive});
+  EXPECT_EQ(dialog.focus, kIdcClientPollInterval);
+  EXPECT_EQ(dialog.selected_all, kIdcClientPollInterval);
 }
 
 TEST(ReadText, LengthLimitCountsBytesAndAllowsTheLimitItself) {
   FakeDialog dialog{ClientTemplate()};
   std::string text = "unchanged";
-  dialog.SetText(1009, std::string(4095, 'a'));
-  EXPECT_TRUE(ReadText(dialog, 1009, 4095, &text));
+  dialog.SetText(kIdcClientTimeSource, std::string(4095, 'a'));
+  EXPECT_TRUE(ReadText(dialog, kIdcClientTimeSource, 4095, &text));
   EXPECT_EQ(text.size(), 4095u);
-  dialog.SetText(1009, std::string(4096, 'a'));
-  EXPECT_FALSE(ReadText(dialog, 1009, 4095, &text));
+  dialog.SetText(kIdcClientTimeSource, std::string(4096, 'a'));
+  EXPECT_FALSE(ReadText(dialog, kIdcClientTimeSource, 4095, &text));
   EXPECT_EQ(text.size(), 4095u);
   EXPECT_EQ(dialog.messages, std::vector<std::string>{"Geben Sie bitte nicht mehr als 4095 Zeichen ein."});
-  EXPECT_EQ(dialog.selected_all, 1009);
+  EXPECT_EQ(dialog.selected_all, kIdcClientTimeSource);
   // 2048 two-byte characters are 4096 bytes: too long for the stored form.
   std::string umlauts;
   for (int i = 0; i < 2048; ++i) umlauts += "ä";
-  dialog.SetText(1009, umlauts);
-  EXPECT_FALSE(ReadText(dialog, 1009, 4095, &text));
+  dialog.SetText(kIdcClientTimeSource, umlauts);
+  EXPECT_FALSE(ReadText(dialog, kIdcClientTimeSource, 4095, &text));
 }
 
 TEST(WriteText, SetsTheTextThenTheLimitWithoutCuttingALongerText) {
   FakeDialog dialog{ClientTemplate()};
-  WriteText(dialog, 1009, std::string(5000, 'x'), 4095);
-  EXPECT_EQ(dialog.At(1009).text.size(), 5000u);
-  EXPECT_EQ(dialog.At(1009).limit, 4095);
+  WriteText(dialog, kIdcClientTimeSource, std::string(5000, 'x'), 4095);
+  EXPECT_EQ(dialog.At(kIdcClientTimeSource).text.size(), 5000u);
+  EXPECT_EQ(dialog.At(kIdcClientTimeSource).limit, 4095);
 }
 
 TEST(Flags, WriteTicksForAnyNonZeroAndReadGivesZeroOrOne) {
   FakeDialog dialog{ClientTemplate()};
-  WriteCheck(dialog, 1008, 7);
-  EXPECT_TRUE(dialog.At(1008).checked);
-  EXPECT_EQ(ReadCheck(dialog, 1008), 1u);
-  WriteCheck(dialog, 1008, 0);
-  EXPECT_EQ(ReadCheck(dialog, 1008), 0u);
-  WriteUnsigned(dialog, 1011, 16384);
-  EXPECT_EQ(dialog.At(1011).text, "16384");
+  WriteCheck(dialog, kIdcClientRunOnce, 7);
+  EXPECT_TRUE(dialog.At(kIdcClientRunOnce).checked);
+  EXPECT_EQ(ReadCheck(dialog, kIdcClientRunOnce), 1u);
+  WriteCheck(dialog, kIdcClientRunOnce, 0);
+  EXPECT_EQ(ReadCheck(dialog, kIdcClientRunOnce), 0u);
+  WriteUnsigned(dialog, kIdcClientPollInterval, 16384);
+  EXPECT_EQ(dialog.At(kIdcClientPollInterval).text, "16384");
 }
 
 }  // namespace

@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <set>
+
 #include "applet/resources.h"
-#include "fake_registry.h"
 #include "fake_sheet.h"
+#include "tests/testutil/fake_registry.h"
 
 namespace chron {
 namespace {
@@ -18,27 +21,43 @@ constexpr std::string_view kClientKey = "SOFTWARE\\Orbek\\SNTP\\1.01\\Client";
 constexpr std::string_view kServerKey = "SOFTWARE\\Orbek\\SNTP\\1.01\\Server";
 constexpr std::string_view kProduct = "SOFTWARE\\Orbek\\SNTP\\1.01";
 
-const std::string kMsg108(LoadString(108));
-const std::string kMsg109(LoadString(109));
+const std::string kMsg108(LoadString(kIdsReadError));
+const std::string kMsg109(LoadString(kIdsWriteError));
 
 int PressOk(CSntpPanel& panel, FakeSheetWindow&) { return panel.OnOk() ? 1 : 0; }
 int PressCancel(CSntpPanel&, FakeSheetWindow&) { return 0; }
 
 class PanelTest : public ::testing::Test {
  protected:
-  void StoreAll() {
-    registry.PutDword(kClientKey, "Active", 1);
-    registry.PutDword(kClientKey, "Broadcast", 0);
-    registry.PutDword(kClientKey, "RunOnce", 1);
-    registry.PutDword(kClientKey, "MaxDiffSecond", 600);
-    registry.PutDword(kClientKey, "MaxDiffSecondActive", 1);
-    registry.PutDword(kClientKey, "PollInterval", 256);
-    registry.PutString(kClientKey, "TimeSource", "zeit.example.org");
-    registry.PutDword(kServerKey, "Active", 1);
-    registry.PutDword(kServerKey, "Broadcast", 1);
-    registry.PutDword(kServerKey, "BroadcastInterval", 128);
-    registry.PutString(kServerKey, "TimeSource", "ntp");
-    registry.PutString(kProduct, "IPQueryType", "REGISTRY");
+  // Stores all twelve values, except those named "<key>\\<name>" in `missing`.
+  void StoreAll(const std::set<std::string>& missing = {}) {
+    struct Stored {
+      std::string_view key, name;
+      uint32_t number;
+      const char* text;  // null for a number
+    };
+    const Stored values[] = {
+        {kClientKey, "Active", 1, nullptr},
+        {kClientKey, "Broadcast", 0, nullptr},
+        {kClientKey, "RunOnce", 1, nullptr},
+        {kClientKey, "MaxDiffSecond", 600, nullptr},
+        {kClientKey, "MaxDiffSecondActive", 1, nullptr},
+        {kClientKey, "PollInterval", 256, nullptr},
+        {kClientKey, "TimeSource", 0, "zeit.example.org"},
+        {kServerKey, "Active", 1, nullptr},
+        {kServerKey, "Broadcast", 1, nullptr},
+        {kServerKey, "BroadcastInterval", 128, nullptr},
+        {kServerKey, "TimeSource", 0, "ntp"},
+        {kProduct, "IPQueryType", 0, "REGISTRY"},
+    };
+    for (const Stored& value : values) {
+      if (missing.count(RecordingRegistry::Join(value.key, value.name)) != 0) continue;
+      if (value.text == nullptr) {
+        registry.PutDword(value.key, value.name, value.number);
+      } else {
+        registry.PutString(value.key, value.name, value.text);
+      }
+    }
   }
 
   int Run(FakeSheetWindow::Script script, PlatformId platform = PlatformId::kWinNt) {
@@ -67,17 +86,22 @@ class PanelTest : public ::testing::Test {
     return log;
   }
   uint32_t WrittenDword(std::string_view key, std::string_view name) {
-    const auto& v = registry.values.at(RecordingRegistry::Path(key, name));
-    EXPECT_EQ(v.type, RegType::kDword);
+    const auto v = registry.Stored(key, name);
+    if (!v || v->type != RegType::kDword || v->data.size() != 4) {
+      ADD_FAILURE() << RecordingRegistry::Join(key, name) << " is no stored dword";
+      return 0;
+    }
     uint32_t value = 0;
-    std::memcpy(&value, v.data.data(), 4);
+    std::memcpy(&value, v->data.data(), 4);
     return value;
   }
   std::string WrittenString(std::string_view key, std::string_view name) {
-    const auto& v = registry.values.at(RecordingRegistry::Path(key, name));
-    EXPECT_EQ(v.type, RegType::kSz);
-    EXPECT_EQ(v.data.back(), 0);
-    return std::string(v.data.begin(), v.data.end() - 1);
+    const auto v = registry.Stored(key, name);
+    if (!v || v->type != RegType::kSz || v->data.empty() || v->data.back() != 0) {
+      ADD_FAILURE() << RecordingRegistry::Join(key, name) << " is no stored text";
+      return {};
+    }
+    return std::string(v->data.begin(), v->data.end() - 1);
   }
 
   RecordingRegistry registry;
@@ -110,7 +134,7 @@ TEST_F(PanelTest, MissingProductKeyShowsMessage108OnceAndTheDefaults) {
   EXPECT_EQ(window->messages_before_run, std::vector<std::string>{kMsg108});
   EXPECT_EQ(window->messages.size(), 1u);
   EXPECT_EQ(record.client_poll_interval, 64u);
-  EXPECT_EQ(window->Page(0).At(1007).checked, false);
+  EXPECT_EQ(window->Page(0).At(kIdcServerActive).checked, false);
   EXPECT_TRUE(registry.writes.empty()) << "Cancel writes nothing";
   // Cancel left the hive as it was: the next opening shows the message again.
   Run(PressCancel);
@@ -118,9 +142,7 @@ TEST_F(PanelTest, MissingProductKeyShowsMessage108OnceAndTheDefaults) {
 }
 
 TEST_F(PanelTest, OneMissingValueAlsoShows108Once) {
-  StoreAll();
-  registry.values.erase(RecordingRegistry::Path(kClientKey, "RunOnce"));
-  registry.values.erase(RecordingRegistry::Path(kServerKey, "Active"));
+  StoreAll({RecordingRegistry::Join(kClientKey, "RunOnce"), RecordingRegistry::Join(kServerKey, "Active")});
   Run(PressCancel);
   EXPECT_EQ(window->messages, std::vector<std::string>{kMsg108});
 }
@@ -158,7 +180,7 @@ TEST_F(PanelTest, FirstOkCreatesAllTwelveValuesInTableOrderWithTheirTypes) {
 TEST_F(PanelTest, OkOnTheServerPageWritesClientValuesAsRead) {
   StoreAll();
   auto script = [](CSntpPanel& panel, FakeSheetWindow& w) {
-    w.Page(0).At(1001).text = "4096";
+    w.Page(0).At(kIdcServerInterval).text = "4096";
     return panel.OnOk() ? 1 : 0;
   };
   EXPECT_EQ(Run(script), 1);
@@ -176,8 +198,8 @@ TEST_F(PanelTest, VisitedPagesAreAppliedAtOk) {
   auto script = [](CSntpPanel& panel, FakeSheetWindow& w) {
     if (!panel.LeavePage()) return 0;
     panel.ActivatePage(1);
-    w.Page(1).At(1011).text = "1024";
-    w.Page(1).At(1013).checked = false;
+    w.Page(1).At(kIdcClientPollInterval).text = "1024";
+    w.Page(1).At(kIdcClientActive).checked = false;
     if (!panel.LeavePage()) return 0;
     panel.ActivatePage(2);
     return panel.OnOk() ? 1 : 0;
@@ -191,7 +213,7 @@ TEST_F(PanelTest, Windows95WritesTheServerValuesUnchanged) {
   StoreAll();
   registry.PutDword(kServerKey, "BroadcastInterval", 86400);  // outside the page's range
   auto script = [](CSntpPanel& panel, FakeSheetWindow& w) {
-    w.Page(0).At(1011).text = "32";
+    w.Page(0).At(kIdcClientPollInterval).text = "32";
     return panel.OnOk() ? 1 : 0;
   };
   EXPECT_EQ(Run(script, PlatformId::kWin95), 1);
@@ -204,7 +226,7 @@ TEST_F(PanelTest, Windows95WritesTheServerValuesUnchanged) {
 TEST_F(PanelTest, InvalidCurrentPageBlocksOkAndWritesNothing) {
   StoreAll();
   auto script = [](CSntpPanel& panel, FakeSheetWindow& w) {
-    w.Page(0).At(1001).text = "abc";
+    w.Page(0).At(kIdcServerInterval).text = "abc";
     if (panel.OnOk()) return 1;
     EXPECT_EQ(w.Page(0).messages, std::vector<std::string>{"Geben Sie bitte eine positive ganze Zahl ein."});
     return 0;  // the user gives up with Cancel
@@ -215,7 +237,9 @@ TEST_F(PanelTest, InvalidCurrentPageBlocksOkAndWritesNothing) {
 
 TEST_F(PanelTest, FailedWriteShows109AfterTheSheetClosedAndStillWritesTheRest) {
   StoreAll();
-  registry.refuse = {"PollInterval", "TimeSource"};
+  registry.failing_values = {RecordingRegistry::Join(kClientKey, "PollInterval"),
+                             RecordingRegistry::Join(kClientKey, "TimeSource"),
+                             RecordingRegistry::Join(kServerKey, "TimeSource")};
   EXPECT_EQ(Run(PressOk), 1);
   EXPECT_EQ(registry.writes.size(), 12u) << "every write attempted";
   EXPECT_EQ(window->messages, std::vector<std::string>{kMsg109});

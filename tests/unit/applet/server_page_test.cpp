@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "applet/pages.h"
+#include "applet/resources.h"
 #include "fake_dialog.h"
 
 namespace chron {
@@ -19,7 +20,7 @@ class ServerPageTest : public ::testing::Test {
   bool Enabled(int id) { return dialog.At(id).enabled; }
   bool Ticked(int id) { return dialog.At(id).checked; }
   void Click(int id) {
-    dialog.Click(id, {1010, 1011, 1012});
+    dialog.Click(id, {kIdcServerDcf77, kIdcServerNtp, kIdcServerLocal});
     page->OnClicked(id);
   }
   // Leaves the page with OK and returns what is written for Server\TimeSource.
@@ -54,9 +55,9 @@ TEST_F(ServerPageTest, StoredLowerCaseNtpTicksNtpAndIsWrittenUpperCase) {
   record.server_active = 1;
   record.server_time_source = "ntp";
   Open();
-  EXPECT_FALSE(Ticked(1010));
-  EXPECT_TRUE(Ticked(1011));
-  EXPECT_FALSE(Ticked(1012));
+  EXPECT_FALSE(Ticked(kIdcServerDcf77));
+  EXPECT_TRUE(Ticked(kIdcServerNtp));
+  EXPECT_FALSE(Ticked(kIdcServerLocal));
   EXPECT_EQ(Confirm(), "NTP");
 }
 
@@ -64,15 +65,15 @@ TEST_F(ServerPageTest, StoredDcf77LeavesVisibleButtonsClearAndIsKeptUnlessTheUse
   record.server_active = 1;
   record.server_time_source = "Dcf77";
   Open();
-  EXPECT_TRUE(Ticked(1010));
-  EXPECT_FALSE(dialog.At(1010).visible);
-  EXPECT_FALSE(Ticked(1011));
-  EXPECT_FALSE(Ticked(1012));
+  EXPECT_TRUE(Ticked(kIdcServerDcf77));
+  EXPECT_FALSE(dialog.At(kIdcServerDcf77).visible);
+  EXPECT_FALSE(Ticked(kIdcServerNtp));
+  EXPECT_FALSE(Ticked(kIdcServerLocal));
   EXPECT_EQ(Confirm(), "DCF77");
-  Click(1012);
-  EXPECT_FALSE(Ticked(1010));
+  Click(kIdcServerLocal);
+  EXPECT_FALSE(Ticked(kIdcServerDcf77));
   EXPECT_EQ(Confirm(), "LOCAL");
-  Click(1011);
+  Click(kIdcServerNtp);
   EXPECT_EQ(Confirm(), "NTP");
 }
 
@@ -82,35 +83,39 @@ TEST_F(ServerPageTest, EmptyOrUnknownTimeSourceTicksLocalTime) {
     FakeDialog fresh{ServerTemplate()};
     dialog = fresh;
     Open();
-    EXPECT_TRUE(Ticked(1012)) << stored;
-    EXPECT_FALSE(Ticked(1011)) << stored;
+    EXPECT_TRUE(Ticked(kIdcServerLocal)) << stored;
+    EXPECT_FALSE(Ticked(kIdcServerNtp)) << stored;
     EXPECT_EQ(Confirm(), "LOCAL") << stored;
   }
 }
 
 TEST_F(ServerPageTest, NoButtonTickedIsWrittenAsLocal) {
   Open();
-  dialog.At(1012).checked = false;
+  dialog.At(kIdcServerLocal).checked = false;
   EXPECT_EQ(Confirm(), "LOCAL");
   EXPECT_EQ(page->timeSourceIndex, -1);
 }
 
 TEST_F(ServerPageTest, LastTickedButtonInGroupOrderWins) {
   Open();
-  dialog.At(1010).checked = true;
-  dialog.At(1011).checked = true;
-  dialog.At(1012).checked = false;
+  dialog.At(kIdcServerDcf77).checked = true;
+  dialog.At(kIdcServerNtp).checked = true;
+  dialog.At(kIdcServerLocal).checked = false;
   EXPECT_EQ(Confirm(), "NTP");
 }
 
 TEST_F(ServerPageTest, InactiveServerDisablesEverythingButItsBox) {
   record.server_active = 0;
   Open();
-  EXPECT_TRUE(Enabled(1007));
-  for (int id : {1010, 1011, 1012, 1000, 1001, 1002}) EXPECT_FALSE(Enabled(id)) << id;
+  EXPECT_TRUE(Enabled(kIdcServerActive));
+  for (int id : {kIdcServerDcf77, kIdcServerNtp, kIdcServerLocal, kIdcServerBroadcast, kIdcServerInterval,
+                 kIdcServerIntervalSpin})
+    EXPECT_FALSE(Enabled(id)) << id;
   EXPECT_TRUE(dialog.AllStaticsEnabled(false));
-  Click(1007);
-  for (int id : {1010, 1011, 1012, 1000, 1001, 1002}) EXPECT_TRUE(Enabled(id)) << id;
+  Click(kIdcServerActive);
+  for (int id : {kIdcServerDcf77, kIdcServerNtp, kIdcServerLocal, kIdcServerBroadcast, kIdcServerInterval,
+                 kIdcServerIntervalSpin})
+    EXPECT_TRUE(Enabled(id)) << id;
   EXPECT_TRUE(dialog.AllStaticsEnabled(true));
 }
 
@@ -118,27 +123,27 @@ TEST_F(ServerPageTest, BroadcastBoxSwitchesOnlyTheIntervalField) {
   record.server_active = 1;
   record.server_broadcast = 0;
   Open();
-  EXPECT_FALSE(Enabled(1001));
-  EXPECT_TRUE(Enabled(1002));
+  EXPECT_FALSE(Enabled(kIdcServerInterval));
+  EXPECT_TRUE(Enabled(kIdcServerIntervalSpin));
   EXPECT_TRUE(dialog.AllStaticsEnabled(true));
-  Click(1000);
-  EXPECT_TRUE(Enabled(1001));
-  Click(1000);
-  EXPECT_FALSE(Enabled(1001));
+  Click(kIdcServerBroadcast);
+  EXPECT_TRUE(Enabled(kIdcServerInterval));
+  Click(kIdcServerBroadcast);
+  EXPECT_FALSE(Enabled(kIdcServerInterval));
   // Clearing and ticking the activation box keeps the interval disabled.
-  Click(1007);
-  Click(1007);
-  EXPECT_FALSE(Enabled(1001));
-  EXPECT_TRUE(Enabled(1000));
+  Click(kIdcServerActive);
+  Click(kIdcServerActive);
+  EXPECT_FALSE(Enabled(kIdcServerInterval));
+  EXPECT_TRUE(Enabled(kIdcServerBroadcast));
 }
 
 TEST_F(ServerPageTest, IntervalRangeAndRulesIncludingWhileDisabled) {
   record.server_active = 1;
   record.server_broadcast = 0;
   Open();
-  EXPECT_EQ(dialog.At(1002).lower, 16);
-  EXPECT_EQ(dialog.At(1002).upper, 16384);
-  ASSERT_FALSE(Enabled(1001));
+  EXPECT_EQ(dialog.At(kIdcServerIntervalSpin).lower, 16);
+  EXPECT_EQ(dialog.At(kIdcServerIntervalSpin).upper, 16384);
+  ASSERT_FALSE(Enabled(kIdcServerInterval));
   const std::string range = "Geben Sie bitte eine ganze Zahl zwischen 16 und 16384 ein.";
   const std::string positive = "Geben Sie bitte eine positive ganze Zahl ein.";
   struct Case {
@@ -151,11 +156,11 @@ TEST_F(ServerPageTest, IntervalRangeAndRulesIncludingWhileDisabled) {
                         {"-64", false, &positive}, {"6 4", false, &positive}};
   for (const Case& c : cases) {
     dialog.messages.clear();
-    dialog.At(1001).text = c.text;
+    dialog.At(kIdcServerInterval).text = c.text;
     EXPECT_EQ(page->ExchangePageData(Exchange::kFromControls), c.ok) << c.text;
     if (c.message != nullptr) {
       EXPECT_EQ(dialog.messages, std::vector<std::string>{*c.message}) << c.text;
-      EXPECT_EQ(dialog.selected_all, 1001);
+      EXPECT_EQ(dialog.selected_all, kIdcServerInterval);
     }
   }
 }
@@ -164,9 +169,9 @@ TEST_F(ServerPageTest, InvalidIntervalStopsBeforeTheRadioGroup) {
   record.server_time_source = "NTP";
   Open();
   page->timeSourceIndex = 1;
-  dialog.At(1001).text = "9";
-  dialog.At(1011).checked = false;
-  dialog.At(1012).checked = true;
+  dialog.At(kIdcServerInterval).text = "9";
+  dialog.At(kIdcServerNtp).checked = false;
+  dialog.At(kIdcServerLocal).checked = true;
   EXPECT_FALSE(page->ExchangePageData(Exchange::kFromControls));
   EXPECT_EQ(page->timeSourceIndex, 1);
 }
@@ -175,15 +180,15 @@ TEST_F(ServerPageTest, StoredIntervalOutOfRangeShowsTheMessageWhenThePageOpens) 
   record.server_broadcast_interval = 86400;
   Open();
   EXPECT_EQ(dialog.messages, std::vector<std::string>{"Geben Sie bitte eine ganze Zahl zwischen 16 und 16384 ein."});
-  EXPECT_EQ(dialog.At(1001).text, "86400");
+  EXPECT_EQ(dialog.At(kIdcServerInterval).text, "86400");
 }
 
 TEST_F(ServerPageTest, ApplyWritesFlagsAsZeroOrOne) {
   record.server_active = 3;
   record.server_broadcast = 0;
   Open();
-  dialog.At(1001).text = "1000";
-  Click(1000);
+  dialog.At(kIdcServerInterval).text = "1000";
+  Click(kIdcServerBroadcast);
   EXPECT_EQ(Confirm(), "LOCAL");
   EXPECT_EQ(record.server_active, 1u);
   EXPECT_EQ(record.server_broadcast, 1u);
@@ -195,7 +200,7 @@ TEST(InfoPage, ShowsTheVersionAndLeavingNeverFails) {
   CInfoDlg page;
   page.Attach(&dialog);
   EXPECT_TRUE(page.InitPage());
-  EXPECT_EQ(dialog.At(1000).text, "v1.01 (980806)");
+  EXPECT_EQ(dialog.At(kIdcServerBroadcast).text, "v1.01 (980806)");
   EXPECT_TRUE(page.ExchangePageData(Exchange::kFromControls));
   EXPECT_TRUE(dialog.messages.empty());
 }
