@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "config/settings.h"
+#include "platform/file.h"
 
 namespace chron {
 namespace {
@@ -161,7 +162,7 @@ int ReadKeyFileText(const std::string& path, std::string* text) {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
   errno = 0;
-  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+  std::unique_ptr<std::FILE, Closer> file(platform::OpenFile(path, "rb"));
   if (!file) return errno != 0 ? errno : ENOENT;
   text->clear();
   char chunk[4096];

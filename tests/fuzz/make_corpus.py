@@ -317,12 +317,24 @@ def snmp_corpus():
     write("snmp_adapters", "full_table", seed.bytes())
 
 
+# --- keys --------------------------------------------------------------------------------------
+
+def keys_corpus():
+    write("keys", "both_types", "# ID TYPE KEY\n"
+          "1 AES128 HEX:6D9C8B0B4F3A2E1D5C6B7A8998A7B6C5\n"
+          "2 MD5 ASCII:geheim # comment\n"
+          "4294967295 aes-128 0123456789abcdef0123456789ABCDEF\n")
+    write("keys", "chrony_forms", "! chrony\n; ntpsec\n% other\n\n10 HEX:A0B1C2\n11 text\r\n12 AES sixteen-byte-key\n")
+    write("keys", "refused", "3 SHA1 HEX:00112233445566778899AABBCCDDEEFF00112233\n")
+
+
 def main():
     if CORPUS.exists():
         shutil.rmtree(CORPUS)
     datagram_corpus()
     hive_corpus()
     format_corpus()
+    keys_corpus()
     registry_corpus()
     snmp_corpus()
 

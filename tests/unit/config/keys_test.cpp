@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -84,9 +87,21 @@ TEST(KeyFileTest, AFaultyLineRejectsTheWholeFileWithItsNumber) {
   }
 }
 
-TEST(KeyFileTest, MissingFileGivesItsErrorNumber) {
+TEST(KeyFileTest, ReadsTheFileByItsUtf8PathOrGivesTheErrorNumber) {
   std::string text = "unchanged";
   EXPECT_EQ(ReadKeyFileText("/nonexistent/chron-keys", &text), ENOENT);
+
+  // Letters of no single-byte code page: on Windows only the wide file API finds this file.
+  const std::string name =
+      "chron-schlüssel-κλειδί-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / std::filesystem::path(std::u8string(name.begin(), name.end()));
+  std::ofstream(path, std::ios::binary) << "1 MD5 ASCII:geheim\n";
+  ASSERT_TRUE(std::filesystem::exists(path));
+  const std::u8string utf8 = path.u8string();
+  EXPECT_EQ(ReadKeyFileText(std::string(utf8.begin(), utf8.end()), &text), 0);
+  EXPECT_EQ(text, "1 MD5 ASCII:geheim\n");
+  std::filesystem::remove(path);
 }
 
 TEST(KeyFileTest, SettingIsTrimmedAndAbsentOrTooLongIsTold) {
