@@ -44,7 +44,7 @@ class Clock {
 
 // The process's clock: the real system clock, or, when the environment variable
 // CHRON_SIMULATED_CLOCK names a file, a simulated clock (real clock plus the offset in
-// that file, which stepping changes; see linux/clock.cpp).
+// that file, which stepping changes; see clock.cpp).
 Clock& SystemClock();
 
 // A new real system clock.
