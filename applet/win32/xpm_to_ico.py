@@ -26,8 +26,8 @@ def read_xpm(path):
     width, height, colours, chars = (int(v) for v in strings[0].split()[:4])
     lookup = {}
     for line in strings[1:1 + colours]:
-        key, spec = line[:chars], line[chars:].split()
-        value = spec[spec.index("c") + 1]
+        key, fields = line[:chars], line[chars:].split()
+        value = fields[fields.index("c") + 1]
         if value.lower() == "none":
             lookup[key] = None
             continue

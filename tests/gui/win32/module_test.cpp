@@ -19,6 +19,16 @@ using platform::win32::Narrow;
 
 TEST(Module, AnswersTheControlPanelMessages) {
   ASSERT_NE(Module(), nullptr) << "LoadLibrary failed: " << GetLastError();
+  // The single export, by its undecorated name.
+  const auto* base = reinterpret_cast<const uint8_t*>(Module());
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(
+      base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
+  ASSERT_EQ(exports->NumberOfFunctions, 1u);
+  ASSERT_EQ(exports->NumberOfNames, 1u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(base + *reinterpret_cast<const DWORD*>(base + exports->AddressOfNames)),
+               "CPlApplet");
   ASSERT_NE(GetProcAddress(Module(), "CPlApplet"), nullptr);
   EXPECT_EQ(CallApplet(CPL_INIT), 1);
   EXPECT_EQ(CallApplet(CPL_GETCOUNT), 1);
