@@ -133,15 +133,15 @@ class WineHost:
     def reported_events(self):
         """The insertion strings that the prefix's services gave ReportEventW (Wine's eventlog
         trace on the keeper's standard error), in order."""
-        found = re.findall(r'trace:eventlog:ReportEventW\s+L"((?:[^"\\]|\\.)*)"', self.keeper.errors())
+        found = re.findall(r'(?:trace|err|warn):eventlog:ReportEventW\s+L"((?:[^"\\]|\\.)*)"', self.keeper.errors())
         return [unescape(text) for text in found]
 
 
 def unescape(text):
-    """A string as Wine's debug output writes it (\\x00fc for ü, \\n, \\r, \\t, \\\\)."""
+    """A string as Wine's debug output writes it (\\00fc for ü, \\n, \\r, \\t, \\\\)."""
     simple = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
-    return re.sub(r"\\(x[0-9a-fA-F]{4}|.)",
-                  lambda m: chr(int(m.group(1)[1:], 16)) if len(m.group(1)) == 5 else simple.get(m.group(1), m.group(1)),
+    return re.sub(r"\\([0-9a-fA-F]{4}|.)",
+                  lambda m: chr(int(m.group(1), 16)) if len(m.group(1)) == 4 else simple.get(m.group(1), m.group(1)),
                   text)
 
 
