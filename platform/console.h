@@ -25,6 +25,15 @@ void SetConsoleTitle(std::string_view title);
 // with exit code 0 without returning (it waits until the daemon is set up). If detaching fails,
 // returns the system error code in the calling process, which is still attached and goes on.
 // Call it before any thread is created: only the calling thread survives.
+// On Windows it registers the process as a Windows 95 service process instead and returns
+// kDetachNoSystemModule or kDetachNoEntryPoint when the system lacks that registration, any other
+// code when the registration is refused.
 int DetachAsDaemon();
+
+// DetachAsDaemon's errors for a system without the service-process registration: its module
+// (ERROR_MOD_NOT_FOUND) or its entry point (ERROR_PROC_NOT_FOUND) is missing. Never returned on
+// Linux, where the errno values of these numbers do not occur in detaching.
+inline constexpr int kDetachNoSystemModule = 126;
+inline constexpr int kDetachNoEntryPoint = 127;
 
 }  // namespace chron::platform

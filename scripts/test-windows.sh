@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # The Windows stage: cross-builds the programs and unit tests with mingw-w64 (x86_64), runs the
-# unit tests under 64-bit Wine, the applet's tests on an Xvfb display and the scenario tests of the Windows programs on test hosts of
-# network namespaces (root needed). One Wine prefix is prepared per run and copied per host.
+# unit tests under 64-bit Wine, the applet's tests on an Xvfb display and the scenario tests of
+# the Windows programs on test hosts of network namespaces (root needed). One Wine prefix is
+# prepared per run and copied per host.
+#   scripts/test-windows.sh [<Windows build dir> [<Linux build dir>]]
+# The Linux build's chronsvc (built there if missing) is the peer of the interoperability tests.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-$top/build-windows}
+linux_dir=${2:-$top/build}
 "$top/scripts/install-deps.sh" windows
 
 echo "== Windows build (mingw-w64, x86_64)"
-"$top/scripts/build.sh" "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake"
+# Without debug information (-g), which costs a fifth of the CPU time of the whole build (measured:
+# 6.0 against 4.7 CPU minutes with -O2 alone).
+"$top/scripts/build.sh" "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCHRON_LINUX_BIN_DIR="$linux_dir"
 cmake --build "$dir" --target windows-package >/dev/null
 
 # The 32-bit programs compile (they cannot run here): opt-in, as the i686 toolchain and the
@@ -20,14 +27,18 @@ if [ "${CHRON_WINDOWS_I686:-0}" = "1" ]; then
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" -DBUILD_TESTING=OFF
 fi
 
-export WINEPREFIX="$dir/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export CHRON_WINE_PREFIX="$WINEPREFIX"
-if [ ! -e "$WINEPREFIX/.chron-prepared" ]; then
-  rm -rf "$WINEPREFIX"
-  /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
-  wineserver -w
-  touch "$WINEPREFIX/.chron-prepared"
+# The prepared prefix stays as wineboot left it: the unit and applet tests run in a copy, and
+# each test host of the scenario tests gets a copy of its own.
+export CHRON_WINE_PREFIX="$dir/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -e "$CHRON_WINE_PREFIX/.chron-prepared" ]; then
+  rm -rf "$CHRON_WINE_PREFIX"
+  WINEPREFIX="$CHRON_WINE_PREFIX" /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+  WINEPREFIX="$CHRON_WINE_PREFIX" wineserver -w
+  touch "$CHRON_WINE_PREFIX/.chron-prepared"
 fi
+export WINEPREFIX="$dir/wine-unit"
+rm -rf "$WINEPREFIX"
+cp -a "$CHRON_WINE_PREFIX" "$WINEPREFIX"
 echo "== Windows unit tests under Wine"
 # One wineserver for the whole unit stage instead of one per test program.
 wineserver -p 30
@@ -56,11 +67,8 @@ wineserver -w
 kill "$xvfb" && wait "$xvfb" 2>/dev/null || true
 unset DISPLAY
 [ "$gui_status" -eq 0 ] || exit "$gui_status"
-# The scenario tests of the Windows programs (ctest -L windows-scenario) are not yet part of
-# the stage: run them by hand with CHRON_WINDOWS_SCENARIOS=1.
-if [ "${CHRON_WINDOWS_SCENARIOS:-0}" = "1" ]; then
-  echo "== Windows scenario tests under Wine"
-  (cd "$dir" && ctest --output-on-failure -L windows-scenario)
-else
-  echo "== Windows scenario tests under Wine: not run (CHRON_WINDOWS_SCENARIOS=1 runs them)"
-fi
+
+echo "== Windows scenario tests under Wine"
+[ -x "$linux_dir/service/chronsvc" ] || TARGETS=chronsvc "$top/scripts/build.sh" "$linux_dir" -DCHRON_BUILD_APPLET=OFF
+# Three at a time: the tests mostly wait (for Wine to start, for clocks to follow, for time-outs).
+(cd "$dir" && ctest --output-on-failure -j3 -L windows-scenario)

@@ -20,7 +20,6 @@ namespace chron {
 namespace {
 
 constexpr char kMessageBoxCaption[] = "SNTP Client";
-constexpr char kRegistrationRefused[] = "Kann SNTP Dienst nicht beim Dienstmanager anmelden !";
 
 void PrintBanner() {
   std::string version = Win95VersionText(ReadProductVersion());
@@ -68,6 +67,22 @@ void Run(Host& host, platform::NamedEvent& shutdown_event) {
 }
 
 }  // namespace
+
+const char* RegistrationFailureText(int error) {
+  switch (error) {
+    case platform::kDetachNoSystemModule: return "Kann Modulehandle für KERNEL32.DLL nicht finden !";
+    case platform::kDetachNoEntryPoint:
+      return "Kann Einsprungspunkt für \"RegisterServiceProcess\" in KERNEL32.DLL nicht finden !";
+    default: return "Kann SNTP Dienst nicht beim Dienstmanager anmelden !";
+  }
+}
+
+void ReportRegistrationFailure(int error) {
+  platform::ShowErrorMessageBox(kMessageBoxCaption, RegistrationFailureText(error));
+  if (error != platform::kDetachNoSystemModule && error != platform::kDetachNoEntryPoint) {
+    ReportMessage(msg::kServiceRegistrationFailed);
+  }
+}
 
 bool CommandLineSelectsDebug(const std::string& command_line) {
   std::string lower = command_line;
@@ -117,8 +132,7 @@ int Win95ProgramMain(int argc, char** argv) {
     }
     int error = platform::DetachAsDaemon();
     if (error != 0) {
-      platform::ShowErrorMessageBox(kMessageBoxCaption, kRegistrationRefused);
-      ReportMessage(msg::kServiceRegistrationFailed);
+      ReportRegistrationFailure(error);
     } else {
       Run(host, *shutdown_event);
     }

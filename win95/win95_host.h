@@ -9,6 +9,14 @@ namespace chron {
 // "-debug" anywhere in the command line, in any case.
 bool CommandLineSelectsDebug(const std::string& command_line);
 
+// The message box text for a failed registration as a background (service) process: the system
+// module or its entry point missing (platform::kDetachNoSystemModule, kDetachNoEntryPoint), or
+// the registration refused (any other error).
+const char* RegistrationFailureText(int error);
+
+// Shows that text in chron95's message box; a refused registration is also reported (0xc1000035).
+void ReportRegistrationFailure(int error);
+
 // Program entry of chron95; always returns 0.
 int Win95ProgramMain(int argc, char** argv);
 

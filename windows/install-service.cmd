@@ -4,13 +4,19 @@ rem program's own message table, so that the Event Viewer shows the texts of its
 rem   install-service.cmd C:\Programme\SNTP\chronsvc.exe
 rem Then start it with "sc start SNTP" (or "net start SNTP"). Run as administrator.
 setlocal
+rem The program's path is stored in quotes, so that a path with blanks ("C:\Program Files\...") names
+rem the program and nothing before its first blank. Each step is checked with "if errorlevel":
+rem Wine's cmd runs the right side of "a || b" even when a succeeds.
 set PROGRAM=%~1
 set NAME=%~2
 if "%NAME%"=="" set NAME=SNTP
 if "%PROGRAM%"=="" set PROGRAM=%~dp0chronsvc.exe
-sc create %NAME% binPath= "%PROGRAM%" type= own start= demand DisplayName= "SNTP v4 Zeitdienst" || goto failed
-reg add "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SNTP" /v EventMessageFile /t REG_EXPAND_SZ /d "%PROGRAM%" /f || goto failed
-reg add "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SNTP" /v TypesSupported /t REG_DWORD /d 7 /f || goto failed
+sc create %NAME% binPath= "\"%PROGRAM%\"" type= own start= demand DisplayName= "SNTP v4 Zeitdienst"
+if errorlevel 1 goto failed
+reg add "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SNTP" /v EventMessageFile /t REG_EXPAND_SZ /d "%PROGRAM%" /f
+if errorlevel 1 goto failed
+reg add "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SNTP" /v TypesSupported /t REG_DWORD /d 7 /f
+if errorlevel 1 goto failed
 echo Dienst %NAME% eingerichtet, Ereignisquelle SNTP registriert.
 exit /b 0
 :failed

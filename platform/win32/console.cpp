@@ -45,16 +45,18 @@ void SetConsoleTitle(std::string_view title) {
   SetConsoleTitleW(win32::Widen(shown).c_str());
 }
 
+static_assert(kDetachNoSystemModule == ERROR_MOD_NOT_FOUND && kDetachNoEntryPoint == ERROR_PROC_NOT_FOUND);
+
 // Windows 95 service process: RegisterServiceProcess(process id, 1) from KERNEL32, looked up by
 // name so that the program also loads where it does not exist. The process then runs on without
 // its console. Returns 0, ERROR_MOD_NOT_FOUND (126) without KERNEL32, ERROR_PROC_NOT_FOUND (127)
 // without the entry point, or ERROR_ACCESS_DENIED (5) when the registration is refused.
 int DetachAsDaemon() {
   HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-  if (kernel == nullptr) return ERROR_MOD_NOT_FOUND;
+  if (kernel == nullptr) return kDetachNoSystemModule;
   using RegisterServiceProcessFunction = DWORD(WINAPI*)(DWORD, DWORD);
   auto register_service_process = win32::ProcAddress<RegisterServiceProcessFunction>(kernel, "RegisterServiceProcess");
-  if (register_service_process == nullptr) return ERROR_PROC_NOT_FOUND;
+  if (register_service_process == nullptr) return kDetachNoEntryPoint;
   if (register_service_process(GetCurrentProcessId(), 1) == 0) return ERROR_ACCESS_DENIED;
   FreeConsole();
   return 0;

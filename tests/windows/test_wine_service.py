@@ -1,112 +1,90 @@
-"""chronsvc.exe as an NT service and chron95.exe under Wine, on test hosts of network
+"""chronsvc.exe as an NT service under Wine's service control manager, on test hosts of network
 namespaces with a Wine prefix each."""
 
 import os
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scenario"))
-import harness  # noqa: E402
-import wine_hosts  # noqa: E402
-from wine_hosts import WineHost, program, windows_path  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_hosts import (ERROR, GENERIC_ID, INFO, RUNNING, STOP_PENDING, STOPPED, SUCCESS_ID, WARNING,  # noqa: E402
+                        WineTestCase, harness, program, windows_path)
 
-DISPATCHER_FAILED = "Der Service-Dispatcher konnte nicht gestartet werden ! Grund: "
-
-
-class WineTestCase(harness.ScenarioTestCase):
-    def setUp(self):
-        wine_hosts.require_wine(self)
-        super().setUp()
-
-    def wine_host(self, name, lans=(), settings=None, clock_offset=None):
-        host = WineHost(self.lab.host(name, lans=lans, clock_offset=clock_offset))
-        self.addCleanup(host.close)
-        if settings is not None:
-            host.import_registry(harness.product(settings))
-        return host
+# Takes DNS queries and answers none (no ICMP "port unreachable" either, which ends a look-up).
+SILENT_NAME_SERVER = ("import socket, time; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); "
+                      "s.bind(('', 53)); time.sleep(600)")
 
 
 class ServiceTest(WineTestCase):
-    def test_service_runs_answers_interrogate_and_stops(self):
+    def test_installed_started_stopped_with_checkpoints_interrogated_and_not_twice(self):
+        # The poll thread is held up in a name look-up that its name server never answers (8 s),
+        # so a stop right after the start waits for it with stop-pending checkpoints.
         lan = self.lab.lan()
-        host = self.wine_host("svc", lans=[lan], settings={"Client\\Active": 0, "Server\\Active": 1,
-                                                           "Server\\Broadcast": 0})
-        host.install_service()
-        self.assertIn("STATE", host.sc("start", "SNTP"))
-        host.wait_state("RUNNING")
-        self.assertIn("RUNNING", host.sc("interrogate", "SNTP"))
-        # A second instance (debug mode, same machine) finds the mutex and ends with 183.
-        second = host.run([program("chronsvc.exe"), "-debug"])
-        self.assertIn("SNTP-Init: Der SNTP Dienst ist bereits aktiv.", second.output())
-        self.assertEqual(host.query()[0], "RUNNING")
-
-        host.sc("stop", "SNTP")
-        state, exit_code, _ = host.wait_state("STOPPED", 30)
-        self.assertEqual(exit_code, 0)
-        events = host.reported_events()
-        # What ReportEvent was given: the texts of the message table as FormatMessage formats them.
-        for expected in ("SNTP-Init: Bereite den Start des SNTP Dienstes vor.",
-                         "SNTP-Init: Der Netzwerkadapter <unbekannt> (%s) ist betriebsbereit." % host.host.address,
-                         "SNTP-Server: NTP Broadcast sind ausgeschaltet.",
-                         "SNTP-Init: SNTP Dienst ist vollständig initialisiert und betriebsbereit.",
-                         "SNTP-Control: Die Anforderung zum Beenden des SNTP Dienstes wurde bearbeitet.",
-                         "SNTP-Shutdown: Der SNTP Dienst wurde beendet."):
-            self.assertIn(expected, events)
-
-    def test_host_without_adapters_stops_with_55(self):
-        host = self.wine_host("noadapter", settings={})
+        silent = self.lab.host("dns", lans=[lan])
+        silent.spawn([sys.executable, "-c", SILENT_NAME_SERVER], syslog=False)
+        host = self.wine_host("svc", lans=[lan], settings={
+            "Server\\Active": 1, "Server\\Broadcast": 0, "Client\\Broadcast": 0, "Client\\TimeSource": "zeit.test"},
+            nameserver=(silent.address, 8))
         host.install_service()
         host.sc("start", "SNTP")
-        state, exit_code, _ = host.wait_state("STOPPED", 60)
-        self.assertEqual(exit_code, 55)
-        self.assertTrue(any(e.startswith("SNTP-Init: Es konnte keine Netzwerkkarte gefunden werden")
-                            for e in host.reported_events()), host.reported_events())
+        host.wait_state(RUNNING, 30)
+        stop = host.spawn(["sc", "stop", "SNTP"])
+        seen = [host.query()]
+        while seen[-1].get("state") != STOPPED:
+            self.assertLess(len(seen), 200, seen)
+            seen.append(host.query())
+        stop.wait(30)
+        pending = [s for s in seen if s["state"] == STOP_PENDING]
+        self.assertGreaterEqual(len(pending), 2, seen)
+        self.assertEqual({s["hint"] for s in pending}, {500}, seen)
+        checkpoints = [s["checkpoint"] for s in pending]
+        self.assertEqual(checkpoints, sorted(checkpoints), seen)  # one every 250 ms
+        self.assertLess(checkpoints[0], checkpoints[-1], seen)
+        self.assertGreaterEqual(checkpoints[0], 1, seen)
+        self.assertEqual((seen[-1]["exit"], seen[-1]["specific"]), (0, 0), seen)
 
-    def test_console_start_without_debug_reports_the_dispatcher(self):
-        host = self.wine_host("console", settings={})
-        run = host.run([program("chronsvc.exe")], env={"WINEDEBUG": "-all,+eventlog"})
-        self.assertEqual(run.returncode, 0)
-        self.assertIn("SNTP v4 Client/Server für Windows NT v1.01", run.output())
-        self.assertIn('L"' + DISPATCHER_FAILED, run.errors())
+        # Started again, as server alone: interrogated, asked with a control code it does not know
+        # (reported, the status unchanged), and a second instance of the program, as a second
+        # service, ends at once with 183.
+        host.import_registry(harness.product({"Client\\Active": 0}))
+        host.sc("start", "SNTP")
+        host.wait_state(RUNNING, 30)
+        probe = program("service_probe.exe")
+        for code in (4, 200):
+            self.assertEqual(host.run([probe, "control", "SNTP", str(code)]).output().strip(),
+                             "state=4 exit=0 specific=0 checkpoint=0 hint=0")
+        host.sc("create", "SNTP2", "binPath=", windows_path(program("chronsvc.exe")))
+        host.sc("start", "SNTP2")
+        status = host.wait_state(STOPPED, 30, name="SNTP2")
+        self.assertEqual((status["exit"], status["specific"]), (183, 0))
+        self.assertEqual(host.query()["state"], RUNNING)
+        host.run(["sc", "stop", "SNTP"], timeout=30)
+        host.wait_state(STOPPED, 30)
 
-
-class SynchronisationTest(WineTestCase):
-    def test_client_follows_the_server_by_polling_and_by_broadcast(self):
-        lan = self.lab.lan()
-        server = self.wine_host("server", lans=[lan], clock_offset=30.0,
-                                settings={"Client\\Active": 0, "Server\\Active": 1, "Server\\Broadcast": 1,
-                                          "Server\\BroadcastInterval": 16})
-        server.install_service()
-        server.sc("start", "SNTP")
-        server.wait_state("RUNNING")
-
-        poller = self.wine_host("poller", lans=[lan],
-                                settings={"Client\\Broadcast": 0, "Client\\TimeSource": server.host.address,
-                                          "Client\\PollInterval": 16})
-        run = poller.spawn([program("chronsvc.exe"), "-debug"])
-        WineHost.wait_until(lambda: abs(poller.host.clock_offset() - 30.0) < 0.5, 60,
-                            "the polling client's clock did not follow the server's (offset %.3f)"
-                            % poller.host.clock_offset())
-        run.kill()
-
-        listener = self.wine_host("listener", lans=[lan], settings={"Client\\Broadcast": 1})
-        run = listener.spawn([program("chronsvc.exe"), "-debug"])
-        WineHost.wait_until(lambda: abs(listener.host.clock_offset() - 30.0) < 0.5, 60,
-                            "the broadcast client's clock did not follow the server's (offset %.3f)"
-                            % listener.host.clock_offset())
-        run.kill()
-
-
-class Chron95Test(WineTestCase):
-    def test_named_event_from_another_process_stops_chron95(self):
-        lan = self.lab.lan()
-        host = self.wine_host("w95", lans=[lan], settings={"Client\\Broadcast": 1})
-        run = host.spawn([program("chron95.exe"), "-debug"])
-        run.wait_output("SNTP-Init: SNTP Dienst ist vollständig initialisiert und betriebsbereit.", 60)
-        self.assertEqual(host.run([program("chronstop.exe")]).returncode, 0)
-        out = run.wait_output("<Console wird mit jeder Taste geschlossen>", 30)
-        self.assertIn("SNTP-Control: Die Anforderung zum Beenden des SNTP Dienstes wurde bearbeitet.", out)
-        self.assertEqual(run.wait(30), 0)
+        # What ReportEvent was given: the poll thread's reports (its failed look-up and its end)
+        # fall between the others as its look-up takes.
+        events = host.reported_events()
+        lookup = ("SNTP-Client: Beim Versuch die IP-Adresse des (S)NTP Server (zeit.test) zu erfragen trat "
+                  "folgender Fehler auf: ")
+        ended = (INFO, GENERIC_ID[INFO], "SNTP-Shutdown: Der SNTP Dienst wurde beendet.")
+        start_up = [
+            (INFO, GENERIC_ID[INFO], "SNTP-Init: Bereite den Start des SNTP Dienstes vor."),
+            (INFO, SUCCESS_ID, "SNTP-Init: Der Netzwerkadapter <unbekannt> (%s) ist betriebsbereit." % host.host.address),
+            (INFO, GENERIC_ID[INFO], "SNTP-Server: NTP Broadcast sind ausgeschaltet."),
+            (INFO, GENERIC_ID[INFO], "SNTP-Client: Der SNTP Clientdienst wurde erfolgreich gestartet."),
+            (INFO, GENERIC_ID[INFO], "SNTP-Init: Initalisierung des SNTP Dienstes erfolgreich."),
+            (INFO, GENERIC_ID[INFO], "SNTP-Init: SNTP Dienst ist vollständig initialisiert und betriebsbereit."),
+        ]
+        stop_done = (INFO, GENERIC_ID[INFO], "SNTP-Control: Die Anforderung zum Beenden des SNTP Dienstes wurde bearbeitet.")
+        expected = start_up + [stop_done] + start_up[:3] + start_up[4:] + [
+            (ERROR, GENERIC_ID[ERROR], "Ein unbekannter Opcode wurde an der Service-Control-Handler übergeben !"),
+            (INFO, GENERIC_ID[INFO], "SNTP-Init: Bereite den Start des SNTP Dienstes vor."),
+            (WARNING, GENERIC_ID[WARNING], "SNTP-Init: Der SNTP Dienst ist bereits aktiv."),
+            stop_done]
+        self.assertEqual([e for e in events if e != ended and not e[2].startswith(lookup)], expected, events)
+        self.assertEqual(events.count(ended), 3, events)
+        failures = [e for e in events if e[2].startswith(lookup)]
+        self.assertEqual([e[:2] for e in failures], [(ERROR, GENERIC_ID[ERROR])], events)
+        self.assertEventsShownAsReported(host, events)
 
 
 if __name__ == "__main__":

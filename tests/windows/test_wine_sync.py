@@ -1,0 +1,81 @@
+"""SNTP between test hosts under Wine, and between the Windows and the Linux build: the client's
+simulated clock follows the server's."""
+
+import os
+import signal
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_hosts import RUNNING, STOPPED, WineHost, WineTestCase, harness, program  # noqa: E402
+
+READY = "SNTP-Init: SNTP Dienst ist vollständig initialisiert und betriebsbereit."
+STOPPING = "SNTP-Control: Stoppe Simple Network Time Protocol."
+SERVER = {"Client\\Active": 0, "Server\\Active": 1, "Server\\Broadcast": 0}
+
+
+def poller_of(server_address):
+    return {"Client\\Active": 1, "Client\\Broadcast": 0, "Client\\TimeSource": server_address,
+            "Client\\PollInterval": 1, "Server\\Active": 0}
+
+
+def linux_chronsvc(testcase):
+    directory = os.environ.get("CHRON_LINUX_BIN_DIR")
+    path = os.path.join(directory or "", "service", "chronsvc")
+    if not directory or not os.access(path, os.X_OK):
+        testcase.fail("cannot run: no Linux chronsvc at %r (configure with -DCHRON_LINUX_BIN_DIR=<Linux build>)" % path)
+    return path
+
+
+class SynchronisationTest(WineTestCase):
+    def follow(self, client, command, offset):
+        """Runs the client in the foreground until its clock is `offset` s off the real one, then
+        stops it with Ctrl+C (SIGINT; Wine hands it to the console control handler)."""
+        run = client.spawn(command)
+        WineHost.wait_until(lambda: abs(client.host.clock_offset() - offset) < 0.2, 60,
+                            lambda: "%s: clock offset %.3f s, not %.1f s\n%s"
+                            % (client.host.name, client.host.clock_offset(), offset, run.describe()))
+        run.signal(signal.SIGINT)
+        self.assertIn(STOPPING, run.wait_output(STOPPING, 30))
+        run.wait(30)
+
+    def test_client_follows_the_server_by_polling_and_by_broadcast(self):
+        lan = self.lab.lan()
+        server = self.wine_host("server", lans=[lan], clock_offset=30.0,
+                                settings=dict(SERVER, **{"Server\\Broadcast": 1, "Server\\BroadcastInterval": 1}))
+        server.install_service()
+        server.sc("start", "SNTP")
+        server.wait_state(RUNNING)
+        client = self.wine_host("client", lans=[lan], clock_offset=0.0, settings=poller_of(server.host.address))
+        self.follow(client, [program("chronsvc.exe"), "-debug"], 30.0)
+        client.host.set_clock_offset(0.0)
+        client.import_registry(harness.product({"Client\\Broadcast": 1}))
+        self.follow(client, [program("chronsvc.exe"), "-debug"], 30.0)
+
+    def test_linux_and_windows_builds_serve_each_other(self):
+        chronsvc = linux_chronsvc(self)
+        lan = self.lab.lan()
+        windows = self.wine_host("windows", lans=[lan], clock_offset=30.0, settings=SERVER)
+        windows.install_service()
+        windows.sc("start", "SNTP")
+        windows.wait_state(RUNNING)
+        linux_client = self.lab.host("lclient", lans=[lan], clock_offset=0.0)
+        linux_client.write_hive(harness.product(poller_of(windows.host.address)))
+        run = linux_client.spawn([chronsvc, "-debug"])
+        WineHost.wait_until(lambda: abs(linux_client.clock_offset() - 30.0) < 0.2, 60,
+                            lambda: "the Linux client's clock offset is %.3f s\n%s"
+                            % (linux_client.clock_offset(), run.describe()))
+        run.signal(signal.SIGINT)
+        run.wait(10)
+
+        linux_server = self.lab.host("lserver", lans=[lan], clock_offset=-20.0)
+        linux_server.write_hive(harness.product(SERVER))
+        linux_server.spawn([chronsvc, "-debug"]).wait_output(READY, 10)
+        windows.run(["sc", "stop", "SNTP"], timeout=30)
+        windows.wait_state(STOPPED)
+        windows.import_registry(harness.product(poller_of(linux_server.address)))
+        self.follow(windows, [program("chronsvc.exe"), "-debug"], -20.0)
+
+
+if __name__ == "__main__":
+    unittest.main()
