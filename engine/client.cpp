@@ -1,7 +1,9 @@
 #include "engine/client.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <optional>
 #include <string>
 
 #include "engine/client_math.h"
@@ -12,6 +14,8 @@
 namespace chron {
 
 namespace {
+
+constexpr int64_t kNanosecondsPerSecond = 1'000'000'000;
 
 unsigned long long Hex(const NtpTimestamp& t) { return TimestampToUint64(t); }
 
@@ -27,6 +31,25 @@ bool IsOwnAddress(Runtime& rt, uint32_t address) {
     if (entry.in_use && entry.address.address == address) return true;
   }
   return rt.host_addresses.IsOwn(*rt.network, address);
+}
+
+// The requests go out through the first adapter's socket, whose address the replies come to.
+platform::UdpSocket* RequestSocket(Runtime& rt) { return rt.adapters[0].socket.get(); }
+
+// T1 of a reply to the request in `originate`: the request's departure as the system stamped it
+// where it has one for it, otherwise the clock's reading the request carried. The reading comes
+// before the whole send path through the system, which takes tens of microseconds more for a
+// request after a second of idleness than for the reply the server sends at once, and SNTP
+// halves that difference into the offset.
+uint64_t RequestT1(Runtime& rt, const NtpTimestamp& originate, const NtpTimestamp& t4) {
+  platform::UdpSocket* socket = RequestSocket(rt);
+  const std::optional<int64_t> stamp = socket != nullptr ? socket->LatestDeparture() : std::nullopt;
+  std::optional<uint64_t> departure;
+  if (stamp) departure = TimestampToUint64(NtpFromNanoseconds(rt.clock->FromSystemTime(*stamp)));
+  // The random bits below the clock's resolution may lift the Transmit Timestamp above its reading.
+  const int64_t resolution = std::clamp<int64_t>(rt.clock->ResolutionNanoseconds(), 1, kNanosecondsPerSecond);
+  const uint64_t slack = (static_cast<uint64_t>(resolution) << 32) / kNanosecondsPerSecond + 1;
+  return RequestDeparture(TimestampToUint64(originate), departure, TimestampToUint64(t4), slack);
 }
 
 // Builds and sends one request; the wait for the next cycle follows in every case.
@@ -62,9 +85,9 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
     return;
   }
 
-  platform::UdpSocket* socket = rt.adapters[0].socket.get();
+  platform::UdpSocket* socket = RequestSocket(rt);
   size_t sent = 0;
-  const int error = socket ? socket->SendTo(bytes.data(), size, server, &sent) : EBADF;
+  const int error = socket ? socket->SendToStamped(bytes.data(), size, server, &sent) : EBADF;
   if (error != 0) {
     ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error}});
   } else if (sent == 0) {
@@ -170,10 +193,11 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     return 0;
   }
 
+  // The Originate Timestamp matched the request; the arithmetic takes its better T1.
+  const uint64_t t1 = broadcast ? TimestampToUint64(m.originate_time) : RequestT1(rt, m.originate_time, t4);
   int result = 0;
   {
     const platform::RealtimePriority priority;
-    const uint64_t t1 = TimestampToUint64(m.originate_time);
     const uint64_t t2 = TimestampToUint64(m.receive_time);
     const uint64_t t3 = TimestampToUint64(m.transmit_time);
     const uint64_t t4_value = TimestampToUint64(t4);

@@ -20,6 +20,14 @@ int64_t RoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4) {
   return static_cast<int64_t>((t4 - t1) - (t3 - t2));  // modulo 2^64
 }
 
+uint64_t RequestDeparture(uint64_t originate, std::optional<uint64_t> departure, uint64_t t4, uint64_t slack) {
+  if (!departure) return originate;
+  const int64_t after_reading = static_cast<int64_t>(*departure - originate);  // modulo 2^64
+  const int64_t before_arrival = static_cast<int64_t>(t4 - *departure);
+  if (after_reading < -static_cast<int64_t>(slack) || before_arrival < 0) return originate;
+  return *departure;
+}
+
 DisplaySeconds ToDisplaySeconds(int64_t value) {
   // Seconds truncated toward zero. The milliseconds come from the fraction of the magnitude;
   // for every value this equals |value * 1000 / 2^32 - seconds * 1000| without the product

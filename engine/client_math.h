@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace chron {
@@ -17,6 +18,13 @@ int64_t ClockOffset(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4, bool bro
 // result in full 64-bit signed arithmetic. Negative when the server's processing time
 // exceeds the measured round trip (clocks of different resolution).
 int64_t RoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4);
+
+// T1 of a reply's arithmetic: the request's departure as the system stamped it (`departure`,
+// on the client's clock) where that lies between the reading the request carried as its
+// Transmit Timestamp (`originate`, which its random low bits may put up to `slack` above the
+// reading) and the reply's arrival `t4`; otherwise `originate`. A stamp outside that span
+// belongs to another datagram.
+uint64_t RequestDeparture(uint64_t originate, std::optional<uint64_t> departure, uint64_t t4, uint64_t slack);
 
 // A signed 2^-32 s value as the trace and the deviation report show it: whole seconds
 // truncated toward zero (they carry the sign) and the magnitude of the remaining

@@ -50,6 +50,17 @@ class UdpSocket {
   // receive-only descriptors, invisible to the caller.
   virtual int Bind(const SocketAddress& local, bool accept_broadcasts) = 0;
   virtual int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) = 0;
+  // Sends like SendTo and asks the system to record when the datagram leaves the host (on
+  // Linux the kernel's software transmit stamp, taken as the network device takes the
+  // datagram). LatestDeparture then tells that time. Where the system records no departures
+  // this is SendTo.
+  virtual int SendToStamped(const void* data, size_t size, const SocketAddress& to, size_t* sent) {
+    return SendTo(data, size, to, sent);
+  }
+  // When the datagram of the latest SendToStamped left, in nanoseconds since 1970 on the system
+  // clock (as an arrival), or empty while the system has reported none: before it left, after a
+  // failed send, or where the system records no departures. Callable from any thread.
+  virtual std::optional<int64_t> LatestDeparture() { return std::nullopt; }
   // Reads one datagram. A datagram longer than `capacity` is consumed and fails with EMSGSIZE
   // (`from` is still filled in). `arrival` (may be null) receives the time at which the system
   // took the datagram in, in nanoseconds since 1970 on the system clock (Clock::FromSystemTime

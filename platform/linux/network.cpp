@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/errqueue.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -18,6 +19,8 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+
+#include "platform/linux/departure_stamps.h"
 
 namespace chron::platform {
 namespace {
@@ -126,6 +129,16 @@ class LinuxUdpSocket : public UdpSocket {
     return 0;
   }
 
+  int SendToStamped(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
+    return departures_.Send(fds_[0], data, size, ToSockaddr<sockaddr_in>(to), sent);
+  }
+
+  std::optional<int64_t> LatestDeparture() override { return departures_.Latest(fds_[0]); }
+
+  // Reads the departure stamps that make the main descriptor report an error condition; false
+  // when it never asked for any.
+  bool CollectDepartures() { return departures_.Collect(fds_[0]); }
+
   // Blocks like a blocking recvfrom until one of the descriptors has a datagram, and hands out
   // exactly one datagram per call. Datagrams already queued in the kernel are fetched in one
   // recvmmsg and handed out one by one from here, each with its own kernel arrival stamp, in
@@ -146,6 +159,8 @@ class LinuxUdpSocket : public UdpSocket {
       std::vector<pollfd> polls;
       for (int fd : fds_) polls.push_back({fd, POLLIN, 0});
       if (poll(polls.data(), polls.size(), -1) < 0 && errno != EINTR) return errno;
+      // Departure stamps are no datagram, but keep the descriptor ready until they are read.
+      if ((polls[0].revents & (POLLERR | POLLIN)) == POLLERR) CollectDepartures();
     }
   }
 
@@ -238,8 +253,11 @@ class LinuxUdpSocket : public UdpSocket {
     uint8_t data[512];  // any SNTP datagram fits; longer ones are refused as EMSGSIZE anyway
     sockaddr_in peer;
     iovec vector;
-    // The arrival stamp, and on a wildcard descriptor the destination.
-    alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(in_pktinfo))];
+    // The arrival stamp, on a wildcard descriptor the destination, and once departure stamps are
+    // reported (SO_TIMESTAMPING) the arrival once more in their form, which comes before the
+    // destination and must not crowd it out.
+    alignas(cmsghdr) uint8_t
+        control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(scm_timestamping)) + CMSG_SPACE(sizeof(in_pktinfo))];
   };
   Slot slots_[kBatch];
   mmsghdr headers_[kBatch];
@@ -247,8 +265,9 @@ class LinuxUdpSocket : public UdpSocket {
   unsigned count_ = 0;    // datagrams fetched by the last recvmmsg
   std::vector<int> fds_;  // [0] sends and receives; the rest receive broadcasts only
   size_t next_ = 0;
-  size_t fetched_from_ = 0;  // index in fds_ of the descriptor the datagrams in slots_ came from
-  bool wildcard_ = false;    // fds_[0] is bound to 0.0.0.0 and reports each destination
+  size_t fetched_from_ = 0;     // index in fds_ of the descriptor the datagrams in slots_ came from
+  bool wildcard_ = false;       // fds_[0] is bound to 0.0.0.0 and reports each destination
+  DepartureStamps departures_;  // of the datagrams fds_[0] sent with SendToStamped
 };
 
 // One epoll set over every descriptor of every socket; each registration carries the index of
@@ -289,11 +308,15 @@ class EpollWaiter : public SocketWaiter {
   }
 
  private:
-  // Marks the sockets of the first `n` events and those holding fetched datagrams; 0.
+  // Marks the sockets of the first `n` events and those holding fetched datagrams; 0. An error
+  // condition alone is mostly a departure stamp waiting: it is read here and marks nothing.
   int Marked(std::vector<bool>* readable, int n) {
     readable->assign(sockets_.size(), false);
     for (int i = 0; i < n; ++i) {
-      if (events_[i].data.u64 < sockets_.size()) (*readable)[events_[i].data.u64] = true;
+      const uint64_t index = events_[i].data.u64;
+      if (index >= sockets_.size()) continue;
+      const bool stamps_only = events_[i].events == EPOLLERR && sockets_[index]->CollectDepartures();
+      if (!stamps_only) (*readable)[index] = true;
     }
     for (size_t i = 0; i < sockets_.size(); ++i) {
       if (sockets_[i]->HasPending()) (*readable)[i] = true;

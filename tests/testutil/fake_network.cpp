@@ -30,6 +30,10 @@ class FakeSocketHandle : public platform::UdpSocket {
   int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
     return state_->SendTo(data, size, to, sent);
   }
+  int SendToStamped(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
+    return state_->SendToStamped(data, size, to, sent);
+  }
+  std::optional<int64_t> LatestDeparture() override { return state_->LatestDeparture(); }
   int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
                   std::optional<int64_t>* arrival) override {
     return state_->ReceiveFrom(buffer, capacity, received, from, arrival);
@@ -85,7 +89,7 @@ int FakeUdpSocket::SendTo(const void* data, size_t size, const platform::SocketA
   std::lock_guard lock(core_->mutex);
   if (send_error_ != 0) return send_error_;
   const auto* bytes = static_cast<const uint8_t*>(data);
-  FakeDatagram datagram{std::vector<uint8_t>(bytes, bytes + size), to, std::nullopt};
+  FakeDatagram datagram{std::vector<uint8_t>(bytes, bytes + size), to, std::nullopt, false};
   for (const auto& other : core_->sockets) {
     if (other->bound_ && !other->closed_ && SameEndpoint(other->local_, to)) {
       Incoming incoming;
@@ -98,6 +102,30 @@ int FakeUdpSocket::SendTo(const void* data, size_t size, const platform::SocketA
   if (sent != nullptr) *sent = short_send_ == SIZE_MAX ? size : std::min(short_send_, size);
   core_->changed.notify_all();
   return 0;
+}
+
+int FakeUdpSocket::SendToStamped(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) {
+  {
+    std::lock_guard lock(core_->mutex);
+    latest_departure_.reset();
+  }
+  const int error = SendTo(data, size, to, sent);
+  std::lock_guard lock(core_->mutex);
+  if (error == 0) {
+    sent_.back().stamped = true;
+    latest_departure_ = departure_stamp_;
+  }
+  return error;
+}
+
+std::optional<int64_t> FakeUdpSocket::LatestDeparture() {
+  std::lock_guard lock(core_->mutex);
+  return latest_departure_;
+}
+
+void FakeUdpSocket::StampDepartures(std::optional<int64_t> departure) {
+  std::lock_guard lock(core_->mutex);
+  departure_stamp_ = departure;
 }
 
 int FakeUdpSocket::ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
@@ -129,7 +157,7 @@ void FakeUdpSocket::Queue(std::vector<uint8_t> bytes, const platform::SocketAddr
                           std::optional<int64_t> arrival, bool broadcast) {
   std::lock_guard lock(core_->mutex);
   Incoming incoming;
-  incoming.datagram = {std::move(bytes), from, arrival};
+  incoming.datagram = {std::move(bytes), from, arrival, false};
   incoming.broadcast = broadcast;
   incoming_.push_back(std::move(incoming));
   core_->changed.notify_all();

@@ -36,6 +36,7 @@ struct FakeDatagram {
   std::vector<uint8_t> bytes;
   platform::SocketAddress peer;    // destination of a sent datagram, source of a received one
   std::optional<int64_t> arrival;  // the system's arrival stamp of a received one, if any
+  bool stamped = false;            // sent with SendToStamped
 };
 
 struct FakeNetworkCore;  // the lock and condition variable shared by one network's objects
@@ -53,6 +54,9 @@ class FakeUdpSocket : public platform::UdpSocket {
   // same network bound to exactly `to` (address and port), with this socket's bound address as
   // source: a zero-length datagram to a socket's own address wakes its waiter, as on a host.
   int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override;
+  // SendTo, recorded as stamped; its departure is what StampDepartures set.
+  int SendToStamped(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override;
+  std::optional<int64_t> LatestDeparture() override;
   // Takes the oldest queued datagram (or queued error) with its arrival stamp, if it was pushed
   // with one. Empty queue: EAGAIN. A datagram longer than `capacity` is consumed and fails with
   // EMSGSIZE.
@@ -74,6 +78,9 @@ class FakeUdpSocket : public platform::UdpSocket {
   void FailSendWith(int error);
   // Makes SendTo report `sent` bytes instead of the full size (a short send); SIZE_MAX: off.
   void ShortSend(size_t sent);
+  // The departure (nanoseconds since 1970 on the system clock) the system reports for each later
+  // SendToStamped; none (the default): the system reports none.
+  void StampDepartures(std::optional<int64_t> departure);
 
   // Called when the engine drops its handle; the socket then takes no loopback deliveries.
   void MarkClosed();
@@ -113,6 +120,8 @@ class FakeUdpSocket : public platform::UdpSocket {
   int bind_error_ = 0;
   int send_error_ = 0;
   size_t short_send_ = SIZE_MAX;
+  std::optional<int64_t> departure_stamp_;  // given to each stamped send
+  std::optional<int64_t> latest_departure_;
 };
 
 // Reports sockets with queued datagrams as readable; blocks until one is, an error is injected

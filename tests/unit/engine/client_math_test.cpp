@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 
 namespace chron {
 namespace {
@@ -47,6 +48,27 @@ TEST(RoundTripDelayTest, UsesFullDifferences) {
             static_cast<int64_t>(3 * kSecond / 2 - 200 * ms));
   // The server's processing exceeds the measured round trip: negative.
   EXPECT_EQ(RoundTripDelay(kT1, kT1 + kSecond, kT1 + kSecond + 3 * ms, kT1 + 2 * ms), -static_cast<int64_t>(ms));
+}
+
+// The stamped departure is T1 only between the request's own reading and the reply's arrival.
+TEST(RequestDepartureTest, StampCountsOnlyBetweenTheReadingAndTheArrival) {
+  const uint64_t t4 = kT1 + kSecond / 100;
+  const struct {
+    std::optional<uint64_t> departure;
+    uint64_t expected;
+  } cases[] = {
+      {std::nullopt, kT1},                 // no stamp: the reading
+      {kT1 + 300'000, kT1 + 300'000},      // 70 µs after the reading
+      {kT1 - 4, kT1 - 4},                  // below the reading by no more than its random bits
+      {kT1 - 5, kT1},                      // earlier: another datagram's
+      {kT1 - kSecond, kT1},                // the request before
+      {t4, t4},                            // at the arrival
+      {t4 + 1, kT1},                       // after the arrival: a later request's
+      {kT1 + kSecond * 0x80000000u, kT1},  // half an era away
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RequestDeparture(kT1, c.departure, t4, 4), c.expected) << (c.departure ? *c.departure - kT1 : 0);
+  }
 }
 
 TEST(DisplaySecondsTest, SignIsCarriedByTheWholeSeconds) {

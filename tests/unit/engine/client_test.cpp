@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <optional>
 #include <thread>
 
 #include "tests/unit/engine/engine_fixture.h"
@@ -47,6 +48,34 @@ TEST_F(ClientHandleTest, ReplyOffsetAndDelay) {
   EXPECT_TRUE(console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 erhalten.\n"));
   EXPECT_TRUE(console.Contains("SNTP-Client: Zeitabweichung zu 10.0.0.9 beträgt 0.625 Sekunden\n"));
   EXPECT_TRUE(console.Contains("SNTP-Client: Zeitverzögerung durch Netzwerk: 0.250 Sekunden\n"));
+}
+
+// The system's stamp of the request's departure, on the clock it is moved onto, replaces the
+// reading the request carried in the arithmetic, where it is one for this request.
+TEST_F(ClientHandleTest, StampedDepartureOfTheRequestIsT1) {
+  constexpr int64_t kSystemOffset = -7 * kNsPerSecond;  // the clock runs 7 s behind the system's
+  clock.SetSystemOffset(kSystemOffset);
+  const int64_t reading = NanosecondsFromNtp(TimestampFromUint64(t1));
+  const struct {
+    std::optional<int64_t> departure;  // on the clock, after the reading
+    int64_t step;                      // T2 = T3 = T1 + 0.75 s, T4 = T1 + 0.25 s
+  } cases[] = {
+      {std::nullopt, 625'000'000},
+      {100'000, 624'950'000},           // left 100 µs after the reading: half of it less
+      {-kNsPerSecond, 625'000'000},     // the request before's
+      {kNsPerSecond / 2, 625'000'000},  // after the reply came
+  };
+  for (const auto& c : cases) {
+    const std::optional<int64_t> system_stamp =
+        c.departure ? std::optional<int64_t>(reading + *c.departure - kSystemOffset) : std::nullopt;
+    network.socket(0)->StampDepartures(system_stamp);
+    size_t sent = 0;
+    ASSERT_EQ(rt.adapters[0].socket->SendToStamped("request", 7, server, &sent), 0);
+    ASSERT_EQ(Reply(3 * kSecond / 4, kSecond / 4), 1);
+    EXPECT_NEAR(static_cast<double>(clock.steps().back()), static_cast<double>(c.step), 1.0)
+        << (c.departure ? *c.departure : 0);
+  }
+  EXPECT_TRUE(console.Contains("SNTP-Client: Zeitverzögerung durch Netzwerk: 0.249 Sekunden\n"));
 }
 
 TEST_F(ClientHandleTest, TraceLinesInOrderWithTimestampsInHex) {
@@ -304,6 +333,7 @@ TEST_F(ClientPollTest, SendsOneRequestFromTheFirstAdapterToTheResolvedServer) {
   ASSERT_TRUE(console.WaitFor("SNTP-Client: NTP Anfrage an 10.0.5.5 geschickt.\n"));
   const std::vector<FakeDatagram> sent = first->sent();
   ASSERT_EQ(sent.size(), 1u);
+  EXPECT_TRUE(sent[0].stamped);
   EXPECT_TRUE(second->sent().empty());
   EXPECT_TRUE(SameEndpoint(sent[0].peer, Endpoint("10.0.5.5", 123)));
   const std::vector<uint8_t>& bytes = sent[0].bytes;

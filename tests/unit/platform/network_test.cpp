@@ -262,6 +262,46 @@ TEST_F(SocketTest, EachDatagramCarriesItsKernelArrivalTime) {
   EXPECT_LE(*stamps[1], sent);
 }
 
+// A stamped send reports when the datagram left, between the readings around the send and
+// before its arrival. The stamp waits on the socket's error queue, which makes the socket ready
+// without a datagram: the waiter reads it there and marks nothing, and datagrams received
+// afterwards still carry their arrival stamps.
+TEST_F(SocketTest, StampedSendReportsItsDepartureAndTheWaiterTakesItQuietly) {
+  auto a = Open(At("127.0.0.1"));
+  auto b = Open(At("127.0.0.2"));
+  auto waiter = net_.CreateWaiter({a.get()});
+  Watchdog watchdog({At("127.0.0.1")}, 2s);  // a hanging wait ends with a datagram, and fails
+  auto system_clock = MakeRealClock();
+  EXPECT_FALSE(a->LatestDeparture());
+  const int64_t before = system_clock->NowNanoseconds();
+  size_t sent = 0;
+  ASSERT_EQ(a->SendToStamped("request", 7, At("127.0.0.2"), &sent), 0);
+  const int64_t after = system_clock->NowNanoseconds();
+  EXPECT_EQ(sent, 7u);
+  std::vector<bool> readable;
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  EXPECT_EQ(readable, (std::vector<bool>{false}));
+  const std::optional<int64_t> departure = a->LatestDeparture();
+  ASSERT_TRUE(departure);
+  EXPECT_LE(before, *departure);
+  EXPECT_LE(*departure, after);
+  char buffer[48];
+  size_t received = 0;
+  std::optional<int64_t> arrival;
+  ASSERT_EQ(b->ReceiveFrom(buffer, sizeof buffer, &received, nullptr, &arrival), 0);
+  ASSERT_TRUE(arrival);
+  EXPECT_LE(*departure, *arrival);
+  Send(*b, "reply", At("127.0.0.1"));
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  EXPECT_EQ(readable, (std::vector<bool>{true}));
+  arrival.reset();
+  ASSERT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, nullptr, &arrival), 0);
+  EXPECT_EQ(std::string(buffer, received), "reply");
+  EXPECT_TRUE(arrival);
+  Send(*a, "plain", At("127.0.0.2"));  // asks for no stamp
+  EXPECT_EQ(a->LatestDeparture(), departure);
+}
+
 TEST_F(SocketTest, ZeroLengthDatagramToOwnAddressWakesTheWaiter) {
   auto a = Open(At("127.0.0.1"));
   auto b = Open(At("127.0.0.2"));
