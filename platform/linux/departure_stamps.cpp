@@ -79,7 +79,7 @@ int DepartureStamps::Send(int fd, const void* data, size_t size, const sockaddr_
 bool DepartureStamps::Collect(int fd) {
   std::lock_guard lock(mutex_);
   CollectLocked(fd);
-  return tried_;
+  return supported_;
 }
 
 std::optional<int64_t> DepartureStamps::Latest(int fd) {

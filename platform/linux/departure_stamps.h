@@ -24,7 +24,7 @@ class DepartureStamps {
   int Send(int fd, const void* data, size_t size, const sockaddr_in& to, size_t* sent);
   // Reads every stamp the kernel has queued on `fd` (its error queue, which makes the descriptor
   // report an error condition until read) and keeps the first one after the latest Send. Never
-  // blocks. False when no stamp was ever asked for on `fd`: its error condition has another cause.
+  // blocks. False when no stamp is ever asked for on `fd`: its error condition has another cause.
   bool Collect(int fd);
   // Collect, then the departure of the datagram of the latest Send in nanoseconds since 1970
   // on the system clock (CLOCK_REALTIME), if the kernel has reported it.
