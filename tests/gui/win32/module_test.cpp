@@ -34,9 +34,9 @@ TEST(Module, AnswersTheControlPanelMessages) {
   EXPECT_EQ(CallApplet(CPL_GETCOUNT), 1);
   CPLINFO info{-1, -1, -1, -1};
   EXPECT_EQ(CallApplet(CPL_INQUIRE, 0, reinterpret_cast<LPARAM>(&info)), 0);
-  EXPECT_EQ(info.idIcon, 129);
-  EXPECT_EQ(info.idName, 110);
-  EXPECT_EQ(info.idInfo, 111);
+  EXPECT_EQ(info.idIcon, kIdiApplet);
+  EXPECT_EQ(info.idName, kIdsAppletName);
+  EXPECT_EQ(info.idInfo, kIdsAppletInfo);
   EXPECT_EQ(info.lData, 0);
   NEWCPLINFO fresh;
   std::memset(&fresh, 0xAB, sizeof(fresh));

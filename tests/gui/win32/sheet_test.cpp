@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "applet/cpl.h"
+#include "applet/resources.h"
 #include "win32_support.h"
 
 namespace chron::testing {
@@ -37,33 +38,33 @@ TEST_F(SheetTest, ShowsTheStoredValuesAndOkWritesTheEditedOnes) {
   StoreNonDefaults();
   const LONG result = RunSheet([](const Sheet& sheet) {
     EXPECT_EQ(sheet.CurrentPage(), kServer);
-    EXPECT_TRUE(sheet.Checked(kServer, 1007));
-    EXPECT_TRUE(sheet.Checked(kServer, 1011));
-    EXPECT_FALSE(IsWindowVisible(sheet.Item(kServer, 1010)));
-    EXPECT_EQ(sheet.Text(kServer, 1001), L"64");
+    EXPECT_TRUE(sheet.Checked(kServer, kIdcServerActive));
+    EXPECT_TRUE(sheet.Checked(kServer, kIdcServerNtp));
+    EXPECT_FALSE(IsWindowVisible(sheet.Item(kServer, kIdcServerDcf77)));
+    EXPECT_EQ(sheet.Text(kServer, kIdcServerInterval), L"64");
     EXPECT_TRUE(sheet.Screenshot("server"));
-    sheet.Click(kServer, 1012);
-    sheet.SetText(kServer, 1001, L"999");
-    sheet.ClickArrow(kServer, 1002, true);  // plain digits, no thousands separator
-    EXPECT_TRUE(WaitFor([&] { return sheet.Text(kServer, 1001) == L"1000"; }));
-    sheet.Click(kServer, 1000);  // broadcasts off: the interval field goes grey
-    EXPECT_TRUE(WaitFor([&] { return !sheet.Enabled(kServer, 1001); }));
+    sheet.Click(kServer, kIdcServerLocal);
+    sheet.SetText(kServer, kIdcServerInterval, L"999");
+    sheet.ClickArrow(kServer, kIdcServerIntervalSpin, true);  // plain digits, no thousands separator
+    EXPECT_TRUE(WaitFor([&] { return sheet.Text(kServer, kIdcServerInterval) == L"1000"; }));
+    sheet.Click(kServer, kIdcServerBroadcast);  // broadcasts off: the interval field goes grey
+    EXPECT_TRUE(WaitFor([&] { return !sheet.Enabled(kServer, kIdcServerInterval); }));
 
     sheet.SelectPage(kClient);
     ASSERT_TRUE(WaitFor([&] { return sheet.CurrentPage() == kClient; }));
-    EXPECT_TRUE(sheet.Checked(kClient, 1003));
-    EXPECT_EQ(sheet.Text(kClient, 1009), L"10.1.2.3");
-    EXPECT_EQ(sheet.Text(kClient, 1011), L"128");
-    EXPECT_FALSE(sheet.Enabled(kClient, 1016));
-    sheet.SetText(kClient, 1009, L"zeit.example.org");
-    sheet.SetText(kClient, 1011, L" 1024 ");
-    sheet.Click(kClient, 1023);
-    EXPECT_TRUE(WaitFor([&] { return sheet.Enabled(kClient, 1016); }));
+    EXPECT_TRUE(sheet.Checked(kClient, kIdcClientPoll));
+    EXPECT_EQ(sheet.Text(kClient, kIdcClientTimeSource), L"10.1.2.3");
+    EXPECT_EQ(sheet.Text(kClient, kIdcClientPollInterval), L"128");
+    EXPECT_FALSE(sheet.Enabled(kClient, kIdcClientMaxDiff));
+    sheet.SetText(kClient, kIdcClientTimeSource, L"zeit.example.org");
+    sheet.SetText(kClient, kIdcClientPollInterval, L" 1024 ");
+    sheet.Click(kClient, kIdcClientMaxDiffActive);
+    EXPECT_TRUE(WaitFor([&] { return sheet.Enabled(kClient, kIdcClientMaxDiff); }));
     EXPECT_TRUE(sheet.Screenshot("client"));
 
     sheet.SelectPage(kInfo);
     ASSERT_TRUE(WaitFor([&] { return sheet.CurrentPage() == kInfo; }));
-    EXPECT_EQ(sheet.Text(kInfo, 1000), L"v1.01 (980806)");
+    EXPECT_EQ(sheet.Text(kInfo, kIdcInfoVersion), L"v1.01 (980806)");
     EXPECT_TRUE(sheet.Screenshot("information"));
     sheet.PressOk();
     EXPECT_TRUE(sheet.WaitClosed());
@@ -86,7 +87,7 @@ TEST_F(SheetTest, InvalidNumbersAreRefusedWithTheirMessageAndKeepThePage) {
   RunSheet([](const Sheet& sheet) {
     sheet.SelectPage(kClient);
     ASSERT_TRUE(WaitFor([&] { return sheet.CurrentPage() == kClient; }));
-    sheet.SetText(kClient, 1011, L"5");
+    sheet.SetText(kClient, kIdcClientPollInterval, L"5");
     sheet.PressOk();
     // The picture shows the message over the sheet.
     ASSERT_TRUE(WaitFor([&] {
@@ -95,11 +96,11 @@ TEST_F(SheetTest, InvalidNumbersAreRefusedWithTheirMessageAndKeepThePage) {
     EXPECT_TRUE(sheet.Screenshot("validation", true));
     MessageSeen range = sheet.AnswerMessageBox();
     EXPECT_EQ(range.text, L"Geben Sie bitte eine ganze Zahl zwischen 16 und 16384 ein.");
-    EXPECT_TRUE(WaitFor([&] { return sheet.HasFocus(kClient, 1011); }));
+    EXPECT_TRUE(WaitFor([&] { return sheet.HasFocus(kClient, kIdcClientPollInterval); }));
     EXPECT_TRUE(IsWindow(sheet.window()));
 
-    sheet.SetText(kClient, 1016, L"");  // disabled, and still validated
-    sheet.SetText(kClient, 1011, L"64");
+    sheet.SetText(kClient, kIdcClientMaxDiff, L"");  // disabled, and still validated
+    sheet.SetText(kClient, kIdcClientPollInterval, L"64");
     sheet.SelectPage(kInfo);
     MessageSeen empty = sheet.AnswerMessageBox();
     EXPECT_EQ(empty.text, L"Geben Sie bitte eine positive ganze Zahl ein.");
@@ -114,10 +115,10 @@ TEST_F(SheetTest, CancelWritesNothing) {
   StoreNonDefaults();
   const std::wstring before = Snapshot();
   RunSheet([](const Sheet& sheet) {
-    sheet.Click(kServer, 1007);
+    sheet.Click(kServer, kIdcServerActive);
     sheet.SelectPage(kClient);
     ASSERT_TRUE(WaitFor([&] { return sheet.CurrentPage() == kClient; }));
-    sheet.SetText(kClient, 1009, L"anders.example.org");
+    sheet.SetText(kClient, kIdcClientTimeSource, L"anders.example.org");
     sheet.PressCancel();
     EXPECT_TRUE(sheet.WaitClosed());
   });
@@ -130,7 +131,7 @@ TEST_F(SheetTest, ShutdownEventClosesItWithoutWriting) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, L"Orbek.SNTP.Shutdown.Event");
   ASSERT_NE(event, nullptr);
   const LONG result = RunSheet([&](const Sheet& sheet) {
-    sheet.SetText(kServer, 1001, L"512");
+    sheet.SetText(kServer, kIdcServerInterval, L"512");
     const DWORD set_at = GetTickCount();
     SetEvent(event);
     EXPECT_TRUE(sheet.WaitClosed(2000));

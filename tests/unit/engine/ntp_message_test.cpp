@@ -107,24 +107,24 @@ TEST(NtpMessageTest, ByteOrderRoundTripRestoresEveryByte) {
 }
 
 TEST(NtpMessageTest, ByteZeroSubFieldsAreIndependent) {
-  // Applied in any order to any previous byte, the three setters define all eight bits.
-  for (int start = 0; start < 256; ++start) {
-    NtpMessage a{};
-    a.li_vn_mode = static_cast<uint8_t>(start);
-    SetLeapIndicator(&a, 2);
-    SetVersionNumber(&a, 5);
-    SetMode(&a, 6);
-    EXPECT_EQ(a.li_vn_mode, 0xAE) << start;  // 10 101 110
-
-    NtpMessage b{};
-    b.li_vn_mode = static_cast<uint8_t>(start);
-    SetMode(&b, 1);
-    SetVersionNumber(&b, 3);
-    SetLeapIndicator(&b, 1);
-    EXPECT_EQ(b.li_vn_mode, 0x59) << start;  // 01 011 001
-    EXPECT_EQ(GetLeapIndicator(b), 1u);
-    EXPECT_EQ(GetVersionNumber(b), 3u);
-    EXPECT_EQ(GetMode(b), 1u);
+  // Applied in either order to any previous byte, the three setters define all eight bits.
+  struct Case {
+    uint8_t leap, version, mode;
+    bool reversed;  // mode, version, leap indicator
+    uint8_t byte;
+  };
+  for (const Case& c : {Case{2, 5, 6, false, 0xAE} /* 10 101 110 */, Case{1, 3, 1, true, 0x59} /* 01 011 001 */}) {
+    for (int start = 0; start < 256; ++start) {
+      NtpMessage m{};
+      m.li_vn_mode = static_cast<uint8_t>(start);
+      c.reversed ? SetMode(&m, c.mode) : SetLeapIndicator(&m, c.leap);
+      SetVersionNumber(&m, c.version);
+      c.reversed ? SetLeapIndicator(&m, c.leap) : SetMode(&m, c.mode);
+      EXPECT_EQ(m.li_vn_mode, c.byte) << start;
+      EXPECT_EQ(GetLeapIndicator(m), c.leap);
+      EXPECT_EQ(GetVersionNumber(m), c.version);
+      EXPECT_EQ(GetMode(m), c.mode);
+    }
   }
 }
 
