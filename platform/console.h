@@ -5,6 +5,11 @@
 
 namespace chron::platform {
 
+// Gives a program without a console (a Windows GUI program started from the desktop or the Start
+// menu) a console of its own for standard input, output and error. Standard handles that lead
+// somewhere already (a console, a terminal, a pipe or a file) are kept; on Linux they always do.
+void OpenConsole();
+
 // True when standard input is a terminal.
 bool StdinIsTerminal();
 

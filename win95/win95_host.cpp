@@ -104,6 +104,7 @@ int Win95ProgramMain(int argc, char** argv) {
   static std::unique_ptr<platform::NamedEvent> shutdown_event;
 
   if (debug) {
+    platform::OpenConsole();
     // Control signals are taken by a thread of their own: block them before any thread exists.
     platform::BlockControlSignals();
     std::setvbuf(stdout, nullptr, _IONBF, 0);

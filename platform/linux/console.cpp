@@ -13,6 +13,8 @@
 
 namespace chron::platform {
 
+void OpenConsole() {}
+
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
 void WaitForKey() {

@@ -1,5 +1,6 @@
-// Win32 implementation of the console facility: key wait, window title, and the registration of
-// chron95 as a Windows 95 service process (RegisterServiceProcess, looked up at run time).
+// Win32 implementation of the console facility: a console for a GUI program, key wait, window
+// title, and the registration of chron95 as a Windows 95 service process (RegisterServiceProcess,
+// looked up at run time).
 #include <cstdio>
 #include <string>
 
@@ -17,6 +18,18 @@ bool IsConsole(DWORD which) {
 }
 
 }  // namespace
+
+// A GUI program started without redirection has no standard handles: AllocConsole creates the
+// console and sets them, and the C streams are opened on it.
+void OpenConsole() {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output != nullptr && output != INVALID_HANDLE_VALUE) return;
+  if (!AllocConsole()) return;
+  FILE* stream = nullptr;
+  freopen_s(&stream, "CONOUT$", "w", stdout);
+  freopen_s(&stream, "CONOUT$", "w", stderr);
+  freopen_s(&stream, "CONIN$", "r", stdin);
+}
 
 bool StdinIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
 

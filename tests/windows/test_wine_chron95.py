@@ -13,6 +13,8 @@ from wine_hosts import WineHost, WineTestCase, program, unescape  # noqa: E402
 CAPTION = "SNTP Client"
 MB_OK_ICONERROR = 0x10
 REFUSED_REPORT = "Init: Der SNTP Dienst konnte sich nicht als Service anmelden."
+READY = "SNTP-Init: SNTP Dienst ist vollständig initialisiert und betriebsbereit."
+CLOSING = "<Console wird mit jeder Taste geschlossen>"
 
 
 def message_boxes(trace):
@@ -42,6 +44,19 @@ class Chron95Test(WineTestCase):
         self.assertEqual(run.wait(30), 0, run.describe())
         self.assertEqual(run.output(), "")
         self.assertEqual(message_boxes(run.errors()), [], "Wine's KERNEL32 registers it as a service process")
+
+    def test_debug_mode_prints_its_trace_until_the_named_event_is_set(self):
+        # A GUI program: with "-debug" it writes to the standard output it was given (a pipe here).
+        lan = self.lab.lan()
+        host = self.wine_host("w95debug", lans=[lan], settings={"Client\\Broadcast": 1})
+        run = host.spawn([program("chron95.exe"), "-debug"])
+        out = run.wait_output(READY, 60)
+        self.assertIn("SNTP v4 Client für Windows 95 v1.01", out)
+        self.assertEqual(host.run([program("chronstop.exe")]).returncode, 0)
+        out = run.wait_output(CLOSING, 30)
+        self.assertLess(out.index("SNTP-Control: Die Anforderung zum Beenden des SNTP Dienstes wurde bearbeitet."),
+                        out.index(CLOSING))
+        self.assertEqual(run.wait(30), 0)
 
     def test_message_boxes_of_a_failed_registration(self):
         host = self.wine_host("boxes")
