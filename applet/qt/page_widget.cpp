@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QValidator>
+#include <algorithm>
 
 #include "applet/qt/up_down.h"
 #include "applet/resources.h"
@@ -19,20 +20,33 @@ namespace {
 
 QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
-// Limits typing to a number of UTF-8 bytes; a longer text set by the program stays and can
-// still be shortened.
-class ByteLimit : public QValidator {
+qsizetype NonDigits(const QString& text) {
+  return std::count_if(text.cbegin(), text.cend(), [](QChar ch) { return ch < u'0' || ch > u'9'; });
+}
+
+// What typing may put into an edit: at most a number of UTF-8 bytes (negative: no limit) and,
+// for an edit of digits only, no character but the digits 0 to 9. A text set by the program stays
+// as it is and can still be shortened. QLineEdit changes its text before it asks the validator,
+// so the rule keeps the text it last let through (or the program set) to compare with.
+class EditRule : public QValidator {
  public:
-  ByteLimit(QLineEdit* edit, int max_bytes) : QValidator(edit), edit_(edit), max_bytes_(max_bytes) {}
+  EditRule(QLineEdit* edit, bool digits_only, int max_bytes)
+      : QValidator(edit), digits_only_(digits_only), max_bytes_(max_bytes), accepted_(edit->text()) {
+    connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) { accepted_ = text; });
+  }
+  bool digits_only() const { return digits_only_; }
+  void SetByProgram(const QString& text) { accepted_ = text; }
   State validate(QString& input, int&) const override {
+    if (digits_only_ && NonDigits(input) > NonDigits(accepted_)) return Invalid;
     const qsizetype bytes = input.toUtf8().size();
-    if (bytes <= max_bytes_ || bytes <= edit_->text().toUtf8().size()) return Acceptable;
+    if (max_bytes_ < 0 || bytes <= max_bytes_ || bytes <= accepted_.toUtf8().size()) return Acceptable;
     return Invalid;
   }
 
  private:
-  QLineEdit* edit_;
+  bool digits_only_;
   int max_bytes_;
+  QString accepted_;
 };
 
 }  // namespace
@@ -95,6 +109,7 @@ void PageWidget::BuildControl(const PageTemplate& page, size_t index, const Dial
     case ControlKind::kEdit: {
       auto* edit = new QLineEdit(this);
       edit->setFrame(true);
+      if (c.digits_only) edit->setValidator(new EditRule(edit, true, -1));
       widget = edit;
       break;
     }
@@ -164,6 +179,7 @@ std::string PageWidget::GetText(int id) {
 void PageWidget::SetText(int id, std::string_view text) {
   QWidget* w = Control(id);
   if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+    if (auto* rule = dynamic_cast<EditRule*>(const_cast<QValidator*>(edit->validator()))) rule->SetByProgram(Q(text));
     edit->setText(Q(text));
     edit->setCursorPosition(0);
   } else if (auto* label = qobject_cast<QLabel*>(w)) {
@@ -221,7 +237,8 @@ void PageWidget::LimitText(int id, int max_bytes) {
   auto* edit = qobject_cast<QLineEdit*>(Control(id));
   if (edit == nullptr) return;
   const QValidator* old = edit->validator();
-  edit->setValidator(new ByteLimit(edit, max_bytes));
+  const auto* rule = dynamic_cast<const EditRule*>(old);
+  edit->setValidator(new EditRule(edit, rule != nullptr && rule->digits_only(), max_bytes));
   delete old;
 }
 

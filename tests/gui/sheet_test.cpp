@@ -11,6 +11,7 @@
 #include <QTabBar>
 #include <QTest>
 
+#include "applet/pages.h"
 #include "applet/resources.h"
 #include "gui_support.h"
 
@@ -99,8 +100,12 @@ TEST_F(SheetTest, EditsArrowsAndOkReachTheHive) {
     ClickButton(Control<QRadioButton>(sheet, kIddClient, kIdcClientPoll));
     EXPECT_TRUE(Control<QLineEdit>(sheet, kIddClient, kIdcClientPollInterval)->isEnabled());
     EXPECT_FALSE(Control<QRadioButton>(sheet, kIddClient, kIdcClientBroadcast)->isChecked());
+    TypeInto(sheet, kIddClient, kIdcClientTimeSource,
+             QString(kTimeSourceMaxBytes + 3, u'a'));  // typing stops at the limit
+    EXPECT_EQ(Control<QLineEdit>(sheet, kIddClient, kIdcClientTimeSource)->text().size(), kTimeSourceMaxBytes);
     TypeInto(sheet, kIddClient, kIdcClientTimeSource, "10.1.2.3");
-    TypeInto(sheet, kIddClient, kIdcClientPollInterval, " 16383 ");
+    TypeInto(sheet, kIddClient, kIdcClientPollInterval, " 16x383 ");  // a field of digits takes only digits
+    EXPECT_EQ(Control<QLineEdit>(sheet, kIddClient, kIdcClientPollInterval)->text(), "16383");
     ClickArrow(sheet, kIddClient, kIdcClientPollSpin, true);
     ClickArrow(sheet, kIddClient, kIdcClientPollSpin, true);  // stops at the end of the range
     EXPECT_EQ(Control<QLineEdit>(sheet, kIddClient, kIdcClientPollInterval)->text(), "16384");
