@@ -30,6 +30,15 @@ struct OwningInterface {
   uint32_t broadcast = 0;  // network byte order; 0 when the interface has none
 };
 
+// The broadcast address of an IPv4 row of getifaddrs (network byte order), 0 when it has none.
+// For an address configured without one getifaddrs names the address itself: taken as a
+// broadcast address, it would make the datagrams sent to the host look like broadcasts.
+uint32_t BroadcastOf(const ifaddrs& row) {
+  if ((row.ifa_flags & IFF_BROADCAST) == 0 || row.ifa_broadaddr == nullptr) return 0;
+  const uint32_t broadcast = reinterpret_cast<const sockaddr_in*>(row.ifa_broadaddr)->sin_addr.s_addr;
+  return broadcast == reinterpret_cast<const sockaddr_in*>(row.ifa_addr)->sin_addr.s_addr ? 0 : broadcast;
+}
+
 // The interface that carries `address` (network byte order), if any.
 std::optional<OwningInterface> FindInterface(uint32_t address) {
   ifaddrs* list = nullptr;
@@ -38,11 +47,7 @@ std::optional<OwningInterface> FindInterface(uint32_t address) {
   for (ifaddrs* row = list; row != nullptr; row = row->ifa_next) {
     if (row->ifa_addr == nullptr || row->ifa_addr->sa_family != AF_INET) continue;
     if (reinterpret_cast<const sockaddr_in*>(row->ifa_addr)->sin_addr.s_addr != address) continue;
-    OwningInterface owner{row->ifa_name, 0};
-    if ((row->ifa_flags & IFF_BROADCAST) != 0 && row->ifa_broadaddr != nullptr) {
-      owner.broadcast = reinterpret_cast<const sockaddr_in*>(row->ifa_broadaddr)->sin_addr.s_addr;
-    }
-    found = owner;
+    found = OwningInterface{row->ifa_name, BroadcastOf(*row)};
     break;
   }
   freeifaddrs(list);
@@ -406,9 +411,7 @@ class LinuxNetwork : public Network {
       if (row->ifa_addr == nullptr || row->ifa_addr->sa_family != AF_INET) continue;
       InterfaceAddress entry;
       entry.address = reinterpret_cast<const sockaddr_in*>(row->ifa_addr)->sin_addr.s_addr;
-      if ((row->ifa_flags & IFF_BROADCAST) != 0 && row->ifa_broadaddr != nullptr) {
-        entry.broadcast = reinterpret_cast<const sockaddr_in*>(row->ifa_broadaddr)->sin_addr.s_addr;
-      }
+      entry.broadcast = BroadcastOf(*row);
       entry.interface = row->ifa_name;
       entry.interface_index = if_nametoindex(row->ifa_name);
       rows.push_back(std::move(entry));

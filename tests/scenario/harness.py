@@ -585,9 +585,10 @@ class Host:
             self.add_address(adapter, address)
         return adapter
 
-    def add_address(self, adapter, address):
-        _ip("-n", self.ns, "addr", "add", address + "/24", "broadcast", adapter.lan.broadcast,
-            "dev", adapter.ifname)
+    def add_address(self, adapter, address, broadcast=True):
+        """`broadcast` False: the address has no broadcast address (plain `ip addr add`)."""
+        with_broadcast = ["broadcast", adapter.lan.broadcast] if broadcast else []
+        _ip("-n", self.ns, "addr", "add", address + "/24", *with_broadcast, "dev", adapter.ifname)
         adapter.addresses.append(address)
 
     def addresses(self):

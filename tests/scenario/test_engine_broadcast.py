@@ -98,6 +98,25 @@ class ForgedBroadcastTest(BroadcastCase):
         self.assertLess(abs(client.clock_offset() - 2.0), 0.5, "client clock")
 
 
+    def test_address_without_broadcast_address_answers_and_takes_no_mode_5_sent_to_it(self):
+        # getifaddrs names such an address itself as its broadcast address.
+        lan = self.lab.lan()
+        host = self.lab.host("hebare", clock_offset=0)
+        host.add_address(host.connect(lan, addresses=0), lan.next_address(), broadcast=False)
+        forger = self.lab.host("heforger", lans=[lan])
+        probe = es.udp_socket(forger)
+        self.addCleanup(probe.close)
+        process = es.start_debug(host, {"Client\\Active": 1, "Client\\Broadcast": 1, "Server\\Active": 1,
+                                        "Server\\Broadcast": 0})
+        probe.sendto(es.packet(mode=3, transmit=es.ntp_now()), (host.address, es.NTP_PORT))
+        self.assertIsNotNone(es.receive(probe, 3), process.describe())
+        probe.sendto(es.packet(mode=5, stratum=1, transmit=es.ntp_now(1000.0)), (host.address, es.NTP_PORT))
+        process.wait_output("SNTP-Network: NTP Nachricht: 5 (broadcast) von %s wird ignoriert, nicht als Broadcast "
+                            "empfangen.\n" % forger.address, 5)
+        self.stop(process)
+        self.assertEqual(host.clock_offset(), 0, "client clock")
+
+
 class BroadcasterTest(BroadcastCase):
     def test_three_adapters_one_broadcast_each_per_pass(self):
         lans = [self.lab.lan() for _ in range(3)]
