@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <random>
 
 #include "engine/ntp_message.h"
@@ -141,8 +142,16 @@ NtpTimestamp NtpNowWithRandomLowBits(platform::Clock& clock) {
   const int bits = units == 0 ? 0 : std::bit_width(units) - 1;
   if (bits == 0) return now;
   const uint32_t mask = bits >= 32 ? 0xFFFFFFFFu : (uint32_t{1} << bits) - 1;
-  thread_local std::random_device random;  // the system's entropy source, not a seeded sequence
-  return NtpTimestamp{now.seconds, (now.fraction & ~mask) | (static_cast<uint32_t>(random()) & mask)};
+  // The system's entropy source, not a seeded sequence; one for the process, since a
+  // thread_local one would be destroyed after its storage with the MinGW runtime.
+  static std::mutex random_mutex;
+  static std::random_device random;
+  uint32_t noise = 0;
+  {
+    std::lock_guard lock(random_mutex);
+    noise = static_cast<uint32_t>(random());
+  }
+  return NtpTimestamp{now.seconds, (now.fraction & ~mask) | (noise & mask)};
 }
 
 std::string FormatTimestamp(const NtpTimestamp& t) {

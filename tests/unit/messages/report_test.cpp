@@ -1,11 +1,11 @@
 #include "messages/report.h"
 #include "platform/error_text.h"
+#include "platform/event.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,20 +151,22 @@ TEST(SystemErrorTextTest, SystemTextOrFallback) {
 }
 
 TEST(SystemErrorTextTest, EachThreadKeepsItsOwnText) {
-  std::latch first_has_text(1);
-  std::latch second_done(1);
+  // Events rather than std::latch, whose wait (the MinGW runtime's atomic wait) now and then
+  // never woke under Wine.
+  platform::Event first_has_text;
+  platform::Event second_done;
   std::string first_seen;
   std::string second_seen;
   std::thread first([&] {
     const char* text = SystemErrorText(ENOENT);
-    first_has_text.count_down();
-    second_done.wait();
+    first_has_text.Set();
+    second_done.Wait(platform::kInfinite);
     first_seen = text;  // still this thread's text after the other thread asked for its own
   });
   std::thread second([&] {
-    first_has_text.wait();
+    first_has_text.Wait(platform::kInfinite);
     second_seen = SystemErrorText(4711);
-    second_done.count_down();
+    second_done.Set();
   });
   first.join();
   second.join();
