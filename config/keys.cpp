@@ -11,9 +11,8 @@
 namespace chron {
 namespace {
 
-constexpr size_t kLongestBareTextKey = 20;   // longer bare keys are hexadecimal (ntpsec)
-constexpr size_t kLongestKey = 64;           // bytes after decoding
-constexpr size_t kLargestKeyFile = 1 << 20;  // bytes
+constexpr size_t kLongestBareTextKey = 20;  // longer bare keys are hexadecimal (ntpsec)
+constexpr size_t kLongestKey = 64;          // bytes after decoding
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
@@ -136,9 +135,9 @@ KeyFileContents ParseKeyFile(std::string_view text) {
 
     SymmetricKey key;
     key.line = number;
-    if (!ParseId(fields[0], &key.id)) return fail("ungültige Schlüsselnummer " + std::string(fields[0]));
+    if (!ParseId(fields[0], &key.id)) return fail("ungültige Schlüsselnummer " + ShownText(fields[0]));
     if (!ParseType(fields[1], &key.algorithm)) {
-      return fail("Schlüsseltyp " + std::string(fields[1]) + " wird nicht unterstützt (AES128 oder MD5)");
+      return fail("Schlüsseltyp " + ShownText(fields[1]) + " wird nicht unterstützt (AES128 oder MD5)");
     }
     const std::string secret_error = ParseSecret(fields[2], &key.secret);
     if (!secret_error.empty()) return fail(secret_error);
@@ -157,22 +156,43 @@ KeyFileContents ParseKeyFile(std::string_view text) {
   return result;
 }
 
-int ReadKeyFileText(const std::string& path, std::string* text) {
-  struct Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-  errno = 0;
-  std::unique_ptr<std::FILE, Closer> file(platform::OpenFile(path, "rb"));
-  if (!file) return errno != 0 ? errno : ENOENT;
-  text->clear();
-  char chunk[4096];
-  size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
-    text->append(chunk, got);
-    if (text->size() > kLargestKeyFile) return EFBIG;
+int ReadKeyFileText(const std::string& path, std::string* text, platform::FileFacts* facts) {
+  return platform::ReadRegularFile(path, kLargestKeyFile, text, facts);
+}
+
+std::string ShownText(std::string_view text) {
+  std::string shown;
+  char escape[16];
+  size_t at = 0;
+  while (at < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    // The code point of a well-formed UTF-8 sequence, or none.
+    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    uint32_t point = length == 1 ? lead : length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
+    for (size_t i = 1; i < length; ++i) {
+      const auto next = at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0;
+      if ((next & 0xC0) != 0x80) length = 0;
+      point = point << 6 | (next & 0x3Fu);
+    }
+    if (length == 0) {
+      std::snprintf(escape, sizeof escape, "\\x%02x", lead);
+      shown += escape;
+      ++at;
+      continue;
+    }
+    // C0, DEL, C1, and the invisible format characters (zero widths, direction marks, BOM).
+    const bool invisible = point < 0x20 || (point >= 0x7F && point < 0xA0) || point == 0xAD ||
+                           (point >= 0x200B && point <= 0x200F) || (point >= 0x2028 && point <= 0x202E) ||
+                           (point >= 0x2060 && point <= 0x2064) || point == 0xFEFF;
+    if (invisible) {
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(point));
+      shown += escape;
+    } else {
+      shown.append(text.substr(at, length));
+    }
+    at += length;
   }
-  if (std::ferror(file.get())) return errno != 0 ? errno : EIO;
-  return 0;
+  return shown;
 }
 
 void ReadKeyFileSetting(platform::Registry& registry, Configuration* config) {

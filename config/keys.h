@@ -19,6 +19,7 @@
 
 #include "config/configuration.h"
 #include "platform/crypto.h"
+#include "platform/file.h"
 #include "platform/registry.h"
 
 namespace chron {
@@ -39,8 +40,16 @@ struct KeyFileContents {
 
 KeyFileContents ParseKeyFile(std::string_view text);
 
-// Reads the file at `path` (at most 1 MiB) into `text`; 0 or an errno value.
-int ReadKeyFileText(const std::string& path, std::string* text);
+inline constexpr size_t kLargestKeyFile = size_t{1} << 20;  // bytes
+
+// Reads the regular file at `path` (at most kLargestKeyFile bytes) into `text`; 0 or an error of
+// platform::ReadRegularFile, whose FileErrorText tells it. `facts` (may be null) receives who may
+// read it.
+int ReadKeyFileText(const std::string& path, std::string* text, platform::FileFacts* facts = nullptr);
+
+// `text` for a report: characters that would not show (control characters, format characters
+// such as a byte-order mark, bytes that are no UTF-8) as \uXXXX or \xNN.
+std::string ShownText(std::string_view text);
 
 // Fills `config->key_file` (trimmed) and `config->key_file_too_long` from the hive.
 void ReadKeyFileSetting(platform::Registry& registry, Configuration* config);

@@ -47,11 +47,16 @@ void LoadAuthentication(Runtime& rt) {
     return;
   }
   std::string text;
-  const int error = ReadKeyFileText(path, &text);
+  platform::FileFacts facts;
+  const int error = ReadKeyFileText(path, &text, &facts);
   if (error != 0) {
-    ReportMessage(msg::kKeyFileUnreadable, {path, std::string(SystemErrorText(static_cast<uint32_t>(error)))});
+    // The system's errors in its own words; a FIFO, a device or an oversized file in ours.
+    const std::string reason = error < 0 ? platform::FileErrorText(error, kLargestKeyFile)
+                                         : std::string(SystemErrorText(static_cast<uint32_t>(error)));
+    ReportMessage(msg::kKeyFileUnreadable, {path, reason});
     return;
   }
+  if (facts.shared) ReportMessage(msg::kKeyFileShared, {path, facts.mode});
   KeyFileContents contents = ParseKeyFile(text);
   if (!contents.error_text.empty()) {
     if (contents.error_line == 0) {

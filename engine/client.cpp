@@ -97,6 +97,63 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   }
 }
 
+// The checks a sample passes before its time is used; a refused one is traced with the reason.
+bool UsableSample(Runtime& rt, const NtpMessage& m, uint64_t t1, const NtpTimestamp& t4, bool broadcast,
+                  const std::string& sender) {
+  SampleFacts facts;
+  facts.broadcast = broadcast;
+  facts.version = GetVersionNumber(m);
+  facts.stratum = GetStratum(m);
+  facts.precision = GetPrecision(m);
+  facts.root_delay = GetRootDelay(m);
+  facts.root_dispersion = GetRootDispersion(m);
+  facts.reference = TimestampToUint64(m.reference_time);
+  facts.t1 = t1;
+  facts.t2 = TimestampToUint64(m.receive_time);
+  facts.t3 = TimestampToUint64(m.transmit_time);
+  facts.t4 = TimestampToUint64(t4);
+  const int64_t resolution =
+      std::clamp<int64_t>(rt.clock->ResolutionNanoseconds(), 1, kNanosecondsPerSecond) * 4295 / 1000;  // 2^-32 s
+  const SampleFault fault = CheckSample(facts, resolution);
+  if (fault == SampleFault::kNone) return true;
+  if (!DebugMode()) return false;
+  const char* kind = broadcast ? "Broadcast" : "Antwort";
+  const char* who = sender.c_str();
+  switch (fault) {
+    case SampleFault::kVersion:
+      Trace("SNTP-Client: NTP %s von %s ungültig, Version %u !\n", kind, who, facts.version);
+      break;
+    case SampleFault::kStratum:
+      Trace("SNTP-Client: NTP %s von %s wird ignoriert, Stratum %u (Server nicht synchron) !\n", kind, who,
+            facts.stratum);
+      break;
+    case SampleFault::kZeroReceive:
+      Trace("SNTP-Client: NTP %s von %s ungültig, \"Receive Timestamp\" ist 0 !\n", kind, who);
+      break;
+    case SampleFault::kTransmitBeforeReceive:
+      Trace("SNTP-Client: NTP %s von %s ungültig, \"Transmit Timestamp\" liegt vor \"Receive Timestamp\" !\n", kind,
+            who);
+      break;
+    case SampleFault::kReferenceAfterTransmit:
+      Trace("SNTP-Client: NTP %s von %s ungültig, \"Reference Timestamp\" liegt nach \"Transmit Timestamp\" !\n", kind,
+            who);
+      break;
+    case SampleFault::kRootDistance: {
+      // 16.16 seconds widened to 2^-32 s for the display.
+      const int64_t distance = (int64_t{facts.root_delay} / 2 + facts.root_dispersion) << 16;
+      Trace("SNTP-Client: NTP %s von %s wird ignoriert, Wurzeldistanz %s Sekunden (erlaubt unter 1.500) !\n", kind, who,
+            SignedSecondsText(ToDisplaySeconds(distance)).c_str());
+      break;
+    }
+    case SampleFault::kImpossibleDelay:
+      Trace("SNTP-Client: NTP %s von %s ungültig, Zeitverzögerung %s Sekunden ist unmöglich !\n", kind, who,
+            SignedSecondsText(ToDisplaySeconds(RoundTripDelay(facts.t1, facts.t2, facts.t3, facts.t4))).c_str());
+      break;
+    case SampleFault::kNone: break;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
@@ -195,6 +252,7 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
 
   // The Originate Timestamp matched the request; the arithmetic takes its better T1.
   const uint64_t t1 = broadcast ? TimestampToUint64(m.originate_time) : RequestT1(rt, m.originate_time, t4);
+  if (!UsableSample(rt, m, t1, t4, broadcast, sender)) return 0;
   int result = 0;
   {
     const platform::RealtimePriority priority;

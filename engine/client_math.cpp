@@ -1,5 +1,6 @@
 #include "engine/client_math.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace chron {
@@ -26,6 +27,24 @@ uint64_t RequestDeparture(uint64_t originate, std::optional<uint64_t> departure,
   const int64_t before_arrival = static_cast<int64_t>(t4 - *departure);
   if (after_reading < -static_cast<int64_t>(slack) || before_arrival < 0) return originate;
   return *departure;
+}
+
+SampleFault CheckSample(const SampleFacts& s, int64_t resolution) {
+  constexpr uint64_t kMaxRootDistance = uint64_t{3} << 15;  // 1.5 s in 16.16 (RFC 5905 MAXDIST)
+  if (s.version < 1 || s.version > 4) return SampleFault::kVersion;
+  if (s.stratum > 15) return SampleFault::kStratum;
+  if (!s.broadcast && s.t2 == 0) return SampleFault::kZeroReceive;
+  if (!s.broadcast && static_cast<int64_t>(s.t3 - s.t2) < 0) return SampleFault::kTransmitBeforeReceive;
+  if (s.reference != 0 && static_cast<int64_t>(s.t3 - s.reference) < 0) return SampleFault::kReferenceAfterTransmit;
+  if (uint64_t{s.root_delay} / 2 + s.root_dispersion >= kMaxRootDistance) return SampleFault::kRootDistance;
+  if (s.broadcast) return SampleFault::kNone;
+  // The server's precision as 2^-32 s, at most one second: a claim of worse is no tolerance.
+  const int shift = 32 + std::clamp(s.precision, -32, 0);
+  const int64_t tolerance = (int64_t{1} << shift) + std::max<int64_t>(resolution, 0);
+  const int64_t delay = RoundTripDelay(s.t1, s.t2, s.t3, s.t4);
+  const int64_t out = static_cast<int64_t>(s.t4 - s.t1);
+  if (delay < -tolerance || delay > out + tolerance) return SampleFault::kImpossibleDelay;
+  return SampleFault::kNone;
 }
 
 DisplaySeconds ToDisplaySeconds(int64_t value) {

@@ -43,6 +43,37 @@ std::string SignedSecondsText(const DisplaySeconds& value);
 // the whole seconds exceeds `limit_seconds` (180.999 s passes a limit of 180, 181.000 does not).
 bool ExceedsDeviationLimit(const DisplaySeconds& offset, bool limit_active, uint32_t limit_seconds);
 
+// Why a reply or broadcast carries no usable sample (RFC 4330 section 5, RFC 5905 section 8),
+// judged before any of its time is used. kNone: it may be used.
+enum class SampleFault {
+  kNone,
+  kVersion,                 // version outside 1..4
+  kStratum,                 // stratum above 15 (16 = unsynchronised); 0 is a kiss code, judged before
+  kZeroReceive,             // a reply without Receive Timestamp
+  kTransmitBeforeReceive,   // T3 before T2
+  kReferenceAfterTransmit,  // the server's clock was set after it sent the message
+  kRootDistance,            // root delay / 2 + root dispersion not below 1.5 s
+  kImpossibleDelay,         // round trip negative beyond the precision, or longer than the request was out
+};
+
+// The header fields and timestamps (64-bit NTP values, T1 the request's departure) of one
+// reply or broadcast as CheckSample judges them.
+struct SampleFacts {
+  bool broadcast = false;
+  uint32_t version = 0;
+  uint32_t stratum = 0;
+  int32_t precision = 0;         // the server's, log2 seconds
+  uint32_t root_delay = 0;       // 16.16 seconds as on the wire
+  uint32_t root_dispersion = 0;  // 16.16 seconds as on the wire
+  uint64_t reference = 0;        // 0: the server never set its clock (allowed)
+  uint64_t t1 = 0, t2 = 0, t3 = 0, t4 = 0;
+};
+
+// The first fault of a sample, in the order of the enumeration, or kNone. `resolution` is this
+// clock's in 2^-32 s: it widens the tolerance of a negative round trip with the server's
+// precision. A broadcast has no T1 and T2, so only the header tests apply to it.
+SampleFault CheckSample(const SampleFacts& sample, int64_t resolution);
+
 // A 2^-32 s value in nanoseconds, rounded to the nearest nanosecond (halves upwards).
 int64_t NtpUnitsToNanoseconds(int64_t value);
 

@@ -51,6 +51,7 @@ struct NtpMessage {
 
 inline constexpr size_t kNtpMessageSize = 48;
 inline constexpr size_t kNtpMessageWithAuthSize = 68;     // header and the 20-byte authenticator
+inline constexpr size_t kReceiveBufferSize = 512;         // longer datagrams are read cut
 inline constexpr uint32_t kReferenceIdLocl = 0x4C4F434C;  // "LOCL" on the wire
 
 enum NtpMode : uint8_t {

@@ -69,7 +69,9 @@ void WakeReceiveLoop(Runtime& rt) {
 }
 
 void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
-  std::array<uint8_t, kNtpMessageWithAuthSize> buffer{};
+  // Room for the longest datagram of interest, so that a longer one (extension fields, NTS) is
+  // told by its length like any other unknown format instead of failing the read.
+  std::array<uint8_t, kReceiveBufferSize> buffer{};
   size_t received = 0;
   platform::ReceivedFrom origin;
   std::optional<int64_t> stamp;
@@ -80,8 +82,9 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
   NtpFromBytes(buffer.data(), &message);
   NtpToHostOrder(&message);
 
-  if (error != 0) {
-    // A datagram longer than the buffer shows up here as EMSGSIZE.
+  // A datagram longer than the buffer is not this host's error: it goes on to be ignored by its
+  // length below.
+  if (error != 0 && !origin.truncated) {
     if (rt.receive_reports.Allow(msg::kWinsockError.id)) {
       ReportMessage(msg::kWinsockError, {std::string("SNTP-Network"), std::string("recvfrom()"), int64_t{error}});
     }
@@ -108,11 +111,18 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
     case kModeClient:
       if (rt.ServerActive()) {
         const SymmetricKey* key = nullptr;
+        const unsigned version = GetVersionNumber(message);
         if (!IsAnswerableSource(rt.host_addresses, *rt.network, from)) {
           if (debug) {
             Trace("SNTP-Network: NTP Nachricht: %s von %s (Port %u) wird ignoriert, Absenderadresse ungültig.\n",
                   ModeText(mode), platform::DottedAddress(from.address).c_str(),
                   static_cast<unsigned>(platform::NetworkToHost16(from.port)));
+          }
+        } else if (version < 1 || version > 4) {
+          // The reply repeats the request's version: none is made for a version that does not exist.
+          if (debug) {
+            Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, Version %u unbekannt.\n", ModeText(mode),
+                  platform::DottedAddress(from.address).c_str(), version);
           }
         } else if (AdmitRequest(rt, buffer.data(), received, from, &key)) {
           ServerReply(rt, socket, message, arrival, from, key);

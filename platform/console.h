@@ -26,14 +26,20 @@ void SetConsoleTitle(std::string_view title);
 
 // Detaches the process from its terminal and runs it on as a background daemon in a session of
 // its own, with standard input, output and error on /dev/null (working directory and umask are
-// kept). Returns 0 in the daemon process, which goes on; the calling process then has ended
-// with exit code 0 without returning (it waits until the daemon is set up). If detaching fails,
+// kept). Returns 0 in the daemon process, which goes on; the calling process waits without
+// returning until the daemon calls ConfirmDaemonStart, and then ends with the exit status given
+// there (1 if the daemon ended without a word). If detaching fails,
 // returns the system error code in the calling process, which is still attached and goes on.
 // Call it before any thread is created: only the calling thread survives.
 // On Windows it registers the process as a Windows 95 service process instead and returns
 // kDetachNoSystemModule or kDetachNoEntryPoint when the system lacks that registration, any other
 // code when the registration is refused.
 int DetachAsDaemon();
+
+// In a detached daemon: tells the waiting original process that the start is over and with
+// which exit status it ends (0: the daemon runs). Only the first call counts; does nothing where
+// no process waits (Windows, or no DetachAsDaemon before).
+void ConfirmDaemonStart(int exit_status);
 
 // DetachAsDaemon's errors for a system without the service-process registration: its module
 // (ERROR_MOD_NOT_FOUND) or its entry point (ERROR_PROC_NOT_FOUND) is missing. Never returned on

@@ -38,6 +38,8 @@ struct ReceivedFrom {
   // Arrived as a broadcast: addressed to a broadcast (or multicast) address, not to this host's
   // own address. A datagram sent straight to the host is no broadcast, whatever its content.
   bool broadcast = false;
+  // Longer than the caller's buffer: only its start was read (see UdpSocket::ReceiveFrom).
+  bool truncated = false;
 };
 
 class UdpSocket {
@@ -62,7 +64,9 @@ class UdpSocket {
   // failed send, or where the system records no departures. Callable from any thread.
   virtual std::optional<int64_t> LatestDeparture() { return std::nullopt; }
   // Reads one datagram. A datagram longer than `capacity` is consumed and fails with EMSGSIZE
-  // (`from` is still filled in). `arrival` (may be null) receives the time at which the system
+  // (WSAEMSGSIZE on Windows); `from` is still filled in with `truncated` set, the buffer holds the
+  // datagram's first `capacity` bytes and `received` its full length where the system tells it
+  // (Linux), otherwise `capacity`. `arrival` (may be null) receives the time at which the system
   // took the datagram in, in nanoseconds since 1970 on the system clock (Clock::FromSystemTime
   // moves it onto another clock), or is left empty where the system records none.
   virtual int ReceiveFrom(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,

@@ -22,6 +22,8 @@ namespace chron::platform {
 // As in the Windows registry, a key name has at most 255 characters (UTF-8 sequences count
 // as one) and keys lie at most 512 levels below HKEY_LOCAL_MACHINE; longer names and deeper
 // paths fail with kRegInvalidParameter, and a hive text holding one does not parse.
+// A larger hive file is refused as a whole (a device such as /dev/zero would never end).
+inline constexpr size_t kLargestHiveFile = size_t{16} << 20;  // bytes
 inline constexpr size_t kMaxKeyNameCharacters = 255;
 inline constexpr size_t kMaxKeyLevels = 512;
 

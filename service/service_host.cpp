@@ -29,6 +29,10 @@ void PrintBanner() {
   std::fflush(stdout);
 }
 
+// The longest a stop may take, as the service unit's TimeoutStopSec allows: activities that have
+// not ended by then (a start-up held up by the system) are ended with the process.
+constexpr std::chrono::seconds kStopLimit{10};
+
 // Ends the process at once: worker threads may still be on their way out.
 [[noreturn]] void ExitProcess(int code) {
   std::fflush(stdout);
@@ -74,6 +78,8 @@ void ServiceProcess::ReportStatusLocked() {
 // Stop pending with a checkpoint every 250 ms until every activity has ended, then stopped.
 // A start that failed meanwhile has reported stopped with its own exit code already.
 void ServiceProcess::StopHandshake() {
+  const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
+  bool overdue = false;
   for (;;) {
     {
       std::lock_guard lock(status_mutex_);
@@ -82,15 +88,19 @@ void ServiceProcess::StopHandshake() {
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     std::lock_guard lock(status_mutex_);
     if (host_.AllFinished() || stopped_reported_) break;
+    overdue = std::chrono::steady_clock::now() >= deadline;
+    if (overdue) break;
     ++status_.checkpoint;
     ReportStatusLocked();
   }
-  std::lock_guard lock(status_mutex_);
+  std::unique_lock lock(status_mutex_);
   if (stopped_reported_) return;
   status_.state = platform::ServiceState::kStopped;
   status_.checkpoint = 0;
   status_.wait_hint_ms = 0;
   ReportStatusLocked();
+  // The thread that would end the process is held up: end it here.
+  if (overdue) ExitProcess(static_cast<int>(status_.win32_exit_code));
 }
 
 bool ServiceProcess::BeginStopHandshake() {
@@ -108,6 +118,14 @@ void ServiceProcess::OnControlSignal(platform::ControlSignal signal) {
   using platform::ControlSignal;
   if (DebugMode()) {
     host_.HandleConsoleSignal(signal);
+    if (signal != platform::ControlSignal::kInterrupt && signal != platform::ControlSignal::kBreak) return;
+    // The main thread ends the process once every activity has ended; one held up in start-up
+    // must not keep the console waiting.
+    const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
+    while (!host_.AllFinished() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!host_.AllFinished()) ExitProcess(0);
     return;
   }
   switch (signal) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -47,7 +48,12 @@ void ShutdownWatcherThread(Host& host, platform::NamedEvent& event) {
   if (event.Wait(platform::kInfinite) == platform::WaitResult::kSignalled) host.RequestStop();
 }
 
-void Run(Host& host, platform::NamedEvent& shutdown_event) {
+// A refused start's exit status: its code where that fits a status, otherwise 1.
+int RefusedStatus(int code) { return (code & 0xFF) != 0 ? code & 0xFF : 1; }
+
+// Starts the client and runs it until the stop. Returns the exit status: 0, or that of a refused
+// start, which has been reported. `started` learns it as soon as the start is over.
+int Run(Host& host, platform::NamedEvent& shutdown_event, const std::function<void(int)>& started) {
   host.Open();
   host.ReadSettings();
 
@@ -62,8 +68,14 @@ void Run(Host& host, platform::NamedEvent& shutdown_event) {
     return 0;
   };
   uint32_t specific = 0;
-  if (host.Start(hooks, &specific) != 0) return;
+  const int code = host.Start(hooks, &specific);
+  if (code != 0) {
+    started(RefusedStatus(code));
+    return RefusedStatus(code);
+  }
+  started(0);
   host.RunReceiveLoop();
+  return 0;
 }
 
 }  // namespace
@@ -98,6 +110,7 @@ int Win95ProgramMain(int argc, char** argv) {
     command_line += argv[i];
   }
   const bool debug = CommandLineSelectsDebug(command_line);
+  int status = 0;  // the exit status: not 0 when the client was refused its start
   // Live to the end of the process: the worker and signal threads use them until then. The
   // shutdown event is opened before anything runs and never closed.
   static Host host(HostParts::kClientOnly);
@@ -114,14 +127,16 @@ int Win95ProgramMain(int argc, char** argv) {
     PrintBanner();
     std::string reason;
     if (OpenShutdownEvent(&shutdown_event, &reason) == 0) {
-      Run(host, *shutdown_event);
+      status = Run(host, *shutdown_event, [](int) {});
     } else {
       ReportMessage(msg::kCreateEventFailed, {reason});
+      status = 1;
     }
     std::printf("\n<Console wird mit jeder Taste geschlossen>\n");
     platform::WaitForKey();
   } else {
-    SetReportTarget(ReportTarget::kDiscard);
+    // No console: the reports go to the system log, as the service's do.
+    SetReportTarget(ReportTarget::kEventLog);
     std::string reason;
     if (OpenShutdownEvent(&shutdown_event, &reason) != 0) {
       // Normal mode shows nothing but message boxes: this one says why chron95 did not start.
@@ -129,18 +144,20 @@ int Win95ProgramMain(int argc, char** argv) {
       if (!FormatCatalogueMessage(msg::kCreateEventFailed, {reason}, &text)) text = reason;
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
       platform::ShowErrorMessageBox(kMessageBoxCaption, text);
-      std::_Exit(0);
+      ReportMessage(msg::kCreateEventFailed, {reason});
+      std::_Exit(1);
     }
     int error = platform::DetachAsDaemon();
     if (error != 0) {
       ReportRegistrationFailure(error);
+      status = 1;
     } else {
-      Run(host, *shutdown_event);
+      status = Run(host, *shutdown_event, platform::ConfirmDaemonStart);
     }
   }
   std::fflush(stdout);
   // Worker threads may still be waiting (the shutdown watcher); end without unwinding them.
-  std::_Exit(0);
+  std::_Exit(status);
 }
 
 }  // namespace chron

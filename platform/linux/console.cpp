@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -52,10 +53,22 @@ void SetConsoleTitle(std::string_view title) {
 
 namespace {
 
-// Writes the outcome of detaching (0 or an errno value) to the waiting original process.
-void Tell(int channel, int error) {
-  while (write(channel, &error, sizeof error) < 0 && errno == EINTR) {
+// The daemon's end of the channel to the waiting original process, until the start is told.
+std::atomic<int> g_start_channel{-1};
+
+// Writes one number to the waiting original process: the outcome of detaching (0 or an errno
+// value), later the exit status of the start.
+void Tell(int channel, int value) {
+  while (write(channel, &value, sizeof value) < 0 && errno == EINTR) {
   }
+}
+
+// Reads one number from the daemon; false when it ended the channel before.
+bool Hear(int channel, int* value) {
+  ssize_t got;
+  while ((got = read(channel, value, sizeof *value)) < 0 && errno == EINTR) {
+  }
+  return got == static_cast<ssize_t>(sizeof *value);
 }
 
 }  // namespace
@@ -73,15 +86,18 @@ int DetachAsDaemon() {
     return error;
   }
   if (child > 0) {
-    // Original process: wait for the daemon's word, then end or report the failure.
+    // Original process: the daemon's word on detaching, then, once it is set up, the exit status
+    // of its start; or report the failure of detaching.
     close(channel[1]);
     int error = 0;
-    ssize_t got;
-    while ((got = read(channel[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    const bool told = Hear(channel[0], &error);
+    if (told && error == 0) {
+      int status = 1;  // the daemon ended before it could tell
+      Hear(channel[0], &status);
+      _exit(status);
     }
     close(channel[0]);
-    if (got == static_cast<ssize_t>(sizeof error) && error == 0) _exit(0);
-    if (got != static_cast<ssize_t>(sizeof error)) error = ECHILD;  // died before telling
+    if (!told) error = ECHILD;  // died before telling
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
     return error;
@@ -111,8 +127,15 @@ int DetachAsDaemon() {
   }
   if (null > STDERR_FILENO) close(null);
   Tell(channel[1], 0);
-  close(channel[1]);
+  g_start_channel = channel[1];
   return 0;
+}
+
+void ConfirmDaemonStart(int exit_status) {
+  const int channel = g_start_channel.exchange(-1);
+  if (channel < 0) return;
+  Tell(channel, exit_status);
+  close(channel);
 }
 
 }  // namespace chron::platform

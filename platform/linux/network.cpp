@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -209,7 +210,7 @@ class LinuxUdpSocket : public UdpSocket {
     }
     int n;
     do {
-      n = recvmmsg(fds_[index], headers_, kBatch, MSG_DONTWAIT, nullptr);
+      n = recvmmsg(fds_[index], headers_, kBatch, MSG_DONTWAIT | MSG_TRUNC, nullptr);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return errno;
     head_ = 0;
@@ -246,11 +247,13 @@ class LinuxUdpSocket : public UdpSocket {
     if (arrival != nullptr) *arrival = ArrivalStamp(header.msg_hdr);
     // A datagram longer than the caller's buffer is cut like recvfrom would cut it: the rest is
     // gone either way.
+    // msg_len is the datagram's full length (MSG_TRUNC among the flags of the read).
     const size_t size = header.msg_len;
-    if ((header.msg_hdr.msg_flags & MSG_TRUNC) != 0 || size > capacity) return EMSGSIZE;
-    std::memcpy(buffer, slot.data, size);
+    const bool cut = (header.msg_hdr.msg_flags & MSG_TRUNC) != 0 || size > capacity;
+    std::memcpy(buffer, slot.data, std::min({size, capacity, sizeof slot.data}));
     if (received != nullptr) *received = size;
-    return 0;
+    if (from != nullptr) from->truncated = cut;
+    return cut ? EMSGSIZE : 0;
   }
 
   static constexpr unsigned kBatch = 16;

@@ -19,7 +19,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/error_text.h"
+#include "platform/file.h"
 #include "platform/reg_file.h"
 #include "platform/registry.h"
 
@@ -28,12 +28,6 @@ namespace {
 
 RegStatus WriteError(int error) {
   return (error == EACCES || error == EPERM || error == EROFS) ? kRegAccessDenied : kRegWriteFailed;
-}
-
-std::string ErrorText(int error) {
-  std::string text;
-  if (!SystemErrorMessage(error, &text)) text = "Fehler " + std::to_string(error);
-  return text;
 }
 
 class FileDescriptor {
@@ -196,25 +190,12 @@ RegStatus FileRegistry::Snapshot(std::shared_ptr<const HiveTree>* tree) const {
 }
 
 RegStatus FileRegistry::Load(HiveTree* tree) const {
-  int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    int error = errno;
-    if (error == ENOENT || error == ENOTDIR) return kRegSuccess;  // no file: empty hive
-    Complain(path_ + ": Registrierungsdatei nicht lesbar: " + ErrorText(error));
-    return (error == EACCES || error == EPERM) ? kRegAccessDenied : kRegBadHive;
-  }
-  FileDescriptor file(fd);
   std::string text;
-  char buffer[65536];
-  while (true) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      Complain(path_ + ": Registrierungsdatei nicht lesbar: " + ErrorText(errno));
-      return kRegBadHive;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
+  const int read_error = ReadRegularFile(path_, kLargestHiveFile, &text);
+  if (read_error != 0) {
+    if (IsMissingFileError(read_error)) return kRegSuccess;  // no file: empty hive
+    Complain(path_ + ": Registrierungsdatei nicht lesbar: " + FileErrorText(read_error, kLargestHiveFile));
+    return (read_error == EACCES || read_error == EPERM) ? kRegAccessDenied : kRegBadHive;
   }
   int line = 0;
   std::string error;

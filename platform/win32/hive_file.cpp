@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/file.h"
 #include "platform/reg_file.h"
 #include "platform/registry.h"
 #include "platform/win32/win32.h"
@@ -47,18 +48,14 @@ class WindowsHiveFile final : public Registry {
 
  private:
   RegStatus Load(HiveTree* tree) const {
-    win32::ScopedHandle file(CreateFileW(win32::Widen(path_).c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return kRegSuccess;  // empty hive
-      return error == ERROR_ACCESS_DENIED ? kRegAccessDenied : kRegBadHive;
-    }
     std::string text;
-    char buffer[65536];
-    DWORD n = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr) && n > 0) text.append(buffer, n);
+    const int read_error = ReadRegularFile(path_, kLargestHiveFile, &text);
+    if (read_error != 0) {
+      if (IsMissingFileError(read_error)) return kRegSuccess;  // empty hive
+      std::fprintf(stderr, "%s: Registrierungsdatei nicht lesbar: %s\n", path_.c_str(),
+                   FileErrorText(read_error, kLargestHiveFile).c_str());
+      return read_error == ERROR_ACCESS_DENIED ? kRegAccessDenied : kRegBadHive;
+    }
     int line = 0;
     std::string error;
     if (!tree->Parse(text, &line, &error)) {

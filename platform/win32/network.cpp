@@ -100,9 +100,9 @@ class WinsockUdpSocket : public UdpSocket {
         from->broadcast = info->ipi_addr.s_addr != bound_address_;
       }
     }
-    if (error != 0) return error;
-    if (received != nullptr) *received = static_cast<size_t>(n);
-    return 0;
+    if (received != nullptr) *received = error != 0 ? capacity : static_cast<size_t>(n);
+    if (from != nullptr) from->truncated = error != 0;
+    return error;
   }
 
   SOCKET handle() const { return socket_; }

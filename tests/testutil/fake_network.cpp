@@ -138,10 +138,11 @@ int FakeUdpSocket::ReceiveFrom(void* buffer, size_t capacity, size_t* received, 
   if (from != nullptr) *from = {incoming.datagram.peer, incoming.broadcast};
   if (arrival != nullptr) *arrival = incoming.datagram.arrival;
   const std::vector<uint8_t>& bytes = incoming.datagram.bytes;
-  if (bytes.size() > capacity) return EMSGSIZE;
-  if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
+  const bool cut = bytes.size() > capacity;
+  if (!bytes.empty()) std::memcpy(buffer, bytes.data(), std::min(bytes.size(), capacity));
   if (received != nullptr) *received = bytes.size();
-  return 0;
+  if (from != nullptr) from->truncated = cut;
+  return cut ? EMSGSIZE : 0;
 }
 
 void FakeUdpSocket::Push(std::vector<uint8_t> bytes, const platform::SocketAddress& from,

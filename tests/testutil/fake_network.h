@@ -59,7 +59,7 @@ class FakeUdpSocket : public platform::UdpSocket {
   std::optional<int64_t> LatestDeparture() override;
   // Takes the oldest queued datagram (or queued error) with its arrival stamp, if it was pushed
   // with one. Empty queue: EAGAIN. A datagram longer than `capacity` is consumed and fails with
-  // EMSGSIZE.
+  // EMSGSIZE, its start read and its full length in `received`, as on Linux.
   int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
                   std::optional<int64_t>* arrival) override;
 

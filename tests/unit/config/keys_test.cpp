@@ -87,6 +87,17 @@ TEST(KeyFileTest, AFaultyLineRejectsTheWholeFileWithItsNumber) {
   }
 }
 
+TEST(KeyFileTest, InvisibleCharactersOfAFaultyFieldAreShownEscaped) {
+  // A byte-order mark before the first key, a zero-width space and a byte that is no UTF-8.
+  EXPECT_EQ(ParseKeyFile("\xEF\xBB\xBF"
+                         "1 MD5 secret\n")
+                .error_text,
+            "ungültige Schlüsselnummer \\ufeff1");
+  EXPECT_EQ(ShownText("a\xE2\x80\x8B"
+                      "b\x01\xFFä"),
+            "a\\u200bb\\u0001\\xffä");
+}
+
 TEST(KeyFileTest, ReadsTheFileByItsUtf8PathOrGivesTheErrorNumber) {
   std::string text = "unchanged";
   EXPECT_EQ(ReadKeyFileText("/nonexistent/chron-keys", &text), ENOENT);

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "engine/client.h"
 #include "engine/receive_loop.h"
 #include "engine/server.h"
+#include "platform/file.h"
 #include "tests/unit/engine/engine_fixture.h"
 
 namespace chron::testing {
@@ -223,6 +225,24 @@ TEST_F(LoadAuthenticationTest, ReportsTheOutcomeAndFailsClosed) {
   EXPECT_EQ(rt.auth.Own()->id, 5u);
   EXPECT_TRUE(
       console.Contains("SNTP-Init: NTP Nachrichten werden mit Schlüssel 5 (MD5) aus " + path + " authentifiziert.\n"));
+}
+
+TEST_F(LoadAuthenticationTest, AKeyFileOthersMayReadIsTakenWithAWarning) {
+  Configure(path);
+  Write("1 MD5 secret\n");
+  platform::FileFacts facts;
+  std::string text;
+  ASSERT_EQ(platform::ReadRegularFile(path, 100, &text, &facts), 0);
+  if (facts.mode.empty()) GTEST_SKIP() << "this system's files carry no permission bits";
+  const std::string warning = "Die Schlüsseldatei " + path + " ist auch für andere Benutzer zugänglich";
+  for (const auto permissions :
+       {std::filesystem::perms::owner_read | std::filesystem::perms::others_read, std::filesystem::perms::owner_read}) {
+    std::filesystem::permissions(path, permissions);
+    LoadAuthentication(rt);
+    EXPECT_EQ(rt.auth.keys.size(), 1u);
+  }
+  EXPECT_EQ(console.Count(warning + " (Zugriffsrechte 0404)."), 1);
+  EXPECT_EQ(console.Count(warning), 1);
 }
 
 }  // namespace

@@ -250,6 +250,60 @@ TEST_F(ClientHandleTest, ZeroTransmitTimestampIsDropped) {
   EXPECT_EQ(ClientHandleMessage(rt, fraction_only, TimestampFromUint64(now), server), 1);
 }
 
+// Replies whose stamps or header contradict themselves carry no time: each is dropped with its
+// reason and the clock stays; the unchanged reply is then taken.
+TEST_F(ClientHandleTest, SelfContradictingSamplesAreDropped) {
+  const uint64_t out = kSecond / 4;  // T4 - T1
+  const struct {
+    const char* reason;
+    bool broadcast;
+    void (*change)(NtpMessage*, uint64_t t1);
+  } cases[] = {
+      {"Antwort von 10.0.0.9 ungültig, \"Receive Timestamp\" ist 0 !", false,
+       [](NtpMessage* m, uint64_t) { SetReceiveTime(m, ZeroTimestamp); }},
+      {"\"Transmit Timestamp\" liegt vor \"Receive Timestamp\" !", false,
+       [](NtpMessage* m, uint64_t t1) { SetReceiveTime(m, TimestampFromUint64(t1 + 100 * kSecond)); }},
+      // The server claims to have held the request 125 ms longer than the whole round trip.
+      {"Zeitverzögerung -0.125 Sekunden ist unmöglich !", false,
+       [](NtpMessage* m, uint64_t t1) {
+         SetPrecision(m, -20);
+         SetReceiveTime(m, TimestampFromUint64(t1));
+         SetTransmitTime(m, TimestampFromUint64(t1 + kSecond / 4 + kSecond / 8));
+       }},
+      {"Antwort von 10.0.0.9 ungültig, Version 0 !", false, [](NtpMessage* m, uint64_t) { SetVersionNumber(m, 0); }},
+      {"Broadcast von 10.0.0.9 ungültig, Version 5 !", true, [](NtpMessage* m, uint64_t) { SetVersionNumber(m, 5); }},
+      {"wird ignoriert, Stratum 16 (Server nicht synchron) !", true,
+       [](NtpMessage* m, uint64_t) { SetStratum(m, 16); }},
+      // 2 s / 2 + 0.5 s = 1.5 s: not below the limit.
+      {"wird ignoriert, Wurzeldistanz 1.500 Sekunden (erlaubt unter 1.500) !", false,
+       [](NtpMessage* m, uint64_t) {
+         SetRootDelay(m, 2u << 16);
+         SetRootDispersion(m, 1u << 15);
+       }},
+      {"\"Reference Timestamp\" liegt nach \"Transmit Timestamp\" !", true,
+       [](NtpMessage* m, uint64_t) {
+         SetReferenceTime(m, TimestampFromUint64(TimestampToUint64(m->transmit_time) + 1));
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    NtpMessage m = c.broadcast ? Message(kModeBroadcast, 0, 4, 0, 0, now + kSecond)
+                               : Message(kModeServer, 0, 4, t1, t1 + kSecond / 2, t1 + kSecond / 2);
+    c.change(&m, t1);
+    if (!c.broadcast) rt.pending_request.Record(t1, server);
+    const uint64_t arrival = c.broadcast ? now : t1 + out;
+    EXPECT_EQ(ClientHandleMessage(rt, m, TimestampFromUint64(arrival), server), 0);
+    EXPECT_TRUE(console.Contains(c.reason));
+  }
+  EXPECT_TRUE(clock.steps().empty());
+  // Just inside each bound: a round trip as short as the precision allows, root distance below 1.5 s.
+  rt.pending_request.Record(t1, server);
+  NtpMessage edge = Message(kModeServer, 0, 4, t1, t1, t1 + out + (kSecond >> 20));
+  SetPrecision(&edge, -20);
+  SetRootDispersion(&edge, (3u << 15) - 1);
+  EXPECT_EQ(ClientHandleMessage(rt, edge, TimestampFromUint64(t1 + out), server), 1);
+}
+
 TEST_F(ClientHandleTest, OwnBroadcastIsNoTimeSource) {
   AddAdapter("eth1", "10.0.1.1");
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 0, Endpoint("10.0.1.1", 123)), 0);

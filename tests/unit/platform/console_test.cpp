@@ -176,10 +176,11 @@ TEST(ConsoleTest, DetachedDaemonRunsInItsOwnSessionWithoutTerminal) {
     const std::string line = std::to_string(getpid()) + " " + std::to_string(getsid(0)) + " " +
                              (on_null ? "null" : "other") + " " + (no_terminal ? "noterm" : "term") + "\n";
     (void)!write(report[1], line.data(), line.size());
+    ConfirmDaemonStart(7);
     return 0;
   });
   close(report[1]);
-  EXPECT_EQ(ChildExitCode(original, 3000), 0) << "the calling process ends with 0";
+  EXPECT_EQ(ChildExitCode(original, 3000), 7) << "the calling process ends with the status of the daemon's start";
   std::string line;
   char buffer[128];
   ssize_t got;

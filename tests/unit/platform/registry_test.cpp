@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/error_text.h"
+#include "platform/file.h"
 #include "platform/reg_file.h"
 
 namespace chron::platform {
@@ -362,6 +363,47 @@ TEST_F(HiveFileTest, ADamagedHiveIsReportedOnceAndNeverOverwritten) {
 }
 
 // ---- Pathological hives ----------------------------------------------------------------
+
+// Neither a hive nor a key file that never ends may hold up a start: a FIFO without a writer,
+// a device and an oversized file are refused at once with their reason, without being read.
+TEST_F(HiveFileTest, OnlyRegularFilesOfBoundedSizeAreRead) {
+  const std::string fifo = dir_ + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string large = dir_ + "/large";
+  std::ofstream(large).close();
+  std::filesystem::resize_file(large, kLargestHiveFile + 1);
+  const struct {
+    std::string path;
+    const char* reason;
+  } cases[] = {{fifo, "keine reguläre Datei"},
+               {"/dev/zero", "keine reguläre Datei"},
+               {dir_, "keine reguläre Datei"},
+               {large, "größer als 16777216 Bytes"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto registry = OpenHiveFile(c.path);
+    ::testing::internal::CaptureStderr();
+    auto read = std::async(std::launch::async, [&] { return registry->OpenKey("SOFTWARE"); });
+    ASSERT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(read.get(), kRegBadHive);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+                HasSubstr(c.path + ": Registrierungsdatei nicht lesbar: " + c.reason));
+  }
+  // The key file is read the same way, with its own limit, and tells who else may read it.
+  std::string text;
+  FileFacts facts;
+  EXPECT_EQ(ReadRegularFile(fifo, 1 << 20, &text, &facts), kNotRegularFile);
+  WriteFile(large, std::string(100, 'k'));
+  EXPECT_EQ(ReadRegularFile(large, 99, &text, &facts), kFileTooLarge);
+  ::chmod(large.c_str(), 0640);
+  ASSERT_EQ(ReadRegularFile(large, 100, &text, &facts), 0);
+  EXPECT_EQ(text.size(), 100u);
+  EXPECT_TRUE(facts.shared);
+  EXPECT_EQ(facts.mode, "0640");
+  ::chmod(large.c_str(), 0600);
+  ASSERT_EQ(ReadRegularFile(large, 100, &text, &facts), 0);
+  EXPECT_FALSE(facts.shared);
+}
 
 TEST(HiveParseTest, ManyValuesOfOneKeyParseInLinearTime) {
   constexpr int kValues = 300000;
