@@ -2,6 +2,7 @@
 // process's clock. The real clock and the file operations are in platform/<system>/clock.cpp.
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cstdlib>
@@ -54,15 +55,22 @@ class SimulatedClock : public Clock {
     offset_.store(offset);
   }
 
-  int64_t NowNanoseconds() override { return FromSystemTime(RealNowNanoseconds()); }
+  // Now is after every step this process made: the offset in force is the latest.
+  int64_t NowNanoseconds() override { return Shifted(RealNowNanoseconds(), offset_.load(std::memory_order_relaxed)); }
   int64_t ResolutionNanoseconds() const override { return clock_system::RealResolutionNanoseconds(); }
-  // A step never leaves the range, but the file may hold any offset: the reading stops at the
-  // range's ends instead of wrapping around.
+  // A stamp the system took before a step stays in the time scale of its instant, as on a real
+  // clock: it takes the offset that was in force then, as far as the kept steps tell.
   int64_t FromSystemTime(int64_t system_ns) const override {
-    const int64_t offset = offset_.load(std::memory_order_relaxed);
-    int64_t time = 0;
-    if (StepTarget(system_ns, offset, &time) == 0) return time;
-    return offset > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+    int64_t offset = offset_.load(std::memory_order_relaxed);
+    {
+      std::lock_guard<std::mutex> guard(history_mutex_);
+      for (size_t i = 0; i < history_count_; ++i) {
+        const StepRecord& step = history_[(history_next_ + kHistory - 1 - i) % kHistory];
+        if (system_ns >= step.at_system_ns) break;
+        offset = step.offset_before;
+      }
+    }
+    return Shifted(system_ns, offset);
   }
 
   int StepBy(int64_t offset) override {
@@ -77,7 +85,13 @@ class SimulatedClock : public Clock {
         return clock_system::kOutOfRange;
       }
       if (int error = clock_system::WriteFileAtomically(path_, std::to_string(stepped) + "\n")) return error;
-      offset_.store(stepped);
+      {
+        std::lock_guard<std::mutex> history_guard(history_mutex_);
+        history_[history_next_] = StepRecord{RealNowNanoseconds(), offset_.load()};
+        history_next_ = (history_next_ + 1) % kHistory;
+        history_count_ = std::min(history_count_ + 1, kHistory);
+        offset_.store(stepped);
+      }
       read_error_.store(0);
       return 0;
     });
@@ -95,8 +109,27 @@ class SimulatedClock : public Clock {
   }
 
  private:
+  // A step never leaves the range, but the file may hold any offset: the reading stops at the
+  // range's ends instead of wrapping around.
+  static int64_t Shifted(int64_t system_ns, int64_t offset) {
+    int64_t time = 0;
+    if (StepTarget(system_ns, offset, &time) == 0) return time;
+    return offset > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  }
+
+  // The latest steps of this process: when (system clock, ns since 1970) and the offset before.
+  struct StepRecord {
+    int64_t at_system_ns = 0;
+    int64_t offset_before = 0;
+  };
+  static constexpr size_t kHistory = 8;
+
   const std::string path_;
   std::atomic<int64_t> offset_{0};
+  mutable std::mutex history_mutex_;
+  StepRecord history_[kHistory];
+  size_t history_next_ = 0;   // where the next step is recorded
+  size_t history_count_ = 0;  // steps recorded, at most kHistory
   std::mutex step_mutex_;
   std::atomic<int> read_error_{0};  // of the first read; cleared by a successful step
 };

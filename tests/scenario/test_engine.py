@@ -265,12 +265,10 @@ class ReceiveLoopTest(EngineCase):
         process = es.start_debug(self.server, self.server_settings())
         expected = []
         stamps = {}
-        for length in (47, 48, 49, 68, 100):
+        # Extension fields and longer datagrams (NTS) are an unknown format, not an error.
+        for length in (47, 48, 49, 68, 100, 1200):
             stamp = stamps[length] = es.ntp_now() + length
             self.send(es.packet(mode=3, length=length, transmit=stamp, fill=b"\xAA"))
-            if length == 100:                    # longer than the 68-byte receive buffer
-                expected.append(es.winsock_error("SNTP-Network", "recvfrom()", 90))
-                continue
             expected.append(es.received(3, length, self.me))
             if length in (48, 68):
                 expected += [es.request_received(self.me), es.reply_sent(self.me)]
@@ -386,7 +384,7 @@ class ReceiveLoopTest(EngineCase):
         self.assertEqual(answered.data[0:4], bytes([0x24, 0x01, 0x0A, 0xFE]))
         out = self.stop(process)
         self.assertIn(es.ENDED, out)
-        self.assertIn(es.winsock_error("SNTP-Network", "recvfrom()", 90), out)
+        self.assertNotIn("recvfrom()", out)
 
 
 class ForgedSourceTest(EngineCase):

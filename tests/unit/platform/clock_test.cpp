@@ -93,6 +93,20 @@ TEST_F(SimulatedClockTest, StepMovesTheClockAndPersists) {
   }
 }
 
+// As on a real clock, a system stamp taken before a step stays in the time scale of its instant.
+TEST_F(SimulatedClockTest, StampsKeepTheOffsetOfTheirInstant) {
+  auto clock = MakeSimulatedClock(path_);
+  const int64_t before_steps = SystemClockNow();
+  ASSERT_EQ(clock->StepBy(300'000'000), 0);
+  const int64_t between = SystemClockNow();
+  ASSERT_EQ(clock->StepBy(300'000'000), 0);
+  const int64_t after = SystemClockNow();
+  EXPECT_EQ(clock->FromSystemTime(before_steps), before_steps);
+  EXPECT_EQ(clock->FromSystemTime(between), between + 300'000'000);
+  EXPECT_EQ(clock->FromSystemTime(after), after + 600'000'000);
+  EXPECT_NEAR(Deviation(*clock), 600'000'000, kTolerance);
+}
+
 TEST_F(SimulatedClockTest, FirstStepCreatesTheFile) {
   auto clock = MakeSimulatedClock(path_);
   ASSERT_EQ(clock->StepBy(7), 0);
