@@ -48,6 +48,25 @@ class AuthCase(harness.ScenarioTestCase):
         self.assertLessEqual(abs(seen - expected), TOLERANCE, "%s: %.6f, expected %.6f" % (what, seen, expected))
 
 
+class FilesThatNeverEndTest(AuthCase):
+    def test_a_fifo_or_a_device_as_key_file_or_hive_is_refused_and_the_service_stops(self):
+        host = self.lab.host("au-fifo", lans=[self.lab.lan()])
+        fifo = os.path.join(host.dir, "never-written")
+        os.mkfifo(fifo)
+        unreadable = ": Registrierungsdatei nicht lesbar: keine reguläre Datei"
+        cases = (({"KeyFile": fifo, "Server\\Active": 1}, None,
+                  "Die Schlüsseldatei %s kann nicht gelesen werden, Grund: keine reguläre Datei" % fifo),
+                 ({}, {"CHRON_HIVE": fifo}, fifo + unreadable),
+                 ({}, {"CHRON_HIVE": "/dev/zero"}, "/dev/zero" + unreadable))
+        for settings, env, reason in cases:
+            with self.subTest(reason):
+                host.write_hive(harness.product(settings))
+                process = host.spawn([harness.program("chronsvc"), "-debug"], env=env)
+                process.wait_output(es.RUNNING + "\n", 5)
+                self.assertIn(reason, process.output())
+                self.stop(process)
+
+
 class AuthenticatedTimeTest(AuthCase):
     def test_poll_and_broadcast_clients_follow_an_authenticated_server(self):
         lan = self.lab.lan()
