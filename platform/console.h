@@ -8,7 +8,18 @@ namespace chron::platform {
 // Gives a program without a console (a Windows GUI program started from the desktop or the Start
 // menu) a console of its own for standard input, output and error. Standard handles that lead
 // somewhere already (a console, a terminal, a pipe or a file) are kept; on Linux they always do.
+// A console created here shows UTF-8 (UseUtf8Console).
 void OpenConsole();
+
+// Console output in UTF-8, the encoding of every text of these programs, from here on. On Windows
+// it sets the output code page of the console the process is attached to, which a console
+// program shares with the program that started it: RestoreConsole gives the previous code page
+// back. OpenConsole calls it for the console it creates. Nothing to do on Linux.
+void UseUtf8Console();
+
+// Gives the console the output code page it had before UseUtf8Console; call it before the
+// process ends. Nothing to do on Linux or when UseUtf8Console changed nothing.
+void RestoreConsole();
 
 // True when standard input is a terminal.
 bool StdinIsTerminal();

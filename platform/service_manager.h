@@ -31,7 +31,9 @@ class ServiceManager {
 };
 
 // Connects to the service manager that started this process. Fails with an error number
-// when the process was not started by one (started from a console).
-int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager);
+// when the process was not started by one (started from a console). `handler_failed` tells which
+// step failed: false for the connection itself (the dispatcher), true when the connection stood
+// but the service's control handler could not be registered.
+int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager, bool* handler_failed);
 
 }  // namespace chron::platform

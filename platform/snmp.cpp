@@ -11,6 +11,7 @@ SnmpAgent::SnmpAgent(AddressSource source) : source_(std::move(source)) {}
 bool SnmpAgent::Init(uint32_t time_zero) {
   if (!loaded()) return false;
   time_zero_ = time_zero;
+  objects_ = Objects();
   return true;
 }
 
@@ -53,7 +54,8 @@ bool SnmpAgent::Query(uint8_t request_type, VarBindList* list, int32_t* error_st
     *error_status = kSnmpGenErr;
     return false;
   }
-  const std::vector<Object> objects = Objects();
+  if (!objects_) objects_ = Objects();
+  const std::vector<Object>& objects = *objects_;
   for (size_t i = 0; i < list->size(); ++i) {
     VarBind& binding = (*list)[i];
     auto found = objects.end();

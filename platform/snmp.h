@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/network.h"
@@ -56,7 +57,8 @@ class SnmpAgent {
   bool loaded() const { return static_cast<bool>(source_); }
   uint32_t time_zero() const { return time_zero_; }  // as given to Init
 
-  // `time_zero`: the caller's tick count (milliseconds) as the agent's time reference.
+  // `time_zero`: the caller's tick count (milliseconds) as the agent's time reference. Reads the
+  // address source once: the queries that follow (one walk) answer from that reading.
   bool Init(uint32_t time_zero);
 
   // Get (kSnmpGet) or get-next (kSnmpGetNext) on each binding of `list`, in order. Get-next
@@ -76,6 +78,7 @@ class SnmpAgent {
 
   AddressSource source_;
   uint32_t time_zero_ = 0;
+  std::optional<std::vector<Object>> objects_;  // read by Init, or by the first query without one
 };
 
 // The agent over SystemNetwork().InterfaceAddresses().

@@ -8,7 +8,7 @@ set -euo pipefail
 
 windows_packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
-  wine wine64 xvfb xdotool imagemagick
+  wine wine64 xvfb xdotool imagemagick wixl msitools
   cmake ninja-build python3 iproute2 util-linux
 )
 

@@ -17,6 +17,8 @@ echo "== Windows build (mingw-w64, x86_64)"
 "$top/scripts/build.sh" "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCHRON_LINUX_BIN_DIR="$linux_dir"
 cmake --build "$dir" --target windows-package >/dev/null
+echo "== Imports against the oldest Windows claimed (Windows 7)"
+python3 "$top/scripts/check_pe_imports.py" "$dir"/sntp-windows/*.exe "$dir"/sntp-windows/*.cpl
 
 # The 32-bit programs compile (they cannot run here): about 50 s on an idle machine, plus the
 # toolchain's installation on a fresh one. CHRON_WINDOWS_I686=0 leaves it out.
@@ -25,6 +27,8 @@ if [ "${CHRON_WINDOWS_I686:-1}" = "1" ]; then
   "$top/scripts/install-deps.sh" windows-i686
   TARGETS="chronsvc chron95 chronstop chroncfg" "$top/scripts/build.sh" "$dir-i686" \
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" -DBUILD_TESTING=OFF
+  python3 "$top/scripts/check_pe_imports.py" "$dir-i686"/service/chronsvc.exe "$dir-i686"/win95/*.exe \
+    "$dir-i686"/applet/chroncfg.cpl
 fi
 
 # The prepared prefix stays as wineboot left it: the unit and applet tests run in a copy, and

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "messages/report.h"
+#include "platform/console.h"
 #include "platform/service_manager.h"
 #include "platform/signals.h"
 #include "service/adapters.h"
@@ -37,6 +38,7 @@ constexpr std::chrono::seconds kStopLimit{10};
 [[noreturn]] void ExitProcess(int code) {
   std::fflush(stdout);
   std::fflush(stderr);
+  platform::RestoreConsole();  // the console is the starting program's too
   std::_Exit(code);
 }
 
@@ -201,6 +203,7 @@ void ServiceProcess::ServiceMain() {
 int ServiceProcess::Run(int argc, char** argv) {
   // Signals are taken by a thread of their own; they must be blocked before any thread exists.
   platform::BlockControlSignals();
+  platform::UseUtf8Console();
   PrintBanner();
   bool debug = false;
   for (int i = 1; i < argc; ++i) {
@@ -232,9 +235,11 @@ int ServiceProcess::Run(int argc, char** argv) {
   }
 
   SetReportTarget(ReportTarget::kEventLog);
-  int error = platform::ConnectServiceManager(&manager_);
+  bool handler_failed = false;
+  int error = platform::ConnectServiceManager(&manager_, &handler_failed);
   if (error != 0) {
-    ReportMessage(msg::kDispatcherFailed, {SystemErrorText(static_cast<uint32_t>(error))});
+    ReportMessage(handler_failed ? msg::kControlHandlerFailed : msg::kDispatcherFailed,
+                  {SystemErrorText(static_cast<uint32_t>(error))});
     return 0;
   }
   // The dispatcher: the service's main routine runs on a thread of its own, controls arrive

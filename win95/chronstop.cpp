@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "config/named_objects.h"
+#include "platform/error_text.h"
 #include "platform/named_event.h"
 
 namespace {
@@ -69,7 +70,11 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<chron::platform::NamedEvent> event;
   if (int error = chron::platform::NamedEvent::Create(name, &event)) {
-    std::fprintf(stderr, "chronstop: Ereignis %s kann nicht geöffnet werden: %s\n", name.c_str(), std::strerror(error));
+    // The system's error number (a Windows error code on Windows), so the system's own text.
+    std::string reason;
+    if (!chron::platform::SystemErrorMessage(error, &reason)) reason = "Fehler " + std::to_string(error);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+    std::fprintf(stderr, "chronstop: Ereignis %s kann nicht geöffnet werden: %s\n", name.c_str(), reason.c_str());
     return kFailure;
   }
   switch (action) {

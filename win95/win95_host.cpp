@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -62,7 +63,8 @@ int Run(Host& host, platform::NamedEvent& shutdown_event, const std::function<vo
   hooks.last_step = [&host, &shutdown_event](Runtime&) {
     int error = StartWorkerThread([&host, &shutdown_event] { ShutdownWatcherThread(host, shutdown_event); });
     if (error != 0) {
-      ReportMessage(msg::kThreadCreateFailed, {SystemErrorText(static_cast<uint32_t>(error))});
+      // An errno value of the C++ library's threads, as in the service.
+      ReportMessage(msg::kThreadCreateFailed, {std::string(std::strerror(error))});
       return kExitNoThread;
     }
     return 0;
@@ -156,6 +158,7 @@ int Win95ProgramMain(int argc, char** argv) {
     }
   }
   std::fflush(stdout);
+  platform::RestoreConsole();
   // Worker threads may still be waiting (the shutdown watcher); end without unwinding them.
   std::_Exit(status);
 }

@@ -1,6 +1,7 @@
 @echo off
-rem Installs chronsvc.exe as the service SNTP and registers the event source SNTP with the
-rem program's own message table, so that the Event Viewer shows the texts of its entries:
+rem Installs chronsvc.exe as the service SNTP, running as NT AUTHORITY\LocalService with
+rem SeSystemtimePrivilege as its one required privilege, and registers the event source SNTP with
+rem the program's own message table, so that the Event Viewer shows the texts of its entries:
 rem   install-service.cmd C:\Programme\SNTP\chronsvc.exe
 rem Then start it with "sc start SNTP" (or "net start SNTP"). Run as administrator.
 setlocal
@@ -11,8 +12,11 @@ set PROGRAM=%~1
 set NAME=%~2
 if "%NAME%"=="" set NAME=SNTP
 if "%PROGRAM%"=="" set PROGRAM=%~dp0chronsvc.exe
-sc create %NAME% binPath= "\"%PROGRAM%\"" type= own start= demand DisplayName= "SNTP v4 Zeitdienst"
+sc create %NAME% binPath= "\"%PROGRAM%\"" type= own start= demand obj= "NT AUTHORITY\LocalService" DisplayName= "SNTP v4 Zeitdienst"
 if errorlevel 1 goto failed
+rem The service needs no privilege but that of setting the clock: the only one its process keeps.
+sc privs %NAME% SeSystemtimePrivilege
+if errorlevel 1 echo WARNUNG: Die Rechte des Dienstes wurden nicht auf SeSystemtimePrivilege begrenzt ^(sc privs^).
 reg add "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SNTP" /v EventMessageFile /t REG_EXPAND_SZ /d "%PROGRAM%" /f
 if errorlevel 1 goto failed
 reg add "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SNTP" /v TypesSupported /t REG_DWORD /d 7 /f

@@ -16,6 +16,10 @@ namespace chron::platform {
 
 void OpenConsole() {}
 
+// A terminal's encoding is the user's locale's; the programs print UTF-8 whatever it is.
+void UseUtf8Console() {}
+void RestoreConsole() {}
+
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
 void WaitForKey() {

@@ -49,7 +49,8 @@ class NotifySocketManager : public ServiceManager {
 
 }  // namespace
 
-int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager) {
+int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager, bool* handler_failed) {
+  *handler_failed = false;  // one step only: the notification socket
   const char* path = std::getenv("NOTIFY_SOCKET");
   if (path == nullptr || path[0] == '\0') return ENOTCONN;
   sockaddr_un address{};

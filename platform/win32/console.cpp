@@ -1,6 +1,7 @@
 // Win32 implementation of the console facility: a console for a GUI program, key wait, window
 // title, and the registration of chron95 as a Windows 95 service process (RegisterServiceProcess,
 // looked up at run time).
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -17,18 +18,41 @@ bool IsConsole(DWORD which) {
   return GetConsoleMode(GetStdHandle(which), &mode) != 0;
 }
 
+// The output code page that UseUtf8Console replaced; 0 while it replaced none.
+std::atomic<UINT> g_previous_output_code_page{0};
+
 }  // namespace
+
+void UseUtf8Console() {
+  const UINT previous = GetConsoleOutputCP();  // 0 without a console
+  if (previous == 0 || previous == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
+  g_previous_output_code_page.store(previous);
+}
+
+void RestoreConsole() {
+  const UINT previous = g_previous_output_code_page.exchange(0);
+  if (previous != 0) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    SetConsoleOutputCP(previous);
+  }
+}
 
 // A GUI program started without redirection has no standard handles: AllocConsole creates the
 // console and sets them, and the C streams are opened on it.
 void OpenConsole() {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (output != nullptr && output != INVALID_HANDLE_VALUE) return;
+  if (output != nullptr && output != INVALID_HANDLE_VALUE) {
+    if (IsConsole(STD_OUTPUT_HANDLE)) UseUtf8Console();  // a console of the starting program
+    return;
+  }
   if (!AllocConsole()) return;
   FILE* stream = nullptr;
   freopen_s(&stream, "CONOUT$", "w", stdout);
   freopen_s(&stream, "CONOUT$", "w", stderr);
   freopen_s(&stream, "CONIN$", "r", stdin);
+  // The code page is the console's: it can only be set once the console exists.
+  UseUtf8Console();
 }
 
 bool StdinIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }

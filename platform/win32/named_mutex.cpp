@@ -1,6 +1,9 @@
 // Win32 implementation of the named mutex: CreateMutexW, owned by the creator, with a security
 // descriptor whose DACL is present and null (every account of the machine may open it, so a
-// service and a user's program see the same mutex). The kernel releases an abandoned mutex when
+// service and a user's program see the same mutex). Named in the global namespace (Global\), which
+// every session shares: the service runs in session 0 and a program started by a user in a session
+// of its own, where a plain name would name another mutex. Creating a mutex there needs no
+// privilege (only file mappings and symbolic links do). The kernel releases an abandoned mutex when
 // its owner ends.
 #include "platform/named_mutex.h"
 #include "platform/win32/win32.h"
@@ -16,7 +19,7 @@ int NamedMutex::Create(std::string_view name, std::unique_ptr<NamedMutex>* out, 
     return static_cast<int>(GetLastError());
   }
   SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, TRUE};
-  HANDLE handle = CreateMutexW(&attributes, TRUE, win32::Widen(name).c_str());
+  HANDLE handle = CreateMutexW(&attributes, TRUE, (L"Global\\" + win32::Widen(name)).c_str());
   if (handle == nullptr) return static_cast<int>(GetLastError());
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     // Another instance holds it; this handle does not own it and is not kept.

@@ -68,10 +68,10 @@ class WinsockUdpSocket : public UdpSocket {
     return 0;
   }
 
-  // A datagram longer than `capacity` is consumed and fails with WSAEMSGSIZE (10040). Winsock
-  // records no arrival time: `arrival` stays empty and the caller reads its clock. Whether the
-  // datagram came as a broadcast is told by its destination address (IP_PKTINFO): anything but
-  // the address this socket is bound to.
+  // A datagram longer than `capacity` is consumed and fails with WSAEMSGSIZE (10040), whether
+  // Winsock reports it as that error or as MSG_TRUNC. Winsock records no arrival time: `arrival`
+  // stays empty and the caller reads its clock. Whether the datagram came as a broadcast is told
+  // by its destination address (IP_PKTINFO): anything but the address this socket is bound to.
   int ReceiveFrom(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
                   std::optional<int64_t>* arrival) override {
     if (arrival != nullptr) arrival->reset();
@@ -90,6 +90,9 @@ class WinsockUdpSocket : public UdpSocket {
       error = recv_message_ == nullptr ? WSAEOPNOTSUPP : LastSocketError();
       if (error != WSAEMSGSIZE) return error;
     }
+    // WSARecvMsg may also succeed with the datagram cut to the buffer and MSG_TRUNC among the
+    // flags: that is the same long datagram, never a shorter message.
+    if ((message.dwFlags & MSG_TRUNC) != 0) error = WSAEMSGSIZE;
     if (from != nullptr) {
       from->source = SocketAddress{kAfInet, peer.sin_port, peer.sin_addr.s_addr};
       from->broadcast = false;
@@ -114,7 +117,8 @@ class WinsockUdpSocket : public UdpSocket {
 };
 
 // select over the sockets (at most 64: the adapter table has no more rows) and a wake-up socket
-// of its own on 127.0.0.1, which Wake sends a datagram to (select waits on sockets only).
+// of its own on 127.0.0.1, which Wake sends a datagram to (select waits on sockets only): up to
+// 65 in one fd_set, as the build's FD_SETSIZE allows.
 class SelectWaiter : public SocketWaiter {
  public:
   SelectWaiter(std::vector<SOCKET> sockets, int error) : sockets_(std::move(sockets)), error_(error) {

@@ -45,17 +45,23 @@ std::vector<uint8_t> TextFromUtf8(const void* data, uint32_t size) {
   return stored;
 }
 
+// The 64-bit view of the registry in every build: a 32-bit program on 64-bit Windows would
+// otherwise be redirected to SOFTWARE\WOW6432Node and read other settings than the 64-bit
+// programs (the service, the applet). 32-bit Windows ignores the flag.
+constexpr REGSAM kView = KEY_WOW64_64KEY;
+
 class SystemRegistry final : public Registry {
  public:
   RegStatus OpenKey(std::string_view key) override {
     ScopedKey handle;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, win32::Widen(key).c_str(), 0, KEY_READ, handle.out());
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, win32::Widen(key).c_str(), 0, KEY_READ | kView, handle.out());
   }
 
   RegStatus QueryValue(std::string_view key, std::string_view name, RegType* type, void* data,
                        uint32_t* size) override {
     ScopedKey handle;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, win32::Widen(key).c_str(), 0, KEY_QUERY_VALUE, handle.out());
+    LONG status =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, win32::Widen(key).c_str(), 0, KEY_QUERY_VALUE | kView, handle.out());
     if (status != ERROR_SUCCESS) return status;
     const std::wstring value_name = win32::Widen(name);
     DWORD stored_type = REG_NONE;
@@ -83,7 +89,8 @@ class SystemRegistry final : public Registry {
 
   RegStatus EnumKey(std::string_view key, uint32_t index, std::string* name) override {
     ScopedKey handle;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, win32::Widen(key).c_str(), 0, KEY_ENUMERATE_SUB_KEYS, handle.out());
+    LONG status =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, win32::Widen(key).c_str(), 0, KEY_ENUMERATE_SUB_KEYS | kView, handle.out());
     if (status != ERROR_SUCCESS) return status;
     wchar_t buffer[256];  // key names have at most 255 characters
     DWORD length = 256;
@@ -117,8 +124,8 @@ class SystemRegistry final : public Registry {
  private:
   static LONG Create(std::string_view key, REGSAM access, ScopedKey* handle) {
     // Class empty, options 0: a non-volatile key; no security attributes.
-    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, win32::Widen(key).c_str(), 0, nullptr, 0, access, nullptr, handle->out(),
-                           nullptr);
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, win32::Widen(key).c_str(), 0, nullptr, 0, access | kView, nullptr,
+                           handle->out(), nullptr);
   }
 };
 

@@ -23,12 +23,14 @@ std::mutex g_connect_mutex;
 std::condition_variable g_connected_cv;
 bool g_connect_done = false;
 DWORD g_connect_error = 0;
+bool g_handler_failed = false;  // the error is RegisterServiceCtrlHandlerW's
 SERVICE_STATUS_HANDLE g_status_handle = nullptr;
 
-void FinishConnect(DWORD error) {
+void FinishConnect(DWORD error, bool handler_failed) {
   std::lock_guard lock(g_connect_mutex);
   if (g_connect_done) return;
   g_connect_error = error;
+  g_handler_failed = handler_failed;
   g_connect_done = true;
   g_connected_cv.notify_all();
 }
@@ -43,7 +45,7 @@ void WINAPI ControlHandler(DWORD control) {
 
 void WINAPI DispatchedServiceMain(DWORD, LPWSTR*) {
   g_status_handle = RegisterServiceCtrlHandlerW(kServiceName, ControlHandler);
-  FinishConnect(g_status_handle == nullptr ? GetLastError() : 0);
+  FinishConnect(g_status_handle == nullptr ? GetLastError() : 0, g_status_handle == nullptr);
 }
 
 class WindowsServiceManager : public ServiceManager {
@@ -66,14 +68,15 @@ class WindowsServiceManager : public ServiceManager {
 // 0 once the control handler is registered; otherwise the error of StartServiceCtrlDispatcherW
 // (1063, ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, for a program started from a console) or of
 // RegisterServiceCtrlHandlerW.
-int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager) {
+int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager, bool* handler_failed) {
   std::thread([] {
     SERVICE_TABLE_ENTRYW table[] = {{kServiceName, DispatchedServiceMain}, {nullptr, nullptr}};
     // Returns only when the service has reported itself stopped, or at once on failure.
-    if (!StartServiceCtrlDispatcherW(table)) FinishConnect(GetLastError());
+    if (!StartServiceCtrlDispatcherW(table)) FinishConnect(GetLastError(), false);
   }).detach();
   std::unique_lock lock(g_connect_mutex);
   g_connected_cv.wait(lock, [] { return g_connect_done; });
+  *handler_failed = g_handler_failed;
   if (g_connect_error != 0) return static_cast<int>(g_connect_error);
   *manager = std::make_unique<WindowsServiceManager>();
   return 0;

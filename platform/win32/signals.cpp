@@ -3,6 +3,7 @@
 // receives, all handed to one handler.
 #include <mutex>
 
+#include "platform/console.h"
 #include "platform/signals.h"
 #include "platform/win32/control.h"
 #include "platform/win32/win32.h"
@@ -29,12 +30,6 @@ BOOL WINAPI ConsoleRoutine(DWORD type) {
     default: return FALSE;  // log-off and shut-down: the system's default handling
   }
 }
-
-// Console output is UTF-8, the encoding of every text of these programs.
-const bool g_utf8_console = [] {
-  SetConsoleOutputCP(CP_UTF8);
-  return true;
-}();
 
 }  // namespace
 
@@ -71,6 +66,9 @@ ControlSignalWatcher::~ControlSignalWatcher() {
 
 // The default handling of a console event that no handler takes: the process ends at once with
 // the status of an interrupted program.
-void RestoreDefaultAndRaise(ControlSignal) { ExitProcess(STATUS_CONTROL_C_EXIT); }
+void RestoreDefaultAndRaise(ControlSignal) {
+  RestoreConsole();
+  ExitProcess(STATUS_CONTROL_C_EXIT);
+}
 
 }  // namespace chron::platform

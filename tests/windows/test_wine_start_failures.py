@@ -32,6 +32,13 @@ class StartFailureTest(WineTestCase):
                                        r'werden ! Grund: [^"]+\\r\\n\."')
         self.assertIn(",0x0001,0x0000,0xc1000011,", run.errors())
 
+        # chronstop names a Windows error with the system's text of it (3: path not found), not
+        # with the C library's text of the errno value of that number.
+        stop = host.run([program("chronstop.exe"), "--name", "Nix\\Da", "--test"])
+        self.assertEqual(stop.returncode, 2)
+        self.assertRegex(stop.errors(), r"Ereignis Nix\\Da kann nicht geöffnet werden: \w")
+        self.assertNotIn(os.strerror(3), stop.errors())
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -66,6 +66,20 @@ TEST(SnmpAgentTest, WalkReturnsAddressesInAscendingNumericOrder) {
             (std::vector<std::string>{"9.255.255.255", "10.0.0.5", "10.0.0.20", "127.0.0.1", "192.168.1.10"}));
 }
 
+// The system's agent library is loaded once per walk, not once per step.
+TEST(SnmpAgentTest, AWalkReadsTheAddressSourceOnce) {
+  int readings = 0;
+  SnmpAgent agent([&readings] {
+    ++readings;
+    return std::vector<InterfaceAddress>{Row("10.0.0.1", "eth0", 2), Row("10.0.0.2", "eth0", 2)};
+  });
+  ASSERT_TRUE(agent.Init(0));
+  EXPECT_EQ(WalkAddressColumn(agent).size(), 2u);
+  EXPECT_EQ(readings, 1);
+  ASSERT_TRUE(agent.Init(0));  // the next walk reads afresh
+  EXPECT_EQ(readings, 2);
+}
+
 TEST(SnmpAgentTest, GetNextNamesTheRowAndCarriesTheAddressInNetworkOrder) {
   SnmpAgent agent([] { return std::vector<InterfaceAddress>{Row("10.1.2.3", "eth0", 7)}; });
   Step step = GetNext(agent, kIpAdEntAddr);

@@ -51,6 +51,45 @@ TEST(Win32NetworkTest, LoopbackDatagramsSelectAndLongDatagrams) {
   EXPECT_EQ(readable, (std::vector<bool>{false, false}));
 }
 
+// A full adapter table: 64 sockets and the wake-up socket in one select.
+TEST(Win32NetworkTest, SixtyFourSocketsAndTheWakeUpInOneWait) {
+  Network& network = SystemNetwork();
+  ASSERT_EQ(network.Startup(), 0);
+  std::vector<std::unique_ptr<UdpSocket>> sockets(64);
+  std::vector<UdpSocket*> waited;
+  for (auto& socket : sockets) {
+    ASSERT_EQ(network.CreateUdpSocket(&socket), 0);
+    ASSERT_EQ(socket->Bind({kAfInet, 0, kLoopback}, false), 0);  // port 0: any free one
+    waited.push_back(socket.get());
+  }
+  auto waiter = network.CreateWaiter(waited);
+
+  // The 64th socket's port (bound to any free one) as a peer sees it: the peer answers there.
+  std::unique_ptr<UdpSocket> peer;
+  ASSERT_EQ(network.CreateUdpSocket(&peer), 0);
+  const SocketAddress peer_address{kAfInet, HostToNetwork16(47125), kLoopback};
+  ASSERT_EQ(peer->Bind(peer_address, false), 0);
+  size_t sent = 0;
+  char byte = 0;
+  size_t received = 0;
+  ReceivedFrom from;
+  ASSERT_EQ(sockets[63]->SendTo("x", 1, peer_address, &sent), 0);
+  ASSERT_EQ(peer->ReceiveFrom(&byte, 1, &received, &from, nullptr), 0);
+  ASSERT_EQ(peer->SendTo("y", 1, from.source, &sent), 0);
+
+  std::vector<bool> readable;
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  std::vector<bool> expected(64, false);
+  expected[63] = true;
+  EXPECT_EQ(readable, expected);
+  ASSERT_EQ(sockets[63]->ReceiveFrom(&byte, 1, &received, &from, nullptr), 0);
+  EXPECT_EQ(byte, 'y');
+
+  waiter->Wake();
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  EXPECT_EQ(readable, std::vector<bool>(64, false));
+}
+
 TEST(Win32NetworkTest, ResolvesAndListsTheAgentsAddressTable) {
   Network& network = SystemNetwork();
   ASSERT_EQ(network.Startup(), 0);

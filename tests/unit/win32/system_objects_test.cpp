@@ -1,5 +1,6 @@
 // The Win32 named objects, error texts, run-time loading and service manager connection.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <string>
@@ -73,6 +74,18 @@ TEST(Win32NamedMutexTest, SecondCreateFindsItUntilTheOwnerLetsGo) {
   EXPECT_FALSE(exists);
 }
 
+// The service's mutex (session 0) is the one a program in a user's session finds.
+TEST(Win32NamedMutexTest, NamedInTheGlobalNamespace) {
+  const std::string name = UniqueName("Mutex");
+  HANDLE service_instance = CreateMutexW(nullptr, TRUE, (L"Global\\" + std::wstring(name.begin(), name.end())).c_str());
+  ASSERT_NE(service_instance, nullptr);
+  std::unique_ptr<NamedMutex> second;
+  bool exists = false;
+  EXPECT_EQ(NamedMutex::Create(name, &second, &exists), 0);
+  EXPECT_TRUE(exists);
+  CloseHandle(service_instance);
+}
+
 TEST(Win32ErrorTextTest, SystemTextsEndInALineBreakUnknownCodesHaveNone) {
   std::string text;
   ASSERT_TRUE(SystemErrorMessage(5, &text));  // ERROR_ACCESS_DENIED
@@ -97,7 +110,9 @@ TEST(Win32SharedLibraryTest, LoadsExportsAndReportsMissingLibraries) {
 
 TEST(Win32ServiceManagerTest, AConsoleProgramCannotConnect) {
   std::unique_ptr<ServiceManager> manager;
-  EXPECT_EQ(ConnectServiceManager(&manager), 1063);  // ERROR_FAILED_SERVICE_CONTROLLER_CONNECT
+  bool handler_failed = true;
+  EXPECT_EQ(ConnectServiceManager(&manager, &handler_failed), 1063);  // ERROR_FAILED_SERVICE_CONTROLLER_CONNECT
+  EXPECT_FALSE(handler_failed);                                       // the dispatcher's step, reported as 0xc1000002
   EXPECT_FALSE(manager);
 }
 

@@ -1,0 +1,121 @@
+"""The Windows Installer package (chron-<version>-x64.msi of the Windows package target): its tables
+as msiinfo shows them, and installation, upgrade and removal with Wine's msiexec on a test host."""
+
+import glob
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_hosts import RUNNING, WineTestCase, harness, windows_path  # noqa: E402
+
+TOP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+PRODUCT_KEY = "HKLM\\SOFTWARE\\Orbek\\SNTP\\1.01"
+SERVICE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\SNTP"
+EVENT_SOURCE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\SNTP"
+CPLS_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cpls"
+SERVER = {"Client\\Active": 0, "Server\\Active": 1, "Server\\Broadcast": 0}
+NTP_ERA = 2208988800  # seconds from 1900 (NTP) to 1970 (Unix)
+
+# One SNTP v4 client request (mode 3) to argv[1]; prints the answer's mode and how far its transmit
+# time is from this host's real clock, in seconds.
+ASK = """import socket, struct, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.settimeout(5)
+s.sendto(bytes([0x23]) + bytes(47), (sys.argv[1], 123))
+reply = s.recv(512)
+seconds, fraction = struct.unpack("!II", reply[40:48])
+print(reply[0] & 7, round(seconds + fraction / 2**32 - %d - time.time(), 1))""" % NTP_ERA
+
+
+def package():
+    found = glob.glob(os.path.join(os.environ["CHRON_BIN_DIR"], "chron-*-x64.msi"))
+    if not found:
+        raise AssertionError("no chron-*-x64.msi in CHRON_BIN_DIR: build the target windows-package")
+    return found[0]
+
+
+def programs():
+    """What the package installs: the package folder's files but the install script."""
+    folder = os.path.join(os.environ["CHRON_BIN_DIR"], "sntp-windows")
+    return sorted(name for name in os.listdir(folder) if name != "install-service.cmd")
+
+
+def table(msi, name):
+    """The rows of an MSI table as dicts, from msiinfo's export (tab-separated, three header lines)."""
+    lines = subprocess.run(["msiinfo", "export", msi, name], check=True, capture_output=True,
+                           text=True).stdout.splitlines()
+    columns = lines[0].split("\t")
+    return [dict(zip(columns, line.split("\t"))) for line in lines[3:]]
+
+
+class PackageTablesTest(unittest.TestCase):
+    def test_files_service_privileges_and_registry_rows(self):
+        msi = package()
+        self.assertEqual(set(programs()), {row["FileName"] for row in table(msi, "File")})
+        services = table(msi, "ServiceInstall")
+        self.assertEqual({(s["Name"], s["StartName"]) for s in services}, {("SNTP", "NT AUTHORITY\\LocalService")})
+        self.assertEqual(sorted(int(s["StartType"]) for s in services), [2, 3, 3])  # auto, demand, demand
+        configs = table(msi, "MsiServiceConfig")
+        self.assertEqual({(c["Name"], c["ConfigType"], c["Argument"]) for c in configs},
+                         {("SNTP", "6", "SeSystemtimePrivilege[~]")})  # required privileges
+        self.assertIn("MsiConfigureServices", {row["Action"] for row in table(msi, "InstallExecuteSequence")})
+        registry = {(row["Key"], row["Name"]): row["Value"] for row in table(msi, "Registry")}
+        self.assertEqual(registry, {
+            (EVENT_SOURCE_KEY[5:], "EventMessageFile"): "#%[INSTALLDIR]chronsvc.exe",
+            (EVENT_SOURCE_KEY[5:], "TypesSupported"): "#7",
+            (CPLS_KEY[5:], "SNTP"): "[#chroncfg.cpl]"})  # never the settings
+        self.assertEqual({row["Attributes"] for row in table(msi, "Upgrade")}, {"1", "2"})  # major upgrade
+
+
+class InstallerTest(WineTestCase):
+    def reg(self, host, *args):
+        return host.run(["reg"] + list(args)).output().replace("\r\n", "\n")
+
+    def msiexec(self, host, *args):
+        run = host.run(["msiexec"] + list(args) + ["/qn"], timeout=120)
+        self.assertEqual(run.returncode, 0, run.describe())
+
+    def test_install_upgrade_and_removal_keep_the_settings(self):
+        lan = self.lab.lan()
+        host = self.wine_host("msi", lans=[lan], clock_offset=30.0, settings=SERVER)
+        settings = self.reg(host, "query", PRODUCT_KEY, "/s")
+        self.assertIn("Active", settings)
+        installed = os.path.join(host.prefix, "drive_c", "Program Files", "SNTP")
+
+        # Version N: installed, started, and answering another host with its clock (30 s ahead).
+        self.msiexec(host, "/i", windows_path(package()))
+        host.wait_state(RUNNING, 30)
+        self.assertEqual(sorted(os.listdir(installed)), programs())
+        self.assertIn("NT AUTHORITY\\LocalService", self.reg(host, "query", SERVICE_KEY, "/v", "ObjectName"))
+        self.assertIn("Program Files\\SNTP\\chronsvc.exe", self.reg(host, "query", EVENT_SOURCE_KEY))
+        self.assertIn("Program Files\\SNTP\\chroncfg.cpl", self.reg(host, "query", CPLS_KEY, "/v", "SNTP"))
+        asker = self.lab.host("asker", lans=[lan])
+        mode, offset = asker.run([sys.executable, "-c", ASK, host.host.address], syslog=False).output().split()
+        self.assertEqual(mode, "4")  # server
+        self.assertAlmostEqual(float(offset), 30.0, delta=1.0)
+        self.assertEqual(self.reg(host, "query", PRODUCT_KEY, "/s"), settings)
+
+        # Version N+1 over it (a major upgrade), choosing demand start: settings kept.
+        next_version = os.path.join(host.host.dir, "next.msi")
+        major, minor, patch = os.path.basename(package()).split("-")[1].split(".")
+        subprocess.run([sys.executable, os.path.join(TOP, "scripts", "build_msi.py"),
+                        os.path.join(os.environ["CHRON_BIN_DIR"], "sntp-windows"),
+                        "%s.%s.%d" % (major, minor, int(patch) + 1), next_version], check=True, capture_output=True)
+        self.msiexec(host, "/i", windows_path(next_version), "SNTPSTART=demand")
+        self.assertIn("0x3", self.reg(host, "query", SERVICE_KEY, "/v", "Start"))  # SERVICE_DEMAND_START
+        self.assertEqual(sorted(os.listdir(installed)), programs())
+        self.assertEqual(self.reg(host, "query", PRODUCT_KEY, "/s"), settings)
+
+        # Removal: service, files and registrations gone, the settings as they were.
+        self.msiexec(host, "/x", windows_path(next_version))
+        self.assertEqual(host.query(), {})
+        self.assertFalse(os.path.exists(os.path.join(installed, "chronsvc.exe")))
+        self.assertNotIn("EventMessageFile", self.reg(host, "query", EVENT_SOURCE_KEY))
+        self.assertNotIn("chroncfg.cpl", self.reg(host, "query", CPLS_KEY))
+        self.assertEqual(self.reg(host, "query", PRODUCT_KEY, "/s"), settings)
+
+
+if __name__ == "__main__":
+    unittest.main()
