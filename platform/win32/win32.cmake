@@ -3,4 +3,4 @@
 # mingw-w64's C library.
 target_compile_definitions(chron_platform PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
                                                  _POSIX_THREAD_SAFE_FUNCTIONS=200112L)
-target_link_libraries(chron_platform PUBLIC ws2_32 snmpapi version advapi32 user32 bcrypt)
+target_link_libraries(chron_platform PUBLIC ws2_32 snmpapi version advapi32 user32 bcrypt shell32)
