@@ -10,8 +10,8 @@ namespace chron {
 namespace {
 
 constexpr double kWidth = 900;
-constexpr double kLeft = 90;  // room for the value labels
-constexpr double kRight = 20;
+constexpr double kLeft = 90;   // room for the value labels
+constexpr double kRight = 40;  // room for the last time label
 constexpr double kPanelHeight = 200;
 constexpr double kTop[2] = {50, 310};  // offset panel, delay panel
 constexpr int kTicks = 5;
@@ -47,18 +47,20 @@ Unit UnitFor(double largest) {
   return {1.0, "s"};
 }
 
-// A value range with some room, never empty, that includes 0.
-void Range(const std::vector<double>& values, double* low, double* high) {
-  *low = 0;
-  *high = 0;
+// A value range that includes 0 and every value, widened to whole multiples of a round tick
+// step (1, 2 or 5 times a power of ten) of about kTicks steps.
+void Range(const std::vector<double>& values, double* low, double* high, double* step) {
+  double lo = 0, hi = 0;
   for (double v : values) {
-    *low = std::min(*low, v);
-    *high = std::max(*high, v);
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
   }
-  if (*high - *low <= 0) *high = *low + 1e-6;
-  const double room = (*high - *low) * 0.05;
-  *low -= *low < 0 ? room : 0;
-  *high += room;
+  if (hi - lo <= 0) hi = lo + 1;
+  const double rough = (hi - lo) / kTicks;
+  const double power = std::pow(10.0, std::floor(std::log10(rough)));
+  *step = power * (rough <= power ? 1 : rough <= 2 * power ? 2 : rough <= 5 * power ? 5 : 10);
+  *low = std::floor(lo / *step) * *step;
+  *high = std::ceil(hi / *step) * *step;
 }
 
 const char* ColourOf(const std::string& correction) {
@@ -113,8 +115,8 @@ std::string PlotSvg(const StatusRecord& record) {
     }
     const Unit unit = UnitFor(largest);
     for (double& v : values) v *= unit.scale;
-    double low = 0, high = 0;
-    Range(values, &low, &high);
+    double low = 0, high = 0, step = 1;
+    Range(values, &low, &high, &step);
     const double top = kTop[panel];
     auto y_of = [&](double v) { return top + kPanelHeight * (high - v) / (high - low); };
 
@@ -122,13 +124,12 @@ std::string PlotSvg(const StatusRecord& record) {
     svg += "<rect x=\"" +
            Format("%.0f\" y=\"%.0f\" width=\"%.0f\" height=\"%.0f", kLeft, top, plot_width, kPanelHeight) +
            "\" fill=\"none\" stroke=\"black\"/>\n";
-    for (int i = 0; i <= kTicks; ++i) {
-      const double v = low + (high - low) * i / kTicks;
+    for (double v = low; v <= high + step / 2; v += step) {
       const double y = y_of(v);
       svg += "<line x1=\"" + Format("%.0f\" y1=\"%.1f\" x2=\"%.0f\" y2=\"%.1f", kLeft, y, kLeft + plot_width, y) +
              "\" stroke=\"#ddd\"/>\n";
       svg += "<text x=\"" + Format("%.0f\" y=\"%.1f", kLeft - 6, y + 4) + "\" text-anchor=\"end\">" +
-             Format("%.4g", v) + "</text>\n";
+             Format("%.4g", std::fabs(v) < step / 2 ? 0.0 : v) + "</text>\n";
     }
     if (low < 0 && high > 0) {
       svg += "<line x1=\"" +
