@@ -46,6 +46,23 @@ void Metric(std::string* out, const char* name, const char* type, const char* he
   *out += std::string(name) + (labels.empty() ? "" : "{" + labels + "}") + " " + value + "\n";
 }
 
+// A label value as the text format quotes it: backslash, double quote and line feed escaped.
+std::string LabelValue(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c == '\n' ? std::string("\\n") : std::string(1, c);
+  }
+  return out;
+}
+
+// Seconds since 1970 with milliseconds: %g would cut them to whole tens of seconds.
+std::string Seconds1970(int64_t ns) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.3f", static_cast<double>(ns) / 1e9);
+  return text;
+}
+
 }  // namespace
 
 int StatusExitCode(const StatusRecord& record, bool running) {
@@ -103,11 +120,11 @@ std::string PlainText(const StatusRecord& r, bool running, int64_t now_ns) {
 
 std::string PrometheusText(const StatusRecord& r, bool running) {
   std::string out;
-  const std::string program = "program=\"" + r.program + "\"";
+  const std::string program = "program=\"" + LabelValue(r.program) + "\"";
   Metric(&out, "chron_up", "gauge", "1 while the program that wrote the status file runs.", running ? "1" : "0",
          program);
   Metric(&out, "chron_start_time_seconds", "gauge", "Start of the program, seconds since 1970.",
-         Number(static_cast<double>(r.started_ns) / 1e9));
+         Seconds1970(r.started_ns));
   if (r.client) {
     const ClientState& c = *r.client;
     Metric(&out, "chron_synchronised", "gauge", "1 while a sample was taken within two intervals.",
@@ -119,7 +136,7 @@ std::string PrometheusText(const StatusRecord& r, bool running) {
       Metric(&out, "chron_delay_seconds", "gauge", "Round-trip delay of the last sample.", Number(s.delay_s));
       Metric(&out, "chron_stratum", "gauge", "Stratum of the server of the last sample.", std::to_string(s.stratum));
       Metric(&out, "chron_last_sample_timestamp_seconds", "gauge", "Time of the last sample, seconds since 1970.",
-             Number(static_cast<double>(s.time_ns) / 1e9));
+             Seconds1970(s.time_ns));
     }
     Metric(&out, "chron_samples_taken_total", "counter", "Samples taken.", std::to_string(r.counters.samples_taken));
   }
@@ -129,7 +146,7 @@ std::string PrometheusText(const StatusRecord& r, bool running) {
          std::to_string(r.counters.broadcasts_sent));
   out += "# HELP chron_dropped_total Received datagrams dropped, by reason.\n# TYPE chron_dropped_total counter\n";
   for (const auto& [reason, count] : r.counters.dropped) {
-    out += "chron_dropped_total{reason=\"" + reason + "\"} " + std::to_string(count) + "\n";
+    out += "chron_dropped_total{reason=\"" + LabelValue(reason) + "\"} " + std::to_string(count) + "\n";
   }
   return out;
 }
