@@ -23,7 +23,7 @@ cmake --build "$dir" --target windows-package >/dev/null
 if [ "${CHRON_WINDOWS_I686:-1}" = "1" ]; then
   echo "== Windows build (mingw-w64, i686; compile only)"
   "$top/scripts/install-deps.sh" windows-i686
-  TARGETS="chronsvc chron95 chronstop chroncfg" "$top/scripts/build.sh" "$dir-i686" \
+  TARGETS="chronsvc chron95 chronstop chronstat chroncfg" "$top/scripts/build.sh" "$dir-i686" \
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" -DBUILD_TESTING=OFF
 fi
 
