@@ -93,7 +93,8 @@ void StatusPublisher::Publish() {
     Trace("SNTP-Status: Statusdatei %s nicht geschrieben, Fehler %d.\n", path_.c_str(), error);
   }
   last_error_ = error;
-  if (status_line_) status_line_(StatusSummary(record, now));
+  // Once the stop has begun the service manager's status tells the stop, not the time.
+  if (status_line_ && rt_.shutdown.Wait(0) == platform::WaitResult::kTimeout) status_line_(StatusSummary(record, now));
 }
 
 void StatusPublisher::Run() {
