@@ -70,13 +70,22 @@ StatusRecord StatusPublisher::Snapshot(int64_t now_ns) {
   rt_.status.Client(&client, &record.history);
   client.source = rt_.config.client_broadcast != 0 ? std::string() : rt_.config.client_time_source;
   client.interval_s = rt_.config.client_broadcast != 0 ? kBroadcastIntervalS : rt_.config.client_poll_interval;
+  // A sample the deviation limit refused, or one the clock could not take, leaves it out of step.
   std::optional<int64_t> last;
-  if (client.last_sample) last = client.last_sample->time_ns;
+  if (client.last_sample &&
+      (client.last_correction == kCorrectionStepped || client.last_correction == kCorrectionSlewed)) {
+    last = client.last_sample->time_ns;
+  }
   const bool synchronised = IsSynchronised(last, client.interval_s, now_ns);
   if (synchronised != synchronised_) {
     synchronised_ = synchronised;
-    // In step since the sample that brought it; out of step since two intervals after the last.
-    since_ns_ = synchronised ? *last : *last + 2 * int64_t{client.interval_s} * 1'000'000'000;
+    // In step since the sample that brought it; out of step since two intervals after the last
+    // one taken, or since a sample that was not taken.
+    if (synchronised) {
+      since_ns_ = *last;
+    } else {
+      since_ns_ = last ? *last + 2 * int64_t{client.interval_s} * 1'000'000'000 : client.last_sample->time_ns;
+    }
   }
   client.synchronised = synchronised_;
   client.since_ns = since_ns_;
