@@ -53,7 +53,12 @@ std::string StatusSummary(const StatusRecord& record, int64_t now_ns) {
   std::string text = "not synchronised";
   if (!source.empty()) text += " (source " + source;
   if (client.last_sample) {
+    // Why the last sample did not bring the clock into step, when it was not merely too long ago.
+    std::string why;
+    if (client.last_correction == kCorrectionRefused) why = " refused by the deviation limit";
+    if (client.last_correction == kCorrectionFailed) why = " could not be set";
     text += (source.empty() ? " (" : ", ") + std::string("last sample ") +
+            (why.empty() ? std::string() : "offset " + SecondsText(client.last_sample->offset_s, true) + why + ", ") +
             SpanText(now_ns - client.last_sample->time_ns) + " ago)";
   } else if (!source.empty()) {
     text += ", no sample yet)";
