@@ -123,7 +123,7 @@ for _ in $(seq 50); do [ -S "$dir/notify.sock" ] && break; sleep 0.1; done
 
 run_chronsvc() {
   : >"$dir/notify.log"
-  env CHRON_HIVE="$dir/registry.reg" CHRON_SIMULATED_CLOCK="$dir/clock.offset" \
+  env CHRON_HIVE="$dir/registry.reg" CHRON_SIMULATED_CLOCK="$dir/clock.offset" CHRON_STATUS="$dir/status.json" \
     NOTIFY_SOCKET="$dir/notify.sock" \
     ip netns exec "$ns_server" "${server_cpu[@]}" "$chronsvc" >"$dir/chronsvc.out" 2>&1 &
   local pid=$!

@@ -118,6 +118,7 @@ bool AdmitRequest(const Runtime& rt, const uint8_t* bytes, size_t size, const pl
   if (!rt.auth.required || size != kNtpMessageWithAuthSize) return true;
   const MacVerdict verdict = CheckMac(rt.auth, bytes, size, false, key);
   if (verdict == MacVerdict::kValid) return true;
+  rt.status.CountDrop(verdict == MacVerdict::kUnknownKey ? DropReason::kUnknownKey : DropReason::kBadMac);
   if (DebugMode()) {
     Trace("SNTP-Server: NTP Anforderung von %s wird ignoriert, %s.\n", platform::DottedAddress(from.address).c_str(),
           VerdictText(verdict, ReadKeyId(bytes), rt.auth.Own() != nullptr).c_str());
@@ -131,6 +132,7 @@ bool AdmitTimeMessage(const Runtime& rt, const uint8_t* bytes, size_t size, unsi
   const SymmetricKey* key = nullptr;
   const MacVerdict verdict = CheckMac(rt.auth, bytes, size, true, &key);
   if (verdict == MacVerdict::kValid) return true;
+  rt.status.CountDrop(verdict == MacVerdict::kUnknownKey ? DropReason::kUnknownKey : DropReason::kBadMac);
   if (DebugMode()) {
     const uint32_t id = size == kNtpMessageWithAuthSize ? ReadKeyId(bytes) : 0;
     Trace("SNTP-Client: NTP %s von %s wird ignoriert, %s.\n", mode == kModeServer ? "Antwort" : "Broadcast",

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/client_math.h"
+#include "engine/drop_reason.h"
 #include "engine/shutdown_wait.h"
 #include "messages/report.h"
 #include "platform/clock.h"
@@ -92,8 +93,11 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
     ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error}});
   } else if (sent == 0) {
     Trace("SNTP-Client: Verbindung wurde vom SNTP-Server beendet.\n");
-  } else if (DebugMode()) {
-    Trace("SNTP-Client: NTP Anfrage an %s geschickt.\n", platform::DottedAddress(server.address).c_str());
+  } else {
+    rt.status.RequestSent(rt.clock->NowNanoseconds(), platform::DottedAddress(server.address));
+    if (DebugMode()) {
+      Trace("SNTP-Client: NTP Anfrage an %s geschickt.\n", platform::DottedAddress(server.address).c_str());
+    }
   }
 }
 
@@ -116,6 +120,7 @@ bool UsableSample(Runtime& rt, const NtpMessage& m, uint64_t t1, const NtpTimest
       std::clamp<int64_t>(rt.clock->ResolutionNanoseconds(), 1, kNanosecondsPerSecond) * 4295 / 1000;  // 2^-32 s
   const SampleFault fault = CheckSample(facts, resolution);
   if (fault == SampleFault::kNone) return true;
+  rt.status.CountDrop(DropReasonOf(fault));
   if (!DebugMode()) return false;
   const char* kind = broadcast ? "Broadcast" : "Antwort";
   const char* who = sender.c_str();
@@ -152,6 +157,30 @@ bool UsableSample(Runtime& rt, const NtpMessage& m, uint64_t t1, const NtpTimest
     case SampleFault::kNone: break;
   }
   return false;
+}
+
+// The status record's account of a sample with its offset and delay in 2^-32 s, taken now.
+LastSample SampleOf(Runtime& rt, const NtpMessage& m, int64_t offset, int64_t delay) {
+  LastSample sample;
+  sample.time_ns = rt.clock->NowNanoseconds();
+  sample.offset_s = static_cast<double>(offset) / 4294967296.0;
+  sample.delay_s = static_cast<double>(delay) / 4294967296.0;
+  sample.stratum = GetStratum(m);
+  const uint32_t id = GetReferenceId(m);
+  if (sample.stratum == 1) {
+    // Four ASCII characters naming the reference clock, padded with zeros.
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      const char c = static_cast<char>(id >> shift);
+      if (c == '\0') break;
+      sample.refid += c >= 0x20 && c < 0x7F ? c : '.';
+    }
+  } else {
+    sample.refid = platform::DottedAddress(platform::HostToNetwork32(id));
+  }
+  // Only a message signed with the own key passes the checks when a key file is in force.
+  const SymmetricKey* key = rt.auth.required ? rt.auth.Own() : nullptr;
+  if (key != nullptr) sample.key_id = key->id;
+  return sample;
 }
 
 }  // namespace
@@ -202,11 +231,13 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
 
   Trace("SNTP-Client: NTP %s von %s erhalten.\n", kind, sender.c_str());
   if (broadcast && IsOwnAddress(rt, from.address)) {
+    rt.status.CountDrop(DropReason::kOwnBroadcast);
     Trace("SNTP-Client: NTP Broadcast von %s ignoriert, eigene Adresse.\n", sender.c_str());
     return 0;
   }
   const uint32_t leap = GetLeapIndicator(m);
   if (leap == 1 || leap == 3) {
+    rt.status.CountDrop(DropReason::kServerUnsynchronised);
     Trace("SNTP-Client: NTP Broadcast/Antwort von %s wird ignoriert, Serverzeit läuft nicht synchron !\n",
           sender.c_str());
     return 0;
@@ -214,15 +245,18 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
   // A zero Transmit Timestamp carries no time (RFC 4330, section 5): using it would move the
   // clock by decades.
   if (m.transmit_time.seconds == 0 && m.transmit_time.fraction == 0) {
+    rt.status.CountDrop(DropReason::kMalformed);
     Trace("SNTP-Client: NTP %s von %s ungültig, \"Transmit Timestamp\" ist 0 !\n", kind, sender.c_str());
     return 0;
   }
   if (!broadcast) {
     switch (rt.pending_request.Take(m.originate_time, from)) {
       case PendingRequest::Match::kWrongOriginate:
+        rt.status.CountDrop(DropReason::kNotAwaited);
         Trace("SNTP-Client: NTP Antwort von %s ungültig, \"Originate Timestamp\" ist ungültig !\n", sender.c_str());
         return 0;
       case PendingRequest::Match::kWrongSender:
+        rt.status.CountDrop(DropReason::kWrongSender);
         Trace("SNTP-Client: NTP Antwort von %s (Port %u) ungültig, Absender ist nicht der angefragte Server !\n",
               sender.c_str(), static_cast<unsigned>(platform::NetworkToHost16(from.port)));
         return 0;
@@ -230,6 +264,7 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     }
     const uint32_t travel = WholeSecondsBetween(t4, m.originate_time);
     if (travel > 1) {
+      rt.status.CountDrop(DropReason::kNotAwaited);
       Trace("SNTP-Client: NTP Antwort von %s ungültig, Antwort war %d Sekunden unterwegs !\n", sender.c_str(),
             static_cast<int32_t>(travel));
       return 0;
@@ -238,6 +273,7 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
   // Stratum 0 carries no time: in a reply it is a kiss-o'-death (RFC 4330, section 8), whose
   // Reference Identifier holds the kiss code as four ASCII characters.
   if (GetStratum(m) == 0) {
+    rt.status.CountDrop(DropReason::kStratum0);
     if (debug) {
       char code[5] = {};
       for (int i = 0; i < 4; ++i) {
@@ -259,11 +295,14 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     const uint64_t t2 = TimestampToUint64(m.receive_time);
     const uint64_t t3 = TimestampToUint64(m.transmit_time);
     const uint64_t t4_value = TimestampToUint64(t4);
-    const DisplaySeconds delay = ToDisplaySeconds(broadcast ? 0 : RoundTripDelay(t1, t2, t3, t4_value));
+    const int64_t delay_units = broadcast ? 0 : RoundTripDelay(t1, t2, t3, t4_value);
+    const DisplaySeconds delay = ToDisplaySeconds(delay_units);
     const int64_t offset = ClockOffset(t1, t2, t3, t4_value, broadcast);
     const DisplaySeconds shown = ToDisplaySeconds(offset);
 
+    const char* correction = kCorrectionRefused;
     if (ExceedsDeviationLimit(shown, rt.config.client_max_diff_second_active != 0, rt.config.client_max_diff_second)) {
+      rt.status.CountDrop(DropReason::kDeviationLimit);
       ReportMessage(msg::kDeviationRefused,
                     {int64_t{shown.seconds}, int64_t{shown.milliseconds}, int64_t{rt.config.client_max_diff_second}});
     } else {
@@ -272,6 +311,7 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       const NtpTimestamp target =
           TimestampFromUint64(TimestampToUint64(NtpNow(*rt.clock)) + static_cast<uint64_t>(offset));
       const int error = rt.clock->StepBy(NtpUnitsToNanoseconds(offset));
+      correction = error == 0 ? kCorrectionStepped : kCorrectionFailed;
       if (error == 0) {
         result = 1;
       } else {
@@ -290,6 +330,8 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
             SignedSecondsText(shown).c_str());
       Trace("SNTP-Client: Zeitverzögerung durch Netzwerk: %s Sekunden\n", SignedSecondsText(delay).c_str());
     }
+
+    rt.status.SampleTaken(SampleOf(rt, m, offset, delay_units), platform::DottedAddress(from.address), correction);
 
     if (result == 1 && rt.config.client_run_once != 0 && !rt.ServerActive() && rt.request_stop) {
       rt.request_stop();

@@ -100,6 +100,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
           static_cast<int>(received), platform::DottedAddress(from.address).c_str());
   }
   if (received != kNtpMessageSize && received != kNtpMessageWithAuthSize) {
+    rt.status.CountDrop(DropReason::kMalformed);
     if (debug) {
       Trace("SNTP-Network: NTP Nachricht (%d/%d) von %s ignoriert, Format unbekannt.\n", static_cast<int>(mode),
             static_cast<int>(received), platform::DottedAddress(from.address).c_str());
@@ -113,6 +114,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
         const SymmetricKey* key = nullptr;
         const unsigned version = GetVersionNumber(message);
         if (!IsAnswerableSource(rt.host_addresses, *rt.network, from)) {
+          rt.status.CountDrop(DropReason::kBadSource);
           if (debug) {
             Trace("SNTP-Network: NTP Nachricht: %s von %s (Port %u) wird ignoriert, Absenderadresse ungültig.\n",
                   ModeText(mode), platform::DottedAddress(from.address).c_str(),
@@ -120,6 +122,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
           }
         } else if (version < 1 || version > 4) {
           // The reply repeats the request's version: none is made for a version that does not exist.
+          rt.status.CountDrop(DropReason::kUnknownVersion);
           if (debug) {
             Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, Version %u unbekannt.\n", ModeText(mode),
                   platform::DottedAddress(from.address).c_str(), version);
@@ -140,6 +143,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
       if (rt.ClientAcceptsBroadcasts()) {
         // Sent straight to this host it is a forgery: a server broadcasts to everyone.
         if (!origin.broadcast) {
+          rt.status.CountDrop(DropReason::kNotBroadcast);
           if (debug) {
             Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, nicht als Broadcast empfangen.\n",
                   ModeText(mode), platform::DottedAddress(from.address).c_str());
@@ -152,6 +156,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
       break;
     default: break;
   }
+  rt.status.CountDrop(DropReason::kUnexpectedMode);
   if (debug) {
     Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert.\n", ModeText(mode),
           platform::DottedAddress(from.address).c_str());

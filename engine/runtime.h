@@ -15,6 +15,7 @@
 #include "engine/host_addresses.h"
 #include "engine/pending_request.h"
 #include "engine/report_limit.h"
+#include "engine/status_board.h"
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/network.h"
@@ -56,6 +57,9 @@ struct Runtime {
   HostAddresses host_addresses;
   // The receive-loop thread's reports that datagrams can repeat.
   ReportLimit receive_reports;
+  // Counters and client events for the status record. Mutable: the message checks that take
+  // the runtime read-only count what they drop.
+  mutable StatusBoard status;
 
   // What a stop request may wake, guarded by `stop_mutex`. Start-up fills the adapter table
   // without a lock while a stop may already arrive on another thread, so the table is handed to

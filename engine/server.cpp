@@ -59,6 +59,7 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
   SetTransmitTime(&reply, NtpNow(*rt.clock));
 
   const int error = SendMessage(socket, &reply, from, key);
+  if (error == 0) rt.status.CountAnswered();
   if (error != 0) {
     if (rt.receive_reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
   } else if (debug) {
@@ -109,6 +110,7 @@ void BroadcastThread(Runtime& rt) {
       SetTransmitTime(&broadcast, NtpNow(*rt.clock));
 
       const int error = SendMessage(*entry.socket, &broadcast, destination, key);
+      if (error == 0) rt.status.CountBroadcast();
       if (error != 0) {
         ReportSendError(error);
       } else if (DebugMode()) {

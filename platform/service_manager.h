@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace chron::platform {
 
@@ -28,6 +29,9 @@ class ServiceManager {
   virtual ~ServiceManager() = default;
   // Tells the service manager the status; 0 or an error number.
   virtual int SetStatus(const ServiceStatus& status) = 0;
+  // Tells the service manager a line of free text about the service's work (systemd's STATUS=);
+  // 0 or an error number. Where the manager has no place for it, nothing.
+  virtual int SetStatusText(const std::string& /*text*/) { return 0; }
 };
 
 // Connects to the service manager that started this process. Fails with an error number

@@ -7,13 +7,13 @@
 set -euo pipefail
 
 windows_packages=(
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest nlohmann-json3-dev
   wine wine64 xvfb xdotool imagemagick wixl msitools
   cmake ninja-build python3 iproute2 util-linux
 )
 
 packages=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev
   qt6-base-dev
   python3 iproute2 util-linux
@@ -22,7 +22,7 @@ packages=(
   clang-tidy-14 clang-format-14 lintian dpkg-dev
 )
 
-windows_i686_packages=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
+windows_i686_packages=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 nlohmann-json3-dev)
 
 if [ "${1:-}" = "windows" ]; then
   packages=("${windows_packages[@]}")

@@ -25,7 +25,7 @@ python3 "$top/scripts/check_pe_imports.py" "$dir"/sntp-windows/*.exe "$dir"/sntp
 if [ "${CHRON_WINDOWS_I686:-1}" = "1" ]; then
   echo "== Windows build (mingw-w64, i686; compile only)"
   "$top/scripts/install-deps.sh" windows-i686
-  TARGETS="chronsvc chron95 chronstop chroncfg" "$top/scripts/build.sh" "$dir-i686" \
+  TARGETS="chronsvc chron95 chronstop chronstat chroncfg" "$top/scripts/build.sh" "$dir-i686" \
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" -DBUILD_TESTING=OFF
   python3 "$top/scripts/check_pe_imports.py" "$dir-i686"/service/chronsvc.exe "$dir-i686"/win95/*.exe \
     "$dir-i686"/applet/chroncfg.cpl

@@ -6,6 +6,7 @@
 #include "messages/report.h"
 #include "platform/clock.h"
 #include "platform/network.h"
+#include "platform/status_file.h"
 #include "service/service_config.h"
 
 namespace chron {
@@ -37,7 +38,14 @@ int Host::WatchSignals(std::function<void(platform::ControlSignal)> handler) {
 void Host::HandleConsoleSignal(platform::ControlSignal signal) { chron::HandleConsoleSignal(rt_, signal); }
 
 int Host::Start(const StartHooks& hooks, uint32_t* specific_exit_code) {
-  return ServiceStart(rt_, hooks, specific_exit_code);
+  const int code = ServiceStart(rt_, hooks, specific_exit_code);
+  if (code != 0) return code;
+  const std::string version = std::to_string(CHRON_VERSION_MAJOR) + "." + std::to_string(CHRON_VERSION_MINOR) + "." +
+                              std::to_string(CHRON_VERSION_BUILD) + "." + std::to_string(CHRON_VERSION_REVISION);
+  publisher_ = std::make_unique<StatusPublisher>(rt_, parts_ == HostParts::kClientOnly ? "chron95" : "chronsvc",
+                                                 version, platform::StatusFilePath(), status_line_);
+  publisher_->Start();
+  return 0;
 }
 
 void Host::RunReceiveLoop() { ReceiveLoop(rt_); }

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "engine/runtime.h"
 #include "platform/registry.h"
 #include "platform/signals.h"
 #include "service/service_start.h"
+#include "service/status_publisher.h"
 
 namespace chron {
 
@@ -38,7 +40,12 @@ class Host {
   // any other signal ends the process as it would without a handler.
   void HandleConsoleSignal(platform::ControlSignal signal);
 
-  // The start-up sequence; 0 or the error code that ends the start.
+  // Receives the status summary after each write of the status file (the service manager's
+  // STATUS= line); set before Start.
+  void SetStatusLine(std::function<void(const std::string&)> status_line) { status_line_ = std::move(status_line); }
+
+  // The start-up sequence; 0 or the error code that ends the start. After a start it publishes
+  // the status file until the process ends.
   int Start(const StartHooks& hooks, uint32_t* specific_exit_code);
   // Runs the receive loop until the stop.
   void RunReceiveLoop();
@@ -50,6 +57,8 @@ class Host {
   Runtime rt_;
   std::unique_ptr<platform::Registry> registry_;
   std::unique_ptr<platform::ControlSignalWatcher> signals_;
+  std::function<void(const std::string&)> status_line_;
+  std::unique_ptr<StatusPublisher> publisher_;  // declared after rt_: ends before it
 };
 
 }  // namespace chron

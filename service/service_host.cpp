@@ -160,6 +160,10 @@ void ServiceProcess::ServiceMain() {
     ~EndOfActivity() { rt.receive_finished = true; }
   } end_of_activity{rt};
   host_.ReadSettings();
+  if (service_mode) {
+    // manager_ is set before this thread starts and lives to the end of the process.
+    host_.SetStatusLine([this](const std::string& text) { manager_->SetStatusText(text); });
+  }
 
   uint32_t specific = 0;
   StartHooks hooks;

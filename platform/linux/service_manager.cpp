@@ -3,6 +3,7 @@
 //   start pending -> STATUS= only; running -> READY=1;
 //   stop pending  -> STOPPING=1 and EXTEND_TIMEOUT_USEC= (the wait hint, renewed per checkpoint);
 //   stopped       -> STOPPING=1 and ERRNO=<Win32 exit code>; the process then exits with that code.
+//   status text   -> STATUS=<the line> (what the service is doing: in step with whom, how far off).
 #include "platform/service_manager.h"
 
 #include <sys/socket.h>
@@ -36,12 +37,23 @@ class NotifySocketManager : public ServiceManager {
         text = "STOPPING=1\nSTATUS=Beendet\nERRNO=" + std::to_string(status.win32_exit_code);
         break;
     }
+    return Send(text);
+  }
+
+  int SetStatusText(const std::string& text) override {
+    // One line: a line break would start another assignment.
+    std::string line = text;
+    for (char& c : line) c = c == '\n' ? ' ' : c;
+    return Send("STATUS=" + line);
+  }
+
+ private:
+  int Send(const std::string& text) {
     ssize_t sent =
         sendto(fd_, text.data(), text.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address_), length_);
     return sent < 0 ? errno : 0;
   }
 
- private:
   int fd_;
   sockaddr_un address_;
   socklen_t length_;

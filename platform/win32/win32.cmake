@@ -5,4 +5,4 @@
 # refused with 10022, WSAEINVAL).
 target_compile_definitions(chron_platform PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
                                                  _POSIX_THREAD_SAFE_FUNCTIONS=200112L FD_SETSIZE=65)
-target_link_libraries(chron_platform PUBLIC ws2_32 snmpapi version advapi32 user32 bcrypt)
+target_link_libraries(chron_platform PUBLIC ws2_32 snmpapi version advapi32 user32 bcrypt shell32)

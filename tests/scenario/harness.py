@@ -638,6 +638,7 @@ class Host:
         env.pop("NOTIFY_SOCKET", None)
         env["CHRON_HIVE"] = self.hive
         env["CHRON_SIMULATED_CLOCK"] = self.clock_file
+        env["CHRON_STATUS"] = os.path.join(self.dir, "status.json")  # never the machine's /run/chron
         env["LC_ALL"] = "C.UTF-8"
         env["CHRON_MIN_INTERVAL"] = "1"  # the tests poll and broadcast every second or two
         env.update(extra or {})

@@ -1,6 +1,7 @@
 """SNTP between test hosts under Wine, and between the Windows and the Linux build: the client's
 simulated clock follows the server's."""
 
+import json
 import os
 import signal
 import sys
@@ -48,6 +49,17 @@ class SynchronisationTest(WineTestCase):
         server.wait_state(RUNNING)
         client = self.wine_host("client", lans=[lan], clock_offset=0.0, settings=poller_of(server.host.address))
         self.follow(client, [program("chronsvc.exe"), "-debug"], 30.0)
+        # Both wrote their status files in the common application data folder; chronstat.exe reads
+        # them: the server runs (a server alone: exit 0), the client was synchronised and has ended.
+        # The server writes its counters at least every 10 s.
+        def answered():
+            served = server.run([program("chronstat.exe"), "--json"])
+            return served.returncode == 0 and json.loads(served.output())["counters"]["requests_answered"] >= 1
+        WineHost.wait_until(answered, 30, lambda: "chronstat.exe on the server: no answered request")
+        polled = client.run([program("chronstat.exe")])
+        self.assertEqual(polled.returncode, 2, polled.describe())
+        self.assertIn("is not running", polled.errors())
+        self.assertRegex(polled.output(), r"State +: synchronised since ")
         client.host.set_clock_offset(0.0)
         client.import_registry(harness.product({"Client\\Broadcast": 1}))
         self.follow(client, [program("chronsvc.exe"), "-debug"], 30.0)

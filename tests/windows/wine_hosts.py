@@ -94,7 +94,9 @@ class WineHost:
         subprocess.run(["cp", "-a", base_prefix(), self.prefix], check=True)
         test_environment = {"CHRON_SIMULATED_CLOCK": windows_path(host.clock_file), "CHRON_MIN_INTERVAL": "1"}
         set_system_environment(self.prefix, test_environment)
-        self.env = dict(BASE_ENV, WINEPREFIX=self.prefix, **test_environment)
+        # CHRON_STATUS empty: the Windows programs keep their status file in the prefix's common
+        # application data folder, not at the Linux path the harness gives the host's programs.
+        self.env = dict(BASE_ENV, WINEPREFIX=self.prefix, CHRON_STATUS="", **test_environment)
         # The keeper, the prefix's first process, starts its wineserver and system processes
         # (services.exe) in the namespace; they inherit its standard error, where the event log
         # calls show. Nothing else starts before it has said it runs.

@@ -148,6 +148,14 @@ TEST_F(ClientHandleTest, DeviationLimitCountsWholeSeconds) {
   // Refused offsets are still traced.
   EXPECT_TRUE(console.Contains("Zeitabweichung zu 10.0.0.9 beträgt -181.500 Sekunden\n"));
   EXPECT_EQ(console.Count("SYSTIME"), 1);
+  EXPECT_EQ(rt.status.Counters().dropped["deviation_limit"], 2u);
+  ClientState state;
+  std::vector<HistoryEntry> history;
+  rt.status.Client(&state, &history);
+  ASSERT_EQ(history.size(), 3u);
+  EXPECT_EQ(history[0].correction, kCorrectionStepped);
+  EXPECT_EQ(history[2].correction, kCorrectionRefused);
+  EXPECT_NEAR(history[2].offset_s, -181.5, 1e-6);
 }
 
 TEST_F(ClientHandleTest, InactiveLimitAppliesAnyOffset) {
@@ -218,6 +226,10 @@ TEST_F(ClientHandleTest, OnlyTheFirstReplyFromTheServerAsked) {
   EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 0);
   EXPECT_TRUE(console.Contains("\"Originate Timestamp\" ist ungültig !\n"));
   EXPECT_EQ(clock.steps().size(), 1u);
+  StatusCounters counters = rt.status.Counters();
+  EXPECT_EQ(counters.dropped["wrong_sender"], 2u);
+  EXPECT_EQ(counters.dropped["not_awaited"], 1u);
+  EXPECT_EQ(counters.samples_taken, 1u);
 }
 
 TEST_F(ClientHandleTest, StratumZeroIsDropped) {
@@ -296,6 +308,12 @@ TEST_F(ClientHandleTest, SelfContradictingSamplesAreDropped) {
     EXPECT_TRUE(console.Contains(c.reason));
   }
   EXPECT_TRUE(clock.steps().empty());
+  StatusCounters counters = rt.status.Counters();
+  for (const char* reason : {"zero_receive", "transmit_before_receive", "impossible_delay", "stratum_unsynchronised",
+                             "root_distance", "reference_after_transmit"}) {
+    EXPECT_EQ(counters.dropped[reason], 1u) << reason;
+  }
+  EXPECT_EQ(counters.dropped["unknown_version"], 2u);
   // Just inside each bound: a round trip as short as the precision allows, root distance below 1.5 s.
   rt.pending_request.Record(t1, server);
   NtpMessage edge = Message(kModeServer, 0, 4, t1, t1, t1 + out + (kSecond >> 20));

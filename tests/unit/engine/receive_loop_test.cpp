@@ -237,6 +237,8 @@ TEST_F(ReceiveLoopTest, RequestsFromSourcesThatCannotBeAnsweredAreIgnored) {
   ASSERT_NE(reply, sent.end());
   EXPECT_TRUE(SameEndpoint(reply->peer, kPeer));
   EXPECT_EQ(console.Count("SNTP-Server: NTP Anforderung"), 1);
+  EXPECT_EQ(rt.status.Counters().dropped["bad_source"], std::size(refused));
+  EXPECT_EQ(rt.status.Counters().requests_answered, 1u);
 }
 
 TEST_F(ReceiveLoopTest, DatagramLengths) {
@@ -262,6 +264,7 @@ TEST_F(ReceiveLoopTest, DatagramLengths) {
   EXPECT_FALSE(console.Contains("(3/68)"));
   EXPECT_FALSE(console.Contains("recvfrom()"));
   EXPECT_EQ(console.Count("SNTP-Server: NTP Antwort an 10.0.0.7 verschickt."), 2);
+  EXPECT_EQ(rt.status.Counters().dropped["malformed"], 4u);
 }
 
 TEST_F(ReceiveLoopTest, OnlyVersionsOneToFourAreAnswered) {
@@ -277,6 +280,7 @@ TEST_F(ReceiveLoopTest, OnlyVersionsOneToFourAreAnswered) {
     if (!d.bytes.empty()) answered.push_back(d.bytes[0] >> 3 & 7);
   }
   EXPECT_EQ(answered, (std::vector<uint32_t>{1, 2, 3, 4}));
+  EXPECT_EQ(rt.status.Counters().dropped["unknown_version"], 4u);
   EXPECT_TRUE(
       console.Contains("SNTP-Network: NTP Nachricht: 3 (client) von 10.0.0.7 wird ignoriert, Version 5 unbekannt.\n"));
 }
@@ -376,6 +380,7 @@ TEST_F(ReceiveLoopTest, BroadcastSentStraightToTheHostIsIgnored) {
       "SNTP-Network: NTP Nachricht: 5 (broadcast) von 10.0.0.9 wird ignoriert, nicht als Broadcast empfangen.\n"));
   EXPECT_FALSE(console.Contains("SNTP-Client:"));
   EXPECT_TRUE(clock.steps().empty());
+  EXPECT_EQ(rt.status.Counters().dropped["not_broadcast"], 1u);
 }
 
 TEST(ModeTextTest, TableOfAllModes) {

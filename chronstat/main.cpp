@@ -1,0 +1,113 @@
+// chronstat: what the running time service is doing, read from its status file. Plain lines
+// for people, --json for scripts, --prometheus for the textfile collector, --plot for a picture.
+// Exit status: 0 synchronised (or a program without client), 1 running but not synchronised,
+// 2 no program running, no status file, or none that can be read; 3 usage, or the plot cannot be
+// written.
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "chronstat/status_plot.h"
+#include "chronstat/status_view.h"
+#include "engine/status_record.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/status_file.h"
+
+namespace {
+
+using namespace chron;
+
+constexpr int kUsage = 3;  // also: the plot cannot be written
+// A record of 1,000 samples takes about 130 KB; anything far beyond is no status file.
+constexpr size_t kFileLimit = 16u << 20;
+
+void PrintUsage(std::FILE* to) {
+  std::fputs(
+      "Usage: chronstat [--json | --prometheus | --plot FILE.svg]\n"
+      "  (no option)       the state in plain words\n"
+      "  --json            the status record as it is\n"
+      "  --prometheus      counters and current values in the Prometheus text format\n"
+      "  --plot FILE.svg   offset and delay over the last samples as an SVG picture\n"
+      "The status file is CHRON_STATUS if set, else ",
+      to);
+  std::fprintf(to,
+               "%s.\n"
+               "Exit status: 0 synchronised (or no client), 1 not synchronised, 2 not running.\n",
+               platform::DefaultStatusFilePath().c_str());
+}
+
+bool WritePlot(const std::string& path, const std::string& svg) {
+  std::FILE* file = platform::OpenFile(path, "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(svg.data(), 1, svg.size(), file) == svg.size();
+  return std::fclose(file) == 0 && written;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  enum class Output { kPlain, kJson, kPrometheus, kPlot } output = Output::kPlain;
+  std::string plot_path;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--json") {
+      output = Output::kJson;
+    } else if (arg == "--prometheus") {
+      output = Output::kPrometheus;
+    } else if (arg == "--plot" && i + 1 < argc && argv[i + 1][0] != '\0') {
+      output = Output::kPlot;
+      plot_path = argv[++i];
+    } else if (arg == "-h" || arg == "--help") {
+      PrintUsage(stdout);
+      return 0;
+    } else {
+      std::fprintf(stderr, "chronstat: unknown argument: %s\n", argv[i]);
+      PrintUsage(stderr);
+      return kUsage;
+    }
+  }
+
+  const std::string path = platform::StatusFilePath();
+  std::string text;
+  const int error = platform::ReadRegularFile(path, kFileLimit, &text);
+  if (error != 0) {
+    if (platform::IsMissingFileError(error)) {
+      std::fprintf(stderr,
+                   "chronstat: no status file %s: neither chronsvc nor chron95 is running (or it cannot write "
+                   "there)\n",
+                   path.c_str());
+    } else {
+      std::fprintf(stderr, "chronstat: cannot read the status file %s: %s\n", path.c_str(),
+                   platform::FileErrorText(error, kFileLimit).c_str());
+    }
+    return kExitNotRunning;
+  }
+  StatusRecord record;
+  std::string reason;
+  if (!StatusFromJson(text, &record, &reason)) {
+    std::fprintf(stderr, "chronstat: %s is no status record: %s\n", path.c_str(), reason.c_str());
+    return kExitNotRunning;
+  }
+  const bool running = platform::ProcessRunning(record.pid);
+  if (!running) {
+    std::fprintf(stderr, "chronstat: %s (pid %u) is not running: %s was left behind by it\n", record.program.c_str(),
+                 record.pid, path.c_str());
+  }
+
+  switch (output) {
+    case Output::kPlain:
+      std::fputs(PlainText(record, running, platform::SystemClock().NowNanoseconds()).c_str(), stdout);
+      break;
+    case Output::kJson: std::fputs(text.c_str(), stdout); break;
+    case Output::kPrometheus: std::fputs(PrometheusText(record, running).c_str(), stdout); break;
+    case Output::kPlot:
+      if (!WritePlot(plot_path, PlotSvg(record))) {
+        std::fprintf(stderr, "chronstat: cannot write %s\n", plot_path.c_str());
+        return kUsage;
+      }
+      std::printf("chronstat: %zu samples plotted to %s\n", record.history.size(), plot_path.c_str());
+      break;
+  }
+  return StatusExitCode(record, running);
+}

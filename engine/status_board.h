@@ -1,0 +1,59 @@
+// The live state behind the status record: counters the receive path bumps (relaxed atomics,
+// nothing else on that path) and the client's events, kept under a lock and announced to a
+// listener (the status publisher), which writes the file on a thread of its own.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "engine/drop_reason.h"
+#include "engine/status_record.h"
+
+namespace chron {
+
+class StatusBoard {
+ public:
+  // Counters: any thread, lock-free.
+  void CountDrop(DropReason reason) { drops_[static_cast<size_t>(reason)].fetch_add(1, std::memory_order_relaxed); }
+  void CountAnswered() { answered_.fetch_add(1, std::memory_order_relaxed); }
+  void CountBroadcast() { broadcasts_.fetch_add(1, std::memory_order_relaxed); }
+
+  // Client events (poll thread and receive thread); each calls the listener after the lock is
+  // released. `time_ns` on the service's clock.
+  void RequestSent(int64_t time_ns, const std::string& address);
+  void SampleTaken(const LastSample& sample, const std::string& address, const char* correction);
+
+  // Called after each client event; set before the worker threads start.
+  void SetListener(std::function<void()> listener) { listener_ = std::move(listener); }
+
+  // The counters and the client's part as they are now. `client` gets source, address, the
+  // last request and sample, the last correction; the caller judges `synchronised`.
+  StatusCounters Counters() const;
+  void Client(ClientState* client, std::vector<HistoryEntry>* history) const;
+
+ private:
+  std::array<std::atomic<uint64_t>, kDropReasonCount> drops_{};
+  std::atomic<uint64_t> answered_{0};
+  std::atomic<uint64_t> broadcasts_{0};
+
+  mutable std::mutex mutex_;
+  std::optional<int64_t> last_request_ns_;
+  std::string address_;
+  std::optional<LastSample> last_sample_;
+  std::string last_correction_;
+  uint64_t samples_ = 0;
+  std::deque<HistoryEntry> history_;
+  std::function<void()> listener_;
+};
+
+// Whether a client with interval `interval_s` whose last sample was taken at `last_sample_ns`
+// (none: never) is synchronised at `now_ns`: a sample within two intervals.
+bool IsSynchronised(const std::optional<int64_t>& last_sample_ns, uint32_t interval_s, int64_t now_ns);
+
+}  // namespace chron

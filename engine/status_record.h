@@ -1,0 +1,91 @@
+// The status record a running program publishes for chronstat and scripts, and its JSON form.
+// The field names of the JSON form are an interface (README, "Status file"): keep them stable.
+// Times are nanoseconds since 1970-01-01 00:00:00 UTC in memory and ISO 8601 UTC text with
+// milliseconds in the file ("2026-12-08T04:50:00.123Z"); offsets and delays are seconds.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace chron {
+
+// What the client did with a sample: "stepped", "slewed", "refused" (deviation limit) or
+// "failed" (the clock could not be set).
+inline constexpr const char kCorrectionStepped[] = "stepped";
+inline constexpr const char kCorrectionSlewed[] = "slewed";
+inline constexpr const char kCorrectionRefused[] = "refused";
+inline constexpr const char kCorrectionFailed[] = "failed";
+
+struct HistoryEntry {
+  int64_t time_ns = 0;
+  double offset_s = 0;  // positive: the server was ahead
+  double delay_s = 0;   // round trip; 0 for a broadcast
+  std::string correction;
+};
+
+struct LastSample {
+  int64_t time_ns = 0;
+  double offset_s = 0;
+  double delay_s = 0;
+  uint32_t stratum = 0;
+  std::string refid;               // four characters at stratum 1, else a dotted address
+  std::optional<uint32_t> key_id;  // when the message was signed
+};
+
+struct ClientState {
+  std::string source;       // the time source as configured (name or address); empty: broadcasts
+  std::string address;      // the address the last request went to or the last sample came from
+  uint32_t interval_s = 0;  // poll or broadcast interval: synchronised means a sample within two
+  bool synchronised = false;
+  int64_t since_ns = 0;  // when `synchronised` took its value
+  std::optional<int64_t> last_request_ns;
+  std::optional<LastSample> last_sample;
+  std::string last_correction;          // empty until the first sample
+  std::optional<double> frequency_ppm;  // only where the clock's frequency is disciplined
+};
+
+struct StatusCounters {
+  uint64_t requests_answered = 0;
+  uint64_t broadcasts_sent = 0;
+  uint64_t samples_taken = 0;
+  std::map<std::string, uint64_t> dropped;  // by reason (DropReasonName)
+};
+
+struct StatusAdapter {
+  std::string name;
+  std::string address;
+};
+
+struct StatusRecord {
+  std::string program;  // "chronsvc" or "chron95"
+  uint32_t pid = 0;
+  std::string version;
+  int64_t started_ns = 0;
+  int64_t updated_ns = 0;
+  bool poll_client = false;
+  bool broadcast_client = false;
+  bool server = false;
+  bool broadcasting = false;
+  std::vector<StatusAdapter> adapters;
+  std::optional<ClientState> client;  // absent when the client is off
+  StatusCounters counters;
+  std::vector<HistoryEntry> history;  // oldest first, at most kHistoryLength
+};
+
+inline constexpr size_t kHistoryLength = 1000;
+
+// The record as JSON text (UTF-8, one object, ends with a newline).
+std::string StatusToJson(const StatusRecord& record);
+
+// Reads a record from JSON text; false with a one-line reason in *error when the text is no
+// JSON or lacks a field or has one of the wrong type.
+bool StatusFromJson(const std::string& text, StatusRecord* record, std::string* error);
+
+// ISO 8601 UTC text with milliseconds of a time in nanoseconds since 1970, and back.
+std::string IsoTime(int64_t unix_ns);
+bool ParseIsoTime(const std::string& text, int64_t* unix_ns);
+
+}  // namespace chron

@@ -1,0 +1,121 @@
+#include "service/status_publisher.h"
+
+#include <chrono>
+#include <utility>
+
+#include "engine/status_board.h"
+#include "engine/status_text.h"
+#include "messages/report.h"
+#include "platform/status_file.h"
+
+namespace chron {
+
+namespace {
+
+// The longest the file lags behind the counters (and behind the synchronised state).
+constexpr std::chrono::seconds kCounterPeriod{10};
+// A broadcast client does not know its server's interval: the broadcaster's default (2^6 s).
+constexpr uint32_t kBroadcastIntervalS = 64;
+
+}  // namespace
+
+StatusPublisher::StatusPublisher(Runtime& rt, std::string program, std::string version, std::string path,
+                                 std::function<void(const std::string&)> status_line)
+    : rt_(rt), path_(std::move(path)), status_line_(std::move(status_line)) {
+  base_.program = std::move(program);
+  base_.version = std::move(version);
+  base_.pid = platform::CurrentProcessId();
+}
+
+StatusPublisher::~StatusPublisher() { Stop(); }
+
+void StatusPublisher::Start() {
+  base_.started_ns = rt_.clock->NowNanoseconds();
+  since_ns_ = base_.started_ns;
+  base_.poll_client = rt_.ClientActive() && rt_.config.client_broadcast == 0;
+  base_.broadcast_client = rt_.ClientAcceptsBroadcasts();
+  base_.server = rt_.ServerActive();
+  base_.broadcasting = rt_.ServerBroadcasts();
+  for (const AdapterEntry& entry : rt_.adapters) {
+    if (entry.in_use) base_.adapters.push_back({entry.name, platform::DottedAddress(entry.address.address)});
+  }
+  rt_.status.SetListener([this] { Wake(); });
+  Publish();
+  thread_ = std::thread([this] { Run(); });
+}
+
+void StatusPublisher::Wake() {
+  {
+    std::lock_guard lock(mutex_);
+    woken_ = true;
+  }
+  wake_.notify_one();
+}
+
+void StatusPublisher::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+StatusRecord StatusPublisher::Snapshot(int64_t now_ns) {
+  StatusRecord record = base_;
+  record.updated_ns = now_ns;
+  record.counters = rt_.status.Counters();
+  if (!rt_.ClientActive()) return record;
+  ClientState client;
+  rt_.status.Client(&client, &record.history);
+  client.source = rt_.config.client_broadcast != 0 ? std::string() : rt_.config.client_time_source;
+  client.interval_s = rt_.config.client_broadcast != 0 ? kBroadcastIntervalS : rt_.config.client_poll_interval;
+  // A sample the deviation limit refused, or one the clock could not take, leaves it out of step.
+  std::optional<int64_t> last;
+  if (client.last_sample &&
+      (client.last_correction == kCorrectionStepped || client.last_correction == kCorrectionSlewed)) {
+    last = client.last_sample->time_ns;
+  }
+  const bool synchronised = IsSynchronised(last, client.interval_s, now_ns);
+  if (synchronised != synchronised_) {
+    synchronised_ = synchronised;
+    // In step since the sample that brought it; out of step since two intervals after the last
+    // one taken, or since a sample that was not taken.
+    if (synchronised) {
+      since_ns_ = *last;
+    } else {
+      since_ns_ = last ? *last + 2 * int64_t{client.interval_s} * 1'000'000'000 : client.last_sample->time_ns;
+    }
+  }
+  client.synchronised = synchronised_;
+  client.since_ns = since_ns_;
+  record.client = std::move(client);
+  return record;
+}
+
+void StatusPublisher::Publish() {
+  const int64_t now = rt_.clock->NowNanoseconds();
+  const StatusRecord record = Snapshot(now);
+  const int error = platform::ReplaceFileContents(path_, StatusToJson(record));
+  // A place that cannot be written is told once in the trace, not at every write.
+  if (error != 0 && error != last_error_ && DebugMode()) {
+    Trace("SNTP-Status: Statusdatei %s nicht geschrieben, Fehler %d.\n", path_.c_str(), error);
+  }
+  last_error_ = error;
+  // Once the stop has begun the service manager's status tells the stop, not the time.
+  if (status_line_ && rt_.shutdown.Wait(0) == platform::WaitResult::kTimeout) status_line_(StatusSummary(record, now));
+}
+
+void StatusPublisher::Run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait_for(lock, kCounterPeriod, [this] { return woken_ || stop_; });
+    woken_ = false;
+    lock.unlock();
+    Publish();
+    lock.lock();
+    if (stop_) return;
+  }
+}
+
+}  // namespace chron

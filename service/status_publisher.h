@@ -1,0 +1,58 @@
+// Publishes the status record of a running program to the status file: at start, after every
+// client event, and at most every 10 s when only counters moved. Writing happens on a thread of
+// its own; the receive path only bumps counters and wakes it.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/runtime.h"
+#include "engine/status_record.h"
+
+namespace chron {
+
+class StatusPublisher {
+ public:
+  // `status_line` gets the summary after each write (the service manager's STATUS=); may be
+  // empty.
+  StatusPublisher(Runtime& rt, std::string program, std::string version, std::string path,
+                  std::function<void(const std::string&)> status_line);
+  ~StatusPublisher();
+  StatusPublisher(const StatusPublisher&) = delete;
+  StatusPublisher& operator=(const StatusPublisher&) = delete;
+
+  // Writes the first record (not synchronised) and starts the writing thread. Call after the
+  // start-up has filled the adapter table and before the workers are released.
+  void Start();
+  // A client event or a stop: the thread writes at once.
+  void Wake();
+  // Ends the thread (after one last write).
+  void Stop();
+
+  // The record as it is at `now_ns` (service's clock); judges and remembers the client's state.
+  StatusRecord Snapshot(int64_t now_ns);
+
+ private:
+  void Run();
+  void Publish();
+
+  Runtime& rt_;
+  StatusRecord base_;  // program, pid, version, start, modes, adapters
+  std::string path_;
+  std::function<void(const std::string&)> status_line_;
+  bool synchronised_ = false;
+  int64_t since_ns_ = 0;
+  int last_error_ = 0;
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool woken_ = false;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace chron
