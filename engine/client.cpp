@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/client_math.h"
+#include "engine/request_adapter.h"
 #include "engine/shutdown_wait.h"
 #include "messages/report.h"
 #include "platform/clock.h"
@@ -33,8 +34,10 @@ bool IsOwnAddress(Runtime& rt, uint32_t address) {
   return rt.host_addresses.IsOwn(*rt.network, address);
 }
 
-// The requests go out through the first adapter's socket, whose address the replies come to.
-platform::UdpSocket* RequestSocket(Runtime& rt) { return rt.adapters[0].socket.get(); }
+// The socket the latest request went out through, whose address the replies come to.
+platform::UdpSocket* RequestSocket(Runtime& rt) {
+  return rt.adapters[static_cast<size_t>(rt.request_adapter.load())].socket.get();
+}
 
 // T1 of a reply to the request in `originate`: the request's departure as the system stamped it
 // where it has one for it, otherwise the clock's reading the request carried. The reading comes
@@ -85,6 +88,15 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
     return;
   }
 
+  // Traced when the choice moves away from the first adapter or changes again, so a host
+  // with one address traces nothing new.
+  const int row = RequestAdapter(rt.adapters, *rt.network, server.address);
+  if (rt.request_adapter.exchange(row) != row && DebugMode()) {
+    const AdapterEntry& entry = rt.adapters[static_cast<size_t>(row)];
+    Trace("SNTP-Client: NTP Anfrage an %s über Netzwerkadapter %s (%s).\n",
+          platform::DottedAddress(server.address).c_str(), entry.name.c_str(),
+          platform::DottedAddress(entry.address.address).c_str());
+  }
   platform::UdpSocket* socket = RequestSocket(rt);
   size_t sent = 0;
   const int error = socket ? socket->SendToStamped(bytes.data(), size, server, &sent) : EBADF;

@@ -1,6 +1,7 @@
 #include "engine/receive_loop.h"
 
 #include <array>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <optional>
@@ -91,6 +92,11 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
     return;
   }
   if (received == 0) return;  // the wake-up datagram of a stop request
+  // A broadcast arrives once per socket of its interface: the copies after the first go unseen.
+  if (origin.broadcast &&
+      rt.broadcast_copies.Repeated(origin.source, buffer.data(), received, std::chrono::steady_clock::now())) {
+    return;
+  }
 
   const platform::SocketAddress& from = origin.source;
   const unsigned mode = GetMode(message);

@@ -12,6 +12,7 @@
 
 #include "config/configuration.h"
 #include "engine/auth.h"
+#include "engine/broadcast_copies.h"
 #include "engine/host_addresses.h"
 #include "engine/pending_request.h"
 #include "engine/report_limit.h"
@@ -52,10 +53,14 @@ struct Runtime {
   std::atomic<bool> broadcast_finished{true};
   // The client's latest request, until a reply answers it.
   PendingRequest pending_request;
+  // The adapter row the latest request left from (its departure stamp gives T1).
+  std::atomic<int> request_adapter{0};
   // Read and refreshed by the receive-loop thread alone.
   HostAddresses host_addresses;
   // The receive-loop thread's reports that datagrams can repeat.
   ReportLimit receive_reports;
+  // Broadcasts taken so far by the receive-loop thread, whose further copies it drops.
+  BroadcastCopies broadcast_copies;
 
   // What a stop request may wake, guarded by `stop_mutex`. Start-up fills the adapter table
   // without a lock while a stop may already arrive on another thread, so the table is handed to

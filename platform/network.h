@@ -107,6 +107,11 @@ class Network {
   virtual int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) = 0;
   // The interface address table of the system (MIB-II ipAddrTable rows), any order.
   virtual std::vector<InterfaceAddress> InterfaceAddresses() = 0;
+  // The local address (network byte order) the system sends from to reach `destination` (network
+  // byte order), as its routing table chooses it: an unbound UDP socket connected to the
+  // destination reads its own address. Nothing is sent. Returns 0, or an error number where the
+  // system cannot tell (no route).
+  virtual int RouteSource(uint32_t destination, uint32_t* source) = 0;
 };
 
 Network& SystemNetwork();

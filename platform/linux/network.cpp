@@ -422,6 +422,25 @@ class LinuxNetwork : public Network {
     freeifaddrs(list);
     return rows;
   }
+
+  int RouteSource(uint32_t destination, uint32_t* source) override {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return errno;
+    // Connecting a UDP socket only fixes its peer: the kernel picks the route and the source
+    // address for it, and sends nothing.
+    sockaddr_in peer = ToSockaddr<sockaddr_in>(SocketAddress{kAfInet, HostToNetwork16(123), destination});
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    int error = 0;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+      error = errno;
+    }
+    close(fd);
+    if (error != 0) return error;
+    *source = local.sin_addr.s_addr;
+    return 0;
+  }
 };
 
 }  // namespace

@@ -209,6 +209,25 @@ class WinsockNetwork : public Network {
   }
 
   std::vector<InterfaceAddress> InterfaceAddresses() override { return win32::SnmpIpAddressTable(); }
+
+  int RouteSource(uint32_t destination, uint32_t* source) override {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET) return LastSocketError();
+    // Connecting a UDP socket only fixes its peer: the stack picks the route and the source
+    // address for it, and sends nothing.
+    sockaddr_in peer = ToSockaddr<sockaddr_in>(SocketAddress{kAfInet, HostToNetwork16(123), destination});
+    sockaddr_in local{};
+    int length = sizeof local;
+    int error = 0;
+    if (connect(s, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+      error = LastSocketError();
+    }
+    closesocket(s);
+    if (error != 0) return error;
+    *source = local.sin_addr.s_addr;
+    return 0;
+  }
 };
 
 }  // namespace
