@@ -12,8 +12,7 @@ constexpr size_t kRemembered = 64;
 
 }  // namespace
 
-bool BroadcastCopies::Repeated(const platform::SocketAddress& from, const uint8_t* bytes, size_t size,
-                               TimePoint now) {
+bool BroadcastCopies::Repeated(const platform::SocketAddress& from, const uint8_t* bytes, size_t size, TimePoint now) {
   if (size > kLongest) return false;
   for (const Seen& entry : seen_) {
     if (entry.address == from.address && entry.port == from.port && entry.size == size &&

@@ -26,9 +26,10 @@ TEST(BroadcastCopiesTest, SameSenderAndBytesWithinTheWindowIsACopy) {
     bool copy;
   };
   const Case cases[] = {
-      {"10.0.0.7", 123, &a, 0, false},        {"10.0.0.7", 123, &a, 1, true},       {"10.0.0.7", 124, &a, 1, false},
-      {"10.0.0.8", 123, &a, 1, false},        {"10.0.0.7", 123, &b, 1, false},      {"10.0.0.7", 123, &signed_a, 1, false},
-      {"10.0.0.7", 123, &signed_a, 2, true},  {"10.0.0.7", 123, &a, 2000, true},
+      {"10.0.0.7", 123, &a, 0, false},         {"10.0.0.7", 123, &a, 1, true},
+      {"10.0.0.7", 124, &a, 1, false},         {"10.0.0.8", 123, &a, 1, false},
+      {"10.0.0.7", 123, &b, 1, false},         {"10.0.0.7", 123, &signed_a, 1, false},
+      {"10.0.0.7", 123, &signed_a, 2, true},   {"10.0.0.7", 123, &a, 2000, true},
       {"10.0.0.7", 123, &a, 2001, false},  // the window has passed: remembered anew
       {"10.0.0.7", 123, &longer, 3000, false}, {"10.0.0.7", 123, &longer, 3000, false},
   };

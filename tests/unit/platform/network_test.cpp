@@ -430,6 +430,15 @@ TEST_F(SocketTest, BindToAForeignAddressFailsWithItsErrorNumber) {
   EXPECT_EQ(socket->Bind(At("192.0.2.1"), true), EADDRNOTAVAIL);
 }
 
+TEST_F(SocketTest, RouteSourceIsTheRoutingTablesChoiceAndFailsWithoutARoute) {
+  uint32_t source = 0;
+  ASSERT_EQ(net_.RouteSource(ParseDottedAddress("127.0.0.9"), &source), 0);
+  EXPECT_EQ(source, ParseDottedAddress("127.0.0.1"));
+  if (port_ == 123) {  // only in the namespace, which has no route but loopback
+    EXPECT_EQ(net_.RouteSource(ParseDottedAddress("192.0.2.1"), &source), ENETUNREACH);
+  }
+}
+
 TEST_F(SocketTest, InterfaceTableListsLoopbackAndResolverUsesHosts) {
   bool loopback = false;
   for (const InterfaceAddress& row : net_.InterfaceAddresses()) {
