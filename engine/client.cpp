@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 
 #include "engine/client_math.h"
@@ -88,6 +89,8 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
     return;
   }
 
+  // The receive loop may change the table when the system's addresses change.
+  std::shared_lock table_lock(rt.adapters_mutex);
   // Traced when the choice moves away from the first adapter or changes again, so a host
   // with one address traces nothing new.
   const int row = RequestAdapter(rt.adapters, *rt.network, server.address);
@@ -100,8 +103,12 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   platform::UdpSocket* socket = RequestSocket(rt);
   size_t sent = 0;
   const int error = socket ? socket->SendToStamped(bytes.data(), size, server, &sent) : EBADF;
+  table_lock.unlock();
   if (error != 0) {
-    ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error}});
+    // A lost address fails every poll until it returns.
+    if (rt.client_reports.Allow(msg::kWinsockError.id)) {
+      ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error}});
+    }
   } else if (sent == 0) {
     Trace("SNTP-Client: Verbindung wurde vom SNTP-Server beendet.\n");
   } else if (DebugMode()) {

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -60,6 +62,20 @@ void WakeLocked(Runtime& rt) {
     break;  // only the first entry's own socket
   }
   if (rt.loop_waiter != nullptr) rt.loop_waiter->Wake();
+}
+
+// After a change of the system's addresses: the table is brought up to date and the wait
+// watches its sockets from now on. A stop that came meanwhile woke the old waiter: the new one
+// is woken as well.
+void FollowAddresses(Runtime& rt, std::vector<platform::UdpSocket*>* sockets,
+                     std::unique_ptr<platform::SocketWaiter>* waiter) {
+  rt.follow_addresses();
+  *sockets = WatchedSockets(rt.adapters);
+  std::unique_ptr<platform::SocketWaiter> next = rt.network->CreateWaiter(*sockets);
+  std::lock_guard lock(rt.stop_mutex);
+  rt.loop_waiter = next.get();
+  waiter->swap(next);
+  if (rt.shutdown.Wait(0) == platform::WaitResult::kSignalled) WakeLocked(rt);
 }
 
 }  // namespace
@@ -178,8 +194,8 @@ int ReceiveLoop(Runtime& rt) {
 
   // The sockets never change after start-up: one waiter for the whole run, so a pass costs
   // nothing per socket that is not readable.
-  const std::vector<platform::UdpSocket*> sockets = WatchedSockets(rt.adapters);
-  const std::unique_ptr<platform::SocketWaiter> waiter = rt.network->CreateWaiter(sockets);
+  std::vector<platform::UdpSocket*> sockets = WatchedSockets(rt.adapters);
+  std::unique_ptr<platform::SocketWaiter> waiter = rt.network->CreateWaiter(sockets);
   std::vector<bool> readable(sockets.size(), false);
   {
     std::lock_guard lock(rt.stop_mutex);
@@ -187,6 +203,15 @@ int ReceiveLoop(Runtime& rt) {
     rt.loop_waiter = waiter.get();
     // A stop requested during start-up could not wake anything yet.
     if (rt.shutdown.Wait(0) == platform::WaitResult::kSignalled) WakeLocked(rt);
+  }
+  // The watch's thread only marks the change and ends the current wait; this thread follows it.
+  std::unique_ptr<platform::AddressWatch> watch;
+  if (rt.follow_addresses) {
+    watch = rt.network->WatchAddresses([&rt] {
+      rt.addresses_changed = true;
+      std::lock_guard lock(rt.stop_mutex);
+      if (rt.loop_waiter != nullptr) rt.loop_waiter->Nudge();
+    });
   }
   rt.start.Set();
 
@@ -205,6 +230,7 @@ int ReceiveLoop(Runtime& rt) {
     for (size_t i = 0; i < sockets.size() && i < readable.size(); ++i) {
       if (readable[i]) ReceiveOne(rt, *sockets[i]);
     }
+    if (rt.addresses_changed.exchange(false)) FollowAddresses(rt, &sockets, &waiter);
     switch (rt.shutdown.Wait(0)) {
       case platform::WaitResult::kSignalled:
         ReportMessage(msg::kServiceStopped);
@@ -218,6 +244,7 @@ int ReceiveLoop(Runtime& rt) {
       case platform::WaitResult::kTimeout: break;
     }
   }
+  watch.reset();  // no change is followed after the loop
   rt.receive_reports.Flush();
 
   {

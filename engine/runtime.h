@@ -1,6 +1,7 @@
 // Process-wide state of a running service: configuration, adapter table, events, finished
 // flags and the platform facilities it works through. Written only before the worker threads
-// start; afterwards the threads share only the events, the atomics and the pending request.
+// start; afterwards the threads share only the events, the atomics, the pending request and
+// the adapter table, which only the receive loop changes (under `adapters_mutex`).
 #pragma once
 
 #include <array>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 
 #include "config/configuration.h"
 #include "engine/auth.h"
@@ -59,6 +61,8 @@ struct Runtime {
   HostAddresses host_addresses;
   // The receive-loop thread's reports that datagrams can repeat.
   ReportLimit receive_reports;
+  // The poll thread's reports of failed requests.
+  ReportLimit client_reports;
   // Broadcasts taken so far by the receive-loop thread, whose further copies it drops.
   BroadcastCopies broadcast_copies;
 
@@ -69,6 +73,14 @@ struct Runtime {
   std::mutex stop_mutex;
   bool stop_may_wake = false;                     // the table is complete and the loop has started
   platform::SocketWaiter* loop_waiter = nullptr;  // the running loop's waiter; null once it ended
+
+  // Follows a change of the system's addresses: discovers the adapters again and opens and
+  // closes sockets to match (set by start-up). Run by the receive-loop thread, which alone
+  // changes the table after start-up: it holds `stop_mutex` and `adapters_mutex` while it does.
+  std::function<void()> follow_addresses;
+  std::atomic<bool> addresses_changed{false};
+  // Held shared by the threads beside the receive loop while they use the table's sockets.
+  std::shared_mutex adapters_mutex;
 
   // RequestStop of the host: signals `shutdown`, reports, wakes the receive loop.
   std::function<bool()> request_stop;

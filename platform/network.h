@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -87,6 +88,17 @@ class SocketWaiter {
   // A stop request uses it beside its wake-up datagram, which a vanished address or a firewall
   // can lose.
   virtual void Wake() = 0;
+  // Ends the Wait that blocks now, or the next one, once: it returns 0 with no more than the
+  // readable sockets marked. Callable from any thread while the waiter lives. Where the system
+  // offers no way, nothing.
+  virtual void Nudge() {}
+};
+
+// Watches the system's IPv4 addresses and network links while it lives (see
+// Network::WatchAddresses).
+class AddressWatch {
+ public:
+  virtual ~AddressWatch() = default;
 };
 
 struct InterfaceAddress {
@@ -112,6 +124,10 @@ class Network {
   // destination reads its own address. Nothing is sent. Returns 0, or an error number where the
   // system cannot tell (no route).
   virtual int RouteSource(uint32_t destination, uint32_t* source) = 0;
+  // Calls `changed`, on a thread of the watch's own, soon after an IPv4 address is added or
+  // removed or a link changes, until the watch is destroyed; a burst of changes may come as one
+  // call. Null where the system tells of no changes.
+  virtual std::unique_ptr<AddressWatch> WatchAddresses(std::function<void()> /*changed*/) { return nullptr; }
 };
 
 Network& SystemNetwork();
