@@ -30,8 +30,8 @@ TEST(AddressFollowTest, KeepsSocketsOfAddressesThatStayOnTheirInterfaceAndOpensO
   struct Step {
     std::vector<platform::InterfaceAddress> system;
     std::vector<std::string> rows;
-    size_t created;             // sockets opened so far
-    std::set<size_t> closed;    // of these, in order of opening
+    size_t created;           // sockets opened so far
+    std::set<size_t> closed;  // of these, in order of opening
   };
   const Step steps[] = {
       {{At("10.0.0.1", 2), At("10.0.0.2", 2)}, {"<unbekannt> (10.0.0.1)", "<unbekannt> (10.0.0.2)"}, 2, {}},
