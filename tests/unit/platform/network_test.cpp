@@ -342,6 +342,24 @@ TEST_F(SocketTest, WakeEndsTheWaitWithoutADatagramAndStays) {
   }
 }
 
+TEST_F(SocketTest, NudgeEndsOneWaitOnly) {
+  auto a = Open(At("127.0.0.1"));
+  auto waiter = net_.CreateWaiter({a.get()});
+  std::vector<bool> readable;
+  waiter->Nudge();
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  EXPECT_EQ(readable, (std::vector<bool>{false}));
+  // The next wait blocks again until something comes: here a datagram.
+  int result = -1;
+  std::thread waiting([&] { result = waiter->Wait(&readable); });
+  std::this_thread::sleep_for(100ms);
+  size_t sent = 0;
+  ASSERT_EQ(a->SendTo("x", 1, At("127.0.0.1"), &sent), 0);
+  waiting.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(readable, (std::vector<bool>{true}));
+}
+
 TEST_F(SocketTest, WaiterReportsExactlyTheSocketsWithDatagramsUntilTheyAreRead) {
   auto s0 = Open(At("127.0.0.1"));
   auto s1 = Open(At("127.0.0.2"));
