@@ -127,7 +127,7 @@ class Network {
   // Calls `changed`, on a thread of the watch's own, soon after an IPv4 address is added or
   // removed or a link changes, until the watch is destroyed; a burst of changes may come as one
   // call. Null where the system tells of no changes.
-  virtual std::unique_ptr<AddressWatch> WatchAddresses(std::function<void()> /*changed*/) { return nullptr; }
+  virtual std::unique_ptr<AddressWatch> WatchAddresses(const std::function<void()>& /*changed*/) { return nullptr; }
 };
 
 Network& SystemNetwork();

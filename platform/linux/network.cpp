@@ -500,7 +500,7 @@ class LinuxNetwork : public Network {
     return rows;
   }
 
-  std::unique_ptr<AddressWatch> WatchAddresses(std::function<void()> changed) override {
+  std::unique_ptr<AddressWatch> WatchAddresses(const std::function<void()>& changed) override {
     const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (fd < 0) return nullptr;
     sockaddr_nl local{};
@@ -510,7 +510,7 @@ class LinuxNetwork : public Network {
       close(fd);
       return nullptr;
     }
-    return std::make_unique<NetlinkWatch>(fd, std::move(changed));
+    return std::make_unique<NetlinkWatch>(fd, changed);
   }
 
   int RouteSource(uint32_t destination, uint32_t* source) override {

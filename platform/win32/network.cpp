@@ -267,8 +267,8 @@ class WinsockNetwork : public Network {
 
   std::vector<InterfaceAddress> InterfaceAddresses() override { return win32::SnmpIpAddressTable(); }
 
-  std::unique_ptr<AddressWatch> WatchAddresses(std::function<void()> changed) override {
-    auto watch = std::make_unique<IpHelperWatch>(std::move(changed));
+  std::unique_ptr<AddressWatch> WatchAddresses(const std::function<void()>& changed) override {
+    auto watch = std::make_unique<IpHelperWatch>(changed);
     if (!watch->Start()) return nullptr;
     return watch;
   }
