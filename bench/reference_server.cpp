@@ -82,13 +82,13 @@ int main(int argc, char** argv) {
       std::memcpy(transmit, p + 40, sizeof transmit);
       std::memset(p, 0, kNtpSize);
       p[0] = static_cast<uint8_t>((4 << 3) | 4);  // no leap warning, version 4, mode 4 (server)
-      p[1] = 1;                                     // stratum 1
-      p[3] = static_cast<uint8_t>(-20);             // precision 2^-20 s
+      p[1] = 1;                                   // stratum 1
+      p[3] = static_cast<uint8_t>(-20);           // precision 2^-20 s
       std::memcpy(p + 12, "LOCL", 4);
-      WriteBe64(p + 16, now);                       // reference
+      WriteBe64(p + 16, now);                          // reference
       std::memcpy(p + 24, transmit, sizeof transmit);  // originate: the request's transmit
-      WriteBe64(p + 32, now);                       // receive
-      WriteBe64(p + 40, now);                       // transmit
+      WriteBe64(p + 32, now);                          // receive
+      WriteBe64(p + 40, now);                          // transmit
       vectors[i].iov_len = kNtpSize;
       out[replies] = {};
       out[replies].msg_hdr.msg_name = &peers[i];

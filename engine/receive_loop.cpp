@@ -33,6 +33,9 @@ std::vector<platform::UdpSocket*> WatchedSockets(const AdapterTable& adapters) {
   return sockets;
 }
 
+// Datagrams taken from one socket in one pass of the loop.
+constexpr size_t kMostPerPass = 32;
+
 // A kernel stamp older than this cannot belong to a datagram that merely waited in the queue:
 // the clock was stepped in between (for instance by a reply handled from the same batch).
 constexpr int64_t kMaxQueueingNs = 1'000'000'000;
@@ -227,9 +230,19 @@ int ReceiveLoop(Runtime& rt) {
       }
       continue;
     }
+    // The datagrams a socket has already fetched are taken in the same pass (up to a bound, so
+    // that no socket starves the others), and the replies to them go out together at its end.
+    // In debug mode each reply goes out at once, so that the trace shows each exchange whole.
+    rt.replies.collecting = !DebugMode();
     for (size_t i = 0; i < sockets.size() && i < readable.size(); ++i) {
-      if (readable[i]) ReceiveOne(rt, *sockets[i]);
+      if (!readable[i]) continue;
+      size_t taken = 0;
+      do {
+        ReceiveOne(rt, *sockets[i]);
+      } while (sockets[i]->Fetched() > 0 && ++taken < kMostPerPass);
     }
+    rt.replies.collecting = false;
+    rt.replies.Send(*rt.clock, rt.receive_reports);
     if (rt.addresses_changed.exchange(false)) FollowAddresses(rt, &sockets, &waiter);
     switch (rt.shutdown.Wait(0)) {
       case platform::WaitResult::kSignalled:

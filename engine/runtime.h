@@ -17,6 +17,7 @@
 #include "engine/broadcast_copies.h"
 #include "engine/host_addresses.h"
 #include "engine/pending_request.h"
+#include "engine/reply_batch.h"
 #include "engine/report_limit.h"
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -63,6 +64,8 @@ struct Runtime {
   ReportLimit receive_reports;
   // The poll thread's reports of failed requests.
   ReportLimit client_reports;
+  // The replies of the receive loop's current pass.
+  ReplyBatch replies;
   // Broadcasts taken so far by the receive-loop thread, whose further copies it drops.
   BroadcastCopies broadcast_copies;
 

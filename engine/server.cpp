@@ -57,6 +57,10 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
   SetReceiveTime(&reply, arrival);
   SetReferenceTime(&reply, NtpNow(*rt.clock));
   SetOriginateTime(&reply, request.transmit_time);
+  if (rt.replies.collecting) {  // sent with the other replies of this pass, stamped then
+    rt.replies.Add(socket, reply, from, key);
+    return 0;
+  }
   SetTransmitTime(&reply, NtpNow(*rt.clock));
 
   const int error = SendMessage(socket, &reply, from, key);

@@ -43,6 +43,13 @@ struct ReceivedFrom {
   bool truncated = false;
 };
 
+// One datagram of a batch to send: `size` bytes at `data` (which the caller keeps) to `to`.
+struct OutgoingDatagram {
+  const void* data = nullptr;
+  size_t size = 0;
+  SocketAddress to;
+};
+
 class UdpSocket {
  public:
   virtual ~UdpSocket() = default;
@@ -53,6 +60,20 @@ class UdpSocket {
   // receive-only descriptors, invisible to the caller.
   virtual int Bind(const SocketAddress& local, bool accept_broadcasts) = 0;
   virtual int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) = 0;
+  // Sends the datagrams in order, on Linux with one system call (sendmmsg) for as many as the
+  // system takes. `*sent` receives how many went out before the first failure, whose error is
+  // returned (0: all went out). Elsewhere one SendTo each.
+  virtual int SendBatch(const OutgoingDatagram* datagrams, size_t count, size_t* sent) {
+    for (*sent = 0; *sent < count; ++*sent) {
+      size_t bytes = 0;
+      const OutgoingDatagram& d = datagrams[*sent];
+      if (const int error = SendTo(d.data, d.size, d.to, &bytes); error != 0) return error;
+    }
+    return 0;
+  }
+  // How many datagrams ReceiveFrom hands out without asking the system again (on Linux the rest
+  // of one recvmmsg); 0 where each read asks the system.
+  virtual size_t Fetched() const { return 0; }
   // Sends like SendTo and asks the system to record when the datagram leaves the host (on
   // Linux the kernel's software transmit stamp, taken as the network device takes the
   // datagram). LatestDeparture then tells that time. Where the system records no departures

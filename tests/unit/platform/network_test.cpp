@@ -360,6 +360,25 @@ TEST_F(SocketTest, NudgeEndsOneWaitOnly) {
   EXPECT_EQ(readable, (std::vector<bool>{true}));
 }
 
+TEST_F(SocketTest, BatchGoesOutInOrderAndTheReadsHandItOutFromOneFetch) {
+  auto sender = Open(At("127.0.0.1"));
+  auto receiver = Open(At("127.0.0.2"));
+  const std::string texts[] = {"a", "bb", "ccc"};
+  OutgoingDatagram batch[3];
+  for (size_t i = 0; i < 3; ++i) batch[i] = {texts[i].data(), texts[i].size(), At("127.0.0.2")};
+  size_t sent = 0;
+  ASSERT_EQ(sender->SendBatch(batch, 3, &sent), 0);
+  EXPECT_EQ(sent, 3u);
+  std::this_thread::sleep_for(50ms);  // all three queued before the first read
+  for (size_t i = 0; i < 3; ++i) {
+    char buffer[16] = {};
+    size_t received = 0;
+    ASSERT_EQ(receiver->ReceiveFrom(buffer, sizeof buffer, &received, nullptr, nullptr), 0);
+    EXPECT_EQ(std::string(buffer, received), texts[i]);
+    EXPECT_EQ(receiver->Fetched(), 2 - i);
+  }
+}
+
 TEST_F(SocketTest, WaiterReportsExactlyTheSocketsWithDatagramsUntilTheyAreRead) {
   auto s0 = Open(At("127.0.0.1"));
   auto s1 = Open(At("127.0.0.2"));
