@@ -195,7 +195,7 @@ int ReceiveLoop(Runtime& rt) {
   rt.receive_finished = false;
   ReportMessage(msg::kServiceReady);
 
-  // The sockets never change after start-up: one waiter for the whole run, so a pass costs
+  // The sockets change only with the system's addresses: one waiter until then, so a pass costs
   // nothing per socket that is not readable.
   std::vector<platform::UdpSocket*> sockets = WatchedSockets(rt.adapters);
   std::unique_ptr<platform::SocketWaiter> waiter = rt.network->CreateWaiter(sockets);
