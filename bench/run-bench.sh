@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Server throughput of chronsvc and of chronyd, side by side in one run.
+# Server throughput and cost of chronsvc, chronyd and a minimal batching reference server
+# (bench/reference_server.cpp), side by side in one run.
 #
 # Two test hosts (network namespaces joined by one veth pair; removed on exit): the server host
 # runs chronsvc (server active, broadcasts off, client inactive; as a service under a
 # notification socket of this script, so that nothing is traced per request) and then chronyd
 # (local stratum 1, no upstream source, no rate limiting, -x and no CAP_SYS_TIME: it never
-# controls a clock), in turn for ROUNDS rounds; the load host runs chron_loadgen against each.
-# Prints each measurement, the medians and the ratio chronsvc/chronyd of replies per second.
+# controls a clock) and then the reference server, in turn for ROUNDS rounds; the load host runs
+# chron_loadgen against each. A closed-loop load generator saturates before the servers on a
+# small machine, so replies per second alone do not tell a server's cost: each measurement also
+# takes the server's CPU time per reply (user + system time from /proc/<pid>/stat over the
+# measured seconds, divided by the replies counted in them). Prints each measurement, the
+# medians, the ratio chronsvc/chronyd of replies per second and the CPU ratios.
 #
 #   sudo bench/run-bench.sh [build directory]
 #   DURATION=5 WARMUP=1 SOCKETS=4 WINDOW=16 ROUNDS=3 PIN=1 sudo -E bench/run-bench.sh build
@@ -32,8 +37,11 @@ for tool in ip python3 chronyd setpriv; do
 done
 chronsvc=${CHRONSVC:-$build/service/chronsvc}
 loadgen=$build/bench/chron_loadgen
+reference=$build/bench/chron_reference_server
 [ -x "$chronsvc" ] || die "$chronsvc not built (cmake --build $build --target chronsvc)"
 [ -x "$loadgen" ] || die "$loadgen not built (cmake --build $build --target chron_loadgen)"
+[ -x "$reference" ] || die "$reference not built (cmake --build $build --target chron_reference_server)"
+ticks=$(getconf CLK_TCK)
 
 id=chrb$$
 ns_server=${id}s
@@ -91,10 +99,30 @@ sys.exit("server does not answer")
 EOF
 }
 
-# Runs the load generator; its RESULT line goes to $dir/results.
+# CPU time (user + system) of process $1 in clock ticks: fields 14 and 15 of /proc/<pid>/stat,
+# counted after the command name, which may hold blanks, in parentheses.
+cpu_ticks() {
+  local stat
+  stat=$(cat "/proc/$1/stat")
+  stat=${stat##*) }
+  set -- $stat
+  echo $((${12} + ${13}))
+}
+
+# Runs the load generator against server process $2; its RESULT line, with the server's CPU
+# seconds over the measured time (from the end of the warm-up to the end), goes to $dir/results.
 measure() {
-  ip netns exec "$ns_load" "${load_cpu[@]}" "$loadgen" --server "$server_address" --sockets "$SOCKETS" \
-    --window "$WINDOW" --duration "$DURATION" --warmup "$WARMUP" --label "$1" | tee -a "$dir/results"
+  local label=$1 pid=$2 before after line sampler output
+  (sleep "$WARMUP"; cpu_ticks "$pid" >"$dir/cpu.before") &
+  sampler=$!
+  output=$(ip netns exec "$ns_load" "${load_cpu[@]}" "$loadgen" --server "$server_address" --sockets "$SOCKETS" \
+    --window "$WINDOW" --duration "$DURATION" --warmup "$WARMUP" --label "$label")
+  after=$(cpu_ticks "$pid")
+  printf '%s\n' "$output" | grep -v '^RESULT ' || true
+  line=$(printf '%s\n' "$output" | grep '^RESULT ')
+  wait "$sampler"
+  before=$(cat "$dir/cpu.before")
+  echo "$line cpu_s=$(python3 -c "print(($after - $before) / $ticks)")" | tee -a "$dir/results"
 }
 
 # --- chronsvc: its hive, a simulated clock of its own (nothing here may touch the real
@@ -131,7 +159,7 @@ run_chronsvc() {
   for _ in $(seq 50); do grep -q '^READY=1$' "$dir/notify.log" && break; sleep 0.1; done
   grep -q '^READY=1$' "$dir/notify.log" || { cat "$dir/chronsvc.out"; die "chronsvc did not become ready"; }
   probe || die "chronsvc does not answer"
-  measure chronsvc
+  measure chronsvc "$pid"
   kill -TERM "$pid"
   wait "$pid" || die "chronsvc ended with status $?"
 }
@@ -151,9 +179,19 @@ run_chronyd() {
   local pid=$!
   pids+=("$pid")
   probe || { cat "$dir/chronyd.out"; die "chronyd does not answer"; }
-  measure chronyd
+  measure chronyd "$pid"
   kill -TERM "$pid"
   wait "$pid" || true  # chronyd ends with status 0 on SIGTERM; nothing depends on it
+}
+
+run_reference() {
+  ip netns exec "$ns_server" "${server_cpu[@]}" "$reference" >"$dir/reference.out" 2>&1 &
+  local pid=$!
+  pids+=("$pid")
+  probe || { cat "$dir/reference.out"; die "the reference server does not answer"; }
+  measure reference "$pid"
+  kill -TERM "$pid"
+  wait "$pid" || true  # ended by the signal
 }
 
 echo "chronsvc: $chronsvc"
@@ -164,6 +202,7 @@ for round in $(seq "$ROUNDS"); do
   echo "--- round $round"
   run_chronsvc
   run_chronyd
+  run_reference
 done
 
 echo "--- summary (medians over $ROUNDS rounds)"
@@ -176,13 +215,20 @@ for line in open(sys.argv[1]):
         runs.setdefault(fields[1], []).append({k: float(v) for k, v in (f.split("=") for f in fields[2:])})
 def median(name, key):
     return statistics.median(r[key] for r in runs[name])
-for name in ("chronsvc", "chronyd"):
+def cpu_per_reply(name):
+    """Median over the rounds of the server's CPU microseconds per reply."""
+    return statistics.median(r["cpu_s"] * 1e6 / r["replies"] for r in runs[name] if r["replies"] > 0)
+for name in ("chronsvc", "chronyd", "reference"):
     print("%-9s %8.0f replies/s  p50 %5.0f us  p90 %5.0f us  p99 %5.0f us  max %6.0f us  bad %d  lost %d"
+          "  CPU %.2f us/reply"
           % (name, median(name, "rps"), median(name, "p50_us"), median(name, "p90_us"),
              median(name, "p99_us"), median(name, "max_us"),
-             sum(r["bad"] for r in runs[name]), sum(r["lost"] for r in runs[name])))
+             sum(r["bad"] for r in runs[name]), sum(r["lost"] for r in runs[name]), cpu_per_reply(name)))
 ratio = median("chronsvc", "rps") / median("chronyd", "rps")
 print("ratio chronsvc/chronyd (replies/s): %.2f" % ratio)
+print("CPU per reply, chronsvc/chronyd: %.2f  chronsvc/reference: %.2f"
+      % (cpu_per_reply("chronsvc") / cpu_per_reply("chronyd"),
+         cpu_per_reply("chronsvc") / cpu_per_reply("reference")))
 if any(r["bad"] for name in runs for r in runs[name]):
     print("WARNING: bad replies (failed checks) were received")
 EOF

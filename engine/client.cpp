@@ -4,10 +4,12 @@
 #include <array>
 #include <cerrno>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 
 #include "engine/client_math.h"
 #include "engine/drop_reason.h"
+#include "engine/request_adapter.h"
 #include "engine/shutdown_wait.h"
 #include "messages/report.h"
 #include "platform/clock.h"
@@ -34,8 +36,10 @@ bool IsOwnAddress(Runtime& rt, uint32_t address) {
   return rt.host_addresses.IsOwn(*rt.network, address);
 }
 
-// The requests go out through the first adapter's socket, whose address the replies come to.
-platform::UdpSocket* RequestSocket(Runtime& rt) { return rt.adapters[0].socket.get(); }
+// The socket the latest request went out through, whose address the replies come to.
+platform::UdpSocket* RequestSocket(Runtime& rt) {
+  return rt.adapters[static_cast<size_t>(rt.request_adapter.load())].socket.get();
+}
 
 // T1 of a reply to the request in `originate`: the request's departure as the system stamped it
 // where it has one for it, otherwise the clock's reading the request carried. The reading comes
@@ -86,11 +90,26 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
     return;
   }
 
+  // The receive loop may change the table when the system's addresses change.
+  std::shared_lock table_lock(rt.adapters_mutex);
+  // Traced when the choice moves away from the first adapter or changes again, so a host
+  // with one address traces nothing new.
+  const int row = RequestAdapter(rt.adapters, *rt.network, server.address);
+  if (rt.request_adapter.exchange(row) != row && DebugMode()) {
+    const AdapterEntry& entry = rt.adapters[static_cast<size_t>(row)];
+    Trace("SNTP-Client: NTP Anfrage an %s über Netzwerkadapter %s (%s).\n",
+          platform::DottedAddress(server.address).c_str(), entry.name.c_str(),
+          platform::DottedAddress(entry.address.address).c_str());
+  }
   platform::UdpSocket* socket = RequestSocket(rt);
   size_t sent = 0;
   const int error = socket ? socket->SendToStamped(bytes.data(), size, server, &sent) : EBADF;
+  table_lock.unlock();
   if (error != 0) {
-    ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error}});
+    // A lost address fails every poll until it returns.
+    if (rt.client_reports.Allow(msg::kWinsockError.id)) {
+      ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error}});
+    }
   } else if (sent == 0) {
     Trace("SNTP-Client: Verbindung wurde vom SNTP-Server beendet.\n");
   } else {

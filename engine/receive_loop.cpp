@@ -1,8 +1,11 @@
 #include "engine/receive_loop.h"
 
 #include <array>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -29,6 +32,9 @@ std::vector<platform::UdpSocket*> WatchedSockets(const AdapterTable& adapters) {
   }
   return sockets;
 }
+
+// Datagrams taken from one socket in one pass of the loop.
+constexpr size_t kMostPerPass = 32;
 
 // A kernel stamp older than this cannot belong to a datagram that merely waited in the queue:
 // the clock was stepped in between (for instance by a reply handled from the same batch).
@@ -61,6 +67,20 @@ void WakeLocked(Runtime& rt) {
   if (rt.loop_waiter != nullptr) rt.loop_waiter->Wake();
 }
 
+// After a change of the system's addresses: the table is brought up to date and the wait
+// watches its sockets from now on. A stop that came meanwhile woke the old waiter: the new one
+// is woken as well.
+void FollowAddresses(Runtime& rt, std::vector<platform::UdpSocket*>* sockets,
+                     std::unique_ptr<platform::SocketWaiter>* waiter) {
+  rt.follow_addresses();
+  *sockets = WatchedSockets(rt.adapters);
+  std::unique_ptr<platform::SocketWaiter> next = rt.network->CreateWaiter(*sockets);
+  std::lock_guard lock(rt.stop_mutex);
+  rt.loop_waiter = next.get();
+  waiter->swap(next);
+  if (rt.shutdown.Wait(0) == platform::WaitResult::kSignalled) WakeLocked(rt);
+}
+
 }  // namespace
 
 void WakeReceiveLoop(Runtime& rt) {
@@ -91,6 +111,11 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
     return;
   }
   if (received == 0) return;  // the wake-up datagram of a stop request
+  // A broadcast arrives once per socket of its interface: the copies after the first go unseen.
+  if (origin.broadcast &&
+      rt.broadcast_copies.Repeated(origin.source, buffer.data(), received, std::chrono::steady_clock::now())) {
+    return;
+  }
 
   const platform::SocketAddress& from = origin.source;
   const unsigned mode = GetMode(message);
@@ -175,10 +200,10 @@ int ReceiveLoop(Runtime& rt) {
   rt.receive_finished = false;
   ReportMessage(msg::kServiceReady);
 
-  // The sockets never change after start-up: one waiter for the whole run, so a pass costs
+  // The sockets change only with the system's addresses: one waiter until then, so a pass costs
   // nothing per socket that is not readable.
-  const std::vector<platform::UdpSocket*> sockets = WatchedSockets(rt.adapters);
-  const std::unique_ptr<platform::SocketWaiter> waiter = rt.network->CreateWaiter(sockets);
+  std::vector<platform::UdpSocket*> sockets = WatchedSockets(rt.adapters);
+  std::unique_ptr<platform::SocketWaiter> waiter = rt.network->CreateWaiter(sockets);
   std::vector<bool> readable(sockets.size(), false);
   {
     std::lock_guard lock(rt.stop_mutex);
@@ -186,6 +211,15 @@ int ReceiveLoop(Runtime& rt) {
     rt.loop_waiter = waiter.get();
     // A stop requested during start-up could not wake anything yet.
     if (rt.shutdown.Wait(0) == platform::WaitResult::kSignalled) WakeLocked(rt);
+  }
+  // The watch's thread only marks the change and ends the current wait; this thread follows it.
+  std::unique_ptr<platform::AddressWatch> watch;
+  if (rt.follow_addresses) {
+    watch = rt.network->WatchAddresses([&rt] {
+      rt.addresses_changed = true;
+      std::lock_guard lock(rt.stop_mutex);
+      if (rt.loop_waiter != nullptr) rt.loop_waiter->Nudge();
+    });
   }
   rt.start.Set();
 
@@ -201,9 +235,20 @@ int ReceiveLoop(Runtime& rt) {
       }
       continue;
     }
+    // The datagrams a socket has already fetched are taken in the same pass (up to a bound, so
+    // that no socket starves the others), and the replies to them go out together at its end.
+    // In debug mode each reply goes out at once, so that the trace shows each exchange whole.
+    rt.replies.collecting = !DebugMode();
     for (size_t i = 0; i < sockets.size() && i < readable.size(); ++i) {
-      if (readable[i]) ReceiveOne(rt, *sockets[i]);
+      if (!readable[i]) continue;
+      size_t taken = 0;
+      do {
+        ReceiveOne(rt, *sockets[i]);
+      } while (sockets[i]->Fetched() > 0 && ++taken < kMostPerPass);
     }
+    rt.replies.collecting = false;
+    rt.status.CountAnswered(rt.replies.Send(*rt.clock, rt.receive_reports));
+    if (rt.addresses_changed.exchange(false)) FollowAddresses(rt, &sockets, &waiter);
     switch (rt.shutdown.Wait(0)) {
       case platform::WaitResult::kSignalled:
         ReportMessage(msg::kServiceStopped);
@@ -217,6 +262,7 @@ int ReceiveLoop(Runtime& rt) {
       case platform::WaitResult::kTimeout: break;
     }
   }
+  watch.reset();  // no change is followed after the loop
   rt.receive_reports.Flush();
 
   {

@@ -1,6 +1,7 @@
 // Process-wide state of a running service: configuration, adapter table, events, finished
 // flags and the platform facilities it works through. Written only before the worker threads
-// start; afterwards the threads share only the events, the atomics and the pending request.
+// start; afterwards the threads share only the events, the atomics, the pending request and
+// the adapter table, which only the receive loop changes (under `adapters_mutex`).
 #pragma once
 
 #include <array>
@@ -9,11 +10,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 
 #include "config/configuration.h"
 #include "engine/auth.h"
+#include "engine/broadcast_copies.h"
 #include "engine/host_addresses.h"
 #include "engine/pending_request.h"
+#include "engine/reply_batch.h"
 #include "engine/report_limit.h"
 #include "engine/status_board.h"
 #include "platform/clock.h"
@@ -53,6 +57,8 @@ struct Runtime {
   std::atomic<bool> broadcast_finished{true};
   // The client's latest request, until a reply answers it.
   PendingRequest pending_request;
+  // The adapter row the latest request left from (its departure stamp gives T1).
+  std::atomic<int> request_adapter{0};
   // Read and refreshed by the receive-loop thread alone.
   HostAddresses host_addresses;
   // The receive-loop thread's reports that datagrams can repeat.
@@ -60,6 +66,12 @@ struct Runtime {
   // Counters and client events for the status record. Mutable: the message checks that take
   // the runtime read-only count what they drop.
   mutable StatusBoard status;
+  // The poll thread's reports of failed requests.
+  ReportLimit client_reports;
+  // The replies of the receive loop's current pass.
+  ReplyBatch replies;
+  // Broadcasts taken so far by the receive-loop thread, whose further copies it drops.
+  BroadcastCopies broadcast_copies;
 
   // What a stop request may wake, guarded by `stop_mutex`. Start-up fills the adapter table
   // without a lock while a stop may already arrive on another thread, so the table is handed to
@@ -68,6 +80,14 @@ struct Runtime {
   std::mutex stop_mutex;
   bool stop_may_wake = false;                     // the table is complete and the loop has started
   platform::SocketWaiter* loop_waiter = nullptr;  // the running loop's waiter; null once it ended
+
+  // Follows a change of the system's addresses: discovers the adapters again and opens and
+  // closes sockets to match (set by start-up). Run by the receive-loop thread, which alone
+  // changes the table after start-up: it holds `stop_mutex` and `adapters_mutex` while it does.
+  std::function<void()> follow_addresses;
+  std::atomic<bool> addresses_changed{false};
+  // Held shared by the threads beside the receive loop while they use the table's sockets.
+  std::shared_mutex adapters_mutex;
 
   // RequestStop of the host: signals `shutdown`, reports, wakes the receive loop.
   std::function<bool()> request_stop;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <shared_mutex>
 #include <string>
 
 #include "engine/shutdown_wait.h"
@@ -56,6 +57,10 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
   SetReceiveTime(&reply, arrival);
   SetReferenceTime(&reply, NtpNow(*rt.clock));
   SetOriginateTime(&reply, request.transmit_time);
+  if (rt.replies.collecting) {  // sent with the other replies of this pass, stamped then
+    rt.replies.Add(socket, reply, from, key);
+    return 0;
+  }
   SetTransmitTime(&reply, NtpNow(*rt.clock));
 
   const int error = SendMessage(socket, &reply, from, key);
@@ -77,7 +82,11 @@ void BroadcastThread(Runtime& rt) {
     return;
   }
   const int64_t interval_ms = int64_t{rt.config.server_broadcast_interval} * 1000;
+  // A lost address fails every pass until it returns or its row is gone.
+  ReportLimit send_reports;
   for (;;) {
+    // The receive loop may change the table when the system's addresses change.
+    std::shared_lock table_lock(rt.adapters_mutex);
     platform::SocketAddress destination;
     destination.family = platform::kAfInet;
     destination.port = platform::HostToNetwork16(kNtpPort);
@@ -112,14 +121,16 @@ void BroadcastThread(Runtime& rt) {
       const int error = SendMessage(*entry.socket, &broadcast, destination, key);
       if (error == 0) rt.status.CountBroadcast();
       if (error != 0) {
-        ReportSendError(error);
+        if (send_reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
       } else if (DebugMode()) {
         Trace("SNTP-Server: NTP Broadcast auf Netzwerkadapter %s (%s) verschickt.\n", entry.name.c_str(),
               platform::DottedAddress(entry.address.address).c_str());
       }
     }
 
+    table_lock.unlock();
     if (WaitForShutdown(rt, interval_ms)) {
+      send_reports.Flush();
       ReportMessage(msg::kBroadcastStopped);
       rt.broadcast_finished = true;
       return;

@@ -21,7 +21,7 @@ class StatusBoard {
  public:
   // Counters: any thread, lock-free.
   void CountDrop(DropReason reason) { drops_[static_cast<size_t>(reason)].fetch_add(1, std::memory_order_relaxed); }
-  void CountAnswered() { answered_.fetch_add(1, std::memory_order_relaxed); }
+  void CountAnswered(uint64_t replies = 1) { answered_.fetch_add(replies, std::memory_order_relaxed); }
   void CountBroadcast() { broadcasts_.fetch_add(1, std::memory_order_relaxed); }
 
   // Client events (poll thread and receive thread); each calls the listener after the lock is

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,13 @@ struct ReceivedFrom {
   bool truncated = false;
 };
 
+// One datagram of a batch to send: `size` bytes at `data` (which the caller keeps) to `to`.
+struct OutgoingDatagram {
+  const void* data = nullptr;
+  size_t size = 0;
+  SocketAddress to;
+};
+
 class UdpSocket {
  public:
   virtual ~UdpSocket() = default;
@@ -52,6 +60,20 @@ class UdpSocket {
   // receive-only descriptors, invisible to the caller.
   virtual int Bind(const SocketAddress& local, bool accept_broadcasts) = 0;
   virtual int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) = 0;
+  // Sends the datagrams in order, on Linux with one system call (sendmmsg) for as many as the
+  // system takes. `*sent` receives how many went out before the first failure, whose error is
+  // returned (0: all went out). Elsewhere one SendTo each.
+  virtual int SendBatch(const OutgoingDatagram* datagrams, size_t count, size_t* sent) {
+    for (*sent = 0; *sent < count; ++*sent) {
+      size_t bytes = 0;
+      const OutgoingDatagram& d = datagrams[*sent];
+      if (const int error = SendTo(d.data, d.size, d.to, &bytes); error != 0) return error;
+    }
+    return 0;
+  }
+  // How many datagrams ReceiveFrom hands out without asking the system again (on Linux the rest
+  // of one recvmmsg); 0 where each read asks the system.
+  virtual size_t Fetched() const { return 0; }
   // Sends like SendTo and asks the system to record when the datagram leaves the host (on
   // Linux the kernel's software transmit stamp, taken as the network device takes the
   // datagram). LatestDeparture then tells that time. Where the system records no departures
@@ -87,6 +109,17 @@ class SocketWaiter {
   // A stop request uses it beside its wake-up datagram, which a vanished address or a firewall
   // can lose.
   virtual void Wake() = 0;
+  // Ends the Wait that blocks now, or the next one, once: it returns 0 with no more than the
+  // readable sockets marked. Callable from any thread while the waiter lives. Where the system
+  // offers no way, nothing.
+  virtual void Nudge() {}
+};
+
+// Watches the system's IPv4 addresses and network links while it lives (see
+// Network::WatchAddresses).
+class AddressWatch {
+ public:
+  virtual ~AddressWatch() = default;
 };
 
 struct InterfaceAddress {
@@ -107,6 +140,15 @@ class Network {
   virtual int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) = 0;
   // The interface address table of the system (MIB-II ipAddrTable rows), any order.
   virtual std::vector<InterfaceAddress> InterfaceAddresses() = 0;
+  // The local address (network byte order) the system sends from to reach `destination` (network
+  // byte order), as its routing table chooses it: an unbound UDP socket connected to the
+  // destination reads its own address. Nothing is sent. Returns 0, or an error number where the
+  // system cannot tell (no route).
+  virtual int RouteSource(uint32_t destination, uint32_t* source) = 0;
+  // Calls `changed`, on a thread of the watch's own, soon after an IPv4 address is added or
+  // removed or a link changes, until the watch is destroyed; a burst of changes may come as one
+  // call. Null where the system tells of no changes.
+  virtual std::unique_ptr<AddressWatch> WatchAddresses(const std::function<void()>& /*changed*/) { return nullptr; }
 };
 
 Network& SystemNetwork();

@@ -1,6 +1,7 @@
 // Discovery of the LAN adapters' IPv4 addresses at start-up: the adapter table.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -22,8 +23,10 @@ bool DiscoverAdaptersBySnmp(Runtime& rt);
 // The agent's query call, as SnmpAgent::Query takes it.
 using SnmpQuery =
     std::function<bool(uint8_t request_type, platform::VarBindList* list, int32_t* error_status, int32_t* error_index)>;
-// The get-next walk of ipAdEntAddr: at most 64 addresses (network byte order) in the order
-// received. Ends when a query fails, the walk leaves the column, or a value is no IpAddress.
+// The get-next walk of ipAdEntAddr: the addresses (network byte order) in the order received,
+// at most kMaxWalkedAddresses. Ends when a query fails, the walk leaves the column or does not
+// advance, or a value is no IpAddress.
+inline constexpr size_t kMaxWalkedAddresses = 1024;
 std::vector<uint32_t> WalkIpAddressColumn(const SnmpQuery& query);
 
 // The Windows NT TCP/IP bindings in the machine registry (Tcpip\Linkage\Bind and each

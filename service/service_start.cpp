@@ -12,6 +12,7 @@
 #include "engine/server.h"
 #include "messages/report.h"
 #include "platform/named_mutex.h"
+#include "service/address_follow.h"
 #include "service/adapters.h"
 
 namespace chron {
@@ -26,32 +27,37 @@ int OpenAdapterSockets(Runtime& rt, int* counted) {
   *counted = 0;
   for (AdapterEntry& entry : rt.adapters) {
     if (!entry.in_use) continue;
-    entry.address.port = platform::HostToNetwork16(kNtpPort);
-    int error = rt.network->CreateUdpSocket(&entry.socket);
-    if (error != 0) {
-      ReportMessage(msg::kWinsockError, {"SNTP-Init", "socket(" + AdapterText(entry) + ")", int64_t{error}});
-      return error;
-    }
-    if (rt.ServerBroadcasts()) {
-      error = entry.socket->EnableBroadcast();
-      if (error != 0) {
-        ReportMessage(msg::kAdapterBroadcastModeFailed,
-                      {entry.name, platform::DottedAddress(entry.address.address), int64_t{error}});
-        return error;
-      }
-    }
-    error = entry.socket->Bind(entry.address, rt.ClientAcceptsBroadcasts());
-    if (error != 0) {
-      ReportMessage(msg::kWinsockError, {"SNTP-Init", "bind(" + AdapterText(entry) + ")", int64_t{error}});
-      return error;
-    }
+    if (const int error = OpenAdapterSocket(rt, entry); error != 0) return error;
     ++*counted;
-    ReportMessage(msg::kAdapterReady, {entry.name, platform::DottedAddress(entry.address.address)});
   }
   return 0;
 }
 
 }  // namespace
+
+int OpenAdapterSocket(Runtime& rt, AdapterEntry& entry) {
+  entry.address.port = platform::HostToNetwork16(kNtpPort);
+  int error = rt.network->CreateUdpSocket(&entry.socket);
+  if (error != 0) {
+    ReportMessage(msg::kWinsockError, {"SNTP-Init", "socket(" + AdapterText(entry) + ")", int64_t{error}});
+    return error;
+  }
+  if (rt.ServerBroadcasts()) {
+    error = entry.socket->EnableBroadcast();
+    if (error != 0) {
+      ReportMessage(msg::kAdapterBroadcastModeFailed,
+                    {entry.name, platform::DottedAddress(entry.address.address), int64_t{error}});
+      return error;
+    }
+  }
+  error = entry.socket->Bind(entry.address, rt.ClientAcceptsBroadcasts());
+  if (error != 0) {
+    ReportMessage(msg::kWinsockError, {"SNTP-Init", "bind(" + AdapterText(entry) + ")", int64_t{error}});
+    return error;
+  }
+  ReportMessage(msg::kAdapterReady, {entry.name, platform::DottedAddress(entry.address.address)});
+  return 0;
+}
 
 int StartWorkerThread(std::function<void()> body) {
   try {
@@ -101,6 +107,7 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
     ReportMessage(msg::kNoUsableAdapter);
     return kExitNoAdapter;
   }
+  rt.follow_addresses = AddressFollower(rt, hooks.registry_discovery);
   // The shutdown and start events are created with the runtime record and cannot fail here.
 
   if (rt.ServerActive()) {

@@ -47,4 +47,8 @@ void HandleConsoleSignal(Runtime& rt, platform::ControlSignal signal);
 // Starts a detached worker thread; 0 or the runtime library's error number.
 int StartWorkerThread(std::function<void()> body);
 
+// Opens the socket of an adapter entry, allows it to broadcast when the server broadcasts, binds
+// it to the entry's address and port 123 and reports it ready; 0, or the error it reported.
+int OpenAdapterSocket(Runtime& rt, AdapterEntry& entry);
+
 }  // namespace chron

@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "messages/report.h"
 #include "platform/snmp.h"
 #include "service/adapters.h"
 
@@ -27,12 +29,15 @@ std::vector<uint32_t> WalkIpAddressColumn(const SnmpQuery& query) {
   list[0].name = platform::kIpAdEntAddr;
   list[0].value = platform::SnmpValue{};
   const size_t column_length = platform::kIpAdEntAddr.size();
-  while (addresses.size() < kMaxAdapters) {
+  while (addresses.size() < kMaxWalkedAddresses) {
     int32_t error_status = 0;
     int32_t error_index = 0;
+    const platform::ObjectIdentifier asked = list[0].name;
     if (!query(platform::kSnmpGetNext, &list, &error_status, &error_index)) break;
     if (list.empty()) break;
     const platform::ObjectIdentifier& name = list[0].name;
+    // A get-next answer lies after the name asked for; one that does not would repeat forever.
+    if (!std::lexicographical_compare(asked.begin(), asked.end(), name.begin(), name.end())) break;
     size_t compare = std::min(column_length, name.size());
     if (!std::equal(name.begin(), name.begin() + static_cast<long>(compare), platform::kIpAdEntAddr.begin())) {
       break;  // the walk has left the column
@@ -53,9 +58,12 @@ bool DiscoverAdaptersBySnmp(Runtime& rt) {
   const SnmpQuery query = [&agent](uint8_t type, platform::VarBindList* list, int32_t* status, int32_t* index) {
     return agent.Query(type, list, status, index);
   };
+  // Loopback is dropped before it takes a row; each address beyond the 64 rows is reported.
   for (uint32_t address : WalkIpAddressColumn(query)) {
     if (platform::NetworkToHost32(address) == kLoopback) continue;
-    AddAdapter(rt.adapters, kUnknownAdapterName, address);
+    if (!AddAdapter(rt.adapters, kUnknownAdapterName, address)) {
+      ReportMessage(msg::kTooManyAdapters, {std::string(kUnknownAdapterName), int64_t{kMaxAdapters}});
+    }
   }
   return true;
 }

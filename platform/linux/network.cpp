@@ -5,6 +5,8 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <linux/errqueue.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -19,7 +21,9 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <optional>
+#include <thread>
 
 #include "platform/linux/departure_stamps.h"
 
@@ -134,6 +138,43 @@ class LinuxUdpSocket : public UdpSocket {
     if (sent != nullptr) *sent = static_cast<size_t>(n);
     return 0;
   }
+
+  int SendBatch(const OutgoingDatagram* datagrams, size_t count, size_t* sent) override {
+    constexpr size_t kMost = 64;
+    *sent = 0;
+    while (*sent < count) {
+      const size_t n = std::min(count - *sent, kMost);
+      sockaddr_in addresses[kMost];
+      iovec vectors[kMost];
+      mmsghdr headers[kMost];
+      for (size_t i = 0; i < n; ++i) {
+        const OutgoingDatagram& d = datagrams[*sent + i];
+        addresses[i] = ToSockaddr<sockaddr_in>(d.to);
+        vectors[i] = {const_cast<void*>(d.data), d.size};
+        headers[i] = {};
+        headers[i].msg_hdr.msg_name = &addresses[i];
+        headers[i].msg_hdr.msg_namelen = sizeof addresses[i];
+        headers[i].msg_hdr.msg_iov = &vectors[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+      }
+      int k;
+      do {
+        k = sendmmsg(fds_[0], headers, static_cast<unsigned>(n), 0);
+      } while (k < 0 && errno == EINTR);
+      if (k < 0) return errno;
+      *sent += static_cast<size_t>(k);
+      // Fewer than asked: the next one failed; sending it alone tells why.
+      if (static_cast<size_t>(k) < n) {
+        const OutgoingDatagram& d = datagrams[*sent];
+        size_t bytes = 0;
+        if (const int error = SendTo(d.data, d.size, d.to, &bytes); error != 0) return error;
+        ++*sent;
+      }
+    }
+    return 0;
+  }
+
+  size_t Fetched() const override { return count_ - head_; }
 
   int SendToStamped(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
     return departures_.Send(fds_[0], data, size, ToSockaddr<sockaddr_in>(to), sent);
@@ -285,10 +326,25 @@ class LinuxUdpSocket : public UdpSocket {
 class EpollWaiter : public SocketWaiter {
  public:
   EpollWaiter(int epoll_fd, int wake_fd, int error, std::vector<LinuxUdpSocket*> sockets, size_t descriptors)
-      : epoll_fd_(epoll_fd), wake_fd_(wake_fd), error_(error), sockets_(std::move(sockets)), events_(descriptors + 1) {}
+      : epoll_fd_(epoll_fd), wake_fd_(wake_fd), error_(error), sockets_(std::move(sockets)), events_(descriptors + 2) {
+    // The nudge is an eventfd of its own that the wait reads back, so that it ends one wait only.
+    nudge_fd_ = epoll_fd_ >= 0 ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = kNudgeIndex;
+    if (nudge_fd_ >= 0 && epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, nudge_fd_, &event) != 0) {
+      close(nudge_fd_);
+      nudge_fd_ = -1;
+    }
+  }
   ~EpollWaiter() override {
     if (epoll_fd_ >= 0) close(epoll_fd_);
     if (wake_fd_ >= 0) close(wake_fd_);
+    if (nudge_fd_ >= 0) close(nudge_fd_);
+  }
+
+  void Nudge() override {
+    if (nudge_fd_ >= 0) (void)eventfd_write(nudge_fd_, 1);
   }
 
   void Wake() override {
@@ -322,6 +378,11 @@ class EpollWaiter : public SocketWaiter {
     readable->assign(sockets_.size(), false);
     for (int i = 0; i < n; ++i) {
       const uint64_t index = events_[i].data.u64;
+      if (index == kNudgeIndex) {
+        eventfd_t count = 0;
+        (void)eventfd_read(nudge_fd_, &count);
+        continue;
+      }
       if (index >= sockets_.size()) continue;
       const bool stamps_only = events_[i].events == EPOLLERR && sockets_[index]->CollectDepartures();
       if (!stamps_only) (*readable)[index] = true;
@@ -332,12 +393,65 @@ class EpollWaiter : public SocketWaiter {
     return 0;
   }
 
+  static constexpr uint64_t kNudgeIndex = UINT64_MAX;  // past every socket's index and the wake-up's
   int epoll_fd_;
   int wake_fd_;
+  int nudge_fd_ = -1;
   int error_;  // a failure while the set was built, returned by every Wait
   std::atomic<bool> woken_{false};
   std::vector<LinuxUdpSocket*> sockets_;
   std::vector<epoll_event> events_;
+};
+
+// A netlink socket subscribed to the kernel's IPv4 address and link messages, read by a thread
+// of its own; an eventfd ends the thread.
+class NetlinkWatch : public AddressWatch {
+ public:
+  NetlinkWatch(int netlink_fd, std::function<void()> changed) : netlink_fd_(netlink_fd) {
+    stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    thread_ = std::thread([this, changed = std::move(changed)] { Run(changed); });
+  }
+  ~NetlinkWatch() override {
+    if (stop_fd_ >= 0) (void)eventfd_write(stop_fd_, 1);
+    thread_.join();
+    close(netlink_fd_);
+    if (stop_fd_ >= 0) close(stop_fd_);
+  }
+
+ private:
+  // Waits up to `timeout_ms` (-1: without end) for messages and reads them all; false once stopped.
+  bool Drain(int timeout_ms, bool* any) {
+    pollfd polls[2] = {{netlink_fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    const int n = poll(polls, stop_fd_ >= 0 ? 2 : 1, timeout_ms);
+    if (n < 0 && errno != EINTR) return false;
+    if ((polls[1].revents & POLLIN) != 0) return false;
+    if ((polls[0].revents & (POLLIN | POLLERR)) == 0) return true;
+    // The messages themselves do not matter: any of them makes the caller read the table again.
+    // An overflowing queue (ENOBUFS) lost some, which is a change as well.
+    uint8_t buffer[8192];
+    while (recv(netlink_fd_, buffer, sizeof buffer, MSG_DONTWAIT) > 0 || errno == ENOBUFS) *any = true;
+    return true;
+  }
+
+  void Run(const std::function<void()>& changed) {
+    for (;;) {
+      bool any = false;
+      if (!Drain(-1, &any)) return;
+      if (!any) continue;
+      // A change comes as a burst (a link going down removes its routes and addresses): wait for
+      // its end so that it is followed once.
+      while (any) {
+        any = false;
+        if (!Drain(kBurstMs, &any)) return;
+      }
+      changed();
+    }
+  }
+
+  static constexpr int kBurstMs = 200;
+  int netlink_fd_;
+  int stop_fd_ = -1;
+  std::thread thread_;
 };
 
 class LinuxNetwork : public Network {
@@ -421,6 +535,38 @@ class LinuxNetwork : public Network {
     }
     freeifaddrs(list);
     return rows;
+  }
+
+  std::unique_ptr<AddressWatch> WatchAddresses(const std::function<void()>& changed) override {
+    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0) return nullptr;
+    sockaddr_nl local{};
+    local.nl_family = AF_NETLINK;
+    local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      close(fd);
+      return nullptr;
+    }
+    return std::make_unique<NetlinkWatch>(fd, changed);
+  }
+
+  int RouteSource(uint32_t destination, uint32_t* source) override {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return errno;
+    // Connecting a UDP socket only fixes its peer: the kernel picks the route and the source
+    // address for it, and sends nothing.
+    sockaddr_in peer = ToSockaddr<sockaddr_in>(SocketAddress{kAfInet, HostToNetwork16(123), destination});
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    int error = 0;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+      error = errno;
+    }
+    close(fd);
+    if (error != 0) return error;
+    *source = local.sin_addr.s_addr;
+    return 0;
   }
 };
 

@@ -2,6 +2,7 @@
 // them, getaddrinfo, and the interface address table of the SNMP agent (snmp_table.cpp).
 // Error numbers are Winsock's (WSAGetLastError), e.g. 10040 WSAEMSGSIZE.
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -148,11 +149,20 @@ class SelectWaiter : public SocketWaiter {
     if (select(0, &set, nullptr, nullptr, woken ? &now : nullptr) == SOCKET_ERROR) return LastSocketError();
     readable->assign(sockets_.size(), false);
     for (size_t i = 0; i < sockets_.size(); ++i) (*readable)[i] = FD_ISSET(sockets_[i], &set) != 0;
+    if (!woken && wake_ != INVALID_SOCKET && FD_ISSET(wake_, &set) != 0) {
+      char unused = 0;
+      recv(wake_, &unused, sizeof unused, 0);
+    }
     return 0;
   }
 
   void Wake() override {
     woken_.store(true);
+    Nudge();
+  }
+
+  // The same datagram, which the next wait reads back unless a Wake keeps every wait short.
+  void Nudge() override {
     if (wake_ != INVALID_SOCKET) {
       sendto(wake_, "", 0, 0, reinterpret_cast<const sockaddr*>(&wake_address_), sizeof wake_address_);
     }
@@ -164,6 +174,53 @@ class SelectWaiter : public SocketWaiter {
   SOCKET wake_ = INVALID_SOCKET;
   sockaddr_in wake_address_{};
   std::atomic<bool> woken_{false};
+};
+
+// NotifyUnicastIpAddressChange and NotifyIpInterfaceChange of the IP helper library (Windows
+// Vista and later), looked up at run time so that the programs still load where it lacks them.
+// Their callbacks receive a row and a notification type, which are not looked at here.
+using ChangeCallback = void(WINAPI*)(void* context, void* row, int type);
+using NotifyChange = DWORD(WINAPI*)(USHORT family, ChangeCallback callback, void* context, BOOLEAN initial,
+                                    HANDLE* handle);
+using CancelNotify = DWORD(WINAPI*)(HANDLE handle);
+
+class IpHelperWatch : public AddressWatch {
+ public:
+  explicit IpHelperWatch(std::function<void()> changed) : changed_(std::move(changed)) {}
+  ~IpHelperWatch() override {
+    // Returns once no callback runs any more.
+    for (HANDLE handle : handles_) cancel_(handle);
+    if (library_ != nullptr) FreeLibrary(library_);
+  }
+
+  // True when at least one kind of change is watched.
+  bool Start() {
+    library_ = LoadLibraryA("iphlpapi.dll");
+    if (library_ == nullptr) return false;
+    cancel_ = reinterpret_cast<CancelNotify>(Entry("CancelMibChangeNotify2"));
+    if (cancel_ == nullptr) return false;
+    for (const char* name : {"NotifyUnicastIpAddressChange", "NotifyIpInterfaceChange"}) {
+      auto notify = reinterpret_cast<NotifyChange>(Entry(name));
+      HANDLE handle = nullptr;
+      if (notify != nullptr && notify(AF_INET, &Changed, this, FALSE, &handle) == NO_ERROR && handle != nullptr) {
+        handles_.push_back(handle);
+      }
+    }
+    return !handles_.empty();
+  }
+
+ private:
+  // Through void*, as GetProcAddress's FARPROC is no function type of its own.
+  void* Entry(const char* name) const { return reinterpret_cast<void*>(GetProcAddress(library_, name)); }
+
+  static void WINAPI Changed(void* context, void* /*row*/, int /*type*/) {
+    static_cast<IpHelperWatch*>(context)->changed_();
+  }
+
+  std::function<void()> changed_;
+  HMODULE library_ = nullptr;
+  CancelNotify cancel_ = nullptr;
+  std::vector<HANDLE> handles_;
 };
 
 class WinsockNetwork : public Network {
@@ -213,6 +270,31 @@ class WinsockNetwork : public Network {
   }
 
   std::vector<InterfaceAddress> InterfaceAddresses() override { return win32::SnmpIpAddressTable(); }
+
+  std::unique_ptr<AddressWatch> WatchAddresses(const std::function<void()>& changed) override {
+    auto watch = std::make_unique<IpHelperWatch>(changed);
+    if (!watch->Start()) return nullptr;
+    return watch;
+  }
+
+  int RouteSource(uint32_t destination, uint32_t* source) override {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET) return LastSocketError();
+    // Connecting a UDP socket only fixes its peer: the stack picks the route and the source
+    // address for it, and sends nothing.
+    sockaddr_in peer = ToSockaddr<sockaddr_in>(SocketAddress{kAfInet, HostToNetwork16(123), destination});
+    sockaddr_in local{};
+    int length = sizeof local;
+    int error = 0;
+    if (connect(s, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+      error = LastSocketError();
+    }
+    closesocket(s);
+    if (error != 0) return error;
+    *source = local.sin_addr.s_addr;
+    return 0;
+  }
 };
 
 }  // namespace

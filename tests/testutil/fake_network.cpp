@@ -323,6 +323,19 @@ std::vector<platform::InterfaceAddress> FakeNetwork::InterfaceAddresses() {
   return interface_rows_;
 }
 
+int FakeNetwork::RouteSource(uint32_t destination, uint32_t* source) {
+  std::lock_guard lock(core_->mutex);
+  const auto found = routes_.find(destination);
+  if (found == routes_.end()) return ENETUNREACH;
+  *source = found->second;
+  return 0;
+}
+
+void FakeNetwork::SetRoute(uint32_t destination, uint32_t source) {
+  std::lock_guard lock(core_->mutex);
+  routes_[destination] = source;
+}
+
 void FakeNetwork::FailStartupWith(int error) {
   std::lock_guard lock(core_->mutex);
   startup_error_ = error;

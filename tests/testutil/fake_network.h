@@ -149,6 +149,8 @@ class FakeNetwork : public platform::Network {
   std::unique_ptr<platform::SocketWaiter> CreateWaiter(const std::vector<platform::UdpSocket*>& sockets) override;
   int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override;
   std::vector<platform::InterfaceAddress> InterfaceAddresses() override;
+  // The source that SetRoute gave for `destination`; ENETUNREACH for any other.
+  int RouteSource(uint32_t destination, uint32_t* source) override;
 
   // --- test side -----------------------------------------------------------------------------
   void FailStartupWith(int error);
@@ -161,6 +163,8 @@ class FakeNetwork : public platform::Network {
   void AddHost(std::string name, uint32_t address);
   void SetResolveError(int error, std::string text);
   void SetInterfaceAddresses(std::vector<platform::InterfaceAddress> rows);
+  // The routing table's source address for `destination` (both network byte order).
+  void SetRoute(uint32_t destination, uint32_t source);
 
   int startup_calls() const;
   int create_waiter_calls() const;
@@ -183,6 +187,7 @@ class FakeNetwork : public platform::Network {
   std::string resolve_error_text_ = "Name or service not known";
   std::vector<std::string> resolved_names_;
   std::vector<platform::InterfaceAddress> interface_rows_;
+  std::map<uint32_t, uint32_t> routes_;  // destination -> source
 };
 
 }  // namespace chron::testing

@@ -422,6 +422,29 @@ TEST_F(ClientPollTest, SendsOneRequestFromTheFirstAdapterToTheResolvedServer) {
   EXPECT_FALSE(rt.client_finished.load());
 }
 
+TEST_F(ClientPollTest, RequestLeavesFromTheAdapterTheRoutingTableChooses) {
+  struct Case {
+    const char* source;  // the routing table's source for the server; null: no route
+    bool from_second;
+  };
+  for (const Case& c : {Case{nullptr, false}, Case{"10.0.9.9", false}, Case{"10.0.1.1", true}}) {
+    if (c.source != nullptr) network.SetRoute(Ip("10.0.5.5"), Ip(c.source));
+    const size_t before_first = first->sent().size();
+    const size_t before_second = second->sent().size();
+    rt.shutdown.Reset();
+    console.Clear();
+    Start();
+    FakeUdpSocket* expected = c.from_second ? second : first;
+    ASSERT_TRUE(expected->WaitForSent((c.from_second ? before_second : before_first) + 1, std::chrono::seconds(5)));
+    rt.shutdown.Set();
+    worker.join();
+    EXPECT_EQ(first->sent().size(), before_first + (c.from_second ? 0 : 1));
+    EXPECT_EQ(second->sent().size(), before_second + (c.from_second ? 1 : 0));
+    EXPECT_EQ(console.Contains("SNTP-Client: NTP Anfrage an 10.0.5.5 über Netzwerkadapter eth1 (10.0.1.1).\n"),
+              c.from_second);
+  }
+}
+
 TEST_F(ClientPollTest, StopDuringTheWaitEndsAtOnce) {
   Start();
   ASSERT_TRUE(first->WaitForSent(1, std::chrono::seconds(5)));

@@ -390,5 +390,25 @@ TEST(ModeTextTest, TableOfAllModes) {
   EXPECT_STREQ(ModeText(7), "7 (private use)");
 }
 
+TEST_F(ReceiveLoopTest, EachBroadcastIsTakenOnceWhateverSocketsItArrivedOn) {
+  std::vector<FakeUdpSocket*> sockets;
+  for (const char* address : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) sockets.push_back(AddAdapter("eth0", address));
+  rt.config.server_active = 1;
+  const std::vector<uint8_t> first = WireBytes(Message(kModeClient, 0, 4, 0, 0, 42));
+  const std::vector<uint8_t> second = WireBytes(Message(kModeClient, 0, 4, 0, 0, 43));
+  for (FakeUdpSocket* socket : sockets) {
+    for (const auto* bytes : {&first, &second}) socket->PushBroadcast(*bytes, kPeer);
+  }
+  sockets[0]->Push(first, kPeer);  // sent to the host itself: no broadcast copy
+  Start();
+  Drain();
+  size_t replies = 0;
+  for (FakeUdpSocket* socket : sockets) {
+    for (const FakeDatagram& d : socket->sent()) replies += d.bytes.empty() ? 0 : 1;
+  }
+  // The two broadcasts once each, and the request sent to the host itself.
+  EXPECT_EQ(replies, 2u + 1u);
+}
+
 }  // namespace
 }  // namespace chron::testing

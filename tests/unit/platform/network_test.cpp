@@ -342,6 +342,43 @@ TEST_F(SocketTest, WakeEndsTheWaitWithoutADatagramAndStays) {
   }
 }
 
+TEST_F(SocketTest, NudgeEndsOneWaitOnly) {
+  auto a = Open(At("127.0.0.1"));
+  auto waiter = net_.CreateWaiter({a.get()});
+  std::vector<bool> readable;
+  waiter->Nudge();
+  ASSERT_EQ(waiter->Wait(&readable), 0);
+  EXPECT_EQ(readable, (std::vector<bool>{false}));
+  // The next wait blocks again until something comes: here a datagram.
+  int result = -1;
+  std::thread waiting([&] { result = waiter->Wait(&readable); });
+  std::this_thread::sleep_for(100ms);
+  size_t sent = 0;
+  ASSERT_EQ(a->SendTo("x", 1, At("127.0.0.1"), &sent), 0);
+  waiting.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(readable, (std::vector<bool>{true}));
+}
+
+TEST_F(SocketTest, BatchGoesOutInOrderAndTheReadsHandItOutFromOneFetch) {
+  auto sender = Open(At("127.0.0.1"));
+  auto receiver = Open(At("127.0.0.2"));
+  const std::string texts[] = {"a", "bb", "ccc"};
+  OutgoingDatagram batch[3];
+  for (size_t i = 0; i < 3; ++i) batch[i] = {texts[i].data(), texts[i].size(), At("127.0.0.2")};
+  size_t sent = 0;
+  ASSERT_EQ(sender->SendBatch(batch, 3, &sent), 0);
+  EXPECT_EQ(sent, 3u);
+  std::this_thread::sleep_for(50ms);  // all three queued before the first read
+  for (size_t i = 0; i < 3; ++i) {
+    char buffer[16] = {};
+    size_t received = 0;
+    ASSERT_EQ(receiver->ReceiveFrom(buffer, sizeof buffer, &received, nullptr, nullptr), 0);
+    EXPECT_EQ(std::string(buffer, received), texts[i]);
+    EXPECT_EQ(receiver->Fetched(), 2 - i);
+  }
+}
+
 TEST_F(SocketTest, WaiterReportsExactlyTheSocketsWithDatagramsUntilTheyAreRead) {
   auto s0 = Open(At("127.0.0.1"));
   auto s1 = Open(At("127.0.0.2"));
@@ -428,6 +465,15 @@ TEST_F(SocketTest, BindToAForeignAddressFailsWithItsErrorNumber) {
   std::unique_ptr<UdpSocket> socket;
   ASSERT_EQ(net_.CreateUdpSocket(&socket), 0);
   EXPECT_EQ(socket->Bind(At("192.0.2.1"), true), EADDRNOTAVAIL);
+}
+
+TEST_F(SocketTest, RouteSourceIsTheRoutingTablesChoiceAndFailsWithoutARoute) {
+  uint32_t source = 0;
+  ASSERT_EQ(net_.RouteSource(ParseDottedAddress("127.0.0.9"), &source), 0);
+  EXPECT_EQ(source, ParseDottedAddress("127.0.0.1"));
+  if (port_ == 123) {  // only in the namespace, which has no route but loopback
+    EXPECT_EQ(net_.RouteSource(ParseDottedAddress("192.0.2.1"), &source), ENETUNREACH);
+  }
 }
 
 TEST_F(SocketTest, InterfaceTableListsLoopbackAndResolverUsesHosts) {

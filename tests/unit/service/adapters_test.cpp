@@ -177,26 +177,26 @@ TEST_F(AdaptersTest, SnmpWithOnlyLoopbackOrNoAddressesGivesEmptyTable) {
   EXPECT_THAT(Console(), IsEmpty());
 }
 
-TEST_F(AdaptersTest, SnmpWalkStopsAfterSixtyFourAddressesLoopbackIncluded) {
-  std::vector<platform::InterfaceAddress> rows;
-  for (uint32_t i = 0; i < 70; ++i) rows.push_back(Row(NthAddress("10.0.1.1", i)));
-  network.SetInterfaceAddresses(rows);
-  EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-  std::vector<std::string> rows_found = Rows(rt.adapters);
-  ASSERT_EQ(rows_found.size(), 64u);
-  EXPECT_EQ(rows_found.front(), "<unbekannt> (10.0.1.1)");
-  EXPECT_EQ(rows_found.back(), "<unbekannt> (10.0.1.64)");
-
-  // The walk counts 127.0.0.1 among its 64 addresses; it is dropped only afterwards.
-  rows.clear();
-  rows.push_back(Row("127.0.0.1"));
-  for (uint32_t i = 0; i < 64; ++i) rows.push_back(Row(NthAddress("192.168.0.1", i)));
-  network.SetInterfaceAddresses(rows);
-  EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-  rows_found = Rows(rt.adapters);
-  ASSERT_EQ(rows_found.size(), 63u);
-  EXPECT_EQ(rows_found.back(), "<unbekannt> (192.168.0.63)");
-  EXPECT_THAT(Console(), IsEmpty());
+TEST_F(AdaptersTest, SnmpFillsSixtyFourRowsWithoutLoopbackAndReportsEachAddressLeftOut) {
+  struct Case {
+    std::string first;  // addresses first, first+1, ... (127.0.0.1 added in front when asked)
+    uint32_t count;
+    bool loopback;
+  };
+  for (const Case& c : {Case{"10.0.1.1", 70, false}, Case{"192.168.0.1", 64, true}, Case{"10.0.2.1", 66, true}}) {
+    std::vector<platform::InterfaceAddress> rows;
+    if (c.loopback) rows.push_back(Row("127.0.0.1"));
+    for (uint32_t i = 0; i < c.count; ++i) rows.push_back(Row(NthAddress(c.first, i)));
+    network.SetInterfaceAddresses(rows);
+    Capture(false);
+    EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
+    const std::vector<std::string> found = Rows(rt.adapters);
+    ASSERT_EQ(found.size(), 64u) << c.first;
+    EXPECT_EQ(found.back(), "<unbekannt> (" + NthAddress(c.first, 63) + ")");
+    const std::vector<std::string> expected(c.count - 64,
+                                            ReportLine(msg::kTooManyAdapters, {"<unbekannt>", int64_t{64}}));
+    EXPECT_EQ(Console(), expected) << c.first;
+  }
 }
 
 // A scripted agent: each query answers with the next of `answers` (name, value bytes) or fails.
@@ -263,16 +263,26 @@ TEST(SnmpWalkTest, ValueShorterThanAnAddressEndsTheWalk) {
   EXPECT_THAT(WalkIpAddressColumn(empty_value.Query()), IsEmpty());
 }
 
-TEST(SnmpWalkTest, AnAgentThatNeverEndsIsAskedAtMostSixtyFourTimes) {
+TEST(SnmpWalkTest, AnAgentThatNeverEndsIsAskedABoundedNumberOfTimes) {
   int calls = 0;
-  SnmpQuery endless = [&](uint8_t, platform::VarBindList* list, int32_t*, int32_t*) {
+  SnmpQuery repeating = [&](uint8_t, platform::VarBindList* list, int32_t*, int32_t*) {
     ++calls;
     (*list)[0].name = AddrOid({10, 0, 0, 1});
     (*list)[0].value.bytes = {10, 0, 0, 1};
     return true;
   };
-  EXPECT_EQ(WalkIpAddressColumn(endless).size(), 64u);
-  EXPECT_EQ(calls, 64);
+  EXPECT_EQ(WalkIpAddressColumn(repeating).size(), 1u);  // the second answer does not advance
+  EXPECT_EQ(calls, 2);
+
+  uint32_t next = 0;
+  SnmpQuery endless = [&](uint8_t, platform::VarBindList* list, int32_t*, int32_t*) {
+    ++next;
+    (*list)[0].name = AddrOid({10, next >> 16, (next >> 8) & 0xFF, next & 0xFF});
+    (*list)[0].value.bytes = {10, 0, 0, 1};
+    return true;
+  };
+  EXPECT_EQ(WalkIpAddressColumn(endless).size(), kMaxWalkedAddresses);
+  EXPECT_EQ(next, kMaxWalkedAddresses);
 }
 
 // --- Windows NT registry method -----------------------------------------------------------------

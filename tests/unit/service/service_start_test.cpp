@@ -73,6 +73,7 @@ class FaultyNetwork : public platform::Network {
     return inner_.ResolveHost(name, address, error_text);
   }
   std::vector<platform::InterfaceAddress> InterfaceAddresses() override { return inner_.InterfaceAddresses(); }
+  int RouteSource(uint32_t destination, uint32_t* source) override { return inner_.RouteSource(destination, source); }
 
   size_t bind_fails_at = SIZE_MAX;
   int bind_error = 0;

@@ -105,6 +105,10 @@ TEST(Win32NetworkTest, ResolvesAndListsTheAgentsAddressTable) {
     loopback_listed = loopback_listed || row.address == kLoopback;
   }
   EXPECT_TRUE(loopback_listed);  // inetmib1 lists 127.0.0.1 as Windows does
+
+  uint32_t source = 0;
+  ASSERT_EQ(network.RouteSource(kLoopback, &source), 0);
+  EXPECT_EQ(source, kLoopback);  // the routing table's source towards the host itself
 }
 
 TEST(Win32ClockTest, RealClockIsTheSystemTime) {

@@ -1,0 +1,115 @@
+#include "service/address_follow.h"
+
+#include <array>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <utility>
+
+#include "messages/report.h"
+#include "service/adapters.h"
+#include "service/service_start.h"
+
+namespace chron {
+namespace {
+
+using InterfaceOf = std::map<uint32_t, uint32_t>;  // address (network byte order) -> interface index
+
+InterfaceOf Interfaces(platform::Network& network) {
+  InterfaceOf result;
+  for (const platform::InterfaceAddress& row : network.InterfaceAddresses()) result[row.address] = row.interface_index;
+  return result;
+}
+
+uint32_t IndexOf(const InterfaceOf& interfaces, uint32_t address) {
+  const auto found = interfaces.find(address);
+  return found == interfaces.end() ? 0 : found->second;
+}
+
+class Follower {
+ public:
+  Follower(Runtime& rt, std::function<bool(Runtime&)> registry_method)
+      : rt_(rt), registry_method_(std::move(registry_method)), interfaces_(Interfaces(*rt.network)) {}
+
+  void Follow() {
+    // Discovery fills the table of a runtime: a scratch one with the same settings.
+    Runtime found;
+    found.server_part = rt_.server_part;
+    found.config = rt_.config;
+    found.network = rt_.network;
+    found.registry = rt_.registry;
+    DiscoverAdapters(found, registry_method_);
+    const InterfaceOf now = Interfaces(*rt_.network);
+
+    // The rows of the new table: a row of the old one where the address stays on the same
+    // interface, otherwise a new socket.
+    AdapterTable next;
+    std::array<int, kMaxAdapters> taken_from{};
+    std::array<bool, kMaxAdapters> kept{};
+    size_t filled = 0;
+    bool changed = false;
+    for (const AdapterEntry& entry : found.adapters) {
+      if (!entry.in_use) continue;
+      const int old = KeptRow(entry.address.address, now, kept);
+      AdapterEntry& row = next[filled];
+      row.in_use = true;
+      row.name = entry.name;
+      row.address = entry.address;
+      taken_from[filled] = old;
+      if (old >= 0) {
+        kept[static_cast<size_t>(old)] = true;
+        row.address.port = rt_.adapters[static_cast<size_t>(old)].address.port;
+        changed = changed || old != static_cast<int>(filled);
+      } else {
+        changed = true;
+        if (OpenAdapterSocket(rt_, row) != 0) {  // reported; the address stays without a row
+          row = AdapterEntry{};
+          continue;
+        }
+      }
+      ++filled;
+    }
+    for (size_t i = 0; i < rt_.adapters.size(); ++i) {
+      const AdapterEntry& entry = rt_.adapters[i];
+      if (!entry.in_use || kept[i]) continue;
+      changed = true;
+      Trace("SNTP-Init: Der Netzwerkadapter %s (%s) ist nicht mehr verfügbar.\n", entry.name.c_str(),
+            platform::DottedAddress(entry.address.address).c_str());
+    }
+    interfaces_ = now;
+    if (!changed) return;
+    {
+      std::lock_guard stop_lock(rt_.stop_mutex);
+      std::unique_lock table_lock(rt_.adapters_mutex);
+      for (size_t i = 0; i < filled; ++i) {
+        if (taken_from[i] >= 0) next[i].socket = std::move(rt_.adapters[static_cast<size_t>(taken_from[i])].socket);
+      }
+      rt_.adapters.swap(next);
+    }
+    // `next` now holds the old table: the sockets of the addresses that are gone close here.
+  }
+
+ private:
+  int KeptRow(uint32_t address, const InterfaceOf& now, const std::array<bool, kMaxAdapters>& kept) const {
+    for (size_t i = 0; i < rt_.adapters.size(); ++i) {
+      const AdapterEntry& entry = rt_.adapters[i];
+      if (kept[i] || !entry.in_use || !entry.socket || entry.address.address != address) continue;
+      if (IndexOf(interfaces_, address) == IndexOf(now, address)) return static_cast<int>(i);
+    }
+    return -1;
+  }
+
+  Runtime& rt_;
+  std::function<bool(Runtime&)> registry_method_;
+  InterfaceOf interfaces_;  // where the addresses of the table's sockets were
+};
+
+}  // namespace
+
+std::function<void()> AddressFollower(Runtime& rt, std::function<bool(Runtime&)> registry_method) {
+  auto follower = std::make_shared<Follower>(rt, std::move(registry_method));
+  return [follower] { follower->Follow(); };
+}
+
+}  // namespace chron
