@@ -73,6 +73,7 @@ void WakeLocked(Runtime& rt) {
 void FollowAddresses(Runtime& rt, std::vector<platform::UdpSocket*>* sockets,
                      std::unique_ptr<platform::SocketWaiter>* waiter) {
   rt.follow_addresses();
+  rt.status.AdaptersChanged();
   *sockets = WatchedSockets(rt.adapters);
   std::unique_ptr<platform::SocketWaiter> next = rt.network->CreateWaiter(*sockets);
   std::lock_guard lock(rt.stop_mutex);

@@ -28,6 +28,10 @@ class StatusBoard {
   // released. `time_ns` on the service's clock.
   void RequestSent(int64_t time_ns, const std::string& address);
   void SampleTaken(const LastSample& sample, const std::string& address, const char* correction);
+  // The adapter table changed with the system's addresses (receive thread).
+  void AdaptersChanged() {
+    if (listener_) listener_();
+  }
 
   // Called after each client event; set before the worker threads start.
   void SetListener(std::function<void()> listener) { listener_ = std::move(listener); }

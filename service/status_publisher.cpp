@@ -1,6 +1,7 @@
 #include "service/status_publisher.h"
 
 #include <chrono>
+#include <shared_mutex>
 #include <utility>
 
 #include "engine/status_board.h"
@@ -36,9 +37,6 @@ void StatusPublisher::Start() {
   base_.broadcast_client = rt_.ClientAcceptsBroadcasts();
   base_.server = rt_.ServerActive();
   base_.broadcasting = rt_.ServerBroadcasts();
-  for (const AdapterEntry& entry : rt_.adapters) {
-    if (entry.in_use) base_.adapters.push_back({entry.name, platform::DottedAddress(entry.address.address)});
-  }
   rt_.status.SetListener([this] { Wake(); });
   Publish();
   thread_ = std::thread([this] { Run(); });
@@ -64,6 +62,13 @@ void StatusPublisher::Stop() {
 StatusRecord StatusPublisher::Snapshot(int64_t now_ns) {
   StatusRecord record = base_;
   record.updated_ns = now_ns;
+  {
+    // The receive loop changes the table when the system's addresses change.
+    std::shared_lock table_lock(rt_.adapters_mutex);
+    for (const AdapterEntry& entry : rt_.adapters) {
+      if (entry.in_use) record.adapters.push_back({entry.name, platform::DottedAddress(entry.address.address)});
+    }
+  }
   record.counters = rt_.status.Counters();
   if (!rt_.ClientActive()) return record;
   ClientState client;

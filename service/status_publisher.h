@@ -41,7 +41,7 @@ class StatusPublisher {
   void Publish();
 
   Runtime& rt_;
-  StatusRecord base_;  // program, pid, version, start, modes, adapters
+  StatusRecord base_;  // program, pid, version, start, modes
   std::string path_;
   std::function<void(const std::string&)> status_line_;
   bool synchronised_ = false;

@@ -4,6 +4,8 @@ three addresses of one interface is taken once and a request sent to the broadca
 answered once, more addresses than the adapter table holds are reported, and addresses and
 interfaces that come and go while the service runs are followed."""
 
+import json
+import os
 import signal
 import subprocess
 import time
@@ -148,9 +150,12 @@ class AddressChangeTest(MultihomedCase):
             datagram = es.receive(listener, deadline - time.monotonic())
             if datagram is not None:
                 heard.append(datagram)
+        with open(os.path.join(server.dir, "status.json")) as handle:
+            in_use = [a["address"] for a in json.load(handle)["adapters"]]
         out = self.stop(process)
         self.assertGreaterEqual(len(heard), 1, out)
         self.assertEqual(set(d.source for d in heard), {(new, es.NTP_PORT)}, heard)
+        self.assertEqual(in_use, [new], "the status file follows the adapters")
         self.assertNotIn("sendto", out)
 
     def test_client_whose_address_was_replaced_polls_again(self):
