@@ -109,6 +109,10 @@ bool ReadConfiguration(platform::Registry& registry, Configuration* config, Conf
   return all_present;
 }
 
+void ReadIpv6Setting(platform::Registry& registry, Configuration* config) {
+  ReadRegistryDword(registry, "IPv6", &config->ipv6, 0);
+}
+
 void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<SettingNotice>* notices,
                        uint32_t lowest) {
   for (Setting setting : kSettings) {

@@ -31,6 +31,9 @@ struct Configuration {
   // twelve values above: the applet neither shows nor writes it). Empty: no authentication.
   std::string key_file;
   bool key_file_too_long = false;  // the value exists but exceeds its buffer
+  // Value "IPv6" of the product key (REG_DWORD, read apart like "KeyFile"): not 0 serves and polls
+  // over IPv6 beside IPv4. Absent or 0: IPv4 alone.
+  uint32_t ipv6 = 0;
 };
 
 // Which values a program reads: all twelve, or the client values and IPQueryType (chron95).
@@ -73,6 +76,9 @@ bool ReadConfiguration(platform::Registry& registry, Configuration* config, Conf
 // than 0 replaces the lower end of those ranges (tests that cannot wait 16 s per cycle).
 void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<SettingNotice>* notices,
                        uint32_t lowest = 0);
+
+// Reads the value "IPv6" into config->ipv6 (0 when absent or stored as text).
+void ReadIpv6Setting(platform::Registry& registry, Configuration* config);
 
 bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type, const void* data,
                         uint32_t size);

@@ -120,7 +120,7 @@ bool AdmitRequest(const Runtime& rt, const uint8_t* bytes, size_t size, const pl
   if (verdict == MacVerdict::kValid) return true;
   rt.status.CountDrop(verdict == MacVerdict::kUnknownKey ? DropReason::kUnknownKey : DropReason::kBadMac);
   if (DebugMode()) {
-    Trace("SNTP-Server: NTP Anforderung von %s wird ignoriert, %s.\n", platform::DottedAddress(from.address).c_str(),
+    Trace("SNTP-Server: NTP Anforderung von %s wird ignoriert, %s.\n", platform::AddressText(from).c_str(),
           VerdictText(verdict, ReadKeyId(bytes), rt.auth.Own() != nullptr).c_str());
   }
   return false;
@@ -136,7 +136,7 @@ bool AdmitTimeMessage(const Runtime& rt, const uint8_t* bytes, size_t size, unsi
   if (DebugMode()) {
     const uint32_t id = size == kNtpMessageWithAuthSize ? ReadKeyId(bytes) : 0;
     Trace("SNTP-Client: NTP %s von %s wird ignoriert, %s.\n", mode == kModeServer ? "Antwort" : "Broadcast",
-          platform::DottedAddress(from.address).c_str(), VerdictText(verdict, id, rt.auth.Own() != nullptr).c_str());
+          platform::AddressText(from).c_str(), VerdictText(verdict, id, rt.auth.Own() != nullptr).c_str());
   }
   return false;
 }

@@ -11,6 +11,7 @@
 #include "engine/drop_reason.h"
 #include "engine/request_adapter.h"
 #include "engine/shutdown_wait.h"
+#include "engine/time_source.h"
 #include "messages/report.h"
 #include "platform/clock.h"
 
@@ -38,7 +39,9 @@ bool IsOwnAddress(Runtime& rt, uint32_t address) {
 
 // The socket the latest request went out through, whose address the replies come to.
 platform::UdpSocket* RequestSocket(Runtime& rt) {
-  return rt.adapters[static_cast<size_t>(rt.request_adapter.load())].socket.get();
+  const int row = rt.request_adapter.load();
+  if (row == kIpv6Request) return rt.ipv6_socket.get();
+  return rt.adapters[static_cast<size_t>(row)].socket.get();
 }
 
 // T1 of a reply to the request in `originate`: the request's departure as the system stamped it
@@ -77,7 +80,7 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   const SymmetricKey* key = rt.auth.required ? rt.auth.Own() : nullptr;
   if (rt.auth.required && key == nullptr) {
     Trace("SNTP-Client: NTP Anfrage an %s nicht verschickt, kein gültiger Schlüssel.\n",
-          platform::DottedAddress(server.address).c_str());
+          platform::AddressText(server).c_str());
     return;
   }
   rt.pending_request.Record(TimestampToUint64(request.transmit_time), server);
@@ -94,12 +97,13 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   std::shared_lock table_lock(rt.adapters_mutex);
   // Traced when the choice moves away from the first adapter or changes again, so a host
   // with one address traces nothing new.
-  const int row = RequestAdapter(rt.adapters, *rt.network, server.address);
-  if (rt.request_adapter.exchange(row) != row && DebugMode()) {
+  // An IPv6 request leaves through the IPv6 socket, from the address the routing table picks.
+  const int row =
+      server.family == platform::kAfInet6 ? kIpv6Request : RequestAdapter(rt.adapters, *rt.network, server.address);
+  if (rt.request_adapter.exchange(row) != row && row != kIpv6Request && DebugMode()) {
     const AdapterEntry& entry = rt.adapters[static_cast<size_t>(row)];
-    Trace("SNTP-Client: NTP Anfrage an %s über Netzwerkadapter %s (%s).\n",
-          platform::DottedAddress(server.address).c_str(), entry.name.c_str(),
-          platform::DottedAddress(entry.address.address).c_str());
+    Trace("SNTP-Client: NTP Anfrage an %s über Netzwerkadapter %s (%s).\n", platform::AddressText(server).c_str(),
+          entry.name.c_str(), platform::DottedAddress(entry.address.address).c_str());
   }
   platform::UdpSocket* socket = RequestSocket(rt);
   size_t sent = 0;
@@ -113,9 +117,9 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   } else if (sent == 0) {
     Trace("SNTP-Client: Verbindung wurde vom SNTP-Server beendet.\n");
   } else {
-    rt.status.RequestSent(rt.clock->NowNanoseconds(), platform::DottedAddress(server.address));
+    rt.status.RequestSent(rt.clock->NowNanoseconds(), platform::AddressText(server));
     if (DebugMode()) {
-      Trace("SNTP-Client: NTP Anfrage an %s geschickt.\n", platform::DottedAddress(server.address).c_str());
+      Trace("SNTP-Client: NTP Anfrage an %s geschickt.\n", platform::AddressText(server).c_str());
     }
   }
 }
@@ -207,6 +211,7 @@ LastSample SampleOf(Runtime& rt, const NtpMessage& m, int64_t offset, int64_t de
 bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
   const std::string& name = rt.config.client_time_source;
   uint32_t address = platform::ParseDottedAddress(name);
+  if (address == platform::kInaddrNone && rt.ipv6_socket) return ResolveAnyTimeServer(rt, out);
   if (address == platform::kInaddrNone) {
     std::string error_text;
     if (rt.network->ResolveHost(name, &address, &error_text) != 0) {
@@ -246,7 +251,7 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
   const char* kind = broadcast ? "Broadcast" : "Antwort";
   const bool debug = DebugMode();
   // Only the trace needs the text; the common path does not build it.
-  const std::string sender = debug ? platform::DottedAddress(from.address) : std::string();
+  const std::string sender = debug ? platform::AddressText(from) : std::string();
 
   Trace("SNTP-Client: NTP %s von %s erhalten.\n", kind, sender.c_str());
   if (broadcast && IsOwnAddress(rt, from.address)) {
@@ -350,7 +355,7 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       Trace("SNTP-Client: Zeitverzögerung durch Netzwerk: %s Sekunden\n", SignedSecondsText(delay).c_str());
     }
 
-    rt.status.SampleTaken(SampleOf(rt, m, offset, delay_units), platform::DottedAddress(from.address), correction);
+    rt.status.SampleTaken(SampleOf(rt, m, offset, delay_units), platform::AddressText(from), correction);
 
     if (result == 1 && rt.config.client_run_once != 0 && !rt.ServerActive() && rt.request_stop) {
       rt.request_stop();

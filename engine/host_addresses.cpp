@@ -36,6 +36,11 @@ bool HostAddresses::IsDirectedBroadcast(platform::Network& network, uint32_t add
 }
 
 bool IsAnswerableSource(HostAddresses& host, platform::Network& network, const platform::SocketAddress& from) {
+  if (from.family == platform::kAfInet6) {
+    // IPv6 knows no broadcast: the unspecified address (::) and multicast (ff00::/8) remain.
+    const bool unspecified = from.address6 == platform::Ipv6Bytes{};
+    return from.port != 0 && !unspecified && from.address6[0] != 0xFF;
+  }
   const uint32_t address = platform::NetworkToHost32(from.address);
   const bool multicast = (address >> 28) == 0xE;  // 224.0.0.0/4
   if (from.port == 0 || address == 0 || address == 0xFFFFFFFFu || multicast) return false;

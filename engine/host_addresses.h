@@ -30,7 +30,8 @@ class HostAddresses {
 };
 
 // Whether a request from `from` may be answered: not from a zero, limited or directed
-// broadcast, or multicast address, nor from port 0. A reply to such a source would go to
+// broadcast, or multicast address, nor from port 0; for IPv6 not from the unspecified or a
+// multicast address, nor from port 0. A reply to such a source would go to
 // every host of a network, or nowhere.
 bool IsAnswerableSource(HostAddresses& host, platform::Network& network, const platform::SocketAddress& from);
 

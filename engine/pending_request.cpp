@@ -12,7 +12,7 @@ void PendingRequest::Record(uint64_t transmit, const platform::SocketAddress& se
 PendingRequest::Match PendingRequest::Take(const NtpTimestamp& originate, const platform::SocketAddress& from) {
   std::lock_guard lock(mutex_);
   if (!outstanding_ || !TimestampsEqual(originate, TimestampFromUint64(transmit_))) return Match::kWrongOriginate;
-  if (from.address != server_.address || from.port != server_.port) return Match::kWrongSender;
+  if (!platform::SameEndpoint(from, server_)) return Match::kWrongSender;
   outstanding_ = false;
   return Match::kTaken;
 }

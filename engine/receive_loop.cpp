@@ -20,16 +20,17 @@ namespace chron {
 
 namespace {
 
-// Up to 64 distinct in-use sockets in table order, as the wait watches them.
-std::vector<platform::UdpSocket*> WatchedSockets(const AdapterTable& adapters) {
+// Up to 64 distinct in-use sockets in table order, as the wait watches them, and the IPv6 socket.
+std::vector<platform::UdpSocket*> WatchedSockets(const Runtime& rt) {
   std::vector<platform::UdpSocket*> sockets;
-  for (const AdapterEntry& entry : adapters) {
+  for (const AdapterEntry& entry : rt.adapters) {
     if (!entry.in_use || !entry.socket) continue;
     platform::UdpSocket* socket = entry.socket.get();
     bool known = false;
     for (platform::UdpSocket* s : sockets) known = known || s == socket;
     if (!known && sockets.size() < static_cast<size_t>(kMaxAdapters)) sockets.push_back(socket);
   }
+  if (rt.ipv6_socket) sockets.push_back(rt.ipv6_socket.get());
   return sockets;
 }
 
@@ -74,7 +75,7 @@ void FollowAddresses(Runtime& rt, std::vector<platform::UdpSocket*>* sockets,
                      std::unique_ptr<platform::SocketWaiter>* waiter) {
   rt.follow_addresses();
   rt.status.AdaptersChanged();
-  *sockets = WatchedSockets(rt.adapters);
+  *sockets = WatchedSockets(rt);
   std::unique_ptr<platform::SocketWaiter> next = rt.network->CreateWaiter(*sockets);
   std::lock_guard lock(rt.stop_mutex);
   rt.loop_waiter = next.get();
@@ -123,13 +124,13 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
   const bool debug = DebugMode();
   if (debug) {
     Trace("SNTP-Network: NTP Nachricht %d mit %d Bytes von %s erhalten.\n", static_cast<int>(mode),
-          static_cast<int>(received), platform::DottedAddress(from.address).c_str());
+          static_cast<int>(received), platform::AddressText(from).c_str());
   }
   if (received != kNtpMessageSize && received != kNtpMessageWithAuthSize) {
     rt.status.CountDrop(DropReason::kMalformed);
     if (debug) {
       Trace("SNTP-Network: NTP Nachricht (%d/%d) von %s ignoriert, Format unbekannt.\n", static_cast<int>(mode),
-            static_cast<int>(received), platform::DottedAddress(from.address).c_str());
+            static_cast<int>(received), platform::AddressText(from).c_str());
     }
     return;
   }
@@ -143,7 +144,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
           rt.status.CountDrop(DropReason::kBadSource);
           if (debug) {
             Trace("SNTP-Network: NTP Nachricht: %s von %s (Port %u) wird ignoriert, Absenderadresse ungültig.\n",
-                  ModeText(mode), platform::DottedAddress(from.address).c_str(),
+                  ModeText(mode), platform::AddressText(from).c_str(),
                   static_cast<unsigned>(platform::NetworkToHost16(from.port)));
           }
         } else if (version < 1 || version > 4) {
@@ -151,7 +152,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
           rt.status.CountDrop(DropReason::kUnknownVersion);
           if (debug) {
             Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, Version %u unbekannt.\n", ModeText(mode),
-                  platform::DottedAddress(from.address).c_str(), version);
+                  platform::AddressText(from).c_str(), version);
           }
         } else if (AdmitRequest(rt, buffer.data(), received, from, &key)) {
           ServerReply(rt, socket, message, arrival, from, key);
@@ -172,7 +173,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
           rt.status.CountDrop(DropReason::kNotBroadcast);
           if (debug) {
             Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, nicht als Broadcast empfangen.\n",
-                  ModeText(mode), platform::DottedAddress(from.address).c_str());
+                  ModeText(mode), platform::AddressText(from).c_str());
           }
         } else if (AdmitTimeMessage(rt, buffer.data(), received, mode, from)) {
           ClientHandleMessage(rt, message, arrival, from);
@@ -185,7 +186,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
   rt.status.CountDrop(DropReason::kUnexpectedMode);
   if (debug) {
     Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert.\n", ModeText(mode),
-          platform::DottedAddress(from.address).c_str());
+          platform::AddressText(from).c_str());
   }
 }
 
@@ -203,7 +204,7 @@ int ReceiveLoop(Runtime& rt) {
 
   // The sockets change only with the system's addresses: one waiter until then, so a pass costs
   // nothing per socket that is not readable.
-  std::vector<platform::UdpSocket*> sockets = WatchedSockets(rt.adapters);
+  std::vector<platform::UdpSocket*> sockets = WatchedSockets(rt);
   std::unique_ptr<platform::SocketWaiter> waiter = rt.network->CreateWaiter(sockets);
   std::vector<bool> readable(sockets.size(), false);
   {

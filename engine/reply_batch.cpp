@@ -43,7 +43,7 @@ size_t ReplyBatch::Send(platform::Clock& clock, ReportLimit& reports) {
       size_t sent = 0;
       const int error = socket->SendBatch(datagrams.data() + done, datagrams.size() - done, &sent);
       for (size_t i = done; debug && i < done + sent; ++i) {
-        Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::DottedAddress(datagrams[i].to.address).c_str());
+        Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::AddressText(datagrams[i].to).c_str());
       }
       done += sent;
       taken += sent;

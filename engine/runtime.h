@@ -30,6 +30,7 @@ namespace chron {
 inline constexpr int kMaxAdapters = 64;
 inline constexpr uint16_t kNtpPort = 123;
 inline constexpr int kAdapterNameSize = 80;  // 79 characters and the terminating zero
+inline constexpr int kIpv6Request = -1;      // Runtime::request_adapter: the IPv6 socket
 
 struct AdapterEntry {
   bool in_use = false;
@@ -57,8 +58,13 @@ struct Runtime {
   std::atomic<bool> broadcast_finished{true};
   // The client's latest request, until a reply answers it.
   PendingRequest pending_request;
-  // The adapter row the latest request left from (its departure stamp gives T1).
+  // The adapter row the latest request left from (its departure stamp gives T1); kIpv6Request
+  // for the IPv6 socket.
   std::atomic<int> request_adapter{0};
+  // With the value "IPv6" set: the one IPv6 socket, on the unspecified address and port 123. It
+  // answers on every IPv6 address of the host (each reply from the address asked) and carries
+  // the client's requests to an IPv6 time server. Opened at start-up, never changed after.
+  std::unique_ptr<platform::UdpSocket> ipv6_socket;
   // Read and refreshed by the receive-loop thread alone.
   HostAddresses host_addresses;
   // The receive-loop thread's reports that datagrams can repeat.

@@ -41,7 +41,7 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
                 const platform::SocketAddress& from, const SymmetricKey* key) {
   const bool debug = DebugMode();
   if (debug) {
-    Trace("SNTP-Server: NTP Anforderung von %s empfangen.\n", platform::DottedAddress(from.address).c_str());
+    Trace("SNTP-Server: NTP Anforderung von %s empfangen.\n", platform::AddressText(from).c_str());
   }
   // Field order matters: Transmit is read last so that Receive..Transmit covers our processing.
   NtpMessage reply;
@@ -68,7 +68,7 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
   if (error != 0) {
     if (rt.receive_reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
   } else if (debug) {
-    Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::DottedAddress(from.address).c_str());
+    Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::AddressText(from).c_str());
   }
   return 0;
 }

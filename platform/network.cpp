@@ -31,6 +31,12 @@ std::string DottedAddress(uint32_t address) {
   return text;
 }
 
+bool SameEndpoint(const SocketAddress& a, const SocketAddress& b) {
+  if (a.family != b.family || a.port != b.port) return false;
+  if (a.family != kAfInet6) return a.address == b.address;
+  return a.address6 == b.address6 && a.scope_id == b.scope_id;
+}
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }

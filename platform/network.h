@@ -1,8 +1,9 @@
-// IPv4 UDP sockets, the wait over them, name resolution and the interface address table.
-// Addresses and ports in SocketAddress are in network byte order, as in a sockaddr_in.
+// UDP sockets (IPv4, and IPv6 beside it), the wait over them, name resolution and the interface
+// address table. Addresses and ports in SocketAddress are in network byte order, as in a sockaddr_in.
 // Operations return 0 or an error number (errno values on Linux) as a value.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -15,13 +16,35 @@
 namespace chron::platform {
 
 inline constexpr uint16_t kAfInet = 2;
+// This program's mark of an IPv6 address; the systems' own AF_INET6 differ (10 on Linux, 23 on
+// Windows), so each implementation translates it.
+inline constexpr uint16_t kAfInet6 = 10;
 inline constexpr uint32_t kInaddrNone = 0xFFFFFFFFu;  // inet_addr's answer for text that is no address
+
+// EAFNOSUPPORT of Linux, returned where a system offers no IPv6.
+inline constexpr int kNoIpv6 = 97;
+
+using Ipv6Bytes = std::array<uint8_t, 16>;  // network byte order
 
 struct SocketAddress {
   uint16_t family = kAfInet;
   uint16_t port = 0;     // network byte order
-  uint32_t address = 0;  // network byte order
+  uint32_t address = 0;  // network byte order; IPv4 only
+  // IPv6 only: the address, and the interface number (sin6_scope_id) of a link-local one.
+  Ipv6Bytes address6{};
+  uint32_t scope_id = 0;
+  // IPv6 only: for a received datagram the host's own address it was sent to (all zero where not
+  // known). A send to an address carrying it goes out from that address, so that a reply comes
+  // from the address asked; all zero lets the routing table choose.
+  Ipv6Bytes local6{};
 };
+
+// The same host and port: family, address, and for IPv6 the scope (the local address is no part).
+bool SameEndpoint(const SocketAddress& a, const SocketAddress& b);
+
+// The address as traces show it: dotted for IPv4 (DottedAddress), the usual IPv6 text
+// (inet_ntop) with "%interface" for a scoped address.
+std::string AddressText(const SocketAddress& address);
 
 uint16_t HostToNetwork16(uint16_t value);
 uint32_t HostToNetwork32(uint32_t value);
@@ -129,17 +152,39 @@ struct InterfaceAddress {
   uint32_t interface_index = 0;  // the system's interface number (MIB-II ifIndex); 0 unknown
 };
 
+// An IPv6 address of the host (getifaddrs / GetAdaptersAddresses).
+struct InterfaceAddress6 {
+  Ipv6Bytes address{};
+  uint32_t scope_id = 0;  // interface number of a link-local address, 0 for a wider scope
+  std::string interface;  // interface name
+};
+
 class Network {
  public:
   virtual ~Network() = default;
   // Winsock start-up analogue; 0 on success.
   virtual int Startup() = 0;
   virtual int CreateUdpSocket(std::unique_ptr<UdpSocket>* socket) = 0;
+  // An IPv6 UDP socket for IPv6 alone (IPV6_V6ONLY), so that it shares port 123 with the IPv4
+  // sockets. Bound to the unspecified address (a SocketAddress of family kAfInet6, all zero) it
+  // receives on every IPv6 address of the host, present and future, tells each datagram's local
+  // address in `local6` of its source, and sends a reply from it. EAFNOSUPPORT where the system
+  // has no IPv6.
+  virtual int CreateUdpSocket6(std::unique_ptr<UdpSocket>* /*socket*/) { return kNoIpv6; }
   virtual std::unique_ptr<SocketWaiter> CreateWaiter(const std::vector<UdpSocket*>& sockets) = 0;
   // gethostbyname: first IPv4 address of `name`. Returns 0, or an error number with its text.
   virtual int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) = 0;
+  // getaddrinfo for any family: the first address of `name` in the system's order (RFC 6724),
+  // IPv6 or IPv4, port 123. A numeric IPv6 address may carry a zone ("fe80::1%eth0"). Returns 0,
+  // or an error number with its text.
+  virtual int ResolveAny(std::string_view /*name*/, SocketAddress* /*address*/, std::string* error_text) {
+    if (error_text != nullptr) *error_text = "IPv6";
+    return kNoIpv6;
+  }
   // The interface address table of the system (MIB-II ipAddrTable rows), any order.
   virtual std::vector<InterfaceAddress> InterfaceAddresses() = 0;
+  // The system's IPv6 addresses, any order.
+  virtual std::vector<InterfaceAddress6> InterfaceAddresses6() { return {}; }
   // The local address (network byte order) the system sends from to reach `destination` (network
   // byte order), as its routing table chooses it: an unbound UDP socket connected to the
   // destination reads its own address. Nothing is sent. Returns 0, or an error number where the

@@ -33,6 +33,36 @@ int OpenAdapterSockets(Runtime& rt, int* counted) {
   return 0;
 }
 
+// With the value "IPv6" set: the IPv6 socket on every IPv6 address of the host. A failure is
+// reported and leaves the service on IPv4, as before.
+void OpenIpv6Socket(Runtime& rt) {
+  if (rt.registry != nullptr) ReadIpv6Setting(*rt.registry, &rt.config);
+  if (rt.config.ipv6 == 0) return;
+  std::unique_ptr<platform::UdpSocket> socket;
+  int error = rt.network->CreateUdpSocket6(&socket);
+  if (error != 0) {
+    ReportMessage(msg::kWinsockError, {std::string("SNTP-Init"), std::string("socket(IPv6)"), int64_t{error}});
+    return;
+  }
+  platform::SocketAddress any;
+  any.family = platform::kAfInet6;
+  any.port = platform::HostToNetwork16(kNtpPort);
+  error = socket->Bind(any, false);
+  if (error != 0) {
+    ReportMessage(msg::kWinsockError, {std::string("SNTP-Init"), std::string("bind(IPv6)"), int64_t{error}});
+    return;
+  }
+  rt.ipv6_socket = std::move(socket);
+  for (const platform::InterfaceAddress6& row : rt.network->InterfaceAddresses6()) {
+    platform::SocketAddress address;
+    address.family = platform::kAfInet6;
+    address.address6 = row.address;
+    address.scope_id = row.scope_id;
+    Trace("SNTP-Init: IPv6-Adresse %s (%s) ist betriebsbereit.\n", platform::AddressText(address).c_str(),
+          row.interface.c_str());
+  }
+}
+
 }  // namespace
 
 int OpenAdapterSocket(Runtime& rt, AdapterEntry& entry) {
@@ -103,7 +133,8 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
   int counted = 0;
   error = OpenAdapterSockets(rt, &counted);
   if (error != 0) return error;
-  if (counted == 0) {
+  OpenIpv6Socket(rt);
+  if (counted == 0 && !rt.ipv6_socket) {
     ReportMessage(msg::kNoUsableAdapter);
     return kExitNoAdapter;
   }

@@ -4,6 +4,7 @@
 #include <linux/net_tstamp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -24,12 +25,13 @@ bool AskForReports(int fd) {
 }
 
 // sendmsg of one datagram, with the stamp request of this datagram as its control message.
-ssize_t SendOne(int fd, const void* data, size_t size, const sockaddr_in& to, bool stamped) {
-  sockaddr_in address = to;
+ssize_t SendOne(int fd, const void* data, size_t size, const sockaddr* to, socklen_t length, bool stamped) {
+  sockaddr_in6 address{};  // room for either family
+  std::memcpy(&address, to, std::min<size_t>(length, sizeof address));
   iovec vector{const_cast<void*>(data), size};
   msghdr header{};
   header.msg_name = &address;
-  header.msg_namelen = sizeof address;
+  header.msg_namelen = length;
   header.msg_iov = &vector;
   header.msg_iovlen = 1;
   alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int))] = {};
@@ -52,7 +54,7 @@ ssize_t SendOne(int fd, const void* data, size_t size, const sockaddr_in& to, bo
 
 }  // namespace
 
-int DepartureStamps::Send(int fd, const void* data, size_t size, const sockaddr_in& to, size_t* sent) {
+int DepartureStamps::Send(int fd, const void* data, size_t size, const sockaddr* to, socklen_t length, size_t* sent) {
   std::lock_guard lock(mutex_);
   if (!tried_) {
     tried_ = true;
@@ -61,12 +63,12 @@ int DepartureStamps::Send(int fd, const void* data, size_t size, const sockaddr_
   CollectLocked(fd);  // stamps of earlier datagrams, late or never read
   departure_.reset();
   awaiting_ = supported_;
-  ssize_t n = SendOne(fd, data, size, to, supported_);
+  ssize_t n = SendOne(fd, data, size, to, length, supported_);
   // A kernel that knows no per-datagram stamp request refuses the control message: send plainly.
   if (n < 0 && errno == EINVAL && supported_) {
     supported_ = false;
     awaiting_ = false;
-    n = SendOne(fd, data, size, to, false);
+    n = SendOne(fd, data, size, to, length, false);
   }
   if (n < 0) {
     awaiting_ = false;
@@ -93,7 +95,7 @@ void DepartureStamps::CollectLocked(int fd) {
   for (int i = 0; i < kMaxStampsPerCollect; ++i) {
     // The stamp comes in the form of SO_TIMESTAMPNS too, which the socket has on for arrivals.
     alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(scm_timestamping)) +
-                                     CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in))];
+                                     CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in6))];
     msghdr header{};
     header.msg_control = control;
     header.msg_controllen = sizeof control;
@@ -112,7 +114,8 @@ void DepartureStamps::CollectLocked(int fd) {
         if (software.tv_sec != 0 || software.tv_nsec != 0) {
           stamp = static_cast<int64_t>(software.tv_sec) * 1000000000 + software.tv_nsec;
         }
-      } else if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR &&
+      } else if (((c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR) ||
+                  (c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_RECVERR)) &&
                  c->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err))) {
         sock_extended_err error;
         std::memcpy(&error, CMSG_DATA(c), sizeof error);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +22,8 @@ class DepartureStamps {
   // Sends `size` bytes to `to` on `fd` and asks the kernel to stamp the datagram's departure;
   // forgets the departure of the one sent before. Where the kernel refuses stamps this is a
   // plain send. 0 or the errno of the send.
-  int Send(int fd, const void* data, size_t size, const sockaddr_in& to, size_t* sent);
+  // `to` is a sockaddr_in or sockaddr_in6 of `length` bytes.
+  int Send(int fd, const void* data, size_t size, const sockaddr* to, socklen_t length, size_t* sent);
   // Reads every stamp the kernel has queued on `fd` (its error queue, which makes the descriptor
   // report an error condition until read) and keeps the first one after the latest Send. Never
   // blocks. False when no stamp is ever asked for on `fd`: its error condition has another cause.

@@ -1,4 +1,5 @@
 // Linux implementation of the network facility: BSD sockets, epoll, eventfd, getaddrinfo, getifaddrs.
+// IPv6 sockets are IPv6 only and take each datagram's local address (IPV6_PKTINFO).
 #include "platform/network.h"
 #include "platform/sockaddr.h"
 
@@ -29,6 +30,62 @@
 
 namespace chron::platform {
 namespace {
+
+// A SocketAddress as the system's sockaddr of its family.
+struct SystemAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+SystemAddress ToSystem(const SocketAddress& address) {
+  SystemAddress result;
+  if (address.family != kAfInet6) {
+    const sockaddr_in v4 = ToSockaddr<sockaddr_in>(address);
+    std::memcpy(&result.storage, &v4, sizeof v4);
+    result.length = sizeof v4;
+    return result;
+  }
+  sockaddr_in6 v6{};
+  v6.sin6_family = AF_INET6;
+  v6.sin6_port = address.port;
+  std::memcpy(&v6.sin6_addr, address.address6.data(), address.address6.size());
+  v6.sin6_scope_id = address.scope_id;
+  std::memcpy(&result.storage, &v6, sizeof v6);
+  result.length = sizeof v6;
+  return result;
+}
+
+SocketAddress FromSystem6(const sockaddr_in6& v6) {
+  SocketAddress result;
+  result.family = kAfInet6;
+  result.port = v6.sin6_port;
+  std::memcpy(result.address6.data(), &v6.sin6_addr, result.address6.size());
+  result.scope_id = v6.sin6_scope_id;
+  return result;
+}
+
+// Room for the control message that names a datagram's source (IPV6_PKTINFO).
+constexpr size_t kSourceControlSize = CMSG_SPACE(sizeof(in6_pktinfo));
+
+// Puts into `header` the control message that sends the datagram to `to` from `to.local6`; none
+// for IPv4 or where no local address is known, which leaves the choice to the routing table.
+// The interface stays 0: a scoped destination names its own (sin6_scope_id).
+void SetSource(const SocketAddress& to, uint8_t (&control)[kSourceControlSize], msghdr* header) {
+  header->msg_control = nullptr;
+  header->msg_controllen = 0;
+  if (to.family != kAfInet6 || to.local6 == Ipv6Bytes{}) return;
+  std::memset(control, 0, sizeof control);
+  header->msg_control = control;
+  header->msg_controllen = sizeof control;
+  cmsghdr* c = CMSG_FIRSTHDR(header);
+  c->cmsg_level = IPPROTO_IPV6;
+  c->cmsg_type = IPV6_PKTINFO;
+  c->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
+  in6_pktinfo info{};
+  std::memcpy(&info.ipi6_addr, to.local6.data(), to.local6.size());
+  std::memcpy(CMSG_DATA(c), &info, sizeof info);
+}
 
 struct OwningInterface {
   std::string name;
@@ -109,6 +166,7 @@ class LinuxUdpSocket : public UdpSocket {
   // including requests to a time server routed through another interface, out of this one.
   // A limited broadcast sent from it leaves through the interface owning its address anyway.
   int Bind(const SocketAddress& local, bool accept_broadcasts) override {
+    if (local.family == kAfInet6) return Bind6(local);
     if (int error = SetReuseAddress(fds_[0]); error != 0) return error;
     sockaddr_in address = ToSockaddr<sockaddr_in>(local);
     if (bind(fds_[0], reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return errno;
@@ -132,8 +190,16 @@ class LinuxUdpSocket : public UdpSocket {
   }
 
   int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
-    sockaddr_in address = ToSockaddr<sockaddr_in>(to);
-    ssize_t n = sendto(fds_[0], data, size, 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    SystemAddress address = ToSystem(to);
+    iovec vector{const_cast<void*>(data), size};
+    msghdr header{};
+    header.msg_name = address.get();
+    header.msg_namelen = address.length;
+    header.msg_iov = &vector;
+    header.msg_iovlen = 1;
+    alignas(cmsghdr) uint8_t control[kSourceControlSize];
+    SetSource(to, control, &header);
+    ssize_t n = sendmsg(fds_[0], &header, 0);
     if (n < 0) return errno;
     if (sent != nullptr) *sent = static_cast<size_t>(n);
     return 0;
@@ -144,18 +210,20 @@ class LinuxUdpSocket : public UdpSocket {
     *sent = 0;
     while (*sent < count) {
       const size_t n = std::min(count - *sent, kMost);
-      sockaddr_in addresses[kMost];
+      SystemAddress addresses[kMost];
+      alignas(cmsghdr) uint8_t controls[kMost][kSourceControlSize];
       iovec vectors[kMost];
       mmsghdr headers[kMost];
       for (size_t i = 0; i < n; ++i) {
         const OutgoingDatagram& d = datagrams[*sent + i];
-        addresses[i] = ToSockaddr<sockaddr_in>(d.to);
+        addresses[i] = ToSystem(d.to);
         vectors[i] = {const_cast<void*>(d.data), d.size};
         headers[i] = {};
-        headers[i].msg_hdr.msg_name = &addresses[i];
-        headers[i].msg_hdr.msg_namelen = sizeof addresses[i];
+        headers[i].msg_hdr.msg_name = addresses[i].get();
+        headers[i].msg_hdr.msg_namelen = addresses[i].length;
         headers[i].msg_hdr.msg_iov = &vectors[i];
         headers[i].msg_hdr.msg_iovlen = 1;
+        SetSource(d.to, controls[i], &headers[i].msg_hdr);
       }
       int k;
       do {
@@ -177,7 +245,8 @@ class LinuxUdpSocket : public UdpSocket {
   size_t Fetched() const override { return count_ - head_; }
 
   int SendToStamped(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
-    return departures_.Send(fds_[0], data, size, ToSockaddr<sockaddr_in>(to), sent);
+    SystemAddress address = ToSystem(to);
+    return departures_.Send(fds_[0], data, size, address.get(), address.length, sent);
   }
 
   std::optional<int64_t> LatestDeparture() override { return departures_.Latest(fds_[0]); }
@@ -217,6 +286,35 @@ class LinuxUdpSocket : public UdpSocket {
   const std::vector<int>& descriptors() const { return fds_; }
 
  private:
+  // The IPv6 socket: IPv6 only, so that port 123 stays free for the IPv4 sockets, and each
+  // datagram with its destination, the address a reply goes out from.
+  int Bind6(const SocketAddress& local) {
+    int on = 1;
+    if (setsockopt(fds_[0], IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) return errno;
+    if (int error = SetReuseAddress(fds_[0]); error != 0) return error;
+    if (setsockopt(fds_[0], IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on) != 0) return errno;
+    // A socket on the unspecified address would otherwise receive what is sent to the groups the
+    // host itself is in (ff02::1 reaches every node of the link): a request to a group is not
+    // answered. Kernels before 4.20 know no such option.
+    int off = 0;
+    (void)setsockopt(fds_[0], IPPROTO_IPV6, IPV6_MULTICAST_ALL, &off, sizeof off);
+    SystemAddress address = ToSystem(local);
+    if (bind(fds_[0], address.get(), address.length) != 0) return errno;
+    return 0;
+  }
+
+  // The destination of an IPv6 datagram (IPV6_PKTINFO), all zero where the system gave none.
+  static Ipv6Bytes Destination6(msghdr& header) {
+    Ipv6Bytes destination{};
+    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
+      if (c->cmsg_level != IPPROTO_IPV6 || c->cmsg_type != IPV6_PKTINFO) continue;
+      in6_pktinfo info;
+      std::memcpy(&info, CMSG_DATA(c), sizeof info);
+      std::memcpy(destination.data(), &info.ipi6_addr, destination.size());
+    }
+    return destination;
+  }
+
   int AddReceiver(const OwningInterface& owner, uint32_t address, uint16_t port) {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return errno;
@@ -281,8 +379,16 @@ class LinuxUdpSocket : public UdpSocket {
     const Slot& slot = slots_[head_];
     mmsghdr& header = headers_[head_];
     ++head_;
-    if (from != nullptr) {
-      from->source = SocketAddress{kAfInet, slot.peer.sin_port, slot.peer.sin_addr.s_addr};
+    if (from != nullptr && slot.peer.ss_family == AF_INET6) {
+      sockaddr_in6 peer;
+      std::memcpy(&peer, &slot.peer, sizeof peer);
+      from->source = FromSystem6(peer);
+      from->source.local6 = Destination6(header.msg_hdr);
+      from->broadcast = false;  // IPv6 has no broadcasts, and the socket joins no multicast group
+    } else if (from != nullptr) {
+      sockaddr_in peer;
+      std::memcpy(&peer, &slot.peer, sizeof peer);
+      from->source = SocketAddress{kAfInet, peer.sin_port, peer.sin_addr.s_addr};
       from->broadcast = ArrivedAsBroadcast(header.msg_hdr);
     }
     if (arrival != nullptr) *arrival = ArrivalStamp(header.msg_hdr);
@@ -299,14 +405,14 @@ class LinuxUdpSocket : public UdpSocket {
 
   static constexpr unsigned kBatch = 16;
   struct Slot {
-    uint8_t data[512];  // any SNTP datagram fits; longer ones are refused as EMSGSIZE anyway
-    sockaddr_in peer;
+    uint8_t data[512];      // any SNTP datagram fits; longer ones are refused as EMSGSIZE anyway
+    sockaddr_storage peer;  // sockaddr_in or sockaddr_in6
     iovec vector;
     // The arrival stamp, on a wildcard descriptor the destination, and once departure stamps are
     // reported (SO_TIMESTAMPING) the arrival once more in their form, which comes before the
-    // destination and must not crowd it out.
+    // destination and must not crowd it out. The IPv6 destination is the larger.
     alignas(cmsghdr) uint8_t
-        control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(scm_timestamping)) + CMSG_SPACE(sizeof(in_pktinfo))];
+        control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(scm_timestamping)) + CMSG_SPACE(sizeof(in6_pktinfo))];
   };
   Slot slots_[kBatch];
   mmsghdr headers_[kBatch];
@@ -465,6 +571,13 @@ class LinuxNetwork : public Network {
     return 0;
   }
 
+  int CreateUdpSocket6(std::unique_ptr<UdpSocket>* socket_out) override {
+    int fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return errno;
+    *socket_out = std::make_unique<LinuxUdpSocket>(fd);
+    return 0;
+  }
+
   std::unique_ptr<SocketWaiter> CreateWaiter(const std::vector<UdpSocket*>& sockets) override {
     int epoll_fd = epoll_create1(EPOLL_CLOEXEC);
     std::vector<LinuxUdpSocket*> linux_sockets(sockets.size(), nullptr);
@@ -520,6 +633,47 @@ class LinuxNetwork : public Network {
     return 0;
   }
 
+  int ResolveAny(std::string_view name, SocketAddress* address, std::string* error_text) override {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* result = nullptr;
+    const std::string host(name);
+    const int status = getaddrinfo(host.c_str(), "123", &hints, &result);
+    if (status != 0) {
+      const int error = status == EAI_SYSTEM ? errno : status;
+      if (error_text != nullptr) *error_text = status == EAI_SYSTEM ? std::strerror(error) : gai_strerror(status);
+      return error;
+    }
+    // The first address is the one the system prefers (RFC 6724 destination order).
+    if (result->ai_family == AF_INET6) {
+      sockaddr_in6 v6;
+      std::memcpy(&v6, result->ai_addr, sizeof v6);
+      *address = FromSystem6(v6);
+    } else {
+      sockaddr_in v4;
+      std::memcpy(&v4, result->ai_addr, sizeof v4);
+      *address = SocketAddress{kAfInet, v4.sin_port, v4.sin_addr.s_addr};
+    }
+    freeaddrinfo(result);
+    return 0;
+  }
+
+  std::vector<InterfaceAddress6> InterfaceAddresses6() override {
+    std::vector<InterfaceAddress6> rows;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return rows;
+    for (ifaddrs* row = list; row != nullptr; row = row->ifa_next) {
+      if (row->ifa_addr == nullptr || row->ifa_addr->sa_family != AF_INET6) continue;
+      sockaddr_in6 v6;
+      std::memcpy(&v6, row->ifa_addr, sizeof v6);
+      const SocketAddress address = FromSystem6(v6);
+      rows.push_back({address.address6, address.scope_id, row->ifa_name});
+    }
+    freeifaddrs(list);
+    return rows;
+  }
+
   std::vector<InterfaceAddress> InterfaceAddresses() override {
     std::vector<InterfaceAddress> rows;
     ifaddrs* list = nullptr;
@@ -571,6 +725,19 @@ class LinuxNetwork : public Network {
 };
 
 }  // namespace
+
+std::string AddressText(const SocketAddress& address) {
+  if (address.family != kAfInet6) return DottedAddress(address.address);
+  char text[INET6_ADDRSTRLEN] = {};
+  if (inet_ntop(AF_INET6, address.address6.data(), text, sizeof text) == nullptr) return "?";
+  std::string result = text;
+  if (address.scope_id != 0) {
+    char name[IF_NAMESIZE] = {};
+    result += '%';
+    result += if_indextoname(address.scope_id, name) != nullptr ? std::string(name) : std::to_string(address.scope_id);
+  }
+  return result;
+}
 
 Network& SystemNetwork() {
   static LinuxNetwork network;

@@ -1,7 +1,9 @@
 // Win32 implementation of the network facility: Winsock 2 sockets, select over up to 64 of
-// them, getaddrinfo, and the interface address table of the SNMP agent (snmp_table.cpp).
+// them and the IPv6 socket, getaddrinfo, the interface address table of the SNMP agent
+// (snmp_table.cpp) and the IPv6 addresses of GetAdaptersAddresses.
 // Error numbers are Winsock's (WSAGetLastError), e.g. 10040 WSAEMSGSIZE.
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "platform/sockaddr.h"
 #include "platform/win32/win32.h"
 
+#include <iphlpapi.h>
 #include <mswsock.h>
 
 #include "platform/error_text.h"
@@ -19,6 +22,24 @@ namespace chron::platform {
 namespace {
 
 int LastSocketError() { return WSAGetLastError(); }
+
+sockaddr_in6 ToSockaddr6(const SocketAddress& address) {
+  sockaddr_in6 result{};
+  result.sin6_family = AF_INET6;
+  result.sin6_port = address.port;
+  std::memcpy(&result.sin6_addr, address.address6.data(), address.address6.size());
+  result.sin6_scope_id = address.scope_id;
+  return result;
+}
+
+SocketAddress FromSockaddr6(const sockaddr_in6& v6) {
+  SocketAddress result;
+  result.family = kAfInet6;
+  result.port = v6.sin6_port;
+  std::memcpy(result.address6.data(), &v6.sin6_addr, result.address6.size());
+  result.scope_id = v6.sin6_scope_id;
+  return result;
+}
 
 // WSAIoctl code that switches off the report of ICMP port-unreachable messages (mstcpip.h of the
 // Windows SDK; mingw-w64's headers lack it).
@@ -46,11 +67,22 @@ class WinsockUdpSocket : public UdpSocket {
   }
 
   int Bind(const SocketAddress& local, bool /*accept_broadcasts*/) override {
-    sockaddr_in address = ToSockaddr<sockaddr_in>(local);
-    if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return LastSocketError();
-    bound_address_ = local.address;
     DWORD on = 1;
-    setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on);
+    if (local.family == kAfInet6) {
+      // IPv6 only, so that port 123 stays free for the IPv4 sockets; each datagram with its
+      // destination, the address a reply goes out from.
+      if (setsockopt(socket_, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof on) != 0) {
+        return LastSocketError();
+      }
+      sockaddr_in6 address = ToSockaddr6(local);
+      if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return LastSocketError();
+      setsockopt(socket_, IPPROTO_IPV6, IPV6_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on);
+    } else {
+      sockaddr_in address = ToSockaddr<sockaddr_in>(local);
+      if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return LastSocketError();
+      bound_address_ = local.address;
+      setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on);
+    }
     // A datagram sent to a port where nobody listens comes back as an ICMP message that Windows
     // would report as WSAECONNRESET at the next recvfrom of this socket; the service must not
     // take another host's closed port for an error of its own adapter.
@@ -61,6 +93,7 @@ class WinsockUdpSocket : public UdpSocket {
   }
 
   int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
+    if (to.family == kAfInet6) return SendTo6(data, size, to, sent);
     sockaddr_in address = ToSockaddr<sockaddr_in>(to);
     const int n = sendto(socket_, static_cast<const char*>(data), static_cast<int>(size), 0,
                          reinterpret_cast<sockaddr*>(&address), sizeof address);
@@ -76,8 +109,8 @@ class WinsockUdpSocket : public UdpSocket {
   int ReceiveFrom(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
                   std::optional<int64_t>* arrival) override {
     if (arrival != nullptr) arrival->reset();
-    sockaddr_in peer{};
-    char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    sockaddr_storage peer{};                                 // sockaddr_in or sockaddr_in6
+    char control[WSA_CMSG_SPACE(sizeof(IN6_PKTINFO))] = {};  // the larger of the two destinations
     WSABUF data{static_cast<ULONG>(capacity), static_cast<char*>(buffer)};
     WSAMSG message{};
     message.name = reinterpret_cast<sockaddr*>(&peer);
@@ -94,8 +127,21 @@ class WinsockUdpSocket : public UdpSocket {
     // WSARecvMsg may also succeed with the datagram cut to the buffer and MSG_TRUNC among the
     // flags: that is the same long datagram, never a shorter message.
     if ((message.dwFlags & MSG_TRUNC) != 0) error = WSAEMSGSIZE;
-    if (from != nullptr) {
-      from->source = SocketAddress{kAfInet, peer.sin_port, peer.sin_addr.s_addr};
+    if (from != nullptr && peer.ss_family == AF_INET6) {
+      sockaddr_in6 v6;
+      std::memcpy(&v6, &peer, sizeof v6);
+      from->source = FromSockaddr6(v6);
+      from->broadcast = false;  // IPv6 has no broadcasts
+      for (WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message); header != nullptr;
+           header = WSA_CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != IPPROTO_IPV6 || header->cmsg_type != IPV6_PKTINFO) continue;
+        const auto* info = reinterpret_cast<const IN6_PKTINFO*>(WSA_CMSG_DATA(header));
+        std::memcpy(from->source.local6.data(), &info->ipi6_addr, from->source.local6.size());
+      }
+    } else if (from != nullptr) {
+      sockaddr_in v4;
+      std::memcpy(&v4, &peer, sizeof v4);
+      from->source = SocketAddress{kAfInet, v4.sin_port, v4.sin_addr.s_addr};
       from->broadcast = false;
       for (WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message); header != nullptr;
            header = WSA_CMSG_NXTHDR(&message, header)) {
@@ -112,6 +158,32 @@ class WinsockUdpSocket : public UdpSocket {
   SOCKET handle() const { return socket_; }
 
  private:
+  // An IPv6 datagram, from `to.local6` where it names one (WSASendMsg with IPV6_PKTINFO).
+  int SendTo6(const void* data, size_t size, const SocketAddress& to, size_t* sent) {
+    sockaddr_in6 address = ToSockaddr6(to);
+    WSABUF buffer{static_cast<ULONG>(size), static_cast<char*>(const_cast<void*>(data))};
+    WSAMSG message{};
+    message.name = reinterpret_cast<sockaddr*>(&address);
+    message.namelen = sizeof address;
+    message.lpBuffers = &buffer;
+    message.dwBufferCount = 1;
+    char control[WSA_CMSG_SPACE(sizeof(IN6_PKTINFO))] = {};
+    if (to.local6 != Ipv6Bytes{}) {
+      message.Control = {sizeof control, control};
+      WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message);
+      header->cmsg_level = IPPROTO_IPV6;
+      header->cmsg_type = IPV6_PKTINFO;
+      header->cmsg_len = WSA_CMSG_LEN(sizeof(IN6_PKTINFO));
+      IN6_PKTINFO info{};
+      std::memcpy(&info.ipi6_addr, to.local6.data(), to.local6.size());
+      std::memcpy(WSA_CMSG_DATA(header), &info, sizeof info);
+    }
+    DWORD n = 0;
+    if (WSASendMsg(socket_, &message, 0, &n, nullptr, nullptr) == SOCKET_ERROR) return LastSocketError();
+    if (sent != nullptr) *sent = static_cast<size_t>(n);
+    return 0;
+  }
+
   SOCKET socket_;
   uint32_t bound_address_ = 0;  // network byte order
   LPFN_WSARECVMSG recv_message_ = nullptr;
@@ -119,7 +191,7 @@ class WinsockUdpSocket : public UdpSocket {
 
 // select over the sockets (at most 64: the adapter table has no more rows) and a wake-up socket
 // of its own on 127.0.0.1, which Wake sends a datagram to (select waits on sockets only): up to
-// 65 in one fd_set, as the build's FD_SETSIZE allows.
+// 66 in one fd_set with the IPv6 socket, as the build's FD_SETSIZE allows.
 class SelectWaiter : public SocketWaiter {
  public:
   SelectWaiter(std::vector<SOCKET> sockets, int error) : sockets_(std::move(sockets)), error_(error) {
@@ -240,6 +312,14 @@ class WinsockNetwork : public Network {
     return 0;
   }
 
+  int CreateUdpSocket6(std::unique_ptr<UdpSocket>* socket_out) override {
+    SOCKET s = socket(AF_INET6, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET) return LastSocketError();
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    *socket_out = std::make_unique<WinsockUdpSocket>(s);
+    return 0;
+  }
+
   std::unique_ptr<SocketWaiter> CreateWaiter(const std::vector<UdpSocket*>& sockets) override {
     std::vector<SOCKET> handles;
     for (UdpSocket* socket : sockets) {
@@ -269,7 +349,60 @@ class WinsockNetwork : public Network {
     return 0;
   }
 
+  int ResolveAny(std::string_view name, SocketAddress* address, std::string* error_text) override {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* result = nullptr;
+    const int status = getaddrinfo(std::string(name).c_str(), "123", &hints, &result);
+    if (status != 0) {
+      if (error_text != nullptr && !SystemErrorMessage(status, error_text)) {
+        *error_text = "Fehler " + std::to_string(status);
+      }
+      return status;
+    }
+    // The first address is the one the system prefers (RFC 6724 destination order).
+    if (result->ai_family == AF_INET6) {
+      sockaddr_in6 v6;
+      std::memcpy(&v6, result->ai_addr, sizeof v6);
+      *address = FromSockaddr6(v6);
+    } else {
+      sockaddr_in v4;
+      std::memcpy(&v4, result->ai_addr, sizeof v4);
+      *address = SocketAddress{kAfInet, v4.sin_port, v4.sin_addr.s_addr};
+    }
+    freeaddrinfo(result);
+    return 0;
+  }
+
   std::vector<InterfaceAddress> InterfaceAddresses() override { return win32::SnmpIpAddressTable(); }
+
+  std::vector<InterfaceAddress6> InterfaceAddresses6() override {
+    std::vector<InterfaceAddress6> rows;
+    ULONG size = 16384;
+    std::vector<uint8_t> buffer;
+    ULONG status = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 3 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
+      buffer.assign(size, 0);
+      status =
+          GetAdaptersAddresses(AF_INET6, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+                               nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+    }
+    if (status != NO_ERROR) return rows;
+    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
+         adapter = adapter->Next) {
+      for (IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+           unicast = unicast->Next) {
+        const SOCKET_ADDRESS& row = unicast->Address;
+        if (row.lpSockaddr == nullptr || row.lpSockaddr->sa_family != AF_INET6) continue;
+        sockaddr_in6 v6;
+        std::memcpy(&v6, row.lpSockaddr, sizeof v6);
+        const SocketAddress address = FromSockaddr6(v6);
+        rows.push_back({address.address6, address.scope_id, adapter->AdapterName});
+      }
+    }
+    return rows;
+  }
 
   std::unique_ptr<AddressWatch> WatchAddresses(const std::function<void()>& changed) override {
     auto watch = std::make_unique<IpHelperWatch>(changed);
@@ -298,6 +431,18 @@ class WinsockNetwork : public Network {
 };
 
 }  // namespace
+
+// Windows writes a zone as the interface's number ("fe80::1%12"), the form its tools show.
+std::string AddressText(const SocketAddress& address) {
+  if (address.family != kAfInet6) return DottedAddress(address.address);
+  char text[INET6_ADDRSTRLEN] = {};
+  in6_addr bytes;
+  std::memcpy(&bytes, address.address6.data(), sizeof bytes);
+  if (inet_ntop(AF_INET6, &bytes, text, sizeof text) == nullptr) return "?";
+  std::string result = text;
+  if (address.scope_id != 0) result += "%" + std::to_string(address.scope_id);
+  return result;
+}
 
 Network& SystemNetwork() {
   static WinsockNetwork network;

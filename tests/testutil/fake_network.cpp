@@ -56,10 +56,6 @@ platform::SocketAddress Endpoint(std::string_view dotted, uint16_t port) {
   return address;
 }
 
-bool SameEndpoint(const platform::SocketAddress& a, const platform::SocketAddress& b) {
-  return a.family == b.family && a.port == b.port && a.address == b.address;
-}
-
 // --- FakeUdpSocket -------------------------------------------------------------------------------
 
 FakeUdpSocket::FakeUdpSocket(std::shared_ptr<FakeNetworkCore> core, size_t index)

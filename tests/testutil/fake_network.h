@@ -25,7 +25,7 @@ namespace chron::testing {
 uint32_t Ip(std::string_view dotted);
 // Socket address from a dotted address and a port in host byte order.
 platform::SocketAddress Endpoint(std::string_view dotted, uint16_t port);
-bool SameEndpoint(const platform::SocketAddress& a, const platform::SocketAddress& b);
+using platform::SameEndpoint;  // the same family, address and port
 
 struct FakeBindCall {
   platform::SocketAddress local;

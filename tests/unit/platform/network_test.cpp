@@ -571,5 +571,50 @@ TEST_F(SocketTest, SocketOnUnicastAddressReceivesBroadcastsOnlyWhenAsked) {
   [[maybe_unused]] int ignored = system("ip link del nt0 >/dev/null 2>&1");
 }
 
+// The IPv6 socket on the unspecified address shares its port with an IPv4 socket, tells the
+// address each datagram was sent to, and answers from it.
+TEST_F(SocketTest, Ipv6SocketTellsTheAddressAskedAndRepliesFromIt) {
+  SocketAddress any;
+  any.family = kAfInet6;
+  any.port = HostToNetwork16(port_);
+  SocketAddress loopback = any;
+  loopback.address6[15] = 1;  // ::1
+  loopback.port = HostToNetwork16(static_cast<uint16_t>(port_ + 1));
+  std::unique_ptr<UdpSocket> server;
+  std::unique_ptr<UdpSocket> client;
+  ASSERT_EQ(net_.CreateUdpSocket6(&server), 0);
+  ASSERT_EQ(server->Bind(any, false), 0);
+  auto beside = Open(At("127.0.0.1"));
+  ASSERT_EQ(net_.CreateUdpSocket6(&client), 0);
+  ASSERT_EQ(client->Bind(loopback, false), 0);
+
+  SocketAddress to = loopback;
+  to.port = any.port;
+  Send(*client, "ask", to);
+  ReceivedFrom from;
+  EXPECT_EQ(Receive(*server, &from), "ask");
+  EXPECT_TRUE(SameEndpoint(from.source, loopback));
+  EXPECT_EQ(from.source.local6, loopback.address6);
+  EXPECT_EQ(AddressText(from.source), "::1");
+  Send(*server, "answer", from.source);
+  EXPECT_EQ(Receive(*client, &from), "answer");
+  EXPECT_TRUE(SameEndpoint(from.source, to));
+}
+
+// Time source texts as getaddrinfo takes them: a zone names the interface of a link-local address.
+TEST_F(SocketTest, ResolveAnyTakesIpv6TextWithZoneAndPrintsItBack) {
+  for (const std::string text : {"::1", "fe80::1%lo", "fd00::7b"}) {
+    SocketAddress address;
+    std::string error;
+    ASSERT_EQ(net_.ResolveAny(text, &address, &error), 0) << text << ": " << error;
+    EXPECT_EQ(address.family, kAfInet6);
+    EXPECT_EQ(address.port, HostToNetwork16(123));
+    EXPECT_EQ(AddressText(address), text);
+  }
+  SocketAddress address;
+  ASSERT_EQ(net_.ResolveAny("127.0.0.1", &address, nullptr), 0);
+  EXPECT_EQ(AddressText(address), "127.0.0.1");
+}
+
 }  // namespace
 }  // namespace chron::platform
