@@ -536,6 +536,7 @@ class Adapter:
         self.ifname = ifname
         self.lan = lan
         self.addresses = []
+        self.addresses6 = []
 
     @property
     def address(self):
@@ -590,6 +591,12 @@ class Host:
         with_broadcast = ["broadcast", adapter.lan.broadcast] if broadcast else []
         _ip("-n", self.ns, "addr", "add", address + "/24", *with_broadcast, "dev", adapter.ifname)
         adapter.addresses.append(address)
+
+    def add_address6(self, adapter, address):
+        """An IPv6 address (/64; unique-local fd00::/8 or link-local fe80::) usable at once:
+        `nodad` skips duplicate address detection, which would hold it back for a second or two."""
+        _ip("-n", self.ns, "-6", "addr", "add", address + "/64", "dev", adapter.ifname, "nodad")
+        adapter.addresses6.append(address)
 
     def addresses(self):
         return [a for adapter in self.adapters for a in adapter.addresses]
