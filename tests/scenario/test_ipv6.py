@@ -1,6 +1,7 @@
 """IPv6 between test hosts with the value IPv6 set: clients poll a server at a unique-local
 address, one by name without a key, one by bracketed address with a key; a server with the same
-link-local address on two links answers each client on the link its request came from."""
+link-local address on two links, and no IPv4 address, answers each client on the link its request
+came from."""
 
 import os
 import signal
@@ -62,9 +63,9 @@ class Ipv6Test(harness.ScenarioTestCase):
 
     def test_a_link_local_request_is_answered_on_the_link_it_came_from(self):
         lans = [self.lab.lan(), self.lab.lan()]
-        server = self.lab.host("v6-ll-server", lans=lans, clock_offset=2.25)
-        for adapter in server.adapters:
-            server.add_address6(adapter, "fe80::1")
+        server = self.lab.host("v6-ll-server", clock_offset=2.25)  # without IPv4 addresses
+        for lan in lans:
+            server.add_address6(server.connect(lan, addresses=0), "fe80::1")
         served = es.start_debug(server, {"IPv6": 1, "Server\\Active": 1, "Server\\Broadcast": 0,
                                          "Client\\Active": 0})
         self.assertIn("SNTP-Init: IPv6-Adresse fe80::1%eth1 (eth1) ist betriebsbereit.", served.output())
