@@ -398,7 +398,9 @@ class WinsockNetwork : public Network {
         sockaddr_in6 v6;
         std::memcpy(&v6, row.lpSockaddr, sizeof v6);
         const SocketAddress address = FromSockaddr6(v6);
-        rows.push_back({address.address6, address.scope_id, adapter->AdapterName});
+        // The name Windows shows ("Ethernet"); AdapterName is the interface's GUID.
+        const std::string name = adapter->FriendlyName != nullptr ? win32::Narrow(adapter->FriendlyName) : "";
+        rows.push_back({address.address6, address.scope_id, name.empty() ? adapter->AdapterName : name});
       }
     }
     return rows;

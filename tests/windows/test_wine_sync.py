@@ -89,5 +89,25 @@ class SynchronisationTest(WineTestCase):
         self.follow(windows, [program("chronsvc.exe"), "-debug"], -20.0)
 
 
+    def test_a_linux_client_polls_the_windows_server_over_ipv6(self):
+        chronsvc = linux_chronsvc(self)
+        lan = self.lab.lan()
+        windows = self.wine_host("windows6", lans=[lan], clock_offset=30.0, settings=dict(SERVER, IPv6=1))
+        windows.host.add_address6(windows.host.adapters[0], "fd00:213::1")
+        served = windows.spawn([program("chronsvc.exe"), "-debug"])
+        served.wait_output(READY, 60)
+        linux_client = self.lab.host("lclient6", lans=[lan], clock_offset=0.0)
+        linux_client.add_address6(linux_client.adapters[0], "fd00:213::2")
+        linux_client.write_hive(harness.product(dict(poller_of("fd00:213::1"), IPv6=1)))
+        run = linux_client.spawn([chronsvc, "-debug"])
+        WineHost.wait_until(lambda: abs(linux_client.clock_offset() - 30.0) < 0.2, 30,
+                            lambda: "the Linux client's clock offset is %.3f s\n%s\n%s"
+                            % (linux_client.clock_offset(), run.describe(), served.describe()))
+        run.signal(signal.SIGINT)
+        run.wait(10)
+        self.assertIn("SNTP-Server: NTP Antwort an fd00:213::2 verschickt.", served.output())
+        served.signal(signal.SIGINT)
+        served.wait_output(STOPPING, 30)
+
 if __name__ == "__main__":
     unittest.main()
