@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/timex.h>
 #include <unistd.h>
 
@@ -109,6 +110,21 @@ int WriteFileAtomically(const std::string& path, const std::string& text) {
   if (error == 0 && rename(temporary.c_str(), path.c_str()) != 0) error = errno;
   if (error != 0) unlink(temporary.c_str());
   return error;
+}
+
+int FileIdentity(const std::string& path, uint64_t* identity) {
+  *identity = 0;
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return errno == ENOENT ? 0 : errno;
+  // Replacing renames a new file over the old one: a new inode even within one tick of mtime.
+  uint64_t hash = 1469598103934665603ULL;
+  for (uint64_t part : {static_cast<uint64_t>(status.st_ino), static_cast<uint64_t>(status.st_size),
+                        static_cast<uint64_t>(status.st_mtim.tv_sec), static_cast<uint64_t>(status.st_mtim.tv_nsec),
+                        static_cast<uint64_t>(status.st_ctim.tv_nsec)}) {
+    hash = (hash ^ part) * 1099511628211ULL;
+  }
+  *identity = hash | 1;  // never 0, the missing file's number
+  return 0;
 }
 
 // flock on the lock file; closing the descriptor releases it.

@@ -100,6 +100,23 @@ int ReadFileStart(const std::string& path, size_t limit, std::string* text, bool
   return 0;
 }
 
+int FileIdentity(const std::string& path, uint64_t* identity) {
+  *identity = 0;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(win32::Widen(path).c_str(), GetFileExInfoStandard, &data)) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : static_cast<int>(error);
+  }
+  // The replacing file was written after the old one: its write time (100 ns) differs.
+  uint64_t hash = 1469598103934665603ULL;
+  for (uint64_t part : {uint64_t{data.ftLastWriteTime.dwLowDateTime}, uint64_t{data.ftLastWriteTime.dwHighDateTime},
+                        uint64_t{data.ftCreationTime.dwLowDateTime}, uint64_t{data.nFileSizeLow}}) {
+    hash = (hash ^ part) * 1099511628211ULL;
+  }
+  *identity = hash | 1;  // never 0, the missing file's number
+  return 0;
+}
+
 // Writes "<file>.tmp" and moves it over the file (callers hold the offset file's lock).
 int WriteFileAtomically(const std::string& path, const std::string& text) {
   const std::wstring wide_path = win32::Widen(path);

@@ -266,6 +266,40 @@ TEST_F(SimulatedClockTest, TheVariableSelectsTheSimulatedClock) {
   EXPECT_EQ(ReadFile(), "-2000000000\n");
 }
 
+// The oscillator's error from the start variable drifts the clock; the short-form file becomes
+// the long form, which a second process-wide instance follows, continuous across the change.
+TEST_F(SimulatedClockTest, OscillatorDriftsAndEveryInstanceSeesTheSameTime) {
+  WriteFile("5000000000\n");
+  auto fast = MakeSimulatedClock(path_, 400.0);
+  EXPECT_NE(ReadFile().find("frequency_ppm 400"), std::string::npos) << ReadFile();
+  auto other = MakeSimulatedClock(path_);
+  const int64_t start = Deviation(*fast);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_NEAR(Deviation(*fast) - start, 80000, 40000);  // 400 ppm of 0.2 s
+  EXPECT_NEAR(static_cast<double>(other->NowNanoseconds() - fast->NowNanoseconds()), 0.0, 1e6);
+
+  ASSERT_EQ(other->SetFrequencyCorrection(-400), 0);
+  const int64_t corrected = Deviation(*fast);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_NEAR(Deviation(*fast), corrected, 20000);
+  EXPECT_EQ(fast->SetFrequencyCorrection(501), ERANGE);
+  double correction = 0;
+  ASSERT_EQ(fast->FrequencyCorrection(&correction), 0);
+  EXPECT_EQ(correction, -400);
+}
+
+TEST_F(SimulatedClockTest, SlewIsPaidAtBoundedRate) {
+  auto clock = MakeSimulatedClock(path_);
+  EXPECT_EQ(clock->DisciplineAvailable(), 0);
+  ASSERT_EQ(clock->Slew(-50000000), 0);  // 50 ms back: 100 s at 500 ppm
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_NEAR(Deviation(*clock), -100000, 40000);
+  ASSERT_EQ(clock->Slew(0), 0);
+  const int64_t stopped = Deviation(*clock);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_NEAR(Deviation(*clock), stopped, 20000);
+}
+
 struct Schedule {
   int policy = -1;
   int priority = -1;
