@@ -112,7 +112,8 @@ std::optional<SimulatedClockState> ParseSimulatedClockState(std::string_view tex
       state.slew_ns = *integer;
     } else if (name == "frequency_ppm" && (decimal = ParseDecimal(value))) {
       state.frequency_ppm = *decimal;
-    } else if (name == "correction_ppm" && (decimal = ParseDecimal(value)) && std::fabs(*decimal) <= kMaxCorrectionPpm) {
+    } else if (name == "correction_ppm" && (decimal = ParseDecimal(value)) &&
+               std::fabs(*decimal) <= kMaxCorrectionPpm) {
       state.correction_ppm = *decimal;
     } else {
       return std::nullopt;

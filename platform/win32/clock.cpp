@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/clock_system.h"
+#include "platform/win32/clock_rate.h"
 #include "platform/win32/win32.h"
 
 namespace chron::platform {
@@ -52,6 +53,20 @@ class RealClock : public Clock {
     if (!SetSystemTime(&system_time)) return static_cast<int>(GetLastError());
     return 0;
   }
+
+  int DisciplineAvailable() const override { return rate_.Available(); }
+  int SetFrequencyCorrection(double ppm) override {
+    EnableSystemTimePrivilege();  // a failure shows up as the adjustment's error
+    return rate_.SetCorrection(ppm);
+  }
+  int Slew(int64_t offset) override {
+    EnableSystemTimePrivilege();
+    return rate_.Slew(offset);
+  }
+  int FrequencyCorrection(double* ppm) const override { return rate_.Correction(ppm); }
+
+ private:
+  win32::ClockRate rate_;
 };
 
 }  // namespace

@@ -214,6 +214,15 @@ TEST(RealClockTest, StepThatWouldLeaveTheRangeIsRefused) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused, 2: unprivileged step not EPERM, 3: setuid";
 }
 
+// Read-only (modes 0): the frequency in force is read, nothing is set.
+TEST(RealClockTest, DisciplineIsReadWithoutChangingAnything) {
+  auto clock = MakeRealClock();
+  EXPECT_EQ(clock->DisciplineAvailable(), 0);
+  double ppm = 1e9;
+  ASSERT_EQ(clock->FrequencyCorrection(&ppm), 0);
+  EXPECT_LE(std::abs(ppm), 500.0);
+}
+
 TEST_F(SimulatedClockTest, UnwritableDirectoryIsReported) {
   auto clock = MakeSimulatedClock(directory_ + "/missing/offset");
   EXPECT_EQ(clock->StepBy(1), ENOENT);

@@ -16,7 +16,7 @@ struct TimeCase {
   double frequency_ppm;
   double correction_ppm;
   int64_t slew_ns;
-  int64_t elapsed_ns;  // real time since the anchor
+  int64_t elapsed_ns;        // real time since the anchor
   int64_t expected_gain_ns;  // simulated minus real, beyond the offset of 7 ns
 };
 
