@@ -31,6 +31,9 @@ struct Configuration {
   // twelve values above: the applet neither shows nor writes it). Empty: no authentication.
   std::string key_file;
   bool key_file_too_long = false;  // the value exists but exceeds its buffer
+  // Client\Discipline, read apart from the twelve values like the key file (the applet neither
+  // shows nor writes it): 1 disciplines the clock, 0 steps it by every reply.
+  uint32_t client_discipline = 0;
 };
 
 // Which values a program reads: all twelve, or the client values and IPQueryType (chron95).

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/client_math.h"
+#include "engine/clock_discipline.h"
 #include "engine/shutdown_wait.h"
 #include "messages/report.h"
 #include "platform/clock.h"
@@ -266,6 +267,10 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     if (ExceedsDeviationLimit(shown, rt.config.client_max_diff_second_active != 0, rt.config.client_max_diff_second)) {
       ReportMessage(msg::kDeviationRefused,
                     {int64_t{shown.seconds}, int64_t{shown.milliseconds}, int64_t{rt.config.client_max_diff_second}});
+    } else if (rt.discipline != nullptr) {
+      const int64_t delay_ns = broadcast ? -1 : NtpUnitsToNanoseconds(RoundTripDelay(t1, t2, t3, t4_value));
+      result = rt.discipline->Apply(LoopSample{NtpUnitsToNanoseconds(offset), delay_ns, rt.clock->NowNanoseconds()},
+                                    kind, sender);
     } else {
       // The step is the computed offset itself, applied atomically: reading the clock,
       // adding and setting whole milliseconds would lose up to 1 ms per synchronisation.

@@ -123,7 +123,9 @@ TEST(Win32ClockTest, RealClockTellsWhetherItCanBeDisciplined) {
   double ppm = 1e9;
   const int available = clock->DisciplineAvailable();
   EXPECT_EQ(clock->FrequencyCorrection(&ppm), available);
-  if (available == 0) EXPECT_LE(std::abs(ppm), 500.0);
+  if (available == 0) {
+    EXPECT_LE(std::abs(ppm), 500.0);
+  }
 }
 
 TEST(Win32ClockTest, SimulatedClockDriftsAndSlews) {

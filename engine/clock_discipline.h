@@ -1,0 +1,40 @@
+// The client's discipline of the clock (value Client\Discipline = 1): instead of stepping the
+// clock by every offset, it feeds the offsets to the loop of discipline_loop.h and applies its
+// corrections, a slew or a step and the frequency correction, through the clock's own calls.
+// With the value absent or 0 nothing of this runs and every reply steps the clock as before.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/discipline_loop.h"
+#include "platform/clock.h"
+
+namespace chron {
+
+struct Runtime;
+
+class ClockDiscipline {
+ public:
+  // `start_frequency_ppm`: the clock's correction in force at the start.
+  ClockDiscipline(platform::Clock& clock, double start_frequency_ppm)
+      : clock_(clock), loop_(start_frequency_ppm), frequency_ppm_(start_frequency_ppm) {}
+
+  // Applies one sample whose offset the deviation limit has already allowed; `kind` and `sender`
+  // name it in the trace ("Antwort" or "Broadcast", the dotted address). 1 when the clock was
+  // slewed or stepped, 0 when the sample was set aside or the clock refused (reported as a
+  // failed setting of the clock).
+  int Apply(const LoopSample& sample, const char* kind, const std::string& sender);
+
+ private:
+  platform::Clock& clock_;
+  DisciplineLoop loop_;
+  double frequency_ppm_;  // the correction last set
+};
+
+// Reads Client\Discipline once at start-up (absent: 0) and, when it is 1 and the clock can be
+// disciplined, gives the runtime its discipline; where the clock cannot, the client steps as
+// without it and the trace says why.
+void StartDiscipline(Runtime& rt);
+
+}  // namespace chron
