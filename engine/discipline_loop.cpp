@@ -13,7 +13,7 @@ bool DisciplineLoop::DelayedSample(const LoopSample& sample, int64_t* excess) {
   delay_count_ = std::min(delay_count_ + 1, kDelayHistory);
   const int64_t least = *std::min_element(delays_, delays_ + delay_count_);
   *excess = sample.delay_ns - least;
-  if (*excess <= std::max(kMinDelayTolerance, least / 4) || drops_ >= kMaxDrops) {
+  if (*excess <= std::max(kMinDelayTolerance, least / 2) || drops_ >= kMaxDrops) {
     drops_ = 0;
     return false;
   }
@@ -32,8 +32,10 @@ LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
     decision.action = LoopAction::kStep;
     decision.offset_ns = offset;
     decision.frequency_ppm = frequency_ppm_;
-    // The local time of the next sample is on the other side of the step: no frequency from it.
-    have_last_ = false;
+    // The next sample's local time is on the other side of the step: measured from its end.
+    have_last_ = true;
+    last_at_ns_ = sample.at_ns + offset;
+    last_slew_ns_ = 0;
     return decision;
   }
   {

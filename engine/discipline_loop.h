@@ -3,11 +3,12 @@
 //
 // Filter. Each sample's round-trip delay is compared with the least delay of the last
 // kDelayHistory samples (itself included): a reply whose delay exceeds that minimum by more than
-// max(kMinDelayTolerance, a quarter of the minimum) is dropped, because excess delay on one leg
-// shifts the offset by up to half of it. A sample's offset is only valid for the clock as it
-// was when it was taken, so older samples are not reused after a correction; the filter only
-// keeps delayed ones out. After kMaxDrops dropped in a row the path has changed and the next
-// is taken. Broadcasts carry no delay and pass.
+// max(kMinDelayTolerance, half the minimum) is dropped, because excess delay on one leg shifts
+// the offset by up to half of it. The tolerance lets the tens of microseconds by which a loaded
+// host's scheduling varies the delay pass; a reply held up in a queue does not. A sample's offset is only valid for the
+// clock as it was when it was taken, so older samples are not reused after a correction; the filter only keeps delayed
+// ones out. After kMaxDrops dropped in a row the path has changed and the next is taken. Broadcasts carry no delay and
+// pass.
 //
 // Phase. Offsets below the step threshold (128 ms, the value NTP implementations use: above it
 // a slew at 500 ppm would take over four minutes, during which the clock is knowingly wrong)
@@ -19,7 +20,8 @@
 // stands out of the recent jitter (at least kMinJitterNs) by kChangeFactor (the oscillator changed, e.g. with
 // temperature), kSteadyGain otherwise, which averages the measurement noise (a regression over
 // stored samples would too, but must be restarted on every change of the oscillator, and the
-// FLL needs no history). Steps leave the frequency as it is.
+// FLL needs no history). Steps leave the frequency as it is; the time after one is measured
+// from the step.
 #pragma once
 
 #include <cstdint>
@@ -44,8 +46,8 @@ enum class LoopAction {
 struct LoopDecision {
   LoopAction action = LoopAction::kDrop;
   int64_t offset_ns = 0;
-  double frequency_ppm = 0;         // the correction to set (the whole of it, not a change)
-  int64_t excess_delay_ns = 0;      // kDrop: how far the delay exceeded the minimum
+  double frequency_ppm = 0;     // the correction to set (the whole of it, not a change)
+  int64_t excess_delay_ns = 0;  // kDrop: how far the delay exceeded the minimum
 };
 
 class DisciplineLoop {
@@ -54,7 +56,7 @@ class DisciplineLoop {
   static constexpr double kMaxFrequencyPpm = 500.0;
   static constexpr double kSlewRatePpm = 500.0;
   static constexpr int kDelayHistory = 8;
-  static constexpr int64_t kMinDelayTolerance = 20'000;
+  static constexpr int64_t kMinDelayTolerance = 50'000;
   static constexpr int kMaxDrops = 3;
   static constexpr int kFastUpdates = 2;
   static constexpr double kSteadyGain = 0.25;
