@@ -261,7 +261,12 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     const uint64_t t3 = TimestampToUint64(m.transmit_time);
     const uint64_t t4_value = TimestampToUint64(t4);
     const DisplaySeconds delay = ToDisplaySeconds(broadcast ? 0 : RoundTripDelay(t1, t2, t3, t4_value));
-    const int64_t offset = ClockOffset(t1, t2, t3, t4_value, broadcast);
+    int64_t offset = ClockOffset(t1, t2, t3, t4_value, broadcast);
+    if (rt.discipline != nullptr && !broadcast) {
+      rt.discipline->NoteRoundTrip(NtpUnitsToNanoseconds(RoundTripDelay(t1, t2, t3, t4_value)));
+    } else if (rt.discipline != nullptr) {
+      offset += NanosecondsToNtpUnits(rt.discipline->BroadcastDelayNs());
+    }
     const DisplaySeconds shown = ToDisplaySeconds(offset);
 
     if (ExceedsDeviationLimit(shown, rt.config.client_max_diff_second_active != 0, rt.config.client_max_diff_second)) {
@@ -300,6 +305,9 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       rt.request_stop();
     }
   }
+  // A disciplined broadcast client measures its delay to the broadcaster now and then, after
+  // this broadcast's correction: a reply measured across a step would repeat it.
+  if (broadcast && rt.discipline != nullptr && rt.discipline->CalibrationDue()) SendRequest(rt, from);
   return result;
 }
 

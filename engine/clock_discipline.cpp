@@ -1,5 +1,6 @@
 #include "engine/clock_discipline.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "config/configuration.h"
@@ -34,6 +35,18 @@ int ClockDiscipline::Apply(const LoopSample& sample, const char* kind, const std
   Trace("SNTP-Client: Uhr %s um %+.6f Sekunden, Frequenzkorrektur %+.3f ppm\n", step ? "gestellt" : "angeglichen",
         static_cast<double>(decision.offset_ns) * 1e-9, frequency_ppm_);
   return 1;
+}
+
+void ClockDiscipline::NoteRoundTrip(int64_t delay_ns) {
+  if (delay_ns < 0) return;
+  round_trips_[round_trip_next_] = delay_ns;
+  round_trip_next_ = (round_trip_next_ + 1) % kCalibrations;
+  round_trip_count_ = std::min(round_trip_count_ + 1, kCalibrations);
+}
+
+int64_t ClockDiscipline::BroadcastDelayNs() const {
+  if (round_trip_count_ == 0) return 0;
+  return *std::min_element(round_trips_, round_trips_ + round_trip_count_) / 2;
 }
 
 void StartDiscipline(Runtime& rt) {

@@ -4,6 +4,7 @@
 // With the value absent or 0 nothing of this runs and every reply steps the clock as before.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -26,10 +27,27 @@ class ClockDiscipline {
   // failed setting of the clock).
   int Apply(const LoopSample& sample, const char* kind, const std::string& sender);
 
+  // Broadcast delay calibration (RFC 5905, section 8): a broadcast's offset lacks the network's
+  // one-way delay. On the first broadcast and then on every kCalibrationEvery-th the client asks
+  // the broadcasting host with a normal request; half the least round trip of the last
+  // kCalibrations replies is added to broadcast offsets. One broadcasting server is assumed.
+  static constexpr int kCalibrationEvery = 64;
+  static constexpr int kCalibrations = 4;
+  // Counts a broadcast; true when a calibration request is to be sent now.
+  bool CalibrationDue() { return broadcasts_++ % kCalibrationEvery == 0; }
+  // Takes the round trip of a reply (nanoseconds; negative ones are ignored).
+  void NoteRoundTrip(int64_t delay_ns);
+  // The one-way delay to add to a broadcast's offset, nanoseconds: 0 before any reply.
+  int64_t BroadcastDelayNs() const;
+
  private:
   platform::Clock& clock_;
   DisciplineLoop loop_;
   double frequency_ppm_;  // the correction last set
+  uint64_t broadcasts_ = 0;
+  int64_t round_trips_[kCalibrations] = {};
+  int round_trip_count_ = 0;
+  int round_trip_next_ = 0;
 };
 
 // Reads Client\Discipline once at start-up (absent: 0) and, when it is 1 and the clock can be

@@ -390,6 +390,25 @@ TEST_F(ClientHandleTest, DisciplineSlewsStepsAndStillObeysTheLimit) {
   EXPECT_EQ(console.Count("Systemzeit wird nicht korregiert"), 1);
 }
 
+// A disciplined broadcast client asks the broadcaster on the first broadcast (and every 64th),
+// and adds half the round trip of the reply to later broadcast offsets.
+TEST_F(ClientHandleTest, DisciplinedBroadcastClientCalibratesItsDelay) {
+  clock.EnableDiscipline();
+  rt.discipline = std::make_shared<ClockDiscipline>(clock, 0.0);
+  FakeUdpSocket* socket = network.sockets().back();
+  EXPECT_EQ(Broadcast(0), 1);
+  ASSERT_EQ(socket->sent().size(), 1u);
+  EXPECT_TRUE(SameEndpoint(socket->sent()[0].peer, Endpoint("10.0.0.9", 123)));
+  // T2 = T3 = T1 + 100 us, T4 = T1 + 200 us: offset 0, round trip 200 us.
+  EXPECT_EQ(Reply(100 * kMillisecond / 1000, 200 * kMillisecond / 1000), 1);
+  EXPECT_EQ(Broadcast(0), 1);
+  EXPECT_NEAR(static_cast<double>(clock.slews().back()), 100000.0, 10.0);
+  for (int i = 2; i < ClockDiscipline::kCalibrationEvery; ++i) Broadcast(0);
+  EXPECT_EQ(socket->sent().size(), 1u);
+  Broadcast(0);
+  EXPECT_EQ(socket->sent().size(), 2u);
+}
+
 // Absent or 0 the value leaves the client as it was; a clock that cannot be disciplined too.
 TEST_F(ClientHandleTest, WithoutDisciplineEveryReplySteps) {
   auto registry = platform::OpenMemoryRegistry();
