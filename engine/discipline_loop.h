@@ -16,12 +16,12 @@
 //
 // Frequency. A frequency-locked loop: after a slew the next offset, less the part of the slew
 // not yet paid off, divided by the time since, is the frequency error left. The correction
-// moves by that times a gain: 1 for the first kFastUpdates updates and whenever the offset
-// stands out of the recent jitter (at least kMinJitterNs) by kChangeFactor (the oscillator changed, e.g. with
-// temperature), kSteadyGain otherwise, which averages the measurement noise (a regression over
-// stored samples would too, but must be restarted on every change of the oscillator, and the
-// FLL needs no history). Steps leave the frequency as it is; the time after one is measured
-// from the step.
+// moves by that times a gain: 1 for the first kFastUpdates updates and when two residuals in a
+// row stand out of the recent jitter (at least kMinJitterNs) by kChangeFactor with the same sign
+// (the oscillator changed, e.g. with temperature; one alone may be noise), kSteadyGain otherwise, which averages the
+// measurement noise (a regression over stored samples would too, but must be restarted on every change of the
+// oscillator, and the FLL needs no history). Steps leave the frequency as it is; the time after one is measured from
+// the step.
 #pragma once
 
 #include <cstdint>
@@ -85,6 +85,8 @@ class DisciplineLoop {
   int64_t last_slew_ns_ = 0;  // the slew started at the last correction (0 after a step)
   int updates_ = 0;           // frequency updates so far
   double jitter_ns_ = 0;      // RMS of recent offsets, exponentially averaged
+  int standing_out_ = 0;      // sign of the last residual if it stood out of the jitter, else 0
+  bool forced_ = false;       // the sample passed only because kMaxDrops were dropped before it
 };
 
 }  // namespace chron

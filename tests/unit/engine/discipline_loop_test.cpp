@@ -101,6 +101,18 @@ TEST(DisciplineLoopTest, DelayedSampleIsIgnored) {
   EXPECT_EQ(clock.Poll(loop).action, LoopAction::kSlew);
 }
 
+// One offset carried off by noise (not by delay) is no change of the oscillator: the frequency
+// moves by the steady gain only, where two in a row of the same sign take all of it.
+TEST(DisciplineLoopTest, SingleSpikeMovesTheFrequencyLittle) {
+  DisciplineLoop loop;
+  DriftingClock clock(50, 2000);
+  for (int poll = 0; poll < 10; ++poll) clock.Poll(loop);
+  const double before = loop.frequency_ppm();
+  clock.SetError(-200'000);  // the clock looks 200 us slow once
+  clock.Poll(loop);
+  EXPECT_NEAR(loop.frequency_ppm() - before, DisciplineLoop::kSteadyGain * 200e3 / (kPoll * 1e9) * 1e6, 1.0);
+}
+
 TEST(DisciplineLoopTest, StepsOnlyFromTheThreshold) {
   const struct {
     int64_t offset_ns;
