@@ -34,6 +34,9 @@ struct Configuration {
   // Value "IPv6" of the product key (REG_DWORD, read apart like "KeyFile"): not 0 serves and polls
   // over IPv6 beside IPv4. Absent or 0: IPv4 alone.
   uint32_t ipv6 = 0;
+  // Client\Discipline, read apart from the twelve values like the key file (the applet neither
+  // shows nor writes it): 1 disciplines the clock, 0 steps it by every reply.
+  uint32_t client_discipline = 0;
 };
 
 // Which values a program reads: all twelve, or the client values and IPQueryType (chron95).

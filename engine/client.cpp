@@ -10,6 +10,7 @@
 #include "engine/client_math.h"
 #include "engine/drop_reason.h"
 #include "engine/request_adapter.h"
+#include "engine/clock_discipline.h"
 #include "engine/shutdown_wait.h"
 #include "engine/time_source.h"
 #include "messages/report.h"
@@ -321,7 +322,12 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     const uint64_t t4_value = TimestampToUint64(t4);
     const int64_t delay_units = broadcast ? 0 : RoundTripDelay(t1, t2, t3, t4_value);
     const DisplaySeconds delay = ToDisplaySeconds(delay_units);
-    const int64_t offset = ClockOffset(t1, t2, t3, t4_value, broadcast);
+    int64_t offset = ClockOffset(t1, t2, t3, t4_value, broadcast);
+    if (rt.discipline != nullptr && !broadcast) {
+      rt.discipline->NoteRoundTrip(NtpUnitsToNanoseconds(delay_units));
+    } else if (rt.discipline != nullptr) {
+      offset += NanosecondsToNtpUnits(rt.discipline->BroadcastDelayNs());
+    }
     const DisplaySeconds shown = ToDisplaySeconds(offset);
 
     const char* correction = kCorrectionRefused;
@@ -329,6 +335,12 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       rt.status.CountDrop(DropReason::kDeviationLimit);
       ReportMessage(msg::kDeviationRefused,
                     {int64_t{shown.seconds}, int64_t{shown.milliseconds}, int64_t{rt.config.client_max_diff_second}});
+    } else if (rt.discipline != nullptr) {
+      const int64_t delay_ns = broadcast ? -1 : NtpUnitsToNanoseconds(RoundTripDelay(t1, t2, t3, t4_value));
+      result = rt.discipline->Apply(LoopSample{NtpUnitsToNanoseconds(offset), delay_ns, rt.clock->NowNanoseconds()},
+                                    kind, sender);
+      correction = rt.discipline->LastCorrection();
+      if (correction == nullptr) rt.status.CountDrop(DropReason::kDelayOutlier);
     } else {
       // The step is the computed offset itself, applied atomically: reading the clock,
       // adding and setting whole milliseconds would lose up to 1 ms per synchronisation.
@@ -355,12 +367,18 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       Trace("SNTP-Client: Zeitverzögerung durch Netzwerk: %s Sekunden\n", SignedSecondsText(delay).c_str());
     }
 
-    rt.status.SampleTaken(SampleOf(rt, m, offset, delay_units), platform::AddressText(from), correction);
+    if (correction != nullptr) {
+      rt.status.SampleTaken(SampleOf(rt, m, offset, delay_units), platform::AddressText(from), correction,
+                            rt.discipline ? std::optional<double>(rt.discipline->FrequencyPpm()) : std::nullopt);
+    }
 
     if (result == 1 && rt.config.client_run_once != 0 && !rt.ServerActive() && rt.request_stop) {
       rt.request_stop();
     }
   }
+  // A disciplined broadcast client measures its delay to the broadcaster now and then, after
+  // this broadcast's correction: a reply measured across a step would repeat it.
+  if (broadcast && rt.discipline != nullptr && rt.discipline->CalibrationDue()) SendRequest(rt, from);
   return result;
 }
 

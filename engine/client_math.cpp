@@ -81,4 +81,9 @@ int64_t NtpUnitsToNanoseconds(int64_t value) {
   return seconds * kNanosecondsPerSecond + static_cast<int64_t>(nanoseconds);
 }
 
+int64_t NanosecondsToNtpUnits(int64_t nanoseconds) {
+  const int64_t bounded = std::clamp<int64_t>(nanoseconds, -kNanosecondsPerSecond, kNanosecondsPerSecond);
+  return bounded * (int64_t{1} << 32) / kNanosecondsPerSecond;  // below 2^62: no overflow
+}
+
 }  // namespace chron

@@ -76,5 +76,7 @@ SampleFault CheckSample(const SampleFacts& sample, int64_t resolution);
 
 // A 2^-32 s value in nanoseconds, rounded to the nearest nanosecond (halves upwards).
 int64_t NtpUnitsToNanoseconds(int64_t value);
+// Nanoseconds (at most a second either way) in 2^-32 s, truncated toward zero.
+int64_t NanosecondsToNtpUnits(int64_t nanoseconds);
 
 }  // namespace chron

@@ -23,6 +23,7 @@ const char* DropReasonName(DropReason reason) {
       "reference_after_transmit",
       "root_distance",
       "impossible_delay",
+      "delay_outlier",
   };
   const auto index = static_cast<size_t>(reason);
   return index < kDropReasonCount ? kNames[index] : "unknown";

@@ -29,8 +29,9 @@ enum class DropReason {
   kReferenceAfterTransmit,  // the server's clock set after it sent the message
   kRootDistance,            // root distance not below 1.5 s
   kImpossibleDelay,         // an impossible round trip
+  kDelayOutlier,            // set aside by the discipline's delay filter
 };
-inline constexpr size_t kDropReasonCount = static_cast<size_t>(DropReason::kImpossibleDelay) + 1;
+inline constexpr size_t kDropReasonCount = static_cast<size_t>(DropReason::kDelayOutlier) + 1;
 
 // The stable name of a reason, e.g. "wrong_sender".
 const char* DropReasonName(DropReason reason);

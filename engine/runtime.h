@@ -40,6 +40,8 @@ struct AdapterEntry {
 };
 using AdapterTable = std::array<AdapterEntry, kMaxAdapters>;
 
+class ClockDiscipline;
+
 struct Runtime {
   // The server part is on (chronsvc); off in a program that runs the client alone (chron95),
   // where the server stays inactive whatever its settings say.
@@ -50,6 +52,9 @@ struct Runtime {
   platform::Network* network = nullptr;
   platform::Registry* registry = nullptr;  // the machine hive (adapter discovery, key file path)
   Authentication auth;                     // filled by LoadAuthentication at start-up
+  // The client's discipline of the clock (Client\Discipline = 1), set by StartDiscipline at
+  // start-up; null: every reply steps the clock.
+  std::shared_ptr<ClockDiscipline> discipline;
 
   platform::Event shutdown;  // set once by RequestStop
   platform::Event start;     // set by the receive loop when it starts

@@ -11,9 +11,11 @@ void StatusBoard::RequestSent(int64_t time_ns, const std::string& address) {
   if (listener_) listener_();
 }
 
-void StatusBoard::SampleTaken(const LastSample& sample, const std::string& address, const char* correction) {
+void StatusBoard::SampleTaken(const LastSample& sample, const std::string& address, const char* correction,
+                              std::optional<double> frequency_ppm) {
   {
     std::lock_guard lock(mutex_);
+    frequency_ppm_ = frequency_ppm;
     last_sample_ = sample;
     address_ = address;
     last_correction_ = correction;
@@ -42,6 +44,7 @@ void StatusBoard::Client(ClientState* client, std::vector<HistoryEntry>* history
   client->last_request_ns = last_request_ns_;
   client->last_sample = last_sample_;
   client->last_correction = last_correction_;
+  client->frequency_ppm = frequency_ppm_;
   history->assign(history_.begin(), history_.end());
 }
 

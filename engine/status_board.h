@@ -27,7 +27,9 @@ class StatusBoard {
   // Client events (poll thread and receive thread); each calls the listener after the lock is
   // released. `time_ns` on the service's clock.
   void RequestSent(int64_t time_ns, const std::string& address);
-  void SampleTaken(const LastSample& sample, const std::string& address, const char* correction);
+  // `frequency_ppm`: the clock's frequency correction where the client disciplines it.
+  void SampleTaken(const LastSample& sample, const std::string& address, const char* correction,
+                   std::optional<double> frequency_ppm = std::nullopt);
   // The adapter table changed with the system's addresses (receive thread).
   void AdaptersChanged() {
     if (listener_) listener_();
@@ -51,6 +53,7 @@ class StatusBoard {
   std::string address_;
   std::optional<LastSample> last_sample_;
   std::string last_correction_;
+  std::optional<double> frequency_ppm_;
   uint64_t samples_ = 0;
   std::deque<HistoryEntry> history_;
   std::function<void()> listener_;

@@ -3,146 +3,209 @@
 #include "platform/clock.h"
 
 #include <algorithm>
-#include <atomic>
-#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <string_view>
 
 #include "platform/clock_system.h"
+#include "platform/simulated_clock_state.h"
 
 namespace chron::platform {
 namespace {
 
 using clock_system::RealNowNanoseconds;
 
-// No valid offset file is longer: an offset has at most 20 characters, the rest is blanks.
-constexpr size_t kOffsetFileLimit = 256;
+// No valid file is longer: the long form has five short lines.
+constexpr size_t kStateFileLimit = 512;
 
-// Reads the offset file: 0 and *offset on success (a missing file is offset 0),
-// kInvalidContent when the file holds anything but one signed decimal integer (blanks around it
-// allowed), or the error of the failed read.
-int ReadOffsetFile(const std::string& path, int64_t* offset) {
-  *offset = 0;
+// Reads the clock file: 0 and *state on success (a missing file is offset 0 in the short form),
+// kInvalidContent when the file holds neither form, or the error of the failed read.
+int ReadStateFile(const std::string& path, SimulatedClockState* state) {
+  *state = SimulatedClockState{};
   std::string content;
   bool exists = false;
-  if (int error = clock_system::ReadFileStart(path, kOffsetFileLimit + 1, &content, &exists)) return error;
+  if (int error = clock_system::ReadFileStart(path, kStateFileLimit + 1, &content, &exists)) return error;
   if (!exists) return 0;
-  if (content.size() > kOffsetFileLimit) return clock_system::kInvalidContent;
-  std::string_view text(content);
-  constexpr std::string_view kBlanks = " \t\r\n";
-  while (!text.empty() && kBlanks.find(text.front()) != std::string_view::npos) text.remove_prefix(1);
-  while (!text.empty() && kBlanks.find(text.back()) != std::string_view::npos) text.remove_suffix(1);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);  // from_chars takes only '-'
-  if (text.empty()) return clock_system::kInvalidContent;
-  int64_t value = 0;
-  const auto [rest, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || rest != text.data() + text.size()) return clock_system::kInvalidContent;
-  *offset = value;
+  if (content.size() > kStateFileLimit) return clock_system::kInvalidContent;
+  const std::optional<SimulatedClockState> parsed = ParseSimulatedClockState(content);
+  if (!parsed) return clock_system::kInvalidContent;
+  *state = *parsed;
   return 0;
 }
 
-// Real clock plus an offset in nanoseconds (positive: ahead of the real clock). The offset
-// file is the shared truth for every program of one test host: a step re-reads it under an
-// exclusive lock (on "<file>.lock", since the file itself is replaced), adds, and rewrites it.
+// The real clock turned into a simulated one by the state in a file (simulated_clock_state.h).
+// The file is the shared truth for every program of one test host: a change re-reads it under
+// an exclusive lock (on "<file>.lock", since the file itself is replaced), re-anchors it at the
+// present instant and rewrites it. Every reading checks whether the file was replaced and follows
+// a long-form file that another process (or scripts/simclock.py) wrote; a short-form file written
+// by others is read only at the start and at this process's own changes, as it always was.
 class SimulatedClock : public Clock {
  public:
-  explicit SimulatedClock(std::string path) : path_(std::move(path)) {
-    int64_t offset = 0;
-    read_error_.store(ReadOffsetFile(path_, &offset));
-    offset_.store(offset);
+  SimulatedClock(std::string path, std::optional<double> start_frequency_ppm) : path_(std::move(path)) {
+    SimulatedClockState state;
+    read_error_ = ReadStateFile(path_, &state);
+    clock_system::FileIdentity(path_, &seen_identity_);
+    current_ = Entry{std::numeric_limits<int64_t>::min(), state};
+    if (start_frequency_ppm && read_error_ == 0 && (state.frequency_ppm != *start_frequency_ppm)) {
+      Change([&](SimulatedClockState* s) {
+        s->frequency_ppm = *start_frequency_ppm;
+        return 0;
+      });
+    }
   }
 
-  // Now is after every step this process made: the offset in force is the latest.
-  int64_t NowNanoseconds() override { return Shifted(RealNowNanoseconds(), offset_.load(std::memory_order_relaxed)); }
+  int64_t NowNanoseconds() override {
+    std::lock_guard<std::mutex> guard(mutex_);
+    Follow();
+    return current_.state.TimeAt(RealNowNanoseconds());
+  }
   int64_t ResolutionNanoseconds() const override { return clock_system::RealResolutionNanoseconds(); }
-  // A stamp the system took before a step stays in the time scale of its instant, as on a real
-  // clock: it takes the offset that was in force then, as far as the kept steps tell.
+  // A stamp the system took before a change stays in the time scale of its instant, as on a
+  // real clock: it takes the state that was in force then, as far as the kept changes tell.
   int64_t FromSystemTime(int64_t system_ns) const override {
-    int64_t offset = offset_.load(std::memory_order_relaxed);
-    {
-      std::lock_guard<std::mutex> guard(history_mutex_);
-      for (size_t i = 0; i < history_count_; ++i) {
-        const StepRecord& step = history_[(history_next_ + kHistory - 1 - i) % kHistory];
-        if (system_ns >= step.at_system_ns) break;
-        offset = step.offset_before;
-      }
+    std::lock_guard<std::mutex> guard(mutex_);
+    Follow();
+    if (system_ns >= current_.valid_from || history_count_ == 0) return current_.state.TimeAt(system_ns);
+    const Entry* entry = nullptr;
+    for (size_t i = 0; i < history_count_; ++i) {
+      entry = &history_[(history_next_ + kHistory - 1 - i) % kHistory];
+      if (system_ns >= entry->valid_from) break;
     }
-    return Shifted(system_ns, offset);
+    return entry->state.TimeAt(system_ns);
   }
 
   int StepBy(int64_t offset) override {
-    std::lock_guard<std::mutex> guard(step_mutex_);
-    return clock_system::WithFileLock(path_ + ".lock", [&] {
-      int64_t current = 0;
-      if (int error = ReadOffsetFile(path_, &current)) return error;
+    return Change([&](SimulatedClockState* state) {
       // Both the offset and the reading it gives must stay within the range.
       int64_t stepped = 0;
       int64_t after = 0;
-      if (StepTarget(current, offset, &stepped) != 0 || StepTarget(RealNowNanoseconds(), stepped, &after) != 0) {
+      if (StepTarget(state->offset_ns, offset, &stepped) != 0 ||
+          StepTarget(RealNowNanoseconds(), stepped, &after) != 0) {
         return clock_system::kOutOfRange;
       }
-      if (int error = clock_system::WriteFileAtomically(path_, std::to_string(stepped) + "\n")) return error;
-      {
-        std::lock_guard<std::mutex> history_guard(history_mutex_);
-        history_[history_next_] = StepRecord{RealNowNanoseconds(), offset_.load()};
-        history_next_ = (history_next_ + 1) % kHistory;
-        history_count_ = std::min(history_count_ + 1, kHistory);
-        offset_.store(stepped);
-      }
-      read_error_.store(0);
+      state->offset_ns = stepped;
       return 0;
     });
   }
 
+  int DisciplineAvailable() const override { return 0; }
+  int SetFrequencyCorrection(double ppm) override {
+    if (!(std::fabs(ppm) <= kMaxCorrectionPpm)) return clock_system::kOutOfRange;
+    return Change([&](SimulatedClockState* state) {
+      state->correction_ppm = ppm;
+      return 0;
+    });
+  }
+  int Slew(int64_t offset) override {
+    return Change([&](SimulatedClockState* state) {
+      state->slew_ns = offset;
+      return 0;
+    });
+  }
+  int FrequencyCorrection(double* ppm) const override {
+    std::lock_guard<std::mutex> guard(mutex_);
+    Follow();
+    *ppm = current_.state.correction_ppm;
+    return 0;
+  }
+
   std::string Description() const override {
-    std::string text = "Simulierte Systemuhr: " + path_ + " (Abweichung " + std::to_string(offset_.load()) + " ns)";
-    const int read_error = read_error_.load();
-    if (read_error == clock_system::kInvalidContent) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const SimulatedClockState& state = current_.state;
+    std::string text = "Simulierte Systemuhr: " + path_ + " (Abweichung " + std::to_string(state.offset_ns) + " ns";
+    if (state.long_form) {
+      char rates[96];
+      std::snprintf(rates, sizeof rates, ", Oszillator %+.3f ppm, Korrektur %+.3f ppm", state.frequency_ppm,
+                    state.correction_ppm);
+      text += rates;
+    }
+    text += ")";
+    if (read_error_ == clock_system::kInvalidContent) {
       text += ", Inhalt der Datei ungültig, Abweichung 0 angenommen";
-    } else if (read_error != 0) {
-      text += ", Datei nicht lesbar (Fehler " + std::to_string(read_error) + "), Abweichung 0 angenommen";
+    } else if (read_error_ != 0) {
+      text += ", Datei nicht lesbar (Fehler " + std::to_string(read_error_) + "), Abweichung 0 angenommen";
     }
     return text;
   }
 
  private:
-  // A step never leaves the range, but the file may hold any offset: the reading stops at the
-  // range's ends instead of wrapping around.
-  static int64_t Shifted(int64_t system_ns, int64_t offset) {
-    int64_t time = 0;
-    if (StepTarget(system_ns, offset, &time) == 0) return time;
-    return offset > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-  }
-
-  // The latest steps of this process: when (system clock, ns since 1970) and the offset before.
-  struct StepRecord {
-    int64_t at_system_ns = 0;
-    int64_t offset_before = 0;
+  // A state and the real instant (ns since 1970) from which it was in force.
+  struct Entry {
+    int64_t valid_from = 0;
+    SimulatedClockState state;
   };
   static constexpr size_t kHistory = 8;
 
+  // Takes `state` as the one in force from `valid_from`; the caller holds mutex_.
+  void Adopt(const SimulatedClockState& state, int64_t valid_from) const {
+    history_[history_next_] = current_;
+    history_next_ = (history_next_ + 1) % kHistory;
+    history_count_ = std::min(history_count_ + 1, kHistory);
+    current_ = Entry{valid_from, state};
+  }
+
+  // Follows a long-form file that was replaced since this process last looked; the caller
+  // holds mutex_. One file status per reading: no read while the file stays as it was.
+  void Follow() const {
+    uint64_t identity = 0;
+    if (clock_system::FileIdentity(path_, &identity) != 0 || identity == seen_identity_) return;
+    seen_identity_ = identity;
+    SimulatedClockState state;
+    if (ReadStateFile(path_, &state) != 0 || !state.long_form) return;
+    Adopt(state, state.anchor_ns);
+  }
+
+  // Re-reads the file under its lock, re-anchors it now, lets `edit` change it (0 or an error
+  // that leaves everything as it was) and writes it back.
+  template <typename Edit>
+  int Change(Edit edit) {
+    std::lock_guard<std::mutex> change_guard(change_mutex_);
+    return clock_system::WithFileLock(path_ + ".lock", [&] {
+      SimulatedClockState state;
+      if (int error = ReadStateFile(path_, &state)) return error;
+      const int64_t now = RealNowNanoseconds();
+      if (state.Moves()) state = state.AnchoredAt(now);
+      state.anchor_ns = now;
+      if (int error = edit(&state)) return error;
+      state.long_form = state.long_form || state.Moves();
+      if (int error = clock_system::WriteFileAtomically(path_, FormatSimulatedClockState(state))) return error;
+      std::lock_guard<std::mutex> guard(mutex_);
+      clock_system::FileIdentity(path_, &seen_identity_);
+      Adopt(state, state.long_form ? now : RealNowNanoseconds());
+      read_error_ = 0;
+      return 0;
+    });
+  }
+
   const std::string path_;
-  std::atomic<int64_t> offset_{0};
-  mutable std::mutex history_mutex_;
-  StepRecord history_[kHistory];
-  size_t history_next_ = 0;   // where the next step is recorded
-  size_t history_count_ = 0;  // steps recorded, at most kHistory
-  std::mutex step_mutex_;
-  std::atomic<int> read_error_{0};  // of the first read; cleared by a successful step
+  mutable std::mutex mutex_;  // guards everything below
+  mutable Entry current_;
+  mutable Entry history_[kHistory];
+  mutable size_t history_next_ = 0;   // where the next superseded state is kept
+  mutable size_t history_count_ = 0;  // states kept, at most kHistory
+  mutable uint64_t seen_identity_ = 0;
+  int read_error_ = 0;  // of the first read; cleared by a successful change
+  std::mutex change_mutex_;
 };
 
 }  // namespace
 
-std::unique_ptr<Clock> MakeSimulatedClock(const std::string& path) { return std::make_unique<SimulatedClock>(path); }
+std::unique_ptr<Clock> MakeSimulatedClock(const std::string& path, std::optional<double> start_frequency_ppm) {
+  return std::make_unique<SimulatedClock>(path, start_frequency_ppm);
+}
 
 // Never destroyed: threads may still read the clock while the process exits.
 Clock& SystemClock() {
   static Clock* const clock = [] {
     const char* path = std::getenv("CHRON_SIMULATED_CLOCK");
-    if (path != nullptr && *path != '\0') return MakeSimulatedClock(path).release();
+    if (path != nullptr && *path != '\0') {
+      const char* ppm = std::getenv("CHRON_SIMULATED_FREQUENCY_PPM");
+      return MakeSimulatedClock(path, ppm != nullptr ? ParseDecimal(ppm) : std::nullopt).release();
+    }
     return MakeRealClock().release();
   }();
   return *clock;

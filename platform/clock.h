@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
+#include <system_error>
 
 namespace chron::platform {
 
@@ -38,20 +40,35 @@ class Clock {
   // Steps the clock by `offset` nanoseconds (positive: forwards). Returns 0 or an errno value
   // (EPERM without the right to set the clock, ERANGE beyond the instants it can hold).
   virtual int StepBy(int64_t offset) = 0;
+  // Discipline: a frequency correction and slews of small offsets instead of steps.
+  // 0 when this clock takes them, otherwise the error number that tells why not (ENOTSUP where
+  // the system has no way to adjust its clock's rate; the calls below then fail with it).
+  virtual int DisciplineAvailable() const { return static_cast<int>(std::errc::not_supported); }
+  // Sets the correction of the clock's rate in ppm (positive: faster), replacing the previous
+  // one; at most 500 ppm either way (ERANGE beyond). 0 or an error number.
+  virtual int SetFrequencyCorrection(double /*ppm*/) { return DisciplineAvailable(); }
+  // Starts slewing `offset` nanoseconds (positive: forwards) at the system's bounded rate
+  // (500 ppm), replacing any slew still in progress; 0 stops one. 0 or an error number.
+  virtual int Slew(int64_t /*offset*/) { return DisciplineAvailable(); }
+  // The frequency correction in force, in ppm; read-only. 0 or an error number.
+  virtual int FrequencyCorrection(double* /*ppm*/) const { return DisciplineAvailable(); }
   // One line describing the clock for the trace (empty for the real system clock).
   virtual std::string Description() const { return {}; }
 };
 
 // The process's clock: the real system clock, or, when the environment variable
 // CHRON_SIMULATED_CLOCK names a file, a simulated clock (real clock plus the offset in
-// that file, which stepping changes; see clock.cpp).
+// that file, which stepping changes; see clock.cpp), whose oscillator is off by
+// CHRON_SIMULATED_FREQUENCY_PPM (decimal ppm, default 0 or what the file holds).
 Clock& SystemClock();
 
 // A new real system clock.
 std::unique_ptr<Clock> MakeRealClock();
-// A new simulated clock over the offset file `path` (one signed decimal integer of
-// nanoseconds; a missing file is offset 0), read now; StepBy rewrites the file.
-std::unique_ptr<Clock> MakeSimulatedClock(const std::string& path);
+// A new simulated clock over the clock file `path` (simulated_clock_state.h; a missing file is
+// offset 0), read now; its changes rewrite the file. `start_frequency_ppm`, when given, becomes
+// the oscillator's error in the file (as CHRON_SIMULATED_FREQUENCY_PPM does for SystemClock).
+std::unique_ptr<Clock> MakeSimulatedClock(const std::string& path,
+                                          std::optional<double> start_frequency_ppm = std::nullopt);
 
 // Raises the calling thread to real-time priority for a critical section and restores it.
 // Failures (EPERM without a real-time budget) are ignored.

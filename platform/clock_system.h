@@ -28,6 +28,10 @@ int ReadFileStart(const std::string& path, size_t limit, std::string* text, bool
 // the new one. 0 or the error.
 int WriteFileAtomically(const std::string& path, const std::string& text);
 
+// A number that changes whenever the file `path` is replaced or rewritten (identity, size and
+// modification time); 0 for a missing file. 0 or the error.
+int FileIdentity(const std::string& path, uint64_t* identity);
+
 // Runs `body` while this process holds an exclusive lock on the file `lock_path` (created when
 // missing), which every process taking the same lock waits for. The lock's error, or `body`'s.
 int WithFileLock(const std::string& lock_path, const std::function<int()>& body);

@@ -8,6 +8,7 @@
 
 #include "engine/auth.h"
 #include "engine/client.h"
+#include "engine/clock_discipline.h"
 #include "engine/receive_loop.h"
 #include "engine/server.h"
 #include "messages/report.h"
@@ -128,6 +129,7 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
     return error;
   }
   LoadAuthentication(rt);
+  StartDiscipline(rt);
 
   DiscoverAdapters(rt, hooks.registry_discovery);
   int counted = 0;

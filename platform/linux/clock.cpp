@@ -4,11 +4,13 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/timex.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -48,6 +50,39 @@ class RealClock : public Clock {
     adjustment.time.tv_sec = static_cast<time_t>(seconds);
     adjustment.time.tv_usec = static_cast<suseconds_t>(nanoseconds);  // nanoseconds (ADJ_NANO)
     if (clock_adjtime(CLOCK_REALTIME, &adjustment) < 0) return errno;
+    return 0;
+  }
+
+  // The kernel's own PLL stays off (STA_PLL is never set here): the client's loop drives the
+  // frequency (ADJ_FREQUENCY) and slews offsets the way adjtime() does (ADJ_OFFSET_SINGLESHOT,
+  // 500 ppm). Setting needs CAP_SYS_TIME (EPERM without).
+  int DisciplineAvailable() const override {
+    double ppm = 0;
+    return FrequencyCorrection(&ppm);
+  }
+  // ADJ_FREQUENCY takes ppm with a 16-bit binary fraction ("scaled ppm").
+  int SetFrequencyCorrection(double ppm) override {
+    if (!(std::fabs(ppm) <= 500.0)) return ERANGE;
+    timex adjustment{};
+    adjustment.modes = ADJ_FREQUENCY;
+    adjustment.freq = std::lround(ppm * 65536.0);
+    return clock_adjtime(CLOCK_REALTIME, &adjustment) < 0 ? errno : 0;
+  }
+  // ADJ_OFFSET_SINGLESHOT takes microseconds (ADJ_NANO does not apply to it) and replaces the
+  // slew in progress.
+  int Slew(int64_t offset) override {
+    constexpr int64_t kLimit = 500'000'000;  // half a second, as adjtime() takes at once
+    if (offset > kLimit || offset < -kLimit) return ERANGE;
+    timex adjustment{};
+    adjustment.modes = ADJ_OFFSET_SINGLESHOT;
+    adjustment.offset = static_cast<long>(offset >= 0 ? (offset + 500) / 1000 : -((-offset + 500) / 1000));
+    return clock_adjtime(CLOCK_REALTIME, &adjustment) < 0 ? errno : 0;
+  }
+  // modes 0: reads only, allowed without any right.
+  int FrequencyCorrection(double* ppm) const override {
+    timex state{};
+    if (clock_adjtime(CLOCK_REALTIME, &state) < 0) return errno;
+    *ppm = static_cast<double>(state.freq) / 65536.0;
     return 0;
   }
 };
@@ -109,6 +144,21 @@ int WriteFileAtomically(const std::string& path, const std::string& text) {
   if (error == 0 && rename(temporary.c_str(), path.c_str()) != 0) error = errno;
   if (error != 0) unlink(temporary.c_str());
   return error;
+}
+
+int FileIdentity(const std::string& path, uint64_t* identity) {
+  *identity = 0;
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return errno == ENOENT ? 0 : errno;
+  // Replacing renames a new file over the old one: a new inode even within one tick of mtime.
+  uint64_t hash = 1469598103934665603ULL;
+  for (uint64_t part : {static_cast<uint64_t>(status.st_ino), static_cast<uint64_t>(status.st_size),
+                        static_cast<uint64_t>(status.st_mtim.tv_sec), static_cast<uint64_t>(status.st_mtim.tv_nsec),
+                        static_cast<uint64_t>(status.st_ctim.tv_nsec)}) {
+    hash = (hash ^ part) * 1099511628211ULL;
+  }
+  *identity = hash | 1;  // never 0, the missing file's number
+  return 0;
 }
 
 // flock on the lock file; closing the descriptor releases it.

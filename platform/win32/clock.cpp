@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/clock_system.h"
+#include "platform/win32/clock_rate.h"
 #include "platform/win32/win32.h"
 
 namespace chron::platform {
@@ -52,6 +53,20 @@ class RealClock : public Clock {
     if (!SetSystemTime(&system_time)) return static_cast<int>(GetLastError());
     return 0;
   }
+
+  int DisciplineAvailable() const override { return rate_.Available(); }
+  int SetFrequencyCorrection(double ppm) override {
+    EnableSystemTimePrivilege();  // a failure shows up as the adjustment's error
+    return rate_.SetCorrection(ppm);
+  }
+  int Slew(int64_t offset) override {
+    EnableSystemTimePrivilege();
+    return rate_.Slew(offset);
+  }
+  int FrequencyCorrection(double* ppm) const override { return rate_.Correction(ppm); }
+
+ private:
+  win32::ClockRate rate_;
 };
 
 }  // namespace
@@ -97,6 +112,23 @@ int ReadFileStart(const std::string& path, size_t limit, std::string* text, bool
     if (n == 0) break;
     text->append(buffer, n);
   }
+  return 0;
+}
+
+int FileIdentity(const std::string& path, uint64_t* identity) {
+  *identity = 0;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(win32::Widen(path).c_str(), GetFileExInfoStandard, &data)) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : static_cast<int>(error);
+  }
+  // The replacing file was written after the old one: its write time (100 ns) differs.
+  uint64_t hash = 1469598103934665603ULL;
+  for (uint64_t part : {uint64_t{data.ftLastWriteTime.dwLowDateTime}, uint64_t{data.ftLastWriteTime.dwHighDateTime},
+                        uint64_t{data.ftCreationTime.dwLowDateTime}, uint64_t{data.nFileSizeLow}}) {
+    hash = (hash ^ part) * 1099511628211ULL;
+  }
+  *identity = hash | 1;  // never 0, the missing file's number
   return 0;
 }
 

@@ -35,6 +35,9 @@ import threading
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import simclock  # noqa: E402  the clock file's format, shared with the script
+
 PREFIX = "chrt"
 ETC_NETNS = "/etc/netns"
 _counter = [0]
@@ -632,13 +635,21 @@ class Host:
             handle.write("%d\n" % round(seconds * 1e9))
         os.replace(self.clock_file + ".tmp", self.clock_file)
 
-    def clock_offset(self):
-        """Offset of the simulated clock in seconds (0 while the file does not exist)."""
+    def clock_offset(self, at_ns=None):
+        """Offset of the simulated clock in seconds (0 while the file does not exist) at the real
+        instant `at_ns` (ns since 1970; default now); a drifting clock's offset changes with it."""
         try:
             with open(self.clock_file) as handle:
-                return int(handle.read().strip()) / 1e9
+                text = handle.read()
         except FileNotFoundError:
             return 0.0
+        state = simclock.parse(text)
+        now = time.time_ns() if at_ns is None else at_ns
+        return (simclock.time_at(state, now) - now) / 1e9
+
+    def set_clock_frequency(self, ppm):
+        """The simulated clock's oscillator error from now on (scripts/simclock.py set-frequency)."""
+        simclock.set_frequency(self.clock_file, ppm)
 
     def env(self, extra=None):
         env = dict(os.environ)

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <system_error>
 #include <vector>
 
 #include "platform/clock.h"
@@ -23,6 +24,25 @@ class FakeClock : public platform::Clock {
     now_ = after;
     return 0;
   }
+  // Discipline, once enabled: slews and frequency corrections are recorded, not applied.
+  int DisciplineAvailable() const override { return discipline_ ? 0 : static_cast<int>(std::errc::not_supported); }
+  int SetFrequencyCorrection(double ppm) override {
+    if (int error = DisciplineAvailable()) return error;
+    frequency_ppm_ = ppm;
+    return 0;
+  }
+  int Slew(int64_t offset) override {
+    if (int error = DisciplineAvailable()) return error;
+    slews_.push_back(offset);
+    return 0;
+  }
+  int FrequencyCorrection(double* ppm) const override {
+    *ppm = frequency_ppm_;
+    return DisciplineAvailable();
+  }
+  void EnableDiscipline() { discipline_ = true; }
+  const std::vector<int64_t>& slews() const { return slews_; }
+
   void Set(int64_t now_ns) { now_ = now_ns; }
   void Advance(int64_t ns) { now_ += ns; }
   void FailStepsWith(int error) { step_error_ = error; }
@@ -37,6 +57,9 @@ class FakeClock : public platform::Clock {
   int64_t resolution_ = 1;
   int64_t system_offset_ = 0;
   std::vector<int64_t> steps_;
+  bool discipline_ = false;
+  double frequency_ppm_ = 0;
+  std::vector<int64_t> slews_;
 };
 
 }  // namespace chron::testing

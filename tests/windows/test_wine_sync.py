@@ -3,6 +3,7 @@ simulated clock follows the server's."""
 
 import json
 import os
+import re
 import signal
 import sys
 import unittest
@@ -87,6 +88,28 @@ class SynchronisationTest(WineTestCase):
         windows.wait_state(STOPPED)
         windows.import_registry(harness.product(poller_of(linux_server.address)))
         self.follow(windows, [program("chronsvc.exe"), "-debug"], -20.0)
+
+    def test_disciplined_windows_client_learns_its_oscillators_error(self):
+        """Client\\Discipline 1 under Wine: the loop is the same, the simulated clock drifts by
+        200 ppm, and the client's frequency correction converges to -200 ppm."""
+        chronsvc = linux_chronsvc(self)
+        lan = self.lab.lan()
+        server = self.lab.host("lserver", lans=[lan], clock_offset=0.5)
+        server.write_hive(harness.product(SERVER))
+        server.spawn([chronsvc, "-debug"]).wait_output(READY, 10)
+        settings = dict(poller_of(server.address), **{"Client\\PollInterval": 4, "Client\\Discipline": 1})
+        client = self.wine_host("wclient", lans=[lan], clock_offset=0.0, settings=settings)
+        run = client.spawn([program("chronsvc.exe"), "-debug"], env={"CHRON_SIMULATED_FREQUENCY_PPM": "200"})
+        pattern = re.compile(r"SNTP-Client: Uhr angeglichen um [-+]\d\.\d{6} Sekunden, Frequenzkorrektur "
+                             r"([-+]\d+\.\d{3}) ppm")
+        WineHost.wait_until(lambda: len(pattern.findall(run.output())) >= 8, 90, run.describe)
+        run.signal(signal.SIGINT)
+        run.wait(30)
+        # Under Wine a reply's delay varies by milliseconds, each sample's frequency by tens of
+        # ppm at a poll interval of 4 s: the last four corrections are averaged.
+        last = [float(f) for f in pattern.findall(run.output())[-4:]]
+        self.assertAlmostEqual(sum(last) / 4, -200.0, delta=50.0, msg=run.output())
+        self.assertLess(abs(client.host.clock_offset() - 0.5), 0.005)
 
 
     def test_a_linux_client_polls_the_windows_server_over_ipv6(self):

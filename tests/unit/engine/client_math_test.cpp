@@ -130,6 +130,10 @@ TEST(NanosecondsTest, ConvertsAndRoundsToNearest) {
   // Extremes of the 64-bit offset: +-2^31 s.
   EXPECT_EQ(NtpUnitsToNanoseconds(INT64_MIN), -(int64_t{1} << 31) * 1'000'000'000);
   EXPECT_EQ(NtpUnitsToNanoseconds(INT64_MAX), (int64_t{1} << 31) * 1'000'000'000);
+  // Back to 2^-32 s, truncated, beyond a second bounded to it.
+  EXPECT_EQ(NanosecondsToNtpUnits(625'000'000), 5 * kSigned / 8);
+  EXPECT_EQ(NanosecondsToNtpUnits(-1'000'000), -4294967);
+  EXPECT_EQ(NanosecondsToNtpUnits(5'000'000'000), kSigned);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <optional>
 #include <thread>
 
+#include "engine/clock_discipline.h"
+#include "platform/registry.h"
 #include "tests/unit/engine/engine_fixture.h"
 
 namespace chron::testing {
@@ -373,6 +375,81 @@ TEST_F(ClientHandleTest, RunOnceInTheClientOnlyHostIgnoresTheServerSetting) {
   rt.config.server_active = 1;  // read by chron95 never; no server runs there
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond)), 1);
   EXPECT_EQ(stop_requests, 1);
+}
+
+// With Client\Discipline = 1 small offsets are slewed, large ones stepped, and the deviation
+// limit still refuses before either; each correction adds one trace line.
+TEST_F(ClientHandleTest, DisciplineSlewsStepsAndStillObeysTheLimit) {
+  clock.EnableDiscipline();
+  auto registry = platform::OpenMemoryRegistry();
+  const uint32_t one = 1;
+  ASSERT_EQ(registry->SetValue("SOFTWARE\\Orbek\\SNTP\\1.01\\Client", "Discipline", platform::RegType::kDword, &one, 4),
+            platform::kRegSuccess);
+  rt.registry = registry.get();
+  StartDiscipline(rt);
+  ASSERT_NE(rt.discipline, nullptr);
+  rt.config.client_max_diff_second_active = 1;
+  rt.config.client_max_diff_second = 180;
+  rt.config.client_run_once = 1;
+
+  EXPECT_EQ(Broadcast(static_cast<int64_t>(kMillisecond)), 1);
+  EXPECT_EQ(clock.slews().size(), 1u);
+  EXPECT_NEAR(static_cast<double>(clock.slews().back()), 1e6, 1.0);
+  EXPECT_TRUE(clock.steps().empty());
+  EXPECT_TRUE(console.Contains("SNTP-Client: Uhr angeglichen um +0.001000 Sekunden, Frequenzkorrektur +0.000 ppm\n"));
+  EXPECT_EQ(stop_requests, 1);  // run once: a slew sets the clock too
+
+  EXPECT_EQ(Broadcast(2 * static_cast<int64_t>(kSecond)), 1);
+  EXPECT_EQ(clock.steps(), (std::vector<int64_t>{2 * kNsPerSecond}));
+  EXPECT_TRUE(console.Contains("SNTP-Client: Uhr gestellt um +2.000000 Sekunden"));
+
+  EXPECT_EQ(Broadcast(181 * static_cast<int64_t>(kSecond)), 0);
+  EXPECT_EQ(clock.steps().size(), 1u);
+  EXPECT_EQ(console.Count("Systemzeit wird nicht korregiert"), 1);
+
+  // The status record names each correction and carries the frequency correction.
+  ClientState state;
+  std::vector<HistoryEntry> history;
+  rt.status.Client(&state, &history);
+  std::vector<std::string> corrections;
+  for (const HistoryEntry& entry : history) corrections.push_back(entry.correction);
+  EXPECT_EQ(corrections, (std::vector<std::string>{"slewed", "stepped", "refused"}));
+  EXPECT_TRUE(state.frequency_ppm.has_value());
+}
+
+// A disciplined broadcast client asks the broadcaster on the first broadcast (and every 64th),
+// and adds half the round trip of the reply to later broadcast offsets.
+TEST_F(ClientHandleTest, DisciplinedBroadcastClientCalibratesItsDelay) {
+  clock.EnableDiscipline();
+  rt.discipline = std::make_shared<ClockDiscipline>(clock, 0.0);
+  FakeUdpSocket* socket = network.sockets().back();
+  EXPECT_EQ(Broadcast(0), 1);
+  ASSERT_EQ(socket->sent().size(), 1u);
+  EXPECT_TRUE(SameEndpoint(socket->sent()[0].peer, Endpoint("10.0.0.9", 123)));
+  // T2 = T3 = T1 + 100 us, T4 = T1 + 200 us: offset 0, round trip 200 us.
+  EXPECT_EQ(Reply(100 * kMillisecond / 1000, 200 * kMillisecond / 1000), 1);
+  EXPECT_EQ(Broadcast(0), 1);
+  EXPECT_NEAR(static_cast<double>(clock.slews().back()), 100000.0, 10.0);
+  for (int i = 2; i < ClockDiscipline::kCalibrationEvery; ++i) Broadcast(0);
+  EXPECT_EQ(socket->sent().size(), 1u);
+  Broadcast(0);
+  EXPECT_EQ(socket->sent().size(), 2u);
+}
+
+// Absent or 0 the value leaves the client as it was; a clock that cannot be disciplined too.
+TEST_F(ClientHandleTest, WithoutDisciplineEveryReplySteps) {
+  auto registry = platform::OpenMemoryRegistry();
+  rt.registry = registry.get();
+  StartDiscipline(rt);
+  EXPECT_EQ(rt.discipline, nullptr);
+  const uint32_t one = 1;
+  ASSERT_EQ(registry->SetValue("SOFTWARE\\Orbek\\SNTP\\1.01\\Client", "Discipline", platform::RegType::kDword, &one, 4),
+            platform::kRegSuccess);
+  StartDiscipline(rt);  // the fake clock has no discipline until enabled
+  EXPECT_EQ(rt.discipline, nullptr);
+  EXPECT_TRUE(console.Contains("Uhrführung nicht verfügbar"));
+  EXPECT_EQ(Broadcast(static_cast<int64_t>(kMillisecond)), 1);
+  EXPECT_EQ(clock.steps().size(), 1u);
 }
 
 class ClientPollTest : public EngineTest {

@@ -214,6 +214,15 @@ TEST(RealClockTest, StepThatWouldLeaveTheRangeIsRefused) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused, 2: unprivileged step not EPERM, 3: setuid";
 }
 
+// Read-only (modes 0): the frequency in force is read, nothing is set.
+TEST(RealClockTest, DisciplineIsReadWithoutChangingAnything) {
+  auto clock = MakeRealClock();
+  EXPECT_EQ(clock->DisciplineAvailable(), 0);
+  double ppm = 1e9;
+  ASSERT_EQ(clock->FrequencyCorrection(&ppm), 0);
+  EXPECT_LE(std::abs(ppm), 500.0);
+}
+
 TEST_F(SimulatedClockTest, UnwritableDirectoryIsReported) {
   auto clock = MakeSimulatedClock(directory_ + "/missing/offset");
   EXPECT_EQ(clock->StepBy(1), ENOENT);
@@ -264,6 +273,40 @@ TEST_F(SimulatedClockTest, TheVariableSelectsTheSimulatedClock) {
   unsetenv("CHRON_SIMULATED_CLOCK");
   EXPECT_EQ(result, 0);
   EXPECT_EQ(ReadFile(), "-2000000000\n");
+}
+
+// The oscillator's error from the start variable drifts the clock; the short-form file becomes
+// the long form, which a second process-wide instance follows, continuous across the change.
+TEST_F(SimulatedClockTest, OscillatorDriftsAndEveryInstanceSeesTheSameTime) {
+  WriteFile("5000000000\n");
+  auto fast = MakeSimulatedClock(path_, 400.0);
+  EXPECT_NE(ReadFile().find("frequency_ppm 400"), std::string::npos) << ReadFile();
+  auto other = MakeSimulatedClock(path_);
+  const int64_t start = Deviation(*fast);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_NEAR(Deviation(*fast) - start, 80000, 40000);  // 400 ppm of 0.2 s
+  EXPECT_NEAR(static_cast<double>(other->NowNanoseconds() - fast->NowNanoseconds()), 0.0, 1e6);
+
+  ASSERT_EQ(other->SetFrequencyCorrection(-400), 0);
+  const int64_t corrected = Deviation(*fast);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_NEAR(Deviation(*fast), corrected, 20000);
+  EXPECT_EQ(fast->SetFrequencyCorrection(501), ERANGE);
+  double correction = 0;
+  ASSERT_EQ(fast->FrequencyCorrection(&correction), 0);
+  EXPECT_EQ(correction, -400);
+}
+
+TEST_F(SimulatedClockTest, SlewIsPaidAtBoundedRate) {
+  auto clock = MakeSimulatedClock(path_);
+  EXPECT_EQ(clock->DisciplineAvailable(), 0);
+  ASSERT_EQ(clock->Slew(-50000000), 0);  // 50 ms back: 100 s at 500 ppm
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_NEAR(Deviation(*clock), -100000, 40000);
+  ASSERT_EQ(clock->Slew(0), 0);
+  const int64_t stopped = Deviation(*clock);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_NEAR(Deviation(*clock), stopped, 20000);
 }
 
 struct Schedule {

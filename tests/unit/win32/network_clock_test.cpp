@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/network.h"
@@ -116,6 +118,33 @@ TEST(Win32ClockTest, RealClockIsTheSystemTime) {
   const int64_t library =
       std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
   EXPECT_LT(std::abs(ours - library), 1000000000);
+}
+
+// Read-only: the rate is looked up and read, never set. Where the system can adjust it, the
+// correction in force lies within the kernel's range.
+TEST(Win32ClockTest, RealClockTellsWhetherItCanBeDisciplined) {
+  auto clock = MakeRealClock();
+  double ppm = 1e9;
+  const int available = clock->DisciplineAvailable();
+  EXPECT_EQ(clock->FrequencyCorrection(&ppm), available);
+  if (available == 0) {
+    EXPECT_LE(std::abs(ppm), 500.0);
+  }
+}
+
+TEST(Win32ClockTest, SimulatedClockDriftsAndSlews) {
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() /
+      ("chron-drift-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  auto clock = MakeSimulatedClock(path.string(), 300.0);
+  auto real = MakeRealClock();
+  const int64_t start = clock->NowNanoseconds() - real->NowNanoseconds();
+  ASSERT_EQ(clock->Slew(-100000), 0);  // paid off in 0.2 s
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  // 400 ms at 300 ppm is 120 us; the slew takes 100 us of it. The real clock ticks in 100 ns.
+  EXPECT_NEAR(static_cast<double>(clock->NowNanoseconds() - real->NowNanoseconds() - start), 20000.0, 15000.0);
+  std::filesystem::remove(path);
+  std::filesystem::remove(path.string() + ".lock");
 }
 
 TEST(Win32ClockTest, SimulatedClockStepsItsFile) {

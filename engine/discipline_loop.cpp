@@ -1,0 +1,80 @@
+#include "engine/discipline_loop.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace chron {
+
+bool DisciplineLoop::DelayedSample(const LoopSample& sample, int64_t* excess) {
+  *excess = 0;
+  if (sample.delay_ns < 0) return false;
+  delays_[delay_next_] = sample.delay_ns;
+  delay_next_ = (delay_next_ + 1) % kDelayHistory;
+  delay_count_ = std::min(delay_count_ + 1, kDelayHistory);
+  const int64_t least = *std::min_element(delays_, delays_ + delay_count_);
+  *excess = sample.delay_ns - least;
+  forced_ = false;
+  if (*excess <= std::max(kMinDelayTolerance, least / 2) || drops_ >= kMaxDrops) {
+    forced_ = drops_ >= kMaxDrops && *excess > std::max(kMinDelayTolerance, least / 2);
+    drops_ = 0;
+    return false;
+  }
+  ++drops_;
+  return true;
+}
+
+LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
+  LoopDecision decision;
+  if (DelayedSample(sample, &decision.excess_delay_ns)) {
+    decision.frequency_ppm = frequency_ppm_;
+    return decision;
+  }
+  const int64_t offset = sample.offset_ns;
+  if (offset >= kStepThresholdNs || offset <= -kStepThresholdNs) {
+    decision.action = LoopAction::kStep;
+    decision.offset_ns = offset;
+    decision.frequency_ppm = frequency_ppm_;
+    // The next sample's local time is on the other side of the step: measured from its end.
+    have_last_ = true;
+    last_at_ns_ = sample.at_ns + offset;
+    last_slew_ns_ = 0;
+    return decision;
+  }
+  {
+    decision.action = LoopAction::kSlew;
+    const double elapsed = static_cast<double>(sample.at_ns - last_at_ns_);
+    if (have_last_ && elapsed >= 1e9) {
+      // What is left of the last slew is phase still owed, not frequency error.
+      const double paid = elapsed * kSlewRatePpm * 1e-6;
+      const double owed = std::copysign(std::max(std::fabs(static_cast<double>(last_slew_ns_)) - paid, 0.0),
+                                        static_cast<double>(last_slew_ns_));
+      const double residual = static_cast<double>(offset) - owed;
+      // A residual standing out of the jitter is an oscillator change only when the one before
+      // stood out the same way: a single one is as likely a sample that noise carried off. A
+      // sample taken only because too many were dropped never counts as one.
+      const bool stands_out = updates_ >= kFastUpdates && !forced_ &&
+                              std::fabs(residual) > kChangeFactor * std::max(jitter_ns_, kMinJitterNs);
+      const int sign = residual > 0 ? 1 : -1;
+      const bool changed = stands_out && standing_out_ == sign;
+      standing_out_ = stands_out ? sign : 0;
+      const double gain = updates_ < kFastUpdates || changed ? 1.0 : kSteadyGain;
+      frequency_ppm_ += gain * residual / elapsed * 1e6;
+      frequency_ppm_ = std::clamp(frequency_ppm_, -kMaxFrequencyPpm, kMaxFrequencyPpm);
+      // A change of the oscillator is not jitter: the estimate learns only from the others.
+      if (updates_ >= kFastUpdates && !stands_out) {
+        jitter_ns_ = std::sqrt(0.75 * jitter_ns_ * jitter_ns_ + 0.25 * residual * residual);
+      } else if (updates_ == kFastUpdates - 1) {
+        jitter_ns_ = std::fabs(residual);  // the first after the fast updates sets the scale
+      }
+      ++updates_;
+    }
+    last_slew_ns_ = offset;
+  }
+  decision.offset_ns = offset;
+  decision.frequency_ppm = frequency_ppm_;
+  have_last_ = true;
+  last_at_ns_ = sample.at_ns;
+  return decision;
+}
+
+}  // namespace chron

@@ -1,0 +1,92 @@
+// The clock discipline loop: turns the offsets the client measures into corrections of the
+// clock (a slew or a step, and a frequency correction), numbers in and numbers out.
+//
+// Filter. Each sample's round-trip delay is compared with the least delay of the last
+// kDelayHistory samples (itself included): a reply whose delay exceeds that minimum by more than
+// max(kMinDelayTolerance, half the minimum) is dropped, because excess delay on one leg shifts
+// the offset by up to half of it. The tolerance lets the tens of microseconds by which a loaded
+// host's scheduling varies the delay pass; a reply held up in a queue does not. A sample's offset is only valid for the
+// clock as it was when it was taken, so older samples are not reused after a correction; the filter only keeps delayed
+// ones out. After kMaxDrops dropped in a row the path has changed and the next is taken. Broadcasts carry no delay and
+// pass.
+//
+// Phase. Offsets below the step threshold (128 ms, the value NTP implementations use: above it
+// a slew at 500 ppm would take over four minutes, during which the clock is knowingly wrong)
+// are slewed in full; larger ones are stepped.
+//
+// Frequency. A frequency-locked loop: after a slew the next offset, less the part of the slew
+// not yet paid off, divided by the time since, is the frequency error left. The correction
+// moves by that times a gain: 1 for the first kFastUpdates updates and when two residuals in a
+// row stand out of the recent jitter (at least kMinJitterNs) by kChangeFactor with the same sign
+// (the oscillator changed, e.g. with temperature; one alone may be noise), kSteadyGain otherwise, which averages the
+// measurement noise (a regression over stored samples would too, but must be restarted on every change of the
+// oscillator, and the FLL needs no history). Steps leave the frequency as it is; the time after one is measured from
+// the step.
+#pragma once
+
+#include <cstdint>
+
+namespace chron {
+
+// One measurement: offset (positive: the server is ahead, the clock must go forwards), its
+// round-trip delay (negative: unknown, a broadcast) and the local clock's time when taken, all
+// in nanoseconds.
+struct LoopSample {
+  int64_t offset_ns = 0;
+  int64_t delay_ns = -1;
+  int64_t at_ns = 0;
+};
+
+enum class LoopAction {
+  kDrop,  // delayed sample, nothing to do
+  kSlew,  // slew `offset_ns`
+  kStep,  // step by `offset_ns`
+};
+
+struct LoopDecision {
+  LoopAction action = LoopAction::kDrop;
+  int64_t offset_ns = 0;
+  double frequency_ppm = 0;     // the correction to set (the whole of it, not a change)
+  int64_t excess_delay_ns = 0;  // kDrop: how far the delay exceeded the minimum
+};
+
+class DisciplineLoop {
+ public:
+  static constexpr int64_t kStepThresholdNs = 128'000'000;
+  static constexpr double kMaxFrequencyPpm = 500.0;
+  static constexpr double kSlewRatePpm = 500.0;
+  static constexpr int kDelayHistory = 8;
+  static constexpr int64_t kMinDelayTolerance = 50'000;
+  static constexpr int kMaxDrops = 3;
+  static constexpr int kFastUpdates = 2;
+  static constexpr double kSteadyGain = 0.25;
+  static constexpr double kChangeFactor = 4.0;
+  static constexpr double kMinJitterNs = 5000.0;  // below the noise of a LAN's timestamps
+
+  // `frequency_ppm`: the correction the clock has at the start.
+  explicit DisciplineLoop(double frequency_ppm = 0) : frequency_ppm_(frequency_ppm) {}
+
+  LoopDecision Update(const LoopSample& sample);
+  // The clock refused the correction: the loop forgets it was made.
+  void Forget() { have_last_ = false; }
+
+  double frequency_ppm() const { return frequency_ppm_; }
+
+ private:
+  bool DelayedSample(const LoopSample& sample, int64_t* excess);
+
+  double frequency_ppm_ = 0;
+  int64_t delays_[kDelayHistory] = {};
+  int delay_count_ = 0;
+  int delay_next_ = 0;
+  int drops_ = 0;
+  bool have_last_ = false;
+  int64_t last_at_ns_ = 0;
+  int64_t last_slew_ns_ = 0;  // the slew started at the last correction (0 after a step)
+  int updates_ = 0;           // frequency updates so far
+  double jitter_ns_ = 0;      // RMS of recent offsets, exponentially averaged
+  int standing_out_ = 0;      // sign of the last residual if it stood out of the jitter, else 0
+  bool forced_ = false;       // the sample passed only because kMaxDrops were dropped before it
+};
+
+}  // namespace chron

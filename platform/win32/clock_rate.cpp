@@ -1,0 +1,117 @@
+#include "platform/win32/clock_rate.h"
+
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <thread>
+
+#include "platform/win32/win32.h"
+
+namespace chron::platform::win32 {
+
+namespace {
+
+constexpr double kSlewRatePpm = 500.0;
+
+using GetPrecise = BOOL(WINAPI*)(PDWORD64, PDWORD64, PBOOL);
+using SetPrecise = BOOL(WINAPI*)(DWORD64, BOOL);
+using GetLegacy = BOOL(WINAPI*)(PDWORD, PDWORD, PBOOL);
+using SetLegacy = BOOL(WINAPI*)(DWORD, BOOL);
+
+}  // namespace
+
+struct ClockRate::Shared {
+  GetPrecise get_precise = nullptr;
+  SetPrecise set_precise = nullptr;
+  GetLegacy get_legacy = nullptr;
+  SetLegacy set_legacy = nullptr;
+  std::mutex mutex;
+  double correction_ppm = 0;
+  double slew_ppm = 0;      // +-500 while a slew is being paid off
+  uint64_t slew_count = 0;  // tells a waiting thread whether its slew was replaced
+
+  // Reads the adjustment and the period's increment (in the same units) and whether the system
+  // adjusts by itself instead (disabled = TRUE). 0 or the error.
+  int Read(uint64_t* adjustment, uint64_t* increment, bool* disabled) const {
+    BOOL off = FALSE;
+    if (get_precise != nullptr && set_precise != nullptr) {
+      DWORD64 a = 0;
+      DWORD64 i = 0;
+      if (!get_precise(&a, &i, &off)) return static_cast<int>(GetLastError());
+      *adjustment = a;
+      *increment = i;
+    } else if (get_legacy != nullptr && set_legacy != nullptr) {
+      DWORD a = 0;
+      DWORD i = 0;
+      if (!get_legacy(&a, &i, &off)) return static_cast<int>(GetLastError());
+      *adjustment = a;
+      *increment = i;
+    } else {
+      return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+    *disabled = off != FALSE;
+    return *increment == 0 ? ERROR_CALL_NOT_IMPLEMENTED : 0;
+  }
+
+  // Sets the rate to correction plus slew; the caller holds the mutex.
+  int Apply() {
+    uint64_t adjustment = 0;
+    uint64_t increment = 0;
+    bool disabled = false;
+    if (int error = Read(&adjustment, &increment, &disabled)) return error;
+    const double rate = static_cast<double>(increment) * (1.0 + (correction_ppm + slew_ppm) * 1e-6);
+    const auto target = static_cast<uint64_t>(std::llround(rate));
+    const BOOL ok = set_precise != nullptr ? set_precise(target, FALSE) : set_legacy(static_cast<DWORD>(target), FALSE);
+    return ok ? 0 : static_cast<int>(GetLastError());
+  }
+};
+
+ClockRate::ClockRate() : shared_(std::make_shared<Shared>()) {
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  shared_->get_precise = ProcAddress<GetPrecise>(kernel, "GetSystemTimeAdjustmentPrecise");
+  shared_->set_precise = ProcAddress<SetPrecise>(kernel, "SetSystemTimeAdjustmentPrecise");
+  shared_->get_legacy = ProcAddress<GetLegacy>(kernel, "GetSystemTimeAdjustment");
+  shared_->set_legacy = ProcAddress<SetLegacy>(kernel, "SetSystemTimeAdjustment");
+}
+
+int ClockRate::Available() const {
+  uint64_t adjustment = 0;
+  uint64_t increment = 0;
+  bool disabled = false;
+  return shared_->Read(&adjustment, &increment, &disabled);
+}
+
+int ClockRate::SetCorrection(double ppm) {
+  if (!(std::fabs(ppm) <= 500.0)) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::mutex> guard(shared_->mutex);
+  shared_->correction_ppm = ppm;
+  return shared_->Apply();
+}
+
+int ClockRate::Slew(int64_t offset_ns) {
+  std::lock_guard<std::mutex> guard(shared_->mutex);
+  const uint64_t count = ++shared_->slew_count;
+  shared_->slew_ppm = offset_ns > 0 ? kSlewRatePpm : offset_ns < 0 ? -kSlewRatePpm : 0;
+  if (int error = shared_->Apply()) return error;
+  if (offset_ns == 0) return 0;
+  const auto duration = std::chrono::nanoseconds(static_cast<int64_t>(std::fabs(offset_ns / (kSlewRatePpm * 1e-6))));
+  std::thread([shared = shared_, count, duration] {
+    std::this_thread::sleep_for(duration);
+    std::lock_guard<std::mutex> later(shared->mutex);
+    if (shared->slew_count != count) return;  // replaced by a later slew
+    shared->slew_ppm = 0;
+    shared->Apply();
+  }).detach();
+  return 0;
+}
+
+int ClockRate::Correction(double* ppm) const {
+  uint64_t adjustment = 0;
+  uint64_t increment = 0;
+  bool disabled = false;
+  if (int error = shared_->Read(&adjustment, &increment, &disabled)) return error;
+  *ppm = disabled ? 0.0 : (static_cast<double>(adjustment) / static_cast<double>(increment) - 1.0) * 1e6;
+  return 0;
+}
+
+}  // namespace chron::platform::win32

@@ -1,0 +1,31 @@
+// The rate of the Windows system clock: the time adjustment the system adds per clock period
+// (SetSystemTimeAdjustmentPrecise from Windows 10 on, otherwise SetSystemTimeAdjustment, both
+// looked up at run time; Windows 95 has neither that works). A frequency correction of x ppm
+// sets the adjustment to the period's nominal increment times (1 + x / 10^6). Windows has no
+// slew of its own: one is emulated by adding 500 ppm in the offset's direction for as long as
+// paying it off takes, after which a waiting thread restores the plain correction.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace chron::platform::win32 {
+
+class ClockRate {
+ public:
+  ClockRate();
+  // 0 when the system can adjust its clock's rate, else ERROR_CALL_NOT_IMPLEMENTED or the
+  // error of reading the adjustment.
+  int Available() const;
+  // The calls below return 0 or the Win32 error (ERROR_PRIVILEGE_NOT_HELD without the right).
+  int SetCorrection(double ppm);
+  int Slew(int64_t offset_ns);
+  int Correction(double* ppm) const;
+
+  struct Shared;
+
+ private:
+  std::shared_ptr<Shared> shared_;  // also held by a slew's waiting thread
+};
+
+}  // namespace chron::platform::win32

@@ -1,0 +1,148 @@
+// The loop against a model of a drifting clock: the clock's true error evolves with the
+// oscillator, the correction the loop sets and its slews; the loop sees that error plus
+// measurement noise every poll interval.
+#include "engine/discipline_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <utility>
+
+namespace chron {
+namespace {
+
+constexpr int64_t kSecond = 1'000'000'000;
+constexpr double kPoll = 16.0;  // seconds
+
+class DriftingClock {
+ public:
+  explicit DriftingClock(double oscillator_ppm, double noise_ns)
+      : oscillator_ppm_(oscillator_ppm), noise_(0, noise_ns) {}
+
+  // One poll: runs the clock to the next sample (tracking the largest error on the way), lets
+  // the loop judge the sample and applies its decision. Returns the decision.
+  LoopDecision Poll(DisciplineLoop& loop, double extra_delay_ns = 0) {
+    constexpr int kSteps = 64;
+    for (int i = 0; i < kSteps; ++i) {
+      const double dt = kPoll * 1e9 / kSteps;
+      const double slew_step = std::min(std::fabs(slew_ns_), dt * DisciplineLoop::kSlewRatePpm * 1e-6);
+      error_ns_ += dt * (oscillator_ppm_ + correction_ppm_) * 1e-6 + std::copysign(slew_step, slew_ns_);
+      slew_ns_ -= std::copysign(slew_step, slew_ns_);
+      worst_ns_ = std::max(worst_ns_, std::fabs(error_ns_));
+    }
+    now_ns_ += static_cast<int64_t>(kPoll * 1e9);
+    LoopSample sample;
+    // The offset measured is minus the clock's error, with half the extra delay of one leg.
+    sample.offset_ns = std::llround(-error_ns_ + noise_(random_) + extra_delay_ns / 2);
+    sample.delay_ns = std::llround(100'000 + std::fabs(noise_(random_)) + extra_delay_ns);
+    sample.at_ns = now_ns_ + std::llround(error_ns_);
+    const LoopDecision decision = loop.Update(sample);
+    correction_ppm_ = decision.frequency_ppm;
+    if (decision.action == LoopAction::kSlew) slew_ns_ = static_cast<double>(decision.offset_ns);
+    if (decision.action == LoopAction::kStep) error_ns_ += static_cast<double>(decision.offset_ns);
+    return decision;
+  }
+  // The largest |error| since the last call, nanoseconds.
+  double TakeWorst() { return std::exchange(worst_ns_, 0.0); }
+  void SetOscillator(double ppm) { oscillator_ppm_ = ppm; }
+  void SetError(double ns) { error_ns_ = ns; }
+
+ private:
+  double oscillator_ppm_;
+  double correction_ppm_ = 0;
+  double error_ns_ = 0;
+  double slew_ns_ = 0;
+  double worst_ns_ = 0;
+  int64_t now_ns_ = 1'800'000'000 * kSecond;
+  std::mt19937 random_{21};
+  std::normal_distribution<double> noise_;
+};
+
+// From +50 ppm (and from -80 ppm) with 5 us of timestamp noise, the frequency is learnt within a
+// few polls, after which the clock stays within 25 us all the time.
+TEST(DisciplineLoopTest, ConvergesFromAnOscillatorError) {
+  for (double oscillator : {50.0, -80.0}) {
+    DisciplineLoop loop;
+    DriftingClock clock(oscillator, 5000);
+    for (int poll = 0; poll < 4; ++poll) clock.Poll(loop);
+    EXPECT_NEAR(loop.frequency_ppm(), -oscillator, 1.0);
+    clock.TakeWorst();
+    for (int poll = 0; poll < 40; ++poll) clock.Poll(loop);
+    EXPECT_LT(clock.TakeWorst(), 25000) << oscillator;
+  }
+}
+
+// A step of the oscillator by 10 ppm (160 us per poll) is followed within three polls.
+TEST(DisciplineLoopTest, FollowsAStepOfTheFrequency) {
+  DisciplineLoop loop;
+  DriftingClock clock(50, 5000);
+  for (int poll = 0; poll < 20; ++poll) clock.Poll(loop);
+  clock.SetOscillator(60);
+  for (int poll = 0; poll < 3; ++poll) clock.Poll(loop);
+  EXPECT_NEAR(loop.frequency_ppm(), -60, 1.5);
+  clock.TakeWorst();
+  for (int poll = 0; poll < 20; ++poll) clock.Poll(loop);
+  EXPECT_LT(clock.TakeWorst(), 25000);
+}
+
+// A reply delayed by 4 ms on one leg does not move the clock or its frequency.
+TEST(DisciplineLoopTest, DelayedSampleIsIgnored) {
+  DisciplineLoop loop;
+  DriftingClock clock(20, 2000);
+  for (int poll = 0; poll < 10; ++poll) clock.Poll(loop);
+  const double frequency = loop.frequency_ppm();
+  const LoopDecision delayed = clock.Poll(loop, 4'000'000);
+  EXPECT_EQ(delayed.action, LoopAction::kDrop);
+  EXPECT_GT(delayed.excess_delay_ns, 3'900'000);
+  EXPECT_EQ(loop.frequency_ppm(), frequency);
+  EXPECT_EQ(clock.Poll(loop).action, LoopAction::kSlew);
+}
+
+// One offset carried off by noise (not by delay) is no change of the oscillator: the frequency
+// moves by the steady gain only, where two in a row of the same sign take all of it.
+TEST(DisciplineLoopTest, SingleSpikeMovesTheFrequencyLittle) {
+  DisciplineLoop loop;
+  DriftingClock clock(50, 2000);
+  for (int poll = 0; poll < 10; ++poll) clock.Poll(loop);
+  const double before = loop.frequency_ppm();
+  clock.SetError(-200'000);  // the clock looks 200 us slow once
+  clock.Poll(loop);
+  EXPECT_NEAR(loop.frequency_ppm() - before, DisciplineLoop::kSteadyGain * 200e3 / (kPoll * 1e9) * 1e6, 1.0);
+}
+
+TEST(DisciplineLoopTest, StepsOnlyFromTheThreshold) {
+  const struct {
+    int64_t offset_ns;
+    LoopAction action;
+  } cases[] = {
+      {DisciplineLoop::kStepThresholdNs - 1, LoopAction::kSlew},
+      {DisciplineLoop::kStepThresholdNs, LoopAction::kStep},
+      {-DisciplineLoop::kStepThresholdNs + 1, LoopAction::kSlew},
+      {-DisciplineLoop::kStepThresholdNs, LoopAction::kStep},
+      {-3 * kSecond, LoopAction::kStep},
+  };
+  for (const auto& c : cases) {
+    DisciplineLoop loop(12.5);
+    const LoopDecision decision = loop.Update(LoopSample{c.offset_ns, 100'000, kSecond});
+    EXPECT_EQ(decision.action, c.action) << c.offset_ns;
+    EXPECT_EQ(decision.offset_ns, c.offset_ns);
+    EXPECT_EQ(decision.frequency_ppm, 12.5);  // one sample tells nothing of the frequency
+  }
+}
+
+// The time to the sample after a step is measured from the step: it already tells the frequency.
+TEST(DisciplineLoopTest, StartsFarOffThenConverges) {
+  DisciplineLoop loop;
+  DriftingClock clock(50, 5000);
+  clock.SetError(-2.5e9);
+  EXPECT_EQ(clock.Poll(loop).action, LoopAction::kStep);
+  EXPECT_NEAR(clock.Poll(loop).frequency_ppm, -50, 2.0);
+  for (int poll = 0; poll < 4; ++poll) clock.Poll(loop);
+  EXPECT_NEAR(loop.frequency_ppm(), -50, 1.0);
+}
+
+}  // namespace
+}  // namespace chron
