@@ -60,15 +60,15 @@ class SimulatedClock : public Clock {
 
   int64_t NowNanoseconds() override {
     std::lock_guard<std::mutex> guard(mutex_);
-    Follow();
-    return current_.state.TimeAt(RealNowNanoseconds());
+    Follow(RealNowNanoseconds());
+    return current_.state.TimeAt(RealNowNanoseconds());  // after reading the file, if it did
   }
   int64_t ResolutionNanoseconds() const override { return clock_system::RealResolutionNanoseconds(); }
   // A stamp the system took before a change stays in the time scale of its instant, as on a
   // real clock: it takes the state that was in force then, as far as the kept changes tell.
   int64_t FromSystemTime(int64_t system_ns) const override {
     std::lock_guard<std::mutex> guard(mutex_);
-    Follow();
+    Follow(RealNowNanoseconds());
     if (system_ns >= current_.valid_from || history_count_ == 0) return current_.state.TimeAt(system_ns);
     const Entry* entry = nullptr;
     for (size_t i = 0; i < history_count_; ++i) {
@@ -108,7 +108,7 @@ class SimulatedClock : public Clock {
   }
   int FrequencyCorrection(double* ppm) const override {
     std::lock_guard<std::mutex> guard(mutex_);
-    Follow();
+    Follow(RealNowNanoseconds());
     *ppm = current_.state.correction_ppm;
     return 0;
   }
@@ -148,9 +148,15 @@ class SimulatedClock : public Clock {
     current_ = Entry{valid_from, state};
   }
 
-  // Follows a long-form file that was replaced since this process last looked; the caller
-  // holds mutex_. One file status per reading: no read while the file stays as it was.
-  void Follow() const {
+  // Follows a long-form file that another process replaced since this one last looked; the
+  // caller holds mutex_. The file's status is asked at most every kFollowPeriodNs of real time
+  // (a server reads the clock several times per reply, and a status costs a system call), and
+  // the file is read only when it was replaced. This process's own changes take effect at once.
+  static constexpr int64_t kFollowPeriodNs = 10'000'000;
+  void Follow(int64_t real_ns) const {
+    // A real clock set back makes the next look due at once.
+    if (real_ns >= last_follow_ns_ && real_ns - last_follow_ns_ < kFollowPeriodNs) return;
+    last_follow_ns_ = real_ns;
     uint64_t identity = 0;
     if (clock_system::FileIdentity(path_, &identity) != 0 || identity == seen_identity_) return;
     seen_identity_ = identity;
@@ -188,7 +194,8 @@ class SimulatedClock : public Clock {
   mutable size_t history_next_ = 0;   // where the next superseded state is kept
   mutable size_t history_count_ = 0;  // states kept, at most kHistory
   mutable uint64_t seen_identity_ = 0;
-  int read_error_ = 0;  // of the first read; cleared by a successful change
+  mutable int64_t last_follow_ns_ = 0;  // real time of the last look at the file
+  int read_error_ = 0;                  // of the first read; cleared by a successful change
   std::mutex change_mutex_;
 };
 
