@@ -40,7 +40,7 @@ int ReadStateFile(const std::string& path, SimulatedClockState* state) {
 // The real clock turned into a simulated one by the state in a file (simulated_clock_state.h).
 // The file is the shared truth for every program of one test host: a change re-reads it under
 // an exclusive lock (on "<file>.lock", since the file itself is replaced), re-anchors it at the
-// present instant and rewrites it. Every reading checks whether the file was replaced and follows
+// present instant and rewrites it. Readings check (at most every 10 ms) whether the file was replaced and follow
 // a long-form file that another process (or scripts/simclock.py) wrote; a short-form file written
 // by others is read only at the start and at this process's own changes, as it always was.
 class SimulatedClock : public Clock {
