@@ -324,7 +324,8 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     const DisplaySeconds delay = ToDisplaySeconds(delay_units);
     int64_t offset = ClockOffset(t1, t2, t3, t4_value, broadcast);
     if (rt.discipline != nullptr && !broadcast) {
-      rt.discipline->NoteRoundTrip(NtpUnitsToNanoseconds(delay_units));
+      rt.discipline->NoteReply(NtpUnitsToNanoseconds(delay_units), NtpUnitsToNanoseconds(offset),
+                               rt.clock->NowNanoseconds());
     } else if (rt.discipline != nullptr) {
       offset += NanosecondsToNtpUnits(rt.discipline->BroadcastDelayNs());
     }

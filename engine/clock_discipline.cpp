@@ -1,6 +1,7 @@
 #include "engine/clock_discipline.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdint>
 
 #include "config/configuration.h"
@@ -36,21 +37,39 @@ int ClockDiscipline::Apply(const LoopSample& sample, const char* kind, const std
     return 0;
   }
   last_correction_ = step ? kCorrectionStepped : kCorrectionSlewed;
+  if (sample.delay_ns < 0) {
+    // A broadcast: its offset came with BroadcastDelayNs() added, which the calibration takes out.
+    broadcast_ = {true, sample.at_ns, sample.offset_ns - BroadcastDelayNs(), step ? decision.offset_ns : 0,
+                  step ? 0 : decision.offset_ns};
+  }
   Trace("SNTP-Client: Uhr %s um %+.6f Sekunden, Frequenzkorrektur %+.3f ppm\n", step ? "gestellt" : "angeglichen",
         static_cast<double>(decision.offset_ns) * 1e-9, frequency_ppm_);
   return 1;
 }
 
-void ClockDiscipline::NoteRoundTrip(int64_t delay_ns) {
+void ClockDiscipline::NoteReply(int64_t delay_ns, int64_t offset_ns, int64_t at_ns) {
   if (delay_ns < 0) return;
+  int64_t delay = delay_ns / 2;
+  if (broadcast_.pending) {
+    broadcast_.pending = false;
+    const int64_t elapsed = at_ns - broadcast_.at_ns - broadcast_.step_ns;
+    if (elapsed >= 0 && elapsed <= kCalibrationWindowNs) {
+      // The slew is paid off at 500 ppm: 1 ns per 2,000 ns elapsed.
+      const int64_t paid = std::min(std::abs(broadcast_.slew_ns), elapsed / 2000);
+      const int64_t moved = broadcast_.step_ns + (broadcast_.slew_ns < 0 ? -paid : paid);
+      const int64_t measured = offset_ns - (broadcast_.offset_ns - moved);
+      if (measured >= 0 && measured <= delay_ns + kCalibrationSlackNs) delay = measured;
+    }
+  }
   round_trips_[round_trip_next_] = delay_ns;
+  delays_[round_trip_next_] = delay;
   round_trip_next_ = (round_trip_next_ + 1) % kCalibrations;
   round_trip_count_ = std::min(round_trip_count_ + 1, kCalibrations);
 }
 
 int64_t ClockDiscipline::BroadcastDelayNs() const {
   if (round_trip_count_ == 0) return 0;
-  return *std::min_element(round_trips_, round_trips_ + round_trip_count_) / 2;
+  return delays_[std::min_element(round_trips_, round_trips_ + round_trip_count_) - round_trips_];
 }
 
 void StartDiscipline(Runtime& rt) {

@@ -423,13 +423,15 @@ TEST_F(ClientHandleTest, DisciplinedBroadcastClientCalibratesItsDelay) {
   clock.EnableDiscipline();
   rt.discipline = std::make_shared<ClockDiscipline>(clock, 0.0);
   FakeUdpSocket* socket = network.sockets().back();
-  EXPECT_EQ(Broadcast(0), 1);
+  // The broadcast seems 120 us behind; the reply (T2 = T3 = T1 + 100 us, T4 = T1 + 200 us:
+  // offset 0, round trip 200 us) shows the clock right: the broadcast took 120 us, not half the
+  // round trip.
+  EXPECT_EQ(Broadcast(-static_cast<int64_t>(120 * kMillisecond / 1000)), 1);
   ASSERT_EQ(socket->sent().size(), 1u);
   EXPECT_TRUE(SameEndpoint(socket->sent()[0].peer, Endpoint("10.0.0.9", 123)));
-  // T2 = T3 = T1 + 100 us, T4 = T1 + 200 us: offset 0, round trip 200 us.
   EXPECT_EQ(Reply(100 * kMillisecond / 1000, 200 * kMillisecond / 1000), 1);
   EXPECT_EQ(Broadcast(0), 1);
-  EXPECT_NEAR(static_cast<double>(clock.slews().back()), 100000.0, 10.0);
+  EXPECT_NEAR(static_cast<double>(clock.slews().back()), 120000.0, 10.0);
   for (int i = 2; i < ClockDiscipline::kCalibrationEvery; ++i) Broadcast(0);
   EXPECT_EQ(socket->sent().size(), 1u);
   Broadcast(0);
