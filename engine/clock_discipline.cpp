@@ -47,29 +47,30 @@ int ClockDiscipline::Apply(const LoopSample& sample, const char* kind, const std
   return 1;
 }
 
+void ClockDiscipline::Ring::Add(int64_t value) {
+  values[next] = value;
+  next = (next + 1) % kCalibrations;
+  count = std::min(count + 1, kCalibrations);
+}
+
+int64_t ClockDiscipline::Ring::Least() const { return count == 0 ? 0 : *std::min_element(values, values + count); }
+
 void ClockDiscipline::NoteReply(int64_t delay_ns, int64_t offset_ns, int64_t at_ns) {
   if (delay_ns < 0) return;
-  int64_t delay = delay_ns / 2;
-  if (broadcast_.pending) {
-    broadcast_.pending = false;
-    const int64_t elapsed = at_ns - broadcast_.at_ns - broadcast_.step_ns;
-    if (elapsed >= 0 && elapsed <= kCalibrationWindowNs) {
-      // The slew is paid off at 500 ppm: 1 ns per 2,000 ns elapsed.
-      const int64_t paid = std::min(std::abs(broadcast_.slew_ns), elapsed / 2000);
-      const int64_t moved = broadcast_.step_ns + (broadcast_.slew_ns < 0 ? -paid : paid);
-      const int64_t measured = offset_ns - (broadcast_.offset_ns - moved);
-      if (measured >= 0 && measured <= delay_ns + kCalibrationSlackNs) delay = measured;
-    }
-  }
-  round_trips_[round_trip_next_] = delay_ns;
-  delays_[round_trip_next_] = delay;
-  round_trip_next_ = (round_trip_next_ + 1) % kCalibrations;
-  round_trip_count_ = std::min(round_trip_count_ + 1, kCalibrations);
+  round_trips_.Add(delay_ns);
+  if (!broadcast_.pending) return;
+  broadcast_.pending = false;
+  const int64_t elapsed = at_ns - broadcast_.at_ns - broadcast_.step_ns;
+  if (elapsed < 0 || elapsed > kCalibrationWindowNs) return;
+  // The slew is paid off at 500 ppm: 1 ns per 2,000 ns elapsed.
+  const int64_t paid = std::min(std::abs(broadcast_.slew_ns), elapsed / 2000);
+  const int64_t moved = broadcast_.step_ns + (broadcast_.slew_ns < 0 ? -paid : paid);
+  const int64_t measured = offset_ns - (broadcast_.offset_ns - moved);
+  if (measured >= 0 && measured <= delay_ns + kCalibrationSlackNs) delays_.Add(measured);
 }
 
 int64_t ClockDiscipline::BroadcastDelayNs() const {
-  if (round_trip_count_ == 0) return 0;
-  return delays_[std::min_element(round_trips_, round_trips_ + round_trip_count_) - round_trips_];
+  return delays_.count > 0 ? delays_.Least() : round_trips_.Least() / 2;
 }
 
 void StartDiscipline(Runtime& rt) {

@@ -45,14 +45,21 @@ TEST(ClockDisciplineTest, BroadcastDelayComesFromTheCalibrationReply) {
   }
 }
 
-TEST(ClockDisciplineTest, ReplyWithTheLeastRoundTripCounts) {
+TEST(ClockDisciplineTest, LeastMeasuredDelayCountsElseHalfTheLeastRoundTrip) {
   testing::FakeClock clock;
   clock.EnableDiscipline();
   ClockDiscipline discipline(clock, 0);
-  discipline.NoteReply(300 * kUs, 0, kStart);  // no broadcast to calibrate against: half, 150 us
+  discipline.NoteReply(300 * kUs, 0, kStart);  // no broadcast to calibrate against
   discipline.NoteReply(120 * kUs, 0, kStart);
   discipline.NoteReply(-1, 0, kStart);  // unknown round trip: ignored
   EXPECT_EQ(discipline.BroadcastDelayNs(), 60 * kUs);
+  // Broadcasts 1 ms apart, each slewed (but not yet paid off) and calibrated at once.
+  for (const int64_t delay : {90 * kUs, 70 * kUs, 110 * kUs}) {
+    const int64_t offset = 100 * kUs - discipline.BroadcastDelayNs();
+    ASSERT_EQ(discipline.Apply({100 * kUs, -1, kStart}, "Broadcast", "192.0.2.1"), 1);
+    discipline.NoteReply(200 * kUs, offset + delay, kStart);
+  }
+  EXPECT_EQ(discipline.BroadcastDelayNs(), 70 * kUs);
 }
 
 }  // namespace
