@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "messages/report.h"
 #include "platform/console.h"
@@ -133,6 +135,10 @@ int Win95ProgramMain(int argc, char** argv) {
     } else {
       ReportMessage(msg::kCreateEventFailed, {reason});
       status = 1;
+    }
+    // The poll thread ends on the stop too and reports it: its last line comes before the prompt.
+    for (int i = 0; i < 20 && !host.AllFinished(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::printf("\n<Console wird mit jeder Taste geschlossen>\n");
     platform::WaitForKey();
