@@ -228,12 +228,7 @@ bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
 
 void ClientPollThread(Runtime& rt) {
   rt.client_finished = false;
-  if (rt.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
-    ReportMessage(msg::kStartWaitFailed,
-                  {int64_t{1}, int64_t{2}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
-    rt.client_finished = true;
-    return;
-  }
+  rt.start.Wait(platform::kInfinite);
   const int64_t interval_ms = int64_t{rt.config.client_poll_interval} * 1000;
   for (;;) {
     platform::SocketAddress server;

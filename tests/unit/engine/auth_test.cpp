@@ -74,7 +74,7 @@ class AuthLoopTest : public EngineTest {
       }
     }
     loop = std::thread([this] { ReceiveLoop(rt); });
-    ASSERT_EQ(rt.start.Wait(5000), platform::WaitResult::kSignalled);
+    ASSERT_TRUE(rt.start.Wait(5000));
     EXPECT_TRUE(Eventually([this] { return socket->pending() == 0; }));
     Stop();
   }

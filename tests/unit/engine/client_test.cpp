@@ -366,7 +366,7 @@ TEST_F(ClientHandleTest, RunOnceStopsOnlyWhenTheServerIsInactive) {
   rt.config.client_max_diff_second_active = 0;
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond)), 1);
   EXPECT_EQ(stop_requests, 1);
-  EXPECT_EQ(rt.shutdown.Wait(0), platform::WaitResult::kSignalled);
+  EXPECT_TRUE(rt.shutdown.Wait(0));
 }
 
 TEST_F(ClientHandleTest, RunOnceInTheClientOnlyHostIgnoresTheServerSetting) {
