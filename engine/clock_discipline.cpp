@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "config/configuration.h"
 #include "engine/runtime.h"
 #include "engine/status_record.h"
 #include "messages/report.h"
@@ -55,11 +54,7 @@ int64_t ClockDiscipline::BroadcastDelayNs() const {
 
 void StartDiscipline(Runtime& rt) {
   rt.discipline.reset();
-  if (rt.registry == nullptr || rt.clock == nullptr) return;
-  uint32_t value = 0;
-  ReadRegistryDword(*rt.registry, "Client\\Discipline", &value, 0);
-  rt.config.client_discipline = value;
-  if (value == 0 || !rt.ClientActive()) return;
+  if (rt.clock == nullptr || rt.config.client_discipline == 0 || !rt.ClientActive()) return;
   double frequency = 0;
   int error = rt.clock->DisciplineAvailable();
   if (error == 0) error = rt.clock->FrequencyCorrection(&frequency);
