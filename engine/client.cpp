@@ -341,12 +341,12 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       // adding and setting whole milliseconds would lose up to 1 ms per synchronisation.
       const NtpTimestamp target =
           TimestampFromUint64(TimestampToUint64(NtpNow(*rt.clock)) + static_cast<uint64_t>(offset));
-      const int error = rt.clock->StepBy(NtpUnitsToNanoseconds(offset));
-      correction = error == 0 ? kCorrectionStepped : kCorrectionFailed;
-      if (error == 0) {
+      const std::error_code error = rt.clock->StepBy(NtpUnitsToNanoseconds(offset));
+      correction = error ? kCorrectionFailed : kCorrectionStepped;
+      if (!error) {
         result = 1;
       } else {
-        ReportMessage(msg::kSetClockFailed, {int64_t{error}});
+        ReportMessage(msg::kSetClockFailed, {int64_t{error.value()}});
       }
       if (debug) TraceTimestamp("SYSTIME", target);
     }

@@ -17,7 +17,7 @@ class TickingClock : public platform::Clock {
   int64_t NowNanoseconds() override { return now_.fetch_add(1'000'000); }
   int64_t ResolutionNanoseconds() const override { return 1; }
   int64_t FromSystemTime(int64_t system_ns) const override { return system_ns; }
-  int StepBy(int64_t) override { return 0; }
+  std::error_code StepBy(int64_t) override { return {}; }
 
  private:
   std::atomic<int64_t> now_;
