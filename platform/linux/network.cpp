@@ -547,6 +547,25 @@ class NetlinkWatch : public AddressWatch {
   std::thread thread_;
 };
 
+// getaddrinfo of `name` for `family` and `service`: the first address, the one the system
+// prefers (RFC 6724 destination order). 0, or the error with its text.
+int Resolve(std::string_view name, int family, const char* service, SocketAddress* address, std::string* error_text) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* result = nullptr;
+  const int status = getaddrinfo(std::string(name).c_str(), service, &hints, &result);
+  if (status != 0) {
+    // getaddrinfo's own codes are negative; a system failure carries an errno value.
+    const int error = status == EAI_SYSTEM ? errno : status;
+    if (error_text != nullptr) *error_text = status == EAI_SYSTEM ? std::strerror(error) : gai_strerror(status);
+    return error;
+  }
+  *address = FromAddrinfo<sockaddr_in, sockaddr_in6>(*result, AF_INET6);
+  freeaddrinfo(result);
+  return 0;
+}
+
 class LinuxNetwork : public Network {
  public:
   int Startup() override { return 0; }
@@ -603,39 +622,14 @@ class LinuxNetwork : public Network {
   }
 
   int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result = nullptr;
-    std::string host(name);
-    int status = getaddrinfo(host.c_str(), nullptr, &hints, &result);
-    if (status != 0) {
-      // getaddrinfo's own codes are negative; a system failure carries an errno value.
-      int error = status == EAI_SYSTEM ? errno : status;
-      if (error_text != nullptr) *error_text = status == EAI_SYSTEM ? std::strerror(error) : gai_strerror(status);
-      return error;
-    }
-    *address = FromAddrinfo<sockaddr_in, sockaddr_in6>(*result, AF_INET6).address;
-    freeaddrinfo(result);
-    return 0;
+    SocketAddress first;
+    const int error = Resolve(name, AF_INET, nullptr, &first, error_text);
+    if (error == 0) *address = first.address;
+    return error;
   }
 
   int ResolveAny(std::string_view name, SocketAddress* address, std::string* error_text) override {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result = nullptr;
-    const std::string host(name);
-    const int status = getaddrinfo(host.c_str(), "123", &hints, &result);
-    if (status != 0) {
-      const int error = status == EAI_SYSTEM ? errno : status;
-      if (error_text != nullptr) *error_text = status == EAI_SYSTEM ? std::strerror(error) : gai_strerror(status);
-      return error;
-    }
-    // The first address is the one the system prefers (RFC 6724 destination order).
-    *address = FromAddrinfo<sockaddr_in, sockaddr_in6>(*result, AF_INET6);
-    freeaddrinfo(result);
-    return 0;
+    return Resolve(name, AF_UNSPEC, "123", address, error_text);
   }
 
   std::vector<InterfaceAddress6> InterfaceAddresses6() override {

@@ -277,6 +277,26 @@ class IpHelperWatch : public AddressWatch {
   std::vector<HANDLE> handles_;
 };
 
+// getaddrinfo of `name` for `family` and `service`: the first address, the one the system
+// prefers (RFC 6724 destination order). 0, or the error with its text.
+int Resolve(std::string_view name, int family, const char* service, SocketAddress* address, std::string* error_text) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* result = nullptr;
+  const int status = getaddrinfo(std::string(name).c_str(), service, &hints, &result);
+  if (status != 0) {
+    // getaddrinfo answers with Winsock error numbers (e.g. 11001 WSAHOST_NOT_FOUND).
+    if (error_text != nullptr && !SystemErrorMessage(status, error_text)) {
+      *error_text = "Fehler " + std::to_string(status);
+    }
+    return status;
+  }
+  *address = FromAddrinfo<sockaddr_in, sockaddr_in6>(*result, AF_INET6);
+  freeaddrinfo(result);
+  return 0;
+}
+
 class WinsockNetwork : public Network {
  public:
   // Windows Sockets 2.2; every successful start-up is matched by the process end.
@@ -314,39 +334,14 @@ class WinsockNetwork : public Network {
   }
 
   int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result = nullptr;
-    const int status = getaddrinfo(std::string(name).c_str(), nullptr, &hints, &result);
-    if (status != 0) {
-      // getaddrinfo answers with Winsock error numbers (e.g. 11001 WSAHOST_NOT_FOUND).
-      if (error_text != nullptr && !SystemErrorMessage(status, error_text)) {
-        *error_text = "Fehler " + std::to_string(status);
-      }
-      return status;
-    }
-    *address = FromAddrinfo<sockaddr_in, sockaddr_in6>(*result, AF_INET6).address;
-    freeaddrinfo(result);
-    return 0;
+    SocketAddress first;
+    const int error = Resolve(name, AF_INET, nullptr, &first, error_text);
+    if (error == 0) *address = first.address;
+    return error;
   }
 
   int ResolveAny(std::string_view name, SocketAddress* address, std::string* error_text) override {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result = nullptr;
-    const int status = getaddrinfo(std::string(name).c_str(), "123", &hints, &result);
-    if (status != 0) {
-      if (error_text != nullptr && !SystemErrorMessage(status, error_text)) {
-        *error_text = "Fehler " + std::to_string(status);
-      }
-      return status;
-    }
-    // The first address is the one the system prefers (RFC 6724 destination order).
-    *address = FromAddrinfo<sockaddr_in, sockaddr_in6>(*result, AF_INET6);
-    freeaddrinfo(result);
-    return 0;
+    return Resolve(name, AF_UNSPEC, "123", address, error_text);
   }
 
   std::vector<InterfaceAddress> InterfaceAddresses() override { return win32::SnmpIpAddressTable(); }
