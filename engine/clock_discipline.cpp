@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstdint>
 
-#include "config/configuration.h"
 #include "engine/runtime.h"
 #include "engine/status_record.h"
 #include "messages/report.h"
@@ -19,21 +18,21 @@ int ClockDiscipline::Apply(const LoopSample& sample, const char* kind, const std
           sender.c_str(), static_cast<long long>(decision.excess_delay_ns / 1000));
     return 0;
   }
-  int error = 0;
+  std::error_code error;
   if (decision.frequency_ppm != frequency_ppm_) {
     error = clock_.SetFrequencyCorrection(decision.frequency_ppm);
-    if (error == 0) frequency_ppm_ = decision.frequency_ppm;
+    if (!error) frequency_ppm_ = decision.frequency_ppm;
   }
   const bool step = decision.action == LoopAction::kStep;
-  if (error == 0) {
+  if (!error) {
     // A step ends any slew still in progress: it is part of the offset just measured.
     error = step ? clock_.Slew(0) : clock_.Slew(decision.offset_ns);
-    if (error == 0 && step) error = clock_.StepBy(decision.offset_ns);
+    if (!error && step) error = clock_.StepBy(decision.offset_ns);
   }
-  if (error != 0) {
+  if (error) {
     loop_.Forget();
     last_correction_ = kCorrectionFailed;
-    ReportMessage(msg::kSetClockFailed, {int64_t{error}});
+    ReportMessage(msg::kSetClockFailed, {int64_t{error.value()}});
     return 0;
   }
   last_correction_ = step ? kCorrectionStepped : kCorrectionSlewed;
@@ -75,16 +74,13 @@ int64_t ClockDiscipline::BroadcastDelayNs() const {
 
 void StartDiscipline(Runtime& rt) {
   rt.discipline.reset();
-  if (rt.registry == nullptr || rt.clock == nullptr) return;
-  uint32_t value = 0;
-  ReadRegistryDword(*rt.registry, "Client\\Discipline", &value, 0);
-  rt.config.client_discipline = value;
-  if (value == 0 || !rt.ClientActive()) return;
+  if (rt.clock == nullptr || rt.config.client_discipline == 0 || !rt.ClientActive()) return;
   double frequency = 0;
-  int error = rt.clock->DisciplineAvailable();
-  if (error == 0) error = rt.clock->FrequencyCorrection(&frequency);
-  if (error != 0) {
-    Trace("SNTP-Client: Uhrführung nicht verfügbar (Fehler %d), die Uhr wird bei jeder Antwort gestellt.\n", error);
+  std::error_code error = rt.clock->DisciplineAvailable();
+  if (!error) error = rt.clock->FrequencyCorrection(&frequency);
+  if (error) {
+    Trace("SNTP-Client: Uhrführung nicht verfügbar (Fehler %d), die Uhr wird bei jeder Antwort gestellt.\n",
+          error.value());
     return;
   }
   rt.discipline = std::make_shared<ClockDiscipline>(*rt.clock, frequency);

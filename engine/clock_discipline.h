@@ -86,7 +86,7 @@ class ClockDiscipline {
   Ring delays_;
 };
 
-// Reads Client\Discipline once at start-up (absent: 0) and, when it is 1 and the clock can be
+// Once at start-up: when `Configuration::client_discipline` is 1 and the clock can be
 // disciplined, gives the runtime its discipline; where the clock cannot, the client steps as
 // without it and the trace says why.
 void StartDiscipline(Runtime& rt);

@@ -35,9 +35,11 @@ TEST(Win32ErrorTextTest, SystemTextsEndInALineBreakUnknownCodesHaveNone) {
   ASSERT_TRUE(SystemErrorMessage(5, &text));  // ERROR_ACCESS_DENIED
   EXPECT_GT(text.size(), 2u);
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  EXPECT_EQ(SystemError(5).message(), text);  // the category of the platform's errors says the same
   text = "unchanged";
   EXPECT_FALSE(SystemErrorMessage(0x2000FFFF, &text));  // customer bit: no system text
   EXPECT_EQ(text, "unchanged");
+  EXPECT_EQ(SystemError(0x2000FFFF).message(), "Der Text für Systemfehlermeldung 536936447 ist nicht zu finden !");
 }
 
 TEST(Win32SharedLibraryTest, LoadsExportsAndReportsMissingLibraries) {
