@@ -227,11 +227,9 @@ bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
 }
 
 void ClientPollThread(Runtime& rt) {
-  rt.client_finished = false;
   if (rt.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
     ReportMessage(msg::kStartWaitFailed,
                   {int64_t{1}, int64_t{2}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
-    rt.client_finished = true;
     return;
   }
   const int64_t interval_ms = int64_t{rt.config.client_poll_interval} * 1000;
@@ -241,7 +239,6 @@ void ClientPollThread(Runtime& rt) {
     // Also after a failed or empty send: a persisting failure repeats once per interval.
     if (WaitForShutdown(rt, interval_ms)) {
       ReportMessage(msg::kServiceStopped);
-      rt.client_finished = true;
       return;
     }
   }

@@ -199,7 +199,6 @@ const char* ModeText(unsigned mode) {
 }
 
 int ReceiveLoop(Runtime& rt) {
-  rt.receive_finished = false;
   ReportMessage(msg::kServiceReady);
 
   // The sockets change only with the system's addresses: one waiter until then, so a pass costs
@@ -272,7 +271,6 @@ int ReceiveLoop(Runtime& rt) {
     rt.loop_waiter = nullptr;  // destroyed on return; a later stop still sends its datagram
   }
   if (rt.release_instance) rt.release_instance();
-  rt.receive_finished = true;
   return 0;
 }
 

@@ -1,5 +1,5 @@
-// Process-wide state of a running service: configuration, adapter table, events, finished
-// flags and the platform facilities it works through. Written only before the worker threads
+// Process-wide state of a running service: configuration, adapter table, events, worker
+// threads and the platform facilities it works through. Written only before the worker threads
 // start; afterwards the threads share only the events, the atomics, the pending request and
 // the adapter table, which only the receive loop changes (under `adapters_mutex`).
 #pragma once
@@ -20,6 +20,7 @@
 #include "engine/reply_batch.h"
 #include "engine/report_limit.h"
 #include "engine/status_board.h"
+#include "engine/worker_threads.h"
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/network.h"
@@ -58,9 +59,10 @@ struct Runtime {
 
   platform::Event shutdown;  // set once by RequestStop
   platform::Event start;     // set by the receive loop when it starts
-  std::atomic<bool> receive_finished{true};
-  std::atomic<bool> client_finished{true};
-  std::atomic<bool> broadcast_finished{true};
+  // Set with `start` by a start-up that failed after it had started workers: they end unseen.
+  std::atomic<bool> start_abandoned{false};
+  // The worker threads and the activities the stop waits for; joined before the process ends.
+  WorkerThreads workers;
   // The client's latest request, until a reply answers it.
   PendingRequest pending_request;
   // The adapter row the latest request left from (its departure stamp gives T1); kIpv6Request
@@ -104,6 +106,9 @@ struct Runtime {
   std::function<bool()> request_stop;
   // Called when the receive loop ends: releases the instance mutex.
   std::function<void()> release_instance;
+
+  // The workers use everything above: they end first.
+  ~Runtime() { workers.Join(); }
 
   bool ServerActive() const { return server_part && config.server_active != 0; }
   bool ServerBroadcasts() const { return ServerActive() && config.server_broadcast != 0; }

@@ -74,11 +74,9 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
 }
 
 void BroadcastThread(Runtime& rt) {
-  rt.broadcast_finished = false;
   if (rt.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
     ReportMessage(msg::kStartWaitFailed,
                   {int64_t{1}, int64_t{3}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
-    rt.broadcast_finished = true;
     return;
   }
   const int64_t interval_ms = int64_t{rt.config.server_broadcast_interval} * 1000;
@@ -132,7 +130,6 @@ void BroadcastThread(Runtime& rt) {
     if (WaitForShutdown(rt, interval_ms)) {
       send_reports.Flush();
       ReportMessage(msg::kBroadcastStopped);
-      rt.broadcast_finished = true;
       return;
     }
   }

@@ -52,6 +52,15 @@ void Host::RunReceiveLoop() { ReceiveLoop(rt_); }
 
 bool Host::RequestStop() { return chron::RequestStop(rt_); }
 
-bool Host::AllFinished() const { return chron::AllFinished(rt_); }
+bool Host::WaitFinished(std::chrono::milliseconds limit) { return chron::WaitFinished(rt_, limit); }
+
+bool Host::Stopping() { return rt_.shutdown.Wait(0) == platform::WaitResult::kSignalled; }
+
+void Host::EndWorkers() { rt_.workers.Join(); }
+
+void Host::End() {
+  EndWorkers();
+  signals_.reset();
+}
 
 }  // namespace chron

@@ -1,10 +1,9 @@
 #include "service/service_start.h"
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <system_error>
-#include <thread>
+#include <utility>
 
 #include "engine/auth.h"
 #include "engine/client.h"
@@ -90,16 +89,25 @@ int OpenAdapterSocket(Runtime& rt, AdapterEntry& entry) {
   return 0;
 }
 
-int StartWorkerThread(std::function<void()> body) {
-  try {
-    std::thread(std::move(body)).detach();
-    return 0;
-  } catch (const std::system_error& e) {
-    return e.code().value() != 0 ? e.code().value() : EAGAIN;
-  }
+int StartWorkerThread(Runtime& rt, std::function<void()> body) {
+  const std::error_code error = rt.workers.Start(std::move(body));
+  if (!error) return 0;
+  ReportMessage(msg::kThreadCreateFailed, {error.message()});
+  return kExitNoThread;
 }
 
-int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) {
+namespace {
+
+// A worker of the client or the server: released by the receive loop's start, or by a start-up
+// that failed after it had been started, which it leaves unseen.
+std::function<void()> AfterStart(Runtime& rt, void (*body)(Runtime&)) {
+  return [&rt, body] {
+    rt.start.Wait(platform::kInfinite);  // a failed wait is the body's to report
+    if (!rt.start_abandoned) body(rt);
+  };
+}
+
+int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) {
   *specific_exit_code = 0;
   ReportMessage(msg::kServicePreparing);
   std::string clock = rt.clock->Description();
@@ -146,14 +154,7 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
   if (rt.ServerActive()) {
     if (rt.config.server_broadcast != 0) {
       ReportMessage(msg::kBroadcastInterval, {int64_t{rt.config.server_broadcast_interval}});
-      // Cleared before the thread runs, so that a stop can never find it finished too early.
-      rt.broadcast_finished = false;
-      error = StartWorkerThread([&rt] { BroadcastThread(rt); });
-      if (error != 0) {
-        rt.broadcast_finished = true;
-        ReportMessage(msg::kThreadCreateFailed, {std::string(std::strerror(error))});
-        return kExitNoThread;
-      }
+      if (StartWorkerThread(rt, AfterStart(rt, BroadcastThread)) != 0) return kExitNoThread;
       ReportMessage(msg::kServerStarted);
     } else {
       ReportMessage(msg::kBroadcastsOff);
@@ -166,13 +167,7 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
     } else if (rt.config.client_time_source.empty()) {
       ReportMessage(msg::kClientModeInvalid);
     } else {
-      rt.client_finished = false;
-      error = StartWorkerThread([&rt] { ClientPollThread(rt); });
-      if (error != 0) {
-        rt.client_finished = true;
-        ReportMessage(msg::kThreadCreateFailed, {std::string(std::strerror(error))});
-        return kExitNoThread;
-      }
+      if (StartWorkerThread(rt, AfterStart(rt, ClientPollThread)) != 0) return kExitNoThread;
       ReportMessage(msg::kClientStarted);
     }
   }
@@ -183,6 +178,17 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
   }
   ReportMessage(msg::kServiceInitialised);
   return 0;
+}
+
+}  // namespace
+
+int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) {
+  const int code = StartUp(rt, hooks, specific_exit_code);
+  if (code != 0) {
+    rt.start_abandoned = true;
+    rt.start.Set();
+  }
+  return code;
 }
 
 bool RequestStop(Runtime& rt) {
@@ -206,8 +212,6 @@ void HandleConsoleSignal(Runtime& rt, platform::ControlSignal signal) {
   if (!ConsoleControlHandler(rt, type)) platform::RestoreDefaultAndRaise(signal);
 }
 
-bool AllFinished(const Runtime& rt) {
-  return rt.receive_finished.load() && rt.client_finished.load() && rt.broadcast_finished.load();
-}
+bool WaitFinished(Runtime& rt, std::chrono::milliseconds limit) { return rt.workers.WaitEnded(limit); }
 
 }  // namespace chron

@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,12 +22,6 @@ namespace {
 
 constexpr char kMessageBoxCaption[] = "SNTP Client";
 
-void PrintBanner() {
-  std::string version = Win95VersionText(ReadProductVersion());
-  std::printf("\nSNTP v4 Client für Windows 95 v%s\n%s\n%s\n\n", version.c_str(), kBannerNoticeLines[0],
-              kBannerNoticeLines[1]);
-}
-
 // Opens the named shutdown event into *event: 0, or the error with the insertion of
 // kCreateEventFailed (the system error text and where the event lives) in *reason. chron95 runs
 // only when it holds the event: one that no process could stop through it must not run at all.
@@ -44,9 +37,23 @@ int OpenShutdownEvent(std::unique_ptr<platform::NamedEvent>* event, std::string*
   return error;
 }
 
-// Waits on the named event and stops the client when another process sets it.
+// How long the shutdown watcher waits on the named event at a time before it looks whether the
+// client has stopped by itself (Ctrl+C, a single run), and so how long the end of the process
+// may wait for it.
+constexpr int64_t kWatchSliceMs = 100;
+
+// Waits on the named event and stops the client when another process sets it; ends unseen once
+// the client has stopped by other means.
 void ShutdownWatcherThread(Host& host, platform::NamedEvent& event) {
-  if (event.Wait(platform::kInfinite) == platform::WaitResult::kSignalled) host.RequestStop();
+  for (;;) {
+    switch (event.Wait(kWatchSliceMs)) {
+      case platform::WaitResult::kSignalled: host.RequestStop(); return;
+      case platform::WaitResult::kFailed: return;
+      case platform::WaitResult::kTimeout:
+        if (host.Stopping()) return;
+        break;
+    }
+  }
 }
 
 // A refused start's exit status: its code where that fits a status, otherwise 1.
@@ -60,14 +67,8 @@ int Run(Host& host, platform::NamedEvent& shutdown_event, const std::function<vo
 
   StartHooks hooks;
   hooks.registry_discovery = DiscoverAdaptersFromWin95Registry;
-  hooks.last_step = [&host, &shutdown_event](Runtime&) {
-    int error = StartWorkerThread([&host, &shutdown_event] { ShutdownWatcherThread(host, shutdown_event); });
-    if (error != 0) {
-      // An errno value of the C++ library's threads, as in the service.
-      ReportMessage(msg::kThreadCreateFailed, {std::string(std::strerror(error))});
-      return kExitNoThread;
-    }
-    return 0;
+  hooks.last_step = [&host, &shutdown_event](Runtime& rt) {
+    return StartWorkerThread(rt, [&host, &shutdown_event] { ShutdownWatcherThread(host, shutdown_event); });
   };
   uint32_t specific = 0;
   const int code = host.Start(hooks, &specific);
@@ -78,6 +79,14 @@ int Run(Host& host, platform::NamedEvent& shutdown_event, const std::function<vo
   started(0);
   host.RunReceiveLoop();
   return 0;
+}
+
+// What the process does last: the workers have seen the stop (or a failed start), their last
+// lines come before the closing prompt.
+int End(int status) {
+  std::fflush(stdout);
+  platform::RestoreConsole();
+  return status;
 }
 
 }  // namespace
@@ -113,10 +122,10 @@ int Win95ProgramMain(int argc, char** argv) {
   }
   const bool debug = CommandLineSelectsDebug(command_line);
   int status = 0;  // the exit status: not 0 when the client was refused its start
-  // Live to the end of the process: the worker and signal threads use them until then. The
-  // shutdown event is opened before anything runs and never closed.
-  static Host host(HostParts::kClientOnly);
-  static std::unique_ptr<platform::NamedEvent> shutdown_event;
+  // The shutdown event is opened before anything runs and closed only after every thread that
+  // uses it has ended (the host ends them before it is destroyed).
+  std::unique_ptr<platform::NamedEvent> shutdown_event;
+  Host host(HostParts::kClientOnly);
 
   if (debug) {
     platform::OpenConsole();
@@ -125,8 +134,8 @@ int Win95ProgramMain(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     platform::SetConsoleTitle("SNTP Client für Windows 95");
     Host::EnterDebugMode();
-    host.WatchSignals([](platform::ControlSignal signal) { host.HandleConsoleSignal(signal); });
-    PrintBanner();
+    host.WatchSignals([&host](platform::ControlSignal signal) { host.HandleConsoleSignal(signal); });
+    PrintBanner("SNTP v4 Client für Windows 95", Win95VersionText(ReadProductVersion()));
     std::string reason;
     if (OpenShutdownEvent(&shutdown_event, &reason) == 0) {
       status = Run(host, *shutdown_event, [](int) {});
@@ -134,6 +143,7 @@ int Win95ProgramMain(int argc, char** argv) {
       ReportMessage(msg::kCreateEventFailed, {reason});
       status = 1;
     }
+    host.EndWorkers();
     std::printf("\n<Console wird mit jeder Taste geschlossen>\n");
     platform::WaitForKey();
   } else {
@@ -147,7 +157,7 @@ int Win95ProgramMain(int argc, char** argv) {
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
       platform::ShowErrorMessageBox(kMessageBoxCaption, text);
       ReportMessage(msg::kCreateEventFailed, {reason});
-      std::_Exit(1);
+      return End(1);
     }
     int error = platform::DetachAsDaemon();
     if (error != 0) {
@@ -157,10 +167,8 @@ int Win95ProgramMain(int argc, char** argv) {
       status = Run(host, *shutdown_event, platform::ConfirmDaemonStart);
     }
   }
-  std::fflush(stdout);
-  platform::RestoreConsole();
-  // Worker threads may still be waiting (the shutdown watcher); end without unwinding them.
-  std::_Exit(status);
+  host.End();
+  return End(status);
 }
 
 }  // namespace chron

@@ -155,13 +155,12 @@ TEST_F(BroadcastThreadTest, StopDuringTheWaitEndsAtOnce) {
   FakeUdpSocket* a = AddAdapter("eth0", "10.0.0.1");
   Start();
   ASSERT_TRUE(a->WaitForSent(1, std::chrono::seconds(5)));
-  EXPECT_FALSE(rt.broadcast_finished.load());
+  EXPECT_FALSE(console.Contains(kBroadcastStoppedText));
   const auto asked = std::chrono::steady_clock::now();
   rt.shutdown.Set();
   worker.join();
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
   EXPECT_EQ(console.Count(kBroadcastStoppedText), 1);
-  EXPECT_TRUE(rt.broadcast_finished.load());
   EXPECT_EQ(a->sent().size(), 1u);
 }
 

@@ -1,6 +1,6 @@
 // Start-up of a service over the fake network with the real instance mutex: the reports and
 // their order, the sockets, the exit codes; and the stop request, the console control handler
-// and the finished flags.
+// and the wait for the workers.
 #include "service/service_start.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -126,7 +127,7 @@ class ServiceStartTest : public ::testing::Test {
   void TearDown() override {
     rt.shutdown.Set();
     rt.start.Set();
-    EXPECT_TRUE(Eventually([this] { return AllFinished(rt); }));
+    EXPECT_TRUE(WaitFinished(rt, std::chrono::seconds(5)));
     if (rt.release_instance) rt.release_instance();
   }
 
@@ -174,8 +175,8 @@ TEST_F(ServiceStartTest, ServerWithBroadcastsAndBroadcastClientInOrder) {
     EXPECT_TRUE(socket->binds()[0].accept_broadcasts);
     EXPECT_TRUE(testing::SameEndpoint(rt.adapters[i].address, Endpoint(expected[i], 123)));
   }
-  EXPECT_FALSE(rt.broadcast_finished.load());  // the broadcaster waits for the start event
-  EXPECT_TRUE(rt.client_finished.load());      // broadcasts are taken by the receive loop
+  // The broadcaster waits for the start event; broadcasts are taken by the receive loop.
+  EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(0)));
   // The broadcaster is released only by the start event.
   EXPECT_TRUE(network.socket(0)->sent().empty());
 }
@@ -193,8 +194,7 @@ TEST_F(ServiceStartTest, ServerWithoutBroadcastsAndPollingClient) {
     EXPECT_EQ(socket->enable_broadcast_calls(), 0);
     EXPECT_FALSE(socket->binds().at(0).accept_broadcasts);
   }
-  EXPECT_TRUE(rt.broadcast_finished.load());
-  EXPECT_FALSE(rt.client_finished.load());
+  EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(0)));  // the poll thread waits for the start
 }
 
 TEST_F(ServiceStartTest, PollingClientWithoutTimeSourceStartsNoThread) {
@@ -202,13 +202,13 @@ TEST_F(ServiceStartTest, PollingClientWithoutTimeSourceStartsNoThread) {
   rt.config.client_broadcast = 0;
   ASSERT_EQ(Start(), 0);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(msg::kClientModeInvalid), kStarted));
-  EXPECT_TRUE(AllFinished(rt));
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));
 }
 
 TEST_F(ServiceStartTest, NeitherClientNorServerRunsTheReceiveLoopAlone) {
   ASSERT_EQ(Start(), 0);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, kStarted));
-  EXPECT_TRUE(AllFinished(rt));
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));
   for (FakeUdpSocket* socket : network.sockets()) {
     EXPECT_EQ(socket->enable_broadcast_calls(), 0);
     EXPECT_FALSE(socket->binds().at(0).accept_broadcasts);
@@ -282,7 +282,7 @@ TEST_F(ServiceStartTest, BroadcastModeFailureEndsTheStartWithItsCode) {
   EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAdapterBroadcastModeFailed,
                                                             {"<unbekannt>", "10.0.0.1", int64_t{13}})));
   EXPECT_FALSE(network.socket(0)->bound());
-  EXPECT_TRUE(AllFinished(rt));  // no broadcaster was started
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));  // no broadcaster was started
 }
 
 TEST_F(ServiceStartTest, NetworkStartupFailureEndsTheStart) {
@@ -353,14 +353,20 @@ TEST_F(ServiceStartTest, ClientOnlyHostIgnoresTheServerAndRunsItsLastStepLast) {
   all.push_back(kStarted);
   EXPECT_THAT(Console(), ElementsAreArray(all));
   for (FakeUdpSocket* socket : network.sockets()) EXPECT_EQ(socket->enable_broadcast_calls(), 0);
-  EXPECT_TRUE(AllFinished(rt));
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));
 }
 
-TEST_F(ServiceStartTest, FailingLastStepEndsTheStartWithItsCode) {
+TEST_F(ServiceStartTest, FailingLastStepEndsTheStartWithItsCodeAndItsWorkersUnseen) {
   rt.server_part = false;
+  rt.config.client_active = 1;
+  rt.config.client_broadcast = 0;
+  rt.config.client_time_source = "192.0.2.7";
   hooks.last_step = [](Runtime&) { return kExitNoThread; };
   EXPECT_EQ(Start(), 155);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2));
+  // The poll thread it had started ends without a request or a report.
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::seconds(5)));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(msg::kClientStarted)));
+  for (FakeUdpSocket* socket : network.sockets()) EXPECT_TRUE(socket->sent().empty());
 }
 
 // --- stop ------------------------------------------------------------------------------------------
@@ -369,15 +375,19 @@ TEST_F(ServiceStartTest, FailingLastStepEndsTheStartWithItsCode) {
 // not, a datagram ends it so that the test can go on).
 class LoopThread {
  public:
-  LoopThread(Runtime& rt, FakeNetwork& network) : rt_(rt), network_(network), thread_([&rt] { ReceiveLoop(rt); }) {}
+  LoopThread(Runtime& rt, FakeNetwork& network)
+      : rt_(rt), network_(network), thread_([this, &rt] {
+          ReceiveLoop(rt);
+          returned_ = true;
+        }) {}
   ~LoopThread() { Ended(); }
   bool Ended() {
     if (!thread_.joinable()) return ended_;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (std::chrono::steady_clock::now() < deadline && !rt_.receive_finished.load()) {
+    while (std::chrono::steady_clock::now() < deadline && !returned_.load()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    ended_ = rt_.receive_finished.load();
+    ended_ = returned_.load();
     if (!ended_) {
       rt_.shutdown.Set();
       network_.socket(0)->Push({}, Endpoint("10.0.0.9", 123));
@@ -389,6 +399,7 @@ class LoopThread {
  private:
   Runtime& rt_;
   FakeNetwork& network_;
+  std::atomic<bool> returned_{false};
   std::thread thread_;
   bool ended_ = false;
 };
@@ -511,14 +522,18 @@ TEST_F(StopTest, ConsoleControlHandlerStopsOnCtrlCAndCtrlBreakOnly) {
   EXPECT_EQ(first->sent().size(), 2u);
 }
 
-TEST_F(StopTest, AllFinishedNeedsEveryFlag) {
-  EXPECT_TRUE(AllFinished(rt));  // activities never started count as finished
-  for (std::atomic<bool>* flag : {&rt.receive_finished, &rt.client_finished, &rt.broadcast_finished}) {
-    *flag = false;
-    EXPECT_FALSE(AllFinished(rt));
-    *flag = true;
-  }
-  EXPECT_TRUE(AllFinished(rt));
+TEST_F(StopTest, FinishedWaitsForEveryWorkerAndTheReceiveActivity) {
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));  // nothing started counts as finished
+  rt.workers.Begin();
+  platform::Event release;
+  ASSERT_EQ(StartWorkerThread(rt, [&release] { release.Wait(platform::kInfinite); }), 0);
+  EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(20)));
+  rt.workers.End();
+  EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(20)));
+  release.Set();
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::seconds(5)));
+  rt.workers.Join();
+  EXPECT_THAT(capture.console(), IsEmpty());
 }
 
 }  // namespace
