@@ -54,7 +54,7 @@ int64_t ClockDiscipline::BroadcastDelayNs() const {
 }
 
 void StartDiscipline(Runtime& rt) {
-  rt.discipline.reset();
+  rt.client.discipline.reset();
   if (rt.registry == nullptr || rt.clock == nullptr) return;
   uint32_t value = 0;
   ReadRegistryDword(*rt.registry, "Client\\Discipline", &value, 0);
@@ -67,7 +67,7 @@ void StartDiscipline(Runtime& rt) {
     Trace("SNTP-Client: Uhrführung nicht verfügbar (Fehler %d), die Uhr wird bei jeder Antwort gestellt.\n", error);
     return;
   }
-  rt.discipline = std::make_shared<ClockDiscipline>(*rt.clock, frequency);
+  rt.client.discipline = std::make_shared<ClockDiscipline>(*rt.clock, frequency);
   Trace("SNTP-Client: Uhrführung eingeschaltet, Frequenzkorrektur %+.3f ppm\n", frequency);
 }
 

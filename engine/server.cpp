@@ -57,8 +57,8 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
   SetReceiveTime(&reply, arrival);
   SetReferenceTime(&reply, NtpNow(*rt.clock));
   SetOriginateTime(&reply, request.transmit_time);
-  if (rt.replies.collecting) {  // sent with the other replies of this pass, stamped then
-    rt.replies.Add(socket, reply, from, key);
+  if (rt.receive.replies.collecting) {  // sent with the other replies of this pass, stamped then
+    rt.receive.replies.Add(socket, reply, from, key);
     return 0;
   }
   SetTransmitTime(&reply, NtpNow(*rt.clock));
@@ -66,7 +66,7 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
   const int error = SendMessage(socket, &reply, from, key);
   if (error == 0) rt.status.CountAnswered();
   if (error != 0) {
-    if (rt.receive_reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
+    if (rt.receive.reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
   } else if (debug) {
     Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::AddressText(from).c_str());
   }
@@ -74,7 +74,7 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
 }
 
 void BroadcastThread(Runtime& rt) {
-  if (rt.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
+  if (rt.stop.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
     ReportMessage(msg::kStartWaitFailed,
                   {int64_t{1}, int64_t{3}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
     return;
@@ -84,13 +84,13 @@ void BroadcastThread(Runtime& rt) {
   ReportLimit send_reports;
   for (;;) {
     // The receive loop may change the table when the system's addresses change.
-    std::shared_lock table_lock(rt.adapters_mutex);
+    std::shared_lock table_lock(rt.sockets.adapters_mutex);
     platform::SocketAddress destination;
     destination.family = platform::kAfInet;
     destination.port = platform::HostToNetwork16(kNtpPort);
     destination.address = 0xFFFFFFFFu;  // 255.255.255.255, the same in either byte order
 
-    for (AdapterEntry& entry : rt.adapters) {
+    for (AdapterEntry& entry : rt.sockets.adapters) {
       if (!entry.in_use || !entry.socket) continue;
       // With a key file every broadcast is signed; without a usable key none is sent.
       const SymmetricKey* key = rt.auth.required ? rt.auth.Own() : nullptr;

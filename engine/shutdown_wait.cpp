@@ -13,7 +13,7 @@ bool WaitForShutdown(Runtime& rt, int64_t timeout_ms) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   int64_t remaining = timeout_ms;
   for (;;) {
-    switch (rt.shutdown.Wait(remaining)) {
+    switch (rt.stop.shutdown.Wait(remaining)) {
       case platform::WaitResult::kSignalled: return true;
       case platform::WaitResult::kTimeout: return false;
       case platform::WaitResult::kFailed:

@@ -18,7 +18,7 @@ void Host::Open() {
   rt_.registry = registry_.get();
   rt_.clock = &platform::SystemClock();
   rt_.network = &platform::SystemNetwork();
-  rt_.request_stop = [this] { return RequestStop(); };
+  rt_.stop.request_stop = [this] { return RequestStop(); };
 }
 
 void Host::ReadSettings() {
@@ -54,9 +54,9 @@ bool Host::RequestStop() { return chron::RequestStop(rt_); }
 
 bool Host::WaitFinished(std::chrono::milliseconds limit) { return chron::WaitFinished(rt_, limit); }
 
-bool Host::Stopping() { return rt_.shutdown.Wait(0) == platform::WaitResult::kSignalled; }
+bool Host::Stopping() { return rt_.stop.shutdown.Wait(0) == platform::WaitResult::kSignalled; }
 
-void Host::EndWorkers() { rt_.workers.Join(); }
+void Host::EndWorkers() { rt_.stop.workers.Join(); }
 
 void Host::End() {
   EndWorkers();

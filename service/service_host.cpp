@@ -131,7 +131,7 @@ void ServiceProcess::ServiceMain() {
   // so that a stop during start-up waits for it; every way out ends it.
   struct EndOfActivity {
     Runtime& rt;
-    ~EndOfActivity() { rt.workers.End(); }
+    ~EndOfActivity() { rt.stop.workers.End(); }
   } end_of_activity{rt};
   host_.ReadSettings();
   if (service_mode) {
@@ -159,8 +159,8 @@ void ServiceProcess::ServiceMain() {
     if (stop_handshake_started_ || stopped_reported_) {
       // Stopped during start-up: never report running after stop pending. The workers are
       // released to see the stop and end; the handshake reports stopped once they have.
-      rt.start.Set();
-      if (rt.release_instance) rt.release_instance();
+      rt.stop.start.Set();
+      if (rt.stop.release_instance) rt.stop.release_instance();
       return;
     }
     status_.state = platform::ServiceState::kRunning;
@@ -170,8 +170,8 @@ void ServiceProcess::ServiceMain() {
     if (error != 0) {
       ReportMessage(msg::kSetStatusFailed, {SystemErrorText(static_cast<uint32_t>(error))});
       // No receive loop will run: release the workers so that they see the stop and end.
-      rt.shutdown.Set();
-      rt.start.Set();
+      rt.stop.shutdown.Set();
+      rt.stop.start.Set();
       return;
     }
   }
@@ -195,7 +195,7 @@ int ServiceProcess::Run(int argc, char** argv) {
   std::fflush(stdout);
 
   host_.Open();
-  host_.runtime().workers.Begin();  // until start-up, and the receive loop if it runs, have ended
+  host_.runtime().stop.workers.Begin();  // until start-up, and the receive loop if it runs, have ended
   auto on_signal = [this](platform::ControlSignal signal) { OnControlSignal(signal); };
 
   if (debug) {

@@ -25,7 +25,7 @@ std::string AdapterText(const AdapterEntry& entry) {
 // Opens and binds the socket of every adapter entry in use; 0, or the error that ends the start.
 int OpenAdapterSockets(Runtime& rt, int* counted) {
   *counted = 0;
-  for (AdapterEntry& entry : rt.adapters) {
+  for (AdapterEntry& entry : rt.sockets.adapters) {
     if (!entry.in_use) continue;
     if (const int error = OpenAdapterSocket(rt, entry); error != 0) return error;
     ++*counted;
@@ -52,7 +52,7 @@ void OpenIpv6Socket(Runtime& rt) {
     ReportMessage(msg::kWinsockError, {std::string("SNTP-Init"), std::string("bind(IPv6)"), int64_t{error}});
     return;
   }
-  rt.ipv6_socket = std::move(socket);
+  rt.sockets.ipv6_socket = std::move(socket);
   for (const platform::InterfaceAddress6& row : rt.network->InterfaceAddresses6()) {
     platform::SocketAddress address;
     address.family = platform::kAfInet6;
@@ -90,7 +90,7 @@ int OpenAdapterSocket(Runtime& rt, AdapterEntry& entry) {
 }
 
 int StartWorkerThread(Runtime& rt, std::function<void()> body) {
-  const std::error_code error = rt.workers.Start(std::move(body));
+  const std::error_code error = rt.stop.workers.Start(std::move(body));
   if (!error) return 0;
   ReportMessage(msg::kThreadCreateFailed, {error.message()});
   return kExitNoThread;
@@ -102,8 +102,8 @@ namespace {
 // that failed after it had been started, which it leaves unseen.
 std::function<void()> AfterStart(Runtime& rt, void (*body)(Runtime&)) {
   return [&rt, body] {
-    rt.start.Wait(platform::kInfinite);  // a failed wait is the body's to report
-    if (!rt.start_abandoned) body(rt);
+    rt.stop.start.Wait(platform::kInfinite);  // a failed wait is the body's to report
+    if (!rt.stop.start_abandoned) body(rt);
   };
 }
 
@@ -127,7 +127,7 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
     return kExitAlreadyRunning;
   }
   // Held from here until the receive loop ends.
-  rt.release_instance = [held = std::shared_ptr<platform::NamedMutex>(std::move(instance_mutex))]() mutable {
+  rt.stop.release_instance = [held = std::shared_ptr<platform::NamedMutex>(std::move(instance_mutex))]() mutable {
     held.reset();
   };
 
@@ -144,11 +144,11 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
   error = OpenAdapterSockets(rt, &counted);
   if (error != 0) return error;
   OpenIpv6Socket(rt);
-  if (counted == 0 && !rt.ipv6_socket) {
+  if (counted == 0 && !rt.sockets.ipv6_socket) {
     ReportMessage(msg::kNoUsableAdapter);
     return kExitNoAdapter;
   }
-  rt.follow_addresses = AddressFollower(rt, hooks.registry_discovery);
+  rt.sockets.follow_addresses = AddressFollower(rt, hooks.registry_discovery);
   // The shutdown and start events are created with the runtime record and cannot fail here.
 
   if (rt.ServerActive()) {
@@ -185,14 +185,14 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
 int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) {
   const int code = StartUp(rt, hooks, specific_exit_code);
   if (code != 0) {
-    rt.start_abandoned = true;
-    rt.start.Set();
+    rt.stop.start_abandoned = true;
+    rt.stop.start.Set();
   }
   return code;
 }
 
 bool RequestStop(Runtime& rt) {
-  rt.shutdown.Set();
+  rt.stop.shutdown.Set();
   ReportMessage(msg::kStopRequestHandled);
   WakeReceiveLoop(rt);
   return true;
@@ -212,6 +212,6 @@ void HandleConsoleSignal(Runtime& rt, platform::ControlSignal signal) {
   if (!ConsoleControlHandler(rt, type)) platform::RestoreDefaultAndRaise(signal);
 }
 
-bool WaitFinished(Runtime& rt, std::chrono::milliseconds limit) { return rt.workers.WaitEnded(limit); }
+bool WaitFinished(Runtime& rt, std::chrono::milliseconds limit) { return rt.stop.workers.WaitEnded(limit); }
 
 }  // namespace chron

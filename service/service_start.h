@@ -46,7 +46,7 @@ bool ConsoleControlHandler(Runtime& rt, uint32_t type);
 // Debug mode: a control signal as the console delivers it.
 void HandleConsoleSignal(Runtime& rt, platform::ControlSignal signal);
 
-// Starts `body` on a worker thread of rt.workers; 0, or kExitNoThread after reporting why no
+// Starts `body` on a worker thread of rt.stop.workers; 0, or kExitNoThread after reporting why no
 // thread could be had.
 int StartWorkerThread(Runtime& rt, std::function<void()> body);
 

@@ -129,7 +129,7 @@ struct Harness {
     if (input.ConsumeBool()) clock.FailStepsWith(1);  // EPERM: no right to set the clock
     clock.SetResolution(kResolutionsNs[input.ConsumeIntegralInRange<size_t>(0, std::size(kResolutionsNs) - 1)]);
     for (size_t i = 0; i < 2; ++i) {
-      AdapterEntry& entry = rt.adapters[i];
+      AdapterEntry& entry = rt.sockets.adapters[i];
       entry.in_use = true;
       entry.name = "eth" + std::to_string(i);
       entry.address = Endpoint(kAdapterAddresses[i], kNtpPort);
@@ -142,10 +142,10 @@ struct Harness {
       entry.socket = std::move(tap);
     }
     // The poll client returns after one request, and run-once has nothing left to stop.
-    rt.start.Set();
-    rt.shutdown.Set();
-    rt.request_stop = [this] {
-      rt.shutdown.Set();
+    rt.stop.start.Set();
+    rt.stop.shutdown.Set();
+    rt.stop.request_stop = [this] {
+      rt.stop.shutdown.Set();
       return true;
     };
   }

@@ -21,7 +21,7 @@ class ReceiveLoopTest : public EngineTest {
 
   void Start() {
     loop = std::thread([this] { result = ReceiveLoop(rt); });
-    ASSERT_EQ(rt.start.Wait(5000), platform::WaitResult::kSignalled);
+    ASSERT_EQ(rt.stop.start.Wait(5000), platform::WaitResult::kSignalled);
   }
   // Waits until every socket's queue has been read, then stops the loop as a stop request
   // does; the pass that read the last datagram finishes before the loop ends.
@@ -36,7 +36,7 @@ class ReceiveLoopTest : public EngineTest {
   }
   void Stop() {
     if (!loop.joinable()) return;
-    rt.request_stop();
+    rt.stop.request_stop();
     loop.join();
   }
   // Runs the loop over one datagram pushed to `socket`.
@@ -69,7 +69,7 @@ TEST_F(ReceiveLoopTest, StartsReadyAndEndsOnStop) {
 TEST_F(ReceiveLoopTest, ShutdownWithoutDatagramKeepsWaitingUntilOneArrives) {
   FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
   Start();
-  rt.shutdown.Set();
+  rt.stop.shutdown.Set();
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(console.Contains(kStoppedText));
   socket->Push({}, kPeer);  // any datagram, here an empty one, ends the wait
@@ -348,7 +348,7 @@ TEST_F(ReceiveLoopTest, FailedWaitIsReportedWithoutSpinningAndStopStillEndsTheLo
   EXPECT_LE(console.Count(report), 8);
   EXPECT_GE(console.Count(report), 2);
   const auto asked = std::chrono::steady_clock::now();
-  rt.shutdown.Set();  // the wake-up datagram cannot help while waits fail
+  rt.stop.shutdown.Set();  // the wake-up datagram cannot help while waits fail
   loop.join();
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
   EXPECT_EQ(console.Count(kStoppedText), 1);

@@ -31,7 +31,7 @@ class ServerReplyTest : public EngineTest {
   FakeDatagram Answer(const NtpMessage& request) {
     const NtpTimestamp arrival = NtpNow(*rt.clock);
     arrival_ = TimestampToUint64(arrival);
-    EXPECT_EQ(ServerReply(rt, *rt.adapters[0].socket, request, arrival, client), 0);
+    EXPECT_EQ(ServerReply(rt, *rt.sockets.adapters[0].socket, request, arrival, client), 0);
     const std::vector<FakeDatagram> sent = socket->sent();
     EXPECT_EQ(sent.size(), 1u);
     return sent.empty() ? FakeDatagram{} : sent.back();
@@ -92,7 +92,7 @@ TEST_F(ServerReplyTest, ReceiveReferenceTransmitAreInOrder) {
 
 TEST_F(ServerReplyTest, SendFailureIsReportedAndNotTracedAsSent) {
   socket->FailSendWith(ENETUNREACH);
-  EXPECT_EQ(ServerReply(rt, *rt.adapters[0].socket, Message(kModeClient), NtpNow(clock), client), 0);
+  EXPECT_EQ(ServerReply(rt, *rt.sockets.adapters[0].socket, Message(kModeClient), NtpNow(clock), client), 0);
   EXPECT_TRUE(socket->sent().empty());
   EXPECT_TRUE(console.Contains(WinsockErrorText("SNTP-Server", "sendto", ENETUNREACH)));
   EXPECT_FALSE(console.Contains("verschickt"));
@@ -106,12 +106,12 @@ class BroadcastThreadTest : public EngineTest {
     rt.config.server_broadcast_interval = 3600;
   }
   ~BroadcastThreadTest() override {
-    rt.shutdown.Set();
+    rt.stop.shutdown.Set();
     if (worker.joinable()) worker.join();
   }
   void Start() {
     worker = std::thread([this] { BroadcastThread(rt); });
-    rt.start.Set();
+    rt.stop.start.Set();
   }
   std::thread worker;
 };
@@ -157,7 +157,7 @@ TEST_F(BroadcastThreadTest, StopDuringTheWaitEndsAtOnce) {
   ASSERT_TRUE(a->WaitForSent(1, std::chrono::seconds(5)));
   EXPECT_FALSE(console.Contains(kBroadcastStoppedText));
   const auto asked = std::chrono::steady_clock::now();
-  rt.shutdown.Set();
+  rt.stop.shutdown.Set();
   worker.join();
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
   EXPECT_EQ(console.Count(kBroadcastStoppedText), 1);
@@ -168,7 +168,7 @@ TEST_F(BroadcastThreadTest, NothingIsSentBeforeTheStartEvent) {
   FakeUdpSocket* a = AddAdapter("eth0", "10.0.0.1");
   worker = std::thread([this] { BroadcastThread(rt); });
   EXPECT_FALSE(a->WaitForSent(1, std::chrono::milliseconds(200)));
-  rt.start.Set();
+  rt.stop.start.Set();
   EXPECT_TRUE(a->WaitForSent(1, std::chrono::seconds(5)));
 }
 

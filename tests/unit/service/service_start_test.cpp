@@ -125,10 +125,10 @@ class ServiceStartTest : public ::testing::Test {
 
   // Workers started by a test end here: they wait on the start event, then see the shutdown.
   void TearDown() override {
-    rt.shutdown.Set();
-    rt.start.Set();
+    rt.stop.shutdown.Set();
+    rt.stop.start.Set();
     EXPECT_TRUE(WaitFinished(rt, std::chrono::seconds(5)));
-    if (rt.release_instance) rt.release_instance();
+    if (rt.stop.release_instance) rt.stop.release_instance();
   }
 
   int Start() {
@@ -173,7 +173,7 @@ TEST_F(ServiceStartTest, ServerWithBroadcastsAndBroadcastClientInOrder) {
     ASSERT_EQ(socket->binds().size(), 1u);
     EXPECT_TRUE(testing::SameEndpoint(socket->binds()[0].local, Endpoint(expected[i], 123)));
     EXPECT_TRUE(socket->binds()[0].accept_broadcasts);
-    EXPECT_TRUE(testing::SameEndpoint(rt.adapters[i].address, Endpoint(expected[i], 123)));
+    EXPECT_TRUE(testing::SameEndpoint(rt.sockets.adapters[i].address, Endpoint(expected[i], 123)));
   }
   // The broadcaster waits for the start event; broadcasts are taken by the receive loop.
   EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(0)));
@@ -249,8 +249,8 @@ INSTANTIATE_TEST_SUITE_P(Modes, SocketModeTest,
 TEST_F(ServiceStartTest, RegistryMethodComesFromTheHost) {
   rt.config.ip_query_type = "Registry";
   hooks.registry_discovery = [](Runtime& r) {
-    ClearAdapterTable(r.adapters);
-    return AddAdapter(r.adapters, "Lance", Ip("192.0.2.1"));
+    ClearAdapterTable(r.sockets.adapters);
+    return AddAdapter(r.sockets.adapters, "Lance", Ip("192.0.2.1"));
   };
   ASSERT_EQ(Start(), 0);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAdapterReady, {"Lance", "192.0.2.1"}), kStarted));
@@ -318,7 +318,7 @@ TEST_F(ServiceStartTest, SecondInstanceEndsWithOneEightyThree) {
   EXPECT_EQ(kExitAlreadyRunning, 183);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAlreadyRunning)));
   EXPECT_EQ(network.startup_calls(), 0);
-  EXPECT_FALSE(rt.release_instance);  // nothing of the other instance's to release
+  EXPECT_FALSE(rt.stop.release_instance);  // nothing of the other instance's to release
 
   // Once the other instance is gone the start succeeds, holds the mutex, and releases it at
   // the end of the receive loop.
@@ -327,12 +327,12 @@ TEST_F(ServiceStartTest, SecondInstanceEndsWithOneEightyThree) {
   std::unique_ptr<platform::NamedMutex> probe;
   ASSERT_EQ(platform::NamedMutex::Create(kInstanceMutexName, &probe, &exists), 0);
   EXPECT_TRUE(exists);
-  ASSERT_TRUE(rt.release_instance);
-  rt.release_instance();
+  ASSERT_TRUE(rt.stop.release_instance);
+  rt.stop.release_instance();
   ASSERT_EQ(platform::NamedMutex::Create(kInstanceMutexName, &probe, &exists), 0);
   EXPECT_FALSE(exists);
   EXPECT_TRUE(probe);
-  rt.release_instance = nullptr;
+  rt.stop.release_instance = nullptr;
 }
 
 TEST_F(ServiceStartTest, ClientOnlyHostIgnoresTheServerAndRunsItsLastStepLast) {
@@ -389,7 +389,7 @@ class LoopThread {
     }
     ended_ = returned_.load();
     if (!ended_) {
-      rt_.shutdown.Set();
+      rt_.stop.shutdown.Set();
       network_.socket(0)->Push({}, Endpoint("10.0.0.9", 123));
     }
     thread_.join();
@@ -435,10 +435,10 @@ INSTANTIATE_TEST_SUITE_P(AtEachSocket, StopDuringStartUpTest, ::testing::Values(
 TEST_F(ServiceStartTest, StopEndsTheLoopWhenTheWakeUpDatagramFails) {
   ASSERT_EQ(Start(), 0);
   LoopThread loop(rt, network);
-  ASSERT_EQ(rt.start.Wait(2000), platform::WaitResult::kSignalled);
+  ASSERT_EQ(rt.stop.start.Wait(2000), platform::WaitResult::kSignalled);
   ASSERT_TRUE(Eventually([this] {
-    std::lock_guard lock(rt.stop_mutex);
-    return rt.loop_waiter != nullptr;
+    std::lock_guard lock(rt.stop.mutex);
+    return rt.stop.loop_waiter != nullptr;
   }));
   network.socket(0)->FailSendWith(101);
   EXPECT_TRUE(RequestStop(rt));
@@ -450,7 +450,7 @@ TEST_F(ServiceStartTest, StopEndsTheLoopWhenTheWakeUpDatagramFails) {
 class StopTest : public ::testing::Test {
  protected:
   FakeUdpSocket* AddAdapter(std::string_view dotted) {
-    AdapterEntry& entry = rt.adapters[count_++];
+    AdapterEntry& entry = rt.sockets.adapters[count_++];
     entry.in_use = true;
     entry.name = "eth";
     entry.address = Endpoint(dotted, 123);
@@ -461,8 +461,8 @@ class StopTest : public ::testing::Test {
 
   // What the receive loop does when it starts: from then on a stop may use the table.
   void LoopStarted() {
-    std::lock_guard lock(rt.stop_mutex);
-    rt.stop_may_wake = true;
+    std::lock_guard lock(rt.stop.mutex);
+    rt.stop.may_wake = true;
   }
 
   FakeNetwork network;
@@ -475,9 +475,9 @@ TEST_F(StopTest, RequestStopSignalsAndWakesTheFirstAdapterSocket) {
   FakeUdpSocket* first = AddAdapter("10.0.0.1");
   FakeUdpSocket* second = AddAdapter("10.0.0.2");
   LoopStarted();
-  EXPECT_FALSE(Signalled(rt.shutdown));
+  EXPECT_FALSE(Signalled(rt.stop.shutdown));
   EXPECT_TRUE(RequestStop(rt));
-  EXPECT_TRUE(Signalled(rt.shutdown));
+  EXPECT_TRUE(Signalled(rt.stop.shutdown));
   EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled)));
   ASSERT_EQ(first->sent().size(), 1u);
   EXPECT_TRUE(first->sent()[0].bytes.empty());
@@ -491,14 +491,14 @@ TEST_F(StopTest, FailedWakeUpIsReportedAndStillCountsAsStopped) {
   first->FailSendWith(101);
   LoopStarted();
   EXPECT_TRUE(RequestStop(rt));
-  EXPECT_TRUE(Signalled(rt.shutdown));
+  EXPECT_TRUE(Signalled(rt.stop.shutdown));
   EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled),
                                              ReportLine(msg::kShutdownPacketFailed, {int64_t{101}})));
 }
 
 TEST_F(StopTest, RequestStopWithoutAdaptersOnlySignals) {
   EXPECT_TRUE(RequestStop(rt));
-  EXPECT_TRUE(Signalled(rt.shutdown));
+  EXPECT_TRUE(Signalled(rt.stop.shutdown));
   EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled)));
 }
 
@@ -508,14 +508,14 @@ TEST_F(StopTest, ConsoleControlHandlerStopsOnCtrlCAndCtrlBreakOnly) {
   for (uint32_t type : {2u, 5u, 6u}) {
     EXPECT_FALSE(ConsoleControlHandler(rt, type)) << type;
   }
-  EXPECT_FALSE(Signalled(rt.shutdown));
+  EXPECT_FALSE(Signalled(rt.stop.shutdown));
   EXPECT_THAT(capture.console(), IsEmpty());
   EXPECT_TRUE(first->sent().empty());
 
   for (uint32_t type : {kCtrlCEvent, kCtrlBreakEvent}) {
     EXPECT_TRUE(ConsoleControlHandler(rt, type)) << type;
   }
-  EXPECT_TRUE(Signalled(rt.shutdown));
+  EXPECT_TRUE(Signalled(rt.stop.shutdown));
   const std::string stopping = "SNTP-Control: Stoppe Simple Network Time Protocol.\n";
   EXPECT_THAT(capture.console(), ElementsAre(stopping, ReportLine(msg::kStopRequestHandled), stopping,
                                              ReportLine(msg::kStopRequestHandled)));
@@ -524,15 +524,15 @@ TEST_F(StopTest, ConsoleControlHandlerStopsOnCtrlCAndCtrlBreakOnly) {
 
 TEST_F(StopTest, FinishedWaitsForEveryWorkerAndTheReceiveActivity) {
   EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));  // nothing started counts as finished
-  rt.workers.Begin();
+  rt.stop.workers.Begin();
   platform::Event release;
   ASSERT_EQ(StartWorkerThread(rt, [&release] { release.Wait(platform::kInfinite); }), 0);
   EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(20)));
-  rt.workers.End();
+  rt.stop.workers.End();
   EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(20)));
   release.Set();
   EXPECT_TRUE(WaitFinished(rt, std::chrono::seconds(5)));
-  rt.workers.Join();
+  rt.stop.workers.Join();
   EXPECT_THAT(capture.console(), IsEmpty());
 }
 
