@@ -238,7 +238,7 @@ void ClientPollThread(Runtime& rt) {
     platform::SocketAddress server;
     if (ResolveTimeServer(rt, &server)) SendRequest(rt, server);
     // Also after a failed or empty send: a persisting failure repeats once per interval.
-    if (WaitForShutdown(rt, interval_ms)) {
+    if (WaitForShutdown(rt.stop.shutdown, interval_ms)) {
       ReportMessage(msg::kServiceStopped);
       return;
     }

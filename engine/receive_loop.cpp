@@ -230,7 +230,7 @@ int ReceiveLoop(Runtime& rt) {
     if (wait_error != 0) {
       ReportMessage(msg::kWinsockError, {std::string("SNTP-Network"), std::string("select()"), int64_t{wait_error}});
       // A persisting failure must neither spin nor keep a stop from ending the loop.
-      if (WaitForShutdown(rt, kFailureBackoffMs)) {
+      if (WaitForShutdown(rt.stop.shutdown, kFailureBackoffMs)) {
         ReportMessage(msg::kServiceStopped);
         leave = true;
       }

@@ -127,7 +127,7 @@ void BroadcastThread(Runtime& rt) {
     }
 
     table_lock.unlock();
-    if (WaitForShutdown(rt, interval_ms)) {
+    if (WaitForShutdown(rt.stop.shutdown, interval_ms)) {
       send_reports.Flush();
       ReportMessage(msg::kBroadcastStopped);
       return;

@@ -8,12 +8,12 @@
 
 namespace chron {
 
-bool WaitForShutdown(Runtime& rt, int64_t timeout_ms) {
+bool WaitForShutdown(platform::Event& shutdown, int64_t timeout_ms) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   int64_t remaining = timeout_ms;
   for (;;) {
-    switch (rt.stop.shutdown.Wait(remaining)) {
+    switch (shutdown.Wait(remaining)) {
       case platform::WaitResult::kSignalled: return true;
       case platform::WaitResult::kTimeout: return false;
       case platform::WaitResult::kFailed:

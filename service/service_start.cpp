@@ -89,8 +89,8 @@ int OpenAdapterSocket(Runtime& rt, AdapterEntry& entry) {
   return 0;
 }
 
-int StartWorkerThread(Runtime& rt, std::function<void()> body) {
-  const std::error_code error = rt.stop.workers.Start(std::move(body));
+int StartWorkerThread(WorkerThreads& workers, std::function<void()> body) {
+  const std::error_code error = workers.Start(std::move(body));
   if (!error) return 0;
   ReportMessage(msg::kThreadCreateFailed, {error.message()});
   return kExitNoThread;
@@ -100,10 +100,10 @@ namespace {
 
 // A worker of the client or the server: released by the receive loop's start, or by a start-up
 // that failed after it had been started, which it leaves unseen.
-std::function<void()> AfterStart(Runtime& rt, void (*body)(Runtime&)) {
-  return [&rt, body] {
-    rt.stop.start.Wait(platform::kInfinite);  // a failed wait is the body's to report
-    if (!rt.stop.start_abandoned) body(rt);
+std::function<void()> AfterStart(StopControl& stop, std::function<void()> body) {
+  return [&stop, body = std::move(body)] {
+    stop.start.Wait(platform::kInfinite);  // a failed wait is the body's to report
+    if (!stop.start_abandoned) body();
   };
 }
 
@@ -154,7 +154,8 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
   if (rt.ServerActive()) {
     if (rt.config.server_broadcast != 0) {
       ReportMessage(msg::kBroadcastInterval, {int64_t{rt.config.server_broadcast_interval}});
-      if (StartWorkerThread(rt, AfterStart(rt, BroadcastThread)) != 0) return kExitNoThread;
+      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { BroadcastThread(rt); })) != 0)
+        return kExitNoThread;
       ReportMessage(msg::kServerStarted);
     } else {
       ReportMessage(msg::kBroadcastsOff);
@@ -167,7 +168,8 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
     } else if (rt.config.client_time_source.empty()) {
       ReportMessage(msg::kClientModeInvalid);
     } else {
-      if (StartWorkerThread(rt, AfterStart(rt, ClientPollThread)) != 0) return kExitNoThread;
+      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { ClientPollThread(rt); })) != 0)
+        return kExitNoThread;
       ReportMessage(msg::kClientStarted);
     }
   }

@@ -46,9 +46,9 @@ bool ConsoleControlHandler(Runtime& rt, uint32_t type);
 // Debug mode: a control signal as the console delivers it.
 void HandleConsoleSignal(Runtime& rt, platform::ControlSignal signal);
 
-// Starts `body` on a worker thread of rt.stop.workers; 0, or kExitNoThread after reporting why no
-// thread could be had.
-int StartWorkerThread(Runtime& rt, std::function<void()> body);
+// Starts `body` on one of `workers`; 0, or kExitNoThread after reporting why no thread could be
+// had.
+int StartWorkerThread(WorkerThreads& workers, std::function<void()> body);
 
 // Opens the socket of an adapter entry, allows it to broadcast when the server broadcasts, binds
 // it to the entry's address and port 123 and reports it ready; 0, or the error it reported.

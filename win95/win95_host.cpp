@@ -68,7 +68,8 @@ int Run(Host& host, platform::NamedEvent& shutdown_event, const std::function<vo
   StartHooks hooks;
   hooks.registry_discovery = DiscoverAdaptersFromWin95Registry;
   hooks.last_step = [&host, &shutdown_event](Runtime& rt) {
-    return StartWorkerThread(rt, [&host, &shutdown_event] { ShutdownWatcherThread(host, shutdown_event); });
+    return StartWorkerThread(rt.stop.workers,
+                             [&host, &shutdown_event] { ShutdownWatcherThread(host, shutdown_event); });
   };
   uint32_t specific = 0;
   const int code = host.Start(hooks, &specific);

@@ -526,7 +526,7 @@ TEST_F(StopTest, FinishedWaitsForEveryWorkerAndTheReceiveActivity) {
   EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));  // nothing started counts as finished
   rt.stop.workers.Begin();
   platform::Event release;
-  ASSERT_EQ(StartWorkerThread(rt, [&release] { release.Wait(platform::kInfinite); }), 0);
+  ASSERT_EQ(StartWorkerThread(rt.stop.workers, [&release] { release.Wait(platform::kInfinite); }), 0);
   EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(20)));
   rt.stop.workers.End();
   EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(20)));
