@@ -60,6 +60,7 @@ void Host::EndWorkers() { rt_.stop.workers.Join(); }
 
 void Host::End() {
   EndWorkers();
+  publisher_.reset();  // its last write, while the service manager's connection still exists
   signals_.reset();
 }
 

@@ -58,8 +58,8 @@ class Host {
   bool Stopping();
   // Joins the worker threads; they have seen the stop or a failed start.
   void EndWorkers();
-  // EndWorkers, then ends the control-signal watcher (after its running handler): what the
-  // process does last before it returns from main.
+  // EndWorkers, then ends the status publisher (after one last write) and the control-signal
+  // watcher (after its running handler): what the process does last before it returns from main.
   void End();
 
  private:
