@@ -90,7 +90,7 @@ void WakeReceiveLoop(Runtime& rt) {
   WakeLocked(rt);
 }
 
-void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
+void ReceiveOne(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket) {
   // Room for the longest datagram of interest, so that a longer one (extension fields, NTS) is
   // told by its length like any other unknown format instead of failing the read.
   std::array<uint8_t, kReceiveBufferSize> buffer{};
@@ -107,7 +107,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
   // A datagram longer than the buffer is not this host's error: it goes on to be ignored by its
   // length below.
   if (error != 0 && !origin.truncated) {
-    if (rt.receive.reports.Allow(msg::kWinsockError.id)) {
+    if (state.reports.Allow(msg::kWinsockError.id)) {
       ReportMessage(msg::kWinsockError, {std::string("SNTP-Network"), std::string("recvfrom()"), int64_t{error}});
     }
     return;
@@ -115,7 +115,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
   if (received == 0) return;  // the wake-up datagram of a stop request
   // A broadcast arrives once per socket of its interface: the copies after the first go unseen.
   if (origin.broadcast &&
-      rt.receive.broadcast_copies.Repeated(origin.source, buffer.data(), received, std::chrono::steady_clock::now())) {
+      state.broadcast_copies.Repeated(origin.source, buffer.data(), received, std::chrono::steady_clock::now())) {
     return;
   }
 
@@ -155,7 +155,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
                   platform::AddressText(from).c_str(), version);
           }
         } else if (AdmitRequest(rt, buffer.data(), received, from, &key)) {
-          ServerReply(rt, socket, message, arrival, from, key);
+          ServerReply(rt, state, socket, message, arrival, from, key);
         }
         return;
       }
@@ -199,6 +199,7 @@ const char* ModeText(unsigned mode) {
 }
 
 int ReceiveLoop(Runtime& rt) {
+  ReceiveState state;
   ReportMessage(msg::kServiceReady);
 
   // The sockets change only with the system's addresses: one waiter until then, so a pass costs
@@ -239,16 +240,16 @@ int ReceiveLoop(Runtime& rt) {
     // The datagrams a socket has already fetched are taken in the same pass (up to a bound, so
     // that no socket starves the others), and the replies to them go out together at its end.
     // In debug mode each reply goes out at once, so that the trace shows each exchange whole.
-    rt.receive.replies.collecting = !DebugMode();
+    state.replies.collecting = !DebugMode();
     for (size_t i = 0; i < sockets.size() && i < readable.size(); ++i) {
       if (!readable[i]) continue;
       size_t taken = 0;
       do {
-        ReceiveOne(rt, *sockets[i]);
+        ReceiveOne(rt, state, *sockets[i]);
       } while (sockets[i]->Fetched() > 0 && ++taken < kMostPerPass);
     }
-    rt.receive.replies.collecting = false;
-    rt.status.CountAnswered(rt.receive.replies.Send(*rt.clock, rt.receive.reports));
+    state.replies.collecting = false;
+    rt.status.CountAnswered(state.replies.Send(*rt.clock, state.reports));
     if (rt.sockets.addresses_changed.exchange(false)) FollowAddresses(rt, &sockets, &waiter);
     switch (rt.stop.shutdown.Wait(0)) {
       case platform::WaitResult::kSignalled:
@@ -256,7 +257,7 @@ int ReceiveLoop(Runtime& rt) {
         leave = true;
         break;
       case platform::WaitResult::kFailed:
-        if (rt.receive.reports.Allow(msg::kShutdownTestFailed.id)) {
+        if (state.reports.Allow(msg::kShutdownTestFailed.id)) {
           ReportMessage(msg::kShutdownTestFailed, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
         }
         break;
@@ -264,7 +265,7 @@ int ReceiveLoop(Runtime& rt) {
     }
   }
   watch.reset();  // no change is followed after the loop
-  rt.receive.reports.Flush();
+  state.reports.Flush();
 
   {
     std::lock_guard lock(rt.stop.mutex);

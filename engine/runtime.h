@@ -6,7 +6,6 @@
 #include "config/configuration.h"
 #include "engine/auth.h"
 #include "engine/client_runtime.h"
-#include "engine/receive_state.h"
 #include "engine/sockets.h"
 #include "engine/status_board.h"
 #include "engine/stop_control.h"
@@ -27,7 +26,6 @@ struct Runtime {
 
   Sockets sockets;
   ClientRuntime client;
-  ReceiveState receive;
   Authentication auth;  // filled by LoadAuthentication at start-up
   // Counters and client events for the status record. Mutable: the message checks that take
   // the runtime read-only count what they drop.

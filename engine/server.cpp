@@ -37,8 +37,8 @@ void ReportSendError(int error) {
 
 }  // namespace
 
-int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& request, const NtpTimestamp& arrival,
-                const platform::SocketAddress& from, const SymmetricKey* key) {
+int ServerReply(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket, const NtpMessage& request,
+                const NtpTimestamp& arrival, const platform::SocketAddress& from, const SymmetricKey* key) {
   const bool debug = DebugMode();
   if (debug) {
     Trace("SNTP-Server: NTP Anforderung von %s empfangen.\n", platform::AddressText(from).c_str());
@@ -57,8 +57,8 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
   SetReceiveTime(&reply, arrival);
   SetReferenceTime(&reply, NtpNow(*rt.clock));
   SetOriginateTime(&reply, request.transmit_time);
-  if (rt.receive.replies.collecting) {  // sent with the other replies of this pass, stamped then
-    rt.receive.replies.Add(socket, reply, from, key);
+  if (state.replies.collecting) {  // sent with the other replies of this pass, stamped then
+    state.replies.Add(socket, reply, from, key);
     return 0;
   }
   SetTransmitTime(&reply, NtpNow(*rt.clock));
@@ -66,7 +66,7 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
   const int error = SendMessage(socket, &reply, from, key);
   if (error == 0) rt.status.CountAnswered();
   if (error != 0) {
-    if (rt.receive.reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
+    if (state.reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
   } else if (debug) {
     Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::AddressText(from).c_str());
   }

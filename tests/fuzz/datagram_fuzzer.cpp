@@ -109,6 +109,7 @@ struct Harness {
   FakeNetwork network;
   FakeClock clock{kBaseTimeNs};
   Runtime rt;
+  ReceiveState receive;  // the receive loop's, kept from datagram to datagram
   TapSocket* taps[2] = {};
   FakeUdpSocket* fakes[2] = {};
   std::set<uint64_t> request_transmits;  // Transmit Timestamps of the requests the client sent
@@ -175,7 +176,7 @@ struct Harness {
     for (int read = 0; read < kMaxReadsPerDatagram && fakes[index]->pending() > 0; ++read) {
       const size_t sends_before = fakes[index]->sent().size();
       const size_t steps_before = clock.steps().size();
-      ReceiveOne(rt, *taps[index]);
+      ReceiveOne(rt, receive, *taps[index]);
       CheckRead(index, sends_before, steps_before);
       CheckAuthentication(index, sends_before, steps_before);
     }

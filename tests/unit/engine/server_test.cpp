@@ -31,13 +31,14 @@ class ServerReplyTest : public EngineTest {
   FakeDatagram Answer(const NtpMessage& request) {
     const NtpTimestamp arrival = NtpNow(*rt.clock);
     arrival_ = TimestampToUint64(arrival);
-    EXPECT_EQ(ServerReply(rt, *rt.sockets.adapters[0].socket, request, arrival, client), 0);
+    EXPECT_EQ(ServerReply(rt, loop_state, *rt.sockets.adapters[0].socket, request, arrival, client), 0);
     const std::vector<FakeDatagram> sent = socket->sent();
     EXPECT_EQ(sent.size(), 1u);
     return sent.empty() ? FakeDatagram{} : sent.back();
   }
 
   FakeUdpSocket* socket = nullptr;
+  ReceiveState loop_state;  // the receive loop's, not collecting: each reply goes out at once
   platform::SocketAddress client = Endpoint("10.0.0.7", 40000);
   uint64_t arrival_ = 0;
 };
@@ -92,7 +93,8 @@ TEST_F(ServerReplyTest, ReceiveReferenceTransmitAreInOrder) {
 
 TEST_F(ServerReplyTest, SendFailureIsReportedAndNotTracedAsSent) {
   socket->FailSendWith(ENETUNREACH);
-  EXPECT_EQ(ServerReply(rt, *rt.sockets.adapters[0].socket, Message(kModeClient), NtpNow(clock), client), 0);
+  EXPECT_EQ(ServerReply(rt, loop_state, *rt.sockets.adapters[0].socket, Message(kModeClient), NtpNow(clock), client),
+            0);
   EXPECT_TRUE(socket->sent().empty());
   EXPECT_TRUE(console.Contains(WinsockErrorText("SNTP-Server", "sendto", ENETUNREACH)));
   EXPECT_FALSE(console.Contains("verschickt"));
