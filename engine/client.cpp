@@ -32,17 +32,17 @@ void TraceTimestamp(const char* label, const NtpTimestamp& t) {
 // The adapter table alone does not know them all: a wildcard row (0.0.0.0) sends from the
 // addresses of its interfaces.
 bool IsOwnAddress(Runtime& rt, uint32_t address) {
-  for (const AdapterEntry& entry : rt.adapters) {
+  for (const AdapterEntry& entry : rt.sockets.adapters) {
     if (entry.in_use && entry.address.address == address) return true;
   }
-  return rt.host_addresses.IsOwn(*rt.network, address);
+  return rt.sockets.host_addresses.IsOwn(*rt.network, address);
 }
 
 // The socket the latest request went out through, whose address the replies come to.
 platform::UdpSocket* RequestSocket(Runtime& rt) {
-  const int row = rt.request_adapter.load();
-  if (row == kIpv6Request) return rt.ipv6_socket.get();
-  return rt.adapters[static_cast<size_t>(row)].socket.get();
+  const int row = rt.client.request_adapter.load();
+  if (row == kIpv6Request) return rt.sockets.ipv6_socket.get();
+  return rt.sockets.adapters[static_cast<size_t>(row)].socket.get();
 }
 
 // T1 of a reply to the request in `originate`: the request's departure as the system stamped it
@@ -84,7 +84,7 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
           platform::AddressText(server).c_str());
     return;
   }
-  rt.pending_request.Record(TimestampToUint64(request.transmit_time), server);
+  rt.client.pending_request.Record(TimestampToUint64(request.transmit_time), server);
   NtpToNetworkOrder(&request);
   std::array<uint8_t, kNtpMessageWithAuthSize> bytes;
   NtpToBytes(request, bytes.data());
@@ -95,14 +95,15 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   }
 
   // The receive loop may change the table when the system's addresses change.
-  std::shared_lock table_lock(rt.adapters_mutex);
+  std::shared_lock table_lock(rt.sockets.adapters_mutex);
   // Traced when the choice moves away from the first adapter or changes again, so a host
   // with one address traces nothing new.
   // An IPv6 request leaves through the IPv6 socket, from the address the routing table picks.
-  const int row =
-      server.family == platform::kAfInet6 ? kIpv6Request : RequestAdapter(rt.adapters, *rt.network, server.address);
-  if (rt.request_adapter.exchange(row) != row && row != kIpv6Request && DebugMode()) {
-    const AdapterEntry& entry = rt.adapters[static_cast<size_t>(row)];
+  const int row = server.family == platform::kAfInet6
+                      ? kIpv6Request
+                      : RequestAdapter(rt.sockets.adapters, *rt.network, server.address);
+  if (rt.client.request_adapter.exchange(row) != row && row != kIpv6Request && DebugMode()) {
+    const AdapterEntry& entry = rt.sockets.adapters[static_cast<size_t>(row)];
     Trace("SNTP-Client: NTP Anfrage an %s über Netzwerkadapter %s (%s).\n", platform::AddressText(server).c_str(),
           entry.name.c_str(), platform::DottedAddress(entry.address.address).c_str());
   }
@@ -112,7 +113,7 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   table_lock.unlock();
   if (error != 0) {
     // A lost address fails every poll until it returns.
-    if (rt.client_reports.Allow(msg::kWinsockError.id)) {
+    if (rt.client.reports.Allow(msg::kWinsockError.id)) {
       ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error}});
     }
   } else if (sent == 0) {
@@ -212,7 +213,7 @@ LastSample SampleOf(Runtime& rt, const NtpMessage& m, int64_t offset, int64_t de
 bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
   const std::string& name = rt.config.client_time_source;
   uint32_t address = platform::ParseDottedAddress(name);
-  if (address == platform::kInaddrNone && rt.ipv6_socket) return ResolveAnyTimeServer(rt, out);
+  if (address == platform::kInaddrNone && rt.sockets.ipv6_socket) return ResolveAnyTimeServer(rt, out);
   if (address == platform::kInaddrNone) {
     std::string error_text;
     if (rt.network->ResolveHost(name, &address, &error_text) != 0) {
@@ -227,16 +228,14 @@ bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
 }
 
 void ClientPollThread(Runtime& rt) {
-  rt.client_finished = false;
-  rt.start.Wait(platform::kInfinite);
+  rt.stop.start.Wait(platform::kInfinite);
   const int64_t interval_ms = int64_t{rt.config.client_poll_interval} * 1000;
   for (;;) {
     platform::SocketAddress server;
     if (ResolveTimeServer(rt, &server)) SendRequest(rt, server);
     // Also after a failed or empty send: a persisting failure repeats once per interval.
-    if (WaitForShutdown(rt, interval_ms)) {
+    if (WaitForShutdown(rt.stop.shutdown, interval_ms)) {
       ReportMessage(msg::kServiceStopped);
-      rt.client_finished = true;
       return;
     }
   }
@@ -270,7 +269,7 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     return 0;
   }
   if (!broadcast) {
-    switch (rt.pending_request.Take(m.originate_time, from)) {
+    switch (rt.client.pending_request.Take(m.originate_time, from)) {
       case PendingRequest::Match::kWrongOriginate:
         rt.status.CountDrop(DropReason::kNotAwaited);
         Trace("SNTP-Client: NTP Antwort von %s ungültig, \"Originate Timestamp\" ist ungültig !\n", sender.c_str());
@@ -318,11 +317,11 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     const int64_t delay_units = broadcast ? 0 : RoundTripDelay(t1, t2, t3, t4_value);
     const DisplaySeconds delay = ToDisplaySeconds(delay_units);
     int64_t offset = ClockOffset(t1, t2, t3, t4_value, broadcast);
-    if (rt.discipline != nullptr && !broadcast) {
-      rt.discipline->NoteReply(NtpUnitsToNanoseconds(delay_units), NtpUnitsToNanoseconds(offset),
-                               rt.clock->NowNanoseconds());
-    } else if (rt.discipline != nullptr) {
-      offset += NanosecondsToNtpUnits(rt.discipline->BroadcastDelayNs());
+    if (rt.client.discipline != nullptr && !broadcast) {
+      rt.client.discipline->NoteReply(NtpUnitsToNanoseconds(delay_units), NtpUnitsToNanoseconds(offset),
+                                      rt.clock->NowNanoseconds());
+    } else if (rt.client.discipline != nullptr) {
+      offset += NanosecondsToNtpUnits(rt.client.discipline->BroadcastDelayNs());
     }
     const DisplaySeconds shown = ToDisplaySeconds(offset);
 
@@ -331,11 +330,11 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       rt.status.CountDrop(DropReason::kDeviationLimit);
       ReportMessage(msg::kDeviationRefused,
                     {int64_t{shown.seconds}, int64_t{shown.milliseconds}, int64_t{rt.config.client_max_diff_second}});
-    } else if (rt.discipline != nullptr) {
+    } else if (rt.client.discipline != nullptr) {
       const int64_t delay_ns = broadcast ? -1 : NtpUnitsToNanoseconds(RoundTripDelay(t1, t2, t3, t4_value));
-      result = rt.discipline->Apply(LoopSample{NtpUnitsToNanoseconds(offset), delay_ns, rt.clock->NowNanoseconds()},
-                                    kind, sender);
-      correction = rt.discipline->LastCorrection();
+      result = rt.client.discipline->Apply(
+          LoopSample{NtpUnitsToNanoseconds(offset), delay_ns, rt.clock->NowNanoseconds()}, kind, sender);
+      correction = rt.client.discipline->LastCorrection();
       if (correction == nullptr) rt.status.CountDrop(DropReason::kDelayOutlier);
     } else {
       // The step is the computed offset itself, applied atomically: reading the clock,
@@ -364,17 +363,18 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     }
 
     if (correction != nullptr) {
-      rt.status.SampleTaken(SampleOf(rt, m, offset, delay_units), platform::AddressText(from), correction,
-                            rt.discipline ? std::optional<double>(rt.discipline->FrequencyPpm()) : std::nullopt);
+      rt.status.SampleTaken(
+          SampleOf(rt, m, offset, delay_units), platform::AddressText(from), correction,
+          rt.client.discipline ? std::optional<double>(rt.client.discipline->FrequencyPpm()) : std::nullopt);
     }
 
-    if (result == 1 && rt.config.client_run_once != 0 && !rt.ServerActive() && rt.request_stop) {
-      rt.request_stop();
+    if (result == 1 && rt.config.client_run_once != 0 && !rt.ServerActive() && rt.stop.request_stop) {
+      rt.stop.request_stop();
     }
   }
   // A disciplined broadcast client measures its delay to the broadcaster now and then, after
   // this broadcast's correction: a reply measured across a step would repeat it.
-  if (broadcast && rt.discipline != nullptr && rt.discipline->CalibrationDue()) SendRequest(rt, from);
+  if (broadcast && rt.client.discipline != nullptr && rt.client.discipline->CalibrationDue()) SendRequest(rt, from);
   return result;
 }
 

@@ -73,7 +73,7 @@ int64_t ClockDiscipline::BroadcastDelayNs() const {
 }
 
 void StartDiscipline(Runtime& rt) {
-  rt.discipline.reset();
+  rt.client.discipline.reset();
   if (rt.clock == nullptr || rt.config.client_discipline == 0 || !rt.ClientActive()) return;
   double frequency = 0;
   std::error_code error = rt.clock->DisciplineAvailable();
@@ -83,7 +83,7 @@ void StartDiscipline(Runtime& rt) {
           error.value());
     return;
   }
-  rt.discipline = std::make_shared<ClockDiscipline>(*rt.clock, frequency);
+  rt.client.discipline = std::make_shared<ClockDiscipline>(*rt.clock, frequency);
   Trace("SNTP-Client: Uhrführung eingeschaltet, Frequenzkorrektur %+.3f ppm\n", frequency);
 }
 

@@ -23,14 +23,14 @@ namespace {
 // Up to 64 distinct in-use sockets in table order, as the wait watches them, and the IPv6 socket.
 std::vector<platform::UdpSocket*> WatchedSockets(const Runtime& rt) {
   std::vector<platform::UdpSocket*> sockets;
-  for (const AdapterEntry& entry : rt.adapters) {
+  for (const AdapterEntry& entry : rt.sockets.adapters) {
     if (!entry.in_use || !entry.socket) continue;
     platform::UdpSocket* socket = entry.socket.get();
     bool known = false;
     for (platform::UdpSocket* s : sockets) known = known || s == socket;
     if (!known && sockets.size() < static_cast<size_t>(kMaxAdapters)) sockets.push_back(socket);
   }
-  if (rt.ipv6_socket) sockets.push_back(rt.ipv6_socket.get());
+  if (rt.sockets.ipv6_socket) sockets.push_back(rt.sockets.ipv6_socket.get());
   return sockets;
 }
 
@@ -53,10 +53,10 @@ NtpTimestamp ArrivalTime(platform::Clock& clock, const std::optional<int64_t>& s
   return NtpFromNanoseconds(now);
 }
 
-// WakeReceiveLoop with rt.stop_mutex held.
+// WakeReceiveLoop with rt.stop.mutex held.
 void WakeLocked(Runtime& rt) {
-  if (!rt.stop_may_wake) return;
-  for (AdapterEntry& entry : rt.adapters) {
+  if (!rt.stop.may_wake) return;
+  for (AdapterEntry& entry : rt.sockets.adapters) {
     if (!entry.in_use) continue;
     if (entry.socket) {
       size_t sent = 0;
@@ -65,7 +65,7 @@ void WakeLocked(Runtime& rt) {
     }
     break;  // only the first entry's own socket
   }
-  if (rt.loop_waiter != nullptr) rt.loop_waiter->Wake();
+  if (rt.stop.loop_waiter != nullptr) rt.stop.loop_waiter->Wake();
 }
 
 // After a change of the system's addresses: the table is brought up to date and the wait
@@ -73,24 +73,24 @@ void WakeLocked(Runtime& rt) {
 // is woken as well.
 void FollowAddresses(Runtime& rt, std::vector<platform::UdpSocket*>* sockets,
                      std::unique_ptr<platform::SocketWaiter>* waiter) {
-  rt.follow_addresses();
+  rt.sockets.follow_addresses();
   rt.status.AdaptersChanged();
   *sockets = WatchedSockets(rt);
   std::unique_ptr<platform::SocketWaiter> next = rt.network->CreateWaiter(*sockets);
-  std::lock_guard lock(rt.stop_mutex);
-  rt.loop_waiter = next.get();
+  std::lock_guard lock(rt.stop.mutex);
+  rt.stop.loop_waiter = next.get();
   waiter->swap(next);
-  if (rt.shutdown.Wait(0)) WakeLocked(rt);
+  if (rt.stop.shutdown.Wait(0)) WakeLocked(rt);
 }
 
 }  // namespace
 
 void WakeReceiveLoop(Runtime& rt) {
-  std::lock_guard lock(rt.stop_mutex);
+  std::lock_guard lock(rt.stop.mutex);
   WakeLocked(rt);
 }
 
-void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
+void ReceiveOne(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket) {
   // Room for the longest datagram of interest, so that a longer one (extension fields, NTS) is
   // told by its length like any other unknown format instead of failing the read.
   std::array<uint8_t, kReceiveBufferSize> buffer{};
@@ -107,7 +107,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
   // A datagram longer than the buffer is not this host's error: it goes on to be ignored by its
   // length below.
   if (error != 0 && !origin.truncated) {
-    if (rt.receive_reports.Allow(msg::kWinsockError.id)) {
+    if (state.reports.Allow(msg::kWinsockError.id)) {
       ReportMessage(msg::kWinsockError, {std::string("SNTP-Network"), std::string("recvfrom()"), int64_t{error}});
     }
     return;
@@ -115,7 +115,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
   if (received == 0) return;  // the wake-up datagram of a stop request
   // A broadcast arrives once per socket of its interface: the copies after the first go unseen.
   if (origin.broadcast &&
-      rt.broadcast_copies.Repeated(origin.source, buffer.data(), received, std::chrono::steady_clock::now())) {
+      state.broadcast_copies.Repeated(origin.source, buffer.data(), received, std::chrono::steady_clock::now())) {
     return;
   }
 
@@ -140,7 +140,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
       if (rt.ServerActive()) {
         const SymmetricKey* key = nullptr;
         const unsigned version = GetVersionNumber(message);
-        if (!IsAnswerableSource(rt.host_addresses, *rt.network, from)) {
+        if (!IsAnswerableSource(rt.sockets.host_addresses, *rt.network, from)) {
           rt.status.CountDrop(DropReason::kBadSource);
           if (debug) {
             Trace("SNTP-Network: NTP Nachricht: %s von %s (Port %u) wird ignoriert, Absenderadresse ungültig.\n",
@@ -155,7 +155,7 @@ void ReceiveOne(Runtime& rt, platform::UdpSocket& socket) {
                   platform::AddressText(from).c_str(), version);
           }
         } else if (AdmitRequest(rt, buffer.data(), received, from, &key)) {
-          ServerReply(rt, socket, message, arrival, from, key);
+          ServerReply(rt, state, socket, message, arrival, from, key);
         }
         return;
       }
@@ -199,7 +199,7 @@ const char* ModeText(unsigned mode) {
 }
 
 void ReceiveLoop(Runtime& rt) {
-  rt.receive_finished = false;
+  ReceiveState state;
   ReportMessage(msg::kServiceReady);
 
   // The sockets change only with the system's addresses: one waiter until then, so a pass costs
@@ -208,22 +208,22 @@ void ReceiveLoop(Runtime& rt) {
   std::unique_ptr<platform::SocketWaiter> waiter = rt.network->CreateWaiter(sockets);
   std::vector<bool> readable(sockets.size(), false);
   {
-    std::lock_guard lock(rt.stop_mutex);
-    rt.stop_may_wake = true;
-    rt.loop_waiter = waiter.get();
+    std::lock_guard lock(rt.stop.mutex);
+    rt.stop.may_wake = true;
+    rt.stop.loop_waiter = waiter.get();
     // A stop requested during start-up could not wake anything yet.
-    if (rt.shutdown.Wait(0)) WakeLocked(rt);
+    if (rt.stop.shutdown.Wait(0)) WakeLocked(rt);
   }
   // The watch's thread only marks the change and ends the current wait; this thread follows it.
   std::unique_ptr<platform::AddressWatch> watch;
-  if (rt.follow_addresses) {
+  if (rt.sockets.follow_addresses) {
     watch = rt.network->WatchAddresses([&rt] {
-      rt.addresses_changed = true;
-      std::lock_guard lock(rt.stop_mutex);
-      if (rt.loop_waiter != nullptr) rt.loop_waiter->Nudge();
+      rt.sockets.addresses_changed = true;
+      std::lock_guard lock(rt.stop.mutex);
+      if (rt.stop.loop_waiter != nullptr) rt.stop.loop_waiter->Nudge();
     });
   }
-  rt.start.Set();
+  rt.stop.start.Set();
 
   bool leave = false;
   while (!leave) {
@@ -231,7 +231,7 @@ void ReceiveLoop(Runtime& rt) {
     if (wait_error != 0) {
       ReportMessage(msg::kWinsockError, {std::string("SNTP-Network"), std::string("select()"), int64_t{wait_error}});
       // A persisting failure must neither spin nor keep a stop from ending the loop.
-      if (WaitForShutdown(rt, kFailureBackoffMs)) {
+      if (WaitForShutdown(rt.stop.shutdown, kFailureBackoffMs)) {
         ReportMessage(msg::kServiceStopped);
         leave = true;
       }
@@ -240,31 +240,30 @@ void ReceiveLoop(Runtime& rt) {
     // The datagrams a socket has already fetched are taken in the same pass (up to a bound, so
     // that no socket starves the others), and the replies to them go out together at its end.
     // In debug mode each reply goes out at once, so that the trace shows each exchange whole.
-    rt.replies.collecting = !DebugMode();
+    state.replies.collecting = !DebugMode();
     for (size_t i = 0; i < sockets.size() && i < readable.size(); ++i) {
       if (!readable[i]) continue;
       size_t taken = 0;
       do {
-        ReceiveOne(rt, *sockets[i]);
+        ReceiveOne(rt, state, *sockets[i]);
       } while (sockets[i]->Fetched() > 0 && ++taken < kMostPerPass);
     }
-    rt.replies.collecting = false;
-    rt.status.CountAnswered(rt.replies.Send(*rt.clock, rt.receive_reports));
-    if (rt.addresses_changed.exchange(false)) FollowAddresses(rt, &sockets, &waiter);
-    if (rt.shutdown.Wait(0)) {
+    state.replies.collecting = false;
+    rt.status.CountAnswered(state.replies.Send(*rt.clock, state.reports));
+    if (rt.sockets.addresses_changed.exchange(false)) FollowAddresses(rt, &sockets, &waiter);
+    if (rt.stop.shutdown.Wait(0)) {
       ReportMessage(msg::kServiceStopped);
       leave = true;
     }
   }
   watch.reset();  // no change is followed after the loop
-  rt.receive_reports.Flush();
+  state.reports.Flush();
 
   {
-    std::lock_guard lock(rt.stop_mutex);
-    rt.loop_waiter = nullptr;  // destroyed on return; a later stop still sends its datagram
+    std::lock_guard lock(rt.stop.mutex);
+    rt.stop.loop_waiter = nullptr;  // destroyed on return; a later stop still sends its datagram
   }
-  if (rt.release_instance) rt.release_instance();
-  rt.receive_finished = true;
+  if (rt.stop.release_instance) rt.stop.release_instance();
 }
 
 }  // namespace chron

@@ -3,6 +3,7 @@
 // the server responder or the client.
 #pragma once
 
+#include "engine/receive_state.h"
 #include "engine/runtime.h"
 
 namespace chron {
@@ -11,8 +12,9 @@ namespace chron {
 const char* ModeText(unsigned mode);
 
 // Reads one datagram from `socket` (an adapter's), takes its arrival time and acts on it:
-// the server's reply, the client's judgement, or a trace of why it is ignored.
-void ReceiveOne(Runtime& rt, platform::UdpSocket& socket);
+// the server's reply, the client's judgement, or a trace of why it is ignored. `state` is the
+// loop's own, kept from pass to pass.
+void ReceiveOne(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket);
 
 // Releases the workers (start event), then receives and dispatches until a pass finds the
 // shutdown event signalled.

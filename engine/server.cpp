@@ -37,8 +37,8 @@ void ReportSendError(int error) {
 
 }  // namespace
 
-void ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& request, const NtpTimestamp& arrival,
-                 const platform::SocketAddress& from, const SymmetricKey* key) {
+void ServerReply(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket, const NtpMessage& request,
+                 const NtpTimestamp& arrival, const platform::SocketAddress& from, const SymmetricKey* key) {
   const bool debug = DebugMode();
   if (debug) {
     Trace("SNTP-Server: NTP Anforderung von %s empfangen.\n", platform::AddressText(from).c_str());
@@ -57,8 +57,8 @@ void ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& req
   SetReceiveTime(&reply, arrival);
   SetReferenceTime(&reply, NtpNow(*rt.clock));
   SetOriginateTime(&reply, request.transmit_time);
-  if (rt.replies.collecting) {  // sent with the other replies of this pass, stamped then
-    rt.replies.Add(socket, reply, from, key);
+  if (state.replies.collecting) {  // sent with the other replies of this pass, stamped then
+    state.replies.Add(socket, reply, from, key);
     return;
   }
   SetTransmitTime(&reply, NtpNow(*rt.clock));
@@ -66,27 +66,26 @@ void ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& req
   const int error = SendMessage(socket, &reply, from, key);
   if (error == 0) rt.status.CountAnswered();
   if (error != 0) {
-    if (rt.receive_reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
+    if (state.reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
   } else if (debug) {
     Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::AddressText(from).c_str());
   }
 }
 
 void BroadcastThread(Runtime& rt) {
-  rt.broadcast_finished = false;
-  rt.start.Wait(platform::kInfinite);
+  rt.stop.start.Wait(platform::kInfinite);
   const int64_t interval_ms = int64_t{rt.config.server_broadcast_interval} * 1000;
   // A lost address fails every pass until it returns or its row is gone.
   ReportLimit send_reports;
   for (;;) {
     // The receive loop may change the table when the system's addresses change.
-    std::shared_lock table_lock(rt.adapters_mutex);
+    std::shared_lock table_lock(rt.sockets.adapters_mutex);
     platform::SocketAddress destination;
     destination.family = platform::kAfInet;
     destination.port = platform::HostToNetwork16(kNtpPort);
     destination.address = 0xFFFFFFFFu;  // 255.255.255.255, the same in either byte order
 
-    for (AdapterEntry& entry : rt.adapters) {
+    for (AdapterEntry& entry : rt.sockets.adapters) {
       if (!entry.in_use || !entry.socket) continue;
       // With a key file every broadcast is signed; without a usable key none is sent.
       const SymmetricKey* key = rt.auth.required ? rt.auth.Own() : nullptr;
@@ -123,10 +122,9 @@ void BroadcastThread(Runtime& rt) {
     }
 
     table_lock.unlock();
-    if (WaitForShutdown(rt, interval_ms)) {
+    if (WaitForShutdown(rt.stop.shutdown, interval_ms)) {
       send_reports.Flush();
       ReportMessage(msg::kBroadcastStopped);
-      rt.broadcast_finished = true;
       return;
     }
   }

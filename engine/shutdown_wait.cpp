@@ -2,6 +2,6 @@
 
 namespace chron {
 
-bool WaitForShutdown(Runtime& rt, int64_t timeout_ms) { return rt.shutdown.Wait(timeout_ms); }
+bool WaitForShutdown(platform::Event& shutdown, int64_t timeout_ms) { return shutdown.Wait(timeout_ms); }
 
 }  // namespace chron

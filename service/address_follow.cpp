@@ -49,7 +49,7 @@ class Follower {
     std::array<bool, kMaxAdapters> kept{};
     size_t filled = 0;
     bool changed = false;
-    for (const AdapterEntry& entry : found.adapters) {
+    for (const AdapterEntry& entry : found.sockets.adapters) {
       if (!entry.in_use) continue;
       const int old = KeptRow(entry.address.address, now, kept);
       AdapterEntry& row = next[filled];
@@ -59,7 +59,7 @@ class Follower {
       taken_from[filled] = old;
       if (old >= 0) {
         kept[static_cast<size_t>(old)] = true;
-        row.address.port = rt_.adapters[static_cast<size_t>(old)].address.port;
+        row.address.port = rt_.sockets.adapters[static_cast<size_t>(old)].address.port;
         changed = changed || old != static_cast<int>(filled);
       } else {
         changed = true;
@@ -70,8 +70,8 @@ class Follower {
       }
       ++filled;
     }
-    for (size_t i = 0; i < rt_.adapters.size(); ++i) {
-      const AdapterEntry& entry = rt_.adapters[i];
+    for (size_t i = 0; i < rt_.sockets.adapters.size(); ++i) {
+      const AdapterEntry& entry = rt_.sockets.adapters[i];
       if (!entry.in_use || kept[i]) continue;
       changed = true;
       Trace("SNTP-Init: Der Netzwerkadapter %s (%s) ist nicht mehr verfügbar.\n", entry.name.c_str(),
@@ -80,20 +80,21 @@ class Follower {
     interfaces_ = now;
     if (!changed) return;
     {
-      std::lock_guard stop_lock(rt_.stop_mutex);
-      std::unique_lock table_lock(rt_.adapters_mutex);
+      std::lock_guard stop_lock(rt_.stop.mutex);
+      std::unique_lock table_lock(rt_.sockets.adapters_mutex);
       for (size_t i = 0; i < filled; ++i) {
-        if (taken_from[i] >= 0) next[i].socket = std::move(rt_.adapters[static_cast<size_t>(taken_from[i])].socket);
+        if (taken_from[i] >= 0)
+          next[i].socket = std::move(rt_.sockets.adapters[static_cast<size_t>(taken_from[i])].socket);
       }
-      rt_.adapters.swap(next);
+      rt_.sockets.adapters.swap(next);
     }
     // `next` now holds the old table: the sockets of the addresses that are gone close here.
   }
 
  private:
   int KeptRow(uint32_t address, const InterfaceOf& now, const std::array<bool, kMaxAdapters>& kept) const {
-    for (size_t i = 0; i < rt_.adapters.size(); ++i) {
-      const AdapterEntry& entry = rt_.adapters[i];
+    for (size_t i = 0; i < rt_.sockets.adapters.size(); ++i) {
+      const AdapterEntry& entry = rt_.sockets.adapters[i];
       if (kept[i] || !entry.in_use || !entry.socket || entry.address.address != address) continue;
       if (IndexOf(interfaces_, address) == IndexOf(now, address)) return static_cast<int>(i);
     }

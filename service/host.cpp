@@ -18,7 +18,7 @@ void Host::Open() {
   rt_.registry = registry_.get();
   rt_.clock = &platform::SystemClock();
   rt_.network = &platform::SystemNetwork();
-  rt_.request_stop = [this] { return RequestStop(); };
+  rt_.stop.request_stop = [this] { return RequestStop(); };
 }
 
 void Host::ReadSettings() {
@@ -52,6 +52,16 @@ void Host::RunReceiveLoop() { ReceiveLoop(rt_); }
 
 bool Host::RequestStop() { return chron::RequestStop(rt_); }
 
-bool Host::AllFinished() const { return chron::AllFinished(rt_); }
+bool Host::WaitFinished(std::chrono::milliseconds limit) { return chron::WaitFinished(rt_, limit); }
+
+bool Host::Stopping() { return rt_.stop.shutdown.Wait(0); }
+
+void Host::EndWorkers() { rt_.stop.workers.Join(); }
+
+void Host::End() {
+  EndWorkers();
+  publisher_.reset();  // its last write, while the service manager's connection still exists
+  signals_.reset();
+}
 
 }  // namespace chron

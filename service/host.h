@@ -2,6 +2,7 @@
 // the control-signal watcher, starts the parts the program runs and stops them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -50,7 +51,16 @@ class Host {
   // Runs the receive loop until the stop.
   void RunReceiveLoop();
   bool RequestStop();
-  bool AllFinished() const;
+  // Waits up to `limit` for the workers and the activity of start-up and receive loop to end;
+  // true when they have.
+  bool WaitFinished(std::chrono::milliseconds limit);
+  // True once the stop has been requested.
+  bool Stopping();
+  // Joins the worker threads; they have seen the stop or a failed start.
+  void EndWorkers();
+  // EndWorkers, then ends the status publisher (after one last write) and the control-signal
+  // watcher (after its running handler): what the process does last before it returns from main.
+  void End();
 
  private:
   const HostParts parts_;

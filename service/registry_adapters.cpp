@@ -49,11 +49,11 @@ bool AddAdapterAddresses(Runtime& rt, const std::string& name, const std::string
   for (const std::string& text : SplitMultiString(buffer.data(), std::min<size_t>(size, buffer.size()))) {
     uint32_t address = platform::ParseDottedAddress(text);
     if (address == platform::kInaddrNone) continue;
-    if (CountAdapters(rt.adapters) >= kMaxAdapters) {
+    if (CountAdapters(rt.sockets.adapters) >= kMaxAdapters) {
       ReportMessage(msg::kTooManyAdapters, {name, int64_t{kMaxAdapters}});
       continue;
     }
-    AddAdapter(rt.adapters, name, address);
+    AddAdapter(rt.sockets.adapters, name, address);
     Trace("SNTP-Init: Gerät [%s (%s)] gefunden.\n", name.c_str(), platform::DottedAddress(address).c_str());
   }
   return true;
@@ -62,7 +62,7 @@ bool AddAdapterAddresses(Runtime& rt, const std::string& name, const std::string
 }  // namespace
 
 bool DiscoverAdaptersFromNtRegistry(Runtime& rt) {
-  ClearAdapterTable(rt.adapters);
+  ClearAdapterTable(rt.sockets.adapters);
   std::string linkage = std::string(kServicesKey) + "TCPIP\\Linkage";
   platform::RegStatus status = rt.registry->OpenKey(linkage);
   if (status != platform::kRegSuccess) {

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,24 +22,10 @@ namespace {
 
 constexpr char kServiceTitle[] = "Simple Network Time Protocol";
 
-void PrintBanner() {
-  std::string version = ServiceVersionText(ReadProductVersion());
-  std::printf("\nSNTP v4 Client/Server für Windows NT v%s\n%s\n%s\n\n", version.c_str(), kBannerNoticeLines[0],
-              kBannerNoticeLines[1]);
-  std::fflush(stdout);
-}
-
-// The longest a stop may take, as the service unit's TimeoutStopSec allows: activities that have
-// not ended by then (a start-up held up by the system) are ended with the process.
+// The longest a stop may take, as the service unit's TimeoutStopSec allows: once it has passed
+// the stop is reported done, and the process ends as soon as the activity that holds it up (a
+// start-up held up by the system, a name look-up of the poll thread) has returned.
 constexpr std::chrono::seconds kStopLimit{10};
-
-// Ends the process at once: worker threads may still be on their way out.
-[[noreturn]] void ExitProcess(int code) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  platform::RestoreConsole();  // the console is the starting program's too
-  std::_Exit(code);
-}
 
 // chronsvc's process: the host of client and server, and the service's status towards the
 // service manager.
@@ -55,6 +40,8 @@ class ServiceProcess {
   void ReportStatusLocked();
   void StopHandshake();
   bool BeginStopHandshake();
+  // Joins the workers and ends the signal watcher; returns `code`, the process's exit status.
+  int End(int code);
 
   Host host_{HostParts::kClientAndServer};
   std::unique_ptr<platform::ServiceManager> manager_;  // absent in debug mode
@@ -81,28 +68,22 @@ void ServiceProcess::ReportStatusLocked() {
 // A start that failed meanwhile has reported stopped with its own exit code already.
 void ServiceProcess::StopHandshake() {
   const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
-  bool overdue = false;
-  for (;;) {
-    {
-      std::lock_guard lock(status_mutex_);
-      if (host_.AllFinished() || stopped_reported_) break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  {
     std::lock_guard lock(status_mutex_);
-    if (host_.AllFinished() || stopped_reported_) break;
-    overdue = std::chrono::steady_clock::now() >= deadline;
-    if (overdue) break;
+    if (stopped_reported_) return;
+  }
+  while (!host_.WaitFinished(std::chrono::milliseconds(250))) {
+    std::lock_guard lock(status_mutex_);
+    if (stopped_reported_ || std::chrono::steady_clock::now() >= deadline) break;
     ++status_.checkpoint;
     ReportStatusLocked();
   }
-  std::unique_lock lock(status_mutex_);
+  std::lock_guard lock(status_mutex_);
   if (stopped_reported_) return;
   status_.state = platform::ServiceState::kStopped;
   status_.checkpoint = 0;
   status_.wait_hint_ms = 0;
   ReportStatusLocked();
-  // The thread that would end the process is held up: end it here.
-  if (overdue) ExitProcess(static_cast<int>(status_.win32_exit_code));
 }
 
 bool ServiceProcess::BeginStopHandshake() {
@@ -119,15 +100,8 @@ bool ServiceProcess::BeginStopHandshake() {
 void ServiceProcess::OnControlSignal(platform::ControlSignal signal) {
   using platform::ControlSignal;
   if (DebugMode()) {
+    // The main thread ends the process once the receive loop and the workers have ended.
     host_.HandleConsoleSignal(signal);
-    if (signal != platform::ControlSignal::kInterrupt && signal != platform::ControlSignal::kBreak) return;
-    // The main thread ends the process once every activity has ended; one held up in start-up
-    // must not keep the console waiting.
-    const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
-    while (!host_.AllFinished() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (!host_.AllFinished()) ExitProcess(0);
     return;
   }
   switch (signal) {
@@ -153,11 +127,11 @@ void ServiceProcess::ServiceControlHandler(uint32_t control) {
 void ServiceProcess::ServiceMain() {
   const bool service_mode = !DebugMode();
   Runtime& rt = host_.runtime();
-  // Start-up counts as the receive loop's activity (Run clears its flag before a control can
-  // arrive), so that a stop during start-up waits for it; every way out ends it.
+  // Start-up and the receive loop are one activity (Run begins it before a control can arrive),
+  // so that a stop during start-up waits for it; every way out ends it.
   struct EndOfActivity {
     Runtime& rt;
-    ~EndOfActivity() { rt.receive_finished = true; }
+    ~EndOfActivity() { rt.stop.workers.End(); }
   } end_of_activity{rt};
   host_.ReadSettings();
   if (service_mode) {
@@ -185,8 +159,8 @@ void ServiceProcess::ServiceMain() {
     if (stop_handshake_started_ || stopped_reported_) {
       // Stopped during start-up: never report running after stop pending. The workers are
       // released to see the stop and end; the handshake reports stopped once they have.
-      rt.start.Set();
-      if (rt.release_instance) rt.release_instance();
+      rt.stop.start.Set();
+      if (rt.stop.release_instance) rt.stop.release_instance();
       return;
     }
     status_.state = platform::ServiceState::kRunning;
@@ -196,8 +170,8 @@ void ServiceProcess::ServiceMain() {
     if (error != 0) {
       ReportMessage(msg::kSetStatusFailed, {SystemErrorText(static_cast<uint32_t>(error))});
       // No receive loop will run: release the workers so that they see the stop and end.
-      rt.shutdown.Set();
-      rt.start.Set();
+      rt.stop.shutdown.Set();
+      rt.stop.start.Set();
       return;
     }
   }
@@ -208,7 +182,7 @@ int ServiceProcess::Run(int argc, char** argv) {
   // Signals are taken by a thread of their own; they must be blocked before any thread exists.
   platform::BlockControlSignals();
   platform::UseUtf8Console();
-  PrintBanner();
+  PrintBanner("SNTP v4 Client/Server für Windows NT", ServiceVersionText(ReadProductVersion()));
   bool debug = false;
   for (int i = 1; i < argc; ++i) {
     const char* word = argv[i][0] != '\0' ? argv[i] + 1 : argv[i];
@@ -221,7 +195,7 @@ int ServiceProcess::Run(int argc, char** argv) {
   std::fflush(stdout);
 
   host_.Open();
-  host_.runtime().receive_finished = false;  // until start-up, and the receive loop if it runs, have ended
+  host_.runtime().stop.workers.Begin();  // until start-up, and the receive loop if it runs, have ended
   auto on_signal = [this](platform::ControlSignal signal) { OnControlSignal(signal); };
 
   if (debug) {
@@ -230,12 +204,8 @@ int ServiceProcess::Run(int argc, char** argv) {
     Host::EnterDebugMode();
     host_.WatchSignals(on_signal);
     ServiceMain();
-    // No service manager waits for the workers here; give them a moment to end and print
-    // their last trace lines, so that the trace is complete.
-    for (int i = 0; i < 20 && !host_.AllFinished(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ExitProcess(0);
+    // The workers saw the stop that ended the receive loop, or were released by a failed start.
+    return End(0);
   }
 
   SetReportTarget(ReportTarget::kEventLog);
@@ -266,9 +236,15 @@ int ServiceProcess::Run(int argc, char** argv) {
     lock.lock();
   }
   stopped_cv_.wait(lock, [this] { return stopped_reported_; });
-  int exit_code = static_cast<int>(status_.win32_exit_code);
+  const int exit_code = static_cast<int>(status_.win32_exit_code);
   lock.unlock();
-  ExitProcess(exit_code);
+  return End(exit_code);
+}
+
+int ServiceProcess::End(int code) {
+  host_.End();
+  platform::RestoreConsole();  // the console is the starting program's too
+  return code;
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
 #include "service/service_start.h"
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <system_error>
-#include <thread>
+#include <utility>
 
 #include "config/configuration.h"
 #include "config/keys.h"
@@ -28,7 +27,7 @@ std::string AdapterText(const AdapterEntry& entry) {
 // Opens and binds the socket of every adapter entry in use; 0, or the error that ends the start.
 int OpenAdapterSockets(Runtime& rt, int* counted) {
   *counted = 0;
-  for (AdapterEntry& entry : rt.adapters) {
+  for (AdapterEntry& entry : rt.sockets.adapters) {
     if (!entry.in_use) continue;
     if (const int error = OpenAdapterSocket(rt, entry); error != 0) return error;
     ++*counted;
@@ -55,7 +54,7 @@ void OpenIpv6Socket(Runtime& rt) {
     ReportMessage(msg::kWinsockError, {std::string("SNTP-Init"), std::string("bind(IPv6)"), int64_t{error}});
     return;
   }
-  rt.ipv6_socket = std::move(socket);
+  rt.sockets.ipv6_socket = std::move(socket);
   for (const platform::InterfaceAddress6& row : rt.network->InterfaceAddresses6()) {
     platform::SocketAddress address;
     address.family = platform::kAfInet6;
@@ -92,16 +91,25 @@ int OpenAdapterSocket(Runtime& rt, AdapterEntry& entry) {
   return 0;
 }
 
-int StartWorkerThread(std::function<void()> body) {
-  try {
-    std::thread(std::move(body)).detach();
-    return 0;
-  } catch (const std::system_error& e) {
-    return e.code().value() != 0 ? e.code().value() : EAGAIN;
-  }
+int StartWorkerThread(WorkerThreads& workers, std::function<void()> body) {
+  const std::error_code error = workers.Start(std::move(body));
+  if (!error) return 0;
+  ReportMessage(msg::kThreadCreateFailed, {error.message()});
+  return kExitNoThread;
 }
 
-int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) {
+namespace {
+
+// A worker of the client or the server: released by the receive loop's start, or by a start-up
+// that failed after it had been started, which it leaves unseen.
+std::function<void()> AfterStart(StopControl& stop, std::function<void()> body) {
+  return [&stop, body = std::move(body)] {
+    stop.start.Wait(platform::kInfinite);  // a failed wait is the body's to report
+    if (!stop.start_abandoned) body();
+  };
+}
+
+int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) {
   *specific_exit_code = 0;
   ReportMessage(msg::kServicePreparing);
   std::string clock = rt.clock->Description();
@@ -121,7 +129,7 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
     return kExitAlreadyRunning;
   }
   // Held from here until the receive loop ends.
-  rt.release_instance = [held = std::shared_ptr<platform::NamedMutex>(std::move(instance_mutex))]() mutable {
+  rt.stop.release_instance = [held = std::shared_ptr<platform::NamedMutex>(std::move(instance_mutex))]() mutable {
     held.reset();
   };
 
@@ -142,24 +150,18 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
   error = OpenAdapterSockets(rt, &counted);
   if (error != 0) return error;
   OpenIpv6Socket(rt);
-  if (counted == 0 && !rt.ipv6_socket) {
+  if (counted == 0 && !rt.sockets.ipv6_socket) {
     ReportMessage(msg::kNoUsableAdapter);
     return kExitNoAdapter;
   }
-  rt.follow_addresses = AddressFollower(rt, hooks.registry_discovery);
+  rt.sockets.follow_addresses = AddressFollower(rt, hooks.registry_discovery);
   // The shutdown and start events are created with the runtime record and cannot fail here.
 
   if (rt.ServerActive()) {
     if (rt.config.server_broadcast != 0) {
       ReportMessage(msg::kBroadcastInterval, {int64_t{rt.config.server_broadcast_interval}});
-      // Cleared before the thread runs, so that a stop can never find it finished too early.
-      rt.broadcast_finished = false;
-      error = StartWorkerThread([&rt] { BroadcastThread(rt); });
-      if (error != 0) {
-        rt.broadcast_finished = true;
-        ReportMessage(msg::kThreadCreateFailed, {std::string(std::strerror(error))});
+      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { BroadcastThread(rt); })) != 0)
         return kExitNoThread;
-      }
       ReportMessage(msg::kServerStarted);
     } else {
       ReportMessage(msg::kBroadcastsOff);
@@ -172,13 +174,8 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
     } else if (rt.config.client_time_source.empty()) {
       ReportMessage(msg::kClientModeInvalid);
     } else {
-      rt.client_finished = false;
-      error = StartWorkerThread([&rt] { ClientPollThread(rt); });
-      if (error != 0) {
-        rt.client_finished = true;
-        ReportMessage(msg::kThreadCreateFailed, {std::string(std::strerror(error))});
+      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { ClientPollThread(rt); })) != 0)
         return kExitNoThread;
-      }
       ReportMessage(msg::kClientStarted);
     }
   }
@@ -191,8 +188,19 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
   return 0;
 }
 
+}  // namespace
+
+int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) {
+  const int code = StartUp(rt, hooks, specific_exit_code);
+  if (code != 0) {
+    rt.stop.start_abandoned = true;
+    rt.stop.start.Set();
+  }
+  return code;
+}
+
 bool RequestStop(Runtime& rt) {
-  rt.shutdown.Set();
+  rt.stop.shutdown.Set();
   ReportMessage(msg::kStopRequestHandled);
   WakeReceiveLoop(rt);
   return true;
@@ -212,8 +220,6 @@ void HandleConsoleSignal(Runtime& rt, platform::ControlSignal signal) {
   if (!ConsoleControlHandler(rt, type)) platform::RestoreDefaultAndRaise(signal);
 }
 
-bool AllFinished(const Runtime& rt) {
-  return rt.receive_finished.load() && rt.client_finished.load() && rt.broadcast_finished.load();
-}
+bool WaitFinished(Runtime& rt, std::chrono::milliseconds limit) { return rt.stop.workers.WaitEnded(limit); }
 
 }  // namespace chron

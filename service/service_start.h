@@ -1,6 +1,7 @@
 // Start-up and stop of a service, shared by chronsvc and chron95.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -23,7 +24,7 @@ struct StartHooks {
 };
 
 // The start-up sequence; 0 or the error code that ends the start. Stores 0 in
-// `specific_exit_code`.
+// `specific_exit_code`. A failed start releases the workers it started, which then end unseen.
 int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code);
 
 // Signals the shutdown event, reports it, and wakes the receive loop (WakeReceiveLoop: the
@@ -31,8 +32,9 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
 // during start-up wakes the loop when it starts). False only when the event could not be set.
 bool RequestStop(Runtime& rt);
 
-// True when the receive loop, the client poll thread and the broadcast thread have all ended.
-bool AllFinished(const Runtime& rt);
+// Waits up to `limit` for the workers and the start-up and receive loop (counted as an activity
+// by the host) to end; true when all have ended.
+bool WaitFinished(Runtime& rt, std::chrono::milliseconds limit);
 
 inline constexpr uint32_t kCtrlCEvent = 0;
 inline constexpr uint32_t kCtrlBreakEvent = 1;
@@ -44,8 +46,9 @@ bool ConsoleControlHandler(Runtime& rt, uint32_t type);
 // Debug mode: a control signal as the console delivers it.
 void HandleConsoleSignal(Runtime& rt, platform::ControlSignal signal);
 
-// Starts a detached worker thread; 0 or the runtime library's error number.
-int StartWorkerThread(std::function<void()> body);
+// Starts `body` on one of `workers`; 0, or kExitNoThread after reporting why no thread could be
+// had.
+int StartWorkerThread(WorkerThreads& workers, std::function<void()> body);
 
 // Opens the socket of an adapter entry, allows it to broadcast when the server broadcasts, binds
 // it to the entry's address and port 123 and reports it ready; 0, or the error it reported.

@@ -54,14 +54,14 @@ std::vector<uint32_t> WalkIpAddressColumn(const SnmpQuery& query) {
 bool DiscoverAdaptersBySnmp(Runtime& rt) {
   platform::SnmpAgent agent([&rt] { return rt.network->InterfaceAddresses(); });
   agent.Init(TickCount());
-  ClearAdapterTable(rt.adapters);
+  ClearAdapterTable(rt.sockets.adapters);
   const SnmpQuery query = [&agent](uint8_t type, platform::VarBindList* list, int32_t* status, int32_t* index) {
     return agent.Query(type, list, status, index);
   };
   // Loopback is dropped before it takes a row; each address beyond the 64 rows is reported.
   for (uint32_t address : WalkIpAddressColumn(query)) {
     if (platform::NetworkToHost32(address) == kLoopback) continue;
-    if (!AddAdapter(rt.adapters, kUnknownAdapterName, address)) {
+    if (!AddAdapter(rt.sockets.adapters, kUnknownAdapterName, address)) {
       ReportMessage(msg::kTooManyAdapters, {std::string(kUnknownAdapterName), int64_t{kMaxAdapters}});
     }
   }

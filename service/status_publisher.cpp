@@ -64,8 +64,8 @@ StatusRecord StatusPublisher::Snapshot(int64_t now_ns) {
   record.updated_ns = now_ns;
   {
     // The receive loop changes the table when the system's addresses change.
-    std::shared_lock table_lock(rt_.adapters_mutex);
-    for (const AdapterEntry& entry : rt_.adapters) {
+    std::shared_lock table_lock(rt_.sockets.adapters_mutex);
+    for (const AdapterEntry& entry : rt_.sockets.adapters) {
       if (entry.in_use) record.adapters.push_back({entry.name, platform::DottedAddress(entry.address.address)});
     }
   }
@@ -108,7 +108,7 @@ void StatusPublisher::Publish() {
   }
   last_error_ = error;
   // Once the stop has begun the service manager's status tells the stop, not the time.
-  if (status_line_ && !rt_.shutdown.Wait(0)) status_line_(StatusSummary(record, now));
+  if (status_line_ && !rt_.stop.shutdown.Wait(0)) status_line_(StatusSummary(record, now));
 }
 
 void StatusPublisher::Run() {

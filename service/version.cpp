@@ -30,4 +30,9 @@ std::string ServiceVersionText(const ProductVersion& v) { return VersionText(v, 
 
 std::string Win95VersionText(const ProductVersion& v) { return VersionText(v, ""); }
 
+void PrintBanner(const char* product, const std::string& version) {
+  std::printf("\n%s v%s\n%s\n%s\n\n", product, version.c_str(), kBannerNoticeLines[0], kBannerNoticeLines[1]);
+  std::fflush(stdout);
+}
+
 }  // namespace chron

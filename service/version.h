@@ -19,5 +19,8 @@ std::string ServiceVersionText(const ProductVersion& version);
 std::string Win95VersionText(const ProductVersion& version);
 // The two product information lines of the banners (rights notice, updates and support).
 extern const char* const kBannerNoticeLines[2];
+// Prints a program's start-up banner to standard output: an empty line, "<product> v<version>",
+// the two notice lines and an empty line.
+void PrintBanner(const char* product, const std::string& version);
 
 }  // namespace chron

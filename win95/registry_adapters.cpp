@@ -18,7 +18,7 @@ constexpr uint32_t kAddressBufferSize = 80;
 }  // namespace
 
 bool DiscoverAdaptersFromWin95Registry(Runtime& rt) {
-  ClearAdapterTable(rt.adapters);
+  ClearAdapterTable(rt.sockets.adapters);
   platform::RegStatus status = rt.registry->OpenKey(kNetTransKey);
   if (status != platform::kRegSuccess) {
     ReportMessage(msg::kRegistryError, {"RegKeyOpenEx()", kNetTransKey, static_cast<int64_t>(status)});
@@ -41,7 +41,7 @@ bool DiscoverAdaptersFromWin95Registry(Runtime& rt) {
     uint32_t address = platform::ParseDottedAddress(address_text);
     if (address == platform::kInaddrNone) continue;
     if (accepted < kMaxAdapters) {
-      AddAdapter(rt.adapters, kUnknownAdapterName, address);
+      AddAdapter(rt.sockets.adapters, kUnknownAdapterName, address);
       Trace("SNTP-Init: Gerät [%s (%s)] gefunden.\n", kUnknownAdapterName, platform::DottedAddress(address).c_str());
       ++accepted;
     } else {

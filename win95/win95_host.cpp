@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,12 +23,6 @@ namespace {
 
 constexpr char kMessageBoxCaption[] = "SNTP Client";
 
-void PrintBanner() {
-  std::string version = Win95VersionText(ReadProductVersion());
-  std::printf("\nSNTP v4 Client für Windows 95 v%s\n%s\n%s\n\n", version.c_str(), kBannerNoticeLines[0],
-              kBannerNoticeLines[1]);
-}
-
 // Opens the named shutdown event into *event: 0, or the error with the insertion of
 // kCreateEventFailed (the system error text and where the event lives) in *reason. chron95 runs
 // only when it holds the event: one that no process could stop through it must not run at all.
@@ -46,9 +38,23 @@ int OpenShutdownEvent(std::unique_ptr<platform::NamedEvent>* event, std::string*
   return error;
 }
 
-// Waits on the named event and stops the client when another process sets it.
+// How long the shutdown watcher waits on the named event at a time before it looks whether the
+// client has stopped by itself (Ctrl+C, a single run), and so how long the end of the process
+// may wait for it.
+constexpr int64_t kWatchSliceMs = 100;
+
+// Waits on the named event and stops the client when another process sets it; ends unseen once
+// the client has stopped by other means.
 void ShutdownWatcherThread(Host& host, platform::NamedEvent& event) {
-  if (event.Wait(platform::kInfinite) == platform::WaitResult::kSignalled) host.RequestStop();
+  for (;;) {
+    switch (event.Wait(kWatchSliceMs)) {
+      case platform::WaitResult::kSignalled: host.RequestStop(); return;
+      case platform::WaitResult::kFailed: return;
+      case platform::WaitResult::kTimeout:
+        if (host.Stopping()) return;
+        break;
+    }
+  }
 }
 
 // A refused start's exit status: its code where that fits a status, otherwise 1.
@@ -62,14 +68,9 @@ int Run(Host& host, platform::NamedEvent& shutdown_event, const std::function<vo
 
   StartHooks hooks;
   hooks.registry_discovery = DiscoverAdaptersFromWin95Registry;
-  hooks.last_step = [&host, &shutdown_event](Runtime&) {
-    int error = StartWorkerThread([&host, &shutdown_event] { ShutdownWatcherThread(host, shutdown_event); });
-    if (error != 0) {
-      // An errno value of the C++ library's threads, as in the service.
-      ReportMessage(msg::kThreadCreateFailed, {std::string(std::strerror(error))});
-      return kExitNoThread;
-    }
-    return 0;
+  hooks.last_step = [&host, &shutdown_event](Runtime& rt) {
+    return StartWorkerThread(rt.stop.workers,
+                             [&host, &shutdown_event] { ShutdownWatcherThread(host, shutdown_event); });
   };
   uint32_t specific = 0;
   const int code = host.Start(hooks, &specific);
@@ -80,6 +81,14 @@ int Run(Host& host, platform::NamedEvent& shutdown_event, const std::function<vo
   started(0);
   host.RunReceiveLoop();
   return 0;
+}
+
+// What the process does last: the workers have seen the stop (or a failed start), their last
+// lines come before the closing prompt.
+int End(int status) {
+  std::fflush(stdout);
+  platform::RestoreConsole();
+  return status;
 }
 
 }  // namespace
@@ -115,10 +124,10 @@ int Win95ProgramMain(int argc, char** argv) {
   }
   const bool debug = CommandLineSelectsDebug(command_line);
   int status = 0;  // the exit status: not 0 when the client was refused its start
-  // Live to the end of the process: the worker and signal threads use them until then. The
-  // shutdown event is opened before anything runs and never closed.
-  static Host host(HostParts::kClientOnly);
-  static std::unique_ptr<platform::NamedEvent> shutdown_event;
+  // The shutdown event is opened before anything runs and closed only after every thread that
+  // uses it has ended (the host ends them before it is destroyed).
+  std::unique_ptr<platform::NamedEvent> shutdown_event;
+  Host host(HostParts::kClientOnly);
 
   if (debug) {
     platform::OpenConsole();
@@ -127,8 +136,8 @@ int Win95ProgramMain(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     platform::SetConsoleTitle("SNTP Client für Windows 95");
     Host::EnterDebugMode();
-    host.WatchSignals([](platform::ControlSignal signal) { host.HandleConsoleSignal(signal); });
-    PrintBanner();
+    host.WatchSignals([&host](platform::ControlSignal signal) { host.HandleConsoleSignal(signal); });
+    PrintBanner("SNTP v4 Client für Windows 95", Win95VersionText(ReadProductVersion()));
     std::string reason;
     if (OpenShutdownEvent(&shutdown_event, &reason) == 0) {
       status = Run(host, *shutdown_event, [](int) {});
@@ -136,10 +145,7 @@ int Win95ProgramMain(int argc, char** argv) {
       ReportMessage(msg::kCreateEventFailed, {reason});
       status = 1;
     }
-    // The poll thread ends on the stop too and reports it: its last line comes before the prompt.
-    for (int i = 0; i < 20 && !host.AllFinished(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    host.EndWorkers();
     std::printf("\n<Console wird mit jeder Taste geschlossen>\n");
     platform::WaitForKey();
   } else {
@@ -153,7 +159,7 @@ int Win95ProgramMain(int argc, char** argv) {
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
       platform::ShowErrorMessageBox(kMessageBoxCaption, text);
       ReportMessage(msg::kCreateEventFailed, {reason});
-      std::_Exit(1);
+      return End(1);
     }
     int error = platform::DetachAsDaemon();
     if (error != 0) {
@@ -163,10 +169,8 @@ int Win95ProgramMain(int argc, char** argv) {
       status = Run(host, *shutdown_event, platform::ConfirmDaemonStart);
     }
   }
-  std::fflush(stdout);
-  platform::RestoreConsole();
-  // Worker threads may still be waiting (the shutdown watcher); end without unwinding them.
-  std::_Exit(status);
+  host.End();
+  return End(status);
 }
 
 }  // namespace chron

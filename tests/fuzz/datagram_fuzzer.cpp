@@ -109,6 +109,7 @@ struct Harness {
   FakeNetwork network;
   FakeClock clock{kBaseTimeNs};
   Runtime rt;
+  ReceiveState receive;  // the receive loop's, kept from datagram to datagram
   TapSocket* taps[2] = {};
   FakeUdpSocket* fakes[2] = {};
   std::set<uint64_t> request_transmits;  // Transmit Timestamps of the requests the client sent
@@ -129,7 +130,7 @@ struct Harness {
     if (input.ConsumeBool()) clock.FailStepsWith(1);  // EPERM: no right to set the clock
     clock.SetResolution(kResolutionsNs[input.ConsumeIntegralInRange<size_t>(0, std::size(kResolutionsNs) - 1)]);
     for (size_t i = 0; i < 2; ++i) {
-      AdapterEntry& entry = rt.adapters[i];
+      AdapterEntry& entry = rt.sockets.adapters[i];
       entry.in_use = true;
       entry.name = "eth" + std::to_string(i);
       entry.address = Endpoint(kAdapterAddresses[i], kNtpPort);
@@ -142,10 +143,10 @@ struct Harness {
       entry.socket = std::move(tap);
     }
     // The poll client returns after one request, and run-once has nothing left to stop.
-    rt.start.Set();
-    rt.shutdown.Set();
-    rt.request_stop = [this] {
-      rt.shutdown.Set();
+    rt.stop.start.Set();
+    rt.stop.shutdown.Set();
+    rt.stop.request_stop = [this] {
+      rt.stop.shutdown.Set();
       return true;
     };
   }
@@ -175,7 +176,7 @@ struct Harness {
     for (int read = 0; read < kMaxReadsPerDatagram && fakes[index]->pending() > 0; ++read) {
       const size_t sends_before = fakes[index]->sent().size();
       const size_t steps_before = clock.steps().size();
-      ReceiveOne(rt, *taps[index]);
+      ReceiveOne(rt, receive, *taps[index]);
       CheckRead(index, sends_before, steps_before);
       CheckAuthentication(index, sends_before, steps_before);
     }

@@ -71,14 +71,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   chron::Runtime rt;
   rt.registry = &registry;
   chron::DiscoverAdaptersFromNtRegistry(rt);
-  CheckAddresses(rt.adapters);
-  for (const chron::AdapterEntry& entry : rt.adapters) {
+  CheckAddresses(rt.sockets.adapters);
+  for (const chron::AdapterEntry& entry : rt.sockets.adapters) {
     if (entry.in_use) FUZZ_CHECK(!StartsWithNdisWan(entry.name));  // dial-up adapters are skipped
   }
 
   chron::DiscoverAdaptersFromWin95Registry(rt);
-  CheckAddresses(rt.adapters);
-  for (const chron::AdapterEntry& entry : rt.adapters) {
+  CheckAddresses(rt.sockets.adapters);
+  for (const chron::AdapterEntry& entry : rt.sockets.adapters) {
     if (entry.in_use) FUZZ_CHECK(entry.name == chron::kUnknownAdapterName);
   }
   return 0;

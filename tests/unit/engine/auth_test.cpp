@@ -74,13 +74,13 @@ class AuthLoopTest : public EngineTest {
       }
     }
     loop = std::thread([this] { ReceiveLoop(rt); });
-    ASSERT_TRUE(rt.start.Wait(5000));
+    ASSERT_TRUE(rt.stop.start.Wait(5000));
     EXPECT_TRUE(Eventually([this] { return socket->pending() == 0; }));
     Stop();
   }
   void Stop() {
     if (!loop.joinable()) return;
-    rt.request_stop();
+    rt.stop.request_stop();
     loop.join();
   }
   // Replies sent to the peer (the wake-up datagrams go elsewhere).
@@ -152,16 +152,16 @@ TEST_F(AuthLoopTest, RequestsAndBroadcastsCarryTheOwnKeyAndAreNotSentWithoutOne)
     SCOPED_TRACE(usable);
     if (!usable) rt.auth.keys.clear();
     const size_t before = socket->sent().size();
-    rt.shutdown.Reset();
+    rt.stop.shutdown.Reset();
     std::thread poll([this] { ClientPollThread(rt); });
     std::thread broadcaster([this] { BroadcastThread(rt); });
-    rt.start.Set();
+    rt.stop.start.Set();
     if (usable) {
       ASSERT_TRUE(socket->WaitForSent(before + 2, std::chrono::seconds(5)));
     } else {
       ASSERT_TRUE(console.WaitFor("nicht verschickt, kein gültiger Schlüssel.\n", 2));
     }
-    rt.shutdown.Set();
+    rt.stop.shutdown.Set();
     poll.join();
     broadcaster.join();
     const std::vector<FakeDatagram> all = socket->sent();

@@ -28,7 +28,7 @@ class ClientHandleTest : public EngineTest {
   // answer whatever is pending): T2 = T1 + `to_server`, T3 = T2, arriving at T1 + `round_trip`.
   int Reply(uint64_t to_server, uint64_t round_trip, uint32_t li = 0, bool to_pending = false,
             const platform::SocketAddress& from = Endpoint("10.0.0.9", 123)) {
-    if (!to_pending) rt.pending_request.Record(t1, server);
+    if (!to_pending) rt.client.pending_request.Record(t1, server);
     const NtpMessage m = Message(kModeServer, li, 4, t1, t1 + to_server, t1 + to_server);
     return ClientHandleMessage(rt, m, TimestampFromUint64(t1 + round_trip), from);
   }
@@ -72,7 +72,7 @@ TEST_F(ClientHandleTest, StampedDepartureOfTheRequestIsT1) {
         c.departure ? std::optional<int64_t>(reading + *c.departure - kSystemOffset) : std::nullopt;
     network.socket(0)->StampDepartures(system_stamp);
     size_t sent = 0;
-    ASSERT_EQ(rt.adapters[0].socket->SendToStamped("request", 7, server, &sent), 0);
+    ASSERT_EQ(rt.sockets.adapters[0].socket->SendToStamped("request", 7, server, &sent), 0);
     ASSERT_EQ(Reply(3 * kSecond / 4, kSecond / 4), 1);
     EXPECT_NEAR(static_cast<double>(clock.steps().back()), static_cast<double>(c.step), 1.0)
         << (c.departure ? *c.departure : 0);
@@ -127,7 +127,7 @@ TEST_F(ClientHandleTest, StepIsTheExactOffsetWithoutMillisecondLoss) {
   EXPECT_EQ(clock.steps().back(), -500'400'000);
   EXPECT_TRUE(console.Contains("beträgt -0.500 Sekunden\n"));  // the sign also without whole seconds
   // A reply whose server took longer than the round trip shows a negative delay.
-  rt.pending_request.Record(t1, server);
+  rt.client.pending_request.Record(t1, server);
   const NtpMessage slow = Message(kModeServer, 0, 4, t1, t1 + kSecond / 2, t1 + kSecond / 2 + kSecond / 4);
   EXPECT_EQ(ClientHandleMessage(rt, slow, TimestampFromUint64(t1), server), 1);
   EXPECT_TRUE(console.Contains("Zeitverzögerung durch Netzwerk: -0.250 Sekunden\n"));
@@ -195,11 +195,11 @@ TEST_F(ClientHandleTest, OriginateMustMatchTheLastRequest) {
   const std::string invalid =
       "SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Originate Timestamp\" ist ungültig !\n";
   // A reply to an older request: the last request time has moved on.
-  rt.pending_request.Record(t1 + 1, server);
+  rt.client.pending_request.Record(t1 + 1, server);
   EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 0);
   EXPECT_EQ(console.Count(invalid), 1);
   // Differing only in the seconds word.
-  rt.pending_request.Record(t1 + kSecond, server);
+  rt.client.pending_request.Record(t1 + kSecond, server);
   EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 0);
   EXPECT_EQ(console.Count(invalid), 2);
   EXPECT_TRUE(clock.steps().empty());
@@ -215,7 +215,7 @@ TEST_F(ClientHandleTest, UnsolicitedReplyIsRefused) {
 }
 
 TEST_F(ClientHandleTest, OnlyTheFirstReplyFromTheServerAsked) {
-  rt.pending_request.Record(t1, server);
+  rt.client.pending_request.Record(t1, server);
   // From another host, or from another port of the server: not the answer, and it takes nothing.
   for (const platform::SocketAddress& from : {Endpoint("10.0.0.66", 123), Endpoint("10.0.0.9", 4123)}) {
     EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true, from), 0);
@@ -235,7 +235,7 @@ TEST_F(ClientHandleTest, OnlyTheFirstReplyFromTheServerAsked) {
 }
 
 TEST_F(ClientHandleTest, StratumZeroIsDropped) {
-  rt.pending_request.Record(t1, server);
+  rt.client.pending_request.Record(t1, server);
   NtpMessage kiss = Message(kModeServer, 0, 4, t1, t1 + kSecond / 2, t1 + kSecond / 2);
   SetStratum(&kiss, 0);
   SetReferenceId(&kiss, 0x52415445);  // "RATE"
@@ -304,7 +304,7 @@ TEST_F(ClientHandleTest, SelfContradictingSamplesAreDropped) {
     NtpMessage m = c.broadcast ? Message(kModeBroadcast, 0, 4, 0, 0, now + kSecond)
                                : Message(kModeServer, 0, 4, t1, t1 + kSecond / 2, t1 + kSecond / 2);
     c.change(&m, t1);
-    if (!c.broadcast) rt.pending_request.Record(t1, server);
+    if (!c.broadcast) rt.client.pending_request.Record(t1, server);
     const uint64_t arrival = c.broadcast ? now : t1 + out;
     EXPECT_EQ(ClientHandleMessage(rt, m, TimestampFromUint64(arrival), server), 0);
     EXPECT_TRUE(console.Contains(c.reason));
@@ -317,7 +317,7 @@ TEST_F(ClientHandleTest, SelfContradictingSamplesAreDropped) {
   }
   EXPECT_EQ(counters.dropped["unknown_version"], 2u);
   // Just inside each bound: a round trip as short as the precision allows, root distance below 1.5 s.
-  rt.pending_request.Record(t1, server);
+  rt.client.pending_request.Record(t1, server);
   NtpMessage edge = Message(kModeServer, 0, 4, t1, t1, t1 + out + (kSecond >> 20));
   SetPrecision(&edge, -20);
   SetRootDispersion(&edge, (3u << 15) - 1);
@@ -366,7 +366,7 @@ TEST_F(ClientHandleTest, RunOnceStopsOnlyWhenTheServerIsInactive) {
   rt.config.client_max_diff_second_active = 0;
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond)), 1);
   EXPECT_EQ(stop_requests, 1);
-  EXPECT_TRUE(rt.shutdown.Wait(0));
+  EXPECT_TRUE(rt.stop.shutdown.Wait(0));
 }
 
 TEST_F(ClientHandleTest, RunOnceInTheClientOnlyHostIgnoresTheServerSetting) {
@@ -383,7 +383,7 @@ TEST_F(ClientHandleTest, DisciplineSlewsStepsAndStillObeysTheLimit) {
   clock.EnableDiscipline();
   rt.config.client_discipline = 1;
   StartDiscipline(rt);
-  ASSERT_NE(rt.discipline, nullptr);
+  ASSERT_NE(rt.client.discipline, nullptr);
   rt.config.client_max_diff_second_active = 1;
   rt.config.client_max_diff_second = 180;
   rt.config.client_run_once = 1;
@@ -417,7 +417,7 @@ TEST_F(ClientHandleTest, DisciplineSlewsStepsAndStillObeysTheLimit) {
 // and adds half the round trip of the reply to later broadcast offsets.
 TEST_F(ClientHandleTest, DisciplinedBroadcastClientCalibratesItsDelay) {
   clock.EnableDiscipline();
-  rt.discipline = std::make_shared<ClockDiscipline>(clock, 0.0);
+  rt.client.discipline = std::make_shared<ClockDiscipline>(clock, 0.0);
   FakeUdpSocket* socket = network.sockets().back();
   // The broadcast seems 120 us behind; the reply (T2 = T3 = T1 + 100 us, T4 = T1 + 200 us:
   // offset 0, round trip 200 us) shows the clock right: the broadcast took 120 us, not half the
@@ -438,10 +438,10 @@ TEST_F(ClientHandleTest, DisciplinedBroadcastClientCalibratesItsDelay) {
 // Absent or 0 the value leaves the client as it was; a clock that cannot be disciplined too.
 TEST_F(ClientHandleTest, WithoutDisciplineEveryReplySteps) {
   StartDiscipline(rt);
-  EXPECT_EQ(rt.discipline, nullptr);
+  EXPECT_EQ(rt.client.discipline, nullptr);
   rt.config.client_discipline = 1;
   StartDiscipline(rt);  // the fake clock has no discipline until enabled
-  EXPECT_EQ(rt.discipline, nullptr);
+  EXPECT_EQ(rt.client.discipline, nullptr);
   EXPECT_TRUE(console.Contains("Uhrführung nicht verfügbar"));
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kMillisecond)), 1);
   EXPECT_EQ(clock.steps().size(), 1u);
@@ -459,12 +459,12 @@ class ClientPollTest : public EngineTest {
     network.AddHost("zeitgeber", Ip("10.0.5.5"));
   }
   ~ClientPollTest() override {
-    rt.shutdown.Set();
+    rt.stop.shutdown.Set();
     if (worker.joinable()) worker.join();
   }
   void Start() {
     worker = std::thread([this] { ClientPollThread(rt); });
-    rt.start.Set();
+    rt.stop.start.Set();
   }
   std::thread worker;
   FakeUdpSocket* first = nullptr;
@@ -489,9 +489,8 @@ TEST_F(ClientPollTest, SendsOneRequestFromTheFirstAdapterToTheResolvedServer) {
   EXPECT_EQ(ReadWord64(bytes, 32), 0u);
   // The two fraction bits below the clock's nanosecond are random; the rest is the time.
   EXPECT_EQ(ReadWord64(bytes, 40) & ~uint64_t{3}, TimestampToUint64(NtpNow(clock)) & ~uint64_t{3});
-  EXPECT_EQ(rt.pending_request.transmit(), ReadWord64(bytes, 40));
+  EXPECT_EQ(rt.client.pending_request.transmit(), ReadWord64(bytes, 40));
   EXPECT_EQ(network.resolved_names(), (std::vector<std::string>{"zeitgeber"}));
-  EXPECT_FALSE(rt.client_finished.load());
 }
 
 TEST_F(ClientPollTest, RequestLeavesFromTheAdapterTheRoutingTableChooses) {
@@ -503,12 +502,12 @@ TEST_F(ClientPollTest, RequestLeavesFromTheAdapterTheRoutingTableChooses) {
     if (c.source != nullptr) network.SetRoute(Ip("10.0.5.5"), Ip(c.source));
     const size_t before_first = first->sent().size();
     const size_t before_second = second->sent().size();
-    rt.shutdown.Reset();
+    rt.stop.shutdown.Reset();
     console.Clear();
     Start();
     FakeUdpSocket* expected = c.from_second ? second : first;
     ASSERT_TRUE(expected->WaitForSent((c.from_second ? before_second : before_first) + 1, std::chrono::seconds(5)));
-    rt.shutdown.Set();
+    rt.stop.shutdown.Set();
     worker.join();
     EXPECT_EQ(first->sent().size(), before_first + (c.from_second ? 0 : 1));
     EXPECT_EQ(second->sent().size(), before_second + (c.from_second ? 1 : 0));
@@ -521,11 +520,10 @@ TEST_F(ClientPollTest, StopDuringTheWaitEndsAtOnce) {
   Start();
   ASSERT_TRUE(first->WaitForSent(1, std::chrono::seconds(5)));
   const auto asked = std::chrono::steady_clock::now();
-  rt.shutdown.Set();
+  rt.stop.shutdown.Set();
   worker.join();
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
   EXPECT_EQ(console.Count(kStoppedText), 1);
-  EXPECT_TRUE(rt.client_finished.load());
   EXPECT_EQ(first->sent().size(), 1u);
 }
 
@@ -572,8 +570,8 @@ TEST_F(ClientPollTest, FailedSendWaitsForTheInterval) {
 TEST_F(ClientPollTest, NothingIsSentBeforeTheStartEvent) {
   worker = std::thread([this] { ClientPollThread(rt); });
   EXPECT_FALSE(first->WaitForSent(1, std::chrono::milliseconds(200)));
-  EXPECT_EQ(rt.pending_request.transmit(), 0u);
-  rt.start.Set();
+  EXPECT_EQ(rt.client.pending_request.transmit(), 0u);
+  rt.stop.start.Set();
   EXPECT_TRUE(first->WaitForSent(1, std::chrono::seconds(5)));
 }
 

@@ -125,19 +125,19 @@ class EngineTest : public ::testing::Test {
     rt.config.client_broadcast = 0;
     rt.config.server_active = 0;
     rt.config.server_broadcast = 0;
-    rt.request_stop = [this] {
+    rt.stop.request_stop = [this] {
       ++stop_requests;
-      rt.shutdown.Set();
+      rt.stop.shutdown.Set();
       // The wake-up datagram: zero bytes from the first adapter's socket to its own address.
       size_t sent = 0;
-      return rt.adapters[0].socket->SendTo("", 0, rt.adapters[0].address, &sent) == 0;
+      return rt.sockets.adapters[0].socket->SendTo("", 0, rt.sockets.adapters[0].address, &sent) == 0;
     };
-    rt.release_instance = [this] { ++instance_releases; };
+    rt.stop.release_instance = [this] { ++instance_releases; };
   }
 
   // Adds an in-use adapter with a bound socket; returns the socket's test side.
   FakeUdpSocket* AddAdapter(const std::string& name, std::string_view dotted, bool in_use = true) {
-    AdapterEntry& entry = rt.adapters[adapter_count++];
+    AdapterEntry& entry = rt.sockets.adapters[adapter_count++];
     entry.in_use = in_use;
     entry.name = name;
     entry.address = Endpoint(dotted, kNtpPort);

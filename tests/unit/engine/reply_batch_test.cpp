@@ -18,7 +18,8 @@ TEST_F(ReplyBatchTest, RepliesGoOutInOrderPerSocketWithOneTransmitStampTakenAtTh
   failing->FailSendWith(ENOBUFS);
   ReplyBatch batch;
   const char* peers[] = {"10.0.0.7", "10.0.0.8", "10.0.1.7", "10.0.2.7", "10.0.2.8"};
-  AdapterEntry* through[] = {&rt.adapters[0], &rt.adapters[0], &rt.adapters[1], &rt.adapters[2], &rt.adapters[2]};
+  AdapterEntry* through[] = {&rt.sockets.adapters[0], &rt.sockets.adapters[0], &rt.sockets.adapters[1],
+                             &rt.sockets.adapters[2], &rt.sockets.adapters[2]};
   for (size_t i = 0; i < std::size(peers); ++i) {
     batch.Add(*through[i]->socket, Message(kModeServer, 0, 4, 0, 0, 1), Endpoint(peers[i], 40000), nullptr);
   }

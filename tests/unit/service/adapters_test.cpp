@@ -81,14 +81,14 @@ TEST_F(AdaptersTest, QueryTypeChoosesMethodTrimmedAndInAnyCase) {
 
   rt.config.ip_query_type = "snmp";
   EXPECT_TRUE(DiscoverAdapters(rt, registry_method));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("<unbekannt> (10.0.0.2)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (10.0.0.2)"));
   EXPECT_EQ(registry_calls, 0);
 
   for (const char* type : {" Registry\t", "REGISTRY", "registry"}) {
-    ClearAdapterTable(rt.adapters);
+    ClearAdapterTable(rt.sockets.adapters);
     rt.config.ip_query_type = type;
     EXPECT_TRUE(DiscoverAdapters(rt, registry_method)) << type;
-    EXPECT_THAT(Rows(rt.adapters), IsEmpty()) << type;  // the SNMP walk did not run
+    EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty()) << type;  // the SNMP walk did not run
   }
   EXPECT_EQ(registry_calls, 3);
   EXPECT_THAT(Console(), IsEmpty());
@@ -100,25 +100,26 @@ TEST_F(AdaptersTest, UnknownQueryTypeIsReportedAndLeavesTableEmpty) {
   rt.config.ip_query_type = "bogus";
   EXPECT_FALSE(DiscoverAdapters(rt, [&](Runtime&) { return registry_called = true; }));
   EXPECT_FALSE(registry_called);
-  EXPECT_THAT(Rows(rt.adapters), IsEmpty());
+  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
   EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kIpQueryTypeInvalid, {"bogus"})));
 }
 
 // --- the adapter table -------------------------------------------------------------------------
 
 TEST_F(AdaptersTest, AddAdapterFillsRowsInOrderUpToSixtyFour) {
-  for (uint32_t i = 0; i < 64; ++i) ASSERT_TRUE(AddAdapter(rt.adapters, "eth", testing::Ip(NthAddress("10.0.0.1", i))));
-  EXPECT_EQ(CountAdapters(rt.adapters), 64);
-  EXPECT_FALSE(AddAdapter(rt.adapters, "extra", testing::Ip("10.9.9.9")));
-  EXPECT_EQ(rt.adapters[0].address.address, testing::Ip("10.0.0.1"));
-  EXPECT_EQ(rt.adapters[0].address.port, 0);  // the port is set by start-up
-  EXPECT_EQ(rt.adapters[63].address.address, testing::Ip("10.0.0.64"));
-  for (const AdapterEntry& entry : rt.adapters) EXPECT_EQ(entry.name, "eth");
+  for (uint32_t i = 0; i < 64; ++i)
+    ASSERT_TRUE(AddAdapter(rt.sockets.adapters, "eth", testing::Ip(NthAddress("10.0.0.1", i))));
+  EXPECT_EQ(CountAdapters(rt.sockets.adapters), 64);
+  EXPECT_FALSE(AddAdapter(rt.sockets.adapters, "extra", testing::Ip("10.9.9.9")));
+  EXPECT_EQ(rt.sockets.adapters[0].address.address, testing::Ip("10.0.0.1"));
+  EXPECT_EQ(rt.sockets.adapters[0].address.port, 0);  // the port is set by start-up
+  EXPECT_EQ(rt.sockets.adapters[63].address.address, testing::Ip("10.0.0.64"));
+  for (const AdapterEntry& entry : rt.sockets.adapters) EXPECT_EQ(entry.name, "eth");
 
-  ClearAdapterTable(rt.adapters);
-  EXPECT_EQ(CountAdapters(rt.adapters), 0);
-  ASSERT_TRUE(AddAdapter(rt.adapters, "again", testing::Ip("192.168.0.1")));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("again (192.168.0.1)"));
+  ClearAdapterTable(rt.sockets.adapters);
+  EXPECT_EQ(CountAdapters(rt.sockets.adapters), 0);
+  ASSERT_TRUE(AddAdapter(rt.sockets.adapters, "again", testing::Ip("192.168.0.1")));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("again (192.168.0.1)"));
 }
 
 TEST_F(AdaptersTest, LongNamesAreCutToSeventyNineBytesAtACharacterBoundary) {
@@ -144,10 +145,10 @@ TEST_F(AdaptersTest, LongNamesAreCutToSeventyNineBytesAtACharacterBoundary) {
        a76},  // 4-byte character would be split
   };
   for (const Case& c : cases) {
-    ClearAdapterTable(rt.adapters);
-    ASSERT_TRUE(AddAdapter(rt.adapters, c.name, testing::Ip("10.0.0.1")));
-    EXPECT_EQ(rt.adapters[0].name, c.stored) << c.name.size();
-    EXPECT_LT(rt.adapters[0].name.size(), size_t{kAdapterNameSize});
+    ClearAdapterTable(rt.sockets.adapters);
+    ASSERT_TRUE(AddAdapter(rt.sockets.adapters, c.name, testing::Ip("10.0.0.1")));
+    EXPECT_EQ(rt.sockets.adapters[0].name, c.stored) << c.name.size();
+    EXPECT_LT(rt.sockets.adapters[0].name.size(), size_t{kAdapterNameSize});
   }
 }
 
@@ -156,24 +157,24 @@ TEST_F(AdaptersTest, LongNamesAreCutToSeventyNineBytesAtACharacterBoundary) {
 TEST_F(AdaptersTest, SnmpTakesAddressesInAscendingOrderWithoutLoopback) {
   network.SetInterfaceAddresses(
       {Row("192.168.1.5"), Row("127.0.0.1"), Row("10.0.0.1"), Row("172.16.0.1"), Row("0.0.0.0")});
-  rt.adapters[5].in_use = true;  // discovery starts from a cleared table
+  rt.sockets.adapters[5].in_use = true;  // discovery starts from a cleared table
   EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("<unbekannt> (0.0.0.0)", "<unbekannt> (10.0.0.1)",
-                                             "<unbekannt> (172.16.0.1)", "<unbekannt> (192.168.1.5)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (0.0.0.0)", "<unbekannt> (10.0.0.1)",
+                                                     "<unbekannt> (172.16.0.1)", "<unbekannt> (192.168.1.5)"));
   EXPECT_THAT(Console(), IsEmpty());
 }
 
 TEST_F(AdaptersTest, SnmpWithOnlyLoopbackOrNoAddressesGivesEmptyTable) {
   network.SetInterfaceAddresses({Row("127.0.0.1")});
   EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-  EXPECT_THAT(Rows(rt.adapters), IsEmpty());
+  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
   network.SetInterfaceAddresses({});
   EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-  EXPECT_THAT(Rows(rt.adapters), IsEmpty());
+  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
   // 127.0.0.2 is not exactly 127.0.0.1: kept.
   network.SetInterfaceAddresses({Row("127.0.0.2")});
   EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("<unbekannt> (127.0.0.2)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (127.0.0.2)"));
   EXPECT_THAT(Console(), IsEmpty());
 }
 
@@ -190,7 +191,7 @@ TEST_F(AdaptersTest, SnmpFillsSixtyFourRowsWithoutLoopbackAndReportsEachAddressL
     network.SetInterfaceAddresses(rows);
     Capture(false);
     EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-    const std::vector<std::string> found = Rows(rt.adapters);
+    const std::vector<std::string> found = Rows(rt.sockets.adapters);
     ASSERT_EQ(found.size(), 64u) << c.first;
     EXPECT_EQ(found.back(), "<unbekannt> (" + NthAddress(c.first, 63) + ")");
     const std::vector<std::string> expected(c.count - 64,
@@ -295,12 +296,12 @@ TEST_F(AdaptersTest, NtRegistryWalksBindWithTraceAndNameRules) {
   SetAddresses("Lance", MultiSz({"192.168.7.1"}));
   SetAddresses("Intel100", MultiSz({"172.16.0.9"}));
   ASSERT_EQ(registry->CreateKey("SYSTEM\\CurrentControlSet\\Services\\NoCard77\\Parameters"), platform::kRegSuccess);
-  rt.adapters[10].in_use = true;  // cleared first
+  rt.sockets.adapters[10].in_use = true;  // cleared first
   Capture(true);
 
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("El90x1 (10.1.0.5)", "El90x1 (0.0.0.0)", "El90x1 (10.1.0.6)",
-                                             "Lance (192.168.7.1)", "INTEL100 (172.16.0.9)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("El90x1 (10.1.0.5)", "El90x1 (0.0.0.0)", "El90x1 (10.1.0.6)",
+                                                     "Lance (192.168.7.1)", "INTEL100 (172.16.0.9)"));
   EXPECT_THAT(
       Console(),
       ElementsAre("SNTP-Init: Teste Gerät [El90x1]...\n", "SNTP-Init: Gerät [El90x1 (10.1.0.5)] gefunden.\n",
@@ -318,7 +319,7 @@ TEST_F(AdaptersTest, NtRegistryPrintsNothingOutsideDebugMode) {
   SetAddresses("Lance", MultiSz({"192.168.7.1"}));
   Capture(false);
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("Lance (192.168.7.1)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("Lance (192.168.7.1)"));
   EXPECT_THAT(Console(), IsEmpty());
 }
 
@@ -329,7 +330,7 @@ TEST_F(AdaptersTest, NtRegistryMissingIpAddressEndsDiscoveryKeepingRowsFound) {
   SetAddresses("Later", MultiSz({"10.2.0.1"}));
   Capture(true);
   EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("Lance (192.168.7.1)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("Lance (192.168.7.1)"));
   EXPECT_THAT(Console(),
               ElementsAre("SNTP-Init: Teste Gerät [Lance]...\n", "SNTP-Init: Gerät [Lance (192.168.7.1)] gefunden.\n",
                           "SNTP-Init: Teste Gerät [El90x1]...\n",
@@ -337,9 +338,9 @@ TEST_F(AdaptersTest, NtRegistryMissingIpAddressEndsDiscoveryKeepingRowsFound) {
 }
 
 TEST_F(AdaptersTest, NtRegistryMissingLinkageOrBindIsReported) {
-  rt.adapters[0].in_use = true;
+  rt.sockets.adapters[0].in_use = true;
   EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), IsEmpty());
+  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
   EXPECT_THAT(Console(),
               ElementsAre(ReportLine(msg::kRegistryError, {"RegKeyOpenEx()", kLinkageReported, int64_t{2}})));
 
@@ -374,7 +375,7 @@ TEST_F(AdaptersTest, NtRegistryDamagedBindEndsTheWalkCleanly) {
   SetBind(MultiSz({"\\Device\\Lance", "\\Dev", "\\Device\\El90x1"}));
   Capture(true);
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("Lance (192.168.7.1)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("Lance (192.168.7.1)"));
   EXPECT_THAT(Console(),
               ElementsAre("SNTP-Init: Teste Gerät [Lance]...\n", "SNTP-Init: Gerät [Lance (192.168.7.1)] gefunden.\n"));
 
@@ -382,7 +383,7 @@ TEST_F(AdaptersTest, NtRegistryDamagedBindEndsTheWalkCleanly) {
   SetBind(std::string("\\Device\\Lance\0\\Device\\El90x1", 28));
   Capture(false);
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("Lance (192.168.7.1)", "El90x1 (10.1.0.5)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("Lance (192.168.7.1)", "El90x1 (10.1.0.5)"));
 
   // An element of 256 characters after the prefix ends the walk; 255 is still taken.
   const std::string name255(255, 'q');
@@ -390,20 +391,20 @@ TEST_F(AdaptersTest, NtRegistryDamagedBindEndsTheWalkCleanly) {
   SetBind(
       MultiSz({"\\Device\\Lance", "\\Device\\" + name255, "\\Device\\" + std::string(256, 'r'), "\\Device\\El90x1"}));
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("Lance (192.168.7.1)", std::string(79, 'Q') + " (10.3.0.1)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("Lance (192.168.7.1)", std::string(79, 'Q') + " (10.3.0.1)"));
 
   // Only blanks after the prefix: no name, the walk ends.
   SetBind(MultiSz({"\\Device\\Lance", "\\Device\\  \t ", "\\Device\\El90x1"}));
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("Lance (192.168.7.1)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("Lance (192.168.7.1)"));
 
   // Bind made only of the list's end, or empty.
   SetBind(std::string(1, '\0'));
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), IsEmpty());
+  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
   SetBind("");
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), IsEmpty());
+  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
   EXPECT_THAT(Console(), IsEmpty());
 }
 
@@ -422,7 +423,7 @@ TEST_F(AdaptersTest, NtRegistryBindFillingItsWholeBufferWithoutFinalZeroStaysIns
   SetAddresses(names[3], MultiSz({"10.4.0.1"}));
   Capture(true);
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre(std::string(79, 'D') + " (10.4.0.1)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre(std::string(79, 'D') + " (10.4.0.1)"));
   std::vector<std::string> console = Console();
   ASSERT_EQ(console.size(), 8u);
   EXPECT_EQ(console[6], "SNTP-Init: Teste Gerät [" + names[3] + "]...\n");
@@ -436,7 +437,7 @@ TEST_F(AdaptersTest, NtRegistryIpAddressWithoutFinalZeroAndDuplicateNames) {
                                     "10.5.0.2",
                                     17));
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters),
+  EXPECT_THAT(Rows(rt.sockets.adapters),
               ElementsAre("Lance (10.5.0.1)", "Lance (10.5.0.2)", "Lance (10.5.0.1)", "Lance (10.5.0.2)"));
 }
 
@@ -451,7 +452,7 @@ TEST_F(AdaptersTest, NtRegistrySixtyFifthAddressIsReportedAndLeftOut) {
   SetAddresses("El90x1", MultiSz({"10.7.0.1", "10.7.0.2", "10.7.0.3", "10.7.0.4", "10.7.0.5", "garbage", "10.7.0.6"}));
   SetAddresses("Last", MultiSz({"10.8.0.1"}));
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  std::vector<std::string> rows = Rows(rt.adapters);
+  std::vector<std::string> rows = Rows(rt.sockets.adapters);
   ASSERT_EQ(rows.size(), 64u);
   EXPECT_EQ(rows[59], "Lance (10.6.0.60)");
   EXPECT_EQ(rows[63], "El90x1 (10.7.0.4)");
@@ -469,7 +470,7 @@ TEST_F(AdaptersTest, NtRegistryShortensLongNamesWithoutSplittingACharacter) {
   SetBind(MultiSz({"\\Device\\" + name}));
   SetAddresses(name, MultiSz({"10.9.0.1"}));
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre(std::string(78, 'N') + " (10.9.0.1)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre(std::string(78, 'N') + " (10.9.0.1)"));
 }
 
 // The same keys written as an administrator would, in a REGEDIT4 hive file.
@@ -499,7 +500,7 @@ TEST_F(AdaptersTest, NtRegistryReadsAHiveFile) {
   rt.registry = hive.get();
   EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
   std::filesystem::remove(path);
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("E100B1 (192.0.2.10)", "E100B1 (192.0.2.11)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("E100B1 (192.0.2.10)", "E100B1 (192.0.2.11)"));
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ TEST(AddressFollowTest, KeepsSocketsOfAddressesThatStayOnTheirInterfaceAndOpensO
   for (size_t i = 0; i < std::size(steps); ++i) {
     network.SetInterfaceAddresses(steps[i].system);
     follow();
-    EXPECT_THAT(Rows(rt.adapters), ElementsAreArray(steps[i].rows)) << i;
+    EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAreArray(steps[i].rows)) << i;
     ASSERT_EQ(network.sockets().size(), steps[i].created) << i;
     std::set<size_t> closed;
     for (const testing::FakeUdpSocket* socket : network.sockets()) {

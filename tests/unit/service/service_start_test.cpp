@@ -1,6 +1,6 @@
 // Start-up of a service over the fake network with the real instance mutex: the reports and
 // their order, the sockets, the exit codes; and the stop request, the console control handler
-// and the finished flags.
+// and the wait for the workers.
 #include "service/service_start.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -124,10 +125,10 @@ class ServiceStartTest : public ::testing::Test {
 
   // Workers started by a test end here: they wait on the start event, then see the shutdown.
   void TearDown() override {
-    rt.shutdown.Set();
-    rt.start.Set();
-    EXPECT_TRUE(Eventually([this] { return AllFinished(rt); }));
-    if (rt.release_instance) rt.release_instance();
+    rt.stop.shutdown.Set();
+    rt.stop.start.Set();
+    EXPECT_TRUE(WaitFinished(rt, std::chrono::seconds(5)));
+    if (rt.stop.release_instance) rt.stop.release_instance();
   }
 
   int Start() {
@@ -172,10 +173,10 @@ TEST_F(ServiceStartTest, ServerWithBroadcastsAndBroadcastClientInOrder) {
     ASSERT_EQ(socket->binds().size(), 1u);
     EXPECT_TRUE(testing::SameEndpoint(socket->binds()[0].local, Endpoint(expected[i], 123)));
     EXPECT_TRUE(socket->binds()[0].accept_broadcasts);
-    EXPECT_TRUE(testing::SameEndpoint(rt.adapters[i].address, Endpoint(expected[i], 123)));
+    EXPECT_TRUE(testing::SameEndpoint(rt.sockets.adapters[i].address, Endpoint(expected[i], 123)));
   }
-  EXPECT_FALSE(rt.broadcast_finished.load());  // the broadcaster waits for the start event
-  EXPECT_TRUE(rt.client_finished.load());      // broadcasts are taken by the receive loop
+  // The broadcaster waits for the start event; broadcasts are taken by the receive loop.
+  EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(0)));
   // The broadcaster is released only by the start event.
   EXPECT_TRUE(network.socket(0)->sent().empty());
 }
@@ -193,8 +194,7 @@ TEST_F(ServiceStartTest, ServerWithoutBroadcastsAndPollingClient) {
     EXPECT_EQ(socket->enable_broadcast_calls(), 0);
     EXPECT_FALSE(socket->binds().at(0).accept_broadcasts);
   }
-  EXPECT_TRUE(rt.broadcast_finished.load());
-  EXPECT_FALSE(rt.client_finished.load());
+  EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(0)));  // the poll thread waits for the start
 }
 
 TEST_F(ServiceStartTest, PollingClientWithoutTimeSourceStartsNoThread) {
@@ -202,13 +202,13 @@ TEST_F(ServiceStartTest, PollingClientWithoutTimeSourceStartsNoThread) {
   rt.config.client_broadcast = 0;
   ASSERT_EQ(Start(), 0);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(msg::kClientModeInvalid), kStarted));
-  EXPECT_TRUE(AllFinished(rt));
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));
 }
 
 TEST_F(ServiceStartTest, NeitherClientNorServerRunsTheReceiveLoopAlone) {
   ASSERT_EQ(Start(), 0);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, kStarted));
-  EXPECT_TRUE(AllFinished(rt));
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));
   for (FakeUdpSocket* socket : network.sockets()) {
     EXPECT_EQ(socket->enable_broadcast_calls(), 0);
     EXPECT_FALSE(socket->binds().at(0).accept_broadcasts);
@@ -249,8 +249,8 @@ INSTANTIATE_TEST_SUITE_P(Modes, SocketModeTest,
 TEST_F(ServiceStartTest, RegistryMethodComesFromTheHost) {
   rt.config.ip_query_type = "Registry";
   hooks.registry_discovery = [](Runtime& r) {
-    ClearAdapterTable(r.adapters);
-    return AddAdapter(r.adapters, "Lance", Ip("192.0.2.1"));
+    ClearAdapterTable(r.sockets.adapters);
+    return AddAdapter(r.sockets.adapters, "Lance", Ip("192.0.2.1"));
   };
   ASSERT_EQ(Start(), 0);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAdapterReady, {"Lance", "192.0.2.1"}), kStarted));
@@ -282,7 +282,7 @@ TEST_F(ServiceStartTest, BroadcastModeFailureEndsTheStartWithItsCode) {
   EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAdapterBroadcastModeFailed,
                                                             {"<unbekannt>", "10.0.0.1", int64_t{13}})));
   EXPECT_FALSE(network.socket(0)->bound());
-  EXPECT_TRUE(AllFinished(rt));  // no broadcaster was started
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));  // no broadcaster was started
 }
 
 TEST_F(ServiceStartTest, NetworkStartupFailureEndsTheStart) {
@@ -318,7 +318,7 @@ TEST_F(ServiceStartTest, SecondInstanceEndsWithOneEightyThree) {
   EXPECT_EQ(kExitAlreadyRunning, 183);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAlreadyRunning)));
   EXPECT_EQ(network.startup_calls(), 0);
-  EXPECT_FALSE(rt.release_instance);  // nothing of the other instance's to release
+  EXPECT_FALSE(rt.stop.release_instance);  // nothing of the other instance's to release
 
   // Once the other instance is gone the start succeeds, holds the mutex, and releases it at
   // the end of the receive loop.
@@ -327,12 +327,12 @@ TEST_F(ServiceStartTest, SecondInstanceEndsWithOneEightyThree) {
   std::unique_ptr<platform::NamedMutex> probe;
   ASSERT_EQ(platform::NamedMutex::Create(kInstanceMutexName, &probe, &exists), 0);
   EXPECT_TRUE(exists);
-  ASSERT_TRUE(rt.release_instance);
-  rt.release_instance();
+  ASSERT_TRUE(rt.stop.release_instance);
+  rt.stop.release_instance();
   ASSERT_EQ(platform::NamedMutex::Create(kInstanceMutexName, &probe, &exists), 0);
   EXPECT_FALSE(exists);
   EXPECT_TRUE(probe);
-  rt.release_instance = nullptr;
+  rt.stop.release_instance = nullptr;
 }
 
 TEST_F(ServiceStartTest, ClientOnlyHostIgnoresTheServerAndRunsItsLastStepLast) {
@@ -353,14 +353,20 @@ TEST_F(ServiceStartTest, ClientOnlyHostIgnoresTheServerAndRunsItsLastStepLast) {
   all.push_back(kStarted);
   EXPECT_THAT(Console(), ElementsAreArray(all));
   for (FakeUdpSocket* socket : network.sockets()) EXPECT_EQ(socket->enable_broadcast_calls(), 0);
-  EXPECT_TRUE(AllFinished(rt));
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));
 }
 
-TEST_F(ServiceStartTest, FailingLastStepEndsTheStartWithItsCode) {
+TEST_F(ServiceStartTest, FailingLastStepEndsTheStartWithItsCodeAndItsWorkersUnseen) {
   rt.server_part = false;
+  rt.config.client_active = 1;
+  rt.config.client_broadcast = 0;
+  rt.config.client_time_source = "192.0.2.7";
   hooks.last_step = [](Runtime&) { return kExitNoThread; };
   EXPECT_EQ(Start(), 155);
-  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2));
+  // The poll thread it had started ends without a request or a report.
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::seconds(5)));
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(msg::kClientStarted)));
+  for (FakeUdpSocket* socket : network.sockets()) EXPECT_TRUE(socket->sent().empty());
 }
 
 // --- stop ------------------------------------------------------------------------------------------
@@ -369,17 +375,21 @@ TEST_F(ServiceStartTest, FailingLastStepEndsTheStartWithItsCode) {
 // not, a datagram ends it so that the test can go on).
 class LoopThread {
  public:
-  LoopThread(Runtime& rt, FakeNetwork& network) : rt_(rt), network_(network), thread_([&rt] { ReceiveLoop(rt); }) {}
+  LoopThread(Runtime& rt, FakeNetwork& network)
+      : rt_(rt), network_(network), thread_([this, &rt] {
+          ReceiveLoop(rt);
+          returned_ = true;
+        }) {}
   ~LoopThread() { Ended(); }
   bool Ended() {
     if (!thread_.joinable()) return ended_;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (std::chrono::steady_clock::now() < deadline && !rt_.receive_finished.load()) {
+    while (std::chrono::steady_clock::now() < deadline && !returned_.load()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    ended_ = rt_.receive_finished.load();
+    ended_ = returned_.load();
     if (!ended_) {
-      rt_.shutdown.Set();
+      rt_.stop.shutdown.Set();
       network_.socket(0)->Push({}, Endpoint("10.0.0.9", 123));
     }
     thread_.join();
@@ -389,6 +399,7 @@ class LoopThread {
  private:
   Runtime& rt_;
   FakeNetwork& network_;
+  std::atomic<bool> returned_{false};
   std::thread thread_;
   bool ended_ = false;
 };
@@ -424,10 +435,10 @@ INSTANTIATE_TEST_SUITE_P(AtEachSocket, StopDuringStartUpTest, ::testing::Values(
 TEST_F(ServiceStartTest, StopEndsTheLoopWhenTheWakeUpDatagramFails) {
   ASSERT_EQ(Start(), 0);
   LoopThread loop(rt, network);
-  ASSERT_TRUE(rt.start.Wait(2000));
+  ASSERT_TRUE(rt.stop.start.Wait(2000));
   ASSERT_TRUE(Eventually([this] {
-    std::lock_guard lock(rt.stop_mutex);
-    return rt.loop_waiter != nullptr;
+    std::lock_guard lock(rt.stop.mutex);
+    return rt.stop.loop_waiter != nullptr;
   }));
   network.socket(0)->FailSendWith(101);
   EXPECT_TRUE(RequestStop(rt));
@@ -439,7 +450,7 @@ TEST_F(ServiceStartTest, StopEndsTheLoopWhenTheWakeUpDatagramFails) {
 class StopTest : public ::testing::Test {
  protected:
   FakeUdpSocket* AddAdapter(std::string_view dotted) {
-    AdapterEntry& entry = rt.adapters[count_++];
+    AdapterEntry& entry = rt.sockets.adapters[count_++];
     entry.in_use = true;
     entry.name = "eth";
     entry.address = Endpoint(dotted, 123);
@@ -450,8 +461,8 @@ class StopTest : public ::testing::Test {
 
   // What the receive loop does when it starts: from then on a stop may use the table.
   void LoopStarted() {
-    std::lock_guard lock(rt.stop_mutex);
-    rt.stop_may_wake = true;
+    std::lock_guard lock(rt.stop.mutex);
+    rt.stop.may_wake = true;
   }
 
   FakeNetwork network;
@@ -464,9 +475,9 @@ TEST_F(StopTest, RequestStopSignalsAndWakesTheFirstAdapterSocket) {
   FakeUdpSocket* first = AddAdapter("10.0.0.1");
   FakeUdpSocket* second = AddAdapter("10.0.0.2");
   LoopStarted();
-  EXPECT_FALSE(Signalled(rt.shutdown));
+  EXPECT_FALSE(Signalled(rt.stop.shutdown));
   EXPECT_TRUE(RequestStop(rt));
-  EXPECT_TRUE(Signalled(rt.shutdown));
+  EXPECT_TRUE(Signalled(rt.stop.shutdown));
   EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled)));
   ASSERT_EQ(first->sent().size(), 1u);
   EXPECT_TRUE(first->sent()[0].bytes.empty());
@@ -480,14 +491,14 @@ TEST_F(StopTest, FailedWakeUpIsReportedAndStillCountsAsStopped) {
   first->FailSendWith(101);
   LoopStarted();
   EXPECT_TRUE(RequestStop(rt));
-  EXPECT_TRUE(Signalled(rt.shutdown));
+  EXPECT_TRUE(Signalled(rt.stop.shutdown));
   EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled),
                                              ReportLine(msg::kShutdownPacketFailed, {int64_t{101}})));
 }
 
 TEST_F(StopTest, RequestStopWithoutAdaptersOnlySignals) {
   EXPECT_TRUE(RequestStop(rt));
-  EXPECT_TRUE(Signalled(rt.shutdown));
+  EXPECT_TRUE(Signalled(rt.stop.shutdown));
   EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled)));
 }
 
@@ -497,28 +508,32 @@ TEST_F(StopTest, ConsoleControlHandlerStopsOnCtrlCAndCtrlBreakOnly) {
   for (uint32_t type : {2u, 5u, 6u}) {
     EXPECT_FALSE(ConsoleControlHandler(rt, type)) << type;
   }
-  EXPECT_FALSE(Signalled(rt.shutdown));
+  EXPECT_FALSE(Signalled(rt.stop.shutdown));
   EXPECT_THAT(capture.console(), IsEmpty());
   EXPECT_TRUE(first->sent().empty());
 
   for (uint32_t type : {kCtrlCEvent, kCtrlBreakEvent}) {
     EXPECT_TRUE(ConsoleControlHandler(rt, type)) << type;
   }
-  EXPECT_TRUE(Signalled(rt.shutdown));
+  EXPECT_TRUE(Signalled(rt.stop.shutdown));
   const std::string stopping = "SNTP-Control: Stoppe Simple Network Time Protocol.\n";
   EXPECT_THAT(capture.console(), ElementsAre(stopping, ReportLine(msg::kStopRequestHandled), stopping,
                                              ReportLine(msg::kStopRequestHandled)));
   EXPECT_EQ(first->sent().size(), 2u);
 }
 
-TEST_F(StopTest, AllFinishedNeedsEveryFlag) {
-  EXPECT_TRUE(AllFinished(rt));  // activities never started count as finished
-  for (std::atomic<bool>* flag : {&rt.receive_finished, &rt.client_finished, &rt.broadcast_finished}) {
-    *flag = false;
-    EXPECT_FALSE(AllFinished(rt));
-    *flag = true;
-  }
-  EXPECT_TRUE(AllFinished(rt));
+TEST_F(StopTest, FinishedWaitsForEveryWorkerAndTheReceiveActivity) {
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));  // nothing started counts as finished
+  rt.stop.workers.Begin();
+  platform::Event release;
+  ASSERT_EQ(StartWorkerThread(rt.stop.workers, [&release] { release.Wait(platform::kInfinite); }), 0);
+  EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(20)));
+  rt.stop.workers.End();
+  EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(20)));
+  release.Set();
+  EXPECT_TRUE(WaitFinished(rt, std::chrono::seconds(5)));
+  rt.stop.workers.Join();
+  EXPECT_THAT(capture.console(), IsEmpty());
 }
 
 }  // namespace

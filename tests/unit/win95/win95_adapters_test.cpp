@@ -52,10 +52,10 @@ class Win95AdaptersTest : public ::testing::Test {
 TEST_F(Win95AdaptersTest, OneAddressPerSubkeyInEnumerationOrder) {
   SetAddress(0, "10.0.0.1");
   SetAddress(1, "192.168.0.3");
-  rt.adapters[7].in_use = true;  // cleared first
+  rt.sockets.adapters[7].in_use = true;  // cleared first
   EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("<unbekannt> (10.0.0.1)", "<unbekannt> (192.168.0.3)"));
-  EXPECT_EQ(rt.adapters[0].address.port, 0);  // the port is set by start-up
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (10.0.0.1)", "<unbekannt> (192.168.0.3)"));
+  EXPECT_EQ(rt.sockets.adapters[0].address.port, 0);  // the port is set by start-up
   EXPECT_THAT(Console(), ElementsAre(Found("10.0.0.1"), Found("192.168.0.3")));
 }
 
@@ -73,7 +73,7 @@ TEST_F(Win95AdaptersTest, UnusableSubkeysArePassedOverSilently) {
   testing::SetRaw(registry, Subkey(10), "IPAddress", platform::RegType::kSz, "10.0.0.7");  // no final zero
   ASSERT_EQ(registry.CreateKey(Subkey(11)), platform::kRegSuccess);                        // empty subkey
   EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.adapters),
+  EXPECT_THAT(Rows(rt.sockets.adapters),
               ElementsAre("<unbekannt> (0.0.0.0)", "<unbekannt> (127.0.0.1)", "<unbekannt> (10.0.0.5)",
                           "<unbekannt> (10.0.0.5)", "<unbekannt> (10.0.0.7)"));
   EXPECT_THAT(Console(), ElementsAre(Found("0.0.0.0"), Found("127.0.0.1"), Found("10.0.0.5"), Found("10.0.0.5"),
@@ -84,7 +84,7 @@ TEST_F(Win95AdaptersTest, AddressesBeyondSixtyFourAreReportedAndLeftOut) {
   for (int i = 0; i < 67; ++i) SetAddress(i, NthAddress("10.1.0.1", static_cast<uint32_t>(i)));
   SetAddress(67, "garbage");
   EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  std::vector<std::string> rows = Rows(rt.adapters);
+  std::vector<std::string> rows = Rows(rt.sockets.adapters);
   ASSERT_EQ(rows.size(), 64u);
   EXPECT_EQ(rows.back(), "<unbekannt> (10.1.0.64)");
   std::vector<std::string> console = Console();
@@ -98,12 +98,12 @@ TEST_F(Win95AdaptersTest, EnumerationStopsAfterIndex511) {
   for (int i = 0; i < 520; ++i) ASSERT_EQ(registry.CreateKey(Subkey(i)), platform::kRegSuccess);
   SetAddress(512, "10.2.0.1");  // the 513th subkey is never looked at
   EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.adapters), IsEmpty());
+  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
   EXPECT_EQ(registry.CallsStartingWith("Enum ").size(), 512u);
 
   SetAddress(511, "10.2.0.2");  // the last index examined
   EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("<unbekannt> (10.2.0.2)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (10.2.0.2)"));
 }
 
 TEST_F(Win95AdaptersTest, EnumerationEndsAtNoMoreItems) {
@@ -114,22 +114,22 @@ TEST_F(Win95AdaptersTest, EnumerationEndsAtNoMoreItems) {
 }
 
 TEST_F(Win95AdaptersTest, MissingKeyIsReportedAndLeavesTableEmpty) {
-  rt.adapters[0].in_use = true;
+  rt.sockets.adapters[0].in_use = true;
   EXPECT_FALSE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.adapters), IsEmpty());
+  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
   EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kRegistryError, {"RegKeyOpenEx()", kNetTrans, int64_t{2}})));
 
   // The key without subkeys: opened, nothing found, true.
   ASSERT_EQ(registry.CreateKey(kNetTrans), platform::kRegSuccess);
   EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.adapters), IsEmpty());
+  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
 }
 
 TEST_F(Win95AdaptersTest, RegistryQueryTypeInAnyCaseChoosesThisMethod) {
   SetAddress(0, "10.4.0.1");
   rt.config.ip_query_type = "registry";
   EXPECT_TRUE(DiscoverAdapters(rt, DiscoverAdaptersFromWin95Registry));
-  EXPECT_THAT(Rows(rt.adapters), ElementsAre("<unbekannt> (10.4.0.1)"));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (10.4.0.1)"));
 }
 
 TEST(Win95CommandLineTest, DebugSwitchAnywhereInAnyCase) {

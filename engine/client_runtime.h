@@ -1,0 +1,28 @@
+// What the SNTP client keeps between its request and the reply, shared by the poll thread and
+// the receive loop.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "engine/pending_request.h"
+#include "engine/report_limit.h"
+
+namespace chron {
+
+class ClockDiscipline;
+
+struct ClientRuntime {
+  // The latest request, until a reply answers it.
+  PendingRequest pending_request;
+  // The adapter row the latest request left from (its departure stamp gives T1); kIpv6Request
+  // for the IPv6 socket.
+  std::atomic<int> request_adapter{0};
+  // The poll thread's reports of failed requests.
+  ReportLimit reports;
+  // The discipline of the clock (Client\Discipline = 1), set by StartDiscipline at start-up;
+  // null: every reply steps the clock.
+  std::shared_ptr<ClockDiscipline> discipline;
+};
+
+}  // namespace chron
