@@ -16,7 +16,7 @@
 #include "platform/signals.h"
 #include "service/host.h"
 #include "service/version.h"
-#include "win95/registry_adapters.h"
+#include "win95/nettrans_class.h"
 
 namespace chron {
 namespace {
@@ -123,7 +123,7 @@ int Win95ProgramMain(int argc, char** argv) {
     // Control signals are taken by a thread of their own: block them before any thread exists.
     platform::BlockControlSignals();
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    platform::SetConsoleTitle("SNTP Client für Windows 95");
+    platform::SetTerminalTitle("SNTP Client für Windows 95");
     Host::EnterDebugMode();
     host.WatchSignals([](platform::ControlSignal signal) { host.HandleConsoleSignal(signal); });
     PrintBanner();
