@@ -24,9 +24,10 @@ bool InValidRange(const Setting& setting, std::string_view text) {
   return setting.max == 0 || text.size() <= setting.max;
 }
 
-uint32_t NearestValid(const Setting& setting, uint32_t value) {
-  if (setting.min == 0 && setting.max == 0) return value;
-  return std::clamp(value, setting.min, setting.max);
+uint32_t ServiceValue(const Setting& setting, uint32_t value, uint32_t lowest) {
+  if (setting.service_min == 0 && setting.service_max == 0) return value;
+  const uint32_t min = lowest != 0 ? std::min(lowest, setting.service_min) : setting.service_min;
+  return std::clamp(value, min, setting.service_max);
 }
 
 }  // namespace chron
