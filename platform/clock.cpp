@@ -41,7 +41,7 @@ int ReadStateFile(const std::string& path, SimulatedClockState* state) {
 // The real clock turned into a simulated one by the state in a file (simulated_clock_state.h).
 // The file is the shared truth for every program of one test host: a change re-reads it under
 // the lock of its writers (FileLock), re-anchors it at the present instant and replaces it
-// (ReplaceFile). Readings check (at most every 10 ms) whether the file was replaced and follow
+// (ReplaceFileAtomically). Readings check (at most every 10 ms) whether the file was replaced and follow
 // a long-form file that another process (or scripts/simclock.py) wrote; a short-form file written
 // by others is read only at the start and at this process's own changes, as it always was.
 class SimulatedClock : public Clock {
@@ -180,7 +180,7 @@ class SimulatedClock : public Clock {
     state.anchor_ns = now;
     if (int error = edit(&state)) return error;
     state.long_form = state.long_form || state.Moves();
-    if (int error = ReplaceFile(path_, FormatSimulatedClockState(state))) return error;
+    if (int error = ReplaceFileAtomically(path_, FormatSimulatedClockState(state))) return error;
     std::lock_guard<std::mutex> guard(mutex_);
     clock_system::FileIdentity(path_, &seen_identity_);
     Adopt(state, state.long_form ? now : RealNowNanoseconds());

@@ -40,7 +40,7 @@ bool IsMissingFileError(int error);
 // words, any other the system's text.
 std::string FileErrorText(int error, size_t limit);
 
-// Whether ReplaceFile waits until the new content is on the disk.
+// Whether ReplaceFileAtomically waits until the new content is on the disk.
 enum class FileSync {
   kDurable,  // the data and the replacement itself survive a crash of the machine
   kCached,   // left to the system's cache: for a file of tests, rewritten many times a second
@@ -53,7 +53,7 @@ enum class FileSync {
 // is a symbolic link stays one: the file it leads to is replaced (Linux). The replaced file's
 // permission bits (and, where the caller may give it, its owner) carry over; a new file gets
 // 0644 (Linux). Returns 0 or the system's error; nothing is left behind after a failure.
-int ReplaceFile(const std::string& path, std::string_view text, FileSync sync = FileSync::kDurable);
+int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync = FileSync::kDurable);
 
 // The exclusive lock of the writers of the file `path`, held from Acquire until the object ends:
 // every process and thread that locks the same file waits for it. Since writers replace the file

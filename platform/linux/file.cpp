@@ -107,7 +107,7 @@ int ReadRegularFile(const std::string& path, size_t limit, std::string* text, Fi
 
 bool IsMissingFileError(int error) { return error == ENOENT || error == ENOTDIR; }
 
-int ReplaceFile(const std::string& path, std::string_view text, FileSync sync) {
+int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync) {
   std::string file;
   if (int error = FollowLinks(path, &file)) return error;
   const std::string directory = DirectoryOf(file);

@@ -203,7 +203,7 @@ RegStatus FileRegistry::WriteTogether(const std::function<void()>& writes) {
 }
 
 RegStatus FileRegistry::Replace(const std::string& text) const {
-  const int error = ReplaceFile(path_, text);
+  const int error = ReplaceFileAtomically(path_, text);
   return error == 0 ? kRegSuccess : WriteError(error);
 }
 

@@ -19,7 +19,7 @@ int ReplaceFileContents(const std::string& path, const std::string& text) {
     // World-readable: the record holds nothing secret and chronstat runs as any user.
     if (::mkdir(path.substr(0, slash).c_str(), 0755) != 0 && errno != EEXIST) return errno;
   }
-  return ReplaceFile(path, text, FileSync::kCached);  // a record of the moment, on a memory file system
+  return ReplaceFileAtomically(path, text, FileSync::kCached);  // a record of the moment, on a memory file system
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }

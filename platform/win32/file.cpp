@@ -42,7 +42,7 @@ int ReadRegularFile(const std::string& path, size_t limit, std::string* text, Fi
 
 bool IsMissingFileError(int error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-int ReplaceFile(const std::string& path, std::string_view text, FileSync sync) {
+int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync) {
   static std::atomic<unsigned> serial{0};
   const std::wstring target = win32::Widen(path);
   const std::wstring temporary =

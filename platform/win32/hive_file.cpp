@@ -72,7 +72,7 @@ class WindowsHiveFile final : public Registry {
     RegStatus status = Load(&tree);
     if (status == kRegSuccess) status = change(tree);
     if (status != kRegSuccess) return status;
-    const int error = ReplaceFile(path_, tree.Serialize());
+    const int error = ReplaceFileAtomically(path_, tree.Serialize());
     return error == 0 ? kRegSuccess : WriteError(static_cast<DWORD>(error));
   }
 

@@ -24,7 +24,7 @@ int ReplaceFileContents(const std::string& path, const std::string& text) {
       return static_cast<int>(GetLastError());
     }
   }
-  return ReplaceFile(path, text, FileSync::kCached);  // a record of the moment
+  return ReplaceFileAtomically(path, text, FileSync::kCached);  // a record of the moment
 }
 
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }

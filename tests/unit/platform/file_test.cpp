@@ -33,14 +33,14 @@ class FileTest : public ::testing::Test {
 
 TEST_F(FileTest, ReplaceLeavesTheNewContentAndNothingElse) {
   for (FileSync sync : {FileSync::kDurable, FileSync::kCached}) {
-    ASSERT_EQ(ReplaceFile(path_, "first", sync), 0);
-    ASSERT_EQ(ReplaceFile(path_, "second", sync), 0);
+    ASSERT_EQ(ReplaceFileAtomically(path_, "first", sync), 0);
+    ASSERT_EQ(ReplaceFileAtomically(path_, "second", sync), 0);
     std::string text;
     ASSERT_EQ(ReadRegularFile(path_, 100, &text), 0);
     EXPECT_EQ(text, "second");
     EXPECT_EQ(Entries(), 1);
   }
-  EXPECT_TRUE(IsMissingFileError(ReplaceFile((dir_ / "missing" / "data").string(), "x")));
+  EXPECT_TRUE(IsMissingFileError(ReplaceFileAtomically((dir_ / "missing" / "data").string(), "x")));
 }
 
 TEST_F(FileTest, LockMakesTheNextWriterWaitUntilItEnds) {
