@@ -2,15 +2,12 @@
 
 #include <algorithm>
 
+#include "platform/ascii_case.h"
+
 namespace chron {
 
 const Setting* FindSetting(std::string_view path) {
-  auto same = [path](const Setting& setting) {
-    return std::equal(path.begin(), path.end(), setting.path.begin(), setting.path.end(), [](char a, char b) {
-      auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-      return lower(a) == lower(b);
-    });
-  };
+  auto same = [path](const Setting& setting) { return platform::EqualsIgnoringCase(path, setting.path); };
   auto it = std::find_if(kSettings.begin(), kSettings.end(), same);
   return it == kSettings.end() ? nullptr : &*it;
 }

@@ -1,7 +1,5 @@
 #include "win95/win95_host.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include <string>
 
 #include "messages/report.h"
+#include "platform/ascii_case.h"
 #include "platform/console.h"
 #include "platform/message_box.h"
 #include "platform/named_event.h"
@@ -99,10 +98,7 @@ void ReportRegistrationFailure(int error) {
 }
 
 bool CommandLineSelectsDebug(const std::string& command_line) {
-  std::string lower = command_line;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower.find("-debug") != std::string::npos;
+  return platform::AsciiLowercase(command_line).find("-debug") != std::string::npos;
 }
 
 int Win95ProgramMain(int argc, char** argv) {
