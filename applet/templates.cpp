@@ -61,7 +61,7 @@ const PageTemplate& ServerTemplate() {
   return t;
 }
 
-// The notice lines and the address block are this product's own.
+// The notice lines and the project's facts (name, licence, documentation, build) are this product's own.
 const PageTemplate& InfoTemplate() {
   constexpr TextAlign C = TextAlign::kCentre, L = TextAlign::kLeft, R = TextAlign::kRight;
   static const PageTemplate t{
@@ -75,14 +75,14 @@ const PageTemplate& InfoTemplate() {
           {S, K::kLabel, "Zeitabgleich nach RFC 2030 für lokale Netze.", 7, 20, 223, 8, false, false, true, C},
           {1001, K::kLabel, "Freie Software, ohne jede Gewährleistung.", 7, 34, 223, 8, false, false, true, C},
           {1000, K::kLabel, "Version", 7, 49, 223, 8, false, false, true, C},
-          {S, K::kLabel, "Chron Projekt", 7, 111, 112, 8, false, false, true, L},
-          {S, K::kLabel, "Uhrenweg 1", 7, 121, 112, 8, false, false, true, L},
-          {S, K::kLabel, "12345 Zeitstadt", 7, 131, 112, 8, false, false, true, L},
-          {S, K::kLabel, "Deutschland", 7, 142, 112, 8, false, false, true, L},
-          {S, K::kLabel, "Tel.: +49 30 1234567", 119, 111, 111, 8, false, false, true, R},
-          {S, K::kLabel, "Fax: +49 30 1234568", 119, 121, 111, 8, false, false, true, R},
-          {S, K::kLabel, "Mailbox: +49 30 1234569", 119, 131, 111, 8, false, false, true, R},
-          {S, K::kLabel, "chron.example.org", 118, 142, 112, 8, false, false, true, R},
+          {S, K::kLabel, "Projekt:", 7, 111, 112, 8, false, false, true, L},
+          {S, K::kLabel, "Lizenz:", 7, 121, 112, 8, false, false, true, L},
+          {S, K::kLabel, "Dokumentation:", 7, 131, 112, 8, false, false, true, L},
+          {S, K::kLabel, "Build:", 7, 142, 112, 8, false, false, true, L},
+          {S, K::kLabel, "chron", 119, 111, 111, 8, false, false, true, R},
+          {S, K::kLabel, "Apache License 2.0", 119, 121, 111, 8, false, false, true, R},
+          {S, K::kLabel, "README.md, docs/", 119, 131, 111, 8, false, false, true, R},
+          {S, K::kLabel, "CMake, scripts/build.sh", 118, 142, 112, 8, false, false, true, R},
       }};
   return t;
 }

@@ -85,16 +85,11 @@ def stats(values):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("build", nargs="?", default=os.environ.get("CHRON_BIN_DIR", os.path.join(here, "..", "build")))
     parser.add_argument("--converge", type=float, help="seconds before measuring (default: 120, at least four of "
                         "the longest interval)")
     parser.add_argument("--measure", type=float, default=300, help="seconds measured (default 300)")
     parser.add_argument("--intervals", default="16,64", help="poll and broadcast intervals (default 16,64)")
-    options = parser.parse_args()
-    os.environ["CHRON_BIN_DIR"] = os.path.abspath(options.build)
-    problem = harness.environment_problem()
-    if problem:
-        sys.exit("discipline: " + problem)
+    options = harness.parse_bench_options(parser, "discipline")
 
     intervals = [int(i) for i in options.intervals.split(",")]
     if options.converge is None:

@@ -98,16 +98,11 @@ def run(kind, chronsvc, polls):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("build", nargs="?", default=os.environ.get("CHRON_BIN_DIR", os.path.join(here, "..", "build")))
     parser.add_argument("--polls", type=int, default=30, help="residuals per run (default 30)")
     parser.add_argument("--runs", default="poll,broadcast,chronyd", help="which runs, comma-separated")
     parser.add_argument("--chronsvc", help="the chronsvc program to measure (default: the build's)")
     parser.add_argument("--verbose", action="store_true", help="print every residual")
-    options = parser.parse_args()
-    os.environ["CHRON_BIN_DIR"] = os.path.abspath(options.build)
-    problem = harness.environment_problem()
-    if problem:
-        sys.exit("residual: " + problem)
+    options = harness.parse_bench_options(parser, "residual")
     chronsvc = os.path.abspath(options.chronsvc) if options.chronsvc else harness.program("chronsvc")
     runs = [r for r in options.runs.split(",") if r]
     if "chronyd" in runs and shutil.which("chronyd") is None:

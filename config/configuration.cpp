@@ -113,6 +113,10 @@ void ReadIpv6Setting(platform::Registry& registry, Configuration* config) {
   ReadRegistryDword(registry, "IPv6", &config->ipv6, 0);
 }
 
+void ReadDisciplineSetting(platform::Registry& registry, Configuration* config) {
+  ReadRegistryDword(registry, "Client\\Discipline", &config->client_discipline, 0);
+}
+
 void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<SettingNotice>* notices,
                        uint32_t lowest) {
   for (const Setting& setting : kSettings) {

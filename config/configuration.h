@@ -82,6 +82,9 @@ void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<S
 
 // Reads the value "IPv6" into config->ipv6 (0 when absent or stored as text).
 void ReadIpv6Setting(platform::Registry& registry, Configuration* config);
+// Reads the value "Client\Discipline" into config->client_discipline (0 when absent or stored
+// as text).
+void ReadDisciplineSetting(platform::Registry& registry, Configuration* config);
 
 bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type, const void* data,
                         uint32_t size);

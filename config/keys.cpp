@@ -1,6 +1,5 @@
 #include "config/keys.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>

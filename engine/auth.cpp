@@ -38,7 +38,6 @@ const SymmetricKey* Authentication::Find(uint32_t id) const {
 
 void LoadAuthentication(Runtime& rt) {
   rt.auth = Authentication{};
-  if (rt.registry != nullptr) ReadKeyFileSetting(*rt.registry, &rt.config);
   const std::string& path = rt.config.key_file;
   if (path.empty() && !rt.config.key_file_too_long) return;
   rt.auth.required = true;

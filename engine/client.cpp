@@ -228,12 +228,7 @@ bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
 
 void ClientPollThread(Runtime& rt) {
   rt.client_finished = false;
-  if (rt.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
-    ReportMessage(msg::kStartWaitFailed,
-                  {int64_t{1}, int64_t{2}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
-    rt.client_finished = true;
-    return;
-  }
+  rt.start.Wait(platform::kInfinite);
   const int64_t interval_ms = int64_t{rt.config.client_poll_interval} * 1000;
   for (;;) {
     platform::SocketAddress server;
@@ -324,7 +319,8 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
     const DisplaySeconds delay = ToDisplaySeconds(delay_units);
     int64_t offset = ClockOffset(t1, t2, t3, t4_value, broadcast);
     if (rt.discipline != nullptr && !broadcast) {
-      rt.discipline->NoteRoundTrip(NtpUnitsToNanoseconds(delay_units));
+      rt.discipline->NoteReply(NtpUnitsToNanoseconds(delay_units), NtpUnitsToNanoseconds(offset),
+                               rt.clock->NowNanoseconds());
     } else if (rt.discipline != nullptr) {
       offset += NanosecondsToNtpUnits(rt.discipline->BroadcastDelayNs());
     }
@@ -346,12 +342,12 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       // adding and setting whole milliseconds would lose up to 1 ms per synchronisation.
       const NtpTimestamp target =
           TimestampFromUint64(TimestampToUint64(NtpNow(*rt.clock)) + static_cast<uint64_t>(offset));
-      const int error = rt.clock->StepBy(NtpUnitsToNanoseconds(offset));
-      correction = error == 0 ? kCorrectionStepped : kCorrectionFailed;
-      if (error == 0) {
+      const std::error_code error = rt.clock->StepBy(NtpUnitsToNanoseconds(offset));
+      correction = error ? kCorrectionFailed : kCorrectionStepped;
+      if (!error) {
         result = 1;
       } else {
-        ReportMessage(msg::kSetClockFailed, {int64_t{error}});
+        ReportMessage(msg::kSetClockFailed, {int64_t{error.value()}});
       }
       if (debug) TraceTimestamp("SYSTIME", target);
     }

@@ -1,9 +1,9 @@
 #include "engine/clock_discipline.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdint>
 
-#include "config/configuration.h"
 #include "engine/runtime.h"
 #include "engine/status_record.h"
 #include "messages/report.h"
@@ -18,53 +18,69 @@ int ClockDiscipline::Apply(const LoopSample& sample, const char* kind, const std
           sender.c_str(), static_cast<long long>(decision.excess_delay_ns / 1000));
     return 0;
   }
-  int error = 0;
+  std::error_code error;
   if (decision.frequency_ppm != frequency_ppm_) {
     error = clock_.SetFrequencyCorrection(decision.frequency_ppm);
-    if (error == 0) frequency_ppm_ = decision.frequency_ppm;
+    if (!error) frequency_ppm_ = decision.frequency_ppm;
   }
   const bool step = decision.action == LoopAction::kStep;
-  if (error == 0) {
+  if (!error) {
     // A step ends any slew still in progress: it is part of the offset just measured.
     error = step ? clock_.Slew(0) : clock_.Slew(decision.offset_ns);
-    if (error == 0 && step) error = clock_.StepBy(decision.offset_ns);
+    if (!error && step) error = clock_.StepBy(decision.offset_ns);
   }
-  if (error != 0) {
+  if (error) {
     loop_.Forget();
     last_correction_ = kCorrectionFailed;
-    ReportMessage(msg::kSetClockFailed, {int64_t{error}});
+    ReportMessage(msg::kSetClockFailed, {int64_t{error.value()}});
     return 0;
   }
   last_correction_ = step ? kCorrectionStepped : kCorrectionSlewed;
+  if (sample.delay_ns < 0) {
+    // A broadcast: its offset came with BroadcastDelayNs() added, which the calibration takes out.
+    broadcast_ = {true, sample.at_ns, sample.offset_ns - BroadcastDelayNs(), step ? decision.offset_ns : 0,
+                  step ? 0 : decision.offset_ns};
+  }
   Trace("SNTP-Client: Uhr %s um %+.6f Sekunden, Frequenzkorrektur %+.3f ppm\n", step ? "gestellt" : "angeglichen",
         static_cast<double>(decision.offset_ns) * 1e-9, frequency_ppm_);
   return 1;
 }
 
-void ClockDiscipline::NoteRoundTrip(int64_t delay_ns) {
+void ClockDiscipline::Ring::Add(int64_t value) {
+  values[next] = value;
+  next = (next + 1) % kCalibrations;
+  count = std::min(count + 1, kCalibrations);
+}
+
+int64_t ClockDiscipline::Ring::Least() const { return count == 0 ? 0 : *std::min_element(values, values + count); }
+
+void ClockDiscipline::NoteReply(int64_t delay_ns, int64_t offset_ns, int64_t at_ns) {
   if (delay_ns < 0) return;
-  round_trips_[round_trip_next_] = delay_ns;
-  round_trip_next_ = (round_trip_next_ + 1) % kCalibrations;
-  round_trip_count_ = std::min(round_trip_count_ + 1, kCalibrations);
+  round_trips_.Add(delay_ns);
+  if (!broadcast_.pending) return;
+  broadcast_.pending = false;
+  const int64_t elapsed = at_ns - broadcast_.at_ns - broadcast_.step_ns;
+  if (elapsed < 0 || elapsed > kCalibrationWindowNs) return;
+  // The slew is paid off at 500 ppm: 1 ns per 2,000 ns elapsed.
+  const int64_t paid = std::min(std::abs(broadcast_.slew_ns), elapsed / 2000);
+  const int64_t moved = broadcast_.step_ns + (broadcast_.slew_ns < 0 ? -paid : paid);
+  const int64_t measured = offset_ns - (broadcast_.offset_ns - moved);
+  if (measured >= 0 && measured <= delay_ns + kCalibrationSlackNs) delays_.Add(measured);
 }
 
 int64_t ClockDiscipline::BroadcastDelayNs() const {
-  if (round_trip_count_ == 0) return 0;
-  return *std::min_element(round_trips_, round_trips_ + round_trip_count_) / 2;
+  return delays_.count > 0 ? delays_.Least() : round_trips_.Least() / 2;
 }
 
 void StartDiscipline(Runtime& rt) {
   rt.discipline.reset();
-  if (rt.registry == nullptr || rt.clock == nullptr) return;
-  uint32_t value = 0;
-  ReadRegistryDword(*rt.registry, "Client\\Discipline", &value, 0);
-  rt.config.client_discipline = value;
-  if (value == 0 || !rt.ClientActive()) return;
+  if (rt.clock == nullptr || rt.config.client_discipline == 0 || !rt.ClientActive()) return;
   double frequency = 0;
-  int error = rt.clock->DisciplineAvailable();
-  if (error == 0) error = rt.clock->FrequencyCorrection(&frequency);
-  if (error != 0) {
-    Trace("SNTP-Client: Uhrführung nicht verfügbar (Fehler %d), die Uhr wird bei jeder Antwort gestellt.\n", error);
+  std::error_code error = rt.clock->DisciplineAvailable();
+  if (!error) error = rt.clock->FrequencyCorrection(&frequency);
+  if (error) {
+    Trace("SNTP-Client: Uhrführung nicht verfügbar (Fehler %d), die Uhr wird bei jeder Antwort gestellt.\n",
+          error.value());
     return;
   }
   rt.discipline = std::make_shared<ClockDiscipline>(*rt.clock, frequency);

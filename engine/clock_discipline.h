@@ -32,16 +32,31 @@ class ClockDiscipline {
   // The frequency correction in force, ppm (positive: the clock is made faster).
   double FrequencyPpm() const { return frequency_ppm_; }
 
-  // Broadcast delay calibration (RFC 5905, section 8): a broadcast's offset lacks the network's
-  // one-way delay. On the first broadcast and then on every kCalibrationEvery-th the client asks
-  // the broadcasting host with a normal request; half the least round trip of the last
-  // kCalibrations replies is added to broadcast offsets. One broadcasting server is assumed.
+  // Broadcast delay calibration (RFC 5905, section 8): a broadcast's offset lacks the time from
+  // the server reading its clock to the datagram's arrival. On each of the first kCalibrations
+  // broadcasts and then on every kCalibrationEvery-th the client asks the broadcasting host with
+  // a normal request, right after applying the broadcast. The reply's offset against the
+  // broadcast's, carried over the correction applied in between (the step, or the part of the
+  // slew paid off at 500 ppm), is the delay the broadcast really had. Half the round trip would
+  // miss the part of it that only a broadcast has: the server's send path, idle since the last
+  // broadcast, takes tens of microseconds longer than for a reply sent at once. The least of the
+  // last kCalibrations such delays counts (a broadcast held up on its way only adds delay). A
+  // reply later than kCalibrationWindowNs after its broadcast, or whose delay is not between 0 and
+  // its round trip plus kCalibrationSlackNs, measures nothing; before any delay is measured, half
+  // the least round trip of the last kCalibrations replies counts. One broadcasting server is
+  // assumed.
   static constexpr int kCalibrationEvery = 64;
   static constexpr int kCalibrations = 4;
+  static constexpr int64_t kCalibrationWindowNs = 2'000'000'000;
+  static constexpr int64_t kCalibrationSlackNs = 1'000'000;
   // Counts a broadcast; true when a calibration request is to be sent now.
-  bool CalibrationDue() { return broadcasts_++ % kCalibrationEvery == 0; }
-  // Takes the round trip of a reply (nanoseconds; negative ones are ignored).
-  void NoteRoundTrip(int64_t delay_ns);
+  bool CalibrationDue() {
+    const uint64_t index = broadcasts_++;
+    return index < kCalibrations || index % kCalibrationEvery == 0;
+  }
+  // Takes a reply: its round trip and offset (nanoseconds; a negative round trip is ignored) and
+  // the clock's time when it was taken.
+  void NoteReply(int64_t delay_ns, int64_t offset_ns, int64_t at_ns);
   // The one-way delay to add to a broadcast's offset, nanoseconds: 0 before any reply.
   int64_t BroadcastDelayNs() const;
 
@@ -51,12 +66,27 @@ class ClockDiscipline {
   double frequency_ppm_;  // the correction last set
   const char* last_correction_ = nullptr;
   uint64_t broadcasts_ = 0;
-  int64_t round_trips_[kCalibrations] = {};
-  int round_trip_count_ = 0;
-  int round_trip_next_ = 0;
+  // The last broadcast applied, until a reply calibrates against it.
+  struct AppliedBroadcast {
+    bool pending = false;
+    int64_t at_ns = 0;      // the clock's time when it was taken, before its correction
+    int64_t offset_ns = 0;  // its offset without a delay added
+    int64_t step_ns = 0;    // the step made for it
+    int64_t slew_ns = 0;    // the slew started for it
+  } broadcast_;
+  // Rings of the last kCalibrations round trips and measured broadcast delays, nanoseconds.
+  struct Ring {
+    int64_t values[kCalibrations] = {};
+    int count = 0;
+    int next = 0;
+    void Add(int64_t value);
+    int64_t Least() const;  // 0 when empty
+  };
+  Ring round_trips_;
+  Ring delays_;
 };
 
-// Reads Client\Discipline once at start-up (absent: 0) and, when it is 1 and the clock can be
+// Once at start-up: when `Configuration::client_discipline` is 1 and the clock can be
 // disciplined, gives the runtime its discipline; where the clock cannot, the client steps as
 // without it and the trace says why.
 void StartDiscipline(Runtime& rt);

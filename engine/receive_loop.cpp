@@ -80,7 +80,7 @@ void FollowAddresses(Runtime& rt, std::vector<platform::UdpSocket*>* sockets,
   std::lock_guard lock(rt.stop_mutex);
   rt.loop_waiter = next.get();
   waiter->swap(next);
-  if (rt.shutdown.Wait(0) == platform::WaitResult::kSignalled) WakeLocked(rt);
+  if (rt.shutdown.Wait(0)) WakeLocked(rt);
 }
 
 }  // namespace
@@ -198,7 +198,7 @@ const char* ModeText(unsigned mode) {
   return kTexts[mode & 7];
 }
 
-int ReceiveLoop(Runtime& rt) {
+void ReceiveLoop(Runtime& rt) {
   rt.receive_finished = false;
   ReportMessage(msg::kServiceReady);
 
@@ -212,7 +212,7 @@ int ReceiveLoop(Runtime& rt) {
     rt.stop_may_wake = true;
     rt.loop_waiter = waiter.get();
     // A stop requested during start-up could not wake anything yet.
-    if (rt.shutdown.Wait(0) == platform::WaitResult::kSignalled) WakeLocked(rt);
+    if (rt.shutdown.Wait(0)) WakeLocked(rt);
   }
   // The watch's thread only marks the change and ends the current wait; this thread follows it.
   std::unique_ptr<platform::AddressWatch> watch;
@@ -251,17 +251,9 @@ int ReceiveLoop(Runtime& rt) {
     rt.replies.collecting = false;
     rt.status.CountAnswered(rt.replies.Send(*rt.clock, rt.receive_reports));
     if (rt.addresses_changed.exchange(false)) FollowAddresses(rt, &sockets, &waiter);
-    switch (rt.shutdown.Wait(0)) {
-      case platform::WaitResult::kSignalled:
-        ReportMessage(msg::kServiceStopped);
-        leave = true;
-        break;
-      case platform::WaitResult::kFailed:
-        if (rt.receive_reports.Allow(msg::kShutdownTestFailed.id)) {
-          ReportMessage(msg::kShutdownTestFailed, {std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
-        }
-        break;
-      case platform::WaitResult::kTimeout: break;
+    if (rt.shutdown.Wait(0)) {
+      ReportMessage(msg::kServiceStopped);
+      leave = true;
     }
   }
   watch.reset();  // no change is followed after the loop
@@ -273,7 +265,6 @@ int ReceiveLoop(Runtime& rt) {
   }
   if (rt.release_instance) rt.release_instance();
   rt.receive_finished = true;
-  return 0;
 }
 
 }  // namespace chron

@@ -15,8 +15,8 @@ const char* ModeText(unsigned mode);
 void ReceiveOne(Runtime& rt, platform::UdpSocket& socket);
 
 // Releases the workers (start event), then receives and dispatches until a pass finds the
-// shutdown event signalled. Returns 0.
-int ReceiveLoop(Runtime& rt);
+// shutdown event signalled.
+void ReceiveLoop(Runtime& rt);
 
 // Wakes the receive loop for a stop: the zero-length datagram from the first adapter entry's
 // socket to that entry's own address (a failed send is reported as kShutdownPacketFailed) and the

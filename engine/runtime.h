@@ -50,7 +50,7 @@ struct Runtime {
   AdapterTable adapters;
   platform::Clock* clock = nullptr;
   platform::Network* network = nullptr;
-  platform::Registry* registry = nullptr;  // the machine hive (adapter discovery, key file path)
+  platform::Registry* registry = nullptr;  // the machine hive (start-up, adapter discovery)
   Authentication auth;                     // filled by LoadAuthentication at start-up
   // The client's discipline of the clock (Client\Discipline = 1), set by StartDiscipline at
   // start-up; null: every reply steps the clock.

@@ -37,8 +37,8 @@ void ReportSendError(int error) {
 
 }  // namespace
 
-int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& request, const NtpTimestamp& arrival,
-                const platform::SocketAddress& from, const SymmetricKey* key) {
+void ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& request, const NtpTimestamp& arrival,
+                 const platform::SocketAddress& from, const SymmetricKey* key) {
   const bool debug = DebugMode();
   if (debug) {
     Trace("SNTP-Server: NTP Anforderung von %s empfangen.\n", platform::AddressText(from).c_str());
@@ -59,7 +59,7 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
   SetOriginateTime(&reply, request.transmit_time);
   if (rt.replies.collecting) {  // sent with the other replies of this pass, stamped then
     rt.replies.Add(socket, reply, from, key);
-    return 0;
+    return;
   }
   SetTransmitTime(&reply, NtpNow(*rt.clock));
 
@@ -70,17 +70,11 @@ int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& requ
   } else if (debug) {
     Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::AddressText(from).c_str());
   }
-  return 0;
 }
 
 void BroadcastThread(Runtime& rt) {
   rt.broadcast_finished = false;
-  if (rt.start.Wait(platform::kInfinite) != platform::WaitResult::kSignalled) {
-    ReportMessage(msg::kStartWaitFailed,
-                  {int64_t{1}, int64_t{3}, std::string(SystemErrorText(static_cast<uint32_t>(errno)))});
-    rt.broadcast_finished = true;
-    return;
-  }
+  rt.start.Wait(platform::kInfinite);
   const int64_t interval_ms = int64_t{rt.config.server_broadcast_interval} * 1000;
   // A lost address fails every pass until it returns or its row is gone.
   ReportLimit send_reports;

@@ -9,9 +9,9 @@ namespace chron {
 
 // Answers `request` (host order, Mode 3) that arrived on `socket` at `arrival` from `from`
 // with a 48-byte Mode-4 reply to the sender, or with a 68-byte one signed with `key` when the
-// request was authenticated with it. Returns 0.
-int ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& request, const NtpTimestamp& arrival,
-                const platform::SocketAddress& from, const SymmetricKey* key = nullptr);
+// request was authenticated with it.
+void ServerReply(Runtime& rt, platform::UdpSocket& socket, const NtpMessage& request, const NtpTimestamp& arrival,
+                 const platform::SocketAddress& from, const SymmetricKey* key = nullptr);
 
 // Thread routine of the broadcaster: after the start event, sends one Mode-5 broadcast to
 // 255.255.255.255:123 from each in-use adapter's socket every `Server\BroadcastInterval`

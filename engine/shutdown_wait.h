@@ -7,12 +7,10 @@
 
 namespace chron {
 
-// Pause after a failed select, send or wait before the next try, in milliseconds.
+// Pause after a failed select or send before the next try, in milliseconds.
 inline constexpr int64_t kFailureBackoffMs = 100;
 
 // Waits up to `timeout_ms` milliseconds on the shutdown event; true when it is signalled.
-// A failed wait is reported (0xc100001e with the system error text) and retried after
-// kFailureBackoffMs until the time-out has passed, so a persisting failure never spins.
 bool WaitForShutdown(Runtime& rt, int64_t timeout_ms);
 
 }  // namespace chron

@@ -1,5 +1,5 @@
 // The status record a running program publishes for chronstat and scripts, and its JSON form.
-// The field names of the JSON form are an interface (README, "Status file"): keep them stable.
+// The field names of the JSON form are an interface (docs/chronstat.md): keep them stable.
 // Times are nanoseconds since 1970-01-01 00:00:00 UTC in memory and ISO 8601 UTC text with
 // milliseconds in the file ("2026-12-08T04:50:00.123Z"); offsets and delays are seconds.
 #pragma once

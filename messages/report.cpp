@@ -150,15 +150,16 @@ void Trace(const char* format, ...) {
 }
 
 const char* SystemErrorText(uint32_t code) {
+  return SystemErrorText(platform::SystemError(static_cast<int32_t>(code)));
+}
+
+const char* SystemErrorText(const std::error_code& error) {
   // One buffer per thread: a text stays intact while other threads ask for theirs. A plain
   // array, since the MinGW runtime destroys thread_local objects with destructors only after it
   // has freed the thread's storage (a std::string here crashed threads as they ended). It holds
   // any system text: Windows gives at most 4096 UTF-16 units, at most 3 bytes each in UTF-8.
   thread_local char buffer[3 * 4096 + 1];
-  std::string text;
-  if (code > static_cast<uint32_t>(INT32_MAX) || !platform::SystemErrorMessage(static_cast<int>(code), &text)) {
-    text = StringPrintf("Der Text für Systemfehlermeldung %d ist nicht zu finden !", static_cast<int32_t>(code));
-  }
+  const std::string text = error.message();
   const size_t size = std::min(text.size(), sizeof buffer - 1);
   std::memcpy(buffer, text.data(), size);
   buffer[size] = '\0';

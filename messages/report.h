@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "messages/message.h"
 #include "messages/message_ids.h"
@@ -61,8 +62,11 @@ bool FormatCatalogueMessage(Message<kinds...> message, typename Message<kinds...
 // A trace line, printf-style; printed only in debug mode.
 void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Text of a system error code, in a buffer of the calling thread (valid until that thread's
-// next call), or "Der Text für Systemfehlermeldung %d ist nicht zu finden !".
+// Text of an error (its message(): for a system error the system's text, or "Der Text für
+// Systemfehlermeldung %d ist nicht zu finden !"), in a buffer of the calling thread (valid until
+// that thread's next call).
+const char* SystemErrorText(const std::error_code& error);
+// The text of the system's error number `code` (platform::SystemError).
 const char* SystemErrorText(uint32_t code);
 
 }  // namespace chron

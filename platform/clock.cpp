@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/clock_system.h"
+#include "platform/error_text.h"
 #include "platform/file.h"
 #include "platform/simulated_clock_state.h"
 
@@ -79,39 +80,39 @@ class SimulatedClock : public Clock {
     return entry->state.TimeAt(system_ns);
   }
 
-  int StepBy(int64_t offset) override {
-    return Change([&](SimulatedClockState* state) {
+  // The file's operations tell the system's error numbers; the clock's callers get them as errors.
+  std::error_code StepBy(int64_t offset) override {
+    return SystemError(Change([&](SimulatedClockState* state) {
       // Both the offset and the reading it gives must stay within the range.
       int64_t stepped = 0;
       int64_t after = 0;
-      if (StepTarget(state->offset_ns, offset, &stepped) != 0 ||
-          StepTarget(RealNowNanoseconds(), stepped, &after) != 0) {
+      if (StepTarget(state->offset_ns, offset, &stepped) || StepTarget(RealNowNanoseconds(), stepped, &after)) {
         return clock_system::kOutOfRange;
       }
       state->offset_ns = stepped;
       return 0;
-    });
+    }));
   }
 
-  int DisciplineAvailable() const override { return 0; }
-  int SetFrequencyCorrection(double ppm) override {
-    if (!(std::fabs(ppm) <= kMaxCorrectionPpm)) return clock_system::kOutOfRange;
-    return Change([&](SimulatedClockState* state) {
+  std::error_code DisciplineAvailable() const override { return {}; }
+  std::error_code SetFrequencyCorrection(double ppm) override {
+    if (!(std::fabs(ppm) <= kMaxCorrectionPpm)) return SystemError(clock_system::kOutOfRange);
+    return SystemError(Change([&](SimulatedClockState* state) {
       state->correction_ppm = ppm;
       return 0;
-    });
+    }));
   }
-  int Slew(int64_t offset) override {
-    return Change([&](SimulatedClockState* state) {
+  std::error_code Slew(int64_t offset) override {
+    return SystemError(Change([&](SimulatedClockState* state) {
       state->slew_ns = offset;
       return 0;
-    });
+    }));
   }
-  int FrequencyCorrection(double* ppm) const override {
+  std::error_code FrequencyCorrection(double* ppm) const override {
     std::lock_guard<std::mutex> guard(mutex_);
     Follow(RealNowNanoseconds());
     *ppm = current_.state.correction_ppm;
-    return 0;
+    return {};
   }
 
   std::string Description() const override {

@@ -1,9 +1,9 @@
 // System clock: CLOCK_REALTIME as nanoseconds since 1970-01-01 00:00:00 UTC.
 // Setting the clock is a step by a signed offset (positive = forwards), applied
-// atomically so that no time passes between reading and writing.
+// atomically so that no time passes between reading and writing. Errors are std::error_codes
+// (error_text.h): the system's own numbers, or a std::errc the portable code finds.
 #pragma once
 
-#include <cerrno>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -14,15 +14,17 @@
 namespace chron::platform {
 
 // A clock holds the instants whose nanoseconds since 1970 fit in 64 bits (1677-09-21 to
-// 2262-04-11 UTC). A step that would leave them is refused with ERANGE and changes nothing:
-// every implementation asks this before it steps. 0 and the reading after the step in *after,
-// or ERANGE.
-inline int StepTarget(int64_t now, int64_t offset, int64_t* after) {
+// 2262-04-11 UTC). A step that would leave them is refused with std::errc::result_out_of_range
+// and changes nothing: every implementation asks this before it steps. No error and the reading
+// after the step in *after, or that error.
+inline std::error_code StepTarget(int64_t now, int64_t offset, int64_t* after) {
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
   constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
-  if ((offset > 0 && now > kMax - offset) || (offset < 0 && now < kMin - offset)) return ERANGE;
+  if ((offset > 0 && now > kMax - offset) || (offset < 0 && now < kMin - offset)) {
+    return std::make_error_code(std::errc::result_out_of_range);
+  }
   *after = now + offset;
-  return 0;
+  return {};
 }
 
 class Clock {
@@ -37,21 +39,23 @@ class Clock {
   // this clock as it is set now: the same value for the system clock, plus its offset for a
   // simulated clock.
   virtual int64_t FromSystemTime(int64_t system_ns) const = 0;
-  // Steps the clock by `offset` nanoseconds (positive: forwards). Returns 0 or an errno value
-  // (EPERM without the right to set the clock, ERANGE beyond the instants it can hold).
-  virtual int StepBy(int64_t offset) = 0;
+  // Steps the clock by `offset` nanoseconds (positive: forwards). No error, or why not (the
+  // system's EPERM or ERROR_PRIVILEGE_NOT_HELD without the right to set the clock, out of range
+  // beyond the instants it can hold).
+  virtual std::error_code StepBy(int64_t offset) = 0;
   // Discipline: a frequency correction and slews of small offsets instead of steps.
-  // 0 when this clock takes them, otherwise the error number that tells why not (ENOTSUP where
-  // the system has no way to adjust its clock's rate; the calls below then fail with it).
-  virtual int DisciplineAvailable() const { return static_cast<int>(std::errc::not_supported); }
+  // No error when this clock takes them, otherwise the error that tells why not
+  // (std::errc::not_supported where the system has no way to adjust its clock's rate; the calls
+  // below then fail with it).
+  virtual std::error_code DisciplineAvailable() const { return std::make_error_code(std::errc::not_supported); }
   // Sets the correction of the clock's rate in ppm (positive: faster), replacing the previous
-  // one; at most 500 ppm either way (ERANGE beyond). 0 or an error number.
-  virtual int SetFrequencyCorrection(double /*ppm*/) { return DisciplineAvailable(); }
+  // one; at most 500 ppm either way (out of range beyond). No error, or the error.
+  virtual std::error_code SetFrequencyCorrection(double /*ppm*/) { return DisciplineAvailable(); }
   // Starts slewing `offset` nanoseconds (positive: forwards) at the system's bounded rate
-  // (500 ppm), replacing any slew still in progress; 0 stops one. 0 or an error number.
-  virtual int Slew(int64_t /*offset*/) { return DisciplineAvailable(); }
-  // The frequency correction in force, in ppm; read-only. 0 or an error number.
-  virtual int FrequencyCorrection(double* /*ppm*/) const { return DisciplineAvailable(); }
+  // (500 ppm), replacing any slew still in progress; 0 stops one. No error, or the error.
+  virtual std::error_code Slew(int64_t /*offset*/) { return DisciplineAvailable(); }
+  // The frequency correction in force, in ppm; read-only. No error, or the error.
+  virtual std::error_code FrequencyCorrection(double* /*ppm*/) const { return DisciplineAvailable(); }
   // One line describing the clock for the trace (empty for the real system clock).
   virtual std::string Description() const { return {}; }
 };

@@ -17,16 +17,15 @@ void Event::Reset() {
   signalled_ = false;
 }
 
-WaitResult Event::Wait(int64_t timeout_ms) {
+bool Event::Wait(int64_t timeout_ms) {
   std::unique_lock lock(mutex_);
   // A test must not enter the kernel: the receive loop tests the event after every datagram.
-  if (timeout_ms == 0) return signalled_ ? WaitResult::kSignalled : WaitResult::kTimeout;
+  if (timeout_ms == 0) return signalled_;
   if (timeout_ms == kInfinite) {
     cv_.wait(lock, [this] { return signalled_; });
-    return WaitResult::kSignalled;
+    return true;
   }
-  bool set = cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return signalled_; });
-  return set ? WaitResult::kSignalled : WaitResult::kTimeout;
+  return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return signalled_; });
 }
 
 }  // namespace chron::platform

@@ -1,4 +1,4 @@
-// Unnamed manual-reset event within one process.
+// Unnamed manual-reset event within one process. Its waits cannot fail.
 #pragma once
 
 #include <condition_variable>
@@ -14,8 +14,9 @@ class Event {
  public:
   void Set();
   void Reset();
-  // Waits up to `timeout_ms` milliseconds (kInfinite: no limit, 0: test only).
-  WaitResult Wait(int64_t timeout_ms);
+  // Waits up to `timeout_ms` milliseconds (kInfinite: no limit, 0: test only); true when the
+  // event is signalled, false after the time-out.
+  bool Wait(int64_t timeout_ms);
 
  private:
   std::mutex mutex_;

@@ -1,7 +1,8 @@
 // Machine registry (HKEY_LOCAL_MACHINE) with Windows semantics: key paths are
 // backslash-separated and compared without regard to case, values keep their type,
 // sizes count the terminating zero of texts. Every operation returns a Win32 error
-// code as a value (0 = success).
+// code as a value (0 = success), on Linux too: these statuses are part of the registry's
+// interface, which callers compare with the kReg constants, not errors of the system.
 #pragma once
 
 #include <cstdint>

@@ -6,7 +6,14 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1
 shift
-cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+# CMake's progress is shown only when configuring fails, beside its errors (on standard error).
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$log"; then
+  cat "$log" >&2
+  echo "scripts/build.sh: configuring $dir failed" >&2
+  exit 1
+fi
 if [ -n "${TARGETS:-}" ]; then
   # shellcheck disable=SC2086
   cmake --build "$dir" -j"$(nproc)" --target $TARGETS

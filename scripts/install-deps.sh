@@ -30,9 +30,11 @@ elif [ "${1:-}" = "windows-i686" ]; then
   packages=("${windows_i686_packages[@]}")
 fi
 
+# One query for all of them: nothing else runs when every package is installed.
+installed=" $(dpkg-query -W -f='${Package}:${db:Status-Abbrev} ' "${packages[@]}" 2>/dev/null || true)"
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  [[ $installed == *" $p:ii "* ]] || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0

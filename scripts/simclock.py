@@ -5,7 +5,7 @@
   scripts/simclock.py set-frequency FILE PPM the oscillator's error from now on (decimal ppm)
 
 A change takes the file's lock ("FILE.lock", the one the programs take), re-anchors the state at
-the present instant so that the time stays continuous, and writes the long form (see README,
+the present instant so that the time stays continuous, and writes the long form (see docs/testing.md,
 "The simulated clock"). The programs follow the long form at their next reading.
 """
 import fcntl

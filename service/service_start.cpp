@@ -6,6 +6,8 @@
 #include <system_error>
 #include <thread>
 
+#include "config/configuration.h"
+#include "config/keys.h"
 #include "engine/auth.h"
 #include "engine/client.h"
 #include "engine/clock_discipline.h"
@@ -127,6 +129,10 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
   if (error != 0) {
     ReportMessage(msg::kWinsockError, {"SNTP-Init", "WSAStartup()", int64_t{error}});
     return error;
+  }
+  if (rt.registry != nullptr) {
+    ReadKeyFileSetting(*rt.registry, &rt.config);
+    ReadDisciplineSetting(*rt.registry, &rt.config);
   }
   LoadAuthentication(rt);
   StartDiscipline(rt);

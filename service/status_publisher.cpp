@@ -108,7 +108,7 @@ void StatusPublisher::Publish() {
   }
   last_error_ = error;
   // Once the stop has begun the service manager's status tells the stop, not the time.
-  if (status_line_ && rt_.shutdown.Wait(0) == platform::WaitResult::kTimeout) status_line_(StatusSummary(record, now));
+  if (status_line_ && !rt_.shutdown.Wait(0)) status_line_(StatusSummary(record, now));
 }
 
 void StatusPublisher::Run() {

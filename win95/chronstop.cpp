@@ -1,8 +1,7 @@
 // chronstop: sets (or tests, or resets) the named shutdown event that stops a running chron95.
-#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -32,11 +31,11 @@ void PrintUsage(std::FILE* to) {
       to);
 }
 
-bool ParseSeconds(const char* text, long* seconds) {
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < 0) return false;
+// A count of seconds in decimal digits.
+bool ParseSeconds(std::string_view text, long* seconds) {
+  long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 0) return false;
   *seconds = value;
   return true;
 }

@@ -1,11 +1,13 @@
 #include "win95/win95_host.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "messages/report.h"
 #include "platform/ascii_case.h"
@@ -129,6 +131,10 @@ int Win95ProgramMain(int argc, char** argv) {
     } else {
       ReportMessage(msg::kCreateEventFailed, {reason});
       status = 1;
+    }
+    // The poll thread ends on the stop too and reports it: its last line comes before the prompt.
+    for (int i = 0; i < 20 && !host.AllFinished(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::printf("\n<Console wird mit jeder Taste geschlossen>\n");
     platform::WaitForKey();

@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFrame>
+#include <QIcon>
+#include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
@@ -29,6 +31,7 @@ class QtSheetWindow : public SheetWindow {
     dialog.setObjectName("CSntpPanel");
     dialog.setWindowTitle(QString::fromUtf8(panel_.caption().data(), static_cast<qsizetype>(panel_.caption().size())));
     dialog.setModal(true);
+    dialog.setWindowIcon(QIcon(QPixmap(AppletIconXpm())));
     auto* layout = new QVBoxLayout(&dialog);
     tabs_ = new QTabBar(&dialog);
     tabs_->setObjectName("tabs");

@@ -51,9 +51,10 @@ class Win32SheetWindow : public SheetWindow {
     const std::wstring caption = Widen(panel_.caption());
     PROPSHEETHEADERW header{};
     header.dwSize = sizeof(header);
-    header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW;
+    header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW | PSH_USEICONID;
     header.hwndParent = static_cast<HWND>(panel_.owner());
     header.hInstance = module;
+    header.pszIcon = MAKEINTRESOURCEW(kIdiApplet);  // the applet's icon in the title bar
     header.pszCaption = caption.c_str();
     header.nPages = static_cast<UINT>(sheets.size());
     header.nStartPage = 0;

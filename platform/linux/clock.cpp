@@ -16,6 +16,7 @@
 
 #include "platform/clock.h"
 #include "platform/clock_system.h"
+#include "platform/error_text.h"
 
 namespace chron::platform {
 
@@ -26,6 +27,11 @@ constexpr int64_t kNanosecondsPerSecond = 1000000000;
 using clock_system::RealNowNanoseconds;
 using clock_system::RealResolutionNanoseconds;
 
+// clock_adjtime on the system clock: no error, or errno's.
+std::error_code AdjustSystemClock(timex* adjustment) {
+  return clock_adjtime(CLOCK_REALTIME, adjustment) < 0 ? SystemError(errno) : std::error_code();
+}
+
 class RealClock : public Clock {
  public:
   int64_t NowNanoseconds() override { return RealNowNanoseconds(); }
@@ -34,9 +40,9 @@ class RealClock : public Clock {
 
   // The kernel adds the offset to the clock itself, so no time is lost between a read and a
   // set. ADJ_SETOFFSET wants a non-negative nanosecond part: -0.25 s is {-1 s, 750000000 ns}.
-  int StepBy(int64_t offset) override {
+  std::error_code StepBy(int64_t offset) override {
     int64_t after = 0;
-    if (int error = StepTarget(RealNowNanoseconds(), offset, &after)) return error;
+    if (std::error_code error = StepTarget(RealNowNanoseconds(), offset, &after)) return error;
     timex adjustment{};
     adjustment.modes = ADJ_SETOFFSET | ADJ_NANO;
     int64_t seconds = offset / kNanosecondsPerSecond;
@@ -47,41 +53,40 @@ class RealClock : public Clock {
     }
     adjustment.time.tv_sec = static_cast<time_t>(seconds);
     adjustment.time.tv_usec = static_cast<suseconds_t>(nanoseconds);  // nanoseconds (ADJ_NANO)
-    if (clock_adjtime(CLOCK_REALTIME, &adjustment) < 0) return errno;
-    return 0;
+    return AdjustSystemClock(&adjustment);
   }
 
   // The kernel's own PLL stays off (STA_PLL is never set here): the client's loop drives the
   // frequency (ADJ_FREQUENCY) and slews offsets the way adjtime() does (ADJ_OFFSET_SINGLESHOT,
   // 500 ppm). Setting needs CAP_SYS_TIME (EPERM without).
-  int DisciplineAvailable() const override {
+  std::error_code DisciplineAvailable() const override {
     double ppm = 0;
     return FrequencyCorrection(&ppm);
   }
   // ADJ_FREQUENCY takes ppm with a 16-bit binary fraction ("scaled ppm").
-  int SetFrequencyCorrection(double ppm) override {
-    if (!(std::fabs(ppm) <= 500.0)) return ERANGE;
+  std::error_code SetFrequencyCorrection(double ppm) override {
+    if (!(std::fabs(ppm) <= 500.0)) return std::make_error_code(std::errc::result_out_of_range);
     timex adjustment{};
     adjustment.modes = ADJ_FREQUENCY;
     adjustment.freq = std::lround(ppm * 65536.0);
-    return clock_adjtime(CLOCK_REALTIME, &adjustment) < 0 ? errno : 0;
+    return AdjustSystemClock(&adjustment);
   }
   // ADJ_OFFSET_SINGLESHOT takes microseconds (ADJ_NANO does not apply to it) and replaces the
   // slew in progress.
-  int Slew(int64_t offset) override {
+  std::error_code Slew(int64_t offset) override {
     constexpr int64_t kLimit = 500'000'000;  // half a second, as adjtime() takes at once
-    if (offset > kLimit || offset < -kLimit) return ERANGE;
+    if (offset > kLimit || offset < -kLimit) return std::make_error_code(std::errc::result_out_of_range);
     timex adjustment{};
     adjustment.modes = ADJ_OFFSET_SINGLESHOT;
     adjustment.offset = static_cast<long>(offset >= 0 ? (offset + 500) / 1000 : -((-offset + 500) / 1000));
-    return clock_adjtime(CLOCK_REALTIME, &adjustment) < 0 ? errno : 0;
+    return AdjustSystemClock(&adjustment);
   }
   // modes 0: reads only, allowed without any right.
-  int FrequencyCorrection(double* ppm) const override {
+  std::error_code FrequencyCorrection(double* ppm) const override {
     timex state{};
-    if (clock_adjtime(CLOCK_REALTIME, &state) < 0) return errno;
+    if (std::error_code error = AdjustSystemClock(&state)) return error;
     *ppm = static_cast<double>(state.freq) / 65536.0;
-    return 0;
+    return {};
   }
 };
 

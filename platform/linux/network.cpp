@@ -46,22 +46,9 @@ SystemAddress ToSystem(const SocketAddress& address) {
     result.length = sizeof v4;
     return result;
   }
-  sockaddr_in6 v6{};
-  v6.sin6_family = AF_INET6;
-  v6.sin6_port = address.port;
-  std::memcpy(&v6.sin6_addr, address.address6.data(), address.address6.size());
-  v6.sin6_scope_id = address.scope_id;
+  const sockaddr_in6 v6 = ToSockaddr6<sockaddr_in6>(address, AF_INET6);
   std::memcpy(&result.storage, &v6, sizeof v6);
   result.length = sizeof v6;
-  return result;
-}
-
-SocketAddress FromSystem6(const sockaddr_in6& v6) {
-  SocketAddress result;
-  result.family = kAfInet6;
-  result.port = v6.sin6_port;
-  std::memcpy(result.address6.data(), &v6.sin6_addr, result.address6.size());
-  result.scope_id = v6.sin6_scope_id;
   return result;
 }
 
@@ -382,7 +369,7 @@ class LinuxUdpSocket : public UdpSocket {
     if (from != nullptr && slot.peer.ss_family == AF_INET6) {
       sockaddr_in6 peer;
       std::memcpy(&peer, &slot.peer, sizeof peer);
-      from->source = FromSystem6(peer);
+      from->source = FromSockaddr6(peer);
       from->source.local6 = Destination6(header.msg_hdr);
       from->broadcast = false;  // IPv6 has no broadcasts, and the socket joins no multicast group
     } else if (from != nullptr) {
@@ -560,6 +547,25 @@ class NetlinkWatch : public AddressWatch {
   std::thread thread_;
 };
 
+// getaddrinfo of `name` for `family` and `service`: the first address, the one the system
+// prefers (RFC 6724 destination order). 0, or the error with its text.
+int Resolve(std::string_view name, int family, const char* service, SocketAddress* address, std::string* error_text) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* result = nullptr;
+  const int status = getaddrinfo(std::string(name).c_str(), service, &hints, &result);
+  if (status != 0) {
+    // getaddrinfo's own codes are negative; a system failure carries an errno value.
+    const int error = status == EAI_SYSTEM ? errno : status;
+    if (error_text != nullptr) *error_text = status == EAI_SYSTEM ? std::strerror(error) : gai_strerror(status);
+    return error;
+  }
+  *address = FromAddrinfo<sockaddr_in, sockaddr_in6>(*result, AF_INET6);
+  freeaddrinfo(result);
+  return 0;
+}
+
 class LinuxNetwork : public Network {
  public:
   int Startup() override { return 0; }
@@ -616,47 +622,14 @@ class LinuxNetwork : public Network {
   }
 
   int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result = nullptr;
-    std::string host(name);
-    int status = getaddrinfo(host.c_str(), nullptr, &hints, &result);
-    if (status != 0) {
-      // getaddrinfo's own codes are negative; a system failure carries an errno value.
-      int error = status == EAI_SYSTEM ? errno : status;
-      if (error_text != nullptr) *error_text = status == EAI_SYSTEM ? std::strerror(error) : gai_strerror(status);
-      return error;
-    }
-    *address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(result);
-    return 0;
+    SocketAddress first;
+    const int error = Resolve(name, AF_INET, nullptr, &first, error_text);
+    if (error == 0) *address = first.address;
+    return error;
   }
 
   int ResolveAny(std::string_view name, SocketAddress* address, std::string* error_text) override {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result = nullptr;
-    const std::string host(name);
-    const int status = getaddrinfo(host.c_str(), "123", &hints, &result);
-    if (status != 0) {
-      const int error = status == EAI_SYSTEM ? errno : status;
-      if (error_text != nullptr) *error_text = status == EAI_SYSTEM ? std::strerror(error) : gai_strerror(status);
-      return error;
-    }
-    // The first address is the one the system prefers (RFC 6724 destination order).
-    if (result->ai_family == AF_INET6) {
-      sockaddr_in6 v6;
-      std::memcpy(&v6, result->ai_addr, sizeof v6);
-      *address = FromSystem6(v6);
-    } else {
-      sockaddr_in v4;
-      std::memcpy(&v4, result->ai_addr, sizeof v4);
-      *address = SocketAddress{kAfInet, v4.sin_port, v4.sin_addr.s_addr};
-    }
-    freeaddrinfo(result);
-    return 0;
+    return Resolve(name, AF_UNSPEC, "123", address, error_text);
   }
 
   std::vector<InterfaceAddress6> InterfaceAddresses6() override {
@@ -667,7 +640,7 @@ class LinuxNetwork : public Network {
       if (row->ifa_addr == nullptr || row->ifa_addr->sa_family != AF_INET6) continue;
       sockaddr_in6 v6;
       std::memcpy(&v6, row->ifa_addr, sizeof v6);
-      const SocketAddress address = FromSystem6(v6);
+      const SocketAddress address = FromSockaddr6(v6);
       rows.push_back({address.address6, address.scope_id, row->ifa_name});
     }
     freeifaddrs(list);

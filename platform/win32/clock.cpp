@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "platform/clock_system.h"
+#include "platform/error_text.h"
 #include "platform/win32/clock_rate.h"
 #include "platform/win32/win32.h"
 
@@ -40,29 +41,30 @@ class RealClock : public Clock {
   int64_t FromSystemTime(int64_t system_ns) const override { return system_ns; }
 
   // Reads the clock, adds the offset and sets the result at once (SetSystemTime takes
-  // milliseconds, so the step is exact to 1 ms). Returns 0 or the Win32 error, e.g. 1314
+  // milliseconds, so the step is exact to 1 ms). No error, or the Win32 error, e.g. 1314
   // (ERROR_PRIVILEGE_NOT_HELD) without the right to set the clock.
-  int StepBy(int64_t offset) override {
+  std::error_code StepBy(int64_t offset) override {
     EnableSystemTimePrivilege();  // a failure shows up as SetSystemTime's error
     const int64_t target = (RealNowNanoseconds() + offset) / 100 + kUnixEpochIn100ns;
     FILETIME file_time{static_cast<DWORD>(target & 0xFFFFFFFF),
                        static_cast<DWORD>(static_cast<uint64_t>(target) >> 32)};
     SYSTEMTIME system_time{};
-    if (!FileTimeToSystemTime(&file_time, &system_time)) return static_cast<int>(GetLastError());
-    if (!SetSystemTime(&system_time)) return static_cast<int>(GetLastError());
-    return 0;
+    if (!FileTimeToSystemTime(&file_time, &system_time) || !SetSystemTime(&system_time)) {
+      return SystemError(static_cast<int>(GetLastError()));
+    }
+    return {};
   }
 
-  int DisciplineAvailable() const override { return rate_.Available(); }
-  int SetFrequencyCorrection(double ppm) override {
+  std::error_code DisciplineAvailable() const override { return SystemError(rate_.Available()); }
+  std::error_code SetFrequencyCorrection(double ppm) override {
     EnableSystemTimePrivilege();  // a failure shows up as the adjustment's error
-    return rate_.SetCorrection(ppm);
+    return SystemError(rate_.SetCorrection(ppm));
   }
-  int Slew(int64_t offset) override {
+  std::error_code Slew(int64_t offset) override {
     EnableSystemTimePrivilege();
-    return rate_.Slew(offset);
+    return SystemError(rate_.Slew(offset));
   }
-  int FrequencyCorrection(double* ppm) const override { return rate_.Correction(ppm); }
+  std::error_code FrequencyCorrection(double* ppm) const override { return SystemError(rate_.Correction(ppm)); }
 
  private:
   win32::ClockRate rate_;

@@ -23,24 +23,6 @@ namespace {
 
 int LastSocketError() { return WSAGetLastError(); }
 
-sockaddr_in6 ToSockaddr6(const SocketAddress& address) {
-  sockaddr_in6 result{};
-  result.sin6_family = AF_INET6;
-  result.sin6_port = address.port;
-  std::memcpy(&result.sin6_addr, address.address6.data(), address.address6.size());
-  result.sin6_scope_id = address.scope_id;
-  return result;
-}
-
-SocketAddress FromSockaddr6(const sockaddr_in6& v6) {
-  SocketAddress result;
-  result.family = kAfInet6;
-  result.port = v6.sin6_port;
-  std::memcpy(result.address6.data(), &v6.sin6_addr, result.address6.size());
-  result.scope_id = v6.sin6_scope_id;
-  return result;
-}
-
 // WSAIoctl code that switches off the report of ICMP port-unreachable messages (mstcpip.h of the
 // Windows SDK; mingw-w64's headers lack it).
 constexpr DWORD kSioUdpConnReset = _WSAIOW(IOC_VENDOR, 12);
@@ -74,7 +56,7 @@ class WinsockUdpSocket : public UdpSocket {
       if (setsockopt(socket_, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof on) != 0) {
         return LastSocketError();
       }
-      sockaddr_in6 address = ToSockaddr6(local);
+      sockaddr_in6 address = ToSockaddr6<sockaddr_in6>(local, AF_INET6);
       if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return LastSocketError();
       setsockopt(socket_, IPPROTO_IPV6, IPV6_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on);
     } else {
@@ -160,7 +142,7 @@ class WinsockUdpSocket : public UdpSocket {
  private:
   // An IPv6 datagram, from `to.local6` where it names one (WSASendMsg with IPV6_PKTINFO).
   int SendTo6(const void* data, size_t size, const SocketAddress& to, size_t* sent) {
-    sockaddr_in6 address = ToSockaddr6(to);
+    sockaddr_in6 address = ToSockaddr6<sockaddr_in6>(to, AF_INET6);
     WSABUF buffer{static_cast<ULONG>(size), static_cast<char*>(const_cast<void*>(data))};
     WSAMSG message{};
     message.name = reinterpret_cast<sockaddr*>(&address);
@@ -295,6 +277,26 @@ class IpHelperWatch : public AddressWatch {
   std::vector<HANDLE> handles_;
 };
 
+// getaddrinfo of `name` for `family` and `service`: the first address, the one the system
+// prefers (RFC 6724 destination order). 0, or the error with its text.
+int Resolve(std::string_view name, int family, const char* service, SocketAddress* address, std::string* error_text) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* result = nullptr;
+  const int status = getaddrinfo(std::string(name).c_str(), service, &hints, &result);
+  if (status != 0) {
+    // getaddrinfo answers with Winsock error numbers (e.g. 11001 WSAHOST_NOT_FOUND).
+    if (error_text != nullptr && !SystemErrorMessage(status, error_text)) {
+      *error_text = "Fehler " + std::to_string(status);
+    }
+    return status;
+  }
+  *address = FromAddrinfo<sockaddr_in, sockaddr_in6>(*result, AF_INET6);
+  freeaddrinfo(result);
+  return 0;
+}
+
 class WinsockNetwork : public Network {
  public:
   // Windows Sockets 2.2; every successful start-up is matched by the process end.
@@ -332,47 +334,14 @@ class WinsockNetwork : public Network {
   }
 
   int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result = nullptr;
-    const int status = getaddrinfo(std::string(name).c_str(), nullptr, &hints, &result);
-    if (status != 0) {
-      // getaddrinfo answers with Winsock error numbers (e.g. 11001 WSAHOST_NOT_FOUND).
-      if (error_text != nullptr && !SystemErrorMessage(status, error_text)) {
-        *error_text = "Fehler " + std::to_string(status);
-      }
-      return status;
-    }
-    *address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(result);
-    return 0;
+    SocketAddress first;
+    const int error = Resolve(name, AF_INET, nullptr, &first, error_text);
+    if (error == 0) *address = first.address;
+    return error;
   }
 
   int ResolveAny(std::string_view name, SocketAddress* address, std::string* error_text) override {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result = nullptr;
-    const int status = getaddrinfo(std::string(name).c_str(), "123", &hints, &result);
-    if (status != 0) {
-      if (error_text != nullptr && !SystemErrorMessage(status, error_text)) {
-        *error_text = "Fehler " + std::to_string(status);
-      }
-      return status;
-    }
-    // The first address is the one the system prefers (RFC 6724 destination order).
-    if (result->ai_family == AF_INET6) {
-      sockaddr_in6 v6;
-      std::memcpy(&v6, result->ai_addr, sizeof v6);
-      *address = FromSockaddr6(v6);
-    } else {
-      sockaddr_in v4;
-      std::memcpy(&v4, result->ai_addr, sizeof v4);
-      *address = SocketAddress{kAfInet, v4.sin_port, v4.sin_addr.s_addr};
-    }
-    freeaddrinfo(result);
-    return 0;
+    return Resolve(name, AF_UNSPEC, "123", address, error_text);
   }
 
   std::vector<InterfaceAddress> InterfaceAddresses() override { return win32::SnmpIpAddressTable(); }

@@ -49,6 +49,7 @@ TEST_F(SheetTest, NtLayoutShowsThreeTabsAndTheStoredValues) {
   const std::string before = hive.Bytes();
   RunSheet([&](QDialog& sheet) {
     EXPECT_EQ(sheet.windowTitle(), "Konfiguration - Simple Network Time Protocol Client/Server");
+    EXPECT_EQ(sheet.windowIcon().availableSizes(), QList<QSize>{QSize(32, 32)}) << "the applet's icon";
     auto* tabs = sheet.findChild<QTabBar*>("tabs");
     ASSERT_EQ(tabs->count(), 3);
     EXPECT_EQ(tabs->tabText(0), "Server");

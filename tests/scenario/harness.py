@@ -73,6 +73,19 @@ def environment_problem():
     return None
 
 
+def parse_bench_options(parser, name):
+    """Adds the build directory argument, parses the command line of a benchmark, points
+    CHRON_BIN_DIR at the build and ends the program when test hosts cannot be made here."""
+    top = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+    parser.add_argument("build", nargs="?", default=os.environ.get("CHRON_BIN_DIR", os.path.join(top, "build")))
+    options = parser.parse_args()
+    os.environ["CHRON_BIN_DIR"] = os.path.abspath(options.build)
+    problem = environment_problem()
+    if problem:
+        sys.exit(name + ": " + problem)
+    return options
+
+
 _problem_cache = []
 
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/error_text.h"
 
 namespace chron::testing {
 
@@ -16,27 +17,29 @@ class FakeClock : public platform::Clock {
   int64_t NowNanoseconds() override { return now_.load(); }
   int64_t ResolutionNanoseconds() const override { return resolution_; }
   int64_t FromSystemTime(int64_t system_ns) const override { return system_ns + system_offset_; }
-  int StepBy(int64_t offset) override {
-    if (step_error_ != 0) return step_error_;
+  std::error_code StepBy(int64_t offset) override {
+    if (step_error_ != 0) return platform::SystemError(step_error_);
     int64_t after = 0;
-    if (int error = platform::StepTarget(now_.load(), offset, &after)) return error;
+    if (std::error_code error = platform::StepTarget(now_.load(), offset, &after)) return error;
     steps_.push_back(offset);
     now_ = after;
-    return 0;
+    return {};
   }
   // Discipline, once enabled: slews and frequency corrections are recorded, not applied.
-  int DisciplineAvailable() const override { return discipline_ ? 0 : static_cast<int>(std::errc::not_supported); }
-  int SetFrequencyCorrection(double ppm) override {
-    if (int error = DisciplineAvailable()) return error;
+  std::error_code DisciplineAvailable() const override {
+    return discipline_ ? std::error_code() : std::make_error_code(std::errc::not_supported);
+  }
+  std::error_code SetFrequencyCorrection(double ppm) override {
+    if (std::error_code error = DisciplineAvailable()) return error;
     frequency_ppm_ = ppm;
-    return 0;
+    return {};
   }
-  int Slew(int64_t offset) override {
-    if (int error = DisciplineAvailable()) return error;
+  std::error_code Slew(int64_t offset) override {
+    if (std::error_code error = DisciplineAvailable()) return error;
     slews_.push_back(offset);
-    return 0;
+    return {};
   }
-  int FrequencyCorrection(double* ppm) const override {
+  std::error_code FrequencyCorrection(double* ppm) const override {
     *ppm = frequency_ppm_;
     return DisciplineAvailable();
   }
@@ -45,6 +48,7 @@ class FakeClock : public platform::Clock {
 
   void Set(int64_t now_ns) { now_ = now_ns; }
   void Advance(int64_t ns) { now_ += ns; }
+  // Steps fail with the system's error number `error` (0: they succeed again).
   void FailStepsWith(int error) { step_error_ = error; }
   void SetResolution(int64_t nanoseconds) { resolution_ = nanoseconds; }
   // This clock's offset from the system clock, for FromSystemTime.

@@ -54,6 +54,7 @@ class PackageTablesTest(unittest.TestCase):
     def test_files_service_privileges_and_registry_rows(self):
         msi = package()
         self.assertEqual(set(programs()), {row["FileName"] for row in table(msi, "File")})
+        self.assertLessEqual({"LICENSE", "NOTICES.txt"}, set(programs()))
         services = table(msi, "ServiceInstall")
         self.assertEqual({(s["Name"], s["StartName"]) for s in services}, {("SNTP", "NT AUTHORITY\\LocalService")})
         self.assertEqual(sorted(int(s["StartType"]) for s in services), [2, 3, 3])  # auto, demand, demand

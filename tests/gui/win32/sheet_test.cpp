@@ -38,6 +38,7 @@ TEST_F(SheetTest, ShowsTheStoredValuesAndOkWritesTheEditedOnes) {
   StoreNonDefaults();
   const LONG result = RunSheet([](const Sheet& sheet) {
     EXPECT_EQ(sheet.CurrentPage(), kServer);
+    EXPECT_NE(SendMessageW(sheet.window(), WM_GETICON, ICON_SMALL, 0), 0) << "the applet's icon in the title bar";
     EXPECT_TRUE(sheet.Checked(kServer, kIdcServerActive));
     EXPECT_TRUE(sheet.Checked(kServer, kIdcServerNtp));
     EXPECT_FALSE(IsWindowVisible(sheet.Item(kServer, kIdcServerDcf77)));

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "applet/resources.h"
 #include "fake_sheet.h"
@@ -23,6 +26,15 @@ TEST(Resources, StringTableHasEveryNamedTextAndNoOther) {
   EXPECT_EQ(AppletString(kIdsAppletInfo), "Konfiguration für Simple Network Time Protcol.");
   EXPECT_EQ(AppletString(4711), "");
   EXPECT_STREQ(AppletIconXpm()[0], "32 32 5 1");  // 32 by 32 pixels, 5 colours, 1 character each
+}
+
+TEST(Resources, DesktopEntryDescribesTheAppletByString111) {
+  std::ifstream entry(CHRON_DESKTOP_ENTRY);
+  std::vector<std::string> comments;
+  for (std::string line; std::getline(entry, line);) {
+    if (line.starts_with("Comment")) comments.push_back(line);
+  }
+  EXPECT_EQ(comments, std::vector<std::string>{"Comment=" + std::string(AppletString(kIdsAppletInfo))});
 }
 
 TEST(CplDispatch, BaseAppletResults) {

@@ -1,6 +1,10 @@
 // Rules of the Server and Information pages against a fake dialog.
 #include <gtest/gtest.h>
 
+#include <string_view>
+#include <utility>
+#include <vector>
+
 #include "applet/pages.h"
 #include "applet/resources.h"
 #include "fake_dialog.h"
@@ -203,6 +207,22 @@ TEST(InfoPage, ShowsTheVersionAndLeavingNeverFails) {
   EXPECT_EQ(dialog.At(kIdcServerBroadcast).text, "v1.01 (980806)");
   EXPECT_TRUE(page.ExchangePageData(Exchange::kFromControls));
   EXPECT_TRUE(dialog.messages.empty());
+}
+
+// The block of four lines in two columns below the version: the project's facts, no contact data.
+TEST(InfoPage, FactsBlockNamesProjectLicenceDocumentationAndBuild) {
+  std::vector<std::pair<std::string_view, std::string_view>> rows;  // left column, right column
+  const auto& controls = InfoTemplate().controls;
+  for (const ControlTemplate& left : controls) {
+    if (left.y < 111 || left.align != TextAlign::kLeft) continue;
+    for (const ControlTemplate& right : controls) {
+      if (right.y == left.y && right.align == TextAlign::kRight) rows.emplace_back(left.text, right.text);
+    }
+  }
+  EXPECT_EQ(rows, (std::vector<std::pair<std::string_view, std::string_view>>{{"Projekt:", "chron"},
+                                                                              {"Lizenz:", "Apache License 2.0"},
+                                                                              {"Dokumentation:", "README.md, docs/"},
+                                                                              {"Build:", "CMake, scripts/build.sh"}}));
 }
 
 }  // namespace

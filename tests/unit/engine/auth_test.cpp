@@ -74,7 +74,7 @@ class AuthLoopTest : public EngineTest {
       }
     }
     loop = std::thread([this] { ReceiveLoop(rt); });
-    ASSERT_EQ(rt.start.Wait(5000), platform::WaitResult::kSignalled);
+    ASSERT_TRUE(rt.start.Wait(5000));
     EXPECT_TRUE(Eventually([this] { return socket->pending() == 0; }));
     Stop();
   }
@@ -186,18 +186,9 @@ TEST_F(AuthLoopTest, RequestsAndBroadcastsCarryTheOwnKeyAndAreNotSentWithoutOne)
 
 class LoadAuthenticationTest : public EngineTest {
  protected:
-  LoadAuthenticationTest() {
-    registry = platform::OpenMemoryRegistry();
-    rt.registry = registry.get();
-  }
   ~LoadAuthenticationTest() override { std::remove(path.c_str()); }
-  void Configure(const std::string& key_file) {
-    ASSERT_EQ(registry->SetValue("SOFTWARE\\Orbek\\SNTP\\1.01", "KeyFile", platform::RegType::kSz, key_file.c_str(),
-                                 static_cast<uint32_t>(key_file.size() + 1)),
-              0);
-  }
+  void Configure(const std::string& key_file) { rt.config.key_file = key_file; }
   void Write(const std::string& text) { std::ofstream(path) << text; }
-  std::unique_ptr<platform::Registry> registry;
   std::string path = ::testing::TempDir() + "/chron-auth-keys-" + std::to_string(::getpid());
 };
 

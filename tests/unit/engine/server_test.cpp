@@ -17,7 +17,7 @@ class TickingClock : public platform::Clock {
   int64_t NowNanoseconds() override { return now_.fetch_add(1'000'000); }
   int64_t ResolutionNanoseconds() const override { return 1; }
   int64_t FromSystemTime(int64_t system_ns) const override { return system_ns; }
-  int StepBy(int64_t) override { return 0; }
+  std::error_code StepBy(int64_t) override { return {}; }
 
  private:
   std::atomic<int64_t> now_;
@@ -31,7 +31,7 @@ class ServerReplyTest : public EngineTest {
   FakeDatagram Answer(const NtpMessage& request) {
     const NtpTimestamp arrival = NtpNow(*rt.clock);
     arrival_ = TimestampToUint64(arrival);
-    EXPECT_EQ(ServerReply(rt, *rt.adapters[0].socket, request, arrival, client), 0);
+    ServerReply(rt, *rt.adapters[0].socket, request, arrival, client);
     const std::vector<FakeDatagram> sent = socket->sent();
     EXPECT_EQ(sent.size(), 1u);
     return sent.empty() ? FakeDatagram{} : sent.back();
@@ -92,7 +92,7 @@ TEST_F(ServerReplyTest, ReceiveReferenceTransmitAreInOrder) {
 
 TEST_F(ServerReplyTest, SendFailureIsReportedAndNotTracedAsSent) {
   socket->FailSendWith(ENETUNREACH);
-  EXPECT_EQ(ServerReply(rt, *rt.adapters[0].socket, Message(kModeClient), NtpNow(clock), client), 0);
+  ServerReply(rt, *rt.adapters[0].socket, Message(kModeClient), NtpNow(clock), client);
   EXPECT_TRUE(socket->sent().empty());
   EXPECT_TRUE(console.Contains(WinsockErrorText("SNTP-Server", "sendto", ENETUNREACH)));
   EXPECT_FALSE(console.Contains("verschickt"));

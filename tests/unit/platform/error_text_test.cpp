@@ -26,5 +26,14 @@ TEST(SystemErrorMessageTest, UnknownCodesHaveNone) {
   }
 }
 
+// The category of the system's numbers: their text, and the conditions of std::errc.
+TEST(SystemCategoryTest, TellsTheSystemTextAndComparesWithErrc) {
+  EXPECT_FALSE(SystemError(0));
+  EXPECT_EQ(SystemError(ENOENT).message(), std::strerror(ENOENT));
+  EXPECT_EQ(SystemError(4000).message(), "Der Text für Systemfehlermeldung 4000 ist nicht zu finden !");
+  EXPECT_EQ(SystemError(EPERM), std::errc::operation_not_permitted);
+  EXPECT_NE(SystemError(EPERM), std::errc::permission_denied);
+}
+
 }  // namespace
 }  // namespace chron::platform

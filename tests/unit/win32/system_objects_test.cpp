@@ -4,10 +4,8 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include "platform/error_text.h"
-#include "platform/named_event.h"
 #include "platform/named_mutex.h"
 #include "platform/service_manager.h"
 #include "platform/shared_library.h"
@@ -18,60 +16,6 @@ namespace {
 std::string UniqueName(const char* what) {
   return std::string("Chron.Test.") + what + "." +
          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-}
-
-TEST(Win32NamedEventTest, SecondHandleSeesSetAndReset) {
-  const std::string name = UniqueName("Event");
-  std::unique_ptr<NamedEvent> first;
-  std::unique_ptr<NamedEvent> second;
-  bool existed = true;
-  ASSERT_EQ(NamedEvent::Create(name, &first, &existed), 0);
-  EXPECT_FALSE(existed);
-  ASSERT_EQ(NamedEvent::Create(name, &second, &existed), 0);
-  EXPECT_TRUE(existed);
-  EXPECT_EQ(second->Wait(0), WaitResult::kTimeout);
-
-  std::thread setter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    first->Set();
-  });
-  EXPECT_EQ(second->Wait(5000), WaitResult::kSignalled);
-  setter.join();
-  EXPECT_EQ(second->Wait(0), WaitResult::kSignalled);  // manual reset: stays set
-  EXPECT_EQ(first->Reset(), 0);
-  EXPECT_EQ(second->Wait(20), WaitResult::kTimeout);
-}
-
-TEST(Win32NamedEventTest, NewOnceTheLastHandleIsGone) {
-  const std::string name = UniqueName("Event");
-  std::unique_ptr<NamedEvent> event;
-  ASSERT_EQ(NamedEvent::Create(name, &event), 0);
-  event->Set();
-  event.reset();
-  bool existed = true;
-  ASSERT_EQ(NamedEvent::Create(name, &event, &existed), 0);
-  EXPECT_FALSE(existed);
-  EXPECT_EQ(event->Wait(0), WaitResult::kTimeout);
-}
-
-TEST(Win32NamedMutexTest, SecondCreateFindsItUntilTheOwnerLetsGo) {
-  const std::string name = UniqueName("Mutex");
-  std::unique_ptr<NamedMutex> owner;
-  bool exists = true;
-  ASSERT_EQ(NamedMutex::Create(name, &owner, &exists), 0);
-  EXPECT_FALSE(exists);
-  ASSERT_TRUE(owner);
-  // Another thread stands for another instance: the owning thread would get the mutex again.
-  std::thread([&] {
-    std::unique_ptr<NamedMutex> second;
-    bool second_exists = false;
-    EXPECT_EQ(NamedMutex::Create(name, &second, &second_exists), 0);
-    EXPECT_TRUE(second_exists);
-    EXPECT_FALSE(second);
-  }).join();
-  owner.reset();
-  ASSERT_EQ(NamedMutex::Create(name, &owner, &exists), 0);
-  EXPECT_FALSE(exists);
 }
 
 // The service's mutex (session 0) is the one a program in a user's session finds.
@@ -91,9 +35,11 @@ TEST(Win32ErrorTextTest, SystemTextsEndInALineBreakUnknownCodesHaveNone) {
   ASSERT_TRUE(SystemErrorMessage(5, &text));  // ERROR_ACCESS_DENIED
   EXPECT_GT(text.size(), 2u);
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  EXPECT_EQ(SystemError(5).message(), text);  // the category of the platform's errors says the same
   text = "unchanged";
   EXPECT_FALSE(SystemErrorMessage(0x2000FFFF, &text));  // customer bit: no system text
   EXPECT_EQ(text, "unchanged");
+  EXPECT_EQ(SystemError(0x2000FFFF).message(), "Der Text für Systemfehlermeldung 536936447 ist nicht zu finden !");
 }
 
 TEST(Win32SharedLibraryTest, LoadsExportsAndReportsMissingLibraries) {
