@@ -2,10 +2,10 @@
 #include "applet/applet.h"
 
 #include <cstdlib>
-#include <strings.h>
 
 #include "applet/resources.h"
 #include "config/named_objects.h"
+#include "platform/ascii_case.h"
 
 namespace chron {
 namespace {
@@ -100,7 +100,7 @@ int32_t CplDispatch(void* window, uint32_t message, intptr_t param1, intptr_t pa
 
 PlatformId PlatformFromEnvironment() {
   const char* value = std::getenv("CHRON_APPLET_PLATFORM");
-  return value != nullptr && strcasecmp(value, "win95") == 0 ? PlatformId::kWin95 : PlatformId::kWinNt;
+  return value != nullptr && platform::EqualsIgnoringCase(value, "win95") ? PlatformId::kWin95 : PlatformId::kWinNt;
 }
 
 }  // namespace chron

@@ -1,29 +1,38 @@
 // The Client page: the seven settings below Client.
-#include "applet/exchange.h"
+#include <array>
+
+#include "applet/page_fields.h"
 #include "applet/pages.h"
 #include "applet/resources.h"
 
 namespace chron {
+namespace {
+
+using Field = PageField<CClientDlg>;
+
+// In the order of reading.
+const std::array<Field, 7> kFields = {{
+    {kIdcClientActive, 0, &CClientDlg::active, nullptr, SettingOf("Client\\Active")},
+    {kIdcClientBroadcast, 0, &CClientDlg::broadcast, nullptr, SettingOf("Client\\Broadcast")},
+    {kIdcClientMaxDiff, kIdcClientMaxDiffSpin, &CClientDlg::maxDiffSecond, nullptr, SettingOf("Client\\MaxDiffSecond")},
+    {kIdcClientMaxDiffActive, 0, &CClientDlg::maxDiffSecondActive, nullptr, SettingOf("Client\\MaxDiffSecondActive")},
+    {kIdcClientPollInterval, kIdcClientPollSpin, &CClientDlg::pollInterval, nullptr, SettingOf("Client\\PollInterval")},
+    {kIdcClientRunOnce, 0, &CClientDlg::runOnce, nullptr, SettingOf("Client\\RunOnce")},
+    {kIdcClientTimeSource, 0, nullptr, &CClientDlg::timeSource, SettingOf("Client\\TimeSource")},
+}};
+
+}  // namespace
 
 CClientDlg::CClientDlg(Configuration& record, PlatformId platform) : record_(record), platform_(platform) {
   CopyRecord();
 }
 
-void CClientDlg::CopyRecord() {
-  active = record_.client_active;
-  maxDiffSecond = record_.client_max_diff_second;
-  pollInterval = record_.client_poll_interval;
-  runOnce = record_.client_run_once;
-  timeSource = record_.client_time_source;
-  maxDiffSecondActive = record_.client_max_diff_second_active;
-  broadcast = record_.client_broadcast;
-}
+void CClientDlg::CopyRecord() { LoadFields(*this, kFields, record_); }
 
 bool CClientDlg::InitPage() {
   Dialog& d = *dialog_;
   ExchangePageData(Exchange::kToControls);
-  d.SetRange(kIdcClientPollSpin, kPollIntervalMin, kPollIntervalMax);
-  d.SetRange(kIdcClientMaxDiffSpin, kMaxDiffMin, kMaxDiffMax);
+  SetFieldRanges<CClientDlg>(d, kFields);
   CopyRecord();
   ExchangePageData(Exchange::kToControls);
   d.SetChecked(kIdcClientBroadcast, broadcast != 0);
@@ -37,35 +46,12 @@ bool CClientDlg::InitPage() {
 }
 
 bool CClientDlg::ExchangePageData(Exchange direction) {
-  Dialog& d = *dialog_;
-  if (direction == Exchange::kToControls) {
-    WriteCheck(d, kIdcClientActive, active);
-    WriteCheck(d, kIdcClientBroadcast, broadcast);
-    WriteUnsigned(d, kIdcClientMaxDiff, maxDiffSecond);
-    WriteCheck(d, kIdcClientMaxDiffActive, maxDiffSecondActive);
-    WriteUnsigned(d, kIdcClientPollInterval, pollInterval);
-    WriteCheck(d, kIdcClientRunOnce, runOnce);
-    WriteText(d, kIdcClientTimeSource, timeSource, kTimeSourceMaxBytes);
-    return true;
-  }
-  active = ReadCheck(d, kIdcClientActive);
-  broadcast = ReadCheck(d, kIdcClientBroadcast);
-  if (!ReadUnsigned(d, kIdcClientMaxDiff, kMaxDiffMin, kMaxDiffMax, &maxDiffSecond)) return false;
-  maxDiffSecondActive = ReadCheck(d, kIdcClientMaxDiffActive);
-  if (!ReadUnsigned(d, kIdcClientPollInterval, kPollIntervalMin, kPollIntervalMax, &pollInterval)) return false;
-  runOnce = ReadCheck(d, kIdcClientRunOnce);
-  return ReadText(d, kIdcClientTimeSource, kTimeSourceMaxBytes, &timeSource);
+  if (direction == Exchange::kFromControls) return ReadFields(*dialog_, *this, kFields);
+  WriteFields(*dialog_, *this, kFields);
+  return true;
 }
 
-void CClientDlg::ApplyPage() {
-  record_.client_active = active != 0 ? 1 : 0;
-  record_.client_max_diff_second = maxDiffSecond;
-  record_.client_poll_interval = pollInterval;
-  record_.client_run_once = runOnce != 0 ? 1 : 0;
-  record_.client_time_source = timeSource;
-  record_.client_max_diff_second_active = maxDiffSecondActive != 0 ? 1 : 0;
-  record_.client_broadcast = broadcast != 0 ? 1 : 0;
-}
+void CClientDlg::ApplyPage() { ApplyFields(*this, kFields, record_); }
 
 void CClientDlg::OnClicked(int id) {
   switch (id) {

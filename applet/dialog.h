@@ -66,7 +66,7 @@ class Dialog {
   virtual void Repaint() = 0;
   // Message box with the applet's caption, an exclamation-mark icon and an OK button;
   // returns when the user has answered it.
-  virtual void MessageBox(std::string_view text) = 0;
+  virtual void ShowWarning(std::string_view text) = 0;
 };
 
 }  // namespace chron

@@ -40,7 +40,7 @@ uint32_t ReadCheck(Dialog& dialog, int id) { return dialog.IsChecked(id) ? 1 : 0
 void WriteUnsigned(Dialog& dialog, int id, uint32_t value) { dialog.SetText(id, std::to_string(value)); }
 
 static bool Fail(Dialog& dialog, int id, const std::string& message) {
-  dialog.MessageBox(message);
+  dialog.ShowWarning(message);
   dialog.FocusAndSelectAll(id);
   return false;
 }

@@ -36,13 +36,7 @@ class CPropertyPage {
   Dialog* dialog_ = nullptr;
 };
 
-// The valid ranges of the settings table (seconds; the time source in bytes of UTF-8).
-inline constexpr uint32_t kPollIntervalMin = SettingOf("Client\\PollInterval").min;
-inline constexpr uint32_t kPollIntervalMax = SettingOf("Client\\PollInterval").max;
-inline constexpr uint32_t kMaxDiffMin = SettingOf("Client\\MaxDiffSecond").min;
-inline constexpr uint32_t kMaxDiffMax = SettingOf("Client\\MaxDiffSecond").max;
-inline constexpr uint32_t kBroadcastIntervalMin = SettingOf("Server\\BroadcastInterval").min;
-inline constexpr uint32_t kBroadcastIntervalMax = SettingOf("Server\\BroadcastInterval").max;
+// The longest server name the Client page takes, in bytes of UTF-8 (the settings table's).
 inline constexpr int kTimeSourceMaxBytes = static_cast<int>(SettingOf("Client\\TimeSource").max);
 
 class CClientDlg : public CPropertyPage {

@@ -15,21 +15,21 @@ CSntpPanel::CSntpPanel(Configuration& record, SheetContext context)
 
 CSntpPanel::~CSntpPanel() = default;
 
-std::string_view CSntpPanel::caption() const { return LoadString(kIdsSheetCaption); }
+std::string_view CSntpPanel::caption() const { return AppletString(kIdsSheetCaption); }
 
 int CSntpPanel::RunSheet() {
   std::unique_ptr<SheetWindow> window = context_.window_factory(*this);
   window_ = window.get();
   const int result = window->RunModal();
   OnDestroy();
-  if (result == 1 && !WriteConfiguration()) window->MessageBox(LoadString(kIdsWriteError));
+  if (result == 1 && !WriteConfiguration()) window->ShowWarning(AppletString(kIdsWriteError));
   window_ = nullptr;
   return result;
 }
 
 void CSntpPanel::InitSheet() {
   timer_id_ = window_->StartTimer(kWatchTimerId, kWatchPeriodMs);
-  if (!ReadConfiguration()) window_->MessageBox(LoadString(kIdsReadError));
+  if (!ReadConfiguration()) window_->ShowWarning(AppletString(kIdsReadError));
   ActivatePage(0);
 }
 

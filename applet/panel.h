@@ -30,7 +30,7 @@ class SheetWindow {
   virtual void KillTimer(uint32_t id) = 0;
   // Ends the modal run with a result other than OK and asks the host's event loop to end.
   virtual void PostQuit() = 0;
-  virtual void MessageBox(std::string_view text) = 0;
+  virtual void ShowWarning(std::string_view text) = 0;
 };
 
 using SheetWindowFactory = std::function<std::unique_ptr<SheetWindow>(CSntpPanel& panel)>;

@@ -3,7 +3,7 @@
 
 namespace chron {
 
-std::string_view LoadString(int id) {
+std::string_view AppletString(int id) {
   switch (id) {
     case kIdsSheetCaption: return "Konfiguration - Simple Network Time Protocol Client/Server";
     case kIdsReadError: return "Beim Lesen der Konfigurationsdaten ist ein Fehler aufgetreten.";

@@ -16,7 +16,7 @@ inline constexpr int kIdsAppletInfo = 111;
 inline constexpr int kIdsMessageBoxCaption = 57344;
 
 // Text of string `id`; empty for an unknown identifier.
-std::string_view LoadString(int id);
+std::string_view AppletString(int id);
 
 // Icon 129: the Control Panel icon, 32 by 32 pixels in 16 colours, as XPM lines.
 inline constexpr int kIdiApplet = 129;

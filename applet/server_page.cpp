@@ -1,22 +1,32 @@
 // The Server page: the four settings below Server.
-#include <strings.h>
+#include <array>
 
 #include "applet/exchange.h"
+#include "applet/page_fields.h"
 #include "applet/pages.h"
 #include "applet/resources.h"
+#include "platform/ascii_case.h"
 
 namespace chron {
 namespace {
 
 constexpr int kRadioGroup[] = {kIdcServerDcf77, kIdcServerNtp, kIdcServerLocal};  // by position
 
-bool EqualsIgnoringCase(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+using Field = PageField<CServerDlg>;
+
+// In the order of reading; the radio group of the time source follows them.
+const std::array<Field, 3> kFields = {{
+    {kIdcServerActive, 0, &CServerDlg::active, nullptr, SettingOf("Server\\Active")},
+    {kIdcServerBroadcast, 0, &CServerDlg::broadcast, nullptr, SettingOf("Server\\Broadcast")},
+    {kIdcServerInterval, kIdcServerIntervalSpin, &CServerDlg::broadcastInterval, nullptr,
+     SettingOf("Server\\BroadcastInterval")},
+}};
 
 }  // namespace
 
 int32_t TimeSourceIndex(const std::string& stored) {
-  if (EqualsIgnoringCase(stored, "DCF77")) return 0;
-  if (EqualsIgnoringCase(stored, "NTP")) return 1;
+  if (platform::EqualsIgnoringCase(stored, "DCF77")) return 0;
+  if (platform::EqualsIgnoringCase(stored, "NTP")) return 1;
   return 2;
 }
 
@@ -30,16 +40,12 @@ const char* TimeSourceSpelling(int32_t index) {
 
 CServerDlg::CServerDlg(Configuration& record) : record_(record) { CopyRecord(); }
 
-void CServerDlg::CopyRecord() {
-  active = record_.server_active;
-  broadcast = record_.server_broadcast;
-  broadcastInterval = record_.server_broadcast_interval;
-}
+void CServerDlg::CopyRecord() { LoadFields(*this, kFields, record_); }
 
 bool CServerDlg::InitPage() {
   Dialog& d = *dialog_;
   ExchangePageData(Exchange::kToControls);
-  d.SetRange(kIdcServerIntervalSpin, kBroadcastIntervalMin, kBroadcastIntervalMax);
+  SetFieldRanges<CServerDlg>(d, kFields);
   CopyRecord();
   ExchangePageData(Exchange::kToControls);  // timeSourceIndex is still -1: no button ticked
   const int32_t chosen = TimeSourceIndex(record_.server_time_source);
@@ -51,17 +57,11 @@ bool CServerDlg::InitPage() {
 bool CServerDlg::ExchangePageData(Exchange direction) {
   Dialog& d = *dialog_;
   if (direction == Exchange::kToControls) {
-    WriteCheck(d, kIdcServerActive, active);
-    WriteCheck(d, kIdcServerBroadcast, broadcast);
-    WriteUnsigned(d, kIdcServerInterval, broadcastInterval);
+    WriteFields(d, *this, kFields);
     for (int32_t pos = 0; pos < 3; ++pos) d.SetChecked(kRadioGroup[pos], pos == timeSourceIndex);
     return true;
   }
-  active = ReadCheck(d, kIdcServerActive);
-  broadcast = ReadCheck(d, kIdcServerBroadcast);
-  if (!ReadUnsigned(d, kIdcServerInterval, kBroadcastIntervalMin, kBroadcastIntervalMax, &broadcastInterval)) {
-    return false;
-  }
+  if (!ReadFields(d, *this, kFields)) return false;
   timeSourceIndex = -1;
   for (int32_t pos = 0; pos < 3; ++pos) {
     if (d.IsChecked(kRadioGroup[pos])) timeSourceIndex = pos;  // the last ticked one wins
@@ -70,9 +70,7 @@ bool CServerDlg::ExchangePageData(Exchange direction) {
 }
 
 void CServerDlg::ApplyPage() {
-  record_.server_active = active != 0 ? 1 : 0;
-  record_.server_broadcast = broadcast != 0 ? 1 : 0;
-  record_.server_broadcast_interval = broadcastInterval;
+  ApplyFields(*this, kFields, record_);
   record_.server_time_source = TimeSourceSpelling(timeSourceIndex);
 }
 

@@ -119,13 +119,12 @@ void ReadDisciplineSetting(platform::Registry& registry, Configuration* config) 
 
 void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<SettingNotice>* notices,
                        uint32_t lowest) {
-  for (Setting setting : kSettings) {
-    if (!setting.clamped || setting.number == nullptr) continue;
+  for (const Setting& setting : kSettings) {
+    if (setting.number == nullptr) continue;
     if (subset == ConfigSubset::kClientOnly && !setting.client) continue;
-    if (lowest != 0) setting.min = std::min(lowest, setting.max);
     uint32_t& field = config->*setting.number;
-    if (InValidRange(setting, field)) continue;
-    uint32_t used = NearestValid(setting, field);
+    const uint32_t used = ServiceValue(setting, field, lowest);
+    if (used == field) continue;
     notices->push_back({SettingNotice::Kind::kOutOfRange, setting.path, field, "", used});
     field = used;
   }

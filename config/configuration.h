@@ -73,10 +73,10 @@ void TrimBlanks(std::string* text);
 // stored as a number. `notices` (if given) receives each number stored as text, in table order.
 bool ReadConfiguration(platform::Registry& registry, Configuration* config, ConfigSubset subset = ConfigSubset::kFull,
                        std::vector<SettingNotice>* notices = nullptr);
-// The services' rule for what they read: every number of the subset that the settings table
-// marks as clamped and that lies outside its valid range becomes the nearest valid value, with
-// a notice each, in table order. The applet shows stored values as they are. A `lowest` other
-// than 0 replaces the lower end of those ranges (tests that cannot wait 16 s per cycle).
+// The services' rule for what they read: every number of the subset that lies outside the
+// services' range of its setting becomes the nearest value inside (ServiceValue), with a notice
+// each, in table order. The applet shows stored values as they are. A `lowest` other than 0
+// lowers the lower end of those ranges (tests that cannot wait 16 s per cycle).
 void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<SettingNotice>* notices,
                        uint32_t lowest = 0);
 

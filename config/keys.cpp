@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "config/settings.h"
+#include "platform/ascii_case.h"
 #include "platform/file.h"
 
 namespace chron {
@@ -26,19 +27,6 @@ std::vector<std::string_view> Fields(std::string_view line) {
     at = end;
   }
   return fields;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 int HexDigit(char c) {
@@ -75,12 +63,12 @@ bool ParseId(std::string_view text, uint32_t* id) {
 // The algorithm of a TYPE field; false for types this service cannot use.
 bool ParseType(std::string_view type, platform::MacAlgorithm* algorithm) {
   for (std::string_view aes : {"AES128", "AES-128", "AES", "AES128CMAC"}) {
-    if (EqualNoCase(type, aes)) {
+    if (platform::EqualsIgnoringCase(type, aes)) {
       *algorithm = platform::MacAlgorithm::kAes128Cmac;
       return true;
     }
   }
-  if (EqualNoCase(type, "MD5")) {
+  if (platform::EqualsIgnoringCase(type, "MD5")) {
     *algorithm = platform::MacAlgorithm::kMd5;
     return true;
   }
@@ -89,9 +77,9 @@ bool ParseType(std::string_view type, platform::MacAlgorithm* algorithm) {
 
 // The key bytes of a KEY field, or an error text.
 std::string ParseSecret(std::string_view field, std::vector<uint8_t>* secret) {
-  if (StartsWithNoCase(field, "HEX:")) {
+  if (platform::StartsWithIgnoringCase(field, "HEX:")) {
     if (!DecodeHex(field.substr(4), secret)) return "Schlüssel nach HEX: ist keine gerade Anzahl Hexadezimalziffern";
-  } else if (StartsWithNoCase(field, "ASCII:")) {
+  } else if (platform::StartsWithIgnoringCase(field, "ASCII:")) {
     if (field.size() == 6) return "Schlüssel nach ASCII: fehlt";
     secret->assign(field.begin() + 6, field.end());
   } else if (field.size() <= kLongestBareTextKey) {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "engine/ntp_message.h"
+#include "engine/timestamp.h"
 #include "platform/network.h"
 
 namespace chron {

@@ -1,12 +1,10 @@
-// NTP timestamps: copies and 64-bit arithmetic, conversion to and from Unix seconds and the
-// calendar, the current time as NTP, and the text form for the trace.
+#include "engine/timestamp.h"
+
 #include <bit>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <random>
-
-#include "engine/ntp_message.h"
 
 namespace chron {
 

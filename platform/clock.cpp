@@ -13,6 +13,7 @@
 
 #include "platform/clock_system.h"
 #include "platform/error_text.h"
+#include "platform/file.h"
 #include "platform/simulated_clock_state.h"
 
 namespace chron::platform {
@@ -40,8 +41,8 @@ int ReadStateFile(const std::string& path, SimulatedClockState* state) {
 
 // The real clock turned into a simulated one by the state in a file (simulated_clock_state.h).
 // The file is the shared truth for every program of one test host: a change re-reads it under
-// an exclusive lock (on "<file>.lock", since the file itself is replaced), re-anchors it at the
-// present instant and rewrites it. Readings check (at most every 10 ms) whether the file was replaced and follow
+// the lock of its writers (FileLock), re-anchors it at the present instant and replaces it
+// (ReplaceFileAtomically). Readings check (at most every 10 ms) whether the file was replaced and follow
 // a long-form file that another process (or scripts/simclock.py) wrote; a short-form file written
 // by others is read only at the start and at this process's own changes, as it always was.
 class SimulatedClock : public Clock {
@@ -171,21 +172,21 @@ class SimulatedClock : public Clock {
   template <typename Edit>
   int Change(Edit edit) {
     std::lock_guard<std::mutex> change_guard(change_mutex_);
-    return clock_system::WithFileLock(path_ + ".lock", [&] {
-      SimulatedClockState state;
-      if (int error = ReadStateFile(path_, &state)) return error;
-      const int64_t now = RealNowNanoseconds();
-      if (state.Moves()) state = state.AnchoredAt(now);
-      state.anchor_ns = now;
-      if (int error = edit(&state)) return error;
-      state.long_form = state.long_form || state.Moves();
-      if (int error = clock_system::WriteFileAtomically(path_, FormatSimulatedClockState(state))) return error;
-      std::lock_guard<std::mutex> guard(mutex_);
-      clock_system::FileIdentity(path_, &seen_identity_);
-      Adopt(state, state.long_form ? now : RealNowNanoseconds());
-      read_error_ = 0;
-      return 0;
-    });
+    FileLock lock;
+    if (int error = lock.Acquire(path_)) return error;
+    SimulatedClockState state;
+    if (int error = ReadStateFile(path_, &state)) return error;
+    const int64_t now = RealNowNanoseconds();
+    if (state.Moves()) state = state.AnchoredAt(now);
+    state.anchor_ns = now;
+    if (int error = edit(&state)) return error;
+    state.long_form = state.long_form || state.Moves();
+    if (int error = ReplaceFileAtomically(path_, FormatSimulatedClockState(state))) return error;
+    std::lock_guard<std::mutex> guard(mutex_);
+    clock_system::FileIdentity(path_, &seen_identity_);
+    Adopt(state, state.long_form ? now : RealNowNanoseconds());
+    read_error_ = 0;
+    return 0;
   }
 
   const std::string path_;

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace chron::platform::clock_system {
@@ -24,16 +23,8 @@ extern const int kOutOfRange;
 // with *exists false for a missing file, 0 with *exists true after a read, or the error.
 int ReadFileStart(const std::string& path, size_t limit, std::string* text, bool* exists);
 
-// Replaces the file `path` by one holding `text`, atomically: a reader sees the old content or
-// the new one. 0 or the error.
-int WriteFileAtomically(const std::string& path, const std::string& text);
-
 // A number that changes whenever the file `path` is replaced or rewritten (identity, size and
 // modification time); 0 for a missing file. 0 or the error.
 int FileIdentity(const std::string& path, uint64_t* identity);
-
-// Runs `body` while this process holds an exclusive lock on the file `lock_path` (created when
-// missing), which every process taking the same lock waits for. The lock's error, or `body`'s.
-int WithFileLock(const std::string& lock_path, const std::function<int()>& body);
 
 }  // namespace chron::platform::clock_system

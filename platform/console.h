@@ -33,7 +33,7 @@ void WaitForKey();
 // Sets the title of the terminal window when standard output is a terminal; otherwise writes
 // nothing. Control characters in `title` are dropped. Goes through stdout's buffer and flushes it,
 // so it stays in order with printed text.
-void SetConsoleTitle(std::string_view title);
+void SetTerminalTitle(std::string_view title);
 
 // Detaches the process from its terminal and runs it on as a background daemon in a session of
 // its own, with standard input, output and error on /dev/null (working directory and umask are

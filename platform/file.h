@@ -1,11 +1,13 @@
-// Opening and reading a file by its path as the system's own programs name it: UTF-8 text
-// everywhere (on Windows converted to UTF-16 for the wide API, so that any path opens, not only
-// those of the ANSI code page).
+// Files by their paths as the system's own programs name them: UTF-8 text everywhere (on Windows
+// converted to UTF-16 for the wide API, so that any path opens, not only those of the ANSI code
+// page). Opening and reading; replacing a file as a whole, and the lock of its writers.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace chron::platform {
 
@@ -37,5 +39,39 @@ bool IsMissingFileError(int error);
 // A text for an error of ReadRegularFile with the limit it was given: the two own failures in
 // words, any other the system's text.
 std::string FileErrorText(int error, size_t limit);
+
+// Whether ReplaceFileAtomically waits until the new content is on the disk.
+enum class FileSync {
+  kDurable,  // the data and the replacement itself survive a crash of the machine
+  kCached,   // left to the system's cache: for a file of tests, rewritten many times a second
+};
+
+// Replaces the file `path` by one holding `text`, atomically: a reader sees the old content or
+// the new one, never a part. The new file is written beside the file it replaces and moved over
+// it; kDurable flushes the file before the move and makes the move durable (Linux: fsync of the
+// file and of its directory; Windows: FlushFileBuffers and a write-through move). A `path` that
+// is a symbolic link stays one: the file it leads to is replaced (Linux). The replaced file's
+// permission bits (and, where the caller may give it, its owner) carry over; a new file gets
+// 0644 (Linux). Returns 0 or the system's error; nothing is left behind after a failure.
+int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync = FileSync::kDurable);
+
+// The exclusive lock of the writers of the file `path`, held from Acquire until the object ends:
+// every process and thread that locks the same file waits for it. Since writers replace the file
+// instead of changing it, the lock is on "<file>.lock" beside it (beside a symbolic link's target,
+// so that writers through the link and to the file itself exclude each other), created when
+// missing (not its directory) and left in place.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock() { Release(); }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  // Waits for the lock (releasing one held before). 0, or the system's error with no lock held.
+  int Acquire(const std::string& path);
+
+ private:
+  void Release();
+  intptr_t handle_ = -1;  // the open lock file: a descriptor on Linux, a HANDLE on Windows
+};
 
 }  // namespace chron::platform

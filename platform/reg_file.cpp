@@ -5,20 +5,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/ascii_case.h"
+
 namespace chron::platform {
 namespace {
 
 constexpr std::string_view kHeader = "REGEDIT4";
 constexpr std::string_view kRoot = "HKEY_LOCAL_MACHINE";
 constexpr size_t kHexBytesPerLine = 25;  // keeps hex lines near 80 columns, as regedit does
-
-std::string Fold(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
-}
 
 bool HasControl(std::string_view text) {
   return std::any_of(text.begin(), text.end(),
@@ -144,7 +138,7 @@ bool ParseData(std::string_view text, RegType* type, std::vector<uint8_t>* data,
     return true;
   }
   text = TrimSpace(text);
-  std::string lower = Fold(text.substr(0, std::min<size_t>(text.size(), 16)));
+  std::string lower = AsciiLowercase(text.substr(0, std::min<size_t>(text.size(), 16)));
   if (lower.starts_with("dword:")) {
     uint32_t value;
     if (!ParseHexDigits(text.substr(6), 8, &value)) {
@@ -200,7 +194,7 @@ const HiveTree::Key* HiveTree::Find(std::string_view key) const {
   if (SplitPath(key, &parts) != nullptr) return nullptr;
   const Key* node = root_.get();
   for (std::string_view part : parts) {
-    auto it = node->subkeys.find(Fold(part));
+    auto it = node->subkeys.find(AsciiLowercase(part));
     if (it == node->subkeys.end()) return nullptr;
     node = it->second.get();
   }
@@ -215,7 +209,7 @@ HiveTree::Key* HiveTree::FindOrCreate(std::string_view key, const char** error) 
   }
   Key* node = root_.get();
   for (std::string_view part : parts) {
-    std::unique_ptr<Key>& child = node->subkeys[Fold(part)];
+    std::unique_ptr<Key>& child = node->subkeys[AsciiLowercase(part)];
     if (!child) {
       child = std::make_unique<Key>();
       child->name = std::string(part);
@@ -227,7 +221,7 @@ HiveTree::Key* HiveTree::FindOrCreate(std::string_view key, const char** error) 
 
 // A value of the same name (any case) is replaced in its place; a new one goes last.
 void HiveTree::Store(Key* key, std::string name, RegType type, std::vector<uint8_t> data) {
-  auto [it, added] = key->value_index.try_emplace(Fold(name), key->values.size());
+  auto [it, added] = key->value_index.try_emplace(AsciiLowercase(name), key->values.size());
   if (added) {
     key->values.push_back(Value{std::move(name), type, std::move(data)});
   } else {
@@ -247,7 +241,7 @@ RegStatus HiveTree::QueryValue(std::string_view key, std::string_view name, RegT
   if (data != nullptr && size == nullptr) return kRegInvalidParameter;
   if (RegStatus status = OpenKey(key); status != kRegSuccess) return status;
   const Key* node = Find(key);
-  auto found = node->value_index.find(Fold(name));
+  auto found = node->value_index.find(AsciiLowercase(name));
   if (found != node->value_index.end()) {
     const Value& value = node->values[found->second];
     uint32_t stored = static_cast<uint32_t>(value.data.size());
@@ -380,7 +374,7 @@ bool HiveTree::Parse(std::string_view text, int* error_line, std::string* error)
       if (close == std::string_view::npos || !TrimSpace(line.substr(close + 1)).empty())
         return fail(i, "Schlüsselzeile ohne schließende Klammer");
       std::string_view path = line.substr(1, close - 1);
-      if (Fold(path.substr(0, kRoot.size())) != Fold(kRoot) ||
+      if (AsciiLowercase(path.substr(0, kRoot.size())) != AsciiLowercase(kRoot) ||
           (path.size() > kRoot.size() && path[kRoot.size()] != '\\'))
         return fail(i, "Schlüssel außerhalb von HKEY_LOCAL_MACHINE");
       path.remove_prefix(std::min(path.size(), kRoot.size() + 1));

@@ -15,9 +15,9 @@ std::string StatusFilePath();
 // The system's place of the status file (see StatusFilePath).
 std::string DefaultStatusFilePath();
 
-// Replaces the file `path` by one holding `text`, so that a reader sees the old or the new file,
-// never a part: a temporary file beside it, renamed over it. Creates the file's directory when
-// it is missing (one level). 0 or the system's error.
+// Replaces the file `path` by one holding `text` (ReplaceFileAtomically, left to the system's cache: the
+// record is rewritten often and means nothing after a restart). Creates the file's directory
+// when it is missing (one level). 0 or the system's error.
 int ReplaceFileContents(const std::string& path, const std::string& text);
 
 // This process's id.

@@ -1,20 +1,14 @@
 #include "service/adapters.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 
 #include "config/configuration.h"
 #include "messages/report.h"
+#include "platform/ascii_case.h"
 
 namespace chron {
 namespace {
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
-}
 
 // Cuts `name` to at most 79 bytes without splitting a UTF-8 sequence.
 std::string_view ShortenName(std::string_view name) {
@@ -49,8 +43,8 @@ int CountAdapters(const AdapterTable& table) {
 bool DiscoverAdapters(Runtime& rt, const std::function<bool(Runtime&)>& registry_method) {
   std::string type = rt.config.ip_query_type;
   TrimBlanks(&type);
-  if (EqualsIgnoreCase(type, "SNMP")) return DiscoverAdaptersBySnmp(rt);
-  if (EqualsIgnoreCase(type, "REGISTRY")) return registry_method(rt);
+  if (platform::EqualsIgnoringCase(type, "SNMP")) return DiscoverAdaptersBySnmp(rt);
+  if (platform::EqualsIgnoringCase(type, "REGISTRY")) return registry_method(rt);
   ReportMessage(msg::kIpQueryTypeInvalid, {type});
   return false;
 }

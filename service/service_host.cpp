@@ -6,10 +6,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <strings.h>
 #include <thread>
 
 #include "messages/report.h"
+#include "platform/ascii_case.h"
 #include "platform/console.h"
 #include "platform/service_manager.h"
 #include "platform/signals.h"
@@ -186,7 +186,7 @@ int ServiceProcess::Run(int argc, char** argv) {
   bool debug = false;
   for (int i = 1; i < argc; ++i) {
     const char* word = argv[i][0] != '\0' ? argv[i] + 1 : argv[i];
-    if (strcasecmp(word, "debug") == 0) {
+    if (platform::EqualsIgnoringCase(word, "debug")) {
       debug = true;
     } else {
       std::printf("Unbekannter Parameter: %s\n", argv[i]);

@@ -1,7 +1,5 @@
 #include "win95/win95_host.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -10,13 +8,14 @@
 #include <thread>
 
 #include "messages/report.h"
+#include "platform/ascii_case.h"
 #include "platform/console.h"
 #include "platform/message_box.h"
 #include "platform/named_event.h"
 #include "platform/signals.h"
 #include "service/host.h"
 #include "service/version.h"
-#include "win95/registry_adapters.h"
+#include "win95/nettrans_class.h"
 
 namespace chron {
 namespace {
@@ -110,10 +109,7 @@ void ReportRegistrationFailure(int error) {
 }
 
 bool CommandLineSelectsDebug(const std::string& command_line) {
-  std::string lower = command_line;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower.find("-debug") != std::string::npos;
+  return platform::AsciiLowercase(command_line).find("-debug") != std::string::npos;
 }
 
 int Win95ProgramMain(int argc, char** argv) {
@@ -134,7 +130,7 @@ int Win95ProgramMain(int argc, char** argv) {
     // Control signals are taken by a thread of their own: block them before any thread exists.
     platform::BlockControlSignals();
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    platform::SetConsoleTitle("SNTP Client für Windows 95");
+    platform::SetTerminalTitle("SNTP Client für Windows 95");
     Host::EnterDebugMode();
     host.WatchSignals([&host](platform::ControlSignal signal) { host.HandleConsoleSignal(signal); });
     PrintBanner("SNTP v4 Client für Windows 95", Win95VersionText(ReadProductVersion()));

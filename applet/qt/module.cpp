@@ -18,7 +18,7 @@ class WindowWithApplication : public SheetWindow {
   uint32_t StartTimer(uint32_t id, uint32_t period_ms) override { return window_->StartTimer(id, period_ms); }
   void KillTimer(uint32_t id) override { window_->KillTimer(id); }
   void PostQuit() override { window_->PostQuit(); }
-  void MessageBox(std::string_view text) override { window_->MessageBox(text); }
+  void ShowWarning(std::string_view text) override { window_->ShowWarning(text); }
 
  private:
   static inline int argc_ = 1;

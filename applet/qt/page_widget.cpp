@@ -68,7 +68,7 @@ QFont DialogFont() {
 
 void ShowAppletMessage(QWidget* owner, std::string_view text) {
   QWidget* active = QApplication::activeWindow();
-  QMessageBox box(QMessageBox::Warning, Q(LoadString(kIdsMessageBoxCaption)), Q(text), QMessageBox::Ok,
+  QMessageBox box(QMessageBox::Warning, Q(AppletString(kIdsMessageBoxCaption)), Q(text), QMessageBox::Ok,
                   active != nullptr ? active : owner);
   box.exec();
 }
@@ -244,6 +244,6 @@ void PageWidget::LimitText(int id, int max_bytes) {
 
 void PageWidget::Repaint() { update(); }
 
-void PageWidget::MessageBox(std::string_view text) { ShowAppletMessage(window(), text); }
+void PageWidget::ShowWarning(std::string_view text) { ShowAppletMessage(window(), text); }
 
 }  // namespace chron::qt

@@ -46,7 +46,7 @@ class PageWidget : public QWidget, public Dialog {
   void SetRange(int id, int lower, int upper) override;
   void LimitText(int id, int max_bytes) override;
   void Repaint() override;
-  void MessageBox(std::string_view text) override;
+  void ShowWarning(std::string_view text) override;
 
  private:
   void BuildControl(const PageTemplate& page, size_t index, const DialogUnits& du);

@@ -109,7 +109,7 @@ class QtSheetWindow : public SheetWindow {
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
   }
 
-  void MessageBox(std::string_view text) override { ShowAppletMessage(dialog_, text); }
+  void ShowWarning(std::string_view text) override { ShowAppletMessage(dialog_, text); }
 
  private:
   void OnTabChanged(int index) {

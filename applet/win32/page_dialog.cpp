@@ -9,7 +9,7 @@ using platform::win32::Narrow;
 using platform::win32::Widen;
 
 void ShowAppletMessage(std::string_view text) {
-  MessageBoxW(GetActiveWindow(), Widen(text).c_str(), Widen(LoadString(kIdsMessageBoxCaption)).c_str(),
+  MessageBoxW(GetActiveWindow(), Widen(text).c_str(), Widen(AppletString(kIdsMessageBoxCaption)).c_str(),
               MB_OK | MB_ICONEXCLAMATION);
 }
 
@@ -55,6 +55,6 @@ void PageDialog::LimitText(int id, int max_bytes) { SendMessageW(Item(id), EM_SE
 
 void PageDialog::Repaint() { InvalidateRect(page_, nullptr, TRUE); }
 
-void PageDialog::MessageBox(std::string_view text) { ShowAppletMessage(text); }
+void PageDialog::ShowWarning(std::string_view text) { ShowAppletMessage(text); }
 
 }  // namespace chron::win32_window

@@ -26,7 +26,7 @@ class PageDialog : public Dialog {
   void SetRange(int id, int lower, int upper) override;
   void LimitText(int id, int max_bytes) override;
   void Repaint() override;
-  void MessageBox(std::string_view text) override;
+  void ShowWarning(std::string_view text) override;
 
  private:
   HWND Item(int id) const { return GetDlgItem(page_, id); }

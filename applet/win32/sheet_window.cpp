@@ -81,7 +81,7 @@ class Win32SheetWindow : public SheetWindow {
     PostMessageW(sheet_, WM_QUIT, 0, 0);
   }
 
-  void MessageBox(std::string_view text) override { ShowAppletMessage(text); }
+  void ShowWarning(std::string_view text) override { ShowAppletMessage(text); }
 
  private:
   struct Page {

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/timex.h>
 #include <unistd.h>
@@ -12,7 +11,6 @@
 #include <cerrno>
 #include <cmath>
 #include <ctime>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -136,21 +134,6 @@ int ReadFileStart(const std::string& path, size_t limit, std::string* text, bool
   return 0;
 }
 
-// Writes a temporary file beside `path` and renames it over `path`.
-int WriteFileAtomically(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp." + std::to_string(getpid());
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
-  int error = 0;
-  if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-    error = errno != 0 ? errno : EIO;
-  }
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) unlink(temporary.c_str());
-  return error;
-}
-
 int FileIdentity(const std::string& path, uint64_t* identity) {
   *identity = 0;
   struct stat status {};
@@ -164,22 +147,6 @@ int FileIdentity(const std::string& path, uint64_t* identity) {
   }
   *identity = hash | 1;  // never 0, the missing file's number
   return 0;
-}
-
-// flock on the lock file; closing the descriptor releases it.
-int WithFileLock(const std::string& lock_path, const std::function<int()>& body) {
-  const int lock_fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (lock_fd < 0) return errno;
-  int error = 0;
-  while (flock(lock_fd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      error = errno;
-      break;
-    }
-  }
-  if (error == 0) error = body();
-  close(lock_fd);
-  return error;
 }
 
 }  // namespace clock_system

@@ -43,7 +43,7 @@ void WaitForKey() {
   tcsetattr(STDIN_FILENO, TCSANOW, &saved);
 }
 
-void SetConsoleTitle(std::string_view title) {
+void SetTerminalTitle(std::string_view title) {
   if (isatty(STDOUT_FILENO) != 1) return;
   std::string sequence = "\033]0;";
   for (char c : title) {

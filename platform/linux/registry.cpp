@@ -6,7 +6,6 @@
 // their change to what they read, so concurrent writers never lose each other's values. A hive
 // path that is a symbolic link stays one: writes replace the file it points to.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,56 +27,6 @@ namespace {
 
 RegStatus WriteError(int error) {
   return (error == EACCES || error == EPERM || error == EROFS) ? kRegAccessDenied : kRegWriteFailed;
-}
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// The file that a write replaces: `path` with the symbolic links of its last component
-// followed (a relative link counts from the link's own directory), so that a hive kept
-// elsewhere behind a link stays linked. A path that is no link, or a link to a file not yet
-// there, is taken as it is. False with errno set when a link cannot be read or links loop.
-bool ResolveLinks(const std::string& path, std::string* target) {
-  std::filesystem::path file(path);
-  for (int hops = 0; hops < 40; ++hops) {  // the kernel's own limit for nested links
-    struct stat info {};
-    if (::lstat(file.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-      *target = file.string();
-      return true;
-    }
-    std::error_code error;
-    std::filesystem::path link = std::filesystem::read_symlink(file, error);
-    if (error) {
-      errno = error.value();
-      return false;
-    }
-    file = link.is_absolute() ? link : file.parent_path() / link;
-  }
-  errno = ELOOP;
-  return false;
 }
 
 class FileRegistry final : public Registry {
@@ -119,18 +68,17 @@ class FileRegistry final : public Registry {
   // then parses the file once.
   RegStatus Snapshot(std::shared_ptr<const HiveTree>* tree) const;
   RegStatus Load(HiveTree* tree) const;
-  // A change of the file under way: the file it replaces, the lock held beside it, and the
-  // hive as read under that lock with the changes made so far.
+  // A change of the file under way: the lock of its writers, and the hive as read under that
+  // lock with the changes made so far.
   struct Update {
-    std::string file;
-    std::unique_ptr<FileDescriptor> lock;
+    FileLock lock;
     HiveTree tree;
     RegStatus status = kRegSuccess;  // of beginning the update: every change fails with it
     bool changed = false;
   };
   RegStatus Begin(Update* update) const;
   RegStatus Modify(const std::function<RegStatus(HiveTree&)>& change);
-  RegStatus Replace(const std::string& file, const std::string& text) const;
+  RegStatus Replace(const std::string& text) const;
   // Each distinct complaint once: the services read the hive value by value and would
   // otherwise repeat it a dozen times.
   void Complain(const std::string& text) const;
@@ -214,24 +162,14 @@ void FileRegistry::Complain(const std::string& text) const {
   complaints_(text);
 }
 
-// Writers lock "<file>.lock" beside the file they replace (beside the link's target for a
-// linked hive), so that writers through the link and to the file itself exclude each other.
 RegStatus FileRegistry::Begin(Update* update) const {
-  if (!ResolveLinks(path_, &update->file)) return WriteError(errno);
-  std::filesystem::path directory = std::filesystem::path(update->file).parent_path();
-  if (directory.empty()) directory = ".";
+  std::filesystem::path directory = std::filesystem::path(path_).parent_path();
   std::error_code ignored;
-  std::filesystem::create_directories(directory, ignored);  // a fresh machine has no /etc/chron
-
-  std::string lock_path = update->file + ".lock";
-  update->lock = std::make_unique<FileDescriptor>(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  if (update->lock->get() < 0) return WriteError(errno);
-  while (::flock(update->lock->get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return kRegWriteFailed;
-  }
+  if (!directory.empty()) std::filesystem::create_directories(directory, ignored);  // a fresh machine has no /etc/chron
+  if (int error = update->lock.Acquire(path_)) return WriteError(error);
   // Replacing the file needs only the directory's write right; refuse as Windows would when
-  // the hive itself is read-only for us.
-  if (::faccessat(AT_FDCWD, update->file.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) return WriteError(errno);
+  // the hive (the file a link leads to) itself is read-only for us.
+  if (::faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) return WriteError(errno);
   return Load(&update->tree);  // the lock ends when the update ends
 }
 
@@ -246,7 +184,7 @@ RegStatus FileRegistry::Modify(const std::function<RegStatus(HiveTree&)>& change
   Update update;
   if (RegStatus status = Begin(&update); status != kRegSuccess) return status;
   if (RegStatus status = change(update.tree); status != kRegSuccess) return status;
-  return Replace(update.file, update.tree.Serialize());
+  return Replace(update.tree.Serialize());
 }
 
 RegStatus FileRegistry::WriteTogether(const std::function<void()>& writes) {
@@ -261,37 +199,12 @@ RegStatus FileRegistry::WriteTogether(const std::function<void()>& writes) {
   writes();
   update_ = nullptr;
   if (update.status != kRegSuccess) return update.status;
-  return update.changed ? Replace(update.file, update.tree.Serialize()) : kRegSuccess;
+  return update.changed ? Replace(update.tree.Serialize()) : kRegSuccess;
 }
 
-// Writes `text` to a temporary file in the directory of `file` and renames it over `file`.
-RegStatus FileRegistry::Replace(const std::string& file, const std::string& text) const {
-  std::filesystem::path hive(file);
-  std::string directory = hive.parent_path().empty() ? "." : hive.parent_path().string();
-  std::string temp = directory + "/." + hive.filename().string() + ".XXXXXX";
-  FileDescriptor out(::mkstemp(temp.data()));
-  if (out.get() < 0) return WriteError(errno);
-
-  struct stat old {};
-  bool existed = ::stat(file.c_str(), &old) == 0;
-  ::fchmod(out.get(), existed ? (old.st_mode & 07777) : 0644);
-  if (existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
-    (void)!::fchown(out.get(), old.st_uid, old.st_gid);  // best effort: keep the owner
-
-  bool written = WriteAll(out.get(), text) && ::fsync(out.get()) == 0;
-  int error = errno;
-  if (::close(out.release()) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  if (!written || ::rename(temp.c_str(), file.c_str()) != 0) {
-    if (written) error = errno;
-    ::unlink(temp.c_str());
-    return WriteError(error);
-  }
-  FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());  // make the rename itself durable
-  return kRegSuccess;
+RegStatus FileRegistry::Replace(const std::string& text) const {
+  const int error = ReplaceFileAtomically(path_, text);
+  return error == 0 ? kRegSuccess : WriteError(error);
 }
 
 }  // namespace

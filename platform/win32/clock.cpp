@@ -2,7 +2,6 @@
 // it, SetSystemTime with SeSystemtimePrivilege), the offset file's operations and real-time
 // priority.
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -132,40 +131,6 @@ int FileIdentity(const std::string& path, uint64_t* identity) {
   }
   *identity = hash | 1;  // never 0, the missing file's number
   return 0;
-}
-
-// Writes "<file>.tmp" and moves it over the file (callers hold the offset file's lock).
-int WriteFileAtomically(const std::string& path, const std::string& text) {
-  const std::wstring wide_path = win32::Widen(path);
-  const std::wstring temporary = wide_path + L".tmp";
-  {
-    win32::ScopedHandle file(
-        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return static_cast<int>(GetLastError());
-    DWORD written = 0;
-    if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
-      return static_cast<int>(GetLastError());
-    }
-  }
-  if (!MoveFileExW(temporary.c_str(), wide_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    return static_cast<int>(GetLastError());
-  }
-  return 0;
-}
-
-// LockFileEx over the whole lock file.
-int WithFileLock(const std::string& lock_path, const std::function<int()>& body) {
-  win32::ScopedHandle lock(CreateFileW(win32::Widen(lock_path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                       nullptr));
-  if (!lock.valid()) return static_cast<int>(GetLastError());
-  OVERLAPPED whole{};
-  if (!LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-    return static_cast<int>(GetLastError());
-  }
-  const int error = body();
-  UnlockFileEx(lock.get(), 0, MAXDWORD, MAXDWORD, &whole);
-  return error;
 }
 
 }  // namespace clock_system

@@ -8,8 +8,6 @@
 #include "platform/console.h"
 #include "platform/win32/win32.h"
 
-#undef SetConsoleTitle  // windows.h names its own function so
-
 namespace chron::platform {
 namespace {
 
@@ -72,7 +70,7 @@ void WaitForKey() {
   SetConsoleMode(input, old_mode);
 }
 
-void SetConsoleTitle(std::string_view title) {
+void SetTerminalTitle(std::string_view title) {
   if (!IsConsole(STD_OUTPUT_HANDLE)) return;
   std::string shown;
   for (char c : title) {

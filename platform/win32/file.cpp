@@ -1,7 +1,9 @@
-// Win32 implementation of opening and reading files: the UTF-8 path through the wide API.
+// Win32 implementation of the file facility: the UTF-8 path through the wide API.
 #include "platform/file.h"
 
 #include <algorithm>
+#include <atomic>
+#include <utility>
 
 #include "platform/win32/win32.h"
 
@@ -39,5 +41,54 @@ int ReadRegularFile(const std::string& path, size_t limit, std::string* text, Fi
 }
 
 bool IsMissingFileError(int error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync) {
+  static std::atomic<unsigned> serial{0};
+  const std::wstring target = win32::Widen(path);
+  const std::wstring temporary =
+      target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(serial++) + L".tmp";
+  DWORD error = 0;
+  {
+    win32::ScopedHandle file(
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return static_cast<int>(GetLastError());
+    DWORD written = 0;
+    if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+      error = GetLastError();
+    } else if (written != text.size()) {
+      error = ERROR_WRITE_FAULT;
+    } else if (sync == FileSync::kDurable && !FlushFileBuffers(file.get())) {
+      error = GetLastError();
+    }
+  }
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | (sync == FileSync::kDurable ? MOVEFILE_WRITE_THROUGH : 0);
+  if (error == 0 && !MoveFileExW(temporary.c_str(), target.c_str(), flags)) error = GetLastError();
+  if (error != 0) DeleteFileW(temporary.c_str());
+  return static_cast<int>(error);
+}
+
+void FileLock::Release() {
+  if (handle_ == -1) return;
+  const HANDLE lock = reinterpret_cast<HANDLE>(std::exchange(handle_, -1));
+  OVERLAPPED whole{};
+  UnlockFileEx(lock, 0, MAXDWORD, MAXDWORD, &whole);
+  CloseHandle(lock);
+}
+
+int FileLock::Acquire(const std::string& path) {
+  Release();
+  const HANDLE lock =
+      CreateFileW(win32::Widen(path + ".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (lock == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  OVERLAPPED whole{};
+  if (!LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+    const DWORD error = GetLastError();
+    CloseHandle(lock);
+    return static_cast<int>(error);
+  }
+  handle_ = reinterpret_cast<intptr_t>(lock);
+  return 0;
+}
 
 }  // namespace chron::platform

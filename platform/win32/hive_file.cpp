@@ -66,41 +66,14 @@ class WindowsHiveFile final : public Registry {
   }
 
   RegStatus Modify(const std::function<RegStatus(HiveTree&)>& change) const {
-    win32::ScopedHandle lock(CreateFileW(win32::Widen(path_ + ".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!lock.valid()) return WriteError(GetLastError());
-    OVERLAPPED whole{};
-    if (!LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) return kRegWriteFailed;
+    FileLock lock;
+    if (int error = lock.Acquire(path_)) return WriteError(static_cast<DWORD>(error));
     HiveTree tree;
     RegStatus status = Load(&tree);
     if (status == kRegSuccess) status = change(tree);
-    if (status == kRegSuccess) status = Replace(tree.Serialize());
-    UnlockFileEx(lock.get(), 0, MAXDWORD, MAXDWORD, &whole);
-    return status;
-  }
-
-  RegStatus Replace(const std::string& text) const {
-    const std::wstring temporary = win32::Widen(path_ + ".tmp");
-    {
-      win32::ScopedHandle file(
-          CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!file.valid()) return WriteError(GetLastError());
-      DWORD written = 0;
-      if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-          written != text.size() || !FlushFileBuffers(file.get())) {
-        const DWORD error = GetLastError();
-        DeleteFileW(temporary.c_str());
-        return WriteError(error);
-      }
-    }
-    if (!MoveFileExW(temporary.c_str(), win32::Widen(path_).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      const DWORD error = GetLastError();
-      DeleteFileW(temporary.c_str());
-      return WriteError(error);
-    }
-    return kRegSuccess;
+    if (status != kRegSuccess) return status;
+    const int error = ReplaceFileAtomically(path_, tree.Serialize());
+    return error == 0 ? kRegSuccess : WriteError(static_cast<DWORD>(error));
   }
 
   std::string path_;

@@ -3,6 +3,7 @@
 
 #include <shlobj.h>
 
+#include "platform/file.h"
 #include "platform/win32/win32.h"
 
 namespace chron::platform {
@@ -23,29 +24,7 @@ int ReplaceFileContents(const std::string& path, const std::string& text) {
       return static_cast<int>(GetLastError());
     }
   }
-  const std::wstring temporary = wide_path + L".tmp";
-  int error = 0;
-  {
-    win32::ScopedHandle file(
-        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return static_cast<int>(GetLastError());
-    DWORD written = 0;
-    if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
-      error = static_cast<int>(GetLastError());
-    } else if (written != text.size()) {
-      error = ERROR_WRITE_FAULT;
-    }
-  }
-  if (error != 0) {
-    DeleteFileW(temporary.c_str());
-    return error;
-  }
-  if (!MoveFileExW(temporary.c_str(), wide_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    const int error = static_cast<int>(GetLastError());
-    DeleteFileW(temporary.c_str());
-    return error;
-  }
-  return 0;
+  return ReplaceFileAtomically(path, text, FileSync::kCached);  // a record of the moment
 }
 
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }

@@ -11,7 +11,7 @@
 #include "tests/fuzz/adapter_checks.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/testutil/fake_registry.h"
-#include "win95/registry_adapters.h"
+#include "win95/nettrans_class.h"
 
 namespace {
 

@@ -34,10 +34,10 @@ class SettingsAtStartTest(ServiceFrameCase):
         warnings = [self.assertLogged(host, text, pid, LOGGED_WARNING, LOG_WARNING) for text in (
             "SNTP-Init: Der Registry-Wert Client\\MaxDiffSecondActive ist als Text (\"1\") statt als "
             "Zahl gespeichert und wird nicht verwendet, es gilt der Standardwert 0.",
-            POLL_INVALID % (0, 16), BROADCAST_INVALID % (0, 16))]
+            POLL_INVALID % (0, 16), BROADCAST_INVALID % (0, 1))]
         prepare = self.assertLogged(host, PREPARE, pid, LOGGED_INFO, LOG_INFO)
         self.assertLess(max(w.time for w in warnings), prepare.time)
-        self.assertLogged(host, BROADCASTING % 16, pid, LOGGED_INFO, LOG_INFO)
+        self.assertLogged(host, BROADCASTING % 1, pid, LOGGED_INFO, LOG_INFO)
         self.stop(service)
 
     def test_unreadable_hive_is_reported_with_path_and_error_and_defaults_apply(self):

@@ -151,7 +151,7 @@ TEST(Resources, StringsIconAndVersion) {
        {kIdsSheetCaption, kIdsReadError, kIdsWriteError, kIdsAppletName, kIdsAppletInfo, kIdsMessageBoxCaption}) {
     wchar_t text[256];
     const int length = LoadStringW(Module(), static_cast<UINT>(id), text, 256);
-    EXPECT_EQ(Narrow({text, static_cast<size_t>(length)}), LoadString(id)) << id;
+    EXPECT_EQ(Narrow({text, static_cast<size_t>(length)}), AppletString(id)) << id;
   }
 
   // One 32 by 32 image in 16 colours.

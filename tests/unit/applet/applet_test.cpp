@@ -20,11 +20,11 @@ using testing::FakeSheetWindow;
 // The sheet's caption and the two error messages are checked where they are shown.
 TEST(Resources, StringTableHasEveryNamedTextAndNoOther) {
   for (int id : {kIdsSheetCaption, kIdsReadError, kIdsWriteError, kIdsMessageBoxCaption}) {
-    EXPECT_FALSE(LoadString(id).empty()) << id;
+    EXPECT_FALSE(AppletString(id).empty()) << id;
   }
-  EXPECT_EQ(LoadString(kIdsAppletName), "SNTP");
-  EXPECT_EQ(LoadString(kIdsAppletInfo), "Konfiguration für Simple Network Time Protcol.");
-  EXPECT_EQ(LoadString(4711), "");
+  EXPECT_EQ(AppletString(kIdsAppletName), "SNTP");
+  EXPECT_EQ(AppletString(kIdsAppletInfo), "Konfiguration für Simple Network Time Protcol.");
+  EXPECT_EQ(AppletString(4711), "");
   EXPECT_STREQ(AppletIconXpm()[0], "32 32 5 1");  // 32 by 32 pixels, 5 colours, 1 character each
 }
 
@@ -34,7 +34,7 @@ TEST(Resources, DesktopEntryDescribesTheAppletByString111) {
   for (std::string line; std::getline(entry, line);) {
     if (line.starts_with("Comment")) comments.push_back(line);
   }
-  EXPECT_EQ(comments, std::vector<std::string>{"Comment=" + std::string(LoadString(kIdsAppletInfo))});
+  EXPECT_EQ(comments, std::vector<std::string>{"Comment=" + std::string(AppletString(kIdsAppletInfo))});
 }
 
 TEST(CplDispatch, BaseAppletResults) {

@@ -61,7 +61,7 @@ class FakeDialog : public Dialog {
   }
   void LimitText(int id, int max_bytes) override { At(id).limit = max_bytes; }
   void Repaint() override { ++repaints; }
-  void MessageBox(std::string_view text) override {
+  void ShowWarning(std::string_view text) override {
     messages.emplace_back(text);
     // The failing control gets the focus only after the box is answered.
     focus_at_message.push_back(focus);

@@ -34,7 +34,7 @@ class FakeSheetWindow : public SheetWindow {
   }
   void KillTimer(uint32_t) override { timer_running = false; }
   void PostQuit() override { ++quits; }
-  void MessageBox(std::string_view text) override { messages.emplace_back(text); }
+  void ShowWarning(std::string_view text) override { messages.emplace_back(text); }
 
   FakeDialog& Page(size_t index) { return *dialogs.at(index); }
 
@@ -59,7 +59,7 @@ class BorrowedSheetWindow : public SheetWindow {
   uint32_t StartTimer(uint32_t id, uint32_t period_ms) override { return window_.StartTimer(id, period_ms); }
   void KillTimer(uint32_t id) override { window_.KillTimer(id); }
   void PostQuit() override { window_.PostQuit(); }
-  void MessageBox(std::string_view text) override { window_.MessageBox(text); }
+  void ShowWarning(std::string_view text) override { window_.ShowWarning(text); }
 
  private:
   SheetWindow& window_;

@@ -21,8 +21,8 @@ constexpr std::string_view kClientKey = "SOFTWARE\\Orbek\\SNTP\\1.01\\Client";
 constexpr std::string_view kServerKey = "SOFTWARE\\Orbek\\SNTP\\1.01\\Server";
 constexpr std::string_view kProduct = "SOFTWARE\\Orbek\\SNTP\\1.01";
 
-const std::string kMsg108(LoadString(kIdsReadError));
-const std::string kMsg109(LoadString(kIdsWriteError));
+const std::string kMsg108(AppletString(kIdsReadError));
+const std::string kMsg109(AppletString(kIdsWriteError));
 
 int PressOk(CSntpPanel& panel, FakeSheetWindow&) { return panel.OnOk() ? 1 : 0; }
 int PressCancel(CSntpPanel&, FakeSheetWindow&) { return 0; }

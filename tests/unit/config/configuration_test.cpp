@@ -234,17 +234,20 @@ TEST(KeepInValidRangesTest, IntervalsOutsideTheirRangeTakeTheNearestValidValue) 
     std::vector<std::string> notices;
   };
   const Case cases[] = {
-      {0, 0, ConfigSubset::kFull, 0, 16, 16, {"Client\\PollInterval 0->16", "Server\\BroadcastInterval 0->16"}},
-      {16, 16384, ConfigSubset::kFull, 0, 16, 16384, {}},
+      // The ranges the warnings name: poll 16..16384, broadcast 1..86400.
+      {0, 0, ConfigSubset::kFull, 0, 16, 1, {"Client\\PollInterval 0->16", "Server\\BroadcastInterval 0->1"}},
+      {16, 1, ConfigSubset::kFull, 0, 16, 1, {}},
+      {16384, 86400, ConfigSubset::kFull, 0, 16384, 86400, {}},
       {16385,
        0xffffffff,
        ConfigSubset::kFull,
        0,
        16384,
-       16384,
-       {"Client\\PollInterval 16385->16384", "Server\\BroadcastInterval 4294967295->16384"}},
+       86400,
+       {"Client\\PollInterval 16385->16384", "Server\\BroadcastInterval 4294967295->86400"}},
       {15, 0, ConfigSubset::kClientOnly, 0, 16, 0, {"Client\\PollInterval 15->16"}},  // chron95 has no server
       {0, 2, ConfigSubset::kFull, 1, 1, 2, {"Client\\PollInterval 0->1"}},            // a test's lower minimum
+      {0, 0, ConfigSubset::kFull, 5, 5, 1, {"Client\\PollInterval 0->5", "Server\\BroadcastInterval 0->1"}},
   };
   for (const Case& c : cases) {
     Configuration config;

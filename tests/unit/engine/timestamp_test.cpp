@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "engine/ntp_message.h"
+#include "engine/timestamp.h"
 #include "tests/testutil/fake_clock.h"
 
 namespace chron {

@@ -93,6 +93,14 @@ TEST_F(SimulatedClockTest, StepMovesTheClockAndPersists) {
   }
 }
 
+TEST_F(SimulatedClockTest, StepThroughASymbolicLinkReplacesItsTarget) {
+  std::ofstream(directory_ + "/kept") << "0\n";
+  ASSERT_EQ(symlink("kept", path_.c_str()), 0);
+  ASSERT_FALSE(MakeSimulatedClock(path_)->StepBy(kSecond));
+  EXPECT_TRUE(std::filesystem::is_symlink(path_));
+  EXPECT_EQ(ReadFile(), "1000000000\n");
+}
+
 // As on a real clock, a system stamp taken before a step stays in the time scale of its instant.
 TEST_F(SimulatedClockTest, StampsKeepTheOffsetOfTheirInstant) {
   auto clock = MakeSimulatedClock(path_);

@@ -135,7 +135,7 @@ TEST(ConsoleTest, TitleIsWrittenOnlyToATerminal) {
   ASSERT_EQ(pipe(output), 0);
   const pid_t child = ForkChild([&] {
     dup2(output[1], STDOUT_FILENO);
-    SetConsoleTitle("SNTP Client für Windows 95");
+    SetTerminalTitle("SNTP Client für Windows 95");
     std::fputs("end", stdout);
     std::fflush(stdout);
     return 0;
@@ -151,7 +151,7 @@ TEST(ConsoleTest, TitleIsWrittenOnlyToATerminal) {
   ASSERT_TRUE(pty.ok());
   const pid_t on_terminal = ForkChild([&] {
     if (!pty.Attach(STDOUT_FILENO)) return 2;
-    SetConsoleTitle("SNTP Client für Windows 95\a\033]0;x");
+    SetTerminalTitle("SNTP Client für Windows 95\a\033]0;x");
     std::fputs("end", stdout);
     std::fflush(stdout);
     return 0;

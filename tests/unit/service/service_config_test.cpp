@@ -31,10 +31,10 @@ TEST(ReadServiceConfigurationTest, ReportsEachValueNotTakenAsStoredOnce) {
     Configuration config;
     ReadServiceConfiguration(*registry, &config, ConfigSubset::kFull);
     EXPECT_EQ(config.client_poll_interval, 16u);
-    EXPECT_EQ(config.server_broadcast_interval, 16384u);
+    EXPECT_EQ(config.server_broadcast_interval, 86400u);
     EXPECT_EQ(config.server_active, 0u);
     EXPECT_THAT(capture.console(), ElementsAre(text_line, ReportLine(msg::kPollIntervalInvalid, {0, 16}),
-                                               ReportLine(msg::kBroadcastIntervalInvalid, {100000, 16384})));
+                                               ReportLine(msg::kBroadcastIntervalInvalid, {100000, 86400})));
   }
   testing::ReportCapture capture(ReportTarget::kConsole, true);
   Configuration config;

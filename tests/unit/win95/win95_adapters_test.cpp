@@ -1,6 +1,6 @@
 // chron95's registry method of adapter discovery (one IPAddress per subkey of the NetTrans
 // class key) and its command-line switch.
-#include "win95/registry_adapters.h"
+#include "win95/nettrans_class.h"
 
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>

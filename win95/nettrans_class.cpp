@@ -1,7 +1,7 @@
 // Every subkey of the NetTrans class key may carry one "IPAddress" text. Unlike the Windows NT
 // method, nothing is skipped by name, the loopback address is kept, a subkey without a readable
 // address is passed over silently, and the only trace line is the one for an address found.
-#include "win95/registry_adapters.h"
+#include "win95/nettrans_class.h"
 
 #include <string>
 
