@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -27,8 +28,26 @@ struct ClockRate::Shared {
   SetLegacy set_legacy = nullptr;
   std::mutex mutex;
   double correction_ppm = 0;
-  double slew_ppm = 0;      // +-500 while a slew is being paid off
-  uint64_t slew_count = 0;  // tells a waiting thread whether its slew was replaced
+  double slew_ppm = 0;  // +-500 while a slew is being paid off
+  // The slew's end, watched by one thread that restores the plain correction then; started with
+  // the first slew, ended and joined with the clock.
+  std::chrono::steady_clock::time_point slew_end;
+  bool ending = false;
+  std::condition_variable changed;
+  std::thread watcher;
+
+  void WatchSlews() {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!ending) {
+      if (slew_ppm == 0) {
+        changed.wait(lock);
+      } else if (changed.wait_until(lock, slew_end) == std::cv_status::timeout &&
+                 std::chrono::steady_clock::now() >= slew_end) {
+        slew_ppm = 0;
+        Apply();
+      }
+    }
+  }
 
   // Reads the adjustment and the period's increment (in the same units) and whether the system
   // adjusts by itself instead (disabled = TRUE). 0 or the error.
@@ -66,7 +85,7 @@ struct ClockRate::Shared {
   }
 };
 
-ClockRate::ClockRate() : shared_(std::make_shared<Shared>()) {
+ClockRate::ClockRate() : shared_(std::make_unique<Shared>()) {
   const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   shared_->get_precise = ProcAddress<GetPrecise>(kernel, "GetSystemTimeAdjustmentPrecise");
   shared_->set_precise = ProcAddress<SetPrecise>(kernel, "SetSystemTimeAdjustmentPrecise");
@@ -88,20 +107,23 @@ int ClockRate::SetCorrection(double ppm) {
   return shared_->Apply();
 }
 
+ClockRate::~ClockRate() {
+  {
+    std::lock_guard<std::mutex> guard(shared_->mutex);
+    shared_->ending = true;
+  }
+  shared_->changed.notify_all();
+  if (shared_->watcher.joinable()) shared_->watcher.join();
+}
+
 int ClockRate::Slew(int64_t offset_ns) {
   std::lock_guard<std::mutex> guard(shared_->mutex);
-  const uint64_t count = ++shared_->slew_count;
   shared_->slew_ppm = offset_ns > 0 ? kSlewRatePpm : offset_ns < 0 ? -kSlewRatePpm : 0;
   if (int error = shared_->Apply()) return error;
-  if (offset_ns == 0) return 0;
   const auto duration = std::chrono::nanoseconds(static_cast<int64_t>(std::fabs(offset_ns / (kSlewRatePpm * 1e-6))));
-  std::thread([shared = shared_, count, duration] {
-    std::this_thread::sleep_for(duration);
-    std::lock_guard<std::mutex> later(shared->mutex);
-    if (shared->slew_count != count) return;  // replaced by a later slew
-    shared->slew_ppm = 0;
-    shared->Apply();
-  }).detach();
+  shared_->slew_end = std::chrono::steady_clock::now() + duration;
+  if (!shared_->watcher.joinable()) shared_->watcher = std::thread([shared = shared_.get()] { shared->WatchSlews(); });
+  shared_->changed.notify_all();
   return 0;
 }
 

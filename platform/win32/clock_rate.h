@@ -3,7 +3,7 @@
 // looked up at run time; Windows 95 has neither that works). A frequency correction of x ppm
 // sets the adjustment to the period's nominal increment times (1 + x / 10^6). Windows has no
 // slew of its own: one is emulated by adding 500 ppm in the offset's direction for as long as
-// paying it off takes, after which a waiting thread restores the plain correction.
+// paying it off takes, after which a watching thread restores the plain correction.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,9 @@ namespace chron::platform::win32 {
 class ClockRate {
  public:
   ClockRate();
+  ~ClockRate();
+  ClockRate(const ClockRate&) = delete;
+  ClockRate& operator=(const ClockRate&) = delete;
   // 0 when the system can adjust its clock's rate, else ERROR_CALL_NOT_IMPLEMENTED or the
   // error of reading the adjustment.
   int Available() const;
@@ -25,7 +28,7 @@ class ClockRate {
   struct Shared;
 
  private:
-  std::shared_ptr<Shared> shared_;  // also held by a slew's waiting thread
+  std::unique_ptr<Shared> shared_;
 };
 
 }  // namespace chron::platform::win32

@@ -1,5 +1,7 @@
 // Win32 implementation of the service manager connection: StartServiceCtrlDispatcherW on a
-// thread of its own, RegisterServiceCtrlHandlerW for the service "SNTP", SetServiceStatus.
+// thread of its own (which returns once the service has reported itself stopped; the manager
+// waits for it when it goes, bounded, since a start that failed never reports that), RegisterServiceCtrlHandlerW for
+// the service "SNTP", SetServiceStatus.
 //
 // The dispatcher calls the service main routine below, which only registers the control handler
 // and returns; the program's own service routine then runs as it does on every system, and the
@@ -8,7 +10,6 @@
 // handler runs on the dispatcher thread and may take as long as the stop handshake needs.
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 #include "platform/service_manager.h"
 #include "platform/win32/control.h"
@@ -25,6 +26,21 @@ bool g_connect_done = false;
 DWORD g_connect_error = 0;
 bool g_handler_failed = false;  // the error is RegisterServiceCtrlHandlerW's
 SERVICE_STATUS_HANDLE g_status_handle = nullptr;
+HANDLE g_dispatcher = nullptr;  // the dispatcher's thread
+
+// How long the end of the connection waits for the dispatcher to return, in milliseconds.
+constexpr DWORD kDispatcherEndMs = 5000;
+
+DWORD WINAPI DispatcherThread(LPVOID);
+
+// Waits up to `wait_ms` for the dispatcher's thread to return; one that has not returned by then
+// ends with the process.
+void EndDispatcher(DWORD wait_ms) {
+  if (g_dispatcher == nullptr) return;
+  WaitForSingleObject(g_dispatcher, wait_ms);
+  CloseHandle(g_dispatcher);
+  g_dispatcher = nullptr;
+}
 
 void FinishConnect(DWORD error, bool handler_failed) {
   std::lock_guard lock(g_connect_mutex);
@@ -50,6 +66,7 @@ void WINAPI DispatchedServiceMain(DWORD, LPWSTR*) {
 
 class WindowsServiceManager : public ServiceManager {
  public:
+  ~WindowsServiceManager() override { EndDispatcher(kDispatcherEndMs); }
   int SetStatus(const ServiceStatus& status) override {
     SERVICE_STATUS record{};
     record.dwServiceType = status.service_type;
@@ -68,16 +85,29 @@ class WindowsServiceManager : public ServiceManager {
 // 0 once the control handler is registered; otherwise the error of StartServiceCtrlDispatcherW
 // (1063, ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, for a program started from a console) or of
 // RegisterServiceCtrlHandlerW.
+namespace {
+
+DWORD WINAPI DispatcherThread(LPVOID) {
+  SERVICE_TABLE_ENTRYW table[] = {{kServiceName, DispatchedServiceMain}, {nullptr, nullptr}};
+  // Returns only when the service has reported itself stopped, or at once on failure.
+  if (!StartServiceCtrlDispatcherW(table)) FinishConnect(GetLastError(), false);
+  return 0;
+}
+
+}  // namespace
+
 int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager, bool* handler_failed) {
-  std::thread([] {
-    SERVICE_TABLE_ENTRYW table[] = {{kServiceName, DispatchedServiceMain}, {nullptr, nullptr}};
-    // Returns only when the service has reported itself stopped, or at once on failure.
-    if (!StartServiceCtrlDispatcherW(table)) FinishConnect(GetLastError(), false);
-  }).detach();
+  g_dispatcher = CreateThread(nullptr, 0, DispatcherThread, nullptr, 0, nullptr);
+  if (g_dispatcher == nullptr) return static_cast<int>(GetLastError());
   std::unique_lock lock(g_connect_mutex);
   g_connected_cv.wait(lock, [] { return g_connect_done; });
   *handler_failed = g_handler_failed;
-  if (g_connect_error != 0) return static_cast<int>(g_connect_error);
+  if (g_connect_error != 0) {
+    lock.unlock();
+    // A dispatcher that failed has returned; one whose handler failed runs until the process ends.
+    EndDispatcher(g_handler_failed ? 0 : kDispatcherEndMs);
+    return static_cast<int>(g_connect_error);
+  }
   *manager = std::make_unique<WindowsServiceManager>();
   return 0;
 }
