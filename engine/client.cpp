@@ -109,12 +109,13 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   }
   platform::UdpSocket* socket = RequestSocket(rt);
   size_t sent = 0;
-  const int error = socket ? socket->SendToStamped(bytes.data(), size, server, &sent) : EBADF;
+  const std::error_code error = socket ? socket->SendToStamped(bytes.data(), size, server, &sent)
+                                       : std::make_error_code(std::errc::bad_file_descriptor);
   table_lock.unlock();
-  if (error != 0) {
+  if (error) {
     // A lost address fails every poll until it returns.
     if (rt.client.reports.Allow(msg::kWinsockError.id)) {
-      ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error}});
+      ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error.value()}});
     }
   } else if (sent == 0) {
     Trace("SNTP-Client: Verbindung wurde vom SNTP-Server beendet.\n");
@@ -216,7 +217,7 @@ bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
   if (address == platform::kInaddrNone && rt.sockets.ipv6_socket) return ResolveAnyTimeServer(rt, out);
   if (address == platform::kInaddrNone) {
     std::string error_text;
-    if (rt.network->ResolveHost(name, &address, &error_text) != 0) {
+    if (rt.network->ResolveHost(name, &address, &error_text)) {
       ReportMessage(msg::kResolveFailed, {name, error_text});
       return false;
     }

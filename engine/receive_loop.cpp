@@ -2,7 +2,7 @@
 
 #include <array>
 #include <chrono>
-#include <cerrno>
+#include <system_error>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -60,8 +60,8 @@ void WakeLocked(Runtime& rt) {
     if (!entry.in_use) continue;
     if (entry.socket) {
       size_t sent = 0;
-      const int error = entry.socket->SendTo("", 0, entry.address, &sent);
-      if (error != 0) ReportMessage(msg::kShutdownPacketFailed, {int64_t{error}});
+      const std::error_code error = entry.socket->SendTo("", 0, entry.address, &sent);
+      if (error) ReportMessage(msg::kShutdownPacketFailed, {int64_t{error.value()}});
     }
     break;  // only the first entry's own socket
   }
@@ -97,7 +97,7 @@ void ReceiveOne(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket) {
   size_t received = 0;
   platform::ReceivedFrom origin;
   std::optional<int64_t> stamp;
-  const int error = socket.ReceiveFrom(buffer.data(), buffer.size(), &received, &origin, &stamp);
+  const std::error_code error = socket.ReceiveFrom(buffer.data(), buffer.size(), &received, &origin, &stamp);
   // T4: nothing may come between the read and the clock.
   const NtpTimestamp arrival = ArrivalTime(*rt.clock, stamp);
   NtpMessage message;
@@ -106,9 +106,10 @@ void ReceiveOne(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket) {
 
   // A datagram longer than the buffer is not this host's error: it goes on to be ignored by its
   // length below.
-  if (error != 0 && !origin.truncated) {
+  if (error && !origin.truncated) {
     if (state.reports.Allow(msg::kWinsockError.id)) {
-      ReportMessage(msg::kWinsockError, {std::string("SNTP-Network"), std::string("recvfrom()"), int64_t{error}});
+      ReportMessage(msg::kWinsockError,
+                    {std::string("SNTP-Network"), std::string("recvfrom()"), int64_t{error.value()}});
     }
     return;
   }
@@ -227,9 +228,11 @@ void ReceiveLoop(Runtime& rt) {
 
   bool leave = false;
   while (!leave) {
-    const int wait_error = waiter ? waiter->Wait(&readable) : EBADF;
-    if (wait_error != 0) {
-      ReportMessage(msg::kWinsockError, {std::string("SNTP-Network"), std::string("select()"), int64_t{wait_error}});
+    const std::error_code wait_error =
+        waiter ? waiter->Wait(&readable) : std::make_error_code(std::errc::bad_file_descriptor);
+    if (wait_error) {
+      ReportMessage(msg::kWinsockError,
+                    {std::string("SNTP-Network"), std::string("select()"), int64_t{wait_error.value()}});
       // A persisting failure must neither spin nor keep a stop from ending the loop.
       if (WaitForShutdown(rt.stop.shutdown, kFailureBackoffMs)) {
         ReportMessage(msg::kServiceStopped);

@@ -41,15 +41,15 @@ size_t ReplyBatch::Send(platform::Clock& clock, ReportLimit& reports) {
     }
     for (size_t done = 0; done < datagrams.size();) {
       size_t sent = 0;
-      const int error = socket->SendBatch(datagrams.data() + done, datagrams.size() - done, &sent);
+      const std::error_code error = socket->SendBatch(datagrams.data() + done, datagrams.size() - done, &sent);
       for (size_t i = done; debug && i < done + sent; ++i) {
         Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::AddressText(datagrams[i].to).c_str());
       }
       done += sent;
       taken += sent;
-      if (error == 0) break;
+      if (!error) break;
       if (reports.Allow(msg::kWinsockError.id)) {
-        ReportMessage(msg::kWinsockError, {std::string("SNTP-Server"), std::string("sendto"), int64_t{error}});
+        ReportMessage(msg::kWinsockError, {std::string("SNTP-Server"), std::string("sendto"), int64_t{error.value()}});
       }
       ++done;  // the one that failed
     }

@@ -1,9 +1,9 @@
 #include "engine/server.h"
 
 #include <array>
-#include <cerrno>
 #include <shared_mutex>
 #include <string>
+#include <system_error>
 
 #include "engine/shutdown_wait.h"
 #include "messages/report.h"
@@ -17,22 +17,22 @@ constexpr int32_t kBroadcastPrecision = -7;       // 2^-7 s, byte 0xF9
 constexpr uint32_t kBroadcastPoll = 6;            // 2^6 s
 constexpr uint32_t kBroadcastRootDispersion = 1;  // raw 16.16 word: 2^-16 s
 
-constexpr int kSigningFailed = EINVAL;
+constexpr std::errc kSigningFailed = std::errc::invalid_argument;
 
 // Converts a built message to network order and sends its 48 bytes, or 68 with the key
-// identifier and MAC of `key`; 0 or the error.
-int SendMessage(platform::UdpSocket& socket, NtpMessage* message, const platform::SocketAddress& to,
-                const SymmetricKey* key) {
+// identifier and MAC of `key`; no error, or the error.
+std::error_code SendMessage(platform::UdpSocket& socket, NtpMessage* message, const platform::SocketAddress& to,
+                            const SymmetricKey* key) {
   NtpToNetworkOrder(message);
   std::array<uint8_t, kNtpMessageWithAuthSize> bytes;
   NtpToBytes(*message, bytes.data());
-  if (key != nullptr && !SignMessage(*key, bytes.data())) return kSigningFailed;
+  if (key != nullptr && !SignMessage(*key, bytes.data())) return std::make_error_code(kSigningFailed);
   size_t sent = 0;
   return socket.SendTo(bytes.data(), key != nullptr ? kNtpMessageWithAuthSize : kNtpMessageSize, to, &sent);
 }
 
-void ReportSendError(int error) {
-  ReportMessage(msg::kWinsockError, {std::string("SNTP-Server"), std::string("sendto"), int64_t{error}});
+void ReportSendError(const std::error_code& error) {
+  ReportMessage(msg::kWinsockError, {std::string("SNTP-Server"), std::string("sendto"), int64_t{error.value()}});
 }
 
 }  // namespace
@@ -63,9 +63,9 @@ void ServerReply(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket, 
   }
   SetTransmitTime(&reply, NtpNow(*rt.clock));
 
-  const int error = SendMessage(socket, &reply, from, key);
-  if (error == 0) rt.status.CountAnswered();
-  if (error != 0) {
+  const std::error_code error = SendMessage(socket, &reply, from, key);
+  if (!error) rt.status.CountAnswered();
+  if (error) {
     if (state.reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
   } else if (debug) {
     Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::AddressText(from).c_str());
@@ -111,9 +111,9 @@ void BroadcastThread(Runtime& rt) {
       SetReceiveTime(&broadcast, ZeroTimestamp);
       SetTransmitTime(&broadcast, NtpNow(*rt.clock));
 
-      const int error = SendMessage(*entry.socket, &broadcast, destination, key);
-      if (error == 0) rt.status.CountBroadcast();
-      if (error != 0) {
+      const std::error_code error = SendMessage(*entry.socket, &broadcast, destination, key);
+      if (!error) rt.status.CountBroadcast();
+      if (error) {
         if (send_reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
       } else if (DebugMode()) {
         Trace("SNTP-Server: NTP Broadcast auf Netzwerkadapter %s (%s) verschickt.\n", entry.name.c_str(),

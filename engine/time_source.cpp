@@ -15,7 +15,7 @@ bool ResolveAnyTimeServer(Runtime& rt, platform::SocketAddress* out) {
   const std::string& name = rt.config.client_time_source;
   std::string error_text;
   platform::SocketAddress address;
-  if (rt.network->ResolveAny(WithoutBrackets(name), &address, &error_text) != 0) {
+  if (rt.network->ResolveAny(WithoutBrackets(name), &address, &error_text)) {
     ReportMessage(msg::kResolveFailed, {name, error_text});
     return false;
   }

@@ -1,6 +1,7 @@
 // UDP sockets (IPv4, and IPv6 beside it), the wait over them, name resolution and the interface
 // address table. Addresses and ports in SocketAddress are in network byte order, as in a sockaddr_in.
-// Operations return 0 or an error number (errno values on Linux) as a value.
+// Operations return a std::error_code (error_text.h): none, or the system's error (an errno value
+// on Linux, a Winsock code on Windows).
 #pragma once
 
 #include <array>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace chron::platform {
@@ -21,8 +23,8 @@ inline constexpr uint16_t kAfInet = 2;
 inline constexpr uint16_t kAfInet6 = 10;
 inline constexpr uint32_t kInaddrNone = 0xFFFFFFFFu;  // inet_addr's answer for text that is no address
 
-// EAFNOSUPPORT of Linux, returned where a system offers no IPv6.
-inline constexpr int kNoIpv6 = 97;
+// EAFNOSUPPORT, returned where a system offers no IPv6.
+inline std::error_code NoIpv6() { return std::make_error_code(std::errc::address_family_not_supported); }
 
 using Ipv6Bytes = std::array<uint8_t, 16>;  // network byte order
 
@@ -77,22 +79,22 @@ class UdpSocket {
  public:
   virtual ~UdpSocket() = default;
   // SO_BROADCAST: allows sending to broadcast addresses.
-  virtual int EnableBroadcast() = 0;
+  virtual std::error_code EnableBroadcast() = 0;
   // Binds to `local` (an adapter's own address and port). With `accept_broadcasts` the socket
   // also receives the broadcasts that reach that adapter's interface; on Linux this takes extra
   // receive-only descriptors, invisible to the caller.
-  virtual int Bind(const SocketAddress& local, bool accept_broadcasts) = 0;
-  virtual int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) = 0;
+  virtual std::error_code Bind(const SocketAddress& local, bool accept_broadcasts) = 0;
+  virtual std::error_code SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) = 0;
   // Sends the datagrams in order, on Linux with one system call (sendmmsg) for as many as the
   // system takes. `*sent` receives how many went out before the first failure, whose error is
-  // returned (0: all went out). Elsewhere one SendTo each.
-  virtual int SendBatch(const OutgoingDatagram* datagrams, size_t count, size_t* sent) {
+  // returned (none: all went out). Elsewhere one SendTo each.
+  virtual std::error_code SendBatch(const OutgoingDatagram* datagrams, size_t count, size_t* sent) {
     for (*sent = 0; *sent < count; ++*sent) {
       size_t bytes = 0;
       const OutgoingDatagram& d = datagrams[*sent];
-      if (const int error = SendTo(d.data, d.size, d.to, &bytes); error != 0) return error;
+      if (std::error_code error = SendTo(d.data, d.size, d.to, &bytes)) return error;
     }
-    return 0;
+    return {};
   }
   // How many datagrams ReceiveFrom hands out without asking the system again (on Linux the rest
   // of one recvmmsg); 0 where each read asks the system.
@@ -101,7 +103,7 @@ class UdpSocket {
   // Linux the kernel's software transmit stamp, taken as the network device takes the
   // datagram). LatestDeparture then tells that time. Where the system records no departures
   // this is SendTo.
-  virtual int SendToStamped(const void* data, size_t size, const SocketAddress& to, size_t* sent) {
+  virtual std::error_code SendToStamped(const void* data, size_t size, const SocketAddress& to, size_t* sent) {
     return SendTo(data, size, to, sent);
   }
   // When the datagram of the latest SendToStamped left, in nanoseconds since 1970 on the system
@@ -114,8 +116,8 @@ class UdpSocket {
   // (Linux), otherwise `capacity`. `arrival` (may be null) receives the time at which the system
   // took the datagram in, in nanoseconds since 1970 on the system clock (Clock::FromSystemTime
   // moves it onto another clock), or is left empty where the system records none.
-  virtual int ReceiveFrom(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
-                          std::optional<int64_t>* arrival) = 0;
+  virtual std::error_code ReceiveFrom(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
+                                      std::optional<int64_t>* arrival) = 0;
 };
 
 // Waits until one of a fixed set of sockets is readable; the cost of a wait does not grow
@@ -124,15 +126,15 @@ class SocketWaiter {
  public:
   virtual ~SocketWaiter() = default;
   // Blocks without time-out. On success `readable[i]` tells whether sockets[i] (as given to
-  // Network::CreateWaiter) has a datagram waiting. Returns 0 or an error number.
-  virtual int Wait(std::vector<bool>* readable) = 0;
-  // Ends the Wait that blocks now, or the next one, and every later one: each returns 0 at once,
+  // Network::CreateWaiter) has a datagram waiting. No error, or the error.
+  virtual std::error_code Wait(std::vector<bool>* readable) = 0;
+  // Ends the Wait that blocks now, or the next one, and every later one: each returns at once without error,
   // with no more than the sockets that are readable marked (none when none are). Like setting a
   // manual-reset event the wait also watches; callable from any thread while the waiter lives.
   // A stop request uses it beside its wake-up datagram, which a vanished address or a firewall
   // can lose.
   virtual void Wake() = 0;
-  // Ends the Wait that blocks now, or the next one, once: it returns 0 with no more than the
+  // Ends the Wait that blocks now, or the next one, once: it returns without error with no more than the
   // readable sockets marked. Callable from any thread while the waiter lives. Where the system
   // offers no way, nothing.
   virtual void Nudge() {}
@@ -162,24 +164,24 @@ struct InterfaceAddress6 {
 class Network {
  public:
   virtual ~Network() = default;
-  // Winsock start-up analogue; 0 on success.
-  virtual int Startup() = 0;
-  virtual int CreateUdpSocket(std::unique_ptr<UdpSocket>* socket) = 0;
+  // Winsock start-up analogue; no error on success.
+  virtual std::error_code Startup() = 0;
+  virtual std::error_code CreateUdpSocket(std::unique_ptr<UdpSocket>* socket) = 0;
   // An IPv6 UDP socket for IPv6 alone (IPV6_V6ONLY), so that it shares port 123 with the IPv4
   // sockets. Bound to the unspecified address (a SocketAddress of family kAfInet6, all zero) it
   // receives on every IPv6 address of the host, present and future, tells each datagram's local
   // address in `local6` of its source, and sends a reply from it. EAFNOSUPPORT where the system
   // has no IPv6.
-  virtual int CreateUdpSocket6(std::unique_ptr<UdpSocket>* /*socket*/) { return kNoIpv6; }
+  virtual std::error_code CreateUdpSocket6(std::unique_ptr<UdpSocket>* /*socket*/) { return NoIpv6(); }
   virtual std::unique_ptr<SocketWaiter> CreateWaiter(const std::vector<UdpSocket*>& sockets) = 0;
-  // gethostbyname: first IPv4 address of `name`. Returns 0, or an error number with its text.
-  virtual int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) = 0;
+  // gethostbyname: first IPv4 address of `name`. No error, or the error with its text.
+  virtual std::error_code ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) = 0;
   // getaddrinfo for any family: the first address of `name` in the system's order (RFC 6724),
-  // IPv6 or IPv4, port 123. A numeric IPv6 address may carry a zone ("fe80::1%eth0"). Returns 0,
-  // or an error number with its text.
-  virtual int ResolveAny(std::string_view /*name*/, SocketAddress* /*address*/, std::string* error_text) {
+  // IPv6 or IPv4, port 123. A numeric IPv6 address may carry a zone ("fe80::1%eth0"). No error,
+  // or the error with its text.
+  virtual std::error_code ResolveAny(std::string_view /*name*/, SocketAddress* /*address*/, std::string* error_text) {
     if (error_text != nullptr) *error_text = "IPv6";
-    return kNoIpv6;
+    return NoIpv6();
   }
   // The interface address table of the system (MIB-II ipAddrTable rows), any order.
   virtual std::vector<InterfaceAddress> InterfaceAddresses() = 0;
@@ -187,9 +189,9 @@ class Network {
   virtual std::vector<InterfaceAddress6> InterfaceAddresses6() { return {}; }
   // The local address (network byte order) the system sends from to reach `destination` (network
   // byte order), as its routing table chooses it: an unbound UDP socket connected to the
-  // destination reads its own address. Nothing is sent. Returns 0, or an error number where the
-  // system cannot tell (no route).
-  virtual int RouteSource(uint32_t destination, uint32_t* source) = 0;
+  // destination reads its own address. Nothing is sent. No error, or the error where the system
+  // cannot tell (no route).
+  virtual std::error_code RouteSource(uint32_t destination, uint32_t* source) = 0;
   // Calls `changed`, on a thread of the watch's own, soon after an IPv4 address is added or
   // removed or a link changes, until the watch is destroyed; a burst of changes may come as one
   // call. Null where the system tells of no changes.

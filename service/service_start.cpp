@@ -41,17 +41,17 @@ void OpenIpv6Socket(Runtime& rt) {
   if (rt.registry != nullptr) ReadIpv6Setting(*rt.registry, &rt.config);
   if (rt.config.ipv6 == 0) return;
   std::unique_ptr<platform::UdpSocket> socket;
-  int error = rt.network->CreateUdpSocket6(&socket);
-  if (error != 0) {
-    ReportMessage(msg::kWinsockError, {std::string("SNTP-Init"), std::string("socket(IPv6)"), int64_t{error}});
+  std::error_code error = rt.network->CreateUdpSocket6(&socket);
+  if (error) {
+    ReportMessage(msg::kWinsockError, {std::string("SNTP-Init"), std::string("socket(IPv6)"), int64_t{error.value()}});
     return;
   }
   platform::SocketAddress any;
   any.family = platform::kAfInet6;
   any.port = platform::HostToNetwork16(kNtpPort);
   error = socket->Bind(any, false);
-  if (error != 0) {
-    ReportMessage(msg::kWinsockError, {std::string("SNTP-Init"), std::string("bind(IPv6)"), int64_t{error}});
+  if (error) {
+    ReportMessage(msg::kWinsockError, {std::string("SNTP-Init"), std::string("bind(IPv6)"), int64_t{error.value()}});
     return;
   }
   rt.sockets.ipv6_socket = std::move(socket);
@@ -69,23 +69,23 @@ void OpenIpv6Socket(Runtime& rt) {
 
 int OpenAdapterSocket(Runtime& rt, AdapterEntry& entry) {
   entry.address.port = platform::HostToNetwork16(kNtpPort);
-  int error = rt.network->CreateUdpSocket(&entry.socket);
-  if (error != 0) {
-    ReportMessage(msg::kWinsockError, {"SNTP-Init", "socket(" + AdapterText(entry) + ")", int64_t{error}});
-    return error;
+  std::error_code error = rt.network->CreateUdpSocket(&entry.socket);
+  if (error) {
+    ReportMessage(msg::kWinsockError, {"SNTP-Init", "socket(" + AdapterText(entry) + ")", int64_t{error.value()}});
+    return error.value();
   }
   if (rt.ServerBroadcasts()) {
     error = entry.socket->EnableBroadcast();
-    if (error != 0) {
+    if (error) {
       ReportMessage(msg::kAdapterBroadcastModeFailed,
-                    {entry.name, platform::DottedAddress(entry.address.address), int64_t{error}});
-      return error;
+                    {entry.name, platform::DottedAddress(entry.address.address), int64_t{error.value()}});
+      return error.value();
     }
   }
   error = entry.socket->Bind(entry.address, rt.ClientAcceptsBroadcasts());
-  if (error != 0) {
-    ReportMessage(msg::kWinsockError, {"SNTP-Init", "bind(" + AdapterText(entry) + ")", int64_t{error}});
-    return error;
+  if (error) {
+    ReportMessage(msg::kWinsockError, {"SNTP-Init", "bind(" + AdapterText(entry) + ")", int64_t{error.value()}});
+    return error.value();
   }
   ReportMessage(msg::kAdapterReady, {entry.name, platform::DottedAddress(entry.address.address)});
   return 0;
@@ -133,10 +133,9 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
     held.reset();
   };
 
-  error = rt.network->Startup();
-  if (error != 0) {
-    ReportMessage(msg::kWinsockError, {"SNTP-Init", "WSAStartup()", int64_t{error}});
-    return error;
+  if (const std::error_code startup = rt.network->Startup()) {
+    ReportMessage(msg::kWinsockError, {"SNTP-Init", "WSAStartup()", int64_t{startup.value()}});
+    return startup.value();
   }
   if (rt.registry != nullptr) {
     ReadKeyFileSetting(*rt.registry, &rt.config);

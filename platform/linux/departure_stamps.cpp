@@ -9,6 +9,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/error_text.h"
+
 namespace chron::platform {
 
 namespace {
@@ -54,7 +56,8 @@ ssize_t SendOne(int fd, const void* data, size_t size, const sockaddr* to, sockl
 
 }  // namespace
 
-int DepartureStamps::Send(int fd, const void* data, size_t size, const sockaddr* to, socklen_t length, size_t* sent) {
+std::error_code DepartureStamps::Send(int fd, const void* data, size_t size, const sockaddr* to, socklen_t length,
+                                      size_t* sent) {
   std::lock_guard lock(mutex_);
   if (!tried_) {
     tried_ = true;
@@ -72,10 +75,10 @@ int DepartureStamps::Send(int fd, const void* data, size_t size, const sockaddr*
   }
   if (n < 0) {
     awaiting_ = false;
-    return errno;
+    return SystemError(errno);
   }
   if (sent != nullptr) *sent = static_cast<size_t>(n);
-  return 0;
+  return {};
 }
 
 bool DepartureStamps::Collect(int fd) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <system_error>
 
 namespace chron::platform {
 
@@ -21,9 +22,9 @@ class DepartureStamps {
  public:
   // Sends `size` bytes to `to` on `fd` and asks the kernel to stamp the datagram's departure;
   // forgets the departure of the one sent before. Where the kernel refuses stamps this is a
-  // plain send. 0 or the errno of the send.
+  // plain send. No error, or the error of the send.
   // `to` is a sockaddr_in or sockaddr_in6 of `length` bytes.
-  int Send(int fd, const void* data, size_t size, const sockaddr* to, socklen_t length, size_t* sent);
+  std::error_code Send(int fd, const void* data, size_t size, const sockaddr* to, socklen_t length, size_t* sent);
   // Reads every stamp the kernel has queued on `fd` (its error queue, which makes the descriptor
   // report an error condition until read) and keeps the first one after the latest Send. Never
   // blocks. False when no stamp is ever asked for on `fd`: its error condition has another cause.

@@ -26,6 +26,7 @@
 #include <optional>
 #include <thread>
 
+#include "platform/error_text.h"
 #include "platform/linux/departure_stamps.h"
 
 namespace chron::platform {
@@ -108,9 +109,9 @@ std::optional<OwningInterface> FindInterface(uint32_t address) {
 // bind of one port coexist only when both sockets carry SO_REUSEADDR; binding to a device does
 // not lift the conflict as long as the wildcard socket has no device. SO_REUSEADDR also lets a
 // second instance bind the same addresses: the instance mutex is what refuses it.
-int SetReuseAddress(int fd) {
+std::error_code SetReuseAddress(int fd) {
   int on = 1;
-  return setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 ? 0 : errno;
+  return setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 ? std::error_code() : SystemError(errno);
 }
 
 // Asks the kernel to stamp every datagram with CLOCK_REALTIME when it arrives (SO_TIMESTAMPNS).
@@ -144,39 +145,39 @@ class LinuxUdpSocket : public UdpSocket {
     for (int fd : fds_) close(fd);
   }
 
-  int EnableBroadcast() override {
+  std::error_code EnableBroadcast() override {
     int on = 1;
-    return setsockopt(fds_[0], SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0 ? 0 : errno;
+    return setsockopt(fds_[0], SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0 ? std::error_code() : SystemError(errno);
   }
 
   // The main descriptor is bound without a device: a device binding would force every send,
   // including requests to a time server routed through another interface, out of this one.
   // A limited broadcast sent from it leaves through the interface owning its address anyway.
-  int Bind(const SocketAddress& local, bool accept_broadcasts) override {
+  std::error_code Bind(const SocketAddress& local, bool accept_broadcasts) override {
     if (local.family == kAfInet6) return Bind6(local);
-    if (int error = SetReuseAddress(fds_[0]); error != 0) return error;
+    if (std::error_code error = SetReuseAddress(fds_[0])) return error;
     sockaddr_in address = ToSockaddr<sockaddr_in>(local);
-    if (bind(fds_[0], reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return errno;
+    if (bind(fds_[0], reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return SystemError(errno);
     // A socket bound to 0.0.0.0 receives broadcasts itself, mixed with the datagrams sent to the
     // host: only each datagram's destination tells them apart. One bound to a unicast address
     // receives no broadcasts on Linux, so it gets receive-only companions on its interface.
     if (local.address == 0) {
       int on = 1;
-      if (setsockopt(fds_[0], IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) return errno;
+      if (setsockopt(fds_[0], IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) return SystemError(errno);
       wildcard_ = true;
-      return 0;
+      return {};
     }
-    if (!accept_broadcasts) return 0;
+    if (!accept_broadcasts) return {};
     std::optional<OwningInterface> owner = FindInterface(local.address);
-    if (!owner) return 0;
-    if (int error = AddReceiver(*owner, kInaddrNone, local.port); error != 0) return error;
+    if (!owner) return {};
+    if (std::error_code error = AddReceiver(*owner, kInaddrNone, local.port)) return error;
     if (owner->broadcast != 0 && owner->broadcast != kInaddrNone) {
-      if (int error = AddReceiver(*owner, owner->broadcast, local.port); error != 0) return error;
+      if (std::error_code error = AddReceiver(*owner, owner->broadcast, local.port)) return error;
     }
-    return 0;
+    return {};
   }
 
-  int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
+  std::error_code SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
     SystemAddress address = ToSystem(to);
     iovec vector{const_cast<void*>(data), size};
     msghdr header{};
@@ -187,12 +188,12 @@ class LinuxUdpSocket : public UdpSocket {
     alignas(cmsghdr) uint8_t control[kSourceControlSize];
     SetSource(to, control, &header);
     ssize_t n = sendmsg(fds_[0], &header, 0);
-    if (n < 0) return errno;
+    if (n < 0) return SystemError(errno);
     if (sent != nullptr) *sent = static_cast<size_t>(n);
-    return 0;
+    return {};
   }
 
-  int SendBatch(const OutgoingDatagram* datagrams, size_t count, size_t* sent) override {
+  std::error_code SendBatch(const OutgoingDatagram* datagrams, size_t count, size_t* sent) override {
     constexpr size_t kMost = 64;
     *sent = 0;
     while (*sent < count) {
@@ -216,22 +217,22 @@ class LinuxUdpSocket : public UdpSocket {
       do {
         k = sendmmsg(fds_[0], headers, static_cast<unsigned>(n), 0);
       } while (k < 0 && errno == EINTR);
-      if (k < 0) return errno;
+      if (k < 0) return SystemError(errno);
       *sent += static_cast<size_t>(k);
       // Fewer than asked: the next one failed; sending it alone tells why.
       if (static_cast<size_t>(k) < n) {
         const OutgoingDatagram& d = datagrams[*sent];
         size_t bytes = 0;
-        if (const int error = SendTo(d.data, d.size, d.to, &bytes); error != 0) return error;
+        if (std::error_code error = SendTo(d.data, d.size, d.to, &bytes)) return error;
         ++*sent;
       }
     }
-    return 0;
+    return {};
   }
 
   size_t Fetched() const override { return count_ - head_; }
 
-  int SendToStamped(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
+  std::error_code SendToStamped(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
     SystemAddress address = ToSystem(to);
     return departures_.Send(fds_[0], data, size, address.get(), address.length, sent);
   }
@@ -246,22 +247,22 @@ class LinuxUdpSocket : public UdpSocket {
   // exactly one datagram per call. Datagrams already queued in the kernel are fetched in one
   // recvmmsg and handed out one by one from here, each with its own kernel arrival stamp, in
   // the one-at-a-time order of a plain read, at a third fewer system calls under load.
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
-                  std::optional<int64_t>* arrival) override {
+  std::error_code ReceiveFrom(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
+                              std::optional<int64_t>* arrival) override {
     for (;;) {
       if (HasPending()) return HandOut(buffer, capacity, received, from, arrival);
       for (size_t k = 0; k < fds_.size(); ++k) {
         // Start after the descriptor read last, so that no descriptor starves the others.
         size_t i = (next_ + k) % fds_.size();
-        int error = Fetch(i);
-        if (error == EAGAIN || error == EWOULDBLOCK) continue;
+        const std::error_code error = Fetch(i);
+        if (error == std::errc::resource_unavailable_try_again) continue;  // EWOULDBLOCK is EAGAIN
         next_ = i + 1;
-        if (error != 0) return error;
+        if (error) return error;
         return HandOut(buffer, capacity, received, from, arrival);
       }
       std::vector<pollfd> polls;
       for (int fd : fds_) polls.push_back({fd, POLLIN, 0});
-      if (poll(polls.data(), polls.size(), -1) < 0 && errno != EINTR) return errno;
+      if (poll(polls.data(), polls.size(), -1) < 0 && errno != EINTR) return SystemError(errno);
       // Departure stamps are no datagram, but keep the descriptor ready until they are read.
       if ((polls[0].revents & (POLLERR | POLLIN)) == POLLERR) CollectDepartures();
     }
@@ -275,19 +276,19 @@ class LinuxUdpSocket : public UdpSocket {
  private:
   // The IPv6 socket: IPv6 only, so that port 123 stays free for the IPv4 sockets, and each
   // datagram with its destination, the address a reply goes out from.
-  int Bind6(const SocketAddress& local) {
+  std::error_code Bind6(const SocketAddress& local) {
     int on = 1;
-    if (setsockopt(fds_[0], IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) return errno;
-    if (int error = SetReuseAddress(fds_[0]); error != 0) return error;
-    if (setsockopt(fds_[0], IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on) != 0) return errno;
+    if (setsockopt(fds_[0], IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) return SystemError(errno);
+    if (std::error_code error = SetReuseAddress(fds_[0])) return error;
+    if (setsockopt(fds_[0], IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on) != 0) return SystemError(errno);
     // A socket on the unspecified address would otherwise receive what is sent to the groups the
     // host itself is in (ff02::1 reaches every node of the link): a request to a group is not
     // answered. Kernels before 4.20 know no such option.
     int off = 0;
     (void)setsockopt(fds_[0], IPPROTO_IPV6, IPV6_MULTICAST_ALL, &off, sizeof off);
     SystemAddress address = ToSystem(local);
-    if (bind(fds_[0], address.get(), address.length) != 0) return errno;
-    return 0;
+    if (bind(fds_[0], address.get(), address.length) != 0) return SystemError(errno);
+    return {};
   }
 
   // The destination of an IPv6 datagram (IPV6_PKTINFO), all zero where the system gave none.
@@ -302,28 +303,28 @@ class LinuxUdpSocket : public UdpSocket {
     return destination;
   }
 
-  int AddReceiver(const OwningInterface& owner, uint32_t address, uint16_t port) {
+  std::error_code AddReceiver(const OwningInterface& owner, uint32_t address, uint16_t port) {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return errno;
+    if (fd < 0) return SystemError(errno);
     EnableArrivalStamps(fd);
-    int error = SetReuseAddress(fd);
-    if (error == 0 && setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, owner.name.c_str(),
-                                 static_cast<socklen_t>(owner.name.size() + 1)) != 0) {
-      error = errno;
+    std::error_code error = SetReuseAddress(fd);
+    if (!error && setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, owner.name.c_str(),
+                             static_cast<socklen_t>(owner.name.size() + 1)) != 0) {
+      error = SystemError(errno);
     }
     sockaddr_in local = ToSockaddr<sockaddr_in>(SocketAddress{kAfInet, port, address});
-    if (error == 0 && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) error = errno;
-    if (error != 0) {
+    if (!error && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) error = SystemError(errno);
+    if (error) {
       close(fd);
       return error;
     }
     fds_.push_back(fd);
-    return 0;
+    return {};
   }
 
-  // Reads up to kBatch queued datagrams of descriptor fds_[index] without waiting: 0
-  // (count_ >= 1), EAGAIN, or the error of the first read.
-  int Fetch(size_t index) {
+  // Reads up to kBatch queued datagrams of descriptor fds_[index] without waiting:
+  // no error (count_ >= 1), EAGAIN, or the error of the first read.
+  std::error_code Fetch(size_t index) {
     for (unsigned i = 0; i < kBatch; ++i) {
       slots_[i].vector = {slots_[i].data, sizeof slots_[i].data};
       headers_[i] = {};
@@ -338,11 +339,11 @@ class LinuxUdpSocket : public UdpSocket {
     do {
       n = recvmmsg(fds_[index], headers_, kBatch, MSG_DONTWAIT | MSG_TRUNC, nullptr);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) return errno;
+    if (n < 0) return SystemError(errno);
     head_ = 0;
     count_ = static_cast<unsigned>(n);
     fetched_from_ = index;
-    return 0;
+    return {};
   }
 
   // Whether the datagram of `header`, read from fds_[fetched_from_], came as a broadcast.
@@ -362,7 +363,8 @@ class LinuxUdpSocket : public UdpSocket {
     return false;
   }
 
-  int HandOut(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from, std::optional<int64_t>* arrival) {
+  std::error_code HandOut(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
+                          std::optional<int64_t>* arrival) {
     const Slot& slot = slots_[head_];
     mmsghdr& header = headers_[head_];
     ++head_;
@@ -387,7 +389,7 @@ class LinuxUdpSocket : public UdpSocket {
     std::memcpy(buffer, slot.data, std::min({size, capacity, sizeof slot.data}));
     if (received != nullptr) *received = size;
     if (from != nullptr) from->truncated = cut;
-    return cut ? EMSGSIZE : 0;
+    return cut ? SystemError(EMSGSIZE) : std::error_code();
   }
 
   static constexpr unsigned kBatch = 16;
@@ -418,7 +420,8 @@ class LinuxUdpSocket : public UdpSocket {
 // keeps every later wait from blocking.
 class EpollWaiter : public SocketWaiter {
  public:
-  EpollWaiter(int epoll_fd, int wake_fd, int error, std::vector<LinuxUdpSocket*> sockets, size_t descriptors)
+  EpollWaiter(int epoll_fd, int wake_fd, std::error_code error, std::vector<LinuxUdpSocket*> sockets,
+              size_t descriptors)
       : epoll_fd_(epoll_fd), wake_fd_(wake_fd), error_(error), sockets_(std::move(sockets)), events_(descriptors + 2) {
     // The nudge is an eventfd of its own that the wait reads back, so that it ends one wait only.
     nudge_fd_ = epoll_fd_ >= 0 ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1;
@@ -446,10 +449,10 @@ class EpollWaiter : public SocketWaiter {
     if (wake_fd_ >= 0) (void)eventfd_write(wake_fd_, 1);
   }
 
-  int Wait(std::vector<bool>* readable) override {
+  std::error_code Wait(std::vector<bool>* readable) override {
     // Woken: whatever else went wrong, the caller must get to look at its stop.
     if (woken_.load()) return Marked(readable, 0);
-    if (error_ != 0) return error_;
+    if (error_) return error_;
     // A socket holding fetched datagrams is readable already: only look whether others are,
     // and not at all when every socket is.
     size_t pending = 0;
@@ -459,7 +462,7 @@ class EpollWaiter : public SocketWaiter {
       do {
         n = epoll_wait(epoll_fd_, events_.data(), static_cast<int>(events_.size()), pending > 0 ? 0 : -1);
       } while (n < 0 && errno == EINTR);
-      if (n < 0) return errno;
+      if (n < 0) return SystemError(errno);
     }
     return Marked(readable, n);
   }
@@ -467,7 +470,7 @@ class EpollWaiter : public SocketWaiter {
  private:
   // Marks the sockets of the first `n` events and those holding fetched datagrams; 0. An error
   // condition alone is mostly a departure stamp waiting: it is read here and marks nothing.
-  int Marked(std::vector<bool>* readable, int n) {
+  std::error_code Marked(std::vector<bool>* readable, int n) {
     readable->assign(sockets_.size(), false);
     for (int i = 0; i < n; ++i) {
       const uint64_t index = events_[i].data.u64;
@@ -483,14 +486,14 @@ class EpollWaiter : public SocketWaiter {
     for (size_t i = 0; i < sockets_.size(); ++i) {
       if (sockets_[i]->HasPending()) (*readable)[i] = true;
     }
-    return 0;
+    return {};
   }
 
   static constexpr uint64_t kNudgeIndex = UINT64_MAX;  // past every socket's index and the wake-up's
   int epoll_fd_;
   int wake_fd_;
   int nudge_fd_ = -1;
-  int error_;  // a failure while the set was built, returned by every Wait
+  std::error_code error_;  // a failure while the set was built, returned by every Wait
   std::atomic<bool> woken_{false};
   std::vector<LinuxUdpSocket*> sockets_;
   std::vector<epoll_event> events_;
@@ -547,9 +550,21 @@ class NetlinkWatch : public AddressWatch {
   std::thread thread_;
 };
 
+// getaddrinfo's own error codes (EAI_*, negative), with gai_strerror's texts.
+const std::error_category& ResolverCategory() {
+  class Category : public std::error_category {
+   public:
+    const char* name() const noexcept override { return "getaddrinfo"; }
+    std::string message(int code) const override { return gai_strerror(code); }
+  };
+  static const Category category;
+  return category;
+}
+
 // getaddrinfo of `name` for `family` and `service`: the first address, the one the system
-// prefers (RFC 6724 destination order). 0, or the error with its text.
-int Resolve(std::string_view name, int family, const char* service, SocketAddress* address, std::string* error_text) {
+// prefers (RFC 6724 destination order). No error, or the error with its text.
+std::error_code Resolve(std::string_view name, int family, const char* service, SocketAddress* address,
+                        std::string* error_text) {
   addrinfo hints{};
   hints.ai_family = family;
   hints.ai_socktype = SOCK_DGRAM;
@@ -557,52 +572,54 @@ int Resolve(std::string_view name, int family, const char* service, SocketAddres
   const int status = getaddrinfo(std::string(name).c_str(), service, &hints, &result);
   if (status != 0) {
     // getaddrinfo's own codes are negative; a system failure carries an errno value.
-    const int error = status == EAI_SYSTEM ? errno : status;
-    if (error_text != nullptr) *error_text = status == EAI_SYSTEM ? std::strerror(error) : gai_strerror(status);
+    const std::error_code error =
+        status == EAI_SYSTEM ? SystemError(errno) : std::error_code(status, ResolverCategory());
+    if (error_text != nullptr) *error_text = error.message();
     return error;
   }
   *address = FromAddrinfo<sockaddr_in, sockaddr_in6>(*result, AF_INET6);
   freeaddrinfo(result);
-  return 0;
+  return {};
 }
 
 class LinuxNetwork : public Network {
  public:
-  int Startup() override { return 0; }
+  std::error_code Startup() override { return {}; }
 
-  int CreateUdpSocket(std::unique_ptr<UdpSocket>* socket_out) override {
+  std::error_code CreateUdpSocket(std::unique_ptr<UdpSocket>* socket_out) override {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return errno;
+    if (fd < 0) return SystemError(errno);
     *socket_out = std::make_unique<LinuxUdpSocket>(fd);
-    return 0;
+    return {};
   }
 
-  int CreateUdpSocket6(std::unique_ptr<UdpSocket>* socket_out) override {
+  std::error_code CreateUdpSocket6(std::unique_ptr<UdpSocket>* socket_out) override {
     int fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return errno;
+    if (fd < 0) return SystemError(errno);
     *socket_out = std::make_unique<LinuxUdpSocket>(fd);
-    return 0;
+    return {};
   }
 
   std::unique_ptr<SocketWaiter> CreateWaiter(const std::vector<UdpSocket*>& sockets) override {
     int epoll_fd = epoll_create1(EPOLL_CLOEXEC);
     std::vector<LinuxUdpSocket*> linux_sockets(sockets.size(), nullptr);
-    if (epoll_fd < 0) return std::make_unique<EpollWaiter>(-1, -1, errno, std::vector<LinuxUdpSocket*>{}, 0);
-    int error = 0;
+    if (epoll_fd < 0)
+      return std::make_unique<EpollWaiter>(-1, -1, SystemError(errno), std::vector<LinuxUdpSocket*>{}, 0);
+    std::error_code error;
     const int wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_fd < 0) {
-      error = errno;
+      error = SystemError(errno);
     } else {
       epoll_event event{};
       event.events = EPOLLIN;
       event.data.u64 = sockets.size();  // past every socket's index
-      if (epoll_ctl(epoll_fd, EPOLL_CTL_ADD, wake_fd, &event) != 0) error = errno;
+      if (epoll_ctl(epoll_fd, EPOLL_CTL_ADD, wake_fd, &event) != 0) error = SystemError(errno);
     }
     size_t descriptors = 0;
-    for (size_t i = 0; i < sockets.size() && error == 0; ++i) {
+    for (size_t i = 0; i < sockets.size() && !error; ++i) {
       auto* socket = dynamic_cast<LinuxUdpSocket*>(sockets[i]);
       if (socket == nullptr) {
-        error = EINVAL;
+        error = SystemError(EINVAL);
         break;
       }
       linux_sockets[i] = socket;
@@ -611,24 +628,24 @@ class LinuxNetwork : public Network {
         event.events = EPOLLIN;
         event.data.u64 = i;
         if (epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &event) != 0) {
-          error = errno;
+          error = SystemError(errno);
           break;
         }
         ++descriptors;
       }
     }
-    if (error != 0) linux_sockets.clear();  // Wait returns the error and looks at no socket
+    if (error) linux_sockets.clear();  // Wait returns the error and looks at no socket
     return std::make_unique<EpollWaiter>(epoll_fd, wake_fd, error, std::move(linux_sockets), descriptors);
   }
 
-  int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
+  std::error_code ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
     SocketAddress first;
-    const int error = Resolve(name, AF_INET, nullptr, &first, error_text);
-    if (error == 0) *address = first.address;
+    const std::error_code error = Resolve(name, AF_INET, nullptr, &first, error_text);
+    if (!error) *address = first.address;
     return error;
   }
 
-  int ResolveAny(std::string_view name, SocketAddress* address, std::string* error_text) override {
+  std::error_code ResolveAny(std::string_view name, SocketAddress* address, std::string* error_text) override {
     return Resolve(name, AF_UNSPEC, "123", address, error_text);
   }
 
@@ -677,23 +694,23 @@ class LinuxNetwork : public Network {
     return std::make_unique<NetlinkWatch>(fd, changed);
   }
 
-  int RouteSource(uint32_t destination, uint32_t* source) override {
+  std::error_code RouteSource(uint32_t destination, uint32_t* source) override {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return errno;
+    if (fd < 0) return SystemError(errno);
     // Connecting a UDP socket only fixes its peer: the kernel picks the route and the source
     // address for it, and sends nothing.
     sockaddr_in peer = ToSockaddr<sockaddr_in>(SocketAddress{kAfInet, HostToNetwork16(123), destination});
     sockaddr_in local{};
     socklen_t length = sizeof local;
-    int error = 0;
+    std::error_code error;
     if (connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-      error = errno;
+      error = SystemError(errno);
     }
     close(fd);
-    if (error != 0) return error;
+    if (error) return error;
     *source = local.sin_addr.s_addr;
-    return 0;
+    return {};
   }
 };
 

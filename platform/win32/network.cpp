@@ -1,7 +1,7 @@
 // Win32 implementation of the network facility: Winsock 2 sockets, select over up to 64 of
 // them and the IPv6 socket, getaddrinfo, the interface address table of the SNMP agent
 // (snmp_table.cpp) and the IPv6 addresses of GetAdaptersAddresses.
-// Error numbers are Winsock's (WSAGetLastError), e.g. 10040 WSAEMSGSIZE.
+// Errors carry Winsock's numbers (WSAGetLastError), e.g. 10040 WSAEMSGSIZE.
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -21,7 +21,7 @@
 namespace chron::platform {
 namespace {
 
-int LastSocketError() { return WSAGetLastError(); }
+std::error_code LastSocketError() { return SystemError(WSAGetLastError()); }
 
 // WSAIoctl code that switches off the report of ICMP port-unreachable messages (mstcpip.h of the
 // Windows SDK; mingw-w64's headers lack it).
@@ -41,14 +41,14 @@ class WinsockUdpSocket : public UdpSocket {
   }
   ~WinsockUdpSocket() override { closesocket(socket_); }
 
-  int EnableBroadcast() override {
+  std::error_code EnableBroadcast() override {
     BOOL on = TRUE;
     return setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on) == 0
-               ? 0
+               ? std::error_code()
                : LastSocketError();
   }
 
-  int Bind(const SocketAddress& local, bool /*accept_broadcasts*/) override {
+  std::error_code Bind(const SocketAddress& local, bool /*accept_broadcasts*/) override {
     DWORD on = 1;
     if (local.family == kAfInet6) {
       // IPv6 only, so that port 123 stays free for the IPv4 sockets; each datagram with its
@@ -71,25 +71,25 @@ class WinsockUdpSocket : public UdpSocket {
     BOOL report = FALSE;
     DWORD returned = 0;
     WSAIoctl(socket_, kSioUdpConnReset, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
-    return 0;
+    return {};
   }
 
-  int SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
+  std::error_code SendTo(const void* data, size_t size, const SocketAddress& to, size_t* sent) override {
     if (to.family == kAfInet6) return SendTo6(data, size, to, sent);
     sockaddr_in address = ToSockaddr<sockaddr_in>(to);
     const int n = sendto(socket_, static_cast<const char*>(data), static_cast<int>(size), 0,
                          reinterpret_cast<sockaddr*>(&address), sizeof address);
     if (n == SOCKET_ERROR) return LastSocketError();
     if (sent != nullptr) *sent = static_cast<size_t>(n);
-    return 0;
+    return {};
   }
 
   // A datagram longer than `capacity` is consumed and fails with WSAEMSGSIZE (10040), whether
   // Winsock reports it as that error or as MSG_TRUNC. Winsock records no arrival time: `arrival`
   // stays empty and the caller reads its clock. Whether the datagram came as a broadcast is told
   // by its destination address (IP_PKTINFO): anything but the address this socket is bound to.
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
-                  std::optional<int64_t>* arrival) override {
+  std::error_code ReceiveFrom(void* buffer, size_t capacity, size_t* received, ReceivedFrom* from,
+                              std::optional<int64_t>* arrival) override {
     if (arrival != nullptr) arrival->reset();
     sockaddr_storage peer{};                                 // sockaddr_in or sockaddr_in6
     char control[WSA_CMSG_SPACE(sizeof(IN6_PKTINFO))] = {};  // the larger of the two destinations
@@ -101,14 +101,14 @@ class WinsockUdpSocket : public UdpSocket {
     message.dwBufferCount = 1;
     message.Control = {sizeof control, control};
     DWORD n = 0;
-    int error = 0;
+    std::error_code error;
     if (recv_message_ == nullptr || recv_message_(socket_, &message, &n, nullptr, nullptr) == SOCKET_ERROR) {
-      error = recv_message_ == nullptr ? WSAEOPNOTSUPP : LastSocketError();
-      if (error != WSAEMSGSIZE) return error;
+      error = recv_message_ == nullptr ? SystemError(WSAEOPNOTSUPP) : LastSocketError();
+      if (error.value() != WSAEMSGSIZE) return error;
     }
     // WSARecvMsg may also succeed with the datagram cut to the buffer and MSG_TRUNC among the
     // flags: that is the same long datagram, never a shorter message.
-    if ((message.dwFlags & MSG_TRUNC) != 0) error = WSAEMSGSIZE;
+    if ((message.dwFlags & MSG_TRUNC) != 0) error = SystemError(WSAEMSGSIZE);
     if (from != nullptr && peer.ss_family == AF_INET6) {
       sockaddr_in6 v6;
       std::memcpy(&v6, &peer, sizeof v6);
@@ -132,8 +132,8 @@ class WinsockUdpSocket : public UdpSocket {
         from->broadcast = info->ipi_addr.s_addr != bound_address_;
       }
     }
-    if (received != nullptr) *received = error != 0 ? capacity : static_cast<size_t>(n);
-    if (from != nullptr) from->truncated = error != 0;
+    if (received != nullptr) *received = error ? capacity : static_cast<size_t>(n);
+    if (from != nullptr) from->truncated = static_cast<bool>(error);
     return error;
   }
 
@@ -141,7 +141,7 @@ class WinsockUdpSocket : public UdpSocket {
 
  private:
   // An IPv6 datagram, from `to.local6` where it names one (WSASendMsg with IPV6_PKTINFO).
-  int SendTo6(const void* data, size_t size, const SocketAddress& to, size_t* sent) {
+  std::error_code SendTo6(const void* data, size_t size, const SocketAddress& to, size_t* sent) {
     sockaddr_in6 address = ToSockaddr6<sockaddr_in6>(to, AF_INET6);
     WSABUF buffer{static_cast<ULONG>(size), static_cast<char*>(const_cast<void*>(data))};
     WSAMSG message{};
@@ -163,7 +163,7 @@ class WinsockUdpSocket : public UdpSocket {
     DWORD n = 0;
     if (WSASendMsg(socket_, &message, 0, &n, nullptr, nullptr) == SOCKET_ERROR) return LastSocketError();
     if (sent != nullptr) *sent = static_cast<size_t>(n);
-    return 0;
+    return {};
   }
 
   SOCKET socket_;
@@ -176,7 +176,7 @@ class WinsockUdpSocket : public UdpSocket {
 // 66 in one fd_set with the IPv6 socket, as the build's FD_SETSIZE allows.
 class SelectWaiter : public SocketWaiter {
  public:
-  SelectWaiter(std::vector<SOCKET> sockets, int error) : sockets_(std::move(sockets)), error_(error) {
+  SelectWaiter(std::vector<SOCKET> sockets, std::error_code error) : sockets_(std::move(sockets)), error_(error) {
     wake_ = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in loopback{};
     loopback.sin_family = AF_INET;
@@ -192,8 +192,8 @@ class SelectWaiter : public SocketWaiter {
     if (wake_ != INVALID_SOCKET) closesocket(wake_);
   }
 
-  int Wait(std::vector<bool>* readable) override {
-    if (error_ != 0) return error_;
+  std::error_code Wait(std::vector<bool>* readable) override {
+    if (error_) return error_;
     fd_set set;
     FD_ZERO(&set);
     for (SOCKET s : sockets_) FD_SET(s, &set);
@@ -207,7 +207,7 @@ class SelectWaiter : public SocketWaiter {
       char unused = 0;
       recv(wake_, &unused, sizeof unused, 0);
     }
-    return 0;
+    return {};
   }
 
   void Wake() override {
@@ -224,7 +224,7 @@ class SelectWaiter : public SocketWaiter {
 
  private:
   std::vector<SOCKET> sockets_;
-  int error_;
+  std::error_code error_;
   SOCKET wake_ = INVALID_SOCKET;
   sockaddr_in wake_address_{};
   std::atomic<bool> woken_{false};
@@ -279,7 +279,8 @@ class IpHelperWatch : public AddressWatch {
 
 // getaddrinfo of `name` for `family` and `service`: the first address, the one the system
 // prefers (RFC 6724 destination order). 0, or the error with its text.
-int Resolve(std::string_view name, int family, const char* service, SocketAddress* address, std::string* error_text) {
+std::error_code Resolve(std::string_view name, int family, const char* service, SocketAddress* address,
+                        std::string* error_text) {
   addrinfo hints{};
   hints.ai_family = family;
   hints.ai_socktype = SOCK_DGRAM;
@@ -290,57 +291,58 @@ int Resolve(std::string_view name, int family, const char* service, SocketAddres
     if (error_text != nullptr && !SystemErrorMessage(status, error_text)) {
       *error_text = "Fehler " + std::to_string(status);
     }
-    return status;
+    return SystemError(status);
   }
   *address = FromAddrinfo<sockaddr_in, sockaddr_in6>(*result, AF_INET6);
   freeaddrinfo(result);
-  return 0;
+  return {};
 }
 
 class WinsockNetwork : public Network {
  public:
   // Windows Sockets 2.2; every successful start-up is matched by the process end.
-  int Startup() override {
+  std::error_code Startup() override {
     WSADATA data{};
-    return WSAStartup(MAKEWORD(2, 2), &data);
+    return SystemError(WSAStartup(MAKEWORD(2, 2), &data));
   }
 
-  int CreateUdpSocket(std::unique_ptr<UdpSocket>* socket_out) override {
+  std::error_code CreateUdpSocket(std::unique_ptr<UdpSocket>* socket_out) override {
     SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
     if (s == INVALID_SOCKET) return LastSocketError();
     // Not inherited by programs this one starts.
     SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
     *socket_out = std::make_unique<WinsockUdpSocket>(s);
-    return 0;
+    return {};
   }
 
-  int CreateUdpSocket6(std::unique_ptr<UdpSocket>* socket_out) override {
+  std::error_code CreateUdpSocket6(std::unique_ptr<UdpSocket>* socket_out) override {
     SOCKET s = socket(AF_INET6, SOCK_DGRAM, 0);
     if (s == INVALID_SOCKET) return LastSocketError();
     SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
     *socket_out = std::make_unique<WinsockUdpSocket>(s);
-    return 0;
+    return {};
   }
 
   std::unique_ptr<SocketWaiter> CreateWaiter(const std::vector<UdpSocket*>& sockets) override {
     std::vector<SOCKET> handles;
     for (UdpSocket* socket : sockets) {
       auto* winsock = dynamic_cast<WinsockUdpSocket*>(socket);
-      if (winsock == nullptr) return std::make_unique<SelectWaiter>(std::vector<SOCKET>{}, WSAEINVAL);
+      if (winsock == nullptr) return std::make_unique<SelectWaiter>(std::vector<SOCKET>{}, SystemError(WSAEINVAL));
       handles.push_back(winsock->handle());
     }
-    if (handles.size() + 1 > FD_SETSIZE) return std::make_unique<SelectWaiter>(std::vector<SOCKET>{}, WSAEINVAL);
-    return std::make_unique<SelectWaiter>(std::move(handles), 0);
+    if (handles.size() + 1 > FD_SETSIZE)
+      return std::make_unique<SelectWaiter>(std::vector<SOCKET>{}, SystemError(WSAEINVAL));
+    return std::make_unique<SelectWaiter>(std::move(handles), std::error_code());
   }
 
-  int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
+  std::error_code ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
     SocketAddress first;
-    const int error = Resolve(name, AF_INET, nullptr, &first, error_text);
-    if (error == 0) *address = first.address;
+    const std::error_code error = Resolve(name, AF_INET, nullptr, &first, error_text);
+    if (!error) *address = first.address;
     return error;
   }
 
-  int ResolveAny(std::string_view name, SocketAddress* address, std::string* error_text) override {
+  std::error_code ResolveAny(std::string_view name, SocketAddress* address, std::string* error_text) override {
     return Resolve(name, AF_UNSPEC, "123", address, error_text);
   }
 
@@ -381,7 +383,7 @@ class WinsockNetwork : public Network {
     return watch;
   }
 
-  int RouteSource(uint32_t destination, uint32_t* source) override {
+  std::error_code RouteSource(uint32_t destination, uint32_t* source) override {
     SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
     if (s == INVALID_SOCKET) return LastSocketError();
     // Connecting a UDP socket only fixes its peer: the stack picks the route and the source
@@ -389,15 +391,15 @@ class WinsockNetwork : public Network {
     sockaddr_in peer = ToSockaddr<sockaddr_in>(SocketAddress{kAfInet, HostToNetwork16(123), destination});
     sockaddr_in local{};
     int length = sizeof local;
-    int error = 0;
+    std::error_code error;
     if (connect(s, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
       error = LastSocketError();
     }
     closesocket(s);
-    if (error != 0) return error;
+    if (error) return error;
     *source = local.sin_addr.s_addr;
-    return 0;
+    return {};
   }
 };
 

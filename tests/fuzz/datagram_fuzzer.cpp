@@ -74,24 +74,24 @@ const SymmetricKey kKeys[] = {
 class TapSocket : public platform::UdpSocket {
  public:
   explicit TapSocket(std::unique_ptr<platform::UdpSocket> inner) : inner_(std::move(inner)) {}
-  int EnableBroadcast() override { return inner_->EnableBroadcast(); }
-  int Bind(const platform::SocketAddress& local, bool accept_broadcasts) override {
+  std::error_code EnableBroadcast() override { return inner_->EnableBroadcast(); }
+  std::error_code Bind(const platform::SocketAddress& local, bool accept_broadcasts) override {
     return inner_->Bind(local, accept_broadcasts);
   }
-  int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
+  std::error_code SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
     return inner_->SendTo(data, size, to, sent);
   }
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
-                  std::optional<int64_t>* arrival) override {
-    const int error = inner_->ReceiveFrom(buffer, capacity, received, from, arrival);
+  std::error_code ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
+                              std::optional<int64_t>* arrival) override {
+    const std::error_code error = inner_->ReceiveFrom(buffer, capacity, received, from, arrival);
     last_error = error;
     last_from = *from;
     const auto* bytes = static_cast<const uint8_t*>(buffer);
-    last_bytes.assign(bytes, bytes + (error == 0 ? *received : 0));
+    last_bytes.assign(bytes, bytes + (!error ? *received : 0));
     return error;
   }
 
-  int last_error = 0;
+  std::error_code last_error;
   platform::ReceivedFrom last_from;
   std::vector<uint8_t> last_bytes;
 
@@ -135,8 +135,8 @@ struct Harness {
       entry.name = "eth" + std::to_string(i);
       entry.address = Endpoint(kAdapterAddresses[i], kNtpPort);
       std::unique_ptr<platform::UdpSocket> inner;
-      FUZZ_CHECK(network.CreateUdpSocket(&inner) == 0);
-      FUZZ_CHECK(inner->Bind(entry.address, true) == 0);
+      FUZZ_CHECK(!network.CreateUdpSocket(&inner));
+      FUZZ_CHECK(!inner->Bind(entry.address, true));
       fakes[i] = network.sockets().back();
       auto tap = std::make_unique<TapSocket>(std::move(inner));
       taps[i] = tap.get();
@@ -185,7 +185,7 @@ struct Harness {
   void CheckRead(size_t index, size_t sends_before, size_t steps_before) {
     const TapSocket& tap = *taps[index];
     const std::vector<uint8_t>& d = tap.last_bytes;
-    const bool ntp_size = tap.last_error == 0 && (d.size() == kNtpMessageSize || d.size() == kNtpMessageWithAuthSize);
+    const bool ntp_size = !tap.last_error && (d.size() == kNtpMessageSize || d.size() == kNtpMessageWithAuthSize);
     const unsigned mode = d.empty() ? 0 : d[0] & 7;
 
     // At most one reply, only from an active server, only to a request, and to its sender with

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/error_text.h"
+
 namespace chron::testing {
 
 struct FakeNetworkCore {
@@ -23,19 +25,20 @@ class FakeSocketHandle : public platform::UdpSocket {
  public:
   explicit FakeSocketHandle(std::shared_ptr<FakeUdpSocket> state) : state_(std::move(state)) {}
   ~FakeSocketHandle() override { state_->MarkClosed(); }
-  int EnableBroadcast() override { return state_->EnableBroadcast(); }
-  int Bind(const platform::SocketAddress& local, bool accept_broadcasts) override {
+  std::error_code EnableBroadcast() override { return state_->EnableBroadcast(); }
+  std::error_code Bind(const platform::SocketAddress& local, bool accept_broadcasts) override {
     return state_->Bind(local, accept_broadcasts);
   }
-  int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
+  std::error_code SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
     return state_->SendTo(data, size, to, sent);
   }
-  int SendToStamped(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override {
+  std::error_code SendToStamped(const void* data, size_t size, const platform::SocketAddress& to,
+                                size_t* sent) override {
     return state_->SendToStamped(data, size, to, sent);
   }
   std::optional<int64_t> LatestDeparture() override { return state_->LatestDeparture(); }
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
-                  std::optional<int64_t>* arrival) override {
+  std::error_code ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
+                              std::optional<int64_t>* arrival) override {
     return state_->ReceiveFrom(buffer, capacity, received, from, arrival);
   }
   const std::shared_ptr<FakeUdpSocket>& state() const { return state_; }
@@ -66,24 +69,24 @@ void FakeUdpSocket::MarkClosed() {
   closed_ = true;
 }
 
-int FakeUdpSocket::EnableBroadcast() {
+std::error_code FakeUdpSocket::EnableBroadcast() {
   std::lock_guard lock(core_->mutex);
   ++enable_broadcast_calls_;
-  return enable_broadcast_error_;
+  return platform::SystemError(enable_broadcast_error_);
 }
 
-int FakeUdpSocket::Bind(const platform::SocketAddress& local, bool accept_broadcasts) {
+std::error_code FakeUdpSocket::Bind(const platform::SocketAddress& local, bool accept_broadcasts) {
   std::lock_guard lock(core_->mutex);
   binds_.push_back({local, accept_broadcasts});
-  if (bind_error_ != 0) return bind_error_;
+  if (bind_error_ != 0) return platform::SystemError(bind_error_);
   bound_ = true;
   local_ = local;
-  return 0;
+  return {};
 }
 
-int FakeUdpSocket::SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) {
+std::error_code FakeUdpSocket::SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) {
   std::lock_guard lock(core_->mutex);
-  if (send_error_ != 0) return send_error_;
+  if (send_error_ != 0) return platform::SystemError(send_error_);
   const auto* bytes = static_cast<const uint8_t*>(data);
   FakeDatagram datagram{std::vector<uint8_t>(bytes, bytes + size), to, std::nullopt, false};
   for (const auto& other : core_->sockets) {
@@ -97,17 +100,18 @@ int FakeUdpSocket::SendTo(const void* data, size_t size, const platform::SocketA
   sent_.push_back(std::move(datagram));
   if (sent != nullptr) *sent = short_send_ == SIZE_MAX ? size : std::min(short_send_, size);
   core_->changed.notify_all();
-  return 0;
+  return {};
 }
 
-int FakeUdpSocket::SendToStamped(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) {
+std::error_code FakeUdpSocket::SendToStamped(const void* data, size_t size, const platform::SocketAddress& to,
+                                             size_t* sent) {
   {
     std::lock_guard lock(core_->mutex);
     latest_departure_.reset();
   }
-  const int error = SendTo(data, size, to, sent);
+  const std::error_code error = SendTo(data, size, to, sent);
   std::lock_guard lock(core_->mutex);
-  if (error == 0) {
+  if (!error) {
     sent_.back().stamped = true;
     latest_departure_ = departure_stamp_;
   }
@@ -124,13 +128,13 @@ void FakeUdpSocket::StampDepartures(std::optional<int64_t> departure) {
   departure_stamp_ = departure;
 }
 
-int FakeUdpSocket::ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
-                               std::optional<int64_t>* arrival) {
+std::error_code FakeUdpSocket::ReceiveFrom(void* buffer, size_t capacity, size_t* received,
+                                           platform::ReceivedFrom* from, std::optional<int64_t>* arrival) {
   std::lock_guard lock(core_->mutex);
-  if (incoming_.empty()) return EAGAIN;
+  if (incoming_.empty()) return std::make_error_code(std::errc::resource_unavailable_try_again);
   Incoming incoming = std::move(incoming_.front());
   incoming_.pop_front();
-  if (incoming.error != 0) return incoming.error;
+  if (incoming.error != 0) return platform::SystemError(incoming.error);
   if (from != nullptr) *from = {incoming.datagram.peer, incoming.broadcast};
   if (arrival != nullptr) *arrival = incoming.datagram.arrival;
   const std::vector<uint8_t>& bytes = incoming.datagram.bytes;
@@ -138,7 +142,7 @@ int FakeUdpSocket::ReceiveFrom(void* buffer, size_t capacity, size_t* received, 
   if (!bytes.empty()) std::memcpy(buffer, bytes.data(), std::min(bytes.size(), capacity));
   if (received != nullptr) *received = bytes.size();
   if (from != nullptr) from->truncated = cut;
-  return cut ? EMSGSIZE : 0;
+  return cut ? std::make_error_code(std::errc::message_size) : std::error_code();
 }
 
 void FakeUdpSocket::Push(std::vector<uint8_t> bytes, const platform::SocketAddress& from,
@@ -233,10 +237,10 @@ bool FakeUdpSocket::WaitForSent(size_t count, std::chrono::milliseconds timeout)
 FakeWaiter::FakeWaiter(std::shared_ptr<FakeNetworkCore> core, std::vector<std::shared_ptr<FakeUdpSocket>> sockets)
     : core_(std::move(core)), sockets_(std::move(sockets)) {}
 
-int FakeWaiter::Wait(std::vector<bool>* readable) {
+std::error_code FakeWaiter::Wait(std::vector<bool>* readable) {
   std::unique_lock lock(core_->mutex);
   for (;;) {
-    if (core_->wait_error != 0 && !woken_) return core_->wait_error;
+    if (core_->wait_error != 0 && !woken_) return platform::SystemError(core_->wait_error);
     bool any = false;
     readable->assign(sockets_.size(), false);
     for (size_t i = 0; i < sockets_.size(); ++i) {
@@ -245,7 +249,7 @@ int FakeWaiter::Wait(std::vector<bool>* readable) {
         any = true;
       }
     }
-    if (any || woken_) return 0;
+    if (any || woken_) return {};
     core_->changed.wait(lock);
   }
 }
@@ -269,19 +273,19 @@ FakeNetwork::~FakeNetwork() {
   core_->sockets.clear();
 }
 
-int FakeNetwork::Startup() {
+std::error_code FakeNetwork::Startup() {
   std::lock_guard lock(core_->mutex);
   ++startup_calls_;
-  return startup_error_;
+  return platform::SystemError(startup_error_);
 }
 
-int FakeNetwork::CreateUdpSocket(std::unique_ptr<platform::UdpSocket>* socket) {
+std::error_code FakeNetwork::CreateUdpSocket(std::unique_ptr<platform::UdpSocket>* socket) {
   std::lock_guard lock(core_->mutex);
-  if (create_socket_error_ != 0) return create_socket_error_;
+  if (create_socket_error_ != 0) return platform::SystemError(create_socket_error_);
   auto state = std::make_shared<FakeUdpSocket>(core_, core_->sockets.size());
   core_->sockets.push_back(state);
   *socket = std::make_unique<FakeSocketHandle>(std::move(state));
-  return 0;
+  return {};
 }
 
 std::unique_ptr<platform::SocketWaiter> FakeNetwork::CreateWaiter(const std::vector<platform::UdpSocket*>& sockets) {
@@ -302,16 +306,16 @@ std::unique_ptr<platform::SocketWaiter> FakeNetwork::CreateWaiter(const std::vec
   return std::make_unique<FakeWaiter>(core_, std::move(states));
 }
 
-int FakeNetwork::ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) {
+std::error_code FakeNetwork::ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) {
   std::lock_guard lock(core_->mutex);
   resolved_names_.emplace_back(name);
   auto found = hosts_.find(name);
   if (found == hosts_.end()) {
     if (error_text != nullptr) *error_text = resolve_error_text_;
-    return resolve_error_;
+    return platform::SystemError(resolve_error_);
   }
   *address = found->second;
-  return 0;
+  return {};
 }
 
 std::vector<platform::InterfaceAddress> FakeNetwork::InterfaceAddresses() {
@@ -319,12 +323,12 @@ std::vector<platform::InterfaceAddress> FakeNetwork::InterfaceAddresses() {
   return interface_rows_;
 }
 
-int FakeNetwork::RouteSource(uint32_t destination, uint32_t* source) {
+std::error_code FakeNetwork::RouteSource(uint32_t destination, uint32_t* source) {
   std::lock_guard lock(core_->mutex);
   const auto found = routes_.find(destination);
-  if (found == routes_.end()) return ENETUNREACH;
+  if (found == routes_.end()) return std::make_error_code(std::errc::network_unreachable);
   *source = found->second;
-  return 0;
+  return {};
 }
 
 void FakeNetwork::SetRoute(uint32_t destination, uint32_t source) {

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "platform/network.h"
@@ -48,20 +49,21 @@ class FakeUdpSocket : public platform::UdpSocket {
   explicit FakeUdpSocket(std::shared_ptr<FakeNetworkCore> core, size_t index);
 
   // platform::UdpSocket; each call is recorded even when it fails with an injected error.
-  int EnableBroadcast() override;
-  int Bind(const platform::SocketAddress& local, bool accept_broadcasts) override;
+  std::error_code EnableBroadcast() override;
+  std::error_code Bind(const platform::SocketAddress& local, bool accept_broadcasts) override;
   // Records the datagram, then (unless an error is injected) delivers it to every socket of the
   // same network bound to exactly `to` (address and port), with this socket's bound address as
   // source: a zero-length datagram to a socket's own address wakes its waiter, as on a host.
-  int SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override;
+  std::error_code SendTo(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override;
   // SendTo, recorded as stamped; its departure is what StampDepartures set.
-  int SendToStamped(const void* data, size_t size, const platform::SocketAddress& to, size_t* sent) override;
+  std::error_code SendToStamped(const void* data, size_t size, const platform::SocketAddress& to,
+                                size_t* sent) override;
   std::optional<int64_t> LatestDeparture() override;
   // Takes the oldest queued datagram (or queued error) with its arrival stamp, if it was pushed
   // with one. Empty queue: EAGAIN. A datagram longer than `capacity` is consumed and fails with
   // EMSGSIZE, its start read and its full length in `received`, as on Linux.
-  int ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
-                  std::optional<int64_t>* arrival) override;
+  std::error_code ReceiveFrom(void* buffer, size_t capacity, size_t* received, platform::ReceivedFrom* from,
+                              std::optional<int64_t>* arrival) override;
 
   // --- test side -----------------------------------------------------------------------------
   // Queues an incoming datagram, with the system's arrival stamp `arrival` (nanoseconds since
@@ -72,7 +74,8 @@ class FakeUdpSocket : public platform::UdpSocket {
   void PushBroadcast(std::vector<uint8_t> bytes, const platform::SocketAddress& from);
   // Queues a receive error: the socket reads as readable and the next ReceiveFrom returns it.
   void PushReceiveError(int error);
-  // Injected errors, in force until set back to 0. SendTo with an error sends nothing.
+  // Injected errors (the system's numbers, platform::SystemError), in force until set back to 0.
+  // SendTo with an error sends nothing.
   void FailEnableBroadcastWith(int error);
   void FailBindWith(int error);
   void FailSendWith(int error);
@@ -129,7 +132,7 @@ class FakeUdpSocket : public platform::UdpSocket {
 class FakeWaiter : public platform::SocketWaiter {
  public:
   FakeWaiter(std::shared_ptr<FakeNetworkCore> core, std::vector<std::shared_ptr<FakeUdpSocket>> sockets);
-  int Wait(std::vector<bool>* readable) override;
+  std::error_code Wait(std::vector<bool>* readable) override;
   void Wake() override;  // counted in FakeNetwork::wake_calls()
 
  private:
@@ -144,13 +147,13 @@ class FakeNetwork : public platform::Network {
   ~FakeNetwork() override;
 
   // platform::Network
-  int Startup() override;
-  int CreateUdpSocket(std::unique_ptr<platform::UdpSocket>* socket) override;
+  std::error_code Startup() override;
+  std::error_code CreateUdpSocket(std::unique_ptr<platform::UdpSocket>* socket) override;
   std::unique_ptr<platform::SocketWaiter> CreateWaiter(const std::vector<platform::UdpSocket*>& sockets) override;
-  int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override;
+  std::error_code ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override;
   std::vector<platform::InterfaceAddress> InterfaceAddresses() override;
   // The source that SetRoute gave for `destination`; ENETUNREACH for any other.
-  int RouteSource(uint32_t destination, uint32_t* source) override;
+  std::error_code RouteSource(uint32_t destination, uint32_t* source) override;
 
   // --- test side -----------------------------------------------------------------------------
   void FailStartupWith(int error);

@@ -130,7 +130,7 @@ class EngineTest : public ::testing::Test {
       rt.stop.shutdown.Set();
       // The wake-up datagram: zero bytes from the first adapter's socket to its own address.
       size_t sent = 0;
-      return rt.sockets.adapters[0].socket->SendTo("", 0, rt.sockets.adapters[0].address, &sent) == 0;
+      return !rt.sockets.adapters[0].socket->SendTo("", 0, rt.sockets.adapters[0].address, &sent);
     };
     rt.stop.release_instance = [this] { ++instance_releases; };
   }
@@ -141,8 +141,8 @@ class EngineTest : public ::testing::Test {
     entry.in_use = in_use;
     entry.name = name;
     entry.address = Endpoint(dotted, kNtpPort);
-    EXPECT_EQ(network.CreateUdpSocket(&entry.socket), 0);
-    EXPECT_EQ(entry.socket->Bind(entry.address, true), 0);
+    EXPECT_FALSE(network.CreateUdpSocket(&entry.socket));
+    EXPECT_FALSE(entry.socket->Bind(entry.address, true));
     return network.sockets().back();
   }
 

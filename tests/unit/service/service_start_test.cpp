@@ -56,10 +56,10 @@ class OwnNetworkNamespace : public ::testing::Environment {
 class FaultyNetwork : public platform::Network {
  public:
   explicit FaultyNetwork(FakeNetwork& inner) : inner_(inner) {}
-  int Startup() override { return inner_.Startup(); }
-  int CreateUdpSocket(std::unique_ptr<platform::UdpSocket>* socket) override {
-    const int error = inner_.CreateUdpSocket(socket);
-    if (error == 0) {
+  std::error_code Startup() override { return inner_.Startup(); }
+  std::error_code CreateUdpSocket(std::unique_ptr<platform::UdpSocket>* socket) override {
+    const std::error_code error = inner_.CreateUdpSocket(socket);
+    if (!error) {
       FakeUdpSocket* state = inner_.sockets().back();
       if (state->index() == bind_fails_at) state->FailBindWith(bind_error);
       if (state->index() == broadcast_fails_at) state->FailEnableBroadcastWith(broadcast_error);
@@ -70,11 +70,13 @@ class FaultyNetwork : public platform::Network {
   std::unique_ptr<platform::SocketWaiter> CreateWaiter(const std::vector<platform::UdpSocket*>& sockets) override {
     return inner_.CreateWaiter(sockets);
   }
-  int ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
+  std::error_code ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
     return inner_.ResolveHost(name, address, error_text);
   }
   std::vector<platform::InterfaceAddress> InterfaceAddresses() override { return inner_.InterfaceAddresses(); }
-  int RouteSource(uint32_t destination, uint32_t* source) override { return inner_.RouteSource(destination, source); }
+  std::error_code RouteSource(uint32_t destination, uint32_t* source) override {
+    return inner_.RouteSource(destination, source);
+  }
 
   size_t bind_fails_at = SIZE_MAX;
   int bind_error = 0;
@@ -454,8 +456,8 @@ class StopTest : public ::testing::Test {
     entry.in_use = true;
     entry.name = "eth";
     entry.address = Endpoint(dotted, 123);
-    EXPECT_EQ(network.CreateUdpSocket(&entry.socket), 0);
-    EXPECT_EQ(entry.socket->Bind(entry.address, false), 0);
+    EXPECT_FALSE(network.CreateUdpSocket(&entry.socket));
+    EXPECT_FALSE(entry.socket->Bind(entry.address, false));
     return network.sockets().back();
   }
 

@@ -19,87 +19,87 @@ const uint32_t kLoopback = HostToNetwork32(0x7F000001);
 
 TEST(Win32NetworkTest, LoopbackDatagramsSelectAndLongDatagrams) {
   Network& network = SystemNetwork();
-  ASSERT_EQ(network.Startup(), 0);
+  ASSERT_FALSE(network.Startup());
   std::unique_ptr<UdpSocket> a;
   std::unique_ptr<UdpSocket> b;
-  ASSERT_EQ(network.CreateUdpSocket(&a), 0);
-  ASSERT_EQ(network.CreateUdpSocket(&b), 0);
+  ASSERT_FALSE(network.CreateUdpSocket(&a));
+  ASSERT_FALSE(network.CreateUdpSocket(&b));
   const SocketAddress a_address{kAfInet, HostToNetwork16(47123), kLoopback};
-  ASSERT_EQ(a->Bind(a_address, true), 0);
-  ASSERT_EQ(b->Bind({kAfInet, HostToNetwork16(47124), kLoopback}, false), 0);
+  ASSERT_FALSE(a->Bind(a_address, true));
+  ASSERT_FALSE(b->Bind({kAfInet, HostToNetwork16(47124), kLoopback}, false));
   auto waiter = network.CreateWaiter({a.get(), b.get()});
 
   size_t sent = 0;
-  ASSERT_EQ(b->SendTo("0123456789", 10, a_address, &sent), 0);
+  ASSERT_FALSE(b->SendTo("0123456789", 10, a_address, &sent));
   EXPECT_EQ(sent, 10u);
   std::vector<bool> readable;
-  ASSERT_EQ(waiter->Wait(&readable), 0);
+  ASSERT_FALSE(waiter->Wait(&readable));
   EXPECT_EQ(readable, (std::vector<bool>{true, false}));
   char buffer[4];
   size_t received = 0;
   ReceivedFrom from;
-  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), 10040);  // WSAEMSGSIZE, consumed
+  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr).value(), 10040);  // WSAEMSGSIZE, consumed
 
-  ASSERT_EQ(b->SendTo("", 0, a_address, &sent), 0);  // the wake-up datagram of a stop
-  ASSERT_EQ(waiter->Wait(&readable), 0);
-  EXPECT_EQ(a->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr), 0);
+  ASSERT_FALSE(b->SendTo("", 0, a_address, &sent));  // the wake-up datagram of a stop
+  ASSERT_FALSE(waiter->Wait(&readable));
+  EXPECT_FALSE(a->ReceiveFrom(buffer, sizeof buffer, &received, &from, nullptr));
   EXPECT_EQ(received, 0u);
   EXPECT_EQ(from.source.address, kLoopback);
   EXPECT_EQ(NetworkToHost16(from.source.port), 47124);
   EXPECT_FALSE(from.broadcast);  // sent to the socket's own address
 
   waiter->Wake();  // from now on every wait returns at once
-  ASSERT_EQ(waiter->Wait(&readable), 0);
+  ASSERT_FALSE(waiter->Wait(&readable));
   EXPECT_EQ(readable, (std::vector<bool>{false, false}));
 }
 
 // A full adapter table: 64 sockets and the wake-up socket in one select.
 TEST(Win32NetworkTest, SixtyFourSocketsAndTheWakeUpInOneWait) {
   Network& network = SystemNetwork();
-  ASSERT_EQ(network.Startup(), 0);
+  ASSERT_FALSE(network.Startup());
   std::vector<std::unique_ptr<UdpSocket>> sockets(64);
   std::vector<UdpSocket*> waited;
   for (auto& socket : sockets) {
-    ASSERT_EQ(network.CreateUdpSocket(&socket), 0);
-    ASSERT_EQ(socket->Bind({kAfInet, 0, kLoopback}, false), 0);  // port 0: any free one
+    ASSERT_FALSE(network.CreateUdpSocket(&socket));
+    ASSERT_FALSE(socket->Bind({kAfInet, 0, kLoopback}, false));  // port 0: any free one
     waited.push_back(socket.get());
   }
   auto waiter = network.CreateWaiter(waited);
 
   // The 64th socket's port (bound to any free one) as a peer sees it: the peer answers there.
   std::unique_ptr<UdpSocket> peer;
-  ASSERT_EQ(network.CreateUdpSocket(&peer), 0);
+  ASSERT_FALSE(network.CreateUdpSocket(&peer));
   const SocketAddress peer_address{kAfInet, HostToNetwork16(47125), kLoopback};
-  ASSERT_EQ(peer->Bind(peer_address, false), 0);
+  ASSERT_FALSE(peer->Bind(peer_address, false));
   size_t sent = 0;
   char byte = 0;
   size_t received = 0;
   ReceivedFrom from;
-  ASSERT_EQ(sockets[63]->SendTo("x", 1, peer_address, &sent), 0);
-  ASSERT_EQ(peer->ReceiveFrom(&byte, 1, &received, &from, nullptr), 0);
-  ASSERT_EQ(peer->SendTo("y", 1, from.source, &sent), 0);
+  ASSERT_FALSE(sockets[63]->SendTo("x", 1, peer_address, &sent));
+  ASSERT_FALSE(peer->ReceiveFrom(&byte, 1, &received, &from, nullptr));
+  ASSERT_FALSE(peer->SendTo("y", 1, from.source, &sent));
 
   std::vector<bool> readable;
-  ASSERT_EQ(waiter->Wait(&readable), 0);
+  ASSERT_FALSE(waiter->Wait(&readable));
   std::vector<bool> expected(64, false);
   expected[63] = true;
   EXPECT_EQ(readable, expected);
-  ASSERT_EQ(sockets[63]->ReceiveFrom(&byte, 1, &received, &from, nullptr), 0);
+  ASSERT_FALSE(sockets[63]->ReceiveFrom(&byte, 1, &received, &from, nullptr));
   EXPECT_EQ(byte, 'y');
 
   waiter->Wake();
-  ASSERT_EQ(waiter->Wait(&readable), 0);
+  ASSERT_FALSE(waiter->Wait(&readable));
   EXPECT_EQ(readable, std::vector<bool>(64, false));
 }
 
 TEST(Win32NetworkTest, ResolvesAndListsTheAgentsAddressTable) {
   Network& network = SystemNetwork();
-  ASSERT_EQ(network.Startup(), 0);
+  ASSERT_FALSE(network.Startup());
   uint32_t address = 0;
   std::string error;
-  ASSERT_EQ(network.ResolveHost("127.0.0.1", &address, &error), 0);
+  ASSERT_FALSE(network.ResolveHost("127.0.0.1", &address, &error));
   EXPECT_EQ(address, kLoopback);
-  EXPECT_NE(network.ResolveHost("no-such-host.invalid", &address, &error), 0);
+  EXPECT_TRUE(network.ResolveHost("no-such-host.invalid", &address, &error));
   EXPECT_FALSE(error.empty());
 
   bool loopback_listed = false;
@@ -109,7 +109,7 @@ TEST(Win32NetworkTest, ResolvesAndListsTheAgentsAddressTable) {
   EXPECT_TRUE(loopback_listed);  // inetmib1 lists 127.0.0.1 as Windows does
 
   uint32_t source = 0;
-  ASSERT_EQ(network.RouteSource(kLoopback, &source), 0);
+  ASSERT_FALSE(network.RouteSource(kLoopback, &source));
   EXPECT_EQ(source, kLoopback);  // the routing table's source towards the host itself
 }
 
