@@ -59,7 +59,7 @@ int CSntpApplet::ShowConfigurationSheet(void* window) {
 
 CSntpApp::CSntpApp(SheetWindowFactory window_factory, std::function<PlatformId()> platform_id)
     : applet_(Services(std::move(window_factory), std::move(platform_id))) {
-  if (platform::NamedEvent::Create(kShutdownEventName, &event_) != 0) event_.reset();
+  if (platform::NamedEvent::Create(kShutdownEventName, &event_)) event_.reset();
 }
 
 AppletServices CSntpApp::Services(SheetWindowFactory window_factory, std::function<PlatformId()> platform_id) {

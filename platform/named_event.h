@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "platform/event.h"
 
@@ -19,9 +20,10 @@ namespace chron::platform {
 class NamedEvent {
  public:
   // Creates the event not signalled, or opens the existing one in its current state; then
-  // *opened_existing (may be null) says which. Returns 0 and sets *out, or a system error code
-  // (an errno value on Linux) with *out empty.
-  static int Create(std::string_view name, std::unique_ptr<NamedEvent>* out, bool* opened_existing = nullptr);
+  // *opened_existing (may be null) says which. No error and *out set, or the system's error (an
+  // errno value on Linux, a Win32 code on Windows) with *out empty.
+  static std::error_code Create(std::string_view name, std::unique_ptr<NamedEvent>* out,
+                                bool* opened_existing = nullptr);
 
   // Where the event of `name` lives on this machine, for reports (on Linux its file under
   // /dev/shm); empty when that cannot be told.
@@ -31,10 +33,10 @@ class NamedEvent {
   NamedEvent(const NamedEvent&) = delete;
   NamedEvent& operator=(const NamedEvent&) = delete;
 
-  // Signals the event and releases every waiter of every process. Returns 0.
-  int Set();
-  // Returns the event to not signalled. Returns 0.
-  int Reset();
+  // Signals the event and releases every waiter of every process. No error, or the system's.
+  std::error_code Set();
+  // Returns the event to not signalled. No error, or the system's.
+  std::error_code Reset();
   // Waits up to `timeout_ms` milliseconds (kInfinite: no limit, 0: test only). A waiter is
   // released by a Set that happens while it waits even if a Reset follows at once.
   WaitResult Wait(int64_t timeout_ms);

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string_view>
+#include <system_error>
 
 namespace chron::platform {
 
@@ -11,11 +12,11 @@ namespace chron::platform {
 // A "machine" is the network namespace: a test host in a namespace of its own has its own mutexes.
 class NamedMutex {
  public:
-  // Creates the mutex owned by the caller. Returns 0 and sets *out when it was free. When
-  // another handle (any process) owns it, returns 0 with *already_exists = true and *out empty,
-  // as CreateMutex does with ERROR_ALREADY_EXISTS. Any other failure returns its system error
-  // code (an errno value on Linux, e.g. ENAMETOOLONG) with *out empty.
-  static int Create(std::string_view name, std::unique_ptr<NamedMutex>* out, bool* already_exists);
+  // Creates the mutex owned by the caller. No error and *out set when it was free. When another
+  // handle (any process) owns it, no error with *already_exists = true and *out empty, as
+  // CreateMutex does with ERROR_ALREADY_EXISTS. Any other failure returns the system's error (an
+  // errno value on Linux, e.g. ENAMETOOLONG; a Win32 code on Windows) with *out empty.
+  static std::error_code Create(std::string_view name, std::unique_ptr<NamedMutex>* out, bool* already_exists);
 
   ~NamedMutex();
   NamedMutex(const NamedMutex&) = delete;

@@ -4,13 +4,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace chron::platform {
 
 class SharedLibrary {
  public:
-  // Loads `path`; 0 and *out, or an error number with the loader's text in *error_text.
-  static int Load(const std::string& path, std::unique_ptr<SharedLibrary>* out, std::string* error_text);
+  // Loads `path`: no error and *out, or the error with the loader's text in *error_text.
+  static std::error_code Load(const std::string& path, std::unique_ptr<SharedLibrary>* out, std::string* error_text);
   ~SharedLibrary();  // unloads
   SharedLibrary(const SharedLibrary&) = delete;
   SharedLibrary& operator=(const SharedLibrary&) = delete;

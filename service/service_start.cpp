@@ -118,11 +118,11 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
   // The mutex is open to everyone on the machine; on Linux no security descriptor is needed.
   bool already_exists = false;
   std::unique_ptr<platform::NamedMutex> instance_mutex;
-  int error = platform::NamedMutex::Create(kInstanceMutexName, &instance_mutex, &already_exists);
-  if (error != 0) {
-    Trace("CreateMutex() = %d\n", error);
+  if (const std::error_code error =
+          platform::NamedMutex::Create(kInstanceMutexName, &instance_mutex, &already_exists)) {
+    Trace("CreateMutex() = %d\n", error.value());
     ReportMessage(msg::kInstanceCheckFailed);  // its text has no place for the error text
-    return error;
+    return error.value();
   }
   if (already_exists) {
     ReportMessage(msg::kAlreadyRunning);
@@ -146,7 +146,7 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
 
   DiscoverAdapters(rt, hooks.registry_discovery);
   int counted = 0;
-  error = OpenAdapterSockets(rt, &counted);
+  int error = OpenAdapterSockets(rt, &counted);
   if (error != 0) return error;
   OpenIpv6Socket(rt);
   if (counted == 0 && !rt.sockets.ipv6_socket) {

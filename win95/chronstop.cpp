@@ -68,10 +68,11 @@ int main(int argc, char** argv) {
   }
 
   std::unique_ptr<chron::platform::NamedEvent> event;
-  if (int error = chron::platform::NamedEvent::Create(name, &event)) {
+  if (const std::error_code error = chron::platform::NamedEvent::Create(name, &event)) {
     // The system's error number (a Windows error code on Windows), so the system's own text.
     std::string reason;
-    if (!chron::platform::SystemErrorMessage(error, &reason)) reason = "Fehler " + std::to_string(error);
+    if (!chron::platform::SystemErrorMessage(error.value(), &reason))
+      reason = "Fehler " + std::to_string(error.value());
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
     std::fprintf(stderr, "chronstop: Ereignis %s kann nicht geöffnet werden: %s\n", name.c_str(), reason.c_str());
     return kFailure;

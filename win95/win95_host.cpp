@@ -29,12 +29,12 @@ constexpr char kMessageBoxCaption[] = "SNTP Client";
 // foreground process returns only once the daemon holds the event: a stop set right after that
 // is never lost.
 int OpenShutdownEvent(std::unique_ptr<platform::NamedEvent>* event, std::string* reason) {
-  const int error = platform::NamedEvent::Create(kShutdownEventName, event);
-  if (error == 0) return 0;
-  *reason = SystemErrorText(static_cast<uint32_t>(error));
+  const std::error_code error = platform::NamedEvent::Create(kShutdownEventName, event);
+  if (!error) return 0;
+  *reason = SystemErrorText(error);
   const std::string location = platform::NamedEvent::Location(kShutdownEventName);
   if (!location.empty()) *reason += " (" + location + ")";
-  return error;
+  return error.value();
 }
 
 // How long the shutdown watcher waits on the named event at a time before it looks whether the

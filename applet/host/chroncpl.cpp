@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<platform::SharedLibrary> module;
   std::string error;
-  if (platform::SharedLibrary::Load(library, &module, &error) != 0) {
+  if (platform::SharedLibrary::Load(library, &module, &error)) {
     std::fprintf(stderr, "chroncpl: %s\n", error.c_str());
     return 1;
   }

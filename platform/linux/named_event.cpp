@@ -19,6 +19,8 @@
 #include <climits>
 #include <string>
 
+#include "platform/error_text.h"
+
 namespace chron::platform {
 namespace {
 
@@ -144,10 +146,10 @@ int OpenLocked(const std::string& path, int* handle, bool* first, std::atomic<ui
 
 }  // namespace
 
-int NamedEvent::Create(std::string_view name, std::unique_ptr<NamedEvent>* out, bool* opened_existing) {
+std::error_code NamedEvent::Create(std::string_view name, std::unique_ptr<NamedEvent>* out, bool* opened_existing) {
   out->reset();
   std::string path;
-  if (int error = EventPath(name, &path)) return error;
+  if (int error = EventPath(name, &path)) return SystemError(error);
   int handle = -1;
   bool first = false;
   std::atomic<uint32_t>* state = nullptr;
@@ -155,10 +157,10 @@ int NamedEvent::Create(std::string_view name, std::unique_ptr<NamedEvent>* out, 
   for (int attempt = 0; attempt < 100 && error == EAGAIN; ++attempt) {
     error = OpenLocked(path, &handle, &first, &state);
   }
-  if (error != 0) return error;
+  if (error != 0) return SystemError(error);
   if (opened_existing != nullptr) *opened_existing = !first;
   out->reset(new NamedEvent(handle, state, std::move(path), static_cast<int>(getpid())));
-  return 0;
+  return {};
 }
 
 std::string NamedEvent::Location(std::string_view name) {
@@ -178,18 +180,18 @@ NamedEvent::~NamedEvent() {
   close(handle_);  // releases the lock
 }
 
-int NamedEvent::Set() {
+std::error_code NamedEvent::Set() {
   uint32_t word = state_->load(std::memory_order_relaxed);
   while ((word & kSignalled) == 0 &&
          !state_->compare_exchange_weak(word, (word + kGeneration) | kSignalled, std::memory_order_acq_rel)) {
   }
   Futex(state_, FUTEX_WAKE, INT_MAX, nullptr);
-  return 0;
+  return {};
 }
 
-int NamedEvent::Reset() {
+std::error_code NamedEvent::Reset() {
   state_->fetch_and(~kSignalled, std::memory_order_acq_rel);
-  return 0;
+  return {};
 }
 
 WaitResult NamedEvent::Wait(int64_t timeout_ms) {

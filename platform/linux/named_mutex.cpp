@@ -11,32 +11,34 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/error_text.h"
+
 namespace chron::platform {
 
-int NamedMutex::Create(std::string_view name, std::unique_ptr<NamedMutex>* out, bool* already_exists) {
+std::error_code NamedMutex::Create(std::string_view name, std::unique_ptr<NamedMutex>* out, bool* already_exists) {
   out->reset();
   *already_exists = false;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   // sun_path[0] stays 0 (abstract name); the name follows without a terminator.
-  if (name.empty() || name.find('\0') != std::string_view::npos) return EINVAL;
-  if (name.size() > sizeof(address.sun_path) - 1) return ENAMETOOLONG;
+  if (name.empty() || name.find('\0') != std::string_view::npos) return SystemError(EINVAL);
+  if (name.size() > sizeof(address.sun_path) - 1) return SystemError(ENAMETOOLONG);
   std::memcpy(address.sun_path + 1, name.data(), name.size());
   const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 
   const int handle = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (handle < 0) return errno;
+  if (handle < 0) return SystemError(errno);
   if (bind(handle, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
     const int error = errno;
     close(handle);
     if (error == EADDRINUSE) {
       *already_exists = true;
-      return 0;
+      return {};
     }
-    return error;
+    return SystemError(error);
   }
   out->reset(new NamedMutex(handle));
-  return 0;
+  return {};
 }
 
 NamedMutex::~NamedMutex() { close(handle_); }

@@ -6,17 +6,20 @@
 
 #include <cerrno>
 
+#include "platform/error_text.h"
+
 namespace chron::platform {
 
-int SharedLibrary::Load(const std::string& path, std::unique_ptr<SharedLibrary>* out, std::string* error_text) {
+std::error_code SharedLibrary::Load(const std::string& path, std::unique_ptr<SharedLibrary>* out,
+                                    std::string* error_text) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* text = dlerror();
     if (error_text != nullptr) *error_text = text != nullptr ? text : path;
-    return ENOENT;
+    return SystemError(ENOENT);
   }
   out->reset(new SharedLibrary(handle));
-  return 0;
+  return {};
 }
 
 SharedLibrary::~SharedLibrary() { dlclose(handle_); }

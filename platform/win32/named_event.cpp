@@ -2,20 +2,21 @@
 // keeps the event while a handle is open and hands a new, not signalled one to whoever opens the
 // name after the last handle has gone. (The machine is the Wine prefix, or the Windows session.)
 
+#include "platform/error_text.h"
 #include "platform/named_event.h"
 #include "platform/win32/win32.h"
 
 namespace chron::platform {
 
-int NamedEvent::Create(std::string_view name, std::unique_ptr<NamedEvent>* out, bool* opened_existing) {
+std::error_code NamedEvent::Create(std::string_view name, std::unique_ptr<NamedEvent>* out, bool* opened_existing) {
   out->reset();
   // No security attributes, manual reset, initially not signalled.
   HANDLE handle = CreateEventW(nullptr, TRUE, FALSE, win32::Widen(name).c_str());
-  if (handle == nullptr) return static_cast<int>(GetLastError());
+  if (handle == nullptr) return SystemError(static_cast<int>(GetLastError()));
   if (opened_existing != nullptr) *opened_existing = GetLastError() == ERROR_ALREADY_EXISTS;
   out->reset(
       new NamedEvent(win32::HandleToInt(handle), nullptr, std::string(name), static_cast<int>(GetCurrentProcessId())));
-  return 0;
+  return {};
 }
 
 // The kernel's object directory of the session: "BaseNamedObjects\<name>".
@@ -23,9 +24,13 @@ std::string NamedEvent::Location(std::string_view name) { return "BaseNamedObjec
 
 NamedEvent::~NamedEvent() { CloseHandle(win32::IntToHandle(handle_)); }
 
-int NamedEvent::Set() { return SetEvent(win32::IntToHandle(handle_)) ? 0 : static_cast<int>(GetLastError()); }
+std::error_code NamedEvent::Set() {
+  return SetEvent(win32::IntToHandle(handle_)) ? std::error_code() : SystemError(static_cast<int>(GetLastError()));
+}
 
-int NamedEvent::Reset() { return ResetEvent(win32::IntToHandle(handle_)) ? 0 : static_cast<int>(GetLastError()); }
+std::error_code NamedEvent::Reset() {
+  return ResetEvent(win32::IntToHandle(handle_)) ? std::error_code() : SystemError(static_cast<int>(GetLastError()));
+}
 
 WaitResult NamedEvent::Wait(int64_t timeout_ms) {
   const DWORD timeout = timeout_ms == kInfinite                        ? INFINITE

@@ -5,30 +5,31 @@
 // of its own, where a plain name would name another mutex. Creating a mutex there needs no
 // privilege (only file mappings and symbolic links do). The kernel releases an abandoned mutex when
 // its owner ends.
+#include "platform/error_text.h"
 #include "platform/named_mutex.h"
 #include "platform/win32/win32.h"
 
 namespace chron::platform {
 
-int NamedMutex::Create(std::string_view name, std::unique_ptr<NamedMutex>* out, bool* already_exists) {
+std::error_code NamedMutex::Create(std::string_view name, std::unique_ptr<NamedMutex>* out, bool* already_exists) {
   out->reset();
   *already_exists = false;
   SECURITY_DESCRIPTOR descriptor{};
   if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
       !SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE)) {
-    return static_cast<int>(GetLastError());
+    return SystemError(static_cast<int>(GetLastError()));
   }
   SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, TRUE};
   HANDLE handle = CreateMutexW(&attributes, TRUE, (L"Global\\" + win32::Widen(name)).c_str());
-  if (handle == nullptr) return static_cast<int>(GetLastError());
+  if (handle == nullptr) return SystemError(static_cast<int>(GetLastError()));
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     // Another instance holds it; this handle does not own it and is not kept.
     CloseHandle(handle);
     *already_exists = true;
-    return 0;
+    return {};
   }
   out->reset(new NamedMutex(win32::HandleToInt(handle)));
-  return 0;
+  return {};
 }
 
 NamedMutex::~NamedMutex() {

@@ -5,15 +5,16 @@
 
 namespace chron::platform {
 
-int SharedLibrary::Load(const std::string& path, std::unique_ptr<SharedLibrary>* out, std::string* error_text) {
+std::error_code SharedLibrary::Load(const std::string& path, std::unique_ptr<SharedLibrary>* out,
+                                    std::string* error_text) {
   HMODULE module = LoadLibraryW(win32::Widen(path).c_str());
   if (module == nullptr) {
     const int error = static_cast<int>(GetLastError());
     if (error_text != nullptr && !SystemErrorMessage(error, error_text)) *error_text = path;
-    return error;
+    return SystemError(error);
   }
   out->reset(new SharedLibrary(reinterpret_cast<void*>(module)));
-  return 0;
+  return {};
 }
 
 SharedLibrary::~SharedLibrary() { FreeLibrary(static_cast<HMODULE>(handle_)); }

@@ -25,8 +25,8 @@ bool SetEventFromAnotherProcess() {
   const pid_t child = fork();
   if (child == 0) {
     std::unique_ptr<platform::NamedEvent> event;
-    if (platform::NamedEvent::Create(kEventName, &event) != 0) _exit(2);
-    _exit(event->Set() == 0 ? 0 : 3);
+    if (platform::NamedEvent::Create(kEventName, &event)) _exit(2);
+    _exit(!event->Set() ? 0 : 3);
   }
   int status = -1;
   waitpid(child, &status, 0);
@@ -43,7 +43,7 @@ class ShutdownEventTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(Applet(), nullptr);  // the module opens the event when it is loaded
-    ASSERT_EQ(platform::NamedEvent::Create(kEventName, &event), 0);
+    ASSERT_FALSE(platform::NamedEvent::Create(kEventName, &event));
     event->Reset();
     Configuration stored;
     stored.server_active = 1;
@@ -118,7 +118,7 @@ TEST_F(ShutdownEventTest, HostProgramEndsWhenTheEventIsSet) {
   QTest::qWait(1000);  // the host has loaded the applet and opened the sheet
   int status = -1;
   ASSERT_EQ(waitpid(host, &status, WNOHANG), 0) << "the host must still show its sheet";
-  ASSERT_EQ(event->Set(), 0);
+  ASSERT_FALSE(event->Set());
   QElapsedTimer since_set;
   since_set.start();
   while (waitpid(host, &status, WNOHANG) == 0 && since_set.elapsed() < 3000) QTest::qWait(20);

@@ -55,7 +55,7 @@ class NamedEventTest : public ::testing::Test {
 
   std::unique_ptr<NamedEvent> Open(bool* opened_existing = nullptr) {
     std::unique_ptr<NamedEvent> event;
-    EXPECT_EQ(NamedEvent::Create(name_, &event, opened_existing), 0);
+    EXPECT_FALSE(NamedEvent::Create(name_, &event, opened_existing));
     return event;
   }
 
@@ -64,8 +64,8 @@ class NamedEventTest : public ::testing::Test {
 
 TEST_F(NamedEventTest, InvalidNamesAreRefused) {
   std::unique_ptr<NamedEvent> event;
-  EXPECT_EQ(NamedEvent::Create("", &event), EINVAL);
-  EXPECT_EQ(NamedEvent::Create(std::string(300, 'x'), &event), ENAMETOOLONG);
+  EXPECT_EQ(NamedEvent::Create("", &event).value(), EINVAL);
+  EXPECT_EQ(NamedEvent::Create(std::string(300, 'x'), &event).value(), ENAMETOOLONG);
   EXPECT_FALSE(event);
 }
 
@@ -89,7 +89,7 @@ TEST_F(NamedEventTest, SomethingElseAtTheNameIsRefusedClearly) {
     ASSERT_EQ(c.make(), 0) << c.what;
     std::unique_ptr<NamedEvent> event;
     const auto start = Clock::now();
-    EXPECT_EQ(NamedEvent::Create(name_, &event), c.expected) << c.what;
+    EXPECT_EQ(NamedEvent::Create(name_, &event).value(), c.expected) << c.what;
     EXPECT_LT(MillisecondsSince(start), 500) << c.what;
     EXPECT_FALSE(event);
     struct stat info {};
@@ -104,7 +104,7 @@ TEST_F(NamedEventTest, SomethingElseAtTheNameIsRefusedClearly) {
   // Another open file description: the lock above is foreign to it.
   std::unique_ptr<NamedEvent> event;
   const auto start = Clock::now();
-  EXPECT_EQ(NamedEvent::Create(name_, &event), ETIMEDOUT);
+  EXPECT_EQ(NamedEvent::Create(name_, &event).value(), ETIMEDOUT);
   EXPECT_GE(MillisecondsSince(start), 1500);
   close(locked);
 }
@@ -124,7 +124,7 @@ TEST_F(NamedEventTest, SetWakesEveryWaiterInThreadsAndProcesses) {
   Channel ready;
   const pid_t child = ForkChild([&] {
     std::unique_ptr<NamedEvent> own;
-    if (NamedEvent::Create(name_, &own) != 0) return 2;
+    if (NamedEvent::Create(name_, &own)) return 2;
     ready.Send('r');
     return own->Wait(5000) == WaitResult::kSignalled ? 0 : 1;
   });
@@ -184,7 +184,7 @@ TEST_F(NamedEventTest, StateIsKeptWhileAnotherProcessHoldsIt) {
   Channel ready, go;
   const pid_t holder = ForkChild([&] {
     std::unique_ptr<NamedEvent> own;
-    if (NamedEvent::Create(name_, &own) != 0) return 2;
+    if (NamedEvent::Create(name_, &own)) return 2;
     own->Set();
     ready.Send('r');
     char byte;
@@ -214,7 +214,7 @@ TEST_F(NamedEventTest, FreshAgainAfterTheLastHolderWasKilled) {
   Channel ready;
   const pid_t holder = ForkChild([&] {
     std::unique_ptr<NamedEvent> own;
-    if (NamedEvent::Create(name_, &own) != 0) return 2;
+    if (NamedEvent::Create(name_, &own)) return 2;
     own->Set();
     ready.Send('r');
     pause();
@@ -266,9 +266,9 @@ TEST_F(NamedEventTest, OpenersAndClosersRacingNeverSplitTheEvent) {
       for (int round = 0; round < 3000; ++round) {
         std::unique_ptr<NamedEvent> a, b;
         bool existing = false;
-        if (NamedEvent::Create(name_, &a) != 0) return 2;
+        if (NamedEvent::Create(name_, &a)) return 2;
         a->Set();
-        if (NamedEvent::Create(name_, &b, &existing) != 0) return 2;
+        if (NamedEvent::Create(name_, &b, &existing)) return 2;
         if (!existing || b->Wait(0) != WaitResult::kSignalled) return 1;
       }
       return 0;
@@ -282,7 +282,7 @@ TEST_F(NamedEventTest, HandleDoesNotSurviveExec) {
   Channel ready;
   const pid_t holder = ForkChild([&] {
     std::unique_ptr<NamedEvent> own;
-    if (NamedEvent::Create(name_, &own) != 0) return 2;
+    if (NamedEvent::Create(name_, &own)) return 2;
     own->Set();
     ready.Send('r');
     execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
@@ -310,7 +310,7 @@ TEST_F(NamedEventTest, OpenersRacingBesideAHolderAlwaysSeeItsState) {
       for (int round = 0; round < 200; ++round) {
         std::unique_ptr<NamedEvent> own;
         bool existing = false;
-        if (NamedEvent::Create(name_, &own, &existing) != 0) return 2;
+        if (NamedEvent::Create(name_, &own, &existing)) return 2;
         if (!existing || own->Wait(0) != WaitResult::kSignalled) return 1;
       }
       return 0;
@@ -333,7 +333,7 @@ TEST_F(NamedEventTest, EachNetworkNamespaceHasItsOwnEvent) {
     {
       std::unique_ptr<NamedEvent> own;
       bool existing = true;
-      if (NamedEvent::Create(name_, &own, &existing) != 0) {
+      if (NamedEvent::Create(name_, &own, &existing)) {
         result = 2;
       } else if (existing || own->Wait(0) != WaitResult::kTimeout) {
         result = 1;  // saw the other machine's signalled event

@@ -34,7 +34,7 @@ class NamedMutexTest : public ::testing::Test {
       if (new_network_namespace && unshare(CLONE_NEWNET) != 0) return 4;
       std::unique_ptr<NamedMutex> mutex;
       bool exists = false;
-      if (NamedMutex::Create(name_, &mutex, &exists) != 0) return kFailed;
+      if (NamedMutex::Create(name_, &mutex, &exists)) return kFailed;
       if (exists) return mutex ? kFailed : kAlreadyExists;
       return mutex ? kGotIt : kFailed;
     });
@@ -47,19 +47,19 @@ class NamedMutexTest : public ::testing::Test {
 TEST_F(NamedMutexTest, SecondCreateReportsAlreadyExistsUntilTheHandleIsGone) {
   std::unique_ptr<NamedMutex> first;
   bool exists = true;
-  ASSERT_EQ(NamedMutex::Create(name_, &first, &exists), 0);
+  ASSERT_FALSE(NamedMutex::Create(name_, &first, &exists));
   ASSERT_TRUE(first);
   EXPECT_FALSE(exists);
 
   std::unique_ptr<NamedMutex> second;
-  EXPECT_EQ(NamedMutex::Create(name_, &second, &exists), 0);
+  EXPECT_FALSE(NamedMutex::Create(name_, &second, &exists));
   EXPECT_TRUE(exists);
   EXPECT_FALSE(second);
   EXPECT_EQ(ProbeInChild(), kAlreadyExists);
 
   first.reset();
   EXPECT_EQ(ProbeInChild(), kGotIt);
-  ASSERT_EQ(NamedMutex::Create(name_, &second, &exists), 0);
+  ASSERT_FALSE(NamedMutex::Create(name_, &second, &exists));
   EXPECT_FALSE(exists);
   EXPECT_TRUE(second);
 }
@@ -69,7 +69,7 @@ TEST_F(NamedMutexTest, ReleasedWhenTheHolderIsKilled) {
   const pid_t holder = ForkChild([&] {
     std::unique_ptr<NamedMutex> mutex;
     bool exists = false;
-    if (NamedMutex::Create(name_, &mutex, &exists) != 0 || exists) return kFailed;
+    if (NamedMutex::Create(name_, &mutex, &exists) || exists) return kFailed;
     ready.Send('r');
     pause();
     return 0;
@@ -88,7 +88,7 @@ TEST_F(NamedMutexTest, NotInheritedByAProgramStartedWithExec) {
   const pid_t holder = ForkChild([&] {
     std::unique_ptr<NamedMutex> mutex;
     bool exists = false;
-    if (NamedMutex::Create(name_, &mutex, &exists) != 0 || exists) return kFailed;
+    if (NamedMutex::Create(name_, &mutex, &exists) || exists) return kFailed;
     ready.Send('r');
     execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
     return 3;
@@ -106,7 +106,7 @@ TEST_F(NamedMutexTest, EachNetworkNamespaceIsItsOwnMachine) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to create a network namespace";
   std::unique_ptr<NamedMutex> mutex;
   bool exists = true;
-  ASSERT_EQ(NamedMutex::Create(name_, &mutex, &exists), 0);
+  ASSERT_FALSE(NamedMutex::Create(name_, &mutex, &exists));
   ASSERT_FALSE(exists);
   EXPECT_EQ(ProbeInChild(/*new_network_namespace=*/true), kGotIt);
   EXPECT_EQ(ProbeInChild(), kAlreadyExists);
@@ -115,12 +115,12 @@ TEST_F(NamedMutexTest, EachNetworkNamespaceIsItsOwnMachine) {
 TEST_F(NamedMutexTest, UnusableNamesAreErrors) {
   std::unique_ptr<NamedMutex> mutex;
   bool exists = true;
-  EXPECT_EQ(NamedMutex::Create(std::string(108, 'm'), &mutex, &exists), ENAMETOOLONG);
+  EXPECT_EQ(NamedMutex::Create(std::string(108, 'm'), &mutex, &exists).value(), ENAMETOOLONG);
   EXPECT_FALSE(exists);
-  EXPECT_EQ(NamedMutex::Create("", &mutex, &exists), EINVAL);
+  EXPECT_EQ(NamedMutex::Create("", &mutex, &exists).value(), EINVAL);
   EXPECT_FALSE(mutex);
   // The longest name that fits: 107 bytes after the leading zero byte.
-  EXPECT_EQ(NamedMutex::Create(name_ + std::string(107 - name_.size(), 'm'), &mutex, &exists), 0);
+  EXPECT_FALSE(NamedMutex::Create(name_ + std::string(107 - name_.size(), 'm'), &mutex, &exists));
   EXPECT_TRUE(mutex);
 }
 

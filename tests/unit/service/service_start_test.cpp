@@ -314,7 +314,7 @@ TEST_F(ServiceStartTest, SecondInstanceEndsWithOneEightyThree) {
   EXPECT_STREQ(kInstanceMutexName, "Orbek.SNTP.Active.Mutex");
   std::unique_ptr<platform::NamedMutex> other;
   bool exists = false;
-  ASSERT_EQ(platform::NamedMutex::Create(kInstanceMutexName, &other, &exists), 0);
+  ASSERT_FALSE(platform::NamedMutex::Create(kInstanceMutexName, &other, &exists));
   ASSERT_FALSE(exists);
   EXPECT_EQ(Start(), kExitAlreadyRunning);
   EXPECT_EQ(kExitAlreadyRunning, 183);
@@ -327,11 +327,11 @@ TEST_F(ServiceStartTest, SecondInstanceEndsWithOneEightyThree) {
   other.reset();
   ASSERT_EQ(Start(), 0);
   std::unique_ptr<platform::NamedMutex> probe;
-  ASSERT_EQ(platform::NamedMutex::Create(kInstanceMutexName, &probe, &exists), 0);
+  ASSERT_FALSE(platform::NamedMutex::Create(kInstanceMutexName, &probe, &exists));
   EXPECT_TRUE(exists);
   ASSERT_TRUE(rt.stop.release_instance);
   rt.stop.release_instance();
-  ASSERT_EQ(platform::NamedMutex::Create(kInstanceMutexName, &probe, &exists), 0);
+  ASSERT_FALSE(platform::NamedMutex::Create(kInstanceMutexName, &probe, &exists));
   EXPECT_FALSE(exists);
   EXPECT_TRUE(probe);
   rt.stop.release_instance = nullptr;

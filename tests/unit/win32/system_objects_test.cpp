@@ -25,7 +25,7 @@ TEST(Win32NamedMutexTest, NamedInTheGlobalNamespace) {
   ASSERT_NE(service_instance, nullptr);
   std::unique_ptr<NamedMutex> second;
   bool exists = false;
-  EXPECT_EQ(NamedMutex::Create(name, &second, &exists), 0);
+  EXPECT_FALSE(NamedMutex::Create(name, &second, &exists));
   EXPECT_TRUE(exists);
   CloseHandle(service_instance);
 }
@@ -45,11 +45,11 @@ TEST(Win32ErrorTextTest, SystemTextsEndInALineBreakUnknownCodesHaveNone) {
 TEST(Win32SharedLibraryTest, LoadsExportsAndReportsMissingLibraries) {
   std::unique_ptr<SharedLibrary> kernel;
   std::string error;
-  ASSERT_EQ(SharedLibrary::Load("kernel32.dll", &kernel, &error), 0);
+  ASSERT_FALSE(SharedLibrary::Load("kernel32.dll", &kernel, &error));
   EXPECT_NE(kernel->Symbol("GetTickCount"), nullptr);
   EXPECT_EQ(kernel->Symbol("NoSuchExport"), nullptr);
   std::unique_ptr<SharedLibrary> missing;
-  EXPECT_EQ(SharedLibrary::Load("no-such-library.dll", &missing, &error), 126);  // ERROR_MOD_NOT_FOUND
+  EXPECT_EQ(SharedLibrary::Load("no-such-library.dll", &missing, &error).value(), 126);  // ERROR_MOD_NOT_FOUND
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(ExecutableDirectory().empty());
 }

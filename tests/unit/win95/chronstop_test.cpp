@@ -64,7 +64,7 @@ class ChronstopTest : public ::testing::Test {
 
   std::unique_ptr<NamedEvent> Hold() {
     std::unique_ptr<NamedEvent> event;
-    EXPECT_EQ(NamedEvent::Create(name_, &event), 0);
+    EXPECT_FALSE(NamedEvent::Create(name_, &event));
     return event;
   }
 
@@ -113,7 +113,7 @@ TEST_F(ChronstopTest, HoldSetKeepsTheEventSignalledForItsTime) {
   EXPECT_TRUE(seen);
   bool existing = false;
   std::unique_ptr<NamedEvent> event;
-  ASSERT_EQ(NamedEvent::Create(name_, &event, &existing), 0);
+  ASSERT_FALSE(NamedEvent::Create(name_, &event, &existing));
   EXPECT_TRUE(existing);
   EXPECT_EQ(event->Wait(0), WaitResult::kSignalled);
   event.reset();
