@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 #include <cstdint>
 
 #include "engine/runtime.h"
@@ -54,6 +55,13 @@ void ClockDiscipline::Ring::Add(int64_t value) {
 
 int64_t ClockDiscipline::Ring::Least() const { return count == 0 ? 0 : *std::min_element(values, values + count); }
 
+int64_t ClockDiscipline::Ring::Median() const {
+  if (count == 0) return 0;
+  std::vector<int64_t> sorted(values, values + count);
+  std::sort(sorted.begin(), sorted.end());
+  return count % 2 == 1 ? sorted[count / 2] : (sorted[count / 2 - 1] + sorted[count / 2]) / 2;
+}
+
 void ClockDiscipline::NoteReply(int64_t delay_ns, int64_t offset_ns, int64_t at_ns) {
   if (delay_ns < 0) return;
   round_trips_.Add(delay_ns);
@@ -69,7 +77,7 @@ void ClockDiscipline::NoteReply(int64_t delay_ns, int64_t offset_ns, int64_t at_
 }
 
 int64_t ClockDiscipline::BroadcastDelayNs() const {
-  return delays_.count > 0 ? delays_.Least() : round_trips_.Least() / 2;
+  return delays_.count > 0 ? delays_.Median() : round_trips_.Least() / 2;
 }
 
 void StartDiscipline(Runtime& rt) {

@@ -39,8 +39,10 @@ class ClockDiscipline {
   // broadcast's, carried over the correction applied in between (the step, or the part of the
   // slew paid off at 500 ppm), is the delay the broadcast really had. Half the round trip would
   // miss the part of it that only a broadcast has: the server's send path, idle since the last
-  // broadcast, takes tens of microseconds longer than for a reply sent at once. The least of the
-  // last kCalibrations such delays counts (a broadcast held up on its way only adds delay). A
+  // broadcast, takes tens of microseconds longer than for a reply sent at once. The median of the
+  // last kCalibrations such delays counts: later broadcasts cannot be filtered by their delay, and
+  // the median is the delay that misses theirs least, where the least would leave the clock behind
+  // by their typical excess over it. A
   // reply later than kCalibrationWindowNs after its broadcast, or whose delay is not between 0 and
   // its round trip plus kCalibrationSlackNs, measures nothing; before any delay is measured, half
   // the least round trip of the last kCalibrations replies counts. One broadcasting server is
@@ -80,7 +82,8 @@ class ClockDiscipline {
     int count = 0;
     int next = 0;
     void Add(int64_t value);
-    int64_t Least() const;  // 0 when empty
+    int64_t Least() const;   // 0 when empty
+    int64_t Median() const;  // of an even count the mean of the middle two; 0 when empty
   };
   Ring round_trips_;
   Ring delays_;
