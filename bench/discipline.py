@@ -6,8 +6,9 @@ Test hosts (network namespaces, see tests/scenario/harness.py) with simulated cl
 one per interval (16 s and 64 s), each with a chronsvc server (clock AHEAD s ahead, no drift)
 that answers requests and broadcasts at that interval, and four clients on it: poll and
 broadcast, each with Discipline 0 and 1. Every client's oscillator is +50 ppm
-(CHRON_SIMULATED_FREQUENCY_PPM) and steps to +60 ppm half-way through the measurement
-(scripts/simclock.py set-frequency). Every 250 ms the error of each client is taken twice:
+(CHRON_SIMULATED_FREQUENCY_PPM) and steps to +60 ppm after the measured time
+(scripts/simclock.py set-frequency), which is then measured for as long again as needed to see it
+followed. Every 250 ms the error of each client is taken twice:
 
   exact  client's clock - server's clock from their clock files (both tick with the same real
          clock, so this is the true error)
@@ -16,10 +17,12 @@ broadcast, each with Discipline 0 and 1. Every client's oscillator is +50 ppm
          including the noise of that measurement (requests within 100 us of the observer's
          least round trip count)
 
-After the convergence time it prints per client max and RMS |error| (mean included) before the
-step, after the step, and how long after the step the error last exceeded 25 us.
+After the convergence time it prints per client max and RMS |error| (mean included) over the
+measured time before the step, after the step, and how long after the step the error last
+exceeded 25 us.
 
-    sudo bench/discipline.py [build directory] [--converge S] [--measure 300] [--intervals 16,64]
+    sudo bench/discipline.py [build directory] [--converge S] [--measure 300] [--after S]
+                             [--intervals 16,64] [--keep DIR]
 
 Needs root (network namespaces), iproute2 and util-linux. Python 3 standard library only.
 """
@@ -87,14 +90,21 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--converge", type=float, help="seconds before measuring (default: 120, at least four of "
                         "the longest interval)")
-    parser.add_argument("--measure", type=float, default=300, help="seconds measured (default 300)")
+    parser.add_argument("--measure", type=float, default=300, help="seconds measured before the step (default 300)")
+    parser.add_argument("--after", type=float, help="seconds measured after the step (default: 150, at least "
+                        "four of the longest interval)")
+    parser.add_argument("--keep", metavar="DIR", help="leave the test hosts' files (traces, clock files) in DIR")
     parser.add_argument("--intervals", default="16,64", help="poll and broadcast intervals (default 16,64)")
     options = harness.parse_bench_options(parser, "discipline")
 
     intervals = [int(i) for i in options.intervals.split(",")]
     if options.converge is None:
         options.converge = max(120.0, 4.0 * max(intervals))
-    lab = harness.Lab()
+    if options.after is None:
+        options.after = max(150.0, 4.0 * max(intervals))
+    if options.keep:
+        os.makedirs(options.keep, exist_ok=True)
+    lab = harness.Lab(options.keep)
     processes = []
     clients = []  # (label, host, interval)
     try:
@@ -123,8 +133,8 @@ def main():
             observers[server.name] = sock
         print("load average before: %.2f %.2f %.2f (%d CPUs)" % (os.getloadavg() + (os.cpu_count(),)))
         started = time.monotonic()
-        step_at = options.converge + options.measure / 2
-        end = options.converge + options.measure
+        step_at = options.converge + options.measure
+        end = step_at + options.after
         stepped = False
         exact = {label: [] for label, _, _ in clients}   # (seconds since start, error)
         ntp = {label: [] for label, _, _ in clients}
@@ -144,13 +154,13 @@ def main():
                     offset_ns = round(server.clock_offset() * 1e9)
                     seen = ntp_offset(observers[server.name], host.address, lambda: time.time_ns() + offset_ns)
                     if seen is not None:
-                        ntp[label].append(seen)
+                        ntp[label].append((elapsed,) + seen)
             time.sleep(max(0.0, 0.25 - (time.monotonic() - started - elapsed)))
         print("load average after:  %.2f %.2f %.2f" % os.getloadavg())
         print("oscillator +%g ppm, +%g ppm from %.0f s on; measured from %.0f s to %.0f s; |error| in µs"
               % (OSCILLATOR, STEPPED, step_at, options.converge, end))
         print("%-28s %19s %19s %19s %10s" % ("client", "before step max/rms", "after step max/rms",
-                                              "ntp-seen max/rms", "back <25µs"))
+                                              "ntp-seen before step", "back <25µs"))
         for label, _, _ in clients:
             before = [e for t, e in exact[label] if t < step_at]
             after = [e for t, e in exact[label] if t >= step_at]
@@ -162,8 +172,8 @@ def main():
             a_max, a_rms = stats(after)
             # The observer's own delays (Python on a shared machine) vary by milliseconds: only
             # its requests within 100 µs of its least round trip are counted.
-            least = min((d for _, d in ntp[label]), default=0.0)
-            n_max, n_rms = stats([e for e, d in ntp[label] if d <= least + 100e-6])
+            least = min((d for _, _, d in ntp[label]), default=0.0)
+            n_max, n_rms = stats([e for t, e, d in ntp[label] if t < step_at and d <= least + 100e-6])
             print("%-28s %9.1f /%8.1f %9.1f /%8.1f %9.1f /%8.1f %10s"
                   % (label, b_max * 1e6, b_rms * 1e6, a_max * 1e6, a_rms * 1e6, n_max * 1e6, n_rms * 1e6, back))
     finally:

@@ -73,7 +73,10 @@ void ClockDiscipline::NoteReply(int64_t delay_ns, int64_t offset_ns, int64_t at_
   const int64_t paid = std::min(std::abs(broadcast_.slew_ns), elapsed / 2000);
   const int64_t moved = broadcast_.step_ns + (broadcast_.slew_ns < 0 ? -paid : paid);
   const int64_t measured = offset_ns - (broadcast_.offset_ns - moved);
-  if (measured >= 0 && measured <= delay_ns + kCalibrationSlackNs) delays_.Add(measured);
+  if (measured < 0 || measured > delay_ns + kCalibrationSlackNs) return;
+  delays_.Add(measured);
+  Trace("SNTP-Client: Laufzeit des Broadcasts %lld µs gemessen, %lld µs werden berücksichtigt\n",
+        static_cast<long long>(measured / 1000), static_cast<long long>(BroadcastDelayNs() / 1000));
 }
 
 int64_t ClockDiscipline::BroadcastDelayNs() const {

@@ -7,15 +7,16 @@ namespace chron {
 
 bool DisciplineLoop::DelayedSample(const LoopSample& sample, int64_t* excess) {
   *excess = 0;
+  forced_ = false;
   if (sample.delay_ns < 0) return false;
   delays_[delay_next_] = sample.delay_ns;
   delay_next_ = (delay_next_ + 1) % kDelayHistory;
   delay_count_ = std::min(delay_count_ + 1, kDelayHistory);
   const int64_t least = *std::min_element(delays_, delays_ + delay_count_);
   *excess = sample.delay_ns - least;
-  forced_ = false;
-  if (*excess <= std::max(kMinDelayTolerance, least / 2) || drops_ >= kMaxDrops) {
-    forced_ = drops_ >= kMaxDrops && *excess > std::max(kMinDelayTolerance, least / 2);
+  const bool delayed = *excess > std::max(kMinDelayTolerance, least / 2);
+  if (!delayed || drops_ >= kMaxDrops) {
+    forced_ = delayed;
     drops_ = 0;
     return false;
   }
@@ -29,7 +30,13 @@ LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
     decision.frequency_ppm = frequency_ppm_;
     return decision;
   }
-  const int64_t offset = sample.offset_ns;
+  int64_t offset = sample.offset_ns;
+  if (forced_) {
+    // Excess delay on one leg carries the offset off by at most half of it: only what lies
+    // beyond that is certain to be the clock's error.
+    const int64_t doubt = decision.excess_delay_ns / 2;
+    offset = offset > doubt ? offset - doubt : offset < -doubt ? offset + doubt : 0;
+  }
   if (offset >= kStepThresholdNs || offset <= -kStepThresholdNs) {
     decision.action = LoopAction::kStep;
     decision.offset_ns = offset;
@@ -43,16 +50,15 @@ LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
   {
     decision.action = LoopAction::kSlew;
     const double elapsed = static_cast<double>(sample.at_ns - last_at_ns_);
-    if (have_last_ && elapsed >= 1e9) {
+    if (have_last_ && elapsed >= 1e9 && !forced_) {
       // What is left of the last slew is phase still owed, not frequency error.
       const double paid = elapsed * kSlewRatePpm * 1e-6;
       const double owed = std::copysign(std::max(std::fabs(static_cast<double>(last_slew_ns_)) - paid, 0.0),
                                         static_cast<double>(last_slew_ns_));
       const double residual = static_cast<double>(offset) - owed;
       // A residual standing out of the jitter is an oscillator change only when the one before
-      // stood out the same way: a single one is as likely a sample that noise carried off. A
-      // sample taken only because too many were dropped never counts as one.
-      const bool stands_out = updates_ >= kFastUpdates && !forced_ &&
+      // stood out the same way: a single one is as likely a sample that noise carried off.
+      const bool stands_out = updates_ >= kFastUpdates &&
                               std::fabs(residual) > kChangeFactor * std::max(jitter_ns_, kMinJitterNs);
       const int sign = residual > 0 ? 1 : -1;
       const bool changed = stands_out && standing_out_ == sign;

@@ -7,8 +7,9 @@
 // the offset by up to half of it. The tolerance lets the tens of microseconds by which a loaded
 // host's scheduling varies the delay pass; a reply held up in a queue does not. A sample's offset is only valid for the
 // clock as it was when it was taken, so older samples are not reused after a correction; the filter only keeps delayed
-// ones out. After kMaxDrops dropped in a row the path has changed and the next is taken. Broadcasts carry no delay and
-// pass.
+// ones out. After kMaxDrops dropped in a row the path may have changed and the next is taken, but
+// only the part of its offset beyond half its excess delay is applied (the rest may be the delay's
+// asymmetry) and it teaches the frequency nothing. Broadcasts carry no delay and pass.
 //
 // Phase. Offsets below the step threshold (128 ms, the value NTP implementations use: above it
 // a slew at 500 ppm would take over four minutes, during which the clock is knowingly wrong)
