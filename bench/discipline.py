@@ -14,7 +14,7 @@ followed. Every 250 ms the error of each client is taken twice:
          clock, so this is the true error)
   ntp    through an NTP request from the server's host to the client host's own server part
          (the client hosts run client and server at once): what an outside observer sees,
-         including the noise of that measurement (requests within 100 us of the observer's
+         including the noise of that measurement (requests within 20 us of the observer's
          least round trip count)
 
 After the convergence time it prints per client max and RMS |error| (mean included) over the
@@ -46,6 +46,7 @@ AHEAD = 0.75           # seconds the servers are ahead at the start: the first r
 OSCILLATOR = 50.0      # ppm
 STEPPED = 60.0         # ppm from half-way on
 GOAL = 25e-6           # seconds
+OBSERVED_DELAY = 20e-6  # seconds over the observer's least round trip that still count
 NTP_EPOCH = 2208988800
 
 
@@ -93,7 +94,8 @@ def main():
     parser.add_argument("--measure", type=float, default=300, help="seconds measured before the step (default 300)")
     parser.add_argument("--after", type=float, help="seconds measured after the step (default: 150, at least "
                         "four of the longest interval)")
-    parser.add_argument("--keep", metavar="DIR", help="leave the test hosts' files (traces, clock files) in DIR")
+    parser.add_argument("--keep", metavar="DIR", help="leave the test hosts' files (traces, clock files) and "
+                        "errors.csv (every exact error) in DIR")
     parser.add_argument("--intervals", default="16,64", help="poll and broadcast intervals (default 16,64)")
     options = harness.parse_bench_options(parser, "discipline")
 
@@ -157,6 +159,11 @@ def main():
                         ntp[label].append((elapsed,) + seen)
             time.sleep(max(0.0, 0.25 - (time.monotonic() - started - elapsed)))
         print("load average after:  %.2f %.2f %.2f" % os.getloadavg())
+        if options.keep:
+            with open(os.path.join(options.keep, "errors.csv"), "w") as table:
+                table.write("client,seconds,exact_us\n")
+                for label, series in exact.items():
+                    table.writelines("%s,%.2f,%.2f\n" % (label.strip(), t, e * 1e6) for t, e in series)
         print("oscillator +%g ppm, +%g ppm from %.0f s on; measured from %.0f s to %.0f s; |error| in µs"
               % (OSCILLATOR, STEPPED, step_at, options.converge, end))
         print("%-28s %19s %19s %19s %10s" % ("client", "before step max/rms", "after step max/rms",
@@ -170,10 +177,11 @@ def main():
                 back = "never"
             b_max, b_rms = stats(before)
             a_max, a_rms = stats(after)
-            # The observer's own delays (Python on a shared machine) vary by milliseconds: only
-            # its requests within 100 µs of its least round trip are counted.
+            # The observer's own delays (Python on a shared machine) vary by milliseconds: only its
+            # requests within OBSERVED_DELAY of its least round trip count, whose offsets the
+            # excess delay can carry off by at most half of that.
             least = min((d for _, _, d in ntp[label]), default=0.0)
-            n_max, n_rms = stats([e for t, e, d in ntp[label] if t < step_at and d <= least + 100e-6])
+            n_max, n_rms = stats([e for t, e, d in ntp[label] if t < step_at and d <= least + OBSERVED_DELAY])
             print("%-28s %9.1f /%8.1f %9.1f /%8.1f %9.1f /%8.1f %10s"
                   % (label, b_max * 1e6, b_rms * 1e6, a_max * 1e6, a_rms * 1e6, n_max * 1e6, n_rms * 1e6, back))
     finally:

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -336,7 +335,7 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
       result = rt.client.discipline->Apply(
           LoopSample{NtpUnitsToNanoseconds(offset), delay_ns, rt.clock->NowNanoseconds()}, kind, sender);
       correction = rt.client.discipline->LastCorrection();
-      if (correction == nullptr) rt.status.CountDrop(DropReason::kDelayOutlier);
+      if (correction == nullptr) rt.status.CountDrop(rt.client.discipline->LastDrop());
     } else {
       // The step is the computed offset itself, applied atomically: reading the clock,
       // adding and setting whole milliseconds would lose up to 1 ms per synchronisation.

@@ -15,8 +15,16 @@ int ClockDiscipline::Apply(const LoopSample& sample, const char* kind, const std
   const LoopDecision decision = loop_.Update(sample);
   last_correction_ = nullptr;
   if (decision.action == LoopAction::kDrop) {
+    last_drop_ = DropReason::kDelayOutlier;
     Trace("SNTP-Client: NTP %s von %s nicht verwendet, Zeitverzögerung %lld µs über dem Minimum.\n", kind,
           sender.c_str(), static_cast<long long>(decision.excess_delay_ns / 1000));
+    return 0;
+  }
+  if (decision.action == LoopAction::kHold) {
+    last_drop_ = DropReason::kOffsetSpike;
+    Trace("SNTP-Client: NTP %s von %s zurückgestellt, Abweichung %+lld µs weit außerhalb der Streuung von %lld µs.\n",
+          kind, sender.c_str(), static_cast<long long>(decision.residual_ns / 1000),
+          static_cast<long long>(decision.jitter_ns / 1000));
     return 0;
   }
   std::error_code error;

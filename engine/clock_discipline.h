@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/discipline_loop.h"
+#include "engine/drop_reason.h"
 #include "platform/clock.h"
 
 namespace chron {
@@ -27,8 +28,9 @@ class ClockDiscipline {
   // failed setting of the clock).
   int Apply(const LoopSample& sample, const char* kind, const std::string& sender);
   // What the last Apply did, as the status record names it ("slewed", "stepped", "failed"), or
-  // null when it set the sample aside for its round trip.
+  // null when it set the sample aside (why: LastDrop()).
   const char* LastCorrection() const { return last_correction_; }
+  DropReason LastDrop() const { return last_drop_; }
   // The frequency correction in force, ppm (positive: the clock is made faster).
   double FrequencyPpm() const { return frequency_ppm_; }
 
@@ -67,6 +69,7 @@ class ClockDiscipline {
   DisciplineLoop loop_;
   double frequency_ppm_;  // the correction last set
   const char* last_correction_ = nullptr;
+  DropReason last_drop_ = DropReason::kDelayOutlier;
   uint64_t broadcasts_ = 0;
   // The last broadcast applied, until a reply calibrates against it.
   struct AppliedBroadcast {

@@ -42,6 +42,7 @@ LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
     decision.offset_ns = offset;
     decision.frequency_ppm = frequency_ppm_;
     // The next sample's local time is on the other side of the step: measured from its end.
+    held_ = false;
     have_last_ = true;
     last_at_ns_ = sample.at_ns + offset;
     last_slew_ns_ = 0;
@@ -61,6 +62,15 @@ LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
       const bool stands_out = updates_ >= kFastUpdates &&
                               std::fabs(residual) > kChangeFactor * std::max(jitter_ns_, kMinJitterNs);
       const int sign = residual > 0 ? 1 : -1;
+      if (stands_out && standing_out_ != sign && !held_) {
+        held_ = true;
+        standing_out_ = sign;
+        decision.action = LoopAction::kHold;
+        decision.residual_ns = std::llround(residual);
+        decision.jitter_ns = std::llround(jitter_ns_);
+        decision.frequency_ppm = frequency_ppm_;
+        return decision;
+      }
       const bool changed = stands_out && standing_out_ == sign;
       standing_out_ = stands_out ? sign : 0;
       const double gain = updates_ < kFastUpdates || changed ? 1.0 : kSteadyGain;
@@ -78,6 +88,7 @@ LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
   }
   decision.offset_ns = offset;
   decision.frequency_ppm = frequency_ppm_;
+  held_ = false;
   have_last_ = true;
   last_at_ns_ = sample.at_ns;
   return decision;

@@ -23,6 +23,11 @@
 // measurement noise (a regression over stored samples would too, but must be restarted on every change of the
 // oscillator, and the FLL needs no history). Steps leave the frequency as it is; the time after one is measured from
 // the step.
+//
+// Spikes. A residual standing out alone is held back, not slewed: the next sample tells whether
+// it was one (a broadcast that came late, which no round trip reveals, or a reply whose delay
+// passed the filter) or the start of a change, which the next then confirms and corrects in
+// full. Never two samples in a row are held, so a change costs at most one interval.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +45,7 @@ struct LoopSample {
 
 enum class LoopAction {
   kDrop,  // delayed sample, nothing to do
+  kHold,  // a lone offset far out of the jitter, held back until the next sample tells more
   kSlew,  // slew `offset_ns`
   kStep,  // step by `offset_ns`
 };
@@ -49,6 +55,8 @@ struct LoopDecision {
   int64_t offset_ns = 0;
   double frequency_ppm = 0;     // the correction to set (the whole of it, not a change)
   int64_t excess_delay_ns = 0;  // kDrop: how far the delay exceeded the minimum
+  int64_t residual_ns = 0;      // kHold: the offset less the part of the last slew still owed
+  int64_t jitter_ns = 0;        // kHold: the recent jitter it stood out of
 };
 
 class DisciplineLoop {
@@ -88,6 +96,7 @@ class DisciplineLoop {
   double jitter_ns_ = 0;      // RMS of recent offsets, exponentially averaged
   int standing_out_ = 0;      // sign of the last residual if it stood out of the jitter, else 0
   bool forced_ = false;       // the sample passed only because kMaxDrops were dropped before it
+  bool held_ = false;         // the last sample was held back
 };
 
 }  // namespace chron

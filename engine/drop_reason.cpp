@@ -24,6 +24,7 @@ const char* DropReasonName(DropReason reason) {
       "root_distance",
       "impossible_delay",
       "delay_outlier",
+      "offset_spike",
   };
   const auto index = static_cast<size_t>(reason);
   return index < kDropReasonCount ? kNames[index] : "unknown";

@@ -30,8 +30,9 @@ enum class DropReason {
   kRootDistance,            // root distance not below 1.5 s
   kImpossibleDelay,         // an impossible round trip
   kDelayOutlier,            // set aside by the discipline's delay filter
+  kOffsetSpike,             // held back by the discipline: a lone offset far out of the jitter
 };
-inline constexpr size_t kDropReasonCount = static_cast<size_t>(DropReason::kDelayOutlier) + 1;
+inline constexpr size_t kDropReasonCount = static_cast<size_t>(DropReason::kOffsetSpike) + 1;
 
 // The stable name of a reason, e.g. "wrong_sender".
 const char* DropReasonName(DropReason reason);

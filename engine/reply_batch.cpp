@@ -1,6 +1,5 @@
 #include "engine/reply_batch.h"
 
-#include <cerrno>
 #include <string>
 
 #include "engine/report_limit.h"

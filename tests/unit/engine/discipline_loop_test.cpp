@@ -110,16 +110,21 @@ TEST(DisciplineLoopTest, DelayedSampleIsIgnored) {
   EXPECT_LT(clock.TakeWorst(), 25000);
 }
 
-// One offset carried off by noise (not by delay) is no change of the oscillator: the frequency
-// moves by the steady gain only, where two in a row of the same sign take all of it.
-TEST(DisciplineLoopTest, SingleSpikeMovesTheFrequencyLittle) {
+// One offset carried off by noise (not by delay) is held back and moves nothing; the same error
+// seen twice is a change and is corrected in full.
+TEST(DisciplineLoopTest, LoneSpikeIsHeldBack) {
   DisciplineLoop loop;
   DriftingClock clock(50, 2000);
   for (int poll = 0; poll < 10; ++poll) clock.Poll(loop);
   const double before = loop.frequency_ppm();
   clock.SetError(-200'000);  // the clock looks 200 us slow once
-  clock.Poll(loop);
-  EXPECT_NEAR(loop.frequency_ppm() - before, DisciplineLoop::kSteadyGain * 200e3 / (kPoll * 1e9) * 1e6, 1.0);
+  const LoopDecision spike = clock.Poll(loop);
+  EXPECT_EQ(spike.action, LoopAction::kHold);
+  EXPECT_NEAR(static_cast<double>(spike.residual_ns), 200e3, 20e3);
+  EXPECT_EQ(loop.frequency_ppm(), before);
+  const LoopDecision confirmed = clock.Poll(loop);  // still 200 us slow: the error is real
+  EXPECT_EQ(confirmed.action, LoopAction::kSlew);
+  EXPECT_NEAR(static_cast<double>(confirmed.offset_ns), 200e3, 20e3);
 }
 
 TEST(DisciplineLoopTest, StepsOnlyFromTheThreshold) {
