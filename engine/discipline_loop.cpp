@@ -21,6 +21,7 @@ bool DisciplineLoop::DelayedSample(const LoopSample& sample, int64_t* excess) {
     return false;
   }
   ++drops_;
+  set_aside_ = true;
   return true;
 }
 
@@ -42,28 +43,30 @@ LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
     decision.offset_ns = offset;
     decision.frequency_ppm = frequency_ppm_;
     // The next sample's local time is on the other side of the step: measured from its end.
-    held_ = false;
+    set_aside_ = false;
     have_last_ = true;
     last_at_ns_ = sample.at_ns + offset;
     last_slew_ns_ = 0;
+    left_ns_ = 0;
     return decision;
   }
   {
     decision.action = LoopAction::kSlew;
+    double phase_gain = 1.0;
     const double elapsed = static_cast<double>(sample.at_ns - last_at_ns_);
     if (have_last_ && elapsed >= 1e9 && !forced_) {
       // What is left of the last slew is phase still owed, not frequency error.
       const double paid = elapsed * kSlewRatePpm * 1e-6;
       const double owed = std::copysign(std::max(std::fabs(static_cast<double>(last_slew_ns_)) - paid, 0.0),
                                         static_cast<double>(last_slew_ns_));
-      const double residual = static_cast<double>(offset) - owed;
+      const double residual = static_cast<double>(offset) - owed - static_cast<double>(left_ns_);
       // A residual standing out of the jitter is an oscillator change only when the one before
       // stood out the same way: a single one is as likely a sample that noise carried off.
       const bool stands_out = updates_ >= kFastUpdates &&
                               std::fabs(residual) > kChangeFactor * std::max(jitter_ns_, kMinJitterNs);
       const int sign = residual > 0 ? 1 : -1;
-      if (stands_out && standing_out_ != sign && !held_) {
-        held_ = true;
+      if (stands_out && standing_out_ != sign && !set_aside_) {
+        set_aside_ = true;
         standing_out_ = sign;
         decision.action = LoopAction::kHold;
         decision.residual_ns = std::llround(residual);
@@ -73,7 +76,9 @@ LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
       }
       const bool changed = stands_out && standing_out_ == sign;
       standing_out_ = stands_out ? sign : 0;
-      const double gain = updates_ < kFastUpdates || changed ? 1.0 : kSteadyGain;
+      const bool steady = updates_ >= kFastUpdates && !changed;
+      const double gain = steady ? kSteadyGain : 1.0;
+      if (steady) phase_gain = kPhaseGain;
       frequency_ppm_ += gain * residual / elapsed * 1e6;
       frequency_ppm_ = std::clamp(frequency_ppm_, -kMaxFrequencyPpm, kMaxFrequencyPpm);
       // A change of the oscillator is not jitter: the estimate learns only from the others.
@@ -84,11 +89,13 @@ LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
       }
       ++updates_;
     }
-    last_slew_ns_ = offset;
+    const int64_t slew = std::llround(phase_gain * static_cast<double>(offset));
+    left_ns_ = offset - slew;
+    last_slew_ns_ = slew;
+    decision.offset_ns = slew;
   }
-  decision.offset_ns = offset;
   decision.frequency_ppm = frequency_ppm_;
-  held_ = false;
+  set_aside_ = false;
   have_last_ = true;
   last_at_ns_ = sample.at_ns;
   return decision;

@@ -13,7 +13,11 @@
 //
 // Phase. Offsets below the step threshold (128 ms, the value NTP implementations use: above it
 // a slew at 500 ppm would take over four minutes, during which the clock is knowingly wrong)
-// are slewed in full; larger ones are stepped.
+// are slewed, larger ones are stepped. Once the frequency is learnt, a slew takes kPhaseGain of
+// the offset and the next offset still holds the rest: each sample's noise reaches the clock
+// halved and averaged with the ones before (about 0.6 of it as RMS, where slewing in full passes
+// all of it on). The first samples, a confirmed change and a sample after delayed ones are
+// slewed in full.
 //
 // Frequency. A frequency-locked loop: after a slew the next offset, less the part of the slew
 // not yet paid off, divided by the time since, is the frequency error left. The correction
@@ -27,7 +31,8 @@
 // Spikes. A residual standing out alone is held back, not slewed: the next sample tells whether
 // it was one (a broadcast that came late, which no round trip reveals, or a reply whose delay
 // passed the filter) or the start of a change, which the next then confirms and corrects in
-// full. Never two samples in a row are held, so a change costs at most one interval.
+// full. A sample is held only when the one before was used, so a change costs at most one
+// interval more.
 #pragma once
 
 #include <cstdint>
@@ -69,6 +74,7 @@ class DisciplineLoop {
   static constexpr int kMaxDrops = 3;
   static constexpr int kFastUpdates = 2;
   static constexpr double kSteadyGain = 0.25;
+  static constexpr double kPhaseGain = 0.5;
   static constexpr double kChangeFactor = 4.0;
   static constexpr double kMinJitterNs = 5000.0;  // below the noise of a LAN's timestamps
 
@@ -92,11 +98,12 @@ class DisciplineLoop {
   bool have_last_ = false;
   int64_t last_at_ns_ = 0;
   int64_t last_slew_ns_ = 0;  // the slew started at the last correction (0 after a step)
+  int64_t left_ns_ = 0;       // the part of the last offset not slewed
   int updates_ = 0;           // frequency updates so far
   double jitter_ns_ = 0;      // RMS of recent offsets, exponentially averaged
   int standing_out_ = 0;      // sign of the last residual if it stood out of the jitter, else 0
   bool forced_ = false;       // the sample passed only because kMaxDrops were dropped before it
-  bool held_ = false;         // the last sample was held back
+  bool set_aside_ = false;    // the last sample was held back or dropped for its delay
 };
 
 }  // namespace chron
