@@ -75,7 +75,7 @@ class DisciplineLoop {
   static constexpr int kFastUpdates = 2;
   static constexpr double kSteadyGain = 0.25;
   static constexpr double kPhaseGain = 0.5;
-  static constexpr double kChangeFactor = 4.0;
+  static constexpr double kChangeFactor = 3.0;
   static constexpr double kMinJitterNs = 5000.0;  // below the noise of a LAN's timestamps
 
   // `frequency_ppm`: the correction the clock has at the start.
