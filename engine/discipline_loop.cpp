@@ -62,8 +62,8 @@ LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
       const double residual = static_cast<double>(offset) - owed - static_cast<double>(left_ns_);
       // A residual standing out of the jitter is an oscillator change only when the one before
       // stood out the same way: a single one is as likely a sample that noise carried off.
-      const bool stands_out = updates_ >= kFastUpdates &&
-                              std::fabs(residual) > kChangeFactor * std::max(jitter_ns_, kMinJitterNs);
+      const bool stands_out =
+          updates_ >= kFastUpdates && std::fabs(residual) > kChangeFactor * std::max(jitter_ns_, kMinJitterNs);
       const int sign = residual > 0 ? 1 : -1;
       if (stands_out && standing_out_ != sign && !set_aside_) {
         set_aside_ = true;
