@@ -1,6 +1,7 @@
 #include "engine/host_addresses.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace chron {
 
@@ -35,16 +36,45 @@ bool HostAddresses::IsDirectedBroadcast(platform::Network& network, uint32_t add
   return Contains(broadcasts_, address);
 }
 
-bool IsAnswerableSource(HostAddresses& host, platform::Network& network, const platform::SocketAddress& from) {
-  if (from.family == platform::kAfInet6) {
-    // IPv6 knows no broadcast: the unspecified address (::) and multicast (ff00::/8) remain.
-    const bool unspecified = from.address6 == platform::Ipv6Bytes{};
-    return from.port != 0 && !unspecified && from.address6[0] != 0xFF;
-  }
-  const uint32_t address = platform::NetworkToHost32(from.address);
+namespace {
+
+// The IPv4 rule: not from a zero, limited or directed broadcast, or multicast address.
+bool IsAnswerableIpv4(HostAddresses& host, platform::Network& network, uint32_t address_n) {
+  const uint32_t address = platform::NetworkToHost32(address_n);
   const bool multicast = (address >> 28) == 0xE;  // 224.0.0.0/4
-  if (from.port == 0 || address == 0 || address == 0xFFFFFFFFu || multicast) return false;
-  return !host.IsDirectedBroadcast(network, from.address);
+  if (address == 0 || address == 0xFFFFFFFFu || multicast) return false;
+  return !host.IsDirectedBroadcast(network, address_n);
+}
+
+}  // namespace
+
+std::optional<uint32_t> EmbeddedIpv4(const platform::Ipv6Bytes& a) {
+  const auto starts = [&a](std::initializer_list<uint8_t> prefix) {
+    return std::equal(prefix.begin(), prefix.end(), a.begin());
+  };
+  const auto take = [&a](size_t i, size_t j, size_t k, size_t l) {
+    return platform::HostToNetwork32(uint32_t{a[i]} << 24 | uint32_t{a[j]} << 16 | uint32_t{a[k]} << 8 | a[l]);
+  };
+  // ::ffff:0:0/96 (mapped) and 64:ff9b::/96 (translated): the last 32 bits.
+  if (starts({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF}) || starts({0, 0x64, 0xFF, 0x9B, 0, 0, 0, 0, 0, 0, 0, 0})) {
+    return take(12, 13, 14, 15);
+  }
+  // 64:ff9b:1::/48 (local-use translation): bits 48-63 and 72-87, around the zero u-octet.
+  if (starts({0, 0x64, 0xFF, 0x9B, 0, 1})) return take(6, 7, 9, 10);
+  return std::nullopt;
+}
+
+bool IsAnswerableSource(HostAddresses& host, platform::Network& network, const platform::SocketAddress& from) {
+  if (from.port == 0) return false;
+  if (from.family != platform::kAfInet6) return IsAnswerableIpv4(host, network, from.address);
+  // IPv6 knows no broadcast: the unspecified address (::), loopback (::1) and multicast
+  // (ff00::/8) remain. A source carrying an IPv4 address is judged by it, and its loopback
+  // refused too: on the IPv6-only socket a real IPv4 peer never arrives mapped.
+  const platform::Ipv6Bytes loopback{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  if (from.address6 == platform::Ipv6Bytes{} || from.address6 == loopback || from.address6[0] == 0xFF) return false;
+  const std::optional<uint32_t> v4 = EmbeddedIpv4(from.address6);
+  if (!v4) return true;
+  return (platform::NetworkToHost32(*v4) >> 24) != 127 && IsAnswerableIpv4(host, network, *v4);
 }
 
 }  // namespace chron

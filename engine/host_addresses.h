@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/network.h"
@@ -29,10 +30,15 @@ class HostAddresses {
   std::chrono::steady_clock::time_point read_at_;
 };
 
+// The IPv4 address (network byte order) inside an IPv4-mapped (::ffff:0:0/96) or translated
+// (64:ff9b::/96, 64:ff9b:1::/48; RFC 6052) IPv6 address; empty for any other.
+std::optional<uint32_t> EmbeddedIpv4(const platform::Ipv6Bytes& address);
+
 // Whether a request from `from` may be answered: not from a zero, limited or directed
-// broadcast, or multicast address, nor from port 0; for IPv6 not from the unspecified or a
-// multicast address, nor from port 0. A reply to such a source would go to
-// every host of a network, or nowhere.
+// broadcast, or multicast address, nor from port 0; for IPv6 not from the unspecified, loopback
+// or a multicast address, nor from port 0, and an embedded IPv4 address (EmbeddedIpv4) is held
+// to the IPv4 rule and must not be loopback. A reply to such a source would go to every host of
+// a network, or nowhere.
 bool IsAnswerableSource(HostAddresses& host, platform::Network& network, const platform::SocketAddress& from);
 
 }  // namespace chron

@@ -19,6 +19,11 @@ namespace chron {
 // What a program runs: chron95 the client alone, chronsvc client and server.
 enum class HostParts { kClientOnly, kClientAndServer };
 
+// The exit status of a program whose start was refused with `code` (a system error or one of
+// the start's own codes): its low 8 bits, which is all a status holds, or 1 where those are 0,
+// so that a refused start never reads as success.
+inline int RefusedStatus(int code) { return (code & 0xFF) != 0 ? code & 0xFF : 1; }
+
 class Host {
  public:
   explicit Host(HostParts parts);

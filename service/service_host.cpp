@@ -53,6 +53,7 @@ class ServiceProcess {
   platform::ServiceStatus status_;
   bool stopped_reported_ = false;
   bool stop_handshake_started_ = false;
+  int start_code_ = 0;  // a refused start's code, 0 once started (ServiceMain's thread)
 };
 
 void ServiceProcess::ReportStatusLocked() {
@@ -143,6 +144,7 @@ void ServiceProcess::ServiceMain() {
   StartHooks hooks;
   hooks.registry_discovery = DiscoverAdaptersFromNtRegistry;
   int code = host_.Start(hooks, &specific);
+  start_code_ = code;
   if (code != 0) {
     if (!service_mode) return;
     std::lock_guard lock(status_mutex_);
@@ -204,8 +206,9 @@ int ServiceProcess::Run(int argc, char** argv) {
     Host::EnterDebugMode();
     host_.WatchSignals(on_signal);
     ServiceMain();
-    // The workers saw the stop that ended the receive loop, or were released by a failed start.
-    return End(0);
+    // The workers saw the stop that ended the receive loop, or were released by a failed start,
+    // whose status tells the script or unit that started the program that it did not run.
+    return End(start_code_ != 0 ? RefusedStatus(start_code_) : 0);
   }
 
   SetReportTarget(ReportTarget::kEventLog);

@@ -4,6 +4,7 @@
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "config/configuration.h"
 #include "config/keys.h"
@@ -35,8 +36,9 @@ int OpenAdapterSockets(Runtime& rt, int* counted) {
   return 0;
 }
 
-// With the value "IPv6" set: the IPv6 socket on every IPv6 address of the host. A failure is
-// reported and leaves the service on IPv4, as before.
+// With the value "IPv6" set: the IPv6 socket on every IPv6 address of the host. A failure, or a
+// host without IPv6 addresses, is reported and leaves the service on IPv4, where the poll client
+// resolves names to IPv4 addresses alone.
 void OpenIpv6Socket(Runtime& rt) {
   if (rt.registry != nullptr) ReadIpv6Setting(*rt.registry, &rt.config);
   if (rt.config.ipv6 == 0) return;
@@ -54,8 +56,15 @@ void OpenIpv6Socket(Runtime& rt) {
     ReportMessage(msg::kWinsockError, {std::string("SNTP-Init"), std::string("bind(IPv6)"), int64_t{error.value()}});
     return;
   }
+  // Where IPv6 is switched off, socket and bind may still succeed, and only every send would
+  // fail: a host with no IPv6 address at all (not even ::1) has none to serve or poll from.
+  const std::vector<platform::InterfaceAddress6> rows = rt.network->InterfaceAddresses6();
+  if (rows.empty()) {
+    ReportMessage(msg::kIpv6Unavailable);
+    return;
+  }
   rt.sockets.ipv6_socket = std::move(socket);
-  for (const platform::InterfaceAddress6& row : rt.network->InterfaceAddresses6()) {
+  for (const platform::InterfaceAddress6& row : rows) {
     platform::SocketAddress address;
     address.family = platform::kAfInet6;
     address.address6 = row.address;

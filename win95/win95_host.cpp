@@ -56,9 +56,6 @@ void ShutdownWatcherThread(Host& host, platform::NamedEvent& event) {
   }
 }
 
-// A refused start's exit status: its code where that fits a status, otherwise 1.
-int RefusedStatus(int code) { return (code & 0xFF) != 0 ? code & 0xFF : 1; }
-
 // Starts the client and runs it until the stop. Returns the exit status: 0, or that of a refused
 // start, which has been reported. `started` learns it as soon as the start is over.
 int Run(Host& host, platform::NamedEvent& shutdown_event, const std::function<void(int)>& started) {

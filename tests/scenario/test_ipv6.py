@@ -78,6 +78,22 @@ class Ipv6Test(harness.ScenarioTestCase):
         self.assertIn(es.request_received("fe80::2%eth0"), served_out)
         self.assertIn(es.request_received("fe80::3%eth1"), served_out)
 
+    def test_a_host_without_ipv6_says_so_once_and_polls_over_ipv4(self):
+        lan = self.lab.lan()
+        server = self.lab.host("v4-server", lans=[lan], clock_offset=1.5)
+        client = self.lab.host("v6-off", lans=[lan], clock_offset=0)
+        client.run(["sh", "-c", "for c in all default; do echo 1 >/proc/sys/net/ipv6/conf/$c/disable_ipv6; done"],
+                   syslog=False)
+        client.etc_file("hosts", "fd00:213::1 timehost\n%s timehost\n" % server.address)
+        served = es.start_debug(server, {"Server\\Active": 1, "Server\\Broadcast": 0, "Client\\Active": 0})
+        output = self.synchronised(client, poller(client, "timehost"), 1.5)
+        self.stop(served)
+        self.assertEqual(output.count("SNTP-Init: IPv6 ist eingeschaltet, aber der Rechner hat keine IPv6-Adresse"), 1,
+                         output)
+        self.assertNotIn("IPv6-Adresse ", output.replace("keine IPv6-Adresse", ""))
+        self.assertNotIn("meldet Fehler", output)
+        self.assertEqual(es.offsets(output)[0][0], server.address)
+
 
 if __name__ == "__main__":
     unittest.main()

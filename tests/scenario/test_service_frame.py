@@ -202,9 +202,9 @@ class ServiceModeTest(ServiceFrameCase):
         self.assertLogged(host, PREPARE, second.pid, LOGGED_INFO, LOG_INFO)
         self.assertLogged(host, ALREADY, second.pid, LOGGED_WARNING, LOG_WARNING)
         self.assertEqual(host.syslog.find("betriebsbereit", second.pid), [])
-        # A debug-mode instance is refused the same way and ends with 0.
+        # A debug-mode instance is refused the same way and ends with the same status.
         debug = host.spawn([self.chronsvc, "-debug"])
-        self.assertEqual(debug.wait(5), 0, debug.describe())
+        self.assertEqual(debug.wait(5), 183, debug.describe())
         self.assertIn(ALREADY + "\n", debug.output())
         self.assertNotIn(RUNNING, debug.output())
         # Another machine runs its own instance meanwhile.
@@ -234,6 +234,9 @@ class ServiceModeTest(ServiceFrameCase):
         self.assertNotIn("READY=1", service.manager.assignments())
         self.assertLogged(host, NO_ADAPTER, service.pid, LOGGED_ERROR, LOG_ERR)
         self.assertEqual(host.syslog.find("betriebsbereit", service.pid), [])
+        # In the foreground the refused start is no success either.
+        debug = host.spawn([self.chronsvc, "-debug"])
+        self.assertEqual(debug.wait(5), 55, debug.describe())
 
     def test_unknown_ip_query_type_reported_then_55(self):
         host = self.lan_host(settings={"IPQueryType": "WINS"})
@@ -337,7 +340,8 @@ class RegistryMethodTest(ServiceFrameCase):
                 while debug.alive() and RUNNING not in debug.output() and time.time() < deadline:
                     time.sleep(0.02)
                 debug.signal(signal.SIGINT)
-                self.assertEqual(debug.wait(5), 0, debug.describe())
+                # No adapter left: the start is refused with 55.
+                self.assertEqual(debug.wait(5), 55 if label == "prefix only" else 0, debug.describe())
                 out = debug.output()
                 tested = re.findall(r"SNTP-Init: Teste Gerät \[([^\]]*)\]\.\.\.", out)
                 # Nothing is taken from past the data: only names whose bytes were given.
