@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -184,6 +185,33 @@ bool UsableSample(Runtime& rt, const NtpMessage& m, uint64_t t1, const NtpTimest
   return false;
 }
 
+// With a key file, a broadcast is taken only when it is later than the last one taken: a copy
+// of an older one sent again still carries a valid MAC and would set the clock back by its age.
+// Passed after every other check, so that only broadcasts taken count (broadcast_replay.h).
+bool FreshBroadcast(Runtime& rt, const NtpMessage& m, const std::string& sender) {
+  // Only a MAC of the own key passes the receive loop.
+  const SymmetricKey* key = rt.auth.Own();
+  const int64_t arrival_ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  switch (
+      rt.client.broadcast_replay.Judge(key != nullptr ? key->id : 0, TimestampToUint64(m.transmit_time), arrival_ns)) {
+    case ReplayVerdict::kTaken: return true;
+    case ReplayVerdict::kNewTimeLine:
+      Trace(
+          "SNTP-Client: NTP Broadcast von %s angenommen, die Broadcasts folgen seit %d Intervallen einer früheren "
+          "Zeit.\n",
+          sender.c_str(), BroadcastReplay::kLineLength - 1);
+      return true;
+    case ReplayVerdict::kReplayed: break;
+  }
+  rt.status.CountDrop(DropReason::kReplayed);
+  Trace(
+      "SNTP-Client: NTP Broadcast von %s ungültig, \"Transmit Timestamp\" liegt nicht nach dem des zuletzt "
+      "angenommenen Broadcasts !\n",
+      sender.c_str());
+  return false;
+}
+
 // The status record's account of a sample with its offset and delay in 2^-32 s, taken now.
 LastSample SampleOf(Runtime& rt, const NtpMessage& m, int64_t offset, int64_t delay) {
   LastSample sample;
@@ -308,6 +336,7 @@ int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4
   // The Originate Timestamp matched the request; the arithmetic takes its better T1.
   const uint64_t t1 = broadcast ? TimestampToUint64(m.originate_time) : RequestT1(rt, m.originate_time, t4);
   if (!UsableSample(rt, m, t1, t4, broadcast, sender)) return 0;
+  if (broadcast && rt.auth.required && !FreshBroadcast(rt, m, sender)) return 0;
   int result = 0;
   {
     const platform::RealtimePriority priority;

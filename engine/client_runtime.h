@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 
+#include "engine/broadcast_replay.h"
 #include "engine/pending_request.h"
 #include "engine/report_limit.h"
 
@@ -23,6 +24,9 @@ struct ClientRuntime {
   // The discipline of the clock (Client\Discipline = 1), set by StartDiscipline at start-up;
   // null: every reply steps the clock.
   std::shared_ptr<ClockDiscipline> discipline;
+  // With a key file: the Transmit Timestamps of the broadcasts taken, which replays of older
+  // ones do not pass. The receive loop's alone.
+  BroadcastReplay broadcast_replay;
 };
 
 }  // namespace chron

@@ -25,6 +25,7 @@ const char* DropReasonName(DropReason reason) {
       "impossible_delay",
       "delay_outlier",
       "offset_spike",
+      "replayed",
   };
   const auto index = static_cast<size_t>(reason);
   return index < kDropReasonCount ? kNames[index] : "unknown";

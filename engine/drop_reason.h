@@ -31,8 +31,9 @@ enum class DropReason {
   kImpossibleDelay,         // an impossible round trip
   kDelayOutlier,            // set aside by the discipline's delay filter
   kOffsetSpike,             // held back by the discipline: a lone offset far out of the jitter
+  kReplayed,                // an authenticated broadcast not later than the last one taken
 };
-inline constexpr size_t kDropReasonCount = static_cast<size_t>(DropReason::kOffsetSpike) + 1;
+inline constexpr size_t kDropReasonCount = static_cast<size_t>(DropReason::kReplayed) + 1;
 
 // The stable name of a reason, e.g. "wrong_sender".
 const char* DropReasonName(DropReason reason);

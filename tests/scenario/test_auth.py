@@ -1,9 +1,11 @@
 """Authenticated time between test hosts: a server and its clients sharing a key file
 synchronise by polling and by broadcast; an unauthenticated broadcast from a third host, a
-broadcast or reply with a wrong MAC and one with an unknown key id move nothing."""
+broadcast or reply with a wrong MAC and one with an unknown key id move nothing, nor does a
+signed broadcast sent again later."""
 
 import hashlib
 import os
+import re
 import signal
 import struct
 import time
@@ -125,6 +127,30 @@ class ForgedTimeTest(AuthCase):
         self.assertEqual(len(es.wait_lines(listening, es.OFFSET, 1, 5)), 1, listening.describe())
         self.assertNear(client.clock_offset(), 2.0, "clock after the signed broadcast")
         sender.close()
+        self.stop(listening)
+
+    def test_a_signed_broadcast_sent_again_later_moves_nothing(self):
+        lan = self.lab.lan()
+        client = self.lab.host("au-client", lans=[lan], clock_offset=0)
+        broadcaster = self.lab.host("au-bcaster", lans=[lan])
+        listening = es.start_debug(client, {"KeyFile": key_file(client, self.KEYS), "Client\\Active": 1,
+                                            "Client\\Broadcast": 1})
+        sender = es.udp_socket(broadcaster, 123, broadcast=True)
+        self.addCleanup(sender.close)
+        captured = md5_signed(es.packet(mode=5, stratum=1, transmit=es.ntp_now()))
+        sent = time.monotonic()
+        sender.sendto(captured, (lan.broadcast, 123))
+        self.assertEqual(len(es.wait_lines(listening, es.OFFSET, 1, 5)), 1, listening.describe())
+        replayed = re.compile(r'^SNTP-Client: NTP Broadcast von %s ungültig, "Transmit Timestamp" liegt nicht nach '
+                              r"dem des zuletzt angenommenen Broadcasts !$" % re.escape(broadcaster.address), re.M)
+        for count, later in enumerate((2.1, 12.0), 1):
+            time.sleep(max(0.0, sent + later - time.monotonic()))
+            sender.sendto(captured, (lan.broadcast, 123))
+            self.assertEqual(len(es.wait_lines(listening, replayed, count, 5)), count, listening.describe())
+        self.assertNear(client.clock_offset(), 0.0, "clock after the broadcast sent again")
+        sender.sendto(md5_signed(es.packet(mode=5, stratum=1, transmit=es.ntp_now(1.0))), (lan.broadcast, 123))
+        self.assertEqual(len(es.wait_lines(listening, es.OFFSET, 2, 5)), 2, listening.describe())
+        self.assertNear(client.clock_offset(), 1.0, "clock after a new broadcast")
         self.stop(listening)
 
     def test_replies_with_a_wrong_mac_or_unknown_key_move_nothing(self):

@@ -342,6 +342,25 @@ TEST_F(ClientHandleTest, OwnBroadcastFromAnAddressOutsideTheTableIsNoTimeSource)
   EXPECT_TRUE(clock.steps().empty());
 }
 
+// With a key file a broadcast sent again, from its sender or any other address, moves nothing;
+// without one it is taken again, as always.
+TEST_F(ClientHandleTest, WithAKeyFileABroadcastNoLaterThanTheLastTakenIsAReplay) {
+  const auto ahead = static_cast<int64_t>(kSecond);
+  EXPECT_EQ(Broadcast(ahead), 1);
+  EXPECT_EQ(Broadcast(ahead), 1);
+  rt.auth.required = true;
+  rt.auth.keys = {SymmetricKey{7, platform::MacAlgorithm::kAes128Cmac, std::vector<uint8_t>(16, 1), 1}};
+  EXPECT_EQ(Broadcast(ahead), 1);
+  EXPECT_EQ(Broadcast(ahead), 0);
+  EXPECT_EQ(Broadcast(ahead - 1, 0, Endpoint("10.0.0.10", 123)), 0);
+  EXPECT_EQ(clock.steps().size(), 3u);
+  EXPECT_EQ(console.Count("SNTP-Client: NTP Broadcast von 10.0.0.9 ungültig, \"Transmit Timestamp\" liegt nicht nach "
+                          "dem des zuletzt angenommenen Broadcasts !\n"),
+            1);
+  EXPECT_EQ(rt.status.Counters().dropped["replayed"], 2u);
+  EXPECT_EQ(Broadcast(ahead + 1, 0, Endpoint("10.0.0.10", 123)), 1);
+}
+
 TEST_F(ClientHandleTest, FailedStepIsReportedAndCountsAsNotSet) {
   rt.config.client_run_once = 1;
   clock.FailStepsWith(EPERM);
