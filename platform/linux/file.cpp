@@ -92,6 +92,13 @@ int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSy
                                    linux_file::NewFileRights::kCarryOver);
 }
 
+void RemoveLeftTemporaries(const std::string& path) {
+  std::string file;
+  if (FollowLinks(path, &file) != 0) return;
+  Descriptor dir(::open(DirectoryOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) linux_file::RemoveTemporariesAt(dir.get(), std::filesystem::path(file).filename().string(), 0);
+}
+
 void FileLock::Release() {
   if (handle_ >= 0) ::close(static_cast<int>(std::exchange(handle_, -1)));  // which releases the flock
 }
