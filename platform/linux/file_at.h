@@ -45,9 +45,9 @@ enum class NewFileRights {
 int ReplaceFileAt(int dir, const std::string& name, std::string_view text, FileSync sync, NewFileRights rights);
 
 // Removes the temporaries of `name` (".<name>.XXXXXX", as ReplaceFileAt names them) from `dir` that
-// are regular files last changed `older_than_s` seconds ago or earlier: those of writers that
-// ended before they could rename or remove them. Only 0 is safe when every writer of the file
-// holds its lock while it writes and the caller holds that lock too.
+// are regular files of this user, last changed `older_than_s` seconds ago or earlier: those of
+// writers that ended before they could rename or remove them. 0 (all of them) only where every
+// writer of the file holds its lock while it writes and the caller holds that lock too.
 void RemoveTemporariesAt(int dir, const std::string& name, int64_t older_than_s);
 
 }  // namespace chron::platform::linux_file
