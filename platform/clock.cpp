@@ -174,6 +174,9 @@ class SimulatedClock : public Clock {
     std::lock_guard<std::mutex> change_guard(change_mutex_);
     FileLock lock;
     if (int error = lock.Acquire(path_)) return error;
+    // Every writer of the file replaces it under this lock: a temporary found now is one that a
+    // killed writer left.
+    RemoveLeftTemporaries(path_);
     SimulatedClockState state;
     if (int error = ReadStateFile(path_, &state)) return error;
     const int64_t now = RealNowNanoseconds();

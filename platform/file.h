@@ -55,6 +55,12 @@ enum class FileSync {
 // 0644 (Linux). Returns 0 or the system's error; nothing is left behind after a failure.
 int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync = FileSync::kDurable);
 
+// Removes the temporary files that ReplaceFileAtomically leaves beside the file `path` when its
+// writer is killed before it could move or remove them. Call it only under the FileLock of
+// `path`, and only for a file that every writer replaces under that lock: a temporary of a
+// writer still at work would go too.
+void RemoveLeftTemporaries(const std::string& path);
+
 // The exclusive lock of the writers of the file `path`, held from Acquire until the object ends:
 // every process and thread that locks the same file waits for it. Since writers replace the file
 // instead of changing it, the lock is on "<file>.lock" beside it (beside a symbolic link's target,

@@ -10,10 +10,14 @@ the present instant so that the time stays continuous, and writes the long form 
 """
 import fcntl
 import os
+import random
+import re
+import string
 import sys
 import time
 
 SLEW_RATE = 500e-6  # the largest slew rate, as the kernels allow
+NAME_CHARACTERS = string.ascii_letters + string.digits
 
 
 def parse(text):
@@ -74,10 +78,28 @@ def set_frequency(path, ppm):
         state["slew_ns"], state["offset_ns"] = slew_left(state, now), time_at(state, now) - now
         state["anchor_ns"] = now
         state["frequency_ppm"] = ppm
-        temporary = "%s.tmp.%d" % (path, os.getpid())
-        with open(temporary, "w") as handle:
+        remove_left_temporaries(path)
+        folder, name = os.path.split(path)
+        while True:  # a new temporary ".FILE.XXXXXX", as the programs name theirs
+            temporary = os.path.join(folder, ".%s.%s" % (name, "".join(random.choices(NAME_CHARACTERS, k=6))))
+            try:
+                descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644)
+                break
+            except FileExistsError:
+                continue
+        with os.fdopen(descriptor, "w") as handle:
             handle.write(format_long(state))
         os.replace(temporary, path)
+
+
+def remove_left_temporaries(path):
+    """Removes the temporaries of `path` that killed writers left. Every writer of the file writes
+    under its lock, and the caller holds it: none of them is still at work."""
+    folder, name = os.path.split(path)
+    own = re.compile(r"\.%s\.[A-Za-z0-9]{6}\Z" % re.escape(name))
+    for entry in os.scandir(folder or "."):
+        if own.match(entry.name) and entry.is_file(follow_symlinks=False):
+            os.unlink(entry.path)
 
 
 def main(argv):

@@ -102,8 +102,12 @@ void StatusPublisher::Publish() {
   const int64_t now = rt_.clock->NowNanoseconds();
   const StatusRecord record = Snapshot(now);
   const int error = platform::ReplaceFileContents(path_, StatusToJson(record));
-  // A place that cannot be written is told once in the trace, not at every write.
-  if (error != 0 && error != last_error_ && DebugMode()) {
+  // A folder refused is told once in every mode, and the program goes on without the file; a
+  // place that cannot be written is told once in the trace. Neither at every write.
+  if (platform::IsStatusFolderRefusal(error)) {
+    if (!refusal_reported_) ReportMessage(msg::kStatusFolderRefused, {path_, platform::StatusFolderRefusalText(error)});
+    refusal_reported_ = true;
+  } else if (error != 0 && error != last_error_ && DebugMode()) {
     Trace("SNTP-Status: Statusdatei %s nicht geschrieben, Fehler %d.\n", path_.c_str(), error);
   }
   last_error_ = error;

@@ -47,6 +47,7 @@ class StatusPublisher {
   bool synchronised_ = false;
   int64_t since_ns_ = 0;
   int last_error_ = 0;
+  bool refusal_reported_ = false;  // of the status file's folder: once per process
 
   std::mutex mutex_;
   std::condition_variable wake_;

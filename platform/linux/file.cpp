@@ -12,36 +12,12 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/linux/file_at.h"
+
 namespace chron::platform {
 namespace {
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-// 0 or the error of the failed write.
-int WriteAll(int fd, std::string_view text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return EIO;
-    done += static_cast<size_t>(n);
-  }
-  return 0;
-}
+using linux_file::Descriptor;
 
 // The file that `path` leads to: the symbolic links of its last component followed (a relative
 // link counts from the link's own directory). A path that is no link, or a link to a file not
@@ -110,30 +86,17 @@ bool IsMissingFileError(int error) { return error == ENOENT || error == ENOTDIR;
 int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync) {
   std::string file;
   if (int error = FollowLinks(path, &file)) return error;
-  const std::string directory = DirectoryOf(file);
-  std::string temporary = directory + "/." + std::filesystem::path(file).filename().string() + ".XXXXXX";
-  Descriptor out(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (out.get() < 0) return errno;
+  Descriptor dir(::open(DirectoryOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) return errno;
+  return linux_file::ReplaceFileAt(dir.get(), std::filesystem::path(file).filename().string(), text, sync,
+                                   linux_file::NewFileRights::kCarryOver);
+}
 
-  struct stat old {};
-  const bool existed = ::stat(file.c_str(), &old) == 0;
-  ::fchmod(out.get(), existed ? (old.st_mode & 07777) : 0644);
-  if (existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
-    (void)!::fchown(out.get(), old.st_uid, old.st_gid);  // best effort: keep the owner
-
-  int error = WriteAll(out.get(), text);
-  if (error == 0 && sync == FileSync::kDurable && ::fsync(out.get()) != 0) error = errno;
-  if (::close(out.release()) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temporary.c_str(), file.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temporary.c_str());
-    return error;
-  }
-  if (sync == FileSync::kDurable) {
-    Descriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());  // the rename itself
-  }
-  return 0;
+void RemoveLeftTemporaries(const std::string& path) {
+  std::string file;
+  if (FollowLinks(path, &file) != 0) return;
+  Descriptor dir(::open(DirectoryOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) linux_file::RemoveTemporariesAt(dir.get(), std::filesystem::path(file).filename().string(), 0);
 }
 
 void FileLock::Release() {

@@ -67,6 +67,31 @@ int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSy
   return static_cast<int>(error);
 }
 
+void RemoveLeftTemporaries(const std::string& path) {
+  // ReplaceFileAtomically's temporaries: "<file>.<process id>-<serial>.tmp" beside the file.
+  const std::wstring target = win32::Widen(path);
+  const size_t slash = target.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : target.substr(0, slash + 1);
+  const std::wstring name = target.substr(folder.size());
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW((target + L".*-*.tmp").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring entry = found.cFileName;
+    // The pattern also meets short (8.3) names: the long one must begin with the file's name.
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || entry.size() <= name.size() + 5 ||
+        entry.compare(0, name.size() + 1, name + L".") != 0)
+      continue;
+    // Only digits and the one dash between the name's dot and ".tmp": the pattern may match more.
+    const std::wstring middle = entry.substr(name.size() + 1, entry.size() - name.size() - 5);
+    if (middle.find_first_not_of(L"0123456789-") != std::wstring::npos ||
+        std::count(middle.begin(), middle.end(), L'-') != 1)
+      continue;
+    DeleteFileW((folder + entry).c_str());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
 void FileLock::Release() {
   if (handle_ == -1) return;
   const HANDLE lock = reinterpret_cast<HANDLE>(std::exchange(handle_, -1));

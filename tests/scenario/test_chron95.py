@@ -26,6 +26,9 @@ POLL_CLIENT = "SNTP-Client: Der SNTP Clientdienst wurde erfolgreich gestartet." 
 TABLE_FULL = ("SNTP-Init: Die Netzwerkkarte <unbekannt> kann nicht für den SNTP Dienst verwendet "
               "werden, da bereits die maximale Anzahl vom 64 Netzwerkkarten vom SNTP Dienst "
               "verwaltet wird.")                                                 # 0xc100001c
+STATUS_REFUSED = ("SNTP-Status: Die Statusdatei %s wird nicht geschrieben, da ihr Verzeichnis ohne "
+                  "Sticky-Bit auch für andere Benutzer beschreibbar ist. Der SNTP Dienst läuft ohne "
+                  "Statusdatei weiter.")                                         # 0x81000044
 NETTRANS_MISSING = ("Registry Funktion RegKeyOpenEx() (SYSTEM\\CurrentControlSet\\Services\\Class\\"
                     "NetTrans) meldet Fehler: 2")                                # 0xc1000010
 
@@ -324,6 +327,45 @@ class ClientSettingsTest(Chron95Case):
         self.assertEqual(host.clock_offset(), 0.0)
         self.stop_by_event(host, process)
         self.assertStoppedByRequest(process)
+
+
+class StatusFileTest(Chron95Case):
+    def test_status_file_never_follows_a_link_planted_in_its_folder(self):
+        """Another user plants a link at the status file's name, leading to a root-only file: a
+        folder as /tmp (root's, sticky) gets the status file in the link's place; one without the
+        sticky bit is refused, told once, and chron95 runs on without a status file."""
+        server = self.time_server(ahead=30)
+        host = self.client_host(settings={"Client\\Broadcast": 0, "Client\\TimeSource": server.address,
+                                          "Client\\PollInterval": 1})
+        victim = os.path.join(host.dir, "victim")
+        for label, mode, written in (("sticky", 0o1777, True), ("not sticky", 0o777, False)):
+            with self.subTest(label):
+                with open(victim, "w") as handle:
+                    handle.write("secret")
+                os.chmod(victim, 0o600)
+                folder = os.path.join(host.dir, "shared-" + label.replace(" ", "-"))
+                os.mkdir(folder)
+                os.chmod(folder, mode)
+                status = os.path.join(folder, "status.json")
+                os.symlink(victim, status)
+                os.lchown(status, 65534, 65534)
+                process = host.spawn([self.chron95, "-debug"], env={"CHRON_STATUS": status})
+                process.wait_output(RUNNING + "\n")
+                wait_holds_shutdown_event(process.pid)
+                # Three samples: three more writes after the first at the start.
+                deadline = time.monotonic() + 6
+                while process.output().count("SNTP-Client: Zeitabweichung zu") < 3 and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                self.stop_by_event(host, process)
+                out = self.assertStoppedByRequest(process)
+                self.assertGreaterEqual(out.count("SNTP-Client: Zeitabweichung zu"), 3, out)
+                with open(victim) as handle:
+                    self.assertEqual(handle.read(), "secret")
+                self.assertEqual(os.path.islink(status), not written)
+                self.assertEqual(out.count(STATUS_REFUSED % status), 0 if written else 1, out)
+                if written:
+                    with open(status) as handle:
+                        self.assertIn('"program"', handle.read())
 
 
 class Win95RegistryMethodTest(Chron95Case):

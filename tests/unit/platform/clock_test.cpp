@@ -93,6 +93,19 @@ TEST_F(SimulatedClockTest, StepMovesTheClockAndPersists) {
   }
 }
 
+TEST_F(SimulatedClockTest, ChangeRemovesTheTemporariesThatKilledWritersLeft) {
+  WriteFile("0\n");
+  // Left by writers killed between creating and renaming their temporary; the others are not
+  // the file's temporaries and stay.
+  const char* left[] = {".offset.a1B2c3", ".offset.XXXXXX"};
+  const char* kept[] = {".offset.a1B2c", ".offset.a1B2c3d", ".other.a1B2c3", "offset.a1B2c3", ".offset.a1-2c3"};
+  for (const char* name : left) std::ofstream(directory_ + "/" + name) << "1\n";
+  for (const char* name : kept) std::ofstream(directory_ + "/" + name) << "1\n";
+  ASSERT_FALSE(MakeSimulatedClock(path_)->StepBy(kSecond));
+  for (const char* name : left) EXPECT_FALSE(std::filesystem::exists(directory_ + "/" + name)) << name;
+  for (const char* name : kept) EXPECT_TRUE(std::filesystem::exists(directory_ + "/" + name)) << name;
+}
+
 TEST_F(SimulatedClockTest, StepThroughASymbolicLinkReplacesItsTarget) {
   std::ofstream(directory_ + "/kept") << "0\n";
   ASSERT_EQ(symlink("kept", path_.c_str()), 0);
