@@ -255,7 +255,7 @@ class ShutdownEventTest(Chron95Case):
             time.sleep(0.02)
         self.assertEqual(pids_in_host(host, self.chron95), [first.pid])
         service = host.spawn([self.chronsvc, "-debug"])
-        self.assertEqual(service.wait(3), 0, service.describe())
+        self.assertEqual(service.wait(3), 183, service.describe())
         self.assertIn(ALREADY + "\n", service.output())
         self.assertTrue(first.alive())
         self.assertNotIn(STOP_DONE, first.output())

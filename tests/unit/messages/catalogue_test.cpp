@@ -44,7 +44,7 @@ TEST(CatalogueTest, HoldsEveryEntryUnderTheMessageCodeLayout) {
     EXPECT_EQ(entry.id & 0x30000000u, 0u) << "customer and reserved bits are 0";
     EXPECT_EQ((entry.id >> 16) & 0xfffu, 0x100u) << "facility";
     const uint32_t code = entry.id & 0xffffu;
-    EXPECT_TRUE(code >= 0x01 && code <= 0x43) << "code";
+    EXPECT_TRUE(code >= 0x01 && code <= 0x45) << "code";
     EXPECT_EQ(FindCatalogueEntry(entry.id), &entry);
   }
   // No code is used twice, not even under different severities.
