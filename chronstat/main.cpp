@@ -1,8 +1,8 @@
 // chronstat: what the running time service is doing, read from its status file. Plain lines
 // for people, --json for scripts, --prometheus for the textfile collector, --plot for a picture.
-// Exit status: 0 synchronised (or a program without client), 1 running but not synchronised,
-// 2 no program running, no status file, or none that can be read; 3 usage, or the plot cannot be
-// written.
+// Exit status: 0 synchronised (or a program without client), 1 running but not synchronised or
+// not updating its record, 2 no program running, no status file, or none that can be read; 3
+// usage, or the plot cannot be written.
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -10,8 +10,10 @@
 #include "chronstat/status_plot.h"
 #include "chronstat/status_view.h"
 #include "engine/status_record.h"
+#include "engine/status_text.h"
 #include "platform/clock.h"
 #include "platform/file.h"
+#include "platform/process_watch.h"
 #include "platform/status_file.h"
 
 namespace {
@@ -33,7 +35,7 @@ void PrintUsage(std::FILE* to) {
       to);
   std::fprintf(to,
                "%s.\n"
-               "Exit status: 0 synchronised (or no client), 1 not synchronised, 2 not running.\n",
+               "Exit status: 0 synchronised (or no client), 1 not synchronised or not updated, 2 not running.\n",
                platform::DefaultStatusFilePath().c_str());
 }
 
@@ -86,21 +88,27 @@ int main(int argc, char** argv) {
   StatusRecord record;
   std::string reason;
   if (!StatusFromJson(text, &record, &reason)) {
-    std::fprintf(stderr, "chronstat: %s is no status record: %s\n", path.c_str(), reason.c_str());
+    // The reason may quote a name from the file.
+    std::fprintf(stderr, "chronstat: %s is no status record: %s\n", path.c_str(), TerminalText(reason).c_str());
     return kExitNotRunning;
   }
-  const bool running = platform::ProcessRunning(record.pid);
-  if (!running) {
-    std::fprintf(stderr, "chronstat: %s (pid %u) is not running: %s was left behind by it\n", record.program.c_str(),
+  const Writer writer = JudgeWriter(record, platform::SystemProcessWatch());
+  const std::string program = TerminalText(record.program);
+  if (writer.state == Writer::kGone) {
+    std::fprintf(stderr, "chronstat: %s (pid %u) is not running: %s was left behind by it\n", program.c_str(),
                  record.pid, path.c_str());
+  } else if (writer.state == Writer::kNotUpdated) {
+    std::fprintf(stderr, "chronstat: %s (pid %u) runs but has not updated %s since %s (%s ago, due every %u s)\n",
+                 program.c_str(), record.pid, path.c_str(), IsoTime(record.updated_ns).c_str(),
+                 SpanText(writer.silent_ms * 1'000'000).c_str(), record.period_s);
   }
 
   switch (output) {
     case Output::kPlain:
-      std::fputs(PlainText(record, running, platform::SystemClock().NowNanoseconds()).c_str(), stdout);
+      std::fputs(PlainText(record, writer, platform::SystemClock().NowNanoseconds()).c_str(), stdout);
       break;
     case Output::kJson: std::fputs(text.c_str(), stdout); break;
-    case Output::kPrometheus: std::fputs(PrometheusText(record, running).c_str(), stdout); break;
+    case Output::kPrometheus: std::fputs(PrometheusText(record, writer).c_str(), stdout); break;
     case Output::kPlot:
       if (!WritePlot(plot_path, PlotSvg(record))) {
         std::fprintf(stderr, "chronstat: cannot write %s\n", plot_path.c_str());
@@ -109,5 +117,5 @@ int main(int argc, char** argv) {
       std::printf("chronstat: %zu samples plotted to %s\n", record.history.size(), plot_path.c_str());
       break;
   }
-  return StatusExitCode(record, running);
+  return StatusExitCode(record, writer);
 }

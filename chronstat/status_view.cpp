@@ -1,6 +1,8 @@
 #include "chronstat/status_view.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "engine/status_text.h"
@@ -19,7 +21,22 @@ std::string WhenText(int64_t time_ns, int64_t now_ns) {
 void Line(std::string* out, const char* label, const std::string& value) {
   char head[32];
   std::snprintf(head, sizeof head, "%-18s: ", label);
-  *out += head + value + "\n";
+  *out += head + TerminalText(value) + "\n";
+}
+
+// The length of the UTF-8 character that starts at text[at], or 0 where none does.
+size_t Utf8Length(const std::string& text, size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const size_t length = lead < 0x80                    ? 1
+                        : lead >= 0xC2 && lead <= 0xDF ? 2
+                        : lead >= 0xE0 && lead <= 0xEF ? 3
+                        : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                       : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  for (size_t i = at + 1; i < at + length; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 0;
+  }
+  return length;
 }
 
 std::string ModesText(const StatusRecord& r) {
@@ -65,17 +82,58 @@ std::string Seconds1970(int64_t ns) {
 
 }  // namespace
 
-int StatusExitCode(const StatusRecord& record, bool running) {
-  if (!running) return kExitNotRunning;
+Writer JudgeWriter(const StatusRecord& record, platform::ProcessWatch& watch) {
+  const std::optional<std::string> identity = watch.Identity(record.pid);
+  if (!identity) return {Writer::kGone};
+  // An older writer tells neither identity nor period; an identity this reader cannot see
+  // (another user's process hidden from it) leaves the pid alone to judge, and no common boot.
+  if (record.period_s == 0 || identity->empty()) return {};
+  if (*identity != record.process_identity) return {Writer::kGone};
+  const int64_t silent_ms = watch.BootMilliseconds() - record.updated_boot_ms;
+  if (silent_ms > 3 * int64_t{record.period_s} * 1000) return {Writer::kNotUpdated, silent_ms};
+  return {};
+}
+
+int StatusExitCode(const StatusRecord& record, const Writer& writer) {
+  if (writer.state == Writer::kGone) return kExitNotRunning;
+  if (writer.state == Writer::kNotUpdated) return kExitNotSynchronised;
   if (!record.client) return kExitSynchronised;
   return record.client->synchronised ? kExitSynchronised : kExitNotSynchronised;
 }
 
-std::string PlainText(const StatusRecord& r, bool running, int64_t now_ns) {
+std::string TerminalText(const std::string& text) {
   std::string out;
-  Line(&out, "Program",
-       r.program + " " + r.version + ", pid " + std::to_string(r.pid) +
-           (running ? ", running" : ", NOT RUNNING (the status file was left behind)"));
+  for (size_t at = 0; at < text.size();) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    size_t length = Utf8Length(text, at);
+    // C1 controls (U+0080 to U+009F: 0xC2 0x80 to 0xC2 0x9F) act on terminals as ESC sequences do.
+    const bool control = length == 0 || (length == 1 && (c < 0x20 || c == 0x7F)) ||
+                         (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0);
+    if (control) {
+      length = std::max<size_t>(length, 1);
+      for (size_t i = at; i < at + length; ++i) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(text[i]));
+        out += escaped;
+      }
+    } else {
+      out += c == '\\' ? std::string("\\\\") : text.substr(at, length);
+    }
+    at += length;
+  }
+  return out;
+}
+
+std::string PlainText(const StatusRecord& r, const Writer& writer, int64_t now_ns) {
+  std::string out;
+  std::string state = ", running";
+  if (writer.state == Writer::kGone) state = ", NOT RUNNING (the status file was left behind)";
+  if (writer.state == Writer::kNotUpdated) {
+    const std::string iso = IsoTime(r.updated_ns);
+    state += ", but NOT UPDATED since " + iso.substr(0, 10) + " " + iso.substr(11, 8) + " UTC (" +
+             SpanText(writer.silent_ms * 1'000'000) + " ago)";
+  }
+  Line(&out, "Program", r.program + " " + r.version + ", pid " + std::to_string(r.pid) + state);
   Line(&out, "Started", WhenText(r.started_ns, now_ns));
   Line(&out, "Modes", ModesText(r));
   std::string adapters;
@@ -118,7 +176,8 @@ std::string PlainText(const StatusRecord& r, bool running, int64_t now_ns) {
   return out;
 }
 
-std::string PrometheusText(const StatusRecord& r, bool running) {
+std::string PrometheusText(const StatusRecord& r, const Writer& writer) {
+  const bool running = writer.state != Writer::kGone;
   std::string out;
   const std::string program = "program=\"" + LabelValue(r.program) + "\"";
   Metric(&out, "chron_up", "gauge", "1 while the program that wrote the status file runs.", running ? "1" : "0",

@@ -1,7 +1,9 @@
 #include "engine/status_record.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 
 namespace chron {
 
@@ -36,11 +38,51 @@ void CivilFromDays(int64_t z, int64_t* y, int64_t* m, int64_t* d) {
 
 Json TimeOrNull(const std::optional<int64_t>& ns) { return ns ? Json(IsoTime(*ns)) : Json(nullptr); }
 
+[[noreturn]] void Refuse(const std::string& name, const std::string& what) {
+  throw std::invalid_argument("field \"" + name + "\" " + what);
+}
+
+// An integer from `min` to `max`: a fraction (1.9), a sign (-1) or a text is refused, never
+// converted (the library's conversion would make 1 and 4294967295 of them).
+uint64_t Integer(const Json& j, const std::string& name, uint64_t min, uint64_t max) {
+  const Json& v = j.at(name);
+  if (!v.is_number_unsigned() || v.get<uint64_t>() < min || v.get<uint64_t>() > max) {
+    Refuse(name, "is no integer from " + std::to_string(min) + " to " + std::to_string(max));
+  }
+  return v.get<uint64_t>();
+}
+
+uint32_t Integer32(const Json& j, const char* name) { return static_cast<uint32_t>(Integer(j, name, 0, UINT32_MAX)); }
+
+// Any number (the parser refuses what no double holds).
+double Real(const Json& j, const char* name) {
+  if (!j.at(name).is_number()) Refuse(name, "is no number");
+  return j.at(name).get<double>();
+}
+
+std::string Text(const Json& j, const char* name) {
+  if (!j.at(name).is_string()) Refuse(name, "is no text");
+  return j.at(name).get<std::string>();
+}
+
+bool Flag(const Json& j, const char* name) {
+  if (!j.at(name).is_boolean()) Refuse(name, "is neither true nor false");
+  return j.at(name).get<bool>();
+}
+
+const Json& List(const Json& j, const char* name) {
+  if (!j.at(name).is_array()) Refuse(name, "is no list");
+  return j.at(name);
+}
+
+const Json& Object(const Json& j, const char* name) {
+  if (!j.at(name).is_object()) Refuse(name, "is no object");
+  return j.at(name);
+}
+
 int64_t TimeField(const Json& j, const char* name) {
   int64_t ns = 0;
-  if (!ParseIsoTime(j.at(name).get<std::string>(), &ns)) {
-    throw std::invalid_argument(std::string("field \"") + name + "\" is no ISO 8601 UTC time");
-  }
+  if (!ParseIsoTime(Text(j, name), &ns)) Refuse(name, "is no ISO 8601 UTC time");
   return ns;
 }
 
@@ -48,6 +90,39 @@ std::optional<int64_t> OptionalTime(const Json& j, const char* name) {
   if (!j.contains(name) || j.at(name).is_null()) return std::nullopt;
   return TimeField(j, name);
 }
+
+// Follows the nesting while the library's parser reads the text and stops it at the first level
+// deeper than a record has, before any value is built: a file of millions of "[" would otherwise
+// take hundreds of megabytes.
+class DepthLimit : public nlohmann::json_sax<Json> {
+ public:
+  bool too_deep = false;
+
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return Enter(); }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return Leave(); }
+  bool start_array(std::size_t) override { return Enter(); }
+  bool end_array() override { return Leave(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+ private:
+  bool Enter() {
+    too_deep = ++depth_ > kMaxStatusDepth;
+    return !too_deep;
+  }
+  bool Leave() {
+    --depth_;
+    return true;
+  }
+  int depth_ = 0;
+};
 
 Json ClientToJson(const ClientState& c) {
   Json j;
@@ -72,25 +147,26 @@ Json ClientToJson(const ClientState& c) {
 
 ClientState ClientFromJson(const Json& j) {
   ClientState c;
-  c.source = j.at("source").get<std::string>();
-  c.address = j.at("address").get<std::string>();
-  c.interval_s = j.at("interval_s").get<uint32_t>();
-  c.synchronised = j.at("synchronised").get<bool>();
+  c.source = Text(j, "source");
+  c.address = Text(j, "address");
+  c.interval_s = Integer32(j, "interval_s");
+  c.synchronised = Flag(j, "synchronised");
   c.since_ns = TimeField(j, "since");
   c.last_request_ns = OptionalTime(j, "last_request");
   const Json& s = j.at("last_sample");
   if (!s.is_null()) {
+    if (!s.is_object()) Refuse("last_sample", "is no object");
     LastSample sample;
     sample.time_ns = TimeField(s, "time");
-    sample.offset_s = s.at("offset_s").get<double>();
-    sample.delay_s = s.at("delay_s").get<double>();
-    sample.stratum = s.at("stratum").get<uint32_t>();
-    sample.refid = s.at("refid").get<std::string>();
-    if (!s.at("key_id").is_null()) sample.key_id = s.at("key_id").get<uint32_t>();
+    sample.offset_s = Real(s, "offset_s");
+    sample.delay_s = Real(s, "delay_s");
+    sample.stratum = static_cast<uint32_t>(Integer(s, "stratum", 0, 255));  // a byte of the message
+    sample.refid = Text(s, "refid");
+    if (!s.at("key_id").is_null()) sample.key_id = Integer32(s, "key_id");
     c.last_sample = sample;
   }
-  if (!j.at("last_correction").is_null()) c.last_correction = j.at("last_correction").get<std::string>();
-  if (!j.at("frequency_ppm").is_null()) c.frequency_ppm = j.at("frequency_ppm").get<double>();
+  if (!j.at("last_correction").is_null()) c.last_correction = Text(j, "last_correction");
+  if (!j.at("frequency_ppm").is_null()) c.frequency_ppm = Real(j, "frequency_ppm");
   return c;
 }
 
@@ -112,12 +188,24 @@ std::string IsoTime(int64_t unix_ns) {
 }
 
 bool ParseIsoTime(const std::string& text, int64_t* unix_ns) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0, used = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ%n", &y, &mo, &d, &h, &mi, &s, &ms, &used) != 7 ||
-      static_cast<size_t>(used) != text.size() || text.size() != 24) {
-    return false;
+  // "YYYY-MM-DDThh:mm:ss.fffZ": digits where the pattern has letters, the rest as it stands.
+  static constexpr char kPattern[] = "dddd-dd-ddTdd:dd:dd.dddZ";
+  if (text.size() != sizeof kPattern - 1) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (kPattern[i] == 'd' ? text[i] < '0' || text[i] > '9' : text[i] != kPattern[i]) return false;
   }
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) return false;
+  auto number = [&](size_t at, size_t digits) {
+    int value = 0;
+    for (size_t i = at; i < at + digits; ++i) value = value * 10 + (text[i] - '0');
+    return value;
+  };
+  const int y = number(0, 4), mo = number(5, 2), d = number(8, 2), h = number(11, 2), mi = number(14, 2),
+            s = number(17, 2), ms = number(20, 3);
+  // The day must exist in its month: 2026-02-31 is refused, not read as 3 March.
+  static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap_year = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+  if (mo < 1 || mo > 12 || d < 1 || d > kDaysInMonth[mo - 1] + (mo == 2 && leap_year ? 1 : 0)) return false;
+  if (h > 23 || mi > 59 || s > 59) return false;  // Unix time has no 23:59:60
   const int64_t days = DaysFromCivil(y, mo, d);
   *unix_ns = ((days * 86400 + h * 3600 + mi * 60 + s) * 1000 + ms) * kNsPerMs;
   return true;
@@ -130,6 +218,11 @@ std::string StatusToJson(const StatusRecord& r) {
   j["version"] = r.version;
   j["started"] = IsoTime(r.started_ns);
   j["updated"] = IsoTime(r.updated_ns);
+  if (r.period_s != 0) {
+    j["period_s"] = r.period_s;
+    j["process_identity"] = r.process_identity;
+    j["updated_boot_ms"] = r.updated_boot_ms;
+  }
   j["modes"] = {{"poll_client", r.poll_client},
                 {"broadcast_client", r.broadcast_client},
                 {"server", r.server},
@@ -153,6 +246,11 @@ std::string StatusToJson(const StatusRecord& r) {
 }
 
 bool StatusFromJson(const std::string& text, StatusRecord* record, std::string* error) {
+  DepthLimit depth;
+  if (!Json::sax_parse(text, &depth) && depth.too_deep) {
+    *error = "nested deeper than " + std::to_string(kMaxStatusDepth) + " levels";
+    return false;
+  }
   const Json j = Json::parse(text, nullptr, false);
   if (j.is_discarded() || !j.is_object()) {
     *error = "not a JSON object";
@@ -160,29 +258,32 @@ bool StatusFromJson(const std::string& text, StatusRecord* record, std::string* 
   }
   try {
     StatusRecord r;
-    r.program = j.at("program").get<std::string>();
-    r.pid = j.at("pid").get<uint32_t>();
-    r.version = j.at("version").get<std::string>();
+    r.program = Text(j, "program");
+    r.pid = static_cast<uint32_t>(Integer(j, "pid", 1, kMaxProcessId));
+    r.version = Text(j, "version");
     r.started_ns = TimeField(j, "started");
     r.updated_ns = TimeField(j, "updated");
-    const Json& modes = j.at("modes");
-    r.poll_client = modes.at("poll_client").get<bool>();
-    r.broadcast_client = modes.at("broadcast_client").get<bool>();
-    r.server = modes.at("server").get<bool>();
-    r.broadcasting = modes.at("broadcasting").get<bool>();
-    for (const Json& a : j.at("adapters")) {
-      r.adapters.push_back({a.at("name").get<std::string>(), a.at("address").get<std::string>()});
+    if (j.contains("period_s")) {
+      r.period_s = static_cast<uint32_t>(Integer(j, "period_s", 1, kMaxPeriodS));
+      r.process_identity = Text(j, "process_identity");
+      r.updated_boot_ms = static_cast<int64_t>(Integer(j, "updated_boot_ms", 0, INT64_MAX));
     }
-    if (!j.at("client").is_null()) r.client = ClientFromJson(j.at("client"));
-    const Json& counters = j.at("counters");
-    r.counters.requests_answered = counters.at("requests_answered").get<uint64_t>();
-    r.counters.broadcasts_sent = counters.at("broadcasts_sent").get<uint64_t>();
-    r.counters.samples_taken = counters.at("samples_taken").get<uint64_t>();
-    for (const auto& [reason, count] : counters.at("dropped").items())
-      r.counters.dropped[reason] = count.get<uint64_t>();
-    for (const Json& h : j.at("history")) {
-      r.history.push_back({TimeField(h, "time"), h.at("offset_s").get<double>(), h.at("delay_s").get<double>(),
-                           h.at("correction").get<std::string>()});
+    const Json& modes = Object(j, "modes");
+    r.poll_client = Flag(modes, "poll_client");
+    r.broadcast_client = Flag(modes, "broadcast_client");
+    r.server = Flag(modes, "server");
+    r.broadcasting = Flag(modes, "broadcasting");
+    for (const Json& a : List(j, "adapters")) r.adapters.push_back({Text(a, "name"), Text(a, "address")});
+    if (!j.at("client").is_null()) r.client = ClientFromJson(Object(j, "client"));
+    const Json& counters = Object(j, "counters");
+    r.counters.requests_answered = Integer(counters, "requests_answered", 0, UINT64_MAX);
+    r.counters.broadcasts_sent = Integer(counters, "broadcasts_sent", 0, UINT64_MAX);
+    r.counters.samples_taken = Integer(counters, "samples_taken", 0, UINT64_MAX);
+    const Json& dropped = Object(counters, "dropped");
+    for (const auto& item : dropped.items())
+      r.counters.dropped[item.key()] = Integer(dropped, item.key(), 0, UINT64_MAX);
+    for (const Json& h : List(j, "history")) {
+      r.history.push_back({TimeField(h, "time"), Real(h, "offset_s"), Real(h, "delay_s"), Text(h, "correction")});
     }
     *record = std::move(r);
     return true;

@@ -59,12 +59,26 @@ struct StatusAdapter {
   std::string address;
 };
 
+// The largest process id a record may name: it fits Linux's pid_t (32 bits, signed); Windows'
+// process ids stay far below.
+inline constexpr uint32_t kMaxProcessId = 0x7FFFFFFF;
+// The longest publishing period a record may state: a day.
+inline constexpr uint32_t kMaxPeriodS = 86'400;
+
 struct StatusRecord {
   std::string program;  // "chronsvc" or "chron95"
-  uint32_t pid = 0;
+  uint32_t pid = 0;     // 1 to kMaxProcessId
   std::string version;
   int64_t started_ns = 0;
   int64_t updated_ns = 0;
+  // Whether the writer still runs and writes is judged without the service's clock, which it
+  // sets: by the writing process's identity (platform::ProcessWatch), which a later process under
+  // the same pid or one after a reboot does not share, and by the system's boot clock at the last
+  // write against the period at which the writer rewrites the record at the latest. An older
+  // writer tells neither: period_s 0.
+  uint32_t period_s = 0;         // 1 to kMaxPeriodS; 0: not told
+  std::string process_identity;  // with period_s
+  int64_t updated_boot_ms = 0;   // with period_s: ms since the system's start, sleep included
   bool poll_client = false;
   bool broadcast_client = false;
   bool server = false;
@@ -77,14 +91,21 @@ struct StatusRecord {
 
 inline constexpr size_t kHistoryLength = 1000;
 
+// The deepest nesting of objects and arrays a record may have: its three levels (the record,
+// "client", "last_sample") and one for a field added later.
+inline constexpr int kMaxStatusDepth = 4;
+
 // The record as JSON text (UTF-8, one object, ends with a newline).
 std::string StatusToJson(const StatusRecord& record);
 
 // Reads a record from JSON text; false with a one-line reason in *error when the text is no
-// JSON or lacks a field or has one of the wrong type.
+// JSON, nests deeper than a record (kMaxStatusDepth, refused before anything is built), lacks a
+// field, has one of the wrong type (a fraction or a sign where a count belongs) or out of its
+// range, or a time that is no calendar date and time of day.
 bool StatusFromJson(const std::string& text, StatusRecord* record, std::string* error);
 
-// ISO 8601 UTC text with milliseconds of a time in nanoseconds since 1970, and back.
+// ISO 8601 UTC text with milliseconds of a time in nanoseconds since 1970, and back. The time is
+// Unix time, which has no leap second: 23:59:60 is refused like any impossible time.
 std::string IsoTime(int64_t unix_ns);
 bool ParseIsoTime(const std::string& text, int64_t* unix_ns);
 

@@ -7,13 +7,15 @@
 #include "engine/status_board.h"
 #include "engine/status_text.h"
 #include "messages/report.h"
+#include "platform/process_watch.h"
 #include "platform/status_file.h"
 
 namespace chron {
 
 namespace {
 
-// The longest the file lags behind the counters (and behind the synchronised state).
+// The longest the file lags behind the counters (and behind the synchronised state): the thread
+// rewrites it at least this often, which the record tells its readers (period_s).
 constexpr std::chrono::seconds kCounterPeriod{10};
 // A broadcast client does not know its server's interval: the broadcaster's default (2^6 s).
 constexpr uint32_t kBroadcastIntervalS = 64;
@@ -26,6 +28,8 @@ StatusPublisher::StatusPublisher(Runtime& rt, std::string program, std::string v
   base_.program = std::move(program);
   base_.version = std::move(version);
   base_.pid = platform::CurrentProcessId();
+  base_.period_s = static_cast<uint32_t>(kCounterPeriod.count());
+  base_.process_identity = platform::SystemProcessWatch().Identity(base_.pid).value_or("");
 }
 
 StatusPublisher::~StatusPublisher() { Stop(); }
@@ -62,6 +66,7 @@ void StatusPublisher::Stop() {
 StatusRecord StatusPublisher::Snapshot(int64_t now_ns) {
   StatusRecord record = base_;
   record.updated_ns = now_ns;
+  record.updated_boot_ms = platform::SystemProcessWatch().BootMilliseconds();
   {
     // The receive loop changes the table when the system's addresses change.
     std::shared_lock table_lock(rt_.sockets.adapters_mutex);

@@ -1,6 +1,7 @@
 """chronstat between test hosts: a poll client and its server publish their status files, chronstat
 reads them in every form, a forged reply shows up in the drop counter, the service manager sees
-the state in STATUS= lines, and once the programs have stopped chronstat says so (exit 2)."""
+the state in STATUS= lines, a record whose pid went to another process and, once the programs
+have stopped, their own records are told as not running (exit 2)."""
 
 import json
 import os
@@ -79,6 +80,14 @@ class ChronstatTest(harness.ScenarioTestCase):
         code, record = self.wait_for_record(client, client_status,
                                             lambda r: r["counters"]["dropped"]["not_awaited"] >= 1)
 
+        # The record as if its pid had gone to another process (the server's): not running.
+        reused = os.path.join(client.dir, "reused.json")
+        with open(reused, "w") as f:
+            json.dump(dict(record, pid=served.pid), f)
+        code, _, errors = self.chronstat(client, reused)
+        self.assertEqual(code, 2, errors)
+        self.assertIn("(pid %d) is not running" % served.pid, errors)
+
         plot = os.path.join(client.dir, "history.svg")
         code, out, _ = self.chronstat(client, client_status, "--plot", plot)
         self.assertEqual(code, 0, out)
@@ -99,10 +108,14 @@ class ChronstatTest(harness.ScenarioTestCase):
         host = self.lab.host("statnone")
         missing = os.path.join(host.dir, "absent.json")
         malformed = os.path.join(host.dir, "malformed.json")
+        fraction = os.path.join(host.dir, "fraction.json")
         with open(malformed, "w") as f:
             f.write('{"program": "chronsvc", "pid": ')
-        for path, text in ((missing, "no status file"), (malformed, "is no status record")):
-            for args in ((), ("--json",), ("--prometheus",)):
+        with open(fraction, "w") as f:
+            f.write('{"program": "chronsvc", "pid": 1.9}')
+        for path, text in ((missing, "no status file"), (malformed, "is no status record"),
+                           (fraction, '"pid" is no integer')):
+            for args in ((), ("--json",), ("--prometheus",), ("--plot", os.path.join(host.dir, "plot.svg"))):
                 code, out, errors = self.chronstat(host, path, *args)
                 self.assertEqual(code, 2, errors)
                 self.assertIn(text, errors)

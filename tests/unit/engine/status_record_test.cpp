@@ -18,6 +18,9 @@ StatusRecord FullRecord() {
   r.version = "1.1.0.0";
   r.started_ns = 1'765'000'000 * kSecondNs + 123'000'000;
   r.updated_ns = r.started_ns + 90 * kSecondNs;
+  r.period_s = 10;
+  r.process_identity = "0f3c8a9e-6d3b-4b8e-9d7a-2b1e5c4f7a90 4242";
+  r.updated_boot_ms = 123'456'789;
   r.poll_client = r.server = true;
   r.adapters = {{"eth0", "10.0.0.2"}, {"wlan\xC3\xBC", "10.0.1.2"}};
   ClientState c;
