@@ -255,6 +255,16 @@ class ServiceModeTest(ServiceFrameCase):
         self.assertEqual(len(host.syslog.find(NO_ADAPTER, service.pid)), 1)
         self.stop(service)
 
+    def test_wait_for_network_ends_at_once_on_sigterm(self):
+        host = self.lab.host("waiting")
+        host.write_hive(product({"WaitForNetwork": 1}))
+        service = host.start_service("chronsvc")
+        service.manager.wait_for("READY=1", 5)
+        service.manager.wait_for("STATUS=Wartet auf eine Netzwerkadresse", 5)
+        sent, final = self.stop(service)
+        self.assertLess(final.time - sent, 1.0)
+        self.assertEqual(final.fields["ERRNO"], "0")
+
     def test_unknown_ip_query_type_reported_then_55(self):
         host = self.lan_host(settings={"IPQueryType": "WINS"})
         service = host.start_service("chronsvc")
