@@ -117,6 +117,10 @@ void ReadDisciplineSetting(platform::Registry& registry, Configuration* config) 
   ReadRegistryDword(registry, "Client\\Discipline", &config->client_discipline, 0);
 }
 
+void ReadWaitForNetworkSetting(platform::Registry& registry, Configuration* config) {
+  ReadRegistryDword(registry, "WaitForNetwork", &config->wait_for_network, 0);
+}
+
 void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<SettingNotice>* notices,
                        uint32_t lowest) {
   for (const Setting& setting : kSettings) {

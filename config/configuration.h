@@ -37,6 +37,9 @@ struct Configuration {
   // Client\Discipline, read apart from the twelve values like the key file (the applet neither
   // shows nor writes it): 1 disciplines the clock, 0 steps it by every reply.
   uint32_t client_discipline = 0;
+  // Value "WaitForNetwork" of the product key (REG_DWORD, read apart like "IPv6"): not 0 lets a
+  // start that finds no usable address wait for one instead of ending with 55.
+  uint32_t wait_for_network = 0;
 };
 
 // Which values a program reads: all twelve, or the client values and IPQueryType (chron95).
@@ -85,6 +88,8 @@ void ReadIpv6Setting(platform::Registry& registry, Configuration* config);
 // Reads the value "Client\Discipline" into config->client_discipline (0 when absent or stored
 // as text).
 void ReadDisciplineSetting(platform::Registry& registry, Configuration* config);
+// Reads the value "WaitForNetwork" into config->wait_for_network (0 when absent or stored as text).
+void ReadWaitForNetworkSetting(platform::Registry& registry, Configuration* config);
 
 bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type, const void* data,
                         uint32_t size);

@@ -183,8 +183,13 @@ class Network {
     if (error_text != nullptr) *error_text = "IPv6";
     return NoIpv6();
   }
-  // The interface address table of the system (MIB-II ipAddrTable rows), any order.
+  // The interface address table of the system (MIB-II ipAddrTable rows), any order. On Windows
+  // the SNMP agent inetmib1.dll serves it; where that cannot be loaded, the adapter list
+  // (adapter_list.h).
   virtual std::vector<InterfaceAddress> InterfaceAddresses() = 0;
+  // Once, after InterfaceAddresses found the SNMP agent unloadable and read the adapter list
+  // instead: the error of loading it. 0 before, after that once, and where no agent is used.
+  virtual int TakeSnmpAgentFailure() { return 0; }
   // The system's IPv6 addresses, any order.
   virtual std::vector<InterfaceAddress6> InterfaceAddresses6() { return {}; }
   // The local address (network byte order) the system sends from to reach `destination` (network

@@ -15,6 +15,7 @@
 #include "platform/signals.h"
 #include "service/adapters.h"
 #include "service/host.h"
+#include "service/network_wait.h"
 #include "service/version.h"
 
 namespace chron {
@@ -38,6 +39,7 @@ class ServiceProcess {
   void ServiceControlHandler(uint32_t control);
   void OnControlSignal(platform::ControlSignal signal);
   void ReportStatusLocked();
+  void ReportRunningWhileWaiting();
   void StopHandshake();
   bool BeginStopHandshake();
   // Joins the workers and ends the signal watcher; returns `code`, the process's exit status.
@@ -98,6 +100,17 @@ bool ServiceProcess::BeginStopHandshake() {
   return true;
 }
 
+// Waiting for the network, the service takes controls as when it runs: a stop ends the wait.
+void ServiceProcess::ReportRunningWhileWaiting() {
+  std::lock_guard lock(status_mutex_);
+  if (stop_handshake_started_ || stopped_reported_) return;  // never running after stop pending
+  status_.state = platform::ServiceState::kRunning;
+  status_.checkpoint = 0;
+  status_.wait_hint_ms = 0;
+  ReportStatusLocked();
+  manager_->SetStatusText("Wartet auf eine Netzwerkadresse");
+}
+
 void ServiceProcess::OnControlSignal(platform::ControlSignal signal) {
   using platform::ControlSignal;
   if (DebugMode()) {
@@ -143,7 +156,9 @@ void ServiceProcess::ServiceMain() {
   uint32_t specific = 0;
   StartHooks hooks;
   hooks.registry_discovery = DiscoverAdaptersFromNtRegistry;
+  if (service_mode) hooks.waiting = [this] { ReportRunningWhileWaiting(); };
   int code = host_.Start(hooks, &specific);
+  if (code == kStoppedWhileWaiting) return;  // the stop handshake reports stopped, exit status 0
   start_code_ = code;
   if (code != 0) {
     if (!service_mode) return;

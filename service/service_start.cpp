@@ -17,6 +17,7 @@
 #include "platform/named_mutex.h"
 #include "service/address_follow.h"
 #include "service/adapters.h"
+#include "service/network_wait.h"
 
 namespace chron {
 namespace {
@@ -149,11 +150,16 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
   if (rt.registry != nullptr) {
     ReadKeyFileSetting(*rt.registry, &rt.config);
     ReadDisciplineSetting(*rt.registry, &rt.config);
+    ReadWaitForNetworkSetting(*rt.registry, &rt.config);
   }
   LoadAuthentication(rt);
   StartDiscipline(rt);
 
-  DiscoverAdapters(rt, hooks.registry_discovery);
+  // A discovery that failed (a value of IPQueryType it does not know, bindings missing from the
+  // registry) is the settings' fault, which no waiting mends.
+  if (DiscoverAdapters(rt, hooks.registry_discovery) && rt.config.wait_for_network != 0 && !AddressesUsable(rt)) {
+    if (const int waited = WaitForNetwork(rt, hooks.registry_discovery, hooks.waiting); waited != 0) return waited;
+  }
   int counted = 0;
   int error = OpenAdapterSockets(rt, &counted);
   if (error != 0) return error;

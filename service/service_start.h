@@ -21,9 +21,13 @@ struct StartHooks {
   std::function<bool(Runtime&)> registry_discovery;
   // chron95: starts its shutdown watcher as the last step; returns 0 or an exit code.
   std::function<int(Runtime&)> last_step;
+  // With "WaitForNetwork" set, once when the start finds no usable address and begins to wait
+  // for one: the host tells its service manager that it runs.
+  std::function<void()> waiting;
 };
 
-// The start-up sequence; 0 or the error code that ends the start. Stores 0 in
+// The start-up sequence; 0 or the error code that ends the start, or kStoppedWhileWaiting
+// (network_wait.h) for a stop while it waited for the network. Stores 0 in
 // `specific_exit_code`. A failed start releases the workers it started, which then end unseen.
 int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code);
 

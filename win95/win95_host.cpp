@@ -14,6 +14,7 @@
 #include "platform/named_event.h"
 #include "platform/signals.h"
 #include "service/host.h"
+#include "service/network_wait.h"
 #include "service/version.h"
 #include "win95/nettrans_class.h"
 
@@ -64,12 +65,21 @@ int Run(Host& host, platform::NamedEvent& shutdown_event, const std::function<vo
 
   StartHooks hooks;
   hooks.registry_discovery = DiscoverAdaptersFromWin95Registry;
-  hooks.last_step = [&host, &shutdown_event](Runtime& rt) {
+  // The shutdown watcher starts as the last step, or as soon as the start waits for the network,
+  // so that a stop ends the wait.
+  bool watching = false;
+  auto start_watcher = [&host, &shutdown_event](Runtime& rt) {
     return StartWorkerThread(rt.stop.workers,
                              [&host, &shutdown_event] { ShutdownWatcherThread(host, shutdown_event); });
   };
+  hooks.waiting = [&] {
+    started(0);
+    watching = start_watcher(host.runtime()) == 0;
+  };
+  hooks.last_step = [&](Runtime& rt) { return watching ? 0 : start_watcher(rt); };
   uint32_t specific = 0;
   const int code = host.Start(hooks, &specific);
+  if (code == kStoppedWhileWaiting) return 0;
   if (code != 0) {
     started(RefusedStatus(code));
     return RefusedStatus(code);

@@ -1,7 +1,8 @@
 @echo off
 rem Installs chronsvc.exe as the service SNTP, running as NT AUTHORITY\LocalService with
 rem SeSystemtimePrivilege as its one required privilege, and registers the event source SNTP with
-rem the program's own message table, so that the Event Viewer shows the texts of its entries:
+rem the program's own message table, so that the Event Viewer shows the texts of its entries; the
+rem service starts with Windows (delayed) and is restarted a minute after a failure:
 rem   install-service.cmd C:\Programme\SNTP\chronsvc.exe
 rem Then start it with "sc start SNTP" (or "net start SNTP"). Run as administrator.
 setlocal
@@ -17,6 +18,15 @@ if errorlevel 1 goto failed
 rem The service needs no privilege but that of setting the clock: the only one its process keeps.
 sc privs %NAME% SeSystemtimePrivilege
 if errorlevel 1 echo WARNUNG: Die Rechte des Dienstes wurden nicht auf SeSystemtimePrivilege begrenzt ^(sc privs^).
+rem A start that fails (exit code 55: no usable network address yet, as on a boot where DHCP comes
+rem late) or a stop with an exit code is restarted by the service manager a minute later; the count
+rem of failures starts again after a day without one. The service starts with Windows, delayed.
+sc failure %NAME% reset= 86400 actions= restart/60000/restart/60000/restart/60000
+if errorlevel 1 echo WARNUNG: Der Dienst wird nach einem Fehler nicht neu gestartet ^(sc failure^).
+sc failureflag %NAME% 1
+if errorlevel 1 echo WARNUNG: Der Dienst wird nach einem Fehlercode nicht neu gestartet ^(sc failureflag^).
+sc config %NAME% start= delayed-auto
+if errorlevel 1 echo WARNUNG: Der Dienst startet nicht mit Windows ^(sc config start= delayed-auto^).
 reg add "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SNTP" /v EventMessageFile /t REG_EXPAND_SZ /d "%PROGRAM%" /f
 if errorlevel 1 goto failed
 reg add "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SNTP" /v TypesSupported /t REG_DWORD /d 7 /f

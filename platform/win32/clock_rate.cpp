@@ -4,15 +4,15 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
+#include "platform/rate_adjustment.h"
 #include "platform/win32/win32.h"
 
 namespace chron::platform::win32 {
 
 namespace {
-
-constexpr double kSlewRatePpm = 500.0;
 
 using GetPrecise = BOOL(WINAPI*)(PDWORD64, PDWORD64, PBOOL);
 using SetPrecise = BOOL(WINAPI*)(DWORD64, BOOL);
@@ -27,7 +27,10 @@ struct ClockRate::Shared {
   GetLegacy get_legacy = nullptr;
   SetLegacy set_legacy = nullptr;
   std::mutex mutex;
+  // The frequency correction in force apart from a slew: set by SetCorrection, or learnt from the
+  // system's adjustment before the first slew of a process that has set none.
   double correction_ppm = 0;
+  bool correction_known = false;
   double slew_ppm = 0;  // +-500 while a slew is being paid off
   // The slew's end, watched by one thread that restores the plain correction then; started with
   // the first slew, ended and joined with the clock.
@@ -72,13 +75,28 @@ struct ClockRate::Shared {
     return *increment == 0 ? ERROR_CALL_NOT_IMPLEMENTED : 0;
   }
 
-  // Sets the rate to correction plus slew; the caller holds the mutex.
-  int Apply() {
+  // Learns the correction in force from the system unless known; the caller holds the mutex.
+  int KnowCorrection() {
+    if (correction_known) return 0;
     uint64_t adjustment = 0;
     uint64_t increment = 0;
     bool disabled = false;
     if (int error = Read(&adjustment, &increment, &disabled)) return error;
-    const double rate = static_cast<double>(increment) * (1.0 + (correction_ppm + slew_ppm) * 1e-6);
+    correction_ppm = LearntCorrectionPpm(adjustment, increment, disabled);
+    correction_known = true;
+    return 0;
+  }
+
+  // Sets the rate to correction plus slew; the caller holds the mutex.
+  int Apply() { return SetRate(correction_ppm + slew_ppm); }
+
+  // Sets the adjustment to the increment changed by `ppm`; the caller holds the mutex.
+  int SetRate(double ppm) {
+    uint64_t adjustment = 0;
+    uint64_t increment = 0;
+    bool disabled = false;
+    if (int error = Read(&adjustment, &increment, &disabled)) return error;
+    const double rate = static_cast<double>(increment) * (1.0 + ppm * 1e-6);
     const auto target = static_cast<uint64_t>(std::llround(rate));
     const BOOL ok = set_precise != nullptr ? set_precise(target, FALSE) : set_legacy(static_cast<DWORD>(target), FALSE);
     return ok ? 0 : static_cast<int>(GetLastError());
@@ -104,13 +122,21 @@ int ClockRate::SetCorrection(double ppm) {
   if (!(std::fabs(ppm) <= 500.0)) return ERROR_INVALID_PARAMETER;
   std::lock_guard<std::mutex> guard(shared_->mutex);
   shared_->correction_ppm = ppm;
+  shared_->correction_known = true;
   return shared_->Apply();
 }
 
+// A slew in progress ends here with the learnt correction left in force, as the Linux kernel
+// leaves its frequency when the process ends; its +-500 ppm would otherwise stay until the system
+// restarts (and be read back as learnt by the next start).
 ClockRate::~ClockRate() {
   {
     std::lock_guard<std::mutex> guard(shared_->mutex);
     shared_->ending = true;
+    if (const std::optional<double> rate = RateToRestore(shared_->correction_ppm, shared_->slew_ppm)) {
+      shared_->slew_ppm = 0;
+      shared_->SetRate(*rate);  // nothing to tell of a failure: the process is ending
+    }
   }
   shared_->changed.notify_all();
   if (shared_->watcher.joinable()) shared_->watcher.join();
@@ -118,9 +144,11 @@ ClockRate::~ClockRate() {
 
 int ClockRate::Slew(int64_t offset_ns) {
   std::lock_guard<std::mutex> guard(shared_->mutex);
-  shared_->slew_ppm = offset_ns > 0 ? kSlewRatePpm : offset_ns < 0 ? -kSlewRatePpm : 0;
+  if (int error = shared_->KnowCorrection()) return error;
+  shared_->slew_ppm = offset_ns > 0 ? kEmulatedSlewPpm : offset_ns < 0 ? -kEmulatedSlewPpm : 0;
   if (int error = shared_->Apply()) return error;
-  const auto duration = std::chrono::nanoseconds(static_cast<int64_t>(std::fabs(offset_ns / (kSlewRatePpm * 1e-6))));
+  const auto duration =
+      std::chrono::nanoseconds(static_cast<int64_t>(std::fabs(offset_ns / (kEmulatedSlewPpm * 1e-6))));
   shared_->slew_end = std::chrono::steady_clock::now() + duration;
   if (!shared_->watcher.joinable()) shared_->watcher = std::thread([shared = shared_.get()] { shared->WatchSlews(); });
   shared_->changed.notify_all();
@@ -128,11 +156,9 @@ int ClockRate::Slew(int64_t offset_ns) {
 }
 
 int ClockRate::Correction(double* ppm) const {
-  uint64_t adjustment = 0;
-  uint64_t increment = 0;
-  bool disabled = false;
-  if (int error = shared_->Read(&adjustment, &increment, &disabled)) return error;
-  *ppm = disabled ? 0.0 : (static_cast<double>(adjustment) / static_cast<double>(increment) - 1.0) * 1e6;
+  std::lock_guard<std::mutex> guard(shared_->mutex);
+  if (int error = shared_->KnowCorrection()) return error;
+  *ppm = shared_->correction_ppm;
   return 0;
 }
 

@@ -1,6 +1,7 @@
 // Win32 implementation of the network facility: Winsock 2 sockets, select over up to 64 of
 // them and the IPv6 socket, getaddrinfo, the interface address table of the SNMP agent
-// (snmp_table.cpp) and the IPv6 addresses of GetAdaptersAddresses.
+// (snmp_table.cpp; of GetAdaptersAddresses where the agent cannot be loaded) and the IPv6
+// addresses of GetAdaptersAddresses.
 // Errors carry Winsock's numbers (WSAGetLastError), e.g. 10040 WSAEMSGSIZE.
 #include <atomic>
 #include <cstring>
@@ -346,7 +347,22 @@ class WinsockNetwork : public Network {
     return Resolve(name, AF_UNSPEC, "123", address, error_text);
   }
 
-  std::vector<InterfaceAddress> InterfaceAddresses() override { return win32::SnmpIpAddressTable(); }
+  std::vector<InterfaceAddress> InterfaceAddresses() override {
+    std::vector<InterfaceAddress> table;
+    const int error = win32::SnmpIpAddressTable(&table);
+    if (error == 0) return table;
+    int expected = 0;  // the first failure is the one told
+    snmp_failure_.compare_exchange_strong(expected, error);
+    return win32::AdapterListIpAddressTable();
+  }
+
+  int TakeSnmpAgentFailure() override {
+    // -1: told already; the failure stays told for the life of the process.
+    int failure = snmp_failure_.load();
+    while (failure > 0 && !snmp_failure_.compare_exchange_weak(failure, -1)) {
+    }
+    return failure > 0 ? failure : 0;
+  }
 
   std::vector<InterfaceAddress6> InterfaceAddresses6() override {
     std::vector<InterfaceAddress6> rows;
@@ -401,6 +417,10 @@ class WinsockNetwork : public Network {
     *source = local.sin_addr.s_addr;
     return {};
   }
+
+ private:
+  // The error with which the SNMP agent could not be loaded: 0 none yet, -1 once told.
+  std::atomic<int> snmp_failure_{0};
 };
 
 }  // namespace

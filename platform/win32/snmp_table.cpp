@@ -1,4 +1,5 @@
-// Win32: the IP address table walked through the SNMP extension agent inetmib1.dll.
+// Win32: the IP address table walked through the SNMP extension agent inetmib1.dll, and the same
+// table read from GetAdaptersAddresses where the agent cannot be loaded.
 #include "platform/win32/snmp_table.h"
 
 #include <snmp.h>
@@ -8,7 +9,12 @@
 #include <map>
 #include <string>
 
+#include "platform/adapter_list.h"
 #include "platform/win32/win32.h"
+
+#include <iphlpapi.h>
+// The COM headers that iphlpapi.h draws in define `interface` as `struct`: the field's name here.
+#undef interface
 
 namespace chron::platform::win32 {
 namespace {
@@ -61,13 +67,18 @@ std::vector<std::pair<uint32_t, std::vector<uint8_t>>> WalkColumn(PFNSNMPEXTENSI
 
 }  // namespace
 
-std::vector<InterfaceAddress> SnmpIpAddressTable() {
-  std::vector<InterfaceAddress> table;
+int SnmpIpAddressTable(std::vector<InterfaceAddress>* result) {
+  std::vector<InterfaceAddress>& table = *result;
+  table.clear();
   HMODULE agent = LoadLibraryW(L"inetmib1.dll");
-  if (agent == nullptr) return table;
+  if (agent == nullptr) return static_cast<int>(GetLastError());
   auto init = ProcAddress<PFNSNMPEXTENSIONINIT>(agent, "SnmpExtensionInit");
   auto query = ProcAddress<PFNSNMPEXTENSIONQUERY>(agent, "SnmpExtensionQuery");
-  if (init != nullptr && query != nullptr) {
+  int error = 0;
+  if (init == nullptr || query == nullptr) {
+    error = static_cast<int>(GetLastError());
+    if (error == 0) error = ERROR_PROC_NOT_FOUND;
+  } else {
     HANDLE trap_event = nullptr;
     AsnObjectIdentifier view{};
     init(GetTickCount(), &trap_event, &view);
@@ -92,7 +103,43 @@ std::vector<InterfaceAddress> SnmpIpAddressTable() {
     }
   }
   FreeLibrary(agent);
-  return table;
+  return error;
+}
+
+std::vector<InterfaceAddress> AdapterListIpAddressTable() {
+  std::vector<AdapterListAddress> rows;
+  ULONG size = 16384;
+  std::vector<uint8_t> buffer;
+  ULONG status = ERROR_BUFFER_OVERFLOW;
+  for (int attempt = 0; attempt < 3 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
+    buffer.assign(size, 0);
+    status = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+                                  nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+  }
+  if (status != NO_ERROR) return {};
+  for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
+       adapter = adapter->Next) {
+    const std::string name = adapter->FriendlyName != nullptr ? Narrow(adapter->FriendlyName) : "";
+    for (IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+         unicast = unicast->Next) {
+      const SOCKET_ADDRESS& socket_address = unicast->Address;
+      if (socket_address.lpSockaddr == nullptr || socket_address.lpSockaddr->sa_family != AF_INET) continue;
+      sockaddr_in v4;
+      std::memcpy(&v4, socket_address.lpSockaddr, sizeof v4);
+      AdapterListAddress row;
+      row.address = v4.sin_addr.s_addr;
+      row.prefix_length = unicast->OnLinkPrefixLength;
+      row.interface_index = adapter->IfIndex;
+      row.interface = name.empty() ? adapter->AdapterName : name;
+      row.interface_up = adapter->OperStatus == IfOperStatusUp;
+      // IP_DAD_STATE counts from IpDadStateInvalid (0) to IpDadStatePreferred (4), as DadState does.
+      row.state = unicast->DadState >= IpDadStateInvalid && unicast->DadState <= IpDadStatePreferred
+                      ? static_cast<DadState>(unicast->DadState)
+                      : DadState::kInvalid;
+      rows.push_back(std::move(row));
+    }
+  }
+  return InterfaceTableFromAdapterList(rows);
 }
 
 }  // namespace chron::platform::win32

@@ -523,6 +523,19 @@ class NormalModeTest(Chron95Case):
         self.assertTrue(wait_no_pids(host, self.chron95, 2.0),
                         "the stop was lost: %r still running" % pids_in_host(host, self.chron95))
 
+    def test_wait_for_network_returns_at_once_and_the_event_ends_the_wait(self):
+        host = self.client_host(addresses=0, settings={"WaitForNetwork": 1})  # loopback only
+        starter = host.spawn([self.chron95])
+        self.assertEqual(starter.wait(3), 0, starter.describe())
+        host.syslog.wait_for(NO_ADAPTER)
+        daemons = pids_in_host(host, self.chron95)
+        self.assertEqual(len(daemons), 1, daemons)
+        wait_holds_shutdown_event(daemons[0])
+        self.assertEqual(chronstop(host).returncode, 0)
+        self.assertTrue(wait_no_pids(host, self.chron95, 1.0),
+                        "still waiting: %r" % pids_in_host(host, self.chron95))
+        self.assertEqual(len(host.syslog.find(NO_ADAPTER)), 1)
+
     def test_bare_word_is_normal_mode_and_a_failed_start_is_told(self):
         host = self.client_host(addresses=0)              # loopback only: the start fails
         starter = host.spawn([self.chron95, "debug"])

@@ -238,6 +238,33 @@ class ServiceModeTest(ServiceFrameCase):
         debug = host.spawn([self.chronsvc, "-debug"])
         self.assertEqual(debug.wait(5), 55, debug.describe())
 
+    def test_wait_for_network_reports_ready_then_binds_the_address_that_comes(self):
+        host = self.lab.host("late")
+        host.write_hive(product({"WaitForNetwork": 1}))
+        service = host.start_service("chronsvc")
+        service.manager.wait_for("READY=1", 5)
+        self.assertLogged(host, NO_ADAPTER, service.pid, LOGGED_ERROR, LOG_ERR)
+        self.assertTrue(service.alive(), service.describe())
+        adapter = host.connect(self.lab.lan())
+        address = adapter.addresses[0]
+        # The address change is told by the system; without it the next look is within 5 s.
+        self.assertLogged(host, adapter_ready("<unbekannt>", address), service.pid, LOGGED_SUCCESS, LOG_INFO,
+                          timeout=3.0)
+        host.syslog.wait_for(RUNNING, 3, service.pid)
+        self.assertEqual(self.bound_udp(host), [address])
+        self.assertEqual(len(host.syslog.find(NO_ADAPTER, service.pid)), 1)
+        self.stop(service)
+
+    def test_wait_for_network_ends_at_once_on_sigterm(self):
+        host = self.lab.host("waiting")
+        host.write_hive(product({"WaitForNetwork": 1}))
+        service = host.start_service("chronsvc")
+        service.manager.wait_for("READY=1", 5)
+        service.manager.wait_for("STATUS=Wartet auf eine Netzwerkadresse", 5)
+        sent, final = self.stop(service)
+        self.assertLess(final.time - sent, 1.0)
+        self.assertEqual(final.fields["ERRNO"], "0")
+
     def test_unknown_ip_query_type_reported_then_55(self):
         host = self.lan_host(settings={"IPQueryType": "WINS"})
         service = host.start_service("chronsvc")

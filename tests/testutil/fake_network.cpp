@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "platform/error_text.h"
 
@@ -366,6 +367,16 @@ void FakeNetwork::SetResolveError(int error, std::string text) {
 void FakeNetwork::SetInterfaceAddresses(std::vector<platform::InterfaceAddress> rows) {
   std::lock_guard lock(core_->mutex);
   interface_rows_ = std::move(rows);
+}
+
+int FakeNetwork::TakeSnmpAgentFailure() {
+  std::lock_guard lock(core_->mutex);
+  return std::exchange(snmp_agent_failure_, 0);
+}
+
+void FakeNetwork::SetSnmpAgentFailure(int error) {
+  std::lock_guard lock(core_->mutex);
+  snmp_agent_failure_ = error;
 }
 
 int FakeNetwork::startup_calls() const {

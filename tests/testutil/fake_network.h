@@ -152,6 +152,8 @@ class FakeNetwork : public platform::Network {
   std::unique_ptr<platform::SocketWaiter> CreateWaiter(const std::vector<platform::UdpSocket*>& sockets) override;
   std::error_code ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override;
   std::vector<platform::InterfaceAddress> InterfaceAddresses() override;
+  // What SetSnmpAgentFailure gave, once.
+  int TakeSnmpAgentFailure() override;
   // The source that SetRoute gave for `destination`; ENETUNREACH for any other.
   std::error_code RouteSource(uint32_t destination, uint32_t* source) override;
 
@@ -166,6 +168,8 @@ class FakeNetwork : public platform::Network {
   void AddHost(std::string name, uint32_t address);
   void SetResolveError(int error, std::string text);
   void SetInterfaceAddresses(std::vector<platform::InterfaceAddress> rows);
+  // The interface table comes from the adapter list: the SNMP agent failed to load with `error`.
+  void SetSnmpAgentFailure(int error);
   // The routing table's source address for `destination` (both network byte order).
   void SetRoute(uint32_t destination, uint32_t source);
 
@@ -190,6 +194,7 @@ class FakeNetwork : public platform::Network {
   std::string resolve_error_text_ = "Name or service not known";
   std::vector<std::string> resolved_names_;
   std::vector<platform::InterfaceAddress> interface_rows_;
+  int snmp_agent_failure_ = 0;
   std::map<uint32_t, uint32_t> routes_;  // destination -> source
 };
 

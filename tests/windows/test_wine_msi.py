@@ -8,7 +8,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wine_hosts import RUNNING, WineTestCase, harness, windows_path  # noqa: E402
+from wine_hosts import RUNNING, STOPPED, WineTestCase, harness, windows_path  # noqa: E402
 
 TOP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 PRODUCT_KEY = "HKLM\\SOFTWARE\\Orbek\\SNTP\\1.01"
@@ -17,6 +17,9 @@ EVENT_SOURCE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Applica
 CPLS_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cpls"
 SERVER = {"Client\\Active": 0, "Server\\Active": 1, "Server\\Broadcast": 0}
 NTP_ERA = 2208988800  # seconds from 1900 (NTP) to 1970 (Unix)
+SERVICE_COMPONENTS = ("ServiceAuto", "ServiceDemand", "ServiceNone")
+START_TEXT = ("Der Dienst SNTP wird gestartet, ohne auf ihn zu warten: startet er nicht (etwa ohne verwendbare "
+              "Netzwerkadresse), startet ihn die Dienststeuerung nach einer Minute erneut.")
 
 # One SNTP v4 client request (mode 3) to argv[1]; prints the answer's mode and how far its transmit
 # time is from this host's real clock, in seconds.
@@ -59,8 +62,28 @@ class PackageTablesTest(unittest.TestCase):
         self.assertEqual({(s["Name"], s["StartName"]) for s in services}, {("SNTP", "NT AUTHORITY\\LocalService")})
         self.assertEqual(sorted(int(s["StartType"]) for s in services), [2, 3, 3])  # auto, demand, demand
         configs = table(msi, "MsiServiceConfig")
-        self.assertEqual({(c["Name"], c["ConfigType"], c["Argument"]) for c in configs},
-                         {("SNTP", "6", "SeSystemtimePrivilege[~]")})  # required privileges
+        # Required privileges and the failure actions flag (an exit code counts as a failure) for
+        # every start choice, the delayed automatic start for SNTPSTART=auto.
+        self.assertEqual(sorted((c["Component_"], c["Name"], c["ConfigType"], c["Argument"]) for c in configs),
+                         sorted([(component, "SNTP", kind, argument) for component in SERVICE_COMPONENTS
+                                 for kind, argument in (("6", "SeSystemtimePrivilege[~]"), ("4", "1"))]
+                                + [("ServiceAuto", "SNTP", "3", "1")]))
+        # Restarted a minute after each failure; the count of failures starts again after a day.
+        self.assertEqual(sorted((f["Component_"], f["Name"], f["ResetPeriod"], f["Actions"], f["DelayActions"])
+                                for f in table(msi, "MsiServiceConfigFailureActions")),
+                         [(component, "SNTP", "86400", "1[~]1[~]1", "60000[~]60000[~]60000")
+                          for component in sorted(SERVICE_COMPONENTS)])
+        # The start at install is sc.exe's, its outcome ignored (type 34 + 64 continue + 1024
+        # deferred + 2048 as LocalSystem), never a ServiceControl start; the install log says so.
+        self.assertEqual({(c["Component_"], c["Event"]) for c in table(msi, "ServiceControl")},
+                         {(component, "162") for component in SERVICE_COMPONENTS})  # stop, remove
+        self.assertEqual([(a["Type"], a["Source"], a["Target"]) for a in table(msi, "CustomAction")
+                          if a["Action"] == "StartSntp"],
+                         [("3170", "INSTALLDIR", '"[System64Folder]sc.exe" start SNTP')])
+        self.assertIn(("StartSntp", "$ServiceAuto=3 OR $ServiceDemand=3"),
+                      {(row["Action"], row["Condition"]) for row in table(msi, "InstallExecuteSequence")})
+        self.assertEqual({row["Action"]: row["Description"] for row in table(msi, "ActionText")},
+                         {"StartSntp": START_TEXT})
         self.assertIn("MsiConfigureServices", {row["Action"] for row in table(msi, "InstallExecuteSequence")})
         registry = {(row["Key"], row["Name"]): row["Value"] for row in table(msi, "Registry")}
         self.assertEqual(registry, {
@@ -77,6 +100,16 @@ class InstallerTest(WineTestCase):
     def msiexec(self, host, *args):
         run = host.run(["msiexec"] + list(args) + ["/qn"], timeout=120)
         self.assertEqual(run.returncode, 0, run.describe())
+
+    def test_install_on_a_host_without_network_succeeds_and_leaves_the_start_to_the_service_manager(self):
+        host = self.wine_host("msilonely", settings={})
+        log = os.path.join(host.host.dir, "install.log")
+        self.msiexec(host, "/i", windows_path(package()), "/l*v", windows_path(log))
+        self.assertIn("ImagePath", self.reg(host, "query", SERVICE_KEY))
+        status = host.wait_state(STOPPED, 30)
+        self.assertEqual(status["exit"], 55)  # no usable address: the service manager tries again
+        with open(log, "rb") as handle:  # the text is ASCII, in whatever encoding the log has
+            self.assertIn(START_TEXT.encode("ascii"), handle.read())
 
     def test_install_upgrade_and_removal_keep_the_settings(self):
         lan = self.lab.lan()

@@ -280,21 +280,26 @@ TEST(TrimBlanksTest, RemovesBlanksAndTabsAtBothEndsOnly) {
   EXPECT_EQ(text, "\nx\r");
 }
 
-// The two values that the services read at start-up beside the table; absent they are 0.
-TEST(ReadConfigurationTest, Ipv6AndDisciplineAreReadOnTheirOwn) {
+// The values that the services read at start-up beside the table; absent they are 0.
+TEST(ReadConfigurationTest, Ipv6DisciplineAndWaitForNetworkAreReadOnTheirOwn) {
   auto registry = platform::OpenMemoryRegistry();
   Configuration config;
-  config.ipv6 = config.client_discipline = 7;
+  config.ipv6 = config.client_discipline = config.wait_for_network = 7;
   ReadIpv6Setting(*registry, &config);
   ReadDisciplineSetting(*registry, &config);
+  ReadWaitForNetworkSetting(*registry, &config);
   EXPECT_EQ(config.ipv6, 0u);
   EXPECT_EQ(config.client_discipline, 0u);
+  EXPECT_EQ(config.wait_for_network, 0u);
   SetDword(*registry, kRootKey, "IPv6", 1);
   SetDword(*registry, kClientKey, "Discipline", 1);
+  SetDword(*registry, kRootKey, "WaitForNetwork", 1);
   ReadIpv6Setting(*registry, &config);
   ReadDisciplineSetting(*registry, &config);
+  ReadWaitForNetworkSetting(*registry, &config);
   EXPECT_EQ(config.ipv6, 1u);
   EXPECT_EQ(config.client_discipline, 1u);
+  EXPECT_EQ(config.wait_for_network, 1u);
 }
 
 // ---- Writing ----------------------------------------------------------------------------

@@ -178,6 +178,17 @@ TEST_F(AdaptersTest, SnmpWithOnlyLoopbackOrNoAddressesGivesEmptyTable) {
   EXPECT_THAT(Console(), IsEmpty());
 }
 
+// Where the system had to read its adapter list instead of the SNMP agent, that is told once,
+// before the addresses are taken as usual.
+TEST_F(AdaptersTest, SnmpAgentThatCouldNotBeLoadedIsReportedOnce) {
+  network.SetInterfaceAddresses({Row("127.0.0.1"), Row("10.0.0.1")});
+  network.SetSnmpAgentFailure(126);
+  EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
+  EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
+  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (10.0.0.1)"));
+  EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kSnmpAgentMissing, {int64_t{126}})));
+}
+
 TEST_F(AdaptersTest, SnmpFillsSixtyFourRowsWithoutLoopbackAndReportsEachAddressLeftOut) {
   struct Case {
     std::string first;  // addresses first, first+1, ... (127.0.0.1 added in front when asked)

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -78,6 +79,13 @@ class FaultyNetwork : public platform::Network {
     return inner_.RouteSource(destination, source);
   }
 
+  // The system's address-change notification, fired by the test through address_changed.
+  std::unique_ptr<platform::AddressWatch> WatchAddresses(const std::function<void()>& changed) override {
+    address_changed = changed;
+    return std::make_unique<platform::AddressWatch>();
+  }
+
+  std::function<void()> address_changed;
   size_t bind_fails_at = SIZE_MAX;
   int bind_error = 0;
   size_t broadcast_fails_at = SIZE_MAX;
@@ -301,6 +309,26 @@ TEST_F(ServiceStartTest, NoUsableAdapterEndsWithFiftyFive) {
   EXPECT_EQ(Start(), kExitNoAdapter);
   EXPECT_EQ(kExitNoAdapter, 55);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kNoUsableAdapter)));
+}
+
+// With WaitForNetwork the start reports the missing address once, tells the host and goes on
+// in the usual order once an address comes.
+TEST_F(ServiceStartTest, WaitForNetworkGoesOnOnceAnAddressComes) {
+  network.SetInterfaceAddresses({Row("127.0.0.1")});
+  rt.config.wait_for_network = 1;
+  rt.config.client_active = 1;
+  rt.config.client_broadcast = 1;
+  std::atomic<int> waiting{0};
+  hooks.waiting = [&waiting] { ++waiting; };
+  std::future<int> result = std::async(std::launch::async, [this] { return Start(); });
+  ASSERT_TRUE(Eventually([&] { return waiting == 1; }));
+  network.SetInterfaceAddresses({Row("10.0.0.1")});
+  faulty.address_changed();
+  ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(result.get(), 0);
+  EXPECT_EQ(waiting, 1);
+  EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kNoUsableAdapter), kAdapter1,
+                                     ReportLine(msg::kClientAcceptsBroadcasts), kStarted));
 }
 
 TEST_F(ServiceStartTest, UnknownQueryTypeIsReportedThenNoAdapter) {
