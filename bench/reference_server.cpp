@@ -3,7 +3,11 @@
 // sends every reply with one sendmmsg. No checks beyond the mode, no authentication, no trace.
 // Independent of the product's code, like the load generator.
 //
-//   chron_reference_server [--port 123]
+//   chron_reference_server [--port 123] [--alternate MS]
+//
+// --alternate MS plays a broken server for the clock discipline's tests: its replies carry the
+// clock MS milliseconds ahead and behind in turn (receive and transmit stamps alike), an offset
+// of mean 0 that scatters by +-MS.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -42,9 +46,13 @@ void WriteBe64(uint8_t* p, uint64_t value) {
 
 int main(int argc, char** argv) {
   uint16_t port = 123;
+  int64_t alternate_ns = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::string_view(argv[i]) == "--port") port = static_cast<uint16_t>(std::atoi(argv[i + 1]));
+    if (std::string_view(argv[i]) == "--alternate") alternate_ns = std::atoll(argv[i + 1]) * 1000000;
   }
+  // The shift in NTP units (2^-32 s), added modulo 2^64; its sign flips with every reply.
+  uint64_t shift = static_cast<uint64_t>((alternate_ns << 32) / 1000000000);
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in local{};
   local.sin_family = AF_INET;
@@ -85,10 +93,11 @@ int main(int argc, char** argv) {
       p[1] = 1;                                   // stratum 1
       p[3] = static_cast<uint8_t>(-20);           // precision 2^-20 s
       std::memcpy(p + 12, "LOCL", 4);
-      WriteBe64(p + 16, now);                          // reference
+      shift = 0 - shift;
+      WriteBe64(p + 16, now + shift);                  // reference
       std::memcpy(p + 24, transmit, sizeof transmit);  // originate: the request's transmit
-      WriteBe64(p + 32, now);                          // receive
-      WriteBe64(p + 40, now);                          // transmit
+      WriteBe64(p + 32, now + shift);                  // receive
+      WriteBe64(p + 40, now + shift);                  // transmit
       vectors[i].iov_len = kNtpSize;
       out[replies] = {};
       out[replies].msg_hdr.msg_name = &peers[i];

@@ -37,7 +37,11 @@ class ClockDiscipline {
   // Broadcast delay calibration (RFC 5905, section 8): a broadcast's offset lacks the time from
   // the server reading its clock to the datagram's arrival. On each of the first kCalibrations
   // broadcasts and then on every kCalibrationEvery-th the client asks the broadcasting host with
-  // a normal request, right after applying the broadcast. The reply's offset against the
+  // a normal request, right after applying the broadcast. Calibrating only now and then is not
+  // enough: the delay drifts by tens of microseconds within minutes, and a broadcast client
+  // cannot tell a delay that changed from its own clock's error, so it follows the delay with
+  // its clock unseen; every other broadcast keeps the median within about a minute of the
+  // delay's drift. The reply's offset against the
   // broadcast's, carried over the correction applied in between (the step, or the part of the
   // slew paid off at 500 ppm), is the delay the broadcast really had. Half the round trip would
   // miss the part of it that only a broadcast has: the server's send path, idle since the last
@@ -49,7 +53,7 @@ class ClockDiscipline {
   // its round trip plus kCalibrationSlackNs, measures nothing; before any delay is measured, half
   // the least round trip of the last kCalibrations replies counts. One broadcasting server is
   // assumed.
-  static constexpr int kCalibrationEvery = 64;
+  static constexpr int kCalibrationEvery = 2;
   static constexpr int kCalibrations = 4;
   static constexpr int64_t kCalibrationWindowNs = 2'000'000'000;
   static constexpr int64_t kCalibrationSlackNs = 1'000'000;

@@ -28,6 +28,19 @@
 // oscillator, and the FLL needs no history). Steps leave the frequency as it is; the time after one is measured from
 // the step.
 //
+// Scatter. Noise of zero mean must not move the frequency or throw the clock about (a server whose
+// replies alternate +-100 ms). A residual beyond twice kMaxFrequencyPpm times the interval is no
+// frequency error the correction could follow: it raises the jitter to its size at once and
+// teaches the FLL nothing; the frequency then learns from the offsets themselves, as a critically
+// damped phase-locked loop, from the mean of two in a row (alternating ones cancel). Where the
+// jitter over the interval exceeds kFrequencyNoisePpm, the FLL's gain is scaled by the square of
+// their ratio (inverse variance, as a regression weighs its samples by their scatter). While the
+// jitter exceeds what one interval can slew at kSlewRatePpm, only so much of each offset is slewed
+// that a typical one's slew takes half the interval: a slew replaced before its end moves the
+// clock by the same amount whatever the offset, and the mean error of offsets scattering both ways
+// would never be corrected. A residual that stands out right after a held one the other way is
+// jitter, not a change.
+//
 // Spikes. A residual standing out alone is held back, not slewed: the next sample tells whether
 // it was one (a broadcast that came late, which no round trip reveals, or a reply whose delay
 // passed the filter) or the start of a change, which the next then confirms and corrects in
@@ -77,6 +90,8 @@ class DisciplineLoop {
   static constexpr double kPhaseGain = 0.5;
   static constexpr double kChangeFactor = 3.0;
   static constexpr double kMinJitterNs = 5000.0;  // below the noise of a LAN's timestamps
+  static constexpr double kMinElapsedNs = 0.5e9;  // the least time between samples that tells a frequency
+  static constexpr double kFrequencyNoisePpm = 50.0;
 
   // `frequency_ppm`: the correction the clock has at the start.
   explicit DisciplineLoop(double frequency_ppm = 0) : frequency_ppm_(frequency_ppm) {}
@@ -89,6 +104,9 @@ class DisciplineLoop {
 
  private:
   bool DelayedSample(const LoopSample& sample, int64_t* excess);
+  // The largest part of an offset to slew when the offsets scatter more than the interval can
+  // slew (1 otherwise).
+  double ScatterPhaseGain(double elapsed_ns) const;
 
   double frequency_ppm_ = 0;
   int64_t delays_[kDelayHistory] = {};
@@ -97,13 +115,14 @@ class DisciplineLoop {
   int drops_ = 0;
   bool have_last_ = false;
   int64_t last_at_ns_ = 0;
-  int64_t last_slew_ns_ = 0;  // the slew started at the last correction (0 after a step)
-  int64_t left_ns_ = 0;       // the part of the last offset not slewed
-  int updates_ = 0;           // frequency updates so far
-  double jitter_ns_ = 0;      // RMS of recent offsets, exponentially averaged
-  int standing_out_ = 0;      // sign of the last residual if it stood out of the jitter, else 0
-  bool forced_ = false;       // the sample passed only because kMaxDrops were dropped before it
-  bool set_aside_ = false;    // the last sample was held back or dropped for its delay
+  int64_t last_slew_ns_ = 0;    // the slew started at the last correction (0 after a step)
+  int64_t left_ns_ = 0;         // the part of the last offset not slewed
+  int64_t last_offset_ns_ = 0;  // the last offset slewed
+  int updates_ = 0;             // frequency updates so far
+  double jitter_ns_ = 0;        // RMS of recent offsets, exponentially averaged
+  int standing_out_ = 0;        // sign of the last residual if it stood out of the jitter, else 0
+  bool forced_ = false;         // the sample passed only because kMaxDrops were dropped before it
+  bool set_aside_ = false;      // the last sample was held back or dropped for its delay
 };
 
 }  // namespace chron

@@ -2,6 +2,7 @@
 client's clock stays near the server's between polls; without it, as the design says, it
 drifts away by the oscillator's error times the poll interval before each reply steps it back."""
 
+import re
 import signal
 import time
 import unittest
@@ -20,11 +21,11 @@ WINDOW = 2.5 * INTERVAL   # watched afterwards, every 0.25 s
 
 
 class DisciplineTest(harness.ScenarioTestCase):
-    def start(self, host, settings, discipline):
+    def start(self, host, settings, discipline, oscillator=OSCILLATOR_PPM):
         settings = dict(settings, **{"Client\\Discipline": discipline})
         host.write_hive(harness.product(settings))
         process = host.spawn([harness.program("chronsvc"), "-debug"],
-                             env={"CHRON_SIMULATED_FREQUENCY_PPM": str(OSCILLATOR_PPM)})
+                             env={"CHRON_SIMULATED_FREQUENCY_PPM": str(oscillator)})
         process.wait_output(es.RUNNING + "\n", 10)
         return process
 
@@ -73,6 +74,34 @@ class DisciplineTest(harness.ScenarioTestCase):
         self.check({"Server\\Active": 1, "Server\\Broadcast": 1, "Server\\BroadcastInterval": INTERVAL,
                     "Client\\Active": 0},
                    lambda server: {"Client\\Active": 1, "Client\\Broadcast": 1})
+
+    def test_server_alternating_by_100_ms_throws_nothing_about(self):
+        """A server whose replies are 100 ms ahead and behind in turn (mean 0), polled every
+        second: the frequency correction stays within 50 ppm of the oscillator's error, the clock
+        within the 100 ms, and nothing is stepped. The correction starts at 0: an oscillator of
+        20 ppm leaves the bound room."""
+        lan = self.lab.lan()
+        broken = self.lab.host("broken", lans=[lan])
+        client = self.lab.host("client", lans=[lan], clock_offset=0)
+        # It serves the real clock, which the client's simulated one starts at.
+        server = broken.spawn([harness.program("chron_reference_server"), "--alternate", "100"], syslog=False)
+        led = self.start(client, {"Client\\Active": 1, "Client\\Broadcast": 0, "Client\\TimeSource": broken.address,
+                                  "Client\\PollInterval": 1, "Server\\Active": 0}, 1, oscillator=20.0)
+        worst = 0.0
+        deadline = time.monotonic() + 40
+        while time.monotonic() < deadline:
+            worst = max(worst, abs(client.clock_offset()))
+            time.sleep(0.25)
+        led.signal(signal.SIGINT)
+        self.assertEqual(led.wait(5), 0, led.describe())
+        server.signal(signal.SIGTERM)
+        out = led.output()
+        corrections = [float(ppm) for ppm in re.findall(r"Uhr angeglichen um \S+ Sekunden, Frequenzkorrektur (\S+) ppm",
+                                                         out)]
+        self.assertGreater(len(corrections), 20, out[-2000:])
+        self.assertNotIn("Uhr gestellt", out)
+        self.assertLessEqual(max(abs(ppm + 20.0) for ppm in corrections), 50.0, corrections)
+        self.assertLessEqual(worst, 0.1)
 
 
 if __name__ == "__main__":

@@ -16,19 +16,18 @@ namespace chron {
 namespace {
 
 constexpr int64_t kSecond = 1'000'000'000;
-constexpr double kPoll = 16.0;  // seconds
 
 class DriftingClock {
  public:
-  explicit DriftingClock(double oscillator_ppm, double noise_ns)
-      : oscillator_ppm_(oscillator_ppm), noise_(0, noise_ns) {}
+  explicit DriftingClock(double oscillator_ppm, double noise_ns, double poll_s = 16)
+      : oscillator_ppm_(oscillator_ppm), poll_s_(poll_s), noise_(0, noise_ns) {}
 
   // One poll: runs the clock to the next sample (tracking the largest error on the way), lets
   // the loop judge the sample and applies its decision. Returns the decision.
   LoopDecision Poll(DisciplineLoop& loop, double extra_delay_ns = 0) {
     constexpr int kSteps = 64;
     for (int i = 0; i < kSteps; ++i) {
-      const double dt = kPoll * 1e9 / kSteps;
+      const double dt = poll_s_ * 1e9 / kSteps;
       const double slew_step = std::min(std::fabs(slew_ns_), dt * DisciplineLoop::kSlewRatePpm * 1e-6);
       error_ns_ += dt * (oscillator_ppm_ + correction_ppm_) * 1e-6 + std::copysign(slew_step, slew_ns_);
       slew_ns_ -= std::copysign(slew_step, slew_ns_);
@@ -36,10 +35,12 @@ class DriftingClock {
       squares_ += error_ns_ * error_ns_;
       ++steps_;
     }
-    now_ns_ += static_cast<int64_t>(kPoll * 1e9);
+    now_ns_ += static_cast<int64_t>(poll_s_ * 1e9);
     LoopSample sample;
-    // The offset measured is minus the clock's error, with half the extra delay of one leg.
-    sample.offset_ns = std::llround(-error_ns_ + noise_(random_) + extra_delay_ns / 2);
+    // The offset measured is minus the clock's error, with half the extra delay of one leg and
+    // what a broken server adds.
+    alternate_ns_ = -alternate_ns_;
+    sample.offset_ns = std::llround(-error_ns_ + noise_(random_) + extra_delay_ns / 2 + alternate_ns_);
     sample.delay_ns = std::llround(100'000 + std::fabs(noise_(random_)) + extra_delay_ns);
     sample.at_ns = now_ns_ + std::llround(error_ns_);
     const LoopDecision decision = loop.Update(sample);
@@ -58,9 +59,13 @@ class DriftingClock {
   double Rms() const { return std::sqrt(squares_ / steps_); }
   void SetOscillator(double ppm) { oscillator_ppm_ = ppm; }
   void SetError(double ns) { error_ns_ = ns; }
+  // From the next poll on the offsets carry +-`ns` in turn.
+  void Alternate(double ns) { alternate_ns_ = -ns; }
 
  private:
   double oscillator_ppm_;
+  double poll_s_;
+  double alternate_ns_ = 0;
   double correction_ppm_ = 0;
   double error_ns_ = 0;
   double slew_ns_ = 0;
@@ -142,6 +147,35 @@ TEST(DisciplineLoopTest, LoneSpikeIsHeldBack) {
   EXPECT_EQ(clock.Poll(loop, 4'000'000).action, LoopAction::kDrop);
   clock.SetError(-200'000);
   EXPECT_EQ(clock.Poll(loop).action, LoopAction::kSlew);
+}
+
+// A server whose offsets alternate +-100 ms (mean 0), from the start or after the frequency was
+// learnt, at poll 16 s and 1 s for an hour: the frequency correction stays within 50 ppm of the
+// oscillator's error, the clock within the alternation's amplitude, and nothing is stepped. (A
+// cold start begins with no correction: 20 ppm leaves the bound room there.)
+TEST(DisciplineLoopTest, AlternatingOffsetsThrowNothingAbout) {
+  const struct {
+    double poll_s;
+    double oscillator_ppm;
+    int honest_polls;
+    double first_ns;  // the first broken offset's error
+  } cases[] = {{16, 20, 0, 100e6}, {1, 20, 0, -100e6}, {16, 50, 10, -100e6}, {1, 50, 40, 100e6}};
+  for (const auto& c : cases) {
+    DisciplineLoop loop;
+    DriftingClock clock(c.oscillator_ppm, 5000, c.poll_s);
+    for (int poll = 0; poll < c.honest_polls; ++poll) clock.Poll(loop);
+    clock.Alternate(c.first_ns);
+    clock.TakeWorst();
+    double worst_ppm = 0;
+    int steps = 0;
+    for (int poll = 0; poll < 3600 / c.poll_s; ++poll) {
+      steps += clock.Poll(loop).action == LoopAction::kStep ? 1 : 0;
+      worst_ppm = std::max(worst_ppm, std::fabs(loop.frequency_ppm() + c.oscillator_ppm));
+    }
+    EXPECT_EQ(steps, 0) << c.poll_s << " s after " << c.honest_polls;
+    EXPECT_LE(worst_ppm, 50) << c.poll_s << " s after " << c.honest_polls;
+    EXPECT_LE(clock.TakeWorst(), 100e6) << c.poll_s << " s after " << c.honest_polls;
+  }
 }
 
 TEST(DisciplineLoopTest, StepsOnlyFromTheThreshold) {
