@@ -6,12 +6,15 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "chronstat/status_plot.h"
 #include "chronstat/status_view.h"
 #include "engine/status_record.h"
 #include "engine/status_text.h"
+#include "platform/arguments.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/file.h"
 #include "platform/process_watch.h"
 #include "platform/status_file.h"
@@ -25,18 +28,17 @@ constexpr int kUsage = 3;  // also: the plot cannot be written
 constexpr size_t kFileLimit = 16u << 20;
 
 void PrintUsage(std::FILE* to) {
-  std::fputs(
-      "Usage: chronstat [--json | --prometheus | --plot FILE.svg]\n"
-      "  (no option)       the state in plain words\n"
-      "  --json            the status record as it is\n"
-      "  --prometheus      counters and current values in the Prometheus text format\n"
-      "  --plot FILE.svg   offset and delay over the last samples as an SVG picture\n"
-      "The status file is CHRON_STATUS if set, else ",
-      to);
-  std::fprintf(to,
-               "%s.\n"
-               "Exit status: 0 synchronised (or no client), 1 not synchronised or not updated, 2 not running.\n",
-               platform::DefaultStatusFilePath().c_str());
+  platform::WriteText(to,
+                      "Usage: chronstat [--json | --prometheus | --plot FILE.svg]\n"
+                      "  (no option)       the state in plain words\n"
+                      "  --json            the status record as it is\n"
+                      "  --prometheus      counters and current values in the Prometheus text format\n"
+                      "  --plot FILE.svg   offset and delay over the last samples as an SVG picture\n"
+                      "The status file is CHRON_STATUS if set, else ");
+  platform::PrintText(to,
+                      "%s.\n"
+                      "Exit status: 0 synchronised (or no client), 1 not synchronised or not updated, 2 not running.\n",
+                      platform::DefaultStatusFilePath().c_str());
 }
 
 bool WritePlot(const std::string& path, const std::string& svg) {
@@ -49,22 +51,23 @@ bool WritePlot(const std::string& path, const std::string& svg) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
   enum class Output { kPlain, kJson, kPrometheus, kPlot } output = Output::kPlain;
   std::string plot_path;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
     if (arg == "--json") {
       output = Output::kJson;
     } else if (arg == "--prometheus") {
       output = Output::kPrometheus;
-    } else if (arg == "--plot" && i + 1 < argc && argv[i + 1][0] != '\0') {
+    } else if (arg == "--plot" && i + 1 < args.size() && !args[i + 1].empty()) {
       output = Output::kPlot;
-      plot_path = argv[++i];
+      plot_path = args[++i];
     } else if (arg == "-h" || arg == "--help") {
       PrintUsage(stdout);
       return 0;
     } else {
-      std::fprintf(stderr, "chronstat: unknown argument: %s\n", argv[i]);
+      platform::PrintText(stderr, "chronstat: unknown argument: %s\n", args[i].c_str());
       PrintUsage(stderr);
       return kUsage;
     }
@@ -75,13 +78,13 @@ int main(int argc, char** argv) {
   const int error = platform::ReadRegularFile(path, kFileLimit, &text);
   if (error != 0) {
     if (platform::IsMissingFileError(error)) {
-      std::fprintf(stderr,
-                   "chronstat: no status file %s: neither chronsvc nor chron95 is running (or it cannot write "
-                   "there)\n",
-                   path.c_str());
+      platform::PrintText(stderr,
+                          "chronstat: no status file %s: neither chronsvc nor chron95 is running (or it cannot write "
+                          "there)\n",
+                          path.c_str());
     } else {
-      std::fprintf(stderr, "chronstat: cannot read the status file %s: %s\n", path.c_str(),
-                   platform::FileErrorText(error, kFileLimit).c_str());
+      platform::PrintText(stderr, "chronstat: cannot read the status file %s: %s\n", path.c_str(),
+                          platform::FileErrorText(error, kFileLimit).c_str());
     }
     return kExitNotRunning;
   }
@@ -89,32 +92,33 @@ int main(int argc, char** argv) {
   std::string reason;
   if (!StatusFromJson(text, &record, &reason)) {
     // The reason may quote a name from the file.
-    std::fprintf(stderr, "chronstat: %s is no status record: %s\n", path.c_str(), TerminalText(reason).c_str());
+    platform::PrintText(stderr, "chronstat: %s is no status record: %s\n", path.c_str(), TerminalText(reason).c_str());
     return kExitNotRunning;
   }
   const Writer writer = JudgeWriter(record, platform::SystemProcessWatch());
   const std::string program = TerminalText(record.program);
   if (writer.state == Writer::kGone) {
-    std::fprintf(stderr, "chronstat: %s (pid %u) is not running: %s was left behind by it\n", program.c_str(),
-                 record.pid, path.c_str());
+    platform::PrintText(stderr, "chronstat: %s (pid %u) is not running: %s was left behind by it\n", program.c_str(),
+                        record.pid, path.c_str());
   } else if (writer.state == Writer::kNotUpdated) {
-    std::fprintf(stderr, "chronstat: %s (pid %u) runs but has not updated %s since %s (%s ago, due every %u s)\n",
-                 program.c_str(), record.pid, path.c_str(), IsoTime(record.updated_ns).c_str(),
-                 SpanText(writer.silent_ms * 1'000'000).c_str(), record.period_s);
+    platform::PrintText(stderr,
+                        "chronstat: %s (pid %u) runs but has not updated %s since %s (%s ago, due every %u s)\n",
+                        program.c_str(), record.pid, path.c_str(), IsoTime(record.updated_ns).c_str(),
+                        SpanText(writer.silent_ms * 1'000'000).c_str(), record.period_s);
   }
 
   switch (output) {
     case Output::kPlain:
-      std::fputs(PlainText(record, writer, platform::SystemClock().NowNanoseconds()).c_str(), stdout);
+      platform::WriteText(stdout, PlainText(record, writer, platform::SystemClock().NowNanoseconds()));
       break;
-    case Output::kJson: std::fputs(text.c_str(), stdout); break;
-    case Output::kPrometheus: std::fputs(PrometheusText(record, writer).c_str(), stdout); break;
+    case Output::kJson: platform::WriteText(stdout, text); break;
+    case Output::kPrometheus: platform::WriteText(stdout, PrometheusText(record, writer)); break;
     case Output::kPlot:
       if (!WritePlot(plot_path, PlotSvg(record))) {
-        std::fprintf(stderr, "chronstat: cannot write %s\n", plot_path.c_str());
+        platform::PrintText(stderr, "chronstat: cannot write %s\n", plot_path.c_str());
         return kUsage;
       }
-      std::printf("chronstat: %zu samples plotted to %s\n", record.history.size(), plot_path.c_str());
+      platform::PrintText(stdout, "chronstat: %zu samples plotted to %s\n", record.history.size(), plot_path.c_str());
       break;
   }
   return StatusExitCode(record, writer);

@@ -9,6 +9,7 @@
 
 #include "messages/catalogue.h"
 #include "messages/format.h"
+#include "platform/console.h"
 #include "platform/error_text.h"
 
 namespace chron {
@@ -107,7 +108,7 @@ void WriteConsole(std::string_view text) {
     g_console_writer(text);
     return;
   }
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  platform::WriteText(stdout, text);
   std::fflush(stdout);
 }
 

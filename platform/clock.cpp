@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -13,6 +12,7 @@
 
 #include "platform/clock_system.h"
 #include "platform/error_text.h"
+#include "platform/arguments.h"
 #include "platform/file.h"
 #include "platform/simulated_clock_state.h"
 
@@ -213,10 +213,10 @@ std::unique_ptr<Clock> MakeSimulatedClock(const std::string& path, std::optional
 // Never destroyed: threads may still read the clock while the process exits.
 Clock& SystemClock() {
   static Clock* const clock = [] {
-    const char* path = std::getenv("CHRON_SIMULATED_CLOCK");
-    if (path != nullptr && *path != '\0') {
-      const char* ppm = std::getenv("CHRON_SIMULATED_FREQUENCY_PPM");
-      return MakeSimulatedClock(path, ppm != nullptr ? ParseDecimal(ppm) : std::nullopt).release();
+    const std::string path = EnvironmentValue("CHRON_SIMULATED_CLOCK");
+    if (!path.empty()) {
+      const std::string ppm = EnvironmentValue("CHRON_SIMULATED_FREQUENCY_PPM");
+      return MakeSimulatedClock(path, !ppm.empty() ? ParseDecimal(ppm) : std::nullopt).release();
     }
     return MakeRealClock().release();
   }();

@@ -1,6 +1,7 @@
 // The console the program was started from: key wait, title, and detaching from it.
 #pragma once
 
+#include <cstdio>
 #include <string_view>
 
 namespace chron::platform {
@@ -20,6 +21,17 @@ void UseUtf8Console();
 // Gives the console the output code page it had before UseUtf8Console; call it before the
 // process ends. Nothing to do on Linux or when UseUtf8Console changed nothing.
 void RestoreConsole();
+
+// Writes the UTF-8 text `text` to `stream` (stdout or stderr). On Windows, where the stream leads
+// to a console, the console gets it in UTF-16 (WriteConsoleW, after what the stream holds), so
+// that every character shows whatever the console's code page (Windows 7 garbles umlauts in
+// UTF-8, code page 65001); anywhere else (a terminal, a pipe, a file) the stream gets the bytes
+// as they are.
+void WriteText(std::FILE* stream, std::string_view text);
+
+// std::fprintf through WriteText. The formats are the C99 ones on both systems (C++ programs of
+// mingw-w64 use its own vsnprintf, not msvcrt's), %zu included: hence gnu_printf.
+void PrintText(std::FILE* stream, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 
 // True when standard input is a terminal.
 bool StdinIsTerminal();

@@ -1,9 +1,9 @@
 // Portable part of the registry: where a machine hive file lives, and the hive in memory.
 #include "platform/registry.h"
 
-#include <cstdlib>
 #include <mutex>
 
+#include "platform/arguments.h"
 #include "platform/reg_file.h"
 
 namespace chron::platform {
@@ -42,9 +42,8 @@ class MemoryRegistry final : public Registry {
 }  // namespace
 
 std::string MachineHivePath() {
-  const char* path = std::getenv("CHRON_HIVE");
-  if (path != nullptr && *path != '\0') return path;
-  return CHRON_DEFAULT_HIVE;
+  std::string path = EnvironmentValue("CHRON_HIVE");
+  return !path.empty() ? path : CHRON_DEFAULT_HIVE;
 }
 
 std::unique_ptr<Registry> OpenMemoryRegistry() { return std::make_unique<MemoryRegistry>(); }

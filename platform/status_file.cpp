@@ -1,12 +1,12 @@
 #include "platform/status_file.h"
 
-#include <cstdlib>
+#include "platform/arguments.h"
 
 namespace chron::platform {
 
 std::string StatusFilePath() {
-  const char* path = std::getenv("CHRON_STATUS");
-  return path != nullptr && path[0] != '\0' ? std::string(path) : DefaultStatusFilePath();
+  std::string path = EnvironmentValue("CHRON_STATUS");
+  return !path.empty() ? path : DefaultStatusFilePath();
 }
 
 bool IsStatusFolderRefusal(int error) {

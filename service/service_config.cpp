@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "messages/report.h"
+#include "platform/arguments.h"
 
 namespace chron {
 namespace {
@@ -29,10 +30,10 @@ void Report(const SettingNotice& notice) {
 }
 
 uint32_t ShortestIntervalFromEnvironment() {
-  const char* text = std::getenv("CHRON_MIN_INTERVAL");
-  if (text == nullptr || *text == '\0') return 0;
+  const std::string text = platform::EnvironmentValue("CHRON_MIN_INTERVAL");
+  if (text.empty()) return 0;
   char* end = nullptr;
-  unsigned long seconds = std::strtoul(text, &end, 10);
+  unsigned long seconds = std::strtoul(text.c_str(), &end, 10);
   if (*end != '\0' || seconds == 0 || seconds > UINT32_MAX) return 0;
   return static_cast<uint32_t>(seconds);
 }

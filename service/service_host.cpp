@@ -7,8 +7,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "messages/report.h"
+#include "platform/arguments.h"
 #include "platform/ascii_case.h"
 #include "platform/console.h"
 #include "platform/service_manager.h"
@@ -32,7 +34,7 @@ constexpr std::chrono::seconds kStopLimit{10};
 // service manager.
 class ServiceProcess {
  public:
-  int Run(int argc, char** argv);
+  int Run(const std::vector<std::string>& args);
 
  private:
   void ServiceMain();
@@ -195,18 +197,18 @@ void ServiceProcess::ServiceMain() {
   host_.RunReceiveLoop();
 }
 
-int ServiceProcess::Run(int argc, char** argv) {
+int ServiceProcess::Run(const std::vector<std::string>& args) {
   // Signals are taken by a thread of their own; they must be blocked before any thread exists.
   platform::BlockControlSignals();
   platform::UseUtf8Console();
   PrintBanner("SNTP v4 Client/Server für Windows NT", ServiceVersionText(ReadProductVersion()));
   bool debug = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* word = argv[i][0] != '\0' ? argv[i] + 1 : argv[i];
+  for (size_t i = 1; i < args.size(); ++i) {
+    const char* word = args[i].empty() ? "" : args[i].c_str() + 1;
     if (platform::EqualsIgnoringCase(word, "debug")) {
       debug = true;
     } else {
-      std::printf("Unbekannter Parameter: %s\n", argv[i]);
+      platform::PrintText(stdout, "Unbekannter Parameter: %s\n", args[i].c_str());
     }
   }
   std::fflush(stdout);
@@ -216,7 +218,7 @@ int ServiceProcess::Run(int argc, char** argv) {
   auto on_signal = [this](platform::ControlSignal signal) { OnControlSignal(signal); };
 
   if (debug) {
-    std::printf("SNTP-Debug: Debugge %s.\n", kServiceTitle);
+    platform::PrintText(stdout, "SNTP-Debug: Debugge %s.\n", kServiceTitle);
     std::fflush(stdout);
     Host::EnterDebugMode();
     host_.WatchSignals(on_signal);
@@ -270,7 +272,7 @@ int ServiceProcess::End(int code) {
 int ServiceProgramMain(int argc, char** argv) {
   // Lives to the end of the process: the worker and signal threads use it until then.
   static ServiceProcess process;
-  return process.Run(argc, argv);
+  return process.Run(platform::ProgramArguments(argc, argv));
 }
 
 }  // namespace chron

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/console.h"
+
 namespace chron {
 
 const char* const kBannerNoticeLines[2] = {
@@ -31,7 +33,8 @@ std::string ServiceVersionText(const ProductVersion& v) { return VersionText(v, 
 std::string Win95VersionText(const ProductVersion& v) { return VersionText(v, ""); }
 
 void PrintBanner(const char* product, const std::string& version) {
-  std::printf("\n%s v%s\n%s\n%s\n\n", product, version.c_str(), kBannerNoticeLines[0], kBannerNoticeLines[1]);
+  platform::PrintText(stdout, "\n%s v%s\n%s\n%s\n\n", product, version.c_str(), kBannerNoticeLines[0],
+                      kBannerNoticeLines[1]);
   std::fflush(stdout);
 }
 

@@ -7,8 +7,11 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "config/named_objects.h"
+#include "platform/arguments.h"
+#include "platform/console.h"
 #include "platform/error_text.h"
 #include "platform/named_event.h"
 
@@ -20,15 +23,14 @@ using chron::kShutdownEventName;
 constexpr int kFailure = 2;
 
 void PrintUsage(std::FILE* to) {
-  std::fputs(
-      "Aufruf: chronstop [--name NAME] [--test | --reset | --hold-set SEKUNDEN]\n"
-      "  (ohne Option)        setzt das Ereignis: ein laufendes chron95 beendet sich\n"
-      "  --test               Ende mit 0, wenn das Ereignis gesetzt ist, sonst mit 1\n"
-      "  --reset              setzt das Ereignis zurück\n"
-      "  --hold-set SEKUNDEN  setzt das Ereignis und hält es so lange offen\n"
-      "  --name NAME          anderes Ereignis statt Orbek.SNTP.Shutdown.Event\n"
-      "Das Ereignis besteht nur, solange ein Prozess es offen hält.\n",
-      to);
+  chron::platform::WriteText(to,
+                             "Aufruf: chronstop [--name NAME] [--test | --reset | --hold-set SEKUNDEN]\n"
+                             "  (ohne Option)        setzt das Ereignis: ein laufendes chron95 beendet sich\n"
+                             "  --test               Ende mit 0, wenn das Ereignis gesetzt ist, sonst mit 1\n"
+                             "  --reset              setzt das Ereignis zurück\n"
+                             "  --hold-set SEKUNDEN  setzt das Ereignis und hält es so lange offen\n"
+                             "  --name NAME          anderes Ereignis statt Orbek.SNTP.Shutdown.Event\n"
+                             "Das Ereignis besteht nur, solange ein Prozess es offen hält.\n");
 }
 
 // A count of seconds in decimal digits.
@@ -43,25 +45,27 @@ bool ParseSeconds(std::string_view text, long* seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args = chron::platform::ProgramArguments(argc, argv);
   enum class Action { kSet, kTest, kReset, kHoldSet } action = Action::kSet;
   std::string name = kShutdownEventName;
   long hold_seconds = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
     if (arg == "--test") {
       action = Action::kTest;
     } else if (arg == "--reset") {
       action = Action::kReset;
-    } else if (arg == "--hold-set" && i + 1 < argc && ParseSeconds(argv[i + 1], &hold_seconds)) {
+    } else if (arg == "--hold-set" && i + 1 < args.size() && ParseSeconds(args[i + 1], &hold_seconds)) {
       action = Action::kHoldSet;
       ++i;
-    } else if (arg == "--name" && i + 1 < argc && argv[i + 1][0] != '\0') {
-      name = argv[++i];
+    } else if (arg == "--name" && i + 1 < args.size() && !args[i + 1].empty()) {
+      name = args[++i];
     } else if (arg == "-h" || arg == "--help") {
       PrintUsage(stdout);
       return 0;
     } else {
-      std::fprintf(stderr, "chronstop: unbekannter oder unvollständiger Parameter: %s\n", argv[i]);
+      chron::platform::PrintText(stderr, "chronstop: unbekannter oder unvollständiger Parameter: %s\n",
+                                 args[i].c_str());
       PrintUsage(stderr);
       return kFailure;
     }
@@ -74,7 +78,8 @@ int main(int argc, char** argv) {
     if (!chron::platform::SystemErrorMessage(error.value(), &reason))
       reason = "Fehler " + std::to_string(error.value());
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
-    std::fprintf(stderr, "chronstop: Ereignis %s kann nicht geöffnet werden: %s\n", name.c_str(), reason.c_str());
+    chron::platform::PrintText(stderr, "chronstop: Ereignis %s kann nicht geöffnet werden: %s\n", name.c_str(),
+                               reason.c_str());
     return kFailure;
   }
   switch (action) {
@@ -84,7 +89,7 @@ int main(int argc, char** argv) {
         case chron::platform::WaitResult::kTimeout: return 1;
         case chron::platform::WaitResult::kFailed: break;
       }
-      std::fprintf(stderr, "chronstop: Ereignis %s kann nicht geprüft werden\n", name.c_str());
+      chron::platform::PrintText(stderr, "chronstop: Ereignis %s kann nicht geprüft werden\n", name.c_str());
       return kFailure;
     case Action::kReset: event->Reset(); return 0;
     case Action::kSet: event->Set(); return 0;

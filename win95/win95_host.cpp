@@ -6,8 +6,10 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "messages/report.h"
+#include "platform/arguments.h"
 #include "platform/ascii_case.h"
 #include "platform/console.h"
 #include "platform/message_box.h"
@@ -120,10 +122,11 @@ bool CommandLineSelectsDebug(const std::string& command_line) {
 }
 
 int Win95ProgramMain(int argc, char** argv) {
+  const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
   std::string command_line;
-  for (int i = 1; i < argc; ++i) {
+  for (size_t i = 1; i < args.size(); ++i) {
     if (i > 1) command_line += ' ';
-    command_line += argv[i];
+    command_line += args[i];
   }
   const bool debug = CommandLineSelectsDebug(command_line);
   int status = 0;  // the exit status: not 0 when the client was refused its start
@@ -149,7 +152,7 @@ int Win95ProgramMain(int argc, char** argv) {
       status = 1;
     }
     host.EndWorkers();
-    std::printf("\n<Console wird mit jeder Taste geschlossen>\n");
+    platform::WriteText(stdout, "\n<Console wird mit jeder Taste geschlossen>\n");
     platform::WaitForKey();
   } else {
     // No console: the reports go to the system log, as the service's do.

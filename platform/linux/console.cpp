@@ -20,6 +20,8 @@ void OpenConsole() {}
 void UseUtf8Console() {}
 void RestoreConsole() {}
 
+void WriteText(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
+
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
 void WaitForKey() {

@@ -1,6 +1,9 @@
-// Win32 implementation of the console facility: a console for a GUI program, key wait, window
-// title, and the registration of chron95 as a Windows 95 service process (RegisterServiceProcess,
-// looked up at run time).
+// Win32 implementation of the console facility: a console for a GUI program, text for it in
+// UTF-16, key wait, window title, and the registration of chron95 as a Windows 95 service process
+// (RegisterServiceProcess, looked up at run time).
+#include <io.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -51,6 +54,32 @@ void OpenConsole() {
   freopen_s(&stream, "CONIN$", "r", stdin);
   // The code page is the console's: it can only be set once the console exists.
   UseUtf8Console();
+}
+
+void WriteText(std::FILE* stream, std::string_view text) {
+  const int fd = _fileno(stream);
+  const auto console = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  DWORD mode = 0;
+  if (console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode)) {
+    std::fflush(stream);
+    const std::wstring wide = win32::Widen(text);
+    // In pieces: up to Windows 7 a console write must fit into a heap of 64 KB shared with the
+    // console (a larger one fails with ERROR_NOT_ENOUGH_MEMORY). No piece ends between the two
+    // halves of a surrogate pair.
+    constexpr size_t kPiece = 8192;
+    size_t done = 0;
+    while (done < wide.size()) {
+      size_t piece = std::min(kPiece, wide.size() - done);
+      if (piece < wide.size() - done && IS_HIGH_SURROGATE(wide[done + piece - 1])) --piece;
+      DWORD written = 0;
+      if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(piece), &written, nullptr) || written == 0)
+        break;
+      done += written;
+    }
+    if (done != 0 || wide.empty()) return;
+    // Not a single character taken: the stream may still get the bytes.
+  }
+  std::fwrite(text.data(), 1, text.size(), stream);
 }
 
 bool StdinIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }

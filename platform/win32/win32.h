@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace chron::platform::win32 {
 
@@ -47,5 +48,9 @@ std::string Narrow(std::wstring_view text);
 // Texts of the system in the current ANSI code page (the registry, FormatMessageA) and UTF-8.
 std::string AnsiToUtf8(std::string_view text);
 std::string Utf8ToAnsi(std::string_view text);
+
+// A command line in UTF-16 split into its arguments (CommandLineToArgvW), each in UTF-8; empty
+// when it cannot be split.
+std::vector<std::string> SplitCommandLine(const wchar_t* command_line);
 
 }  // namespace chron::platform::win32
