@@ -30,8 +30,14 @@ void RestoreConsole();
 void WriteText(std::FILE* stream, std::string_view text);
 
 // std::fprintf through WriteText. The formats are the C99 ones on both systems (C++ programs of
-// mingw-w64 use its own vsnprintf, not msvcrt's), %zu included: hence gnu_printf.
-void PrintText(std::FILE* stream, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+// mingw-w64 use its own vsnprintf, not msvcrt's), %zu included: hence GCC's gnu_printf, which
+// clang (tidy, fuzzing) does not know; its printf is the C99 one.
+#if defined(__clang__)
+#define CHRON_C99_PRINTF(format_index, first_argument) __attribute__((format(printf, format_index, first_argument)))
+#else
+#define CHRON_C99_PRINTF(format_index, first_argument) __attribute__((format(gnu_printf, format_index, first_argument)))
+#endif
+void PrintText(std::FILE* stream, const char* format, ...) CHRON_C99_PRINTF(2, 3);
 
 // True when standard input is a terminal.
 bool StdinIsTerminal();
