@@ -104,13 +104,18 @@ class AuthenticatedTimeTest(AuthCase):
 class ForgedTimeTest(AuthCase):
     KEYS = "1 MD5 HEX:%s\n" % MD5_KEY
 
-    def test_broadcasts_without_a_valid_mac_of_the_own_key_move_nothing(self):
+    def keyed_broadcast_client(self, sender_name):
+        """A broadcast client with the key file, and a host on its LAN sending from port 123."""
         lan = self.lab.lan()
         client = self.lab.host("au-client", lans=[lan], clock_offset=0)
-        intruder = self.lab.host("au-intruder", lans=[lan])
+        sender_host = self.lab.host(sender_name, lans=[lan])
         listening = es.start_debug(client, {"KeyFile": key_file(client, self.KEYS), "Client\\Active": 1,
                                             "Client\\Broadcast": 1})
-        sender = es.udp_socket(intruder, 123, broadcast=True)
+        sender = es.udp_socket(sender_host, 123, broadcast=True)
+        return lan, client, sender_host, listening, sender
+
+    def test_broadcasts_without_a_valid_mac_of_the_own_key_move_nothing(self):
+        lan, client, intruder, listening, sender = self.keyed_broadcast_client("au-intruder")
         header = lambda ahead: es.packet(mode=5, stratum=1, transmit=es.ntp_now(ahead))
         forged = [
             (header(100), "ohne Authentifizierung"),
@@ -130,12 +135,7 @@ class ForgedTimeTest(AuthCase):
         self.stop(listening)
 
     def test_a_signed_broadcast_sent_again_later_moves_nothing(self):
-        lan = self.lab.lan()
-        client = self.lab.host("au-client", lans=[lan], clock_offset=0)
-        broadcaster = self.lab.host("au-bcaster", lans=[lan])
-        listening = es.start_debug(client, {"KeyFile": key_file(client, self.KEYS), "Client\\Active": 1,
-                                            "Client\\Broadcast": 1})
-        sender = es.udp_socket(broadcaster, 123, broadcast=True)
+        lan, client, broadcaster, listening, sender = self.keyed_broadcast_client("au-bcaster")
         self.addCleanup(sender.close)
         captured = md5_signed(es.packet(mode=5, stratum=1, transmit=es.ntp_now()))
         sent = time.monotonic()
