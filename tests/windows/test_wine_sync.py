@@ -102,15 +102,17 @@ class SynchronisationTest(WineTestCase):
         run = client.spawn([program("chronsvc.exe"), "-debug"], env={"CHRON_SIMULATED_FREQUENCY_PPM": "200"})
         pattern = re.compile(r"SNTP-Client: Uhr angeglichen um [-+]\d\.\d{6} Sekunden, Frequenzkorrektur "
                              r"([-+]\d+\.\d{3}) ppm")
-        # Wine's replies vary by milliseconds: the loop nears -200 ppm over about ten corrections, and
-        # on a loaded machine the delay filter sets many replies aside.
-        WineHost.wait_until(lambda: len(pattern.findall(run.output())) >= 12, 240, run.describe)
+        # Under Wine a reply's delay varies by milliseconds, each sample's frequency by tens of
+        # ppm at a poll interval of 4 s: the mean of the last four corrections is judged. The first
+        # correction rests on one 4 s interval and may start 150 ppm off; the loop then weighs
+        # each sample by its noise, so on a loaded machine it takes more than ten to arrive.
+        def settled():
+            found = [float(f) for f in pattern.findall(run.output())]
+            return len(found) >= 12 and abs(sum(found[-4:]) / 4 + 200.0) <= 50.0
+
+        WineHost.wait_until(settled, 300, run.describe)
         run.signal(signal.SIGINT)
         run.wait(30)
-        # Under Wine a reply's delay varies by milliseconds, each sample's frequency by tens of
-        # ppm at a poll interval of 4 s: the last four corrections are averaged.
-        last = [float(f) for f in pattern.findall(run.output())[-4:]]
-        self.assertAlmostEqual(sum(last) / 4, -200.0, delta=50.0, msg=run.output())
         self.assertLess(abs(client.host.clock_offset() - 0.5), 0.005)
 
 
