@@ -116,6 +116,10 @@ LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
         // must not move the frequency.
         const double noise_ppm = jitter_ns_ / elapsed * 1e6;
         if (noise_ppm > kFrequencyNoisePpm) gain *= (kFrequencyNoisePpm / noise_ppm) * (kFrequencyNoisePpm / noise_ppm);
+        // But never less than an even share among the intervals learnt from so far: the first
+        // estimate rests on one noisy interval, and the running mean of all of them converges
+        // where the noise's weight alone would take hundreds of polls to undo it.
+        if (steady) gain = std::max(gain, std::min(kSteadyGain, 1.0 / (updates_ + 1)));
         frequency_ppm_ += gain * residual / elapsed * 1e6;
         frequency_ppm_ = std::clamp(frequency_ppm_, -kMaxFrequencyPpm, kMaxFrequencyPpm);
         phase_gain = std::min(phase_gain, ScatterPhaseGain(elapsed));

@@ -366,30 +366,13 @@ class WinsockNetwork : public Network {
 
   std::vector<InterfaceAddress6> InterfaceAddresses6() override {
     std::vector<InterfaceAddress6> rows;
-    ULONG size = 16384;
-    std::vector<uint8_t> buffer;
-    ULONG status = ERROR_BUFFER_OVERFLOW;
-    for (int attempt = 0; attempt < 3 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
-      buffer.assign(size, 0);
-      status =
-          GetAdaptersAddresses(AF_INET6, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
-                               nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-    }
-    if (status != NO_ERROR) return rows;
-    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
-         adapter = adapter->Next) {
-      for (IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
-           unicast = unicast->Next) {
-        const SOCKET_ADDRESS& row = unicast->Address;
-        if (row.lpSockaddr == nullptr || row.lpSockaddr->sa_family != AF_INET6) continue;
-        sockaddr_in6 v6;
-        std::memcpy(&v6, row.lpSockaddr, sizeof v6);
-        const SocketAddress address = FromSockaddr6(v6);
-        // The name Windows shows ("Ethernet"); AdapterName is the interface's GUID.
-        const std::string name = adapter->FriendlyName != nullptr ? win32::Narrow(adapter->FriendlyName) : "";
-        rows.push_back({address.address6, address.scope_id, name.empty() ? adapter->AdapterName : name});
-      }
-    }
+    win32::ForEachUnicastAddress(
+        AF_INET6, [&rows](const IP_ADAPTER_ADDRESSES& adapter, const IP_ADAPTER_UNICAST_ADDRESS& unicast) {
+          sockaddr_in6 v6;
+          std::memcpy(&v6, unicast.Address.lpSockaddr, sizeof v6);
+          const SocketAddress address = FromSockaddr6(v6);
+          rows.push_back({address.address6, address.scope_id, win32::AdapterDisplayName(adapter)});
+        });
     return rows;
   }
 

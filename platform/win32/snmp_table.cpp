@@ -10,11 +10,6 @@
 #include <string>
 
 #include "platform/adapter_list.h"
-#include "platform/win32/win32.h"
-
-#include <iphlpapi.h>
-// The COM headers that iphlpapi.h draws in define `interface` as `struct`: the field's name here.
-#undef interface
 
 namespace chron::platform::win32 {
 namespace {
@@ -106,39 +101,53 @@ int SnmpIpAddressTable(std::vector<InterfaceAddress>* result) {
   return error;
 }
 
-std::vector<InterfaceAddress> AdapterListIpAddressTable() {
-  std::vector<AdapterListAddress> rows;
+bool ForEachUnicastAddress(
+    ULONG family, const std::function<void(const IP_ADAPTER_ADDRESSES&, const IP_ADAPTER_UNICAST_ADDRESS&)>& visit) {
   ULONG size = 16384;
   std::vector<uint8_t> buffer;
   ULONG status = ERROR_BUFFER_OVERFLOW;
+  // The list may grow between the call that sizes it and the next: a few tries.
   for (int attempt = 0; attempt < 3 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
     buffer.assign(size, 0);
-    status = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+    status = GetAdaptersAddresses(family, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
                                   nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
   }
-  if (status != NO_ERROR) return {};
+  if (status != NO_ERROR) return false;
   for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
        adapter = adapter->Next) {
-    const std::string name = adapter->FriendlyName != nullptr ? Narrow(adapter->FriendlyName) : "";
     for (IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
          unicast = unicast->Next) {
-      const SOCKET_ADDRESS& socket_address = unicast->Address;
-      if (socket_address.lpSockaddr == nullptr || socket_address.lpSockaddr->sa_family != AF_INET) continue;
-      sockaddr_in v4;
-      std::memcpy(&v4, socket_address.lpSockaddr, sizeof v4);
-      AdapterListAddress row;
-      row.address = v4.sin_addr.s_addr;
-      row.prefix_length = unicast->OnLinkPrefixLength;
-      row.interface_index = adapter->IfIndex;
-      row.interface = name.empty() ? adapter->AdapterName : name;
-      row.interface_up = adapter->OperStatus == IfOperStatusUp;
-      // IP_DAD_STATE counts from IpDadStateInvalid (0) to IpDadStatePreferred (4), as DadState does.
-      row.state = unicast->DadState >= IpDadStateInvalid && unicast->DadState <= IpDadStatePreferred
-                      ? static_cast<DadState>(unicast->DadState)
-                      : DadState::kInvalid;
-      rows.push_back(std::move(row));
+      const sockaddr* address = unicast->Address.lpSockaddr;
+      if (address != nullptr && address->sa_family == family) visit(*adapter, *unicast);
     }
   }
+  return true;
+}
+
+std::string AdapterDisplayName(const IP_ADAPTER_ADDRESSES& adapter) {
+  const std::string name = adapter.FriendlyName != nullptr ? Narrow(adapter.FriendlyName) : "";
+  return name.empty() ? std::string(adapter.AdapterName) : name;
+}
+
+std::vector<InterfaceAddress> AdapterListIpAddressTable() {
+  std::vector<AdapterListAddress> rows;
+  const bool read = ForEachUnicastAddress(
+      AF_INET, [&rows](const IP_ADAPTER_ADDRESSES& adapter, const IP_ADAPTER_UNICAST_ADDRESS& unicast) {
+        sockaddr_in v4;
+        std::memcpy(&v4, unicast.Address.lpSockaddr, sizeof v4);
+        AdapterListAddress row;
+        row.address = v4.sin_addr.s_addr;
+        row.prefix_length = unicast.OnLinkPrefixLength;
+        row.interface_index = adapter.IfIndex;
+        row.interface = AdapterDisplayName(adapter);
+        row.interface_up = adapter.OperStatus == IfOperStatusUp;
+        // IP_DAD_STATE counts from IpDadStateInvalid (0) to IpDadStatePreferred (4), as DadState does.
+        row.state = unicast.DadState >= IpDadStateInvalid && unicast.DadState <= IpDadStatePreferred
+                        ? static_cast<DadState>(unicast.DadState)
+                        : DadState::kInvalid;
+        rows.push_back(std::move(row));
+      });
+  if (!read) return {};
   return InterfaceTableFromAdapterList(rows);
 }
 
