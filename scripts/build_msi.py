@@ -17,7 +17,7 @@ wixl (msitools) compiles the package; msibuild then adds what wixl has no elemen
   property FIREWALL), added and deleted with netsh by custom actions;
 - the Windows Time service: noted in the install log (W32TIME=keep) or disabled and stopped by
   custom actions (W32TIME=disable);
-- the rights of the status folder ProgramData\chron (an MsiLockPermissionsEx row).
+- the rights of the status folder ProgramData\\chron (an MsiLockPermissionsEx row).
 chronstat.exe goes in when the folder holds it.
 """
 
@@ -140,7 +140,7 @@ SECURE = ["FIREWALL", "W32TIME"]
 
 
 def service_sid(name):
-    """The SID of NT SERVICE\<name> ("sc showsid <name>"): S-1-5-80- and the SHA-1 of the upper-case
+    """The SID of NT SERVICE\\<name> ("sc showsid <name>"): S-1-5-80- and the SHA-1 of the upper-case
     name in UTF-16LE as five 32-bit sub-authorities, each little-endian."""
     digest = hashlib.sha1(name.upper().encode("utf-16-le")).digest()
     return "S-1-5-80-" + "-".join(str(part) for part in struct.unpack("<5I", digest))
