@@ -12,11 +12,18 @@ wixl (msitools) compiles the package; msibuild then adds what wixl has no elemen
   exit code other than 0, such as 55 without a usable address, counts as a failure) and, in an
   MsiServiceConfigFailureActions row, failure actions that restart the service after a minute;
 - the start at the end of the installation as a custom action that runs "sc start SNTP" and
-  ignores its outcome, with the text the install log shows for it (ActionText).
+  ignores its outcome, with the text the install log shows for it (ActionText);
+- the service's own SID type (unrestricted) and the firewall rule for UDP port 123 (public
+  property FIREWALL), added and deleted with netsh by custom actions;
+- the Windows Time service: noted in the install log (W32TIME=keep) or disabled and stopped by
+  custom actions (W32TIME=disable);
+- the rights of the status folder ProgramData\\chron (an MsiLockPermissionsEx row).
 chronstat.exe goes in when the folder holds it.
 """
 
+import hashlib
 import os
+import struct
 import subprocess
 import sys
 
@@ -58,6 +65,85 @@ START_CONDITION = "$ServiceAuto=3 OR $ServiceDemand=3"
 # What the install log (and the progress text) shows for it.
 START_TEXT = ("Der Dienst SNTP wird gestartet, ohne auf ihn zu warten: startet er nicht (etwa ohne "
               "verwendbare Netzwerkadresse), startet ihn die Dienststeuerung nach einer Minute erneut.")
+# SERVICE_CONFIG_SERVICE_SID_INFO with SERVICE_SID_TYPE_UNRESTRICTED (1): the service's token holds
+# its SID NT SERVICE\SNTP, which the firewall rule and the status folder's rights name.
+SERVICE_SID_INFO = 5
+
+# Custom action types: 34 (a program, Source its working folder) + 1024 (deferred, in the
+# installation script) + 2048 (as LocalSystem); + 64: the exit code is ignored (the install log
+# still shows it); + 256: only when the installation is rolled back.
+DEFERRED, IGNORE_EXIT, ROLLBACK = 34 + 1024 + 2048, 64, 256
+SET_PROPERTY = 51  # Source the property, Target its (formatted) value
+NETSH = '"[System64Folder]netsh.exe" advfirewall firewall '
+DELETE_RULE = NETSH + "delete rule name=SNTP"
+# Inbound UDP 123 for the service's program running as the service SNTP (a rule that names a
+# service matches only a service with a SID), from the addresses FIREWALL chose.
+ADD_RULE = (NETSH + 'add rule name=SNTP dir=in action=allow protocol=UDP localport=123 '
+            'program="[INSTALLDIR]chronsvc.exe" service=SNTP remoteip=')
+FIRST_INSTALL = "NOT Installed"  # a first installation or a major upgrade, not a repair
+RULE_WANTED = FIRST_INSTALL + ' AND NOT FIREWALL="none"'
+# The firewall's actions ignore netsh's exit code: netsh fails where the firewall service is
+# stopped or a policy manages the rules, and there an installation that rolls back would leave the
+# machine without the service, not with it; deleting a rule that is not there fails too. At a first
+# installation and a major upgrade, a rule of the name (an older installation's) is deleted, then
+# the one FIREWALL chose added (a rollback deletes it); removal deletes it, but not the removal of
+# the older product during a major upgrade (UPGRADINGPRODUCTCODE set), whose installation has just
+# added it again. Working folder TARGETDIR (the system drive's root), which removal leaves.
+# (action, type, source, target, condition, sequence, text in the install log)
+ACTIONS = [
+    ("FirewallRemove", DEFERRED + IGNORE_EXIT, "TARGETDIR", DELETE_RULE,
+     'REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE', 2050,
+     "Die Firewallregel SNTP (eingehend UDP 123) wird entfernt."),
+    ("FirewallClear", DEFERRED + IGNORE_EXIT, "TARGETDIR", DELETE_RULE, FIRST_INSTALL, 5860,
+     "Eine bestehende Firewallregel SNTP wird entfernt."),
+    ("FirewallRollback", DEFERRED + IGNORE_EXIT + ROLLBACK, "TARGETDIR", DELETE_RULE, RULE_WANTED, 5865,
+     "Die Firewallregel SNTP wird wieder entfernt."),
+    ("FirewallSubnet", DEFERRED + IGNORE_EXIT, "TARGETDIR", ADD_RULE + "localsubnet",
+     RULE_WANTED + ' AND NOT FIREWALL="any"', 5870,
+     "Die Firewallregel SNTP erlaubt dem Dienst SNTP eingehend UDP 123 aus den lokalen Subnetzen (FIREWALL=subnet)."),
+    ("FirewallAny", DEFERRED + IGNORE_EXIT, "TARGETDIR", ADD_RULE + "any", FIRST_INSTALL + ' AND FIREWALL="any"',
+     5871, "Die Firewallregel SNTP erlaubt dem Dienst SNTP eingehend UDP 123 von allen Adressen (FIREWALL=any)."),
+    # W32Time sets the clock too and may hold UDP 123. W32TIMESTART (an AppSearch of its start
+    # type in the registry, "#2" automatic, "#3" on demand, "#4" disabled) is set where it is
+    # installed; "keep" only says so in the install log (the action's text, and the property it
+    # sets with the start type). "disable" disables it first, so that no trigger starts it again,
+    # then stops it with "net stop", which waits until it has stopped and freed the port before
+    # SNTP starts; both outcomes ignored (W32Time missing or already stopped).
+    ("W32TimeKept", SET_PROPERTY, "W32TIMEKEPT",
+     "W32Time installiert, Starttyp [W32TIMESTART], bleibt so (W32TIME=keep)",
+     'W32TIMESTART AND NOT W32TIME="disable" AND NOT REMOVE="ALL"', 60,
+     "Der Windows-Zeitdienst W32Time ist installiert und bleibt, wie er ist (W32TIME=keep): stellt auch er "
+     "die Uhr oder belegt er UDP 123, mit W32TIME=disable installieren."),
+    ("W32TimeDisable", DEFERRED + IGNORE_EXIT, "TARGETDIR", '"[System64Folder]sc.exe" config W32Time start= disabled',
+     'W32TIME="disable" AND NOT REMOVE="ALL"', 5930,
+     "Der Windows-Zeitdienst W32Time wird deaktiviert (W32TIME=disable)."),
+    ("W32TimeStop", DEFERRED + IGNORE_EXIT, "TARGETDIR", '"[System64Folder]net.exe" stop W32Time',
+     'W32TIME="disable" AND NOT REMOVE="ALL"', 5935,
+     "Der Windows-Zeitdienst W32Time wird angehalten (W32TIME=disable)."),
+]
+
+# The status folder ProgramData\chron (STATUSDIR, created by CreateFolders) gets rights of its own,
+# not inherited from ProgramData, where every user may create files: owner Administrators, full
+# control for SYSTEM and Administrators, modify (0x1301bf: all but changing rights and owner) for
+# the service's SID, read for Users; folders and files below inherit them (OICI). The SDDL of
+# MsiLockPermissionsEx takes no properties and the account NT SERVICE\SNTP exists only once the
+# service is installed, after CreateFolders: the SID is written out.
+LOCK_PERMISSIONS = """CREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` CHAR(72) NOT NULL,
+`LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `SDDLText` CHAR(0) NOT NULL, `Condition` CHAR(255)
+PRIMARY KEY `MsiLockPermissionsEx`)"""
+STATUS_SDDL = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;%s)(A;OICI;FR;;;BU)"
+
+
+# Public properties the installation's server side takes from the command line or the interface
+# also where the one who starts it is no administrator (UAC, an elevated or managed installation).
+SECURE = ["FIREWALL", "W32TIME"]
+
+
+def service_sid(name):
+    """The SID of NT SERVICE\\<name> ("sc showsid <name>"): S-1-5-80- and the SHA-1 of the upper-case
+    name in UTF-16LE as five 32-bit sub-authorities, each little-endian."""
+    digest = hashlib.sha1(name.upper().encode("utf-16-le")).digest()
+    return "S-1-5-80-" + "-".join(str(part) for part in struct.unpack("<5I", digest))
 
 
 def quoted(text):
@@ -74,6 +160,9 @@ def main(argv):
     # wixl takes the files' sources relative to its working directory.
     subprocess.run(["wixl", "-a", "x64", "-D", "Version=" + version, "-D", "Chronstat=" + chronstat, "-o", output,
                     SOURCE], cwd=folder, check=True)
+    secure = next(line.split("\t")[1] for line in subprocess.run(
+        ["msiinfo", "export", output, "Property"], check=True, capture_output=True, text=True).stdout.splitlines()
+        if line.startswith("SecureCustomProperties\t"))
     queries = ["UPDATE `Component` SET `Condition` = %s WHERE `Component` = %s" % (quoted(condition), quoted(component))
                for component, condition in CONDITIONS.items()]
     # wixl writes an expandable value as a plain string; "#%" marks REG_EXPAND_SZ in the Registry table.
@@ -91,6 +180,7 @@ def main(argv):
                        "VALUES (%s, 'SNTP', 1, %d, %s, %s, %s)"
                        % (quoted("Restart" + component), RESTARTS[2], quoted(RESTARTS[0]), quoted(RESTARTS[1]),
                           quoted(component)))
+        queries.append(config % (quoted("Sid" + component), SERVICE_SID_INFO, "'1'", quoted(component)))
     queries.append(config % ("'DelayedServiceAuto'", DELAYED_AUTO_START, "'1'", "'ServiceAuto'"))
     queries.append("CREATE TABLE `ActionText` (`Action` CHAR(72) NOT NULL, `Description` CHAR(0) LOCALIZABLE, "
                    "`Template` CHAR(0) LOCALIZABLE PRIMARY KEY `Action`)")
@@ -102,6 +192,19 @@ def main(argv):
                    % (quoted(START_ACTION[0]), quoted(START_CONDITION), START_SEQUENCE))
     queries.append("INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('MsiConfigureServices', %d)"
                    % CONFIGURE_SEQUENCE)
+    for action, kind, source, target, condition, sequence, text in ACTIONS:
+        queries.append("INSERT INTO `ActionText` (`Action`, `Description`) VALUES (%s, %s)"
+                       % (quoted(action), quoted(text)))
+        queries.append("INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES (%s, %d, %s, %s)"
+                       % (quoted(action), kind, quoted(source), quoted(target)))
+        queries.append("INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES (%s, %s, %d)"
+                       % (quoted(action), quoted(condition), sequence))
+    queries.append("UPDATE `Property` SET `Value` = %s WHERE `Property` = 'SecureCustomProperties'"
+                   % quoted(";".join(secure.split(";") + SECURE)))
+    queries.append(" ".join(LOCK_PERMISSIONS.split()))
+    queries.append("INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDLText`) "
+                   "VALUES ('StatusFolder', 'STATUSDIR', 'CreateFolder', %s)"
+                   % quoted(STATUS_SDDL % service_sid("SNTP")))
     for query in queries:
         subprocess.run(["msibuild", output, "-q", query], check=True)
     return 0

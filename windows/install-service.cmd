@@ -2,7 +2,9 @@
 rem Installs chronsvc.exe as the service SNTP, running as NT AUTHORITY\LocalService with
 rem SeSystemtimePrivilege as its one required privilege, and registers the event source SNTP with
 rem the program's own message table, so that the Event Viewer shows the texts of its entries; the
-rem service starts with Windows (delayed) and is restarted a minute after a failure:
+rem service starts with Windows (delayed) and is restarted a minute after a failure. The service
+rem gets a SID of its own (NT SERVICE\<name>), an inbound firewall rule for UDP 123 from the local
+rem subnets named after it, and its status folder %ProgramData%\chron rights of its own:
 rem   install-service.cmd C:\Programme\SNTP\chronsvc.exe
 rem Then start it with "sc start SNTP" (or "net start SNTP"). Run as administrator.
 setlocal
@@ -27,6 +29,30 @@ sc failureflag %NAME% 1
 if errorlevel 1 echo WARNUNG: Der Dienst wird nach einem Fehlercode nicht neu gestartet ^(sc failureflag^).
 sc config %NAME% start= delayed-auto
 if errorlevel 1 echo WARNUNG: Der Dienst startet nicht mit Windows ^(sc config start= delayed-auto^).
+rem The service's own SID in its token: without it the firewall rule, which names the service,
+rem matches nothing, and the status folder's rights below do not apply to it.
+sc sidtype %NAME% unrestricted
+if errorlevel 1 echo WARNUNG: Der Dienst hat keine eigene SID ^(sc sidtype^): Firewallregel und Ordnerrechte greifen nicht.
+rem Windows Defender Firewall drops requests and broadcasts to UDP 123 without a rule: one for this
+rem program running as this service, from the local subnets (remoteip=any: from everywhere). A rule
+rem of the same name, from an earlier installation, is deleted first (which fails when there is none).
+netsh advfirewall firewall delete rule name=%NAME% >nul 2>&1
+netsh advfirewall firewall add rule name=%NAME% dir=in action=allow protocol=UDP localport=123 program="%PROGRAM%" service=%NAME% remoteip=localsubnet
+if errorlevel 1 echo WARNUNG: Keine Firewallregel: UDP 123 bleibt gesperrt ^(netsh advfirewall^).
+rem The status folder, where every user may create files by ProgramData's inherited rights: owner
+rem Administrators, its explicit entries reset, then rights of its own, not inherited: SYSTEM and
+rem Administrators full control, the service modify, Users read. Well-known SIDs, as group names
+rem differ between languages of Windows.
+if not exist "%ProgramData%\chron" mkdir "%ProgramData%\chron"
+icacls "%ProgramData%\chron" /setowner *S-1-5-32-544
+if errorlevel 1 goto folder
+icacls "%ProgramData%\chron" /reset
+if errorlevel 1 goto folder
+icacls "%ProgramData%\chron" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "NT SERVICE\%NAME%":(OI)(CI)M *S-1-5-32-545:(OI)(CI)R
+if not errorlevel 1 goto folderdone
+:folder
+echo WARNUNG: Der Ordner %ProgramData%\chron hat nicht die Rechte des Dienstes ^(icacls^).
+:folderdone
 reg add "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SNTP" /v EventMessageFile /t REG_EXPAND_SZ /d "%PROGRAM%" /f
 if errorlevel 1 goto failed
 reg add "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SNTP" /v TypesSupported /t REG_DWORD /d 7 /f

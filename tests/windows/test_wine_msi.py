@@ -3,6 +3,7 @@ as msiinfo shows them, and installation, upgrade and removal with Wine's msiexec
 
 import glob
 import os
+import re
 import subprocess
 import sys
 import unittest
@@ -20,6 +21,29 @@ NTP_ERA = 2208988800  # seconds from 1900 (NTP) to 1970 (Unix)
 SERVICE_COMPONENTS = ("ServiceAuto", "ServiceDemand", "ServiceNone")
 START_TEXT = ("Der Dienst SNTP wird gestartet, ohne auf ihn zu warten: startet er nicht (etwa ohne verwendbare "
               "Netzwerkadresse), startet ihn die Dienststeuerung nach einer Minute erneut.")
+W32TIME_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\W32Time"
+NETSH = '"[System64Folder]netsh.exe" advfirewall firewall '
+ADD_RULE = (NETSH + 'add rule name=SNTP dir=in action=allow protocol=UDP localport=123 '
+            'program="[INSTALLDIR]chronsvc.exe" service=SNTP remoteip=')
+# Custom action -> (type, command, condition). 3170: a program run deferred as LocalSystem, its
+# exit code ignored (34 + 64 + 1024 + 2048); 3426 the same at a rollback (+ 256).
+SETUP_ACTIONS = {
+    "FirewallRemove": ("3170", NETSH + "delete rule name=SNTP", 'REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE'),
+    "FirewallClear": ("3170", NETSH + "delete rule name=SNTP", "NOT Installed"),
+    "FirewallRollback": ("3426", NETSH + "delete rule name=SNTP", 'NOT Installed AND NOT FIREWALL="none"'),
+    "FirewallSubnet": ("3170", ADD_RULE + "localsubnet",
+                       'NOT Installed AND NOT FIREWALL="none" AND NOT FIREWALL="any"'),
+    "FirewallAny": ("3170", ADD_RULE + "any", 'NOT Installed AND FIREWALL="any"'),
+    "W32TimeKept": ("51", "W32Time installiert, Starttyp [W32TIMESTART], bleibt so (W32TIME=keep)",
+                    'W32TIMESTART AND NOT W32TIME="disable" AND NOT REMOVE="ALL"'),
+    "W32TimeDisable": ("3170", '"[System64Folder]sc.exe" config W32Time start= disabled',
+                       'W32TIME="disable" AND NOT REMOVE="ALL"'),
+    "W32TimeStop": ("3170", '"[System64Folder]net.exe" stop W32Time', 'W32TIME="disable" AND NOT REMOVE="ALL"'),
+}
+# ProgramData\chron: protected, owner Administrators; SYSTEM and Administrators full control,
+# NT SERVICE\SNTP (the SID "sc showsid SNTP" shows) modify, Users read.
+STATUS_SDDL = ("O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;"
+               "S-1-5-80-399665759-489264743-559548574-2323750326-2999605500)(A;OICI;FR;;;BU)")
 
 # One SNTP v4 client request (mode 3) to argv[1]; prints the answer's mode and how far its transmit
 # time is from this host's real clock, in seconds.
@@ -62,11 +86,12 @@ class PackageTablesTest(unittest.TestCase):
         self.assertEqual({(s["Name"], s["StartName"]) for s in services}, {("SNTP", "NT AUTHORITY\\LocalService")})
         self.assertEqual(sorted(int(s["StartType"]) for s in services), [2, 3, 3])  # auto, demand, demand
         configs = table(msi, "MsiServiceConfig")
-        # Required privileges and the failure actions flag (an exit code counts as a failure) for
-        # every start choice, the delayed automatic start for SNTPSTART=auto.
+        # Required privileges, the failure actions flag (an exit code counts as a failure) and a SID
+        # of its own (unrestricted: a firewall rule naming the service matches only then) for every
+        # start choice, the delayed automatic start for SNTPSTART=auto.
         self.assertEqual(sorted((c["Component_"], c["Name"], c["ConfigType"], c["Argument"]) for c in configs),
                          sorted([(component, "SNTP", kind, argument) for component in SERVICE_COMPONENTS
-                                 for kind, argument in (("6", "SeSystemtimePrivilege[~]"), ("4", "1"))]
+                                 for kind, argument in (("6", "SeSystemtimePrivilege[~]"), ("4", "1"), ("5", "1"))]
                                 + [("ServiceAuto", "SNTP", "3", "1")]))
         # Restarted a minute after each failure; the count of failures starts again after a day.
         self.assertEqual(sorted((f["Component_"], f["Name"], f["ResetPeriod"], f["Actions"], f["DelayActions"])
@@ -82,8 +107,8 @@ class PackageTablesTest(unittest.TestCase):
                          [("3170", "INSTALLDIR", '"[System64Folder]sc.exe" start SNTP')])
         self.assertIn(("StartSntp", "$ServiceAuto=3 OR $ServiceDemand=3"),
                       {(row["Action"], row["Condition"]) for row in table(msi, "InstallExecuteSequence")})
-        self.assertEqual({row["Action"]: row["Description"] for row in table(msi, "ActionText")},
-                         {"StartSntp": START_TEXT})
+        self.assertEqual({row["Action"]: row["Description"] for row in table(msi, "ActionText")}["StartSntp"],
+                         START_TEXT)
         self.assertIn("MsiConfigureServices", {row["Action"] for row in table(msi, "InstallExecuteSequence")})
         registry = {(row["Key"], row["Name"]): row["Value"] for row in table(msi, "Registry")}
         self.assertEqual(registry, {
@@ -92,24 +117,49 @@ class PackageTablesTest(unittest.TestCase):
             (CPLS_KEY[5:], "SNTP"): "[#chroncfg.cpl]"})  # never the settings
         self.assertEqual({row["Attributes"] for row in table(msi, "Upgrade")}, {"1", "2"})  # major upgrade
 
+    def test_firewall_rule_windows_time_and_status_folder_rows(self):
+        msi = package()
+        sequence = {row["Action"]: row["Condition"] for row in table(msi, "InstallExecuteSequence")}
+        self.assertEqual({a["Action"]: (a["Type"], a["Target"], sequence.get(a["Action"]))
+                          for a in table(msi, "CustomAction") if a["Action"] in SETUP_ACTIONS}, SETUP_ACTIONS)
+        properties = {row["Property"]: row["Value"] for row in table(msi, "Property")}
+        self.assertEqual((properties["FIREWALL"], properties["W32TIME"]), ("subnet", "keep"))
+        self.assertLessEqual({"FIREWALL", "W32TIME"}, set(properties["SecureCustomProperties"].split(";")))
+        self.assertEqual([(r["Root"], r["Key"], r["Name"], r["Type"]) for r in table(msi, "RegLocator")],
+                         [("2", W32TIME_KEY[5:], "Start", "18")])  # HKLM; the raw value (2), 64-bit view (16)
+        directories = {row["Directory"]: (row["Directory_Parent"], row["DefaultDir"])
+                       for row in table(msi, "Directory")}
+        self.assertEqual([directories[row["Directory_"]] for row in table(msi, "CreateFolder")],
+                         [("CommonAppDataFolder", "chron")])
+        self.assertEqual([(r["LockObject"], r["Table"], r["SDDLText"], r["Condition"])
+                          for r in table(msi, "MsiLockPermissionsEx")],
+                         [("STATUSDIR", "CreateFolder", STATUS_SDDL, "")])
+
 
 class InstallerTest(WineTestCase):
     def reg(self, host, *args):
         return host.run(["reg"] + list(args)).output().replace("\r\n", "\n")
 
     def msiexec(self, host, *args):
-        run = host.run(["msiexec"] + list(args) + ["/qn"], timeout=120)
+        """Runs msiexec with a verbose log; returns the log's text and the actions it started."""
+        log = os.path.join(host.host.dir, "msiexec.%d.log" % len(os.listdir(host.host.dir)))
+        run = host.run(["msiexec"] + list(args) + ["/qn", "/l*v", windows_path(log)], timeout=120)
         self.assertEqual(run.returncode, 0, run.describe())
+        with open(log, encoding="latin-1") as handle:  # Wine writes it in the ANSI code page
+            text = handle.read()
+        return text, set(re.findall(r"Action start [0-9:]+: (\w+)\.", text))
 
     def test_install_on_a_host_without_network_succeeds_and_leaves_the_start_to_the_service_manager(self):
         host = self.wine_host("msilonely", settings={})
-        log = os.path.join(host.host.dir, "install.log")
-        self.msiexec(host, "/i", windows_path(package()), "/l*v", windows_path(log))
+        # No rule, and W32Time, which Wine does not have, disabled: its failing sc and net ignored.
+        log, started = self.msiexec(host, "/i", windows_path(package()), "FIREWALL=none", "W32TIME=disable")
         self.assertIn("ImagePath", self.reg(host, "query", SERVICE_KEY))
         status = host.wait_state(STOPPED, 30)
         self.assertEqual(status["exit"], 55)  # no usable address: the service manager tries again
-        with open(log, "rb") as handle:  # the text is ASCII, in whatever encoding the log has
-            self.assertIn(START_TEXT.encode("ascii"), handle.read())
+        self.assertIn(START_TEXT, log)
+        self.assertLessEqual({"FirewallClear", "W32TimeDisable", "W32TimeStop"}, started)
+        self.assertFalse({"FirewallRollback", "FirewallSubnet", "FirewallAny", "W32TimeKept"} & started)
+        self.assertTrue(os.path.isdir(os.path.join(host.prefix, "drive_c", "ProgramData", "chron")))
 
     def test_install_upgrade_and_removal_keep_the_settings(self):
         lan = self.lab.lan()
@@ -118,8 +168,13 @@ class InstallerTest(WineTestCase):
         self.assertIn("Active", settings)
         installed = os.path.join(host.prefix, "drive_c", "Program Files", "SNTP")
 
-        # Version N: installed, started, and answering another host with its clock (30 s ahead).
-        self.msiexec(host, "/i", windows_path(package()))
+        # Version N: installed, started, and answering another host with its clock (30 s ahead);
+        # the rule from the local subnets added, an installed W32Time (on demand) noted and kept.
+        self.reg(host, "add", W32TIME_KEY, "/v", "Start", "/t", "REG_DWORD", "/d", "3", "/f")
+        log, started = self.msiexec(host, "/i", windows_path(package()))
+        self.assertLessEqual({"FirewallClear", "FirewallRollback", "FirewallSubnet", "W32TimeKept"}, started)
+        self.assertNotIn("FirewallAny", started)
+        self.assertIn("W32TIMEKEPT = W32Time installiert, Starttyp #3", log)
         host.wait_state(RUNNING, 30)
         self.assertEqual(sorted(os.listdir(installed)), programs())
         self.assertIn("NT AUTHORITY\\LocalService", self.reg(host, "query", SERVICE_KEY, "/v", "ObjectName"))
@@ -137,13 +192,20 @@ class InstallerTest(WineTestCase):
         subprocess.run([sys.executable, os.path.join(TOP, "scripts", "build_msi.py"),
                         os.path.join(os.environ["CHRON_BIN_DIR"], "sntp-windows"),
                         "%s.%s.%d" % (major, minor, int(patch) + 1), next_version], check=True, capture_output=True)
-        self.msiexec(host, "/i", windows_path(next_version), "SNTPSTART=demand")
+        _, started = self.msiexec(host, "/i", windows_path(next_version), "SNTPSTART=demand", "FIREWALL=any")
+        self.assertEqual({"FirewallAny", "FirewallSubnet", "FirewallRemove"} & started, {"FirewallAny"})
         self.assertIn("0x3", self.reg(host, "query", SERVICE_KEY, "/v", "Start"))  # SERVICE_DEMAND_START
         self.assertEqual(sorted(os.listdir(installed)), programs())
         self.assertEqual(self.reg(host, "query", PRODUCT_KEY, "/s"), settings)
 
-        # Removal: service, files and registrations gone, the settings as they were.
-        self.msiexec(host, "/x", windows_path(next_version))
+        # Removal: service, files, registrations and the rule gone, the settings as they were; the
+        # status folder stays with the status file the service left.
+        status_folder = os.path.join(host.prefix, "drive_c", "ProgramData", "chron")
+        left = os.listdir(status_folder)
+        self.assertIn("status.json", left)
+        _, started = self.msiexec(host, "/x", windows_path(next_version))
+        self.assertIn("FirewallRemove", started)
+        self.assertEqual(os.listdir(status_folder), left)
         self.assertEqual(host.query(), {})
         self.assertFalse(os.path.exists(os.path.join(installed, "chronsvc.exe")))
         self.assertNotIn("EventMessageFile", self.reg(host, "query", EVENT_SOURCE_KEY))

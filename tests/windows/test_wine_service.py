@@ -25,6 +25,8 @@ class ServiceTest(WineTestCase):
             "Server\\Active": 1, "Server\\Broadcast": 0, "Client\\Broadcast": 0, "Client\\TimeSource": "zeit.test"},
             nameserver=(silent.address, 8))
         host.install_service()
+        # The script makes the status folder (and sets its rights: icacls, not enforced by Wine).
+        self.assertTrue(os.path.isdir(os.path.join(host.prefix, "drive_c", "ProgramData", "chron")))
         host.sc("start", "SNTP")
         host.wait_state(RUNNING, 30)
         stop = host.spawn(["sc", "stop", "SNTP"])
