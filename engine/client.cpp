@@ -61,8 +61,9 @@ uint64_t RequestT1(Runtime& rt, const NtpTimestamp& originate, const NtpTimestam
   return RequestDeparture(TimestampToUint64(originate), departure, TimestampToUint64(t4), slack);
 }
 
-// Builds and sends one request; the wait for the next cycle follows in every case.
-void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
+// A request of version 4 (mode 3), every field zero but the Transmit Timestamp, the clock's
+// reading with random bits below its resolution.
+NtpMessage NewRequest(Runtime& rt) {
   NtpMessage request;
   InitNtpMessage(&request);
   SetLeapIndicator(&request, 0);
@@ -76,6 +77,12 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   SetOriginateTime(&request, ZeroTimestamp);
   SetReceiveTime(&request, ZeroTimestamp);
   SetTransmitTime(&request, NtpNowWithRandomLowBits(*rt.clock));
+  return request;
+}
+
+// Builds and sends one request; the wait for the next cycle follows in every case.
+void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
+  NtpMessage request = NewRequest(rt);
   // With a key file the request carries the own key's MAC; without a usable key it is not sent,
   // since no reply could be accepted.
   const SymmetricKey* key = rt.auth.required ? rt.auth.Own() : nullptr;
@@ -236,6 +243,174 @@ LastSample SampleOf(Runtime& rt, const NtpMessage& m, int64_t offset, int64_t de
   return sample;
 }
 
+// A reply or broadcast as it arrived, and who sent it (the text only in debug mode).
+struct Arrival {
+  const NtpMessage& m;
+  const NtpTimestamp& t4;
+  const platform::SocketAddress& from;
+  const std::string& sender;
+  bool broadcast;
+  const char* kind() const { return broadcast ? "Broadcast" : "Antwort"; }
+};
+
+// What refuses a message before its timestamps are looked at.
+enum class Refusal {
+  kNone,
+  kOwnBroadcast,          // a broadcast of this host itself
+  kServerUnsynchronised,  // leap indicator 1 or 3
+  kZeroTransmit,          // no time in it (RFC 4330, section 5): it would move the clock by decades
+  kWrongOriginate,        // a reply to no pending request
+  kWrongSender,           // a reply not from where the request went
+  kTooLongUnderway,       // a reply more than a second on its way
+  kKissOfDeath,           // stratum 0 (RFC 4330, section 8)
+};
+
+DropReason DropReasonOf(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::kOwnBroadcast: return DropReason::kOwnBroadcast;
+    case Refusal::kServerUnsynchronised: return DropReason::kServerUnsynchronised;
+    case Refusal::kZeroTransmit: return DropReason::kMalformed;
+    case Refusal::kWrongSender: return DropReason::kWrongSender;
+    case Refusal::kKissOfDeath: return DropReason::kStratum0;
+    case Refusal::kWrongOriginate:
+    case Refusal::kTooLongUnderway:
+    case Refusal::kNone: break;
+  }
+  return DropReason::kNotAwaited;
+}
+
+// The checks in the order their traces come; a reply that passes them is no longer pending.
+// `travel` is set to the whole seconds a reply was on its way.
+Refusal CheckArrival(Runtime& rt, const Arrival& a, uint32_t* travel) {
+  if (a.broadcast && IsOwnAddress(rt, a.from.address)) return Refusal::kOwnBroadcast;
+  const uint32_t leap = GetLeapIndicator(a.m);
+  if (leap == 1 || leap == 3) return Refusal::kServerUnsynchronised;
+  if (a.m.transmit_time.seconds == 0 && a.m.transmit_time.fraction == 0) return Refusal::kZeroTransmit;
+  if (!a.broadcast) {
+    switch (rt.client.pending_request.Take(a.m.originate_time, a.from)) {
+      case PendingRequest::Match::kWrongOriginate: return Refusal::kWrongOriginate;
+      case PendingRequest::Match::kWrongSender: return Refusal::kWrongSender;
+      case PendingRequest::Match::kTaken: break;
+    }
+    *travel = WholeSecondsBetween(a.t4, a.m.originate_time);
+    if (*travel > 1) return Refusal::kTooLongUnderway;
+  }
+  return GetStratum(a.m) == 0 ? Refusal::kKissOfDeath : Refusal::kNone;
+}
+
+void TraceRefusal(Refusal refusal, const Arrival& a, uint32_t travel) {
+  if (!DebugMode()) return;
+  const char* who = a.sender.c_str();
+  switch (refusal) {
+    case Refusal::kOwnBroadcast: Trace("SNTP-Client: NTP Broadcast von %s ignoriert, eigene Adresse.\n", who); break;
+    case Refusal::kServerUnsynchronised:
+      Trace("SNTP-Client: NTP Broadcast/Antwort von %s wird ignoriert, Serverzeit läuft nicht synchron !\n", who);
+      break;
+    case Refusal::kZeroTransmit:
+      Trace("SNTP-Client: NTP %s von %s ungültig, \"Transmit Timestamp\" ist 0 !\n", a.kind(), who);
+      break;
+    case Refusal::kWrongOriginate:
+      Trace("SNTP-Client: NTP Antwort von %s ungültig, \"Originate Timestamp\" ist ungültig !\n", who);
+      break;
+    case Refusal::kWrongSender:
+      Trace("SNTP-Client: NTP Antwort von %s (Port %u) ungültig, Absender ist nicht der angefragte Server !\n", who,
+            static_cast<unsigned>(platform::NetworkToHost16(a.from.port)));
+      break;
+    case Refusal::kTooLongUnderway:
+      Trace("SNTP-Client: NTP Antwort von %s ungültig, Antwort war %d Sekunden unterwegs !\n", who,
+            static_cast<int32_t>(travel));
+      break;
+    case Refusal::kKissOfDeath: {
+      // The Reference Identifier holds the kiss code as four ASCII characters.
+      char code[5] = {};
+      for (int i = 0; i < 4; ++i) {
+        const char c = static_cast<char>(GetReferenceId(a.m) >> (24 - 8 * i));
+        code[i] = c >= 0x20 && c < 0x7F ? c : '.';
+      }
+      Trace("SNTP-Client: NTP %s von %s wird ignoriert, Stratum 0 (Kiss-o'-Death \"%s\") !\n", a.kind(), who, code);
+      break;
+    }
+    case Refusal::kNone: break;
+  }
+}
+
+// What became of a sample's offset: 1 when the clock was set, and the status record's word for
+// the correction (null when the discipline set the sample aside).
+struct Correction {
+  int result = 0;
+  const char* kind = kCorrectionRefused;
+};
+
+// Applies `offset` (2^-32 s) unless the deviation limit forbids it: to the discipline where it
+// runs, else as a step of the clock.
+Correction Correct(Runtime& rt, const Arrival& a, int64_t offset, int64_t delay_ns) {
+  Correction done;
+  const DisplaySeconds shown = ToDisplaySeconds(offset);
+  if (ExceedsDeviationLimit(shown, rt.config.client_max_diff_second_active != 0, rt.config.client_max_diff_second)) {
+    rt.status.CountDrop(DropReason::kDeviationLimit);
+    ReportMessage(msg::kDeviationRefused,
+                  {int64_t{shown.seconds}, int64_t{shown.milliseconds}, int64_t{rt.config.client_max_diff_second}});
+  } else if (rt.client.discipline != nullptr) {
+    done.result = rt.client.discipline->Apply(
+        LoopSample{NtpUnitsToNanoseconds(offset), delay_ns, rt.clock->NowNanoseconds()}, a.kind(), a.sender);
+    done.kind = rt.client.discipline->LastCorrection();
+    if (done.kind == nullptr) rt.status.CountDrop(rt.client.discipline->LastDrop());
+  } else {
+    // The step is the computed offset itself, applied atomically: reading the clock,
+    // adding and setting whole milliseconds would lose up to 1 ms per synchronisation.
+    const NtpTimestamp target =
+        TimestampFromUint64(TimestampToUint64(NtpNow(*rt.clock)) + static_cast<uint64_t>(offset));
+    const std::error_code error = rt.clock->StepBy(NtpUnitsToNanoseconds(offset));
+    done.kind = error ? kCorrectionFailed : kCorrectionStepped;
+    if (!error) {
+      done.result = 1;
+    } else {
+      ReportMessage(msg::kSetClockFailed, {int64_t{error.value()}});
+    }
+    if (DebugMode()) TraceTimestamp("SYSTIME", target);
+  }
+  return done;
+}
+
+void TraceExchange(const Arrival& a, const DisplaySeconds& offset, const DisplaySeconds& delay) {
+  if (!DebugMode()) return;
+  TraceTimestamp("T1(org)", a.m.originate_time);
+  TraceTimestamp("T2(rec)", a.m.receive_time);
+  TraceTimestamp("T3(xmt)", a.m.transmit_time);
+  TraceTimestamp("T4(dst)", a.t4);
+  TraceTimestamp("  (ref)", a.m.reference_time);
+  Trace("SNTP-Client: Zeitabweichung zu %s beträgt %s Sekunden\n", a.sender.c_str(), SignedSecondsText(offset).c_str());
+  Trace("SNTP-Client: Zeitverzögerung durch Netzwerk: %s Sekunden\n", SignedSecondsText(delay).c_str());
+}
+
+// Uses a sample that passed every check: computes offset and delay, corrects the clock, traces
+// the exchange and records the sample. Returns 1 when the clock was set.
+int TakeSample(Runtime& rt, const Arrival& a, uint64_t t1) {
+  const platform::RealtimePriority priority;
+  const uint64_t t2 = TimestampToUint64(a.m.receive_time);
+  const uint64_t t3 = TimestampToUint64(a.m.transmit_time);
+  const uint64_t t4 = TimestampToUint64(a.t4);
+  const int64_t delay_units = a.broadcast ? 0 : RoundTripDelay(t1, t2, t3, t4);
+  int64_t offset = ClockOffset(t1, t2, t3, t4, a.broadcast);
+  if (rt.client.discipline != nullptr && !a.broadcast) {
+    rt.client.discipline->NoteReply(NtpUnitsToNanoseconds(delay_units), NtpUnitsToNanoseconds(offset),
+                                    rt.clock->NowNanoseconds());
+  } else if (rt.client.discipline != nullptr) {
+    offset += NanosecondsToNtpUnits(rt.client.discipline->BroadcastDelayNs());
+  }
+  const Correction done = Correct(rt, a, offset, a.broadcast ? -1 : NtpUnitsToNanoseconds(delay_units));
+  TraceExchange(a, ToDisplaySeconds(offset), ToDisplaySeconds(delay_units));
+  if (done.kind != nullptr) {
+    rt.status.SampleTaken(
+        SampleOf(rt, a.m, offset, delay_units), platform::AddressText(a.from), done.kind,
+        rt.client.discipline ? std::optional<double>(rt.client.discipline->FrequencyPpm()) : std::nullopt);
+  }
+  if (done.result == 1 && rt.config.client_run_once != 0 && !rt.ServerActive() && rt.stop.request_stop) {
+    rt.stop.request_stop();
+  }
+  return done.result;
+}
+
 }  // namespace
 
 bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
@@ -271,136 +446,22 @@ void ClientPollThread(Runtime& rt) {
 
 int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4, const platform::SocketAddress& from) {
   const bool broadcast = GetMode(m) != kModeServer;
-  const char* kind = broadcast ? "Broadcast" : "Antwort";
-  const bool debug = DebugMode();
   // Only the trace needs the text; the common path does not build it.
-  const std::string sender = debug ? platform::AddressText(from) : std::string();
-
-  Trace("SNTP-Client: NTP %s von %s erhalten.\n", kind, sender.c_str());
-  if (broadcast && IsOwnAddress(rt, from.address)) {
-    rt.status.CountDrop(DropReason::kOwnBroadcast);
-    Trace("SNTP-Client: NTP Broadcast von %s ignoriert, eigene Adresse.\n", sender.c_str());
+  const std::string sender = DebugMode() ? platform::AddressText(from) : std::string();
+  Trace("SNTP-Client: NTP %s von %s erhalten.\n", broadcast ? "Broadcast" : "Antwort", sender.c_str());
+  const Arrival arrival{m, t4, from, sender, broadcast};
+  uint32_t travel = 0;
+  const Refusal refusal = CheckArrival(rt, arrival, &travel);
+  if (refusal != Refusal::kNone) {
+    rt.status.CountDrop(DropReasonOf(refusal));
+    TraceRefusal(refusal, arrival, travel);
     return 0;
   }
-  const uint32_t leap = GetLeapIndicator(m);
-  if (leap == 1 || leap == 3) {
-    rt.status.CountDrop(DropReason::kServerUnsynchronised);
-    Trace("SNTP-Client: NTP Broadcast/Antwort von %s wird ignoriert, Serverzeit läuft nicht synchron !\n",
-          sender.c_str());
-    return 0;
-  }
-  // A zero Transmit Timestamp carries no time (RFC 4330, section 5): using it would move the
-  // clock by decades.
-  if (m.transmit_time.seconds == 0 && m.transmit_time.fraction == 0) {
-    rt.status.CountDrop(DropReason::kMalformed);
-    Trace("SNTP-Client: NTP %s von %s ungültig, \"Transmit Timestamp\" ist 0 !\n", kind, sender.c_str());
-    return 0;
-  }
-  if (!broadcast) {
-    switch (rt.client.pending_request.Take(m.originate_time, from)) {
-      case PendingRequest::Match::kWrongOriginate:
-        rt.status.CountDrop(DropReason::kNotAwaited);
-        Trace("SNTP-Client: NTP Antwort von %s ungültig, \"Originate Timestamp\" ist ungültig !\n", sender.c_str());
-        return 0;
-      case PendingRequest::Match::kWrongSender:
-        rt.status.CountDrop(DropReason::kWrongSender);
-        Trace("SNTP-Client: NTP Antwort von %s (Port %u) ungültig, Absender ist nicht der angefragte Server !\n",
-              sender.c_str(), static_cast<unsigned>(platform::NetworkToHost16(from.port)));
-        return 0;
-      case PendingRequest::Match::kTaken: break;
-    }
-    const uint32_t travel = WholeSecondsBetween(t4, m.originate_time);
-    if (travel > 1) {
-      rt.status.CountDrop(DropReason::kNotAwaited);
-      Trace("SNTP-Client: NTP Antwort von %s ungültig, Antwort war %d Sekunden unterwegs !\n", sender.c_str(),
-            static_cast<int32_t>(travel));
-      return 0;
-    }
-  }
-  // Stratum 0 carries no time: in a reply it is a kiss-o'-death (RFC 4330, section 8), whose
-  // Reference Identifier holds the kiss code as four ASCII characters.
-  if (GetStratum(m) == 0) {
-    rt.status.CountDrop(DropReason::kStratum0);
-    if (debug) {
-      char code[5] = {};
-      for (int i = 0; i < 4; ++i) {
-        const char c = static_cast<char>(GetReferenceId(m) >> (24 - 8 * i));
-        code[i] = c >= 0x20 && c < 0x7F ? c : '.';
-      }
-      Trace("SNTP-Client: NTP %s von %s wird ignoriert, Stratum 0 (Kiss-o'-Death \"%s\") !\n", kind, sender.c_str(),
-            code);
-    }
-    return 0;
-  }
-
   // The Originate Timestamp matched the request; the arithmetic takes its better T1.
   const uint64_t t1 = broadcast ? TimestampToUint64(m.originate_time) : RequestT1(rt, m.originate_time, t4);
   if (!UsableSample(rt, m, t1, t4, broadcast, sender)) return 0;
   if (broadcast && rt.auth.required && !FreshBroadcast(rt, m, sender)) return 0;
-  int result = 0;
-  {
-    const platform::RealtimePriority priority;
-    const uint64_t t2 = TimestampToUint64(m.receive_time);
-    const uint64_t t3 = TimestampToUint64(m.transmit_time);
-    const uint64_t t4_value = TimestampToUint64(t4);
-    const int64_t delay_units = broadcast ? 0 : RoundTripDelay(t1, t2, t3, t4_value);
-    const DisplaySeconds delay = ToDisplaySeconds(delay_units);
-    int64_t offset = ClockOffset(t1, t2, t3, t4_value, broadcast);
-    if (rt.client.discipline != nullptr && !broadcast) {
-      rt.client.discipline->NoteReply(NtpUnitsToNanoseconds(delay_units), NtpUnitsToNanoseconds(offset),
-                                      rt.clock->NowNanoseconds());
-    } else if (rt.client.discipline != nullptr) {
-      offset += NanosecondsToNtpUnits(rt.client.discipline->BroadcastDelayNs());
-    }
-    const DisplaySeconds shown = ToDisplaySeconds(offset);
-
-    const char* correction = kCorrectionRefused;
-    if (ExceedsDeviationLimit(shown, rt.config.client_max_diff_second_active != 0, rt.config.client_max_diff_second)) {
-      rt.status.CountDrop(DropReason::kDeviationLimit);
-      ReportMessage(msg::kDeviationRefused,
-                    {int64_t{shown.seconds}, int64_t{shown.milliseconds}, int64_t{rt.config.client_max_diff_second}});
-    } else if (rt.client.discipline != nullptr) {
-      const int64_t delay_ns = broadcast ? -1 : NtpUnitsToNanoseconds(RoundTripDelay(t1, t2, t3, t4_value));
-      result = rt.client.discipline->Apply(
-          LoopSample{NtpUnitsToNanoseconds(offset), delay_ns, rt.clock->NowNanoseconds()}, kind, sender);
-      correction = rt.client.discipline->LastCorrection();
-      if (correction == nullptr) rt.status.CountDrop(rt.client.discipline->LastDrop());
-    } else {
-      // The step is the computed offset itself, applied atomically: reading the clock,
-      // adding and setting whole milliseconds would lose up to 1 ms per synchronisation.
-      const NtpTimestamp target =
-          TimestampFromUint64(TimestampToUint64(NtpNow(*rt.clock)) + static_cast<uint64_t>(offset));
-      const std::error_code error = rt.clock->StepBy(NtpUnitsToNanoseconds(offset));
-      correction = error ? kCorrectionFailed : kCorrectionStepped;
-      if (!error) {
-        result = 1;
-      } else {
-        ReportMessage(msg::kSetClockFailed, {int64_t{error.value()}});
-      }
-      if (debug) TraceTimestamp("SYSTIME", target);
-    }
-
-    if (debug) {
-      TraceTimestamp("T1(org)", m.originate_time);
-      TraceTimestamp("T2(rec)", m.receive_time);
-      TraceTimestamp("T3(xmt)", m.transmit_time);
-      TraceTimestamp("T4(dst)", t4);
-      TraceTimestamp("  (ref)", m.reference_time);
-      Trace("SNTP-Client: Zeitabweichung zu %s beträgt %s Sekunden\n", sender.c_str(),
-            SignedSecondsText(shown).c_str());
-      Trace("SNTP-Client: Zeitverzögerung durch Netzwerk: %s Sekunden\n", SignedSecondsText(delay).c_str());
-    }
-
-    if (correction != nullptr) {
-      rt.status.SampleTaken(
-          SampleOf(rt, m, offset, delay_units), platform::AddressText(from), correction,
-          rt.client.discipline ? std::optional<double>(rt.client.discipline->FrequencyPpm()) : std::nullopt);
-    }
-
-    if (result == 1 && rt.config.client_run_once != 0 && !rt.ServerActive() && rt.stop.request_stop) {
-      rt.stop.request_stop();
-    }
-  }
+  const int result = TakeSample(rt, arrival, t1);
   // A disciplined broadcast client measures its delay to the broadcaster now and then, after
   // this broadcast's correction: a reply measured across a step would repeat it.
   if (broadcast && rt.client.discipline != nullptr && rt.client.discipline->CalibrationDue()) SendRequest(rt, from);
