@@ -83,6 +83,70 @@ void FollowAddresses(Runtime& rt, std::vector<platform::UdpSocket*>* sockets,
   if (rt.stop.shutdown.Wait(0)) WakeLocked(rt);
 }
 
+// A datagram of a known length as read: its bytes, the message in host order, T4 and its origin.
+struct Datagram {
+  const uint8_t* bytes;
+  size_t size;
+  const NtpMessage& message;
+  const NtpTimestamp& arrival;
+  const platform::ReceivedFrom& origin;
+};
+
+// A request while the server runs: answered unless its source or version rules it out or the
+// authentication refuses it.
+void HandleRequest(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket, const Datagram& d) {
+  const platform::SocketAddress& from = d.origin.source;
+  const unsigned version = GetVersionNumber(d.message);
+  const SymmetricKey* key = nullptr;
+  if (!IsAnswerableSource(rt.sockets.host_addresses, *rt.network, from)) {
+    rt.status.CountDrop(DropReason::kBadSource);
+    if (DebugMode()) {
+      Trace("SNTP-Network: NTP Nachricht: %s von %s (Port %u) wird ignoriert, Absenderadresse ungültig.\n",
+            ModeText(kModeClient), platform::AddressText(from).c_str(),
+            static_cast<unsigned>(platform::NetworkToHost16(from.port)));
+    }
+  } else if (version < 1 || version > 4) {
+    // The reply repeats the request's version: none is made for a version that does not exist.
+    rt.status.CountDrop(DropReason::kUnknownVersion);
+    if (DebugMode()) {
+      Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, Version %u unbekannt.\n", ModeText(kModeClient),
+            platform::AddressText(from).c_str(), version);
+    }
+  } else if (AdmitRequest(rt, d.bytes, d.size, from, &key)) {
+    ServerReply(rt, state, socket, d.message, d.arrival, from, key);
+  }
+}
+
+// Hands the datagram to the part that takes its mode. False when no active part takes it.
+bool Dispatch(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket, const Datagram& d) {
+  const platform::SocketAddress& from = d.origin.source;
+  const unsigned mode = GetMode(d.message);
+  switch (mode) {
+    case kModeClient:
+      if (!rt.ServerActive()) return false;
+      HandleRequest(rt, state, socket, d);
+      return true;
+    case kModeServer:
+      if (!rt.ClientActive()) return false;
+      if (AdmitTimeMessage(rt, d.bytes, d.size, mode, from)) ClientHandleMessage(rt, d.message, d.arrival, from);
+      return true;
+    case kModeBroadcast:
+      if (!rt.ClientAcceptsBroadcasts()) return false;
+      // Sent straight to this host it is a forgery: a server broadcasts to everyone.
+      if (!d.origin.broadcast) {
+        rt.status.CountDrop(DropReason::kNotBroadcast);
+        if (DebugMode()) {
+          Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, nicht als Broadcast empfangen.\n",
+                ModeText(mode), platform::AddressText(from).c_str());
+        }
+      } else if (AdmitTimeMessage(rt, d.bytes, d.size, mode, from)) {
+        ClientHandleMessage(rt, d.message, d.arrival, from);
+      }
+      return true;
+    default: return false;
+  }
+}
+
 }  // namespace
 
 void WakeReceiveLoop(Runtime& rt) {
@@ -135,55 +199,7 @@ void ReceiveOne(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket) {
     }
     return;
   }
-
-  switch (mode) {
-    case kModeClient:
-      if (rt.ServerActive()) {
-        const SymmetricKey* key = nullptr;
-        const unsigned version = GetVersionNumber(message);
-        if (!IsAnswerableSource(rt.sockets.host_addresses, *rt.network, from)) {
-          rt.status.CountDrop(DropReason::kBadSource);
-          if (debug) {
-            Trace("SNTP-Network: NTP Nachricht: %s von %s (Port %u) wird ignoriert, Absenderadresse ungültig.\n",
-                  ModeText(mode), platform::AddressText(from).c_str(),
-                  static_cast<unsigned>(platform::NetworkToHost16(from.port)));
-          }
-        } else if (version < 1 || version > 4) {
-          // The reply repeats the request's version: none is made for a version that does not exist.
-          rt.status.CountDrop(DropReason::kUnknownVersion);
-          if (debug) {
-            Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, Version %u unbekannt.\n", ModeText(mode),
-                  platform::AddressText(from).c_str(), version);
-          }
-        } else if (AdmitRequest(rt, buffer.data(), received, from, &key)) {
-          ServerReply(rt, state, socket, message, arrival, from, key);
-        }
-        return;
-      }
-      break;
-    case kModeServer:
-      if (rt.ClientActive()) {
-        if (AdmitTimeMessage(rt, buffer.data(), received, mode, from)) ClientHandleMessage(rt, message, arrival, from);
-        return;
-      }
-      break;
-    case kModeBroadcast:
-      if (rt.ClientAcceptsBroadcasts()) {
-        // Sent straight to this host it is a forgery: a server broadcasts to everyone.
-        if (!origin.broadcast) {
-          rt.status.CountDrop(DropReason::kNotBroadcast);
-          if (debug) {
-            Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, nicht als Broadcast empfangen.\n",
-                  ModeText(mode), platform::AddressText(from).c_str());
-          }
-        } else if (AdmitTimeMessage(rt, buffer.data(), received, mode, from)) {
-          ClientHandleMessage(rt, message, arrival, from);
-        }
-        return;
-      }
-      break;
-    default: break;
-  }
+  if (Dispatch(rt, state, socket, Datagram{buffer.data(), received, message, arrival, origin})) return;
   rt.status.CountDrop(DropReason::kUnexpectedMode);
   if (debug) {
     Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert.\n", ModeText(mode),
@@ -198,6 +214,38 @@ const char* ModeText(unsigned mode) {
   };
   return kTexts[mode & 7];
 }
+
+namespace {
+
+// The watch's thread only marks the change and ends the current wait; the loop's thread follows
+// it. None where the addresses are not followed.
+std::unique_ptr<platform::AddressWatch> WatchAddresses(Runtime& rt) {
+  if (!rt.sockets.follow_addresses) return nullptr;
+  return rt.network->WatchAddresses([&rt] {
+    rt.sockets.addresses_changed = true;
+    std::lock_guard lock(rt.stop.mutex);
+    if (rt.stop.loop_waiter != nullptr) rt.stop.loop_waiter->Nudge();
+  });
+}
+
+// The datagrams a socket has already fetched are taken in the same pass (up to a bound, so that
+// no socket starves the others), and the replies to them go out together at its end. In debug
+// mode each reply goes out at once, so that the trace shows each exchange whole.
+void ReceivePass(Runtime& rt, ReceiveState& state, const std::vector<platform::UdpSocket*>& sockets,
+                 const std::vector<bool>& readable) {
+  state.replies.collecting = !DebugMode();
+  for (size_t i = 0; i < sockets.size() && i < readable.size(); ++i) {
+    if (!readable[i]) continue;
+    size_t taken = 0;
+    do {
+      ReceiveOne(rt, state, *sockets[i]);
+    } while (sockets[i]->Fetched() > 0 && ++taken < kMostPerPass);
+  }
+  state.replies.collecting = false;
+  rt.status.CountAnswered(state.replies.Send(*rt.clock, state.reports));
+}
+
+}  // namespace
 
 void ReceiveLoop(Runtime& rt) {
   ReceiveState state;
@@ -215,15 +263,7 @@ void ReceiveLoop(Runtime& rt) {
     // A stop requested during start-up could not wake anything yet.
     if (rt.stop.shutdown.Wait(0)) WakeLocked(rt);
   }
-  // The watch's thread only marks the change and ends the current wait; this thread follows it.
-  std::unique_ptr<platform::AddressWatch> watch;
-  if (rt.sockets.follow_addresses) {
-    watch = rt.network->WatchAddresses([&rt] {
-      rt.sockets.addresses_changed = true;
-      std::lock_guard lock(rt.stop.mutex);
-      if (rt.stop.loop_waiter != nullptr) rt.stop.loop_waiter->Nudge();
-    });
-  }
+  std::unique_ptr<platform::AddressWatch> watch = WatchAddresses(rt);
   rt.stop.start.Set();
 
   bool leave = false;
@@ -240,19 +280,7 @@ void ReceiveLoop(Runtime& rt) {
       }
       continue;
     }
-    // The datagrams a socket has already fetched are taken in the same pass (up to a bound, so
-    // that no socket starves the others), and the replies to them go out together at its end.
-    // In debug mode each reply goes out at once, so that the trace shows each exchange whole.
-    state.replies.collecting = !DebugMode();
-    for (size_t i = 0; i < sockets.size() && i < readable.size(); ++i) {
-      if (!readable[i]) continue;
-      size_t taken = 0;
-      do {
-        ReceiveOne(rt, state, *sockets[i]);
-      } while (sockets[i]->Fetched() > 0 && ++taken < kMostPerPass);
-    }
-    state.replies.collecting = false;
-    rt.status.CountAnswered(state.replies.Send(*rt.clock, state.reports));
+    ReceivePass(rt, state, sockets, readable);
     if (rt.sockets.addresses_changed.exchange(false)) FollowAddresses(rt, &sockets, &waiter);
     if (rt.stop.shutdown.Wait(0)) {
       ReportMessage(msg::kServiceStopped);
