@@ -127,7 +127,9 @@ class PackageTablesTest(unittest.TestCase):
         self.assertIn("Template: x64;1031", summary)
         properties = {row["Property"]: row["Value"] for row in table(msi, "Property")}
         self.assertEqual(properties["ARPNOMODIFY"], "1")
-        self.assertIn(properties["ARPPRODUCTICON"], {row["Name"] for row in table(msi, "Icon")})
+        # The Icon table's rows are streams "Icon.<name>" (an export would write them to files).
+        streams = subprocess.run(["msiinfo", "streams", msi], check=True, capture_output=True, text=True).stdout
+        self.assertIn("Icon." + properties["ARPPRODUCTICON"], streams.split())
         [shortcut] = table(msi, "Shortcut")
         self.assertEqual(shortcut["Name"], "SNTP-Einstellungen (Administrator)")
         self.assertIn("Start-Process -Verb RunAs -FilePath '[System64Folder]control.exe'", shortcut["Arguments"])
