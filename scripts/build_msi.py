@@ -104,14 +104,16 @@ def default_rows(path, value):
     key, _, value_name = (PRODUCT_KEY + "\\" + path).rpartition("\\")
     found = name.upper() + "FOUND"
     code = "{%s}" % str(uuid.uuid5(DEFAULT_NAMESPACE, path)).upper()
+    registry = {"Registry": quoted(name), "Root": "2", "Key": quoted(key), "Name": quoted(value_name),
+                "Component_": quoted(name)}
+    if value is not None:  # without a Value (Null) the value is written as an empty REG_SZ
+        registry["Value"] = quoted(value)
     return [
         "INSERT INTO `Component` (`Component`, `ComponentId`, `Directory_`, `Attributes`, `Condition`, `KeyPath`) "
         "VALUES (%s, %s, 'INSTALLDIR', %d, %s, %s)"
         % (quoted(name), quoted(code), DEFAULT_ATTRIBUTES, quoted("NOT " + found), quoted(name)),
-        # Without a Value (Null) the value is written as an empty REG_SZ.
-        "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, %s`Component_`) VALUES (%s, 2, %s, %s, %s%s)"
-        % ("`Value`, " if value is not None else "", quoted(name), quoted(key), quoted(value_name),
-           quoted(value) + ", " if value is not None else "", quoted(name)),
+        "INSERT INTO `Registry` (%s) VALUES (%s)" % (", ".join("`%s`" % column for column in registry),
+                                                      ", ".join(registry.values())),
         "INSERT INTO `FeatureComponents` (`Feature_`, `Component_`) VALUES ('Complete', %s)" % quoted(name),
         "INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Name`, `Type`) VALUES (%s, 2, %s, %s, %d)"
         % (quoted(name), quoted(key), quoted(value_name), DEFAULT_LOCATOR_TYPE),
@@ -162,8 +164,8 @@ def main(argv):
     queries.append("INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('MsiConfigureServices', %d)"
                    % CONFIGURE_SEQUENCE)
     for action, start_type, value in START_FROM_SERVICE:
-        queries.append("INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES (%s, 51, 'SNTPSTART', %s)"
-                       % (quoted(action), quoted(value)))
+        queries.append("INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+                       "VALUES (%s, 51, 'SNTPSTART', %s)" % (quoted(action), quoted(value)))
         for sequence in ("InstallExecuteSequence", "InstallUISequence"):
             queries.append("INSERT INTO `%s` (`Action`, `Condition`, `Sequence`) VALUES (%s, %s, %d)"
                            % (sequence, quoted(action), quoted('NOT SNTPSTART AND SNTPSERVICESTART="%s"' % start_type),

@@ -239,14 +239,15 @@ class InstallerTest(WineTestCase):
 
     def test_defaults_fill_only_absent_settings_through_repair_and_removal(self):
         host = self.wine_host("msidefaults", settings={"Server\\TimeSource": "NTP", "Client\\PollInterval": 300})
+        kept = {"Server\\TimeSource": "NTP", "Client\\PollInterval": 300}
         self.msiexec(host, "/i", windows_path(package()), "SNTPSTART=none")
-        self.assertEqual(self.settings(host), dict(DEFAULTS, **{"Server\\TimeSource": "NTP", "Client\\PollInterval": 300}))
+        self.assertEqual(self.settings(host), dict(DEFAULTS, **kept))
         # Changed by the applet, one removed by hand: a repair keeps the one, writes the other anew.
         # (Wine's msiexec /f ends with 69 and does nothing; REINSTALL=ALL is the same repair.)
         host.import_registry(harness.product({"Client\\Active": 0}))
         self.reg(host, "delete", PRODUCT_KEY + "\\Client", "/v", "TimeSource", "/f")
         self.msiexec(host, "/i", windows_path(package()), "REINSTALL=ALL", "REINSTALLMODE=vomus")
-        expected = dict(DEFAULTS, **{"Server\\TimeSource": "NTP", "Client\\PollInterval": 300, "Client\\Active": 0})
+        expected = dict(DEFAULTS, **kept, **{"Client\\Active": 0})
         self.assertEqual(self.settings(host), expected)
         self.msiexec(host, "/x", windows_path(package()))
         self.assertEqual(host.query(), {})
