@@ -1,6 +1,7 @@
 // Dialog templates 103 (Client), 104 (Server) and 130 (Information).
 #include "applet/dialog.h"
 #include "applet/resources.h"
+#include "platform/file.h"
 
 namespace chron {
 namespace {
@@ -61,7 +62,8 @@ const PageTemplate& ServerTemplate() {
   return t;
 }
 
-// The notice lines and the project's facts (name, licence, documentation, build) are this product's own.
+// The notice lines and the project's facts (name, licence, documentation, build) are this product's own;
+// the documentation line names the folder where the package installed the documents.
 const PageTemplate& InfoTemplate() {
   constexpr TextAlign C = TextAlign::kCentre, L = TextAlign::kLeft, R = TextAlign::kRight;
   static const PageTemplate t{
@@ -81,7 +83,7 @@ const PageTemplate& InfoTemplate() {
           {S, K::kLabel, "Build:", 7, 142, 112, 8, false, false, true, L},
           {S, K::kLabel, "chron", 119, 111, 111, 8, false, false, true, R},
           {S, K::kLabel, "Apache License 2.0", 119, 121, 111, 8, false, false, true, R},
-          {S, K::kLabel, "README.md, docs/", 119, 131, 111, 8, false, false, true, R},
+          {S, K::kLabel, platform::InstalledDocumentsFolder(), 119, 131, 111, 8, false, false, true, R},
           {S, K::kLabel, "CMake, scripts/build.sh", 118, 142, 112, 8, false, false, true, R},
       }};
   return t;

@@ -176,4 +176,40 @@ bool WriteConfiguration(platform::Registry& registry, const Configuration& confi
   return all_written && stored == platform::kRegSuccess;
 }
 
+platform::RegStatus WriteAbsentDefaults(platform::Registry& registry, std::vector<std::string_view>* written) {
+  platform::RegStatus failure = platform::kRegSuccess;
+  platform::RegStatus stored = registry.WriteTogether([&] {
+    for (const Setting& setting : kSettings) {
+      std::string key;
+      std::string_view name;
+      SplitValuePath(setting.path, &key, &name);
+      uint32_t size = 0;
+      platform::RegStatus found = registry.OpenKey(key);
+      if (found == platform::kRegSuccess) found = registry.QueryValue(key, name, nullptr, nullptr, &size);
+      if (found != platform::kRegFileNotFound) {
+        // Present (or the store cannot be read: then nothing is written).
+        if (found != platform::kRegSuccess && found != platform::kRegMoreData && failure == platform::kRegSuccess) {
+          failure = found;
+        }
+        continue;
+      }
+      // Numbers as REG_DWORD (4 bytes, little-endian), texts as REG_SZ with their zero.
+      const uint32_t number = setting.default_number;
+      const uint8_t bytes[4] = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+                                static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+      const std::string_view text = setting.default_text != nullptr ? setting.default_text : "";
+      platform::RegStatus status = registry.CreateKey(key);
+      if (status == platform::kRegSuccess) {
+        status = setting.type == platform::RegType::kDword
+                     ? registry.SetValue(key, name, platform::RegType::kDword, bytes, 4)
+                     : registry.SetValue(key, name, platform::RegType::kSz, std::string(text).c_str(),
+                                         static_cast<uint32_t>(text.size() + 1));
+      }
+      if (status == platform::kRegSuccess && written != nullptr) written->push_back(setting.path);
+      if (status != platform::kRegSuccess && failure == platform::kRegSuccess) failure = status;
+    }
+  });
+  return failure != platform::kRegSuccess ? failure : stored;
+}
+
 }  // namespace chron

@@ -96,5 +96,11 @@ bool WriteRegistryValue(platform::Registry& registry, std::string_view path, pla
 // Writes all twelve values in table order as one change of the registry (WriteTogether);
 // every write is attempted; true when all succeeded and the change was stored.
 bool WriteConfiguration(platform::Registry& registry, const Configuration& config);
+// Writes the default of each of the twelve values that is absent (no such key or value), as one
+// change of the registry; a value that exists keeps whatever it holds, whatever its type. The
+// packages run it at installation so that the applet finds a complete set. `written` (if given)
+// receives the paths written, in table order. Returns the first failure of a write or of storing
+// the change (kRegBadHive for a hive that cannot be parsed: then nothing is written).
+platform::RegStatus WriteAbsentDefaults(platform::Registry& registry, std::vector<std::string_view>* written = nullptr);
 
 }  // namespace chron

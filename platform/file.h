@@ -80,4 +80,9 @@ class FileLock {
   intptr_t handle_ = -1;  // the open lock file: a descriptor on Linux, a HANDLE on Windows
 };
 
+// The folder where the packages install the documents (docs/ and, on Linux, the README), as the
+// applet's Information page names it: the .deb's /usr/share/doc/chron, the MSI's docs folder
+// below Program Files\SNTP.
+std::string_view InstalledDocumentsFolder();
+
 }  // namespace chron::platform

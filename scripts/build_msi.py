@@ -4,7 +4,11 @@
     scripts/build_msi.py <folder of the programs> <version a.b.c> <output.msi>
 
 wixl (msitools) compiles the package; msibuild then adds what wixl has no element for:
-- the conditions of the three service components (one per value of the public property SNTPSTART),
+- the conditions of the four service components (one per value of the public property SNTPSTART),
+  and the custom actions that set SNTPSTART from the installed service's start type when it is
+  not given (an upgrade keeps what the service manager has),
+- the defaults of the twelve settings, one component each, written only where absent,
+- the summary information's language (German, 1031, like the product),
 - the event source's message file as REG_EXPAND_SZ, as the install script writes it,
 - the service's required privileges (SeSystemtimePrivilege alone) as an MsiServiceConfig row,
   applied by the standard action MsiConfigureServices (Windows Installer 5.0, Windows 7 on);
@@ -18,7 +22,8 @@ wixl (msitools) compiles the package; msibuild then adds what wixl has no elemen
 - the Windows Time service: noted in the install log (W32TIME=keep) or disabled and stopped by
   custom actions (W32TIME=disable);
 - the rights of the status folder ProgramData\\chron (an MsiLockPermissionsEx row).
-chronstat.exe goes in when the folder holds it.
+chronstat.exe goes in when the folder holds it. The package's icon (Add/Remove Programs, the
+Start menu entry) is the applet's, made from applet/chroncfg.xpm as the applet's build makes it.
 """
 
 import hashlib
@@ -26,16 +31,45 @@ import os
 import struct
 import subprocess
 import sys
+import tempfile
+import uuid
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SOURCE = os.path.join(TOP, "windows", "chron.wxs")
 
 # Component -> the condition under which it is installed.
 CONDITIONS = {
-    "ServiceAuto": 'NOT SNTPSTART="demand" AND NOT SNTPSTART="none"',
+    "ServiceAuto": 'NOT SNTPSTART="demand" AND NOT SNTPSTART="none" AND NOT SNTPSTART="disabled"',
     "ServiceDemand": 'SNTPSTART="demand"',
     "ServiceNone": 'SNTPSTART="none"',
+    "ServiceDisabled": 'SNTPSTART="disabled"',
 }
+# SNTPSTART not given: taken from the installed service's start type (SNTPSERVICESTART, found by
+# a RegistrySearch as "#<n>"). Custom action type 51 sets a property; after AppSearch (50), before
+# the component conditions are evaluated (CostFinalize), in both sequences. SERVICE_AUTO_START (2)
+# stays auto; SERVICE_DEMAND_START (3) becomes "none": whether the service ran cannot be read from
+# its start type, so an upgrade does not start it; SERVICE_DISABLED (4) stays disabled.
+START_FROM_SERVICE = [("SntpStartKeepsAuto", "#2", "auto"), ("SntpStartKeepsDemand", "#3", "none"),
+                      ("SntpStartKeepsDisabled", "#4", "disabled")]
+START_FROM_SERVICE_SEQUENCE = 60
+# The settings' defaults (the settings table of config/settings.h), written where absent: value
+# path below the product key, and the value as the Registry table writes it ("#<n>" REG_DWORD,
+# else REG_SZ; None an empty REG_SZ).
+PRODUCT_KEY = "SOFTWARE\\Orbek\\SNTP\\1.01"
+DEFAULTS = [
+    ("Client\\Active", "#1"), ("Client\\Broadcast", "#1"), ("Client\\RunOnce", "#0"),
+    ("Client\\MaxDiffSecond", "#180"), ("Client\\MaxDiffSecondActive", "#0"), ("Client\\PollInterval", "#64"),
+    ("Client\\TimeSource", None), ("Server\\Active", "#0"), ("Server\\Broadcast", "#1"),
+    ("Server\\BroadcastInterval", "#64"), ("Server\\TimeSource", "LOCAL"), ("IPQueryType", "SNMP"),
+]
+# Each default is a component whose key path is its registry value: installed only where a
+# RegistrySearch (RegLocator type 2 raw + 16 64-bit view) did not find the value; attributes 4
+# (registry key path) + 16 (Permanent: uninstall leaves it) + 128 (NeverOverwrite: Windows
+# Installer neither installs nor repairs it over an existing value) + 256 (64-bit).
+DEFAULT_ATTRIBUTES = 4 + 16 + 128 + 256
+DEFAULT_LOCATOR_TYPE = 2 + 16
+# Stable component codes for the default components (the same in every version).
+DEFAULT_NAMESPACE = uuid.UUID("0B9F3C52-7D14-4E8A-A6C1-5F2E9D8B4A70")
 # MsiServiceConfig: Event 1 = at installation; ConfigType 6 = SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO;
 # Argument a multi-string, its items separated by [~].
 SERVICE_CONFIG = """CREATE TABLE `MsiServiceConfig` (`MsiServiceConfig` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL,
@@ -150,6 +184,29 @@ def quoted(text):
     return "'" + text.replace("'", "''") + "'"
 
 
+def default_rows(path, value):
+    """The rows that write the default of one setting where it is absent."""
+    name = "Default" + path.replace("\\", "")
+    key, _, value_name = (PRODUCT_KEY + "\\" + path).rpartition("\\")
+    found = name.upper() + "FOUND"
+    code = "{%s}" % str(uuid.uuid5(DEFAULT_NAMESPACE, path)).upper()
+    registry = {"Registry": quoted(name), "Root": "2", "Key": quoted(key), "Name": quoted(value_name),
+                "Component_": quoted(name)}
+    if value is not None:  # without a Value (Null) the value is written as an empty REG_SZ
+        registry["Value"] = quoted(value)
+    return [
+        "INSERT INTO `Component` (`Component`, `ComponentId`, `Directory_`, `Attributes`, `Condition`, `KeyPath`) "
+        "VALUES (%s, %s, 'INSTALLDIR', %d, %s, %s)"
+        % (quoted(name), quoted(code), DEFAULT_ATTRIBUTES, quoted("NOT " + found), quoted(name)),
+        "INSERT INTO `Registry` (%s) VALUES (%s)" % (", ".join("`%s`" % column for column in registry),
+                                                      ", ".join(registry.values())),
+        "INSERT INTO `FeatureComponents` (`Feature_`, `Component_`) VALUES ('Complete', %s)" % quoted(name),
+        "INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Name`, `Type`) VALUES (%s, 2, %s, %s, %d)"
+        % (quoted(name), quoted(key), quoted(value_name), DEFAULT_LOCATOR_TYPE),
+        "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES (%s, %s)" % (quoted(found), quoted(name)),
+    ]
+
+
 def main(argv):
     if len(argv) != 4:
         print(__doc__.strip().splitlines()[2].strip(), file=sys.stderr)
@@ -157,9 +214,13 @@ def main(argv):
     folder, version, output = argv[1:]
     chronstat = "yes" if os.path.exists(os.path.join(folder, "chronstat.exe")) else "no"
     output = os.path.abspath(output)
-    # wixl takes the files' sources relative to its working directory.
-    subprocess.run(["wixl", "-a", "x64", "-D", "Version=" + version, "-D", "Chronstat=" + chronstat, "-o", output,
-                    SOURCE], cwd=folder, check=True)
+    with tempfile.TemporaryDirectory() as scratch:
+        icon = os.path.join(scratch, "chron.ico")
+        subprocess.run([sys.executable, os.path.join(TOP, "applet", "win32", "xpm_to_ico.py"),
+                        os.path.join(TOP, "applet", "chroncfg.xpm"), icon], check=True)
+        # wixl takes the files' sources relative to its working directory, never as absolute paths.
+        subprocess.run(["wixl", "-a", "x64", "-D", "Version=" + version, "-D", "Chronstat=" + chronstat,
+                        "-D", "Icon=" + os.path.relpath(icon, folder), "-o", output, SOURCE], cwd=folder, check=True)
     secure = next(line.split("\t")[1] for line in subprocess.run(
         ["msiinfo", "export", output, "Property"], check=True, capture_output=True, text=True).stdout.splitlines()
         if line.startswith("SecureCustomProperties\t"))
@@ -205,8 +266,18 @@ def main(argv):
     queries.append("INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDLText`) "
                    "VALUES ('StatusFolder', 'STATUSDIR', 'CreateFolder', %s)"
                    % quoted(STATUS_SDDL % service_sid("SNTP")))
-    for query in queries:
-        subprocess.run(["msibuild", output, "-q", query], check=True)
+    for action, start_type, value in START_FROM_SERVICE:
+        queries.append("INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+                       "VALUES (%s, 51, 'SNTPSTART', %s)" % (quoted(action), quoted(value)))
+        for sequence in ("InstallExecuteSequence", "InstallUISequence"):
+            queries.append("INSERT INTO `%s` (`Action`, `Condition`, `Sequence`) VALUES (%s, %s, %d)"
+                           % (sequence, quoted(action), quoted('NOT SNTPSTART AND SNTPSERVICESTART="%s"' % start_type),
+                              START_FROM_SERVICE_SEQUENCE))
+    for path, value in DEFAULTS:
+        queries.extend(default_rows(path, value))
+    subprocess.run(["msibuild", output] + [part for query in queries for part in ("-q", query)], check=True)
+    # The summary information's language: wixl writes 1033 whatever the product's language is.
+    subprocess.run(["msibuild", output, "-s", "SNTP v4 Client/Server für Windows NT", "Orbek", "x64;1031"], check=True)
     return 0
 
 

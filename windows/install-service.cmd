@@ -5,8 +5,16 @@ rem the program's own message table, so that the Event Viewer shows the texts of
 rem service starts with Windows (delayed) and is restarted a minute after a failure. The service
 rem gets a SID of its own (NT SERVICE\<name>), an inbound firewall rule for UDP 123 from the local
 rem subnets named after it, and its status folder %ProgramData%\chron rights of its own:
-rem   install-service.cmd C:\Programme\SNTP\chronsvc.exe
-rem Then start it with "sc start SNTP" (or "net start SNTP"). Run as administrator.
+rem   install-service.cmd C:\Programme\SNTP\chronsvc.exe [<service name>]
+rem Then start it with "sc start SNTP" (or "net start SNTP"). Run as administrator. The service SNTP
+rem is shown as "SNTP v4 Zeitdienst", one of another name as "SNTP v4 Zeitdienst (<name>)".
+rem
+rem A program folder that ordinary users can write to is refused: whoever can replace the program
+rem runs code as the service's account, with its right to set the clock. Judged from icacls'
+rem listing of the folder: a line naming Users, Authenticated Users or Everyone (the English or
+rem German names: Benutzer, Authentifizierte Benutzer, Jeder) with the right F, M or W, or one of
+rem the specific write rights WD, AD, GW, GA, WDAC, WO, also inherited only (IO). Where icacls
+rem lists nothing (Wine), nothing is refused.
 setlocal
 rem The program's path is stored in quotes, so that a path with blanks ("C:\Program Files\...") names
 rem the program and nothing before its first blank. Each step is checked with "if errorlevel":
@@ -15,7 +23,14 @@ set PROGRAM=%~1
 set NAME=%~2
 if "%NAME%"=="" set NAME=SNTP
 if "%PROGRAM%"=="" set PROGRAM=%~dp0chronsvc.exe
-sc create %NAME% binPath= "\"%PROGRAM%\"" type= own start= demand obj= "NT AUTHORITY\LocalService" DisplayName= "SNTP v4 Zeitdienst"
+set "DISPLAY=SNTP v4 Zeitdienst"
+if /i not "%NAME%"=="SNTP" set "DISPLAY=SNTP v4 Zeitdienst (%NAME%)"
+for %%P in ("%PROGRAM%") do set "FOLDER=%%~dpP"
+set "FOLDER=%FOLDER:~0,-1%"
+set WRITABLE=
+for /f "delims=" %%L in ('icacls "%FOLDER%" 2^>nul') do call :judge "%%L"
+if defined WRITABLE goto writable
+sc create %NAME% binPath= "\"%PROGRAM%\"" type= own start= demand obj= "NT AUTHORITY\LocalService" DisplayName= "%DISPLAY%"
 if errorlevel 1 goto failed
 rem The service needs no privilege but that of setting the clock: the only one its process keeps.
 sc privs %NAME% SeSystemtimePrivilege
@@ -62,3 +77,26 @@ exit /b 0
 :failed
 echo FEHLER: Einrichtung abgebrochen.
 exit /b 1
+:writable
+echo FEHLER: Gewoehnliche Benutzer duerfen in den Programmordner "%FOLDER%" schreiben (icacls, oben): wer das Programm ersetzt, liefe als Dienst mit dem Recht, die Uhr zu stellen. Einrichtung abgebrochen.
+exit /b 1
+
+rem One line of icacls' listing ("<folder> <account>:<rights>" or "<blanks><account>:<rights>"):
+rem shown and WRITABLE set when it gives one of the groups a write right. The substitutions run
+rem through "call set" (no delayed expansion), which Wine's cmd also knows.
+:judge
+set "LINE=%~1"
+set GROUP=
+set RIGHT=
+for %%G in ("\Users:" "\Benutzer:" "Authenticated Users:" "Authentifizierte Benutzer:" "Everyone:" "Jeder:") do call :contains "%%~G" GROUP
+for %%R in ("(F)" "(M)" "(W)" "(WD" ",WD" "(AD" ",AD" "(GW" ",GW" "(GA" ",GA" "WDAC" "(WO" ",WO") do call :contains "%%~R" RIGHT
+if not defined GROUP exit /b 0
+if not defined RIGHT exit /b 0
+set WRITABLE=1
+echo %~1
+exit /b 0
+:contains
+set "PATTERN=%~1"
+call set "REST=%%LINE:%PATTERN%=%%"
+if not "%REST%"=="%LINE%" set %2=1
+exit /b 0

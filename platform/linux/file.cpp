@@ -116,4 +116,7 @@ int FileLock::Acquire(const std::string& path) {
   return 0;
 }
 
+// Where the Debian package puts them (CMAKE_INSTALL_DOCDIR below its prefix /usr).
+std::string_view InstalledDocumentsFolder() { return "/usr/share/doc/chron"; }
+
 }  // namespace chron::platform

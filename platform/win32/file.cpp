@@ -116,4 +116,7 @@ int FileLock::Acquire(const std::string& path) {
   return 0;
 }
 
+// The MSI's folder docs below INSTALLDIR (Program Files\SNTP).
+std::string_view InstalledDocumentsFolder() { return "C:\\Program Files\\SNTP\\docs"; }
+
 }  // namespace chron::platform

@@ -3,6 +3,8 @@ cannot read, are reported to the system log once, and the service runs with what
 
 import errno
 import os
+import subprocess
+import tempfile
 import unittest
 
 import harness
@@ -20,6 +22,36 @@ SERVER_STARTED = "SNTP-Server: Der SNTP Serverdienst wurde erfolgreich gestartet
 # The service as the unit runs it: an unprivileged user with the right to bind port 123.
 AS_NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
              "--inh-caps=+net_bind_service", "--ambient-caps=+net_bind_service"]
+
+PRODUCT_KEY = "SOFTWARE\\Orbek\\SNTP\\1.01"
+
+
+class PackageDefaultsTest(unittest.TestCase):
+    """The Debian package's postinst, run as dpkg runs it, with its program taken from the build
+    and the hive of the test (CHRON_HIVE)."""
+
+    def test_postinst_writes_the_absent_defaults_and_keeps_every_present_value(self):
+        installed = "/usr/libexec/chron/chron-defaults"
+        with open(os.path.join(os.environ["CHRON_BIN_DIR"], "deb-control", "postinst"), encoding="utf-8") as handle:
+            script = handle.read()
+        self.assertIn(installed, script)
+        with tempfile.TemporaryDirectory() as folder:
+            hive, postinst = os.path.join(folder, "registry.reg"), os.path.join(folder, "postinst")
+            with open(postinst, "w", encoding="utf-8") as handle:
+                handle.write(script.replace(installed, harness.program("chron-defaults")))
+            present = {PRODUCT_KEY + "\\Client": {"PollInterval": 300}, PRODUCT_KEY + "\\Server": {"TimeSource": "NTP"}}
+            harness.write_hive(hive, present)
+            environment = dict(os.environ, CHRON_HIVE=hive)
+            for arguments in (["configure"], ["configure", "1.0.0"]):  # installation, then an upgrade
+                subprocess.run(["sh", postinst] + arguments, env=environment, check=True, timeout=30)
+            with open(hive, encoding="utf-8") as handle:
+                text = handle.read()
+            expected = harness.hive_text({
+                PRODUCT_KEY: {"IPQueryType": "SNMP"},
+                PRODUCT_KEY + "\\Client": {"Active": 1, "Broadcast": 1, "RunOnce": 0, "MaxDiffSecond": 180,
+                                           "MaxDiffSecondActive": 0, "PollInterval": 300, "TimeSource": ""},
+                PRODUCT_KEY + "\\Server": {"Active": 0, "Broadcast": 1, "BroadcastInterval": 64, "TimeSource": "NTP"}})
+            self.assertEqual(sorted(filter(None, text.splitlines())), sorted(filter(None, expected.splitlines())))
 
 
 class SettingsAtStartTest(ServiceFrameCase):

@@ -9,16 +9,25 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wine_hosts import RUNNING, STOPPED, WineTestCase, harness, windows_path  # noqa: E402
+from wine_hosts import RUNNING, STOPPED, WineTestCase, harness, program, windows_path  # noqa: E402
 
 TOP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 PRODUCT_KEY = "HKLM\\SOFTWARE\\Orbek\\SNTP\\1.01"
 SERVICE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\SNTP"
 EVENT_SOURCE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\SNTP"
 CPLS_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cpls"
-SERVER = {"Client\\Active": 0, "Server\\Active": 1, "Server\\Broadcast": 0}
+# The twelve settings' defaults, which the package writes where a value is absent.
+DEFAULTS = {"Client\\Active": 1, "Client\\Broadcast": 1, "Client\\RunOnce": 0, "Client\\MaxDiffSecond": 180,
+            "Client\\MaxDiffSecondActive": 0, "Client\\PollInterval": 64, "Client\\TimeSource": "",
+            "Server\\Active": 0, "Server\\Broadcast": 1, "Server\\BroadcastInterval": 64,
+            "Server\\TimeSource": "LOCAL", "IPQueryType": "SNMP"}
+SERVER = dict(DEFAULTS, **{"Client\\Active": 0, "Server\\Active": 1, "Server\\Broadcast": 0})
 NTP_ERA = 2208988800  # seconds from 1900 (NTP) to 1970 (Unix)
-SERVICE_COMPONENTS = ("ServiceAuto", "ServiceDemand", "ServiceNone")
+SERVICE_COMPONENTS = ("ServiceAuto", "ServiceDemand", "ServiceNone", "ServiceDisabled")
+DOCUMENTS = ("windows.md", "settings.md", "chronstat.md")
+# Registry table Root 2 (HKLM) and Component attributes: 4 registry key path, 16 permanent,
+# 128 never overwrite, 256 64-bit.
+DEFAULT_ATTRIBUTES = "404"
 START_TEXT = ("Der Dienst SNTP wird gestartet, ohne auf ihn zu warten: startet er nicht (etwa ohne verwendbare "
               "Netzwerkadresse), startet ihn die Dienststeuerung nach einer Minute erneut.")
 W32TIME_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\W32Time"
@@ -80,11 +89,11 @@ def table(msi, name):
 class PackageTablesTest(unittest.TestCase):
     def test_files_service_privileges_and_registry_rows(self):
         msi = package()
-        self.assertEqual(set(programs()), {row["FileName"] for row in table(msi, "File")})
+        self.assertEqual((set(programs()) - {"docs"}) | set(DOCUMENTS), {row["FileName"] for row in table(msi, "File")})
         self.assertLessEqual({"LICENSE", "NOTICES.txt"}, set(programs()))
         services = table(msi, "ServiceInstall")
         self.assertEqual({(s["Name"], s["StartName"]) for s in services}, {("SNTP", "NT AUTHORITY\\LocalService")})
-        self.assertEqual(sorted(int(s["StartType"]) for s in services), [2, 3, 3])  # auto, demand, demand
+        self.assertEqual(sorted(int(s["StartType"]) for s in services), [2, 3, 3, 4])  # auto, demand, none, disabled
         configs = table(msi, "MsiServiceConfig")
         # Required privileges, the failure actions flag (an exit code counts as a failure) and a SID
         # of its own (unrestricted: a firewall rule naming the service matches only then) for every
@@ -110,11 +119,13 @@ class PackageTablesTest(unittest.TestCase):
         self.assertEqual({row["Action"]: row["Description"] for row in table(msi, "ActionText")}["StartSntp"],
                          START_TEXT)
         self.assertIn("MsiConfigureServices", {row["Action"] for row in table(msi, "InstallExecuteSequence")})
-        registry = {(row["Key"], row["Name"]): row["Value"] for row in table(msi, "Registry")}
+        registry = {(row["Key"], row["Name"]): row["Value"] for row in table(msi, "Registry")
+                    if not row["Key"].startswith(PRODUCT_KEY[5:])}
         self.assertEqual(registry, {
             (EVENT_SOURCE_KEY[5:], "EventMessageFile"): "#%[INSTALLDIR]chronsvc.exe",
             (EVENT_SOURCE_KEY[5:], "TypesSupported"): "#7",
-            (CPLS_KEY[5:], "SNTP"): "[#chroncfg.cpl]"})  # never the settings
+            (CPLS_KEY[5:], "SNTP"): "[#chroncfg.cpl]",
+            ("SOFTWARE\\Orbek\\SNTP\\Installer", "AdminShortcut"): "#1"})
         self.assertEqual({row["Attributes"] for row in table(msi, "Upgrade")}, {"1", "2"})  # major upgrade
 
     def test_firewall_rule_windows_time_and_status_folder_rows(self):
@@ -125,7 +136,8 @@ class PackageTablesTest(unittest.TestCase):
         properties = {row["Property"]: row["Value"] for row in table(msi, "Property")}
         self.assertEqual((properties["FIREWALL"], properties["W32TIME"]), ("subnet", "keep"))
         self.assertLessEqual({"FIREWALL", "W32TIME"}, set(properties["SecureCustomProperties"].split(";")))
-        self.assertEqual([(r["Root"], r["Key"], r["Name"], r["Type"]) for r in table(msi, "RegLocator")],
+        self.assertEqual([(r["Root"], r["Key"], r["Name"], r["Type"]) for r in table(msi, "RegLocator")
+                          if r["Key"] == W32TIME_KEY[5:]],
                          [("2", W32TIME_KEY[5:], "Start", "18")])  # HKLM; the raw value (2), 64-bit view (16)
         directories = {row["Directory"]: (row["Directory_Parent"], row["DefaultDir"])
                        for row in table(msi, "Directory")}
@@ -135,6 +147,61 @@ class PackageTablesTest(unittest.TestCase):
                           for r in table(msi, "MsiLockPermissionsEx")],
                          [("STATUSDIR", "CreateFolder", STATUS_SDDL, "")])
 
+    def test_settings_defaults_are_written_only_where_absent_and_never_removed(self):
+        msi = package()
+        components = {row["Component"]: row for row in table(msi, "Component")}
+        found = {row["Signature_"]: row["Property"] for row in table(msi, "AppSearch")}
+        locators = {row["Signature_"]: (row["Key"], row["Name"], row["Type"]) for row in table(msi, "RegLocator")}
+        written = {}
+        for row in table(msi, "Registry"):
+            if not row["Key"].startswith(PRODUCT_KEY[5:]):
+                continue
+            path = (row["Key"][len(PRODUCT_KEY[5:]):] + "\\" + row["Name"]).lstrip("\\")
+            written[path] = int(row["Value"][1:]) if row["Value"].startswith("#") else row["Value"]
+            # Its own component, keyed by the value, installed only where the search did not find it.
+            component = components[row["Component_"]]
+            self.assertEqual((component["Attributes"], component["KeyPath"]), (DEFAULT_ATTRIBUTES, row["Registry"]))
+            self.assertEqual(locators[row["Registry"]], (row["Key"], row["Name"], "18"))  # raw, 64-bit view
+            self.assertEqual(component["Condition"], "NOT " + found[row["Registry"]])
+        self.assertEqual(written, DEFAULTS)
+
+    def test_summary_language_add_remove_programs_shortcut_and_documents(self):
+        msi = package()
+        summary = subprocess.run(["msiinfo", "suminfo", msi], check=True, capture_output=True, text=True).stdout
+        self.assertIn("Template: x64;1031", summary)
+        properties = {row["Property"]: row["Value"] for row in table(msi, "Property")}
+        self.assertEqual(properties["ARPNOMODIFY"], "1")
+        # The Icon table's rows are streams "Icon.<name>" (an export would write them to files).
+        streams = subprocess.run(["msiinfo", "streams", msi], check=True, capture_output=True, text=True).stdout
+        self.assertIn("Icon." + properties["ARPPRODUCTICON"], streams.split())
+        [shortcut] = table(msi, "Shortcut")
+        self.assertEqual(shortcut["Name"], "SNTP-Einstellungen (Administrator)")
+        self.assertIn("Start-Process -Verb RunAs -FilePath '[System64Folder]control.exe'", shortcut["Arguments"])
+        self.assertIn("[INSTALLDIR]chroncfg.cpl", shortcut["Arguments"])
+        # The documents in docs\ below the program folder.
+        folders = {row["Component"]: row["Directory_"] for row in table(msi, "Component")}
+        self.assertEqual({folders[row["Component_"]] for row in table(msi, "File") if row["FileName"] in DOCUMENTS},
+                         {"DOCSDIR"})
+        docs = next(row for row in table(msi, "Directory") if row["Directory"] == "DOCSDIR")
+        self.assertEqual((docs["DefaultDir"], docs["Directory_Parent"]), ("docs", "INSTALLDIR"))
+
+    def test_packaged_programs_are_stripped_with_their_symbols_beside_the_build(self):
+        folder = os.path.join(os.environ["CHRON_BIN_DIR"], "sntp-windows")
+        symbols = os.path.join(os.environ["CHRON_BIN_DIR"], "sntp-windows-symbols")
+        stripped = [name for name in os.listdir(folder) if name.endswith((".exe", ".cpl"))]
+        self.assertLess(os.path.getsize(os.path.join(folder, "chronsvc.exe")), 2500000)  # 3.5 MB with symbols
+        self.assertGreaterEqual(len(stripped), 4)
+        for name in stripped:
+            path = os.path.join(folder, name)
+            sections = subprocess.run(["x86_64-w64-mingw32-objdump", "-h", path], check=True, capture_output=True,
+                                      text=True).stdout
+            self.assertIn(".gnu_debuglink", sections, name)
+            listed = subprocess.run(["x86_64-w64-mingw32-nm", path], capture_output=True, text=True)
+            self.assertIn("no symbols", listed.stderr, name)
+            # The symbols, in the file the debug link names.
+            kept = subprocess.run(["x86_64-w64-mingw32-nm", os.path.join(symbols, name + ".debug")], check=True,
+                                  capture_output=True, text=True).stdout
+            self.assertGreater(len(kept.splitlines()), 100, name)
 
 class InstallerTest(WineTestCase):
     def reg(self, host, *args):
@@ -211,6 +278,76 @@ class InstallerTest(WineTestCase):
         self.assertNotIn("EventMessageFile", self.reg(host, "query", EVENT_SOURCE_KEY))
         self.assertNotIn("chroncfg.cpl", self.reg(host, "query", CPLS_KEY))
         self.assertEqual(self.reg(host, "query", PRODUCT_KEY, "/s"), settings)
+
+    def next_version(self, host, step):
+        """The package again, `step` patch versions newer (a major upgrade of it)."""
+        path = os.path.join(host.host.dir, "next%d.msi" % step)
+        major, minor, patch = os.path.basename(package()).split("-")[1].split(".")
+        subprocess.run([sys.executable, os.path.join(TOP, "scripts", "build_msi.py"),
+                        os.path.join(os.environ["CHRON_BIN_DIR"], "sntp-windows"),
+                        "%s.%s.%d" % (major, minor, int(patch) + step), path], check=True, capture_output=True)
+        return path
+
+    def settings(self, host):
+        """{value path: data as reg shows it} below the product key."""
+        found, key = {}, None
+        for line in self.reg(host, "query", PRODUCT_KEY, "/s").splitlines():
+            if line.startswith("HKEY_"):
+                key = line[len("HKEY_LOCAL_MACHINE\\SOFTWARE\\Orbek\\SNTP\\1.01"):].lstrip("\\")
+            elif line.strip():
+                name, kind, *data = line.split(None, 2)
+                value = data[0] if data else ""
+                found[(key + "\\" + name).lstrip("\\")] = int(value, 16) if kind == "REG_DWORD" else value
+        return found
+
+    def test_defaults_fill_only_absent_settings_through_repair_and_removal(self):
+        host = self.wine_host("msidefaults", settings={"Server\\TimeSource": "NTP", "Client\\PollInterval": 300})
+        kept = {"Server\\TimeSource": "NTP", "Client\\PollInterval": 300}
+        self.msiexec(host, "/i", windows_path(package()), "SNTPSTART=none")
+        self.assertEqual(self.settings(host), dict(DEFAULTS, **kept))
+        # Changed by the applet, one removed by hand: a repair keeps the one, writes the other anew.
+        # (Wine's msiexec /f ends with 69 and does nothing; REINSTALL=ALL is the same repair.)
+        host.import_registry(harness.product({"Client\\Active": 0}))
+        self.reg(host, "delete", PRODUCT_KEY + "\\Client", "/v", "TimeSource", "/f")
+        self.msiexec(host, "/i", windows_path(package()), "REINSTALL=ALL", "REINSTALLMODE=vomus")
+        expected = dict(DEFAULTS, **kept, **{"Client\\Active": 0})
+        self.assertEqual(self.settings(host), expected)
+        self.msiexec(host, "/x", windows_path(package()))
+        self.assertEqual(host.query(), {})
+        self.assertEqual(self.settings(host), expected)
+
+    def test_upgrade_without_sntpstart_keeps_the_start_type_the_service_manager_has(self):
+        host = self.wine_host("msikeep", settings={})
+        self.msiexec(host, "/i", windows_path(package()), "SNTPSTART=none")
+        self.msiexec(host, "/i", windows_path(self.next_version(host, 1)))
+        self.assertIn("0x3", self.reg(host, "query", SERVICE_KEY, "/v", "Start"))  # demand, and not started
+        self.assertEqual(host.query()["state"], STOPPED)
+        # Disabled by the administrator (Start 4, as "sc config SNTP start= disabled" writes it;
+        # Wine's sc has no "config"): the next upgrade keeps it disabled.
+        self.reg(host, "add", SERVICE_KEY, "/v", "Start", "/t", "REG_DWORD", "/d", "4", "/f")
+        self.msiexec(host, "/i", windows_path(self.next_version(host, 2)))
+        self.assertIn("0x4", self.reg(host, "query", SERVICE_KEY, "/v", "Start"))
+        self.assertEqual(host.query()["state"], STOPPED)
+
+    def test_install_script_names_other_services_apart_and_refuses_a_folder_users_can_write(self):
+        host = self.wine_host("msiscript", settings={})
+        host.install_service("SNTP2")
+        self.assertIn("SNTP v4 Zeitdienst (SNTP2)", self.reg(host, "query", SERVICE_KEY + "2", "/v", "DisplayName"))
+        # Wine's icacls lists nothing: one beside the script's working folder lists a folder in
+        # which Authenticated Users may modify (cmd finds programs in the working folder first).
+        folder = os.path.join(host.host.dir, "writable")
+        os.mkdir(folder)
+        with open(os.path.join(folder, "icacls.bat"), "w", encoding="ascii", newline="\r\n") as handle:
+            handle.write("@echo C:\\SNTP BUILTIN\\Administrators:(OI)(CI)(F)\n"
+                         "@echo        NT AUTHORITY\\Authenticated Users:(OI)(CI)(M)\n")
+        with open(os.path.join(folder, "install.cmd"), "w", encoding="ascii", newline="\r\n") as handle:
+            handle.write('@cd /d "%%~dp0"\n@call "%s" "%s" SNTP3\n'
+                         % (windows_path(program("install-service.cmd")), windows_path(program("chronsvc.exe"))))
+        run = host.run(["cmd", "/c", windows_path(os.path.join(folder, "install.cmd"))])
+        self.assertNotEqual(run.returncode, 0, run.describe())
+        self.assertIn("Authenticated Users:(OI)(CI)(M)", run.output())
+        self.assertIn("FEHLER: Gewoehnliche Benutzer duerfen in den Programmordner", run.output())
+        self.assertEqual(host.query("SNTP3"), {})
 
 
 if __name__ == "__main__":

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -407,6 +409,55 @@ TEST(WriteConfigurationTest, ASaveThatCannotBeStoredKeepsTheEarlierConfiguration
   EXPECT_EQ(read.client_poll_interval, before.client_poll_interval);
   EXPECT_TRUE(read.client_time_source == before.client_time_source);  // 3000 times 'a'; no long print
   EXPECT_EQ(read.server_active, before.server_active);
+  std::filesystem::remove_all(dir);
+}
+
+// ---- Defaults where absent (the packages' installation) ----------------------------------
+
+TEST(WriteAbsentDefaultsTest, WritesOnlyTheAbsentValuesAndKeepsThePresentOnes) {
+  auto registry = platform::OpenMemoryRegistry();
+  SetDword(*registry, kClientKey, "PollInterval", 300);
+  SetText(*registry, kServerKey, "TimeSource", "NTP");
+  SetRaw(*registry, kRootKey, "IPQueryType", RegType::kBinary, {1, 2});  // any type counts as present
+  std::vector<std::string_view> written;
+  EXPECT_EQ(WriteAbsentDefaults(*registry, &written), platform::kRegSuccess);
+  std::vector<std::string> expected;
+  for (const Setting& setting : kSettings) {
+    if (setting.path != "Client\\PollInterval" && setting.path != "Server\\TimeSource" &&
+        setting.path != "IPQueryType") {
+      expected.emplace_back(setting.path);
+    }
+  }
+  EXPECT_EQ(std::vector<std::string>(written.begin(), written.end()), expected);
+
+  Configuration read, defaults;
+  EXPECT_TRUE(ReadConfiguration(*registry, &read));  // complete: the applet reads without complaint
+  EXPECT_EQ(read.client_poll_interval, 300u);
+  EXPECT_EQ(read.server_time_source, "NTP");
+  EXPECT_EQ(read.client_active, defaults.client_active);
+  EXPECT_EQ(read.client_max_diff_second, defaults.client_max_diff_second);
+  EXPECT_EQ(read.server_broadcast_interval, defaults.server_broadcast_interval);
+  EXPECT_EQ(read.client_time_source, "");
+  RegType type;
+  uint32_t size = 0;
+  ASSERT_EQ(registry->QueryValue(kRootKey, "IPQueryType", &type, nullptr, &size), platform::kRegSuccess);
+  EXPECT_EQ(type, RegType::kBinary);
+  written.clear();
+  EXPECT_EQ(WriteAbsentDefaults(*registry, &written), platform::kRegSuccess);
+  EXPECT_TRUE(written.empty());  // a second installation (upgrade, repair) changes nothing
+}
+
+TEST(WriteAbsentDefaultsTest, AHiveThatCannotBeParsedStaysAsItIs) {
+  char pattern[] = "/tmp/config_test.XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string dir = pattern, hive = dir + "/registry.reg", text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\n";
+  { std::ofstream(hive) << text; }
+  std::vector<std::string_view> written;
+  EXPECT_EQ(WriteAbsentDefaults(*platform::OpenHiveFile(hive, [](const std::string&) {}), &written),
+            platform::kRegBadHive);
+  EXPECT_TRUE(written.empty());
+  std::ifstream in(hive);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
   std::filesystem::remove_all(dir);
 }
 
