@@ -211,6 +211,61 @@ TEST(StatusWriterTest, MakesItsFolderWithProtectedRightsOfItsOwn) {
   EXPECT_EQ(aces, expected);
 }
 
+// The names of the files made in the folder watched by `watch` (opened for overlapped reads)
+// while `act` runs, in their order.
+template <typename Act>
+std::vector<std::wstring> NamesAdded(HANDLE watch, Act act) {
+  alignas(DWORD) BYTE buffer[16384];
+  OVERLAPPED overlapped{};
+  ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  overlapped.hEvent = event.get();
+  auto listen = [&] {
+    return ReadDirectoryChangesW(watch, buffer, sizeof buffer, FALSE, FILE_NOTIFY_CHANGE_FILE_NAME, nullptr,
+                                 &overlapped, nullptr);
+  };
+  std::vector<std::wstring> names;
+  if (!listen()) return names;
+  act();
+  // Changes between two reads wait in the handle's own buffer; none for half a second ends it.
+  while (WaitForSingleObject(event.get(), 500) == WAIT_OBJECT_0) {
+    DWORD size = 0;
+    if (!GetOverlappedResult(watch, &overlapped, &size, FALSE) || size == 0) break;
+    for (DWORD at = 0;;) {
+      const auto* entry = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer + at);
+      if (entry->Action == FILE_ACTION_ADDED)
+        names.emplace_back(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+      if (entry->NextEntryOffset == 0) break;
+      at += entry->NextEntryOffset;
+    }
+    ResetEvent(event.get());
+    if (!listen()) break;
+  }
+  CancelIoEx(watch, &overlapped);
+  DWORD ignored = 0;
+  GetOverlappedResult(watch, &overlapped, &ignored, TRUE);
+  return names;
+}
+
+TEST(StatusWriterTest, EachWriteUsesANewTemporaryAndLeavesNoneBehind) {
+  const fs::path dir = fs::temp_directory_path() / ("chron-status-names-" + std::to_string(GetCurrentProcessId()));
+  fs::remove_all(dir);
+  const std::string path = (dir / "status.json").string();
+  ASSERT_EQ(ReplaceFileContents(path, "first"), 0);
+  ScopedHandle watch(CreateFileW(dir.c_str(), FILE_LIST_DIRECTORY,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+  ASSERT_TRUE(watch.valid());
+  const std::vector<std::wstring> added = NamesAdded(watch.get(), [&] {
+    EXPECT_EQ(ReplaceFileContents(path, "second"), 0);
+    EXPECT_EQ(ReplaceFileContents(path, "third"), 0);
+  });
+  ASSERT_EQ(added.size(), 2u);
+  EXPECT_NE(added[0], added[1]);
+  for (const std::wstring& name : added) EXPECT_TRUE(IsTemporaryOf(name, L"status.json")) << name;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  fs::remove_all(dir);
+}
+
 TEST(StatusWriterTest, EveryTemporaryHasANewRandomName) {
   std::set<std::wstring> names;
   for (int i = 0; i < 1000; ++i) {
