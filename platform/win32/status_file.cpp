@@ -37,10 +37,9 @@ constexpr int64_t kLeftTemporaryAgeS = 60;
 // system's error (ERROR_ALREADY_EXISTS when something is there).
 int CreateStatusFolder(const std::wstring& folder) {
   const std::vector<BYTE> writer = win32::ProcessUserSid();
+  if (writer.empty()) return ERROR_NO_TOKEN;
   wchar_t* writer_sid = nullptr;
-  if (writer.empty() || !ConvertSidToStringSidW(const_cast<BYTE*>(writer.data()), &writer_sid)) {
-    return static_cast<int>(GetLastError());
-  }
+  if (!ConvertSidToStringSidW(const_cast<BYTE*>(writer.data()), &writer_sid)) return static_cast<int>(GetLastError());
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const bool converted = ConvertStringSecurityDescriptorToSecurityDescriptorW(
       win32::StatusFolderSddl(writer_sid).c_str(), SDDL_REVISION_1, &descriptor, nullptr);
@@ -55,11 +54,13 @@ int CreateStatusFolder(const std::wstring& folder) {
 // Opens the folder `folder` itself (a link at its name not followed), making it when it is
 // missing: the handle, or INVALID_HANDLE_VALUE with the last error set. Held open without
 // FILE_SHARE_DELETE, the handle keeps the folder where it is while the caller writes: nobody may
-// rename or remove it meanwhile.
+// rename or remove it meanwhile. (A share mode counts only beside an access to the data, here
+// FILE_LIST_DIRECTORY; one for attributes and rights alone would not hold the name.)
 HANDLE OpenStatusFolder(const std::wstring& folder) {
   auto open = [&] {
-    return CreateFileW(folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   };
   const HANDLE opened = open();
   if (opened != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND) return opened;
