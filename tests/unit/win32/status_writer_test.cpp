@@ -3,6 +3,7 @@
 // (FSCTL_SET_REPARSE_POINT: ERROR_NOT_SUPPORTED) nor a folder of another owner; it shows a Unix
 // symbolic link as a reparse point and another Unix user's folder as owned by S-1-5-7, so under
 // Wine (as root) the test makes those with the Unix tools instead.
+
 // <windows.h> (through win32.h) before the headers that build on it.
 #include "platform/win32/win32.h"
 
