@@ -13,13 +13,4 @@ bool IsStatusFolderRefusal(int error) {
   return error == kStatusFolderForeignOwner || error == kStatusFolderOpenToOthers || error == kStatusFolderLink;
 }
 
-std::string StatusFolderRefusalText(int error) {
-  switch (error) {
-    case kStatusFolderForeignOwner: return "weder dem Benutzer des SNTP Dienstes noch root gehört";
-    case kStatusFolderOpenToOthers: return "ohne Sticky-Bit auch für andere Benutzer beschreibbar ist";
-    case kStatusFolderLink: return "eine symbolische Verknüpfung ist";
-    default: return "nicht verwendbar ist";
-  }
-}
-
 }  // namespace chron::platform

@@ -15,12 +15,15 @@ std::string StatusFilePath();
 // The system's place of the status file (see StatusFilePath).
 std::string DefaultStatusFilePath();
 
-// ReplaceFileContents' refusals of the status file's folder (Linux): negative, so that they never
-// meet a system error number. A folder that another user may change would let that user plant a
-// link or a file of their own where the writer, often root, writes.
-inline constexpr int kStatusFolderForeignOwner = -20;  // owned by neither the writing user nor root
-inline constexpr int kStatusFolderOpenToOthers = -21;  // group or others may write, no sticky bit
-inline constexpr int kStatusFolderLink = -22;          // the folder's own name is a symbolic link
+// ReplaceFileContents' refusals of the status file's folder: negative, so that they never meet a
+// system error number. A folder that another user may change would let that user plant a link
+// or a file of their own where the writer, often root or a service's account, writes.
+// Owned by neither the writing user nor root (Windows: nor SYSTEM nor the Administrators).
+inline constexpr int kStatusFolderForeignOwner = -20;
+// Group or others may write, and there is no sticky bit (Linux).
+inline constexpr int kStatusFolderOpenToOthers = -21;
+// The folder's own name is a symbolic link (Windows: or another reparse point, a junction).
+inline constexpr int kStatusFolderLink = -22;
 
 // True for the refusals above, false for 0 and the system's errors.
 bool IsStatusFolderRefusal(int error);
@@ -29,10 +32,13 @@ std::string StatusFolderRefusalText(int error);
 
 // Replaces the status file `path` by one holding `text`, atomically, left to the system's cache:
 // the record is rewritten often and means nothing after a restart. Creates the file's folder
-// (one level, mode 0755) when it is missing. On Linux the file never follows a symbolic link: a
-// link at its name is replaced by the file, the folder itself must be no link, and a folder that
-// others may change is refused (kStatusFolder...); temporaries that killed writers left there
-// are removed once they are a minute old. 0, a refusal or the system's error.
+// (one level) when it is missing: on Linux mode 0755, on Windows with rights of its own
+// (SYSTEM and the Administrators full control, the writer modify, the Users read; nothing
+// inherited from ProgramData). The file never follows a link: a link at its name is replaced by
+// the file, the folder itself must be no link (Windows: no junction either), and a folder that
+// others may change is refused (kStatusFolder...; Windows judges the folder's owner only). The
+// new file is written under a new random name beside it; temporaries that killed writers left
+// there are removed once they are a minute old. 0, a refusal or the system's error.
 int ReplaceFileContents(const std::string& path, const std::string& text);
 
 // This process's id.

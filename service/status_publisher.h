@@ -48,6 +48,7 @@ class StatusPublisher {
   int64_t since_ns_ = 0;
   int last_error_ = 0;
   bool refusal_reported_ = false;  // of the status file's folder: once per process
+  bool failure_reported_ = false;  // a write that failed otherwise: once per process
 
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -56,6 +56,15 @@ int OpenStatusFolder(const std::string& folder, linux_file::Descriptor* dir) {
 
 }  // namespace
 
+std::string StatusFolderRefusalText(int error) {
+  switch (error) {
+    case kStatusFolderForeignOwner: return "weder dem Benutzer des SNTP Dienstes noch root gehört";
+    case kStatusFolderOpenToOthers: return "ohne Sticky-Bit auch für andere Benutzer beschreibbar ist";
+    case kStatusFolderLink: return "eine symbolische Verknüpfung ist";
+    default: return "nicht verwendbar ist";
+  }
+}
+
 int ReplaceFileContents(const std::string& path, const std::string& text) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);

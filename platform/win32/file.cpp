@@ -2,9 +2,9 @@
 #include "platform/file.h"
 
 #include <algorithm>
-#include <atomic>
 #include <utility>
 
+#include "platform/win32/file_in.h"
 #include "platform/win32/win32.h"
 
 namespace chron::platform {
@@ -42,54 +42,26 @@ int ReadRegularFile(const std::string& path, size_t limit, std::string* text, Fi
 
 bool IsMissingFileError(int error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync) {
-  static std::atomic<unsigned> serial{0};
+namespace {
+
+// The folder of `path` (empty, or ending in its separator) and the file's name in it.
+std::pair<std::wstring, std::wstring> SplitPath(const std::string& path) {
   const std::wstring target = win32::Widen(path);
-  const std::wstring temporary =
-      target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(serial++) + L".tmp";
-  DWORD error = 0;
-  {
-    win32::ScopedHandle file(
-        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return static_cast<int>(GetLastError());
-    DWORD written = 0;
-    if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
-      error = GetLastError();
-    } else if (written != text.size()) {
-      error = ERROR_WRITE_FAULT;
-    } else if (sync == FileSync::kDurable && !FlushFileBuffers(file.get())) {
-      error = GetLastError();
-    }
-  }
-  const DWORD flags = MOVEFILE_REPLACE_EXISTING | (sync == FileSync::kDurable ? MOVEFILE_WRITE_THROUGH : 0);
-  if (error == 0 && !MoveFileExW(temporary.c_str(), target.c_str(), flags)) error = GetLastError();
-  if (error != 0) DeleteFileW(temporary.c_str());
-  return static_cast<int>(error);
+  const size_t slash = target.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return {std::wstring(), target};
+  return {target.substr(0, slash + 1), target.substr(slash + 1)};
+}
+
+}  // namespace
+
+int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync) {
+  const auto [folder, name] = SplitPath(path);
+  return win32::ReplaceFileIn(folder, name, text, sync);
 }
 
 void RemoveLeftTemporaries(const std::string& path) {
-  // ReplaceFileAtomically's temporaries: "<file>.<process id>-<serial>.tmp" beside the file.
-  const std::wstring target = win32::Widen(path);
-  const size_t slash = target.find_last_of(L"\\/");
-  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : target.substr(0, slash + 1);
-  const std::wstring name = target.substr(folder.size());
-  WIN32_FIND_DATAW found{};
-  const HANDLE search = FindFirstFileW((target + L".*-*.tmp").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::wstring entry = found.cFileName;
-    // The pattern also meets short (8.3) names: the long one must begin with the file's name.
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || entry.size() <= name.size() + 5 ||
-        entry.compare(0, name.size() + 1, name + L".") != 0)
-      continue;
-    // Only digits and the one dash between the name's dot and ".tmp": the pattern may match more.
-    const std::wstring middle = entry.substr(name.size() + 1, entry.size() - name.size() - 5);
-    if (middle.find_first_not_of(L"0123456789-") != std::wstring::npos ||
-        std::count(middle.begin(), middle.end(), L'-') != 1)
-      continue;
-    DeleteFileW((folder + entry).c_str());
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  const auto [folder, name] = SplitPath(path);
+  win32::RemoveTemporariesIn(folder, name, 0);
 }
 
 void FileLock::Release() {

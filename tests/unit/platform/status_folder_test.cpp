@@ -1,7 +1,6 @@
 // The status file's folder on Linux: links planted by other users and folders they may change.
 // Needs root, to make folders and links of another user.
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -96,28 +95,6 @@ TEST_F(StatusFolderTest, NeverFollowsALinkAndRefusesFoldersOthersMayChange) {
       EXPECT_TRUE(fs::is_symlink(real / "status.json"));  // left as it was
     }
   }
-}
-
-TEST_F(StatusFolderTest, RemovesTheTemporariesOfKilledWritersOnceAMinuteOld) {
-  const fs::path folder = root_ / "status";
-  struct Case {
-    const char* name;
-    int age_s;
-    bool removed;
-  } cases[] = {
-      {".status.json.a1B2c3", 120, true},  // a killed writer's
-      {".status.json.d4E5f6", 0, false},   // perhaps of a writer at work
-      {".status.json.a1B2c", 120, false},  // not the pattern of a temporary
-      {".other.json.a1B2c3", 120, false},  // of another file
-  };
-  fs::create_directory(folder);
-  for (const Case& c : cases) {
-    std::fclose(OpenFile((folder / c.name).string(), "w"));
-    const timeval then[2] = {{::time(nullptr) - c.age_s, 0}, {::time(nullptr) - c.age_s, 0}};
-    ASSERT_EQ(::utimes((folder / c.name).c_str(), then), 0);
-  }
-  ASSERT_EQ(ReplaceFileContents((folder / "status.json").string(), "record"), 0);
-  for (const Case& c : cases) EXPECT_EQ(fs::exists(folder / c.name), !c.removed) << c.name;
 }
 
 }  // namespace

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+
+#include "platform/file.h"
+#include "platform/status_file.h"
 #include "tests/testutil/fake_clock.h"
+#include "tests/testutil/report_capture.h"
 
 namespace chron {
 namespace {
@@ -43,6 +49,28 @@ TEST(StatusPublisherTest, SynchronisedWhileATakenSampleIsWithinTwoIntervals) {
     EXPECT_EQ(record.client->synchronised, step.synchronised) << (step.now - kStart) / kSecondNs;
     EXPECT_EQ(record.client->since_ns, step.since) << (step.now - kStart) / kSecondNs;
   }
+}
+
+TEST(StatusPublisherTest, AFileThatCannotBeWrittenIsReportedOnce) {
+  // The status file's folder is a plain file: every write fails, none is a refusal.
+  const std::filesystem::path blocker =
+      std::filesystem::temp_directory_path() / ("chron-publisher-" + std::to_string(platform::CurrentProcessId()));
+  ASSERT_EQ(platform::ReplaceFileAtomically(blocker.string(), "not a folder"), 0);
+  const std::string path = (blocker / "status.json").string();
+  testing::ReportCapture capture(ReportTarget::kEventLog);
+  testing::FakeClock clock(kStart);
+  Runtime rt;
+  rt.clock = &clock;
+  {
+    StatusPublisher publisher(rt, "chronsvc", "1.1.0.0", path, nullptr);
+    publisher.Start();  // the first write
+    publisher.Stop();   // and the last one
+  }
+  std::filesystem::remove(blocker);
+  const auto events = capture.events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].type, platform::EventType::kWarning);
+  EXPECT_NE(events[0].text.find(path + " kann nicht geschrieben werden"), std::string::npos) << events[0].text;
 }
 
 }  // namespace
