@@ -119,13 +119,9 @@ std::function<void()> AfterStart(StopControl& stop, std::function<void()> body) 
   };
 }
 
-int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) {
-  *specific_exit_code = 0;
-  ReportMessage(msg::kServicePreparing);
-  std::string clock = rt.clock->Description();
-  if (!clock.empty()) Trace("SNTP-Debug: %s\n", clock.c_str());
-
-  // The mutex is open to everyone on the machine; on Linux no security descriptor is needed.
+// The instance mutex, open to everyone on the machine (on Linux no security descriptor is
+// needed), held from here until the receive loop ends. 0, or the exit code of the start.
+int HoldInstance(Runtime& rt) {
   bool already_exists = false;
   std::unique_ptr<platform::NamedMutex> instance_mutex;
   if (const std::error_code error =
@@ -138,11 +134,46 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
     ReportMessage(msg::kAlreadyRunning);
     return kExitAlreadyRunning;
   }
-  // Held from here until the receive loop ends.
   rt.stop.release_instance = [held = std::shared_ptr<platform::NamedMutex>(std::move(instance_mutex))]() mutable {
     held.reset();
   };
+  return 0;
+}
 
+// The server's broadcast thread and the client's poll thread, where the settings ask for them,
+// with their reports. kExitNoThread when one cannot be started.
+int StartServerAndClient(Runtime& rt) {
+  if (rt.ServerActive()) {
+    if (rt.config.server_broadcast != 0) {
+      ReportMessage(msg::kBroadcastInterval, {int64_t{rt.config.server_broadcast_interval}});
+      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { BroadcastThread(rt); })) != 0)
+        return kExitNoThread;
+      ReportMessage(msg::kServerStarted);
+    } else {
+      ReportMessage(msg::kBroadcastsOff);
+    }
+  }
+  if (rt.ClientActive()) {
+    if (rt.config.client_broadcast != 0) {
+      ReportMessage(msg::kClientAcceptsBroadcasts);
+    } else if (rt.config.client_time_source.empty()) {
+      ReportMessage(msg::kClientModeInvalid);
+    } else {
+      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { ClientPollThread(rt); })) != 0)
+        return kExitNoThread;
+      ReportMessage(msg::kClientStarted);
+    }
+  }
+  return 0;
+}
+
+int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) {
+  *specific_exit_code = 0;
+  ReportMessage(msg::kServicePreparing);
+  std::string clock = rt.clock->Description();
+  if (!clock.empty()) Trace("SNTP-Debug: %s\n", clock.c_str());
+
+  if (const int held = HoldInstance(rt); held != 0) return held;
   if (const std::error_code startup = rt.network->Startup()) {
     ReportMessage(msg::kWinsockError, {"SNTP-Init", "WSAStartup()", int64_t{startup.value()}});
     return startup.value();
@@ -171,29 +202,7 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
   rt.sockets.follow_addresses = AddressFollower(rt, hooks.registry_discovery);
   // The shutdown and start events are created with the runtime record and cannot fail here.
 
-  if (rt.ServerActive()) {
-    if (rt.config.server_broadcast != 0) {
-      ReportMessage(msg::kBroadcastInterval, {int64_t{rt.config.server_broadcast_interval}});
-      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { BroadcastThread(rt); })) != 0)
-        return kExitNoThread;
-      ReportMessage(msg::kServerStarted);
-    } else {
-      ReportMessage(msg::kBroadcastsOff);
-    }
-  }
-
-  if (rt.ClientActive()) {
-    if (rt.config.client_broadcast != 0) {
-      ReportMessage(msg::kClientAcceptsBroadcasts);
-    } else if (rt.config.client_time_source.empty()) {
-      ReportMessage(msg::kClientModeInvalid);
-    } else {
-      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { ClientPollThread(rt); })) != 0)
-        return kExitNoThread;
-      ReportMessage(msg::kClientStarted);
-    }
-  }
-
+  if (StartServerAndClient(rt) != 0) return kExitNoThread;
   if (hooks.last_step) {
     error = hooks.last_step(rt);
     if (error != 0) return error;
