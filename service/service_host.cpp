@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -38,6 +39,9 @@ class ServiceProcess {
 
  private:
   void ServiceMain();
+  // Connected to the service manager: the service's main routine on a thread of its own, the
+  // controls on the signal thread. The exit code the stop reported.
+  int RunUnderServiceManager(const std::function<void(platform::ControlSignal)>& on_signal);
   void ServiceControlHandler(uint32_t control);
   void OnControlSignal(platform::ControlSignal signal);
   void ReportStatusLocked();
@@ -228,6 +232,10 @@ int ServiceProcess::Run(const std::vector<std::string>& args) {
     return End(start_code_ != 0 ? RefusedStatus(start_code_) : 0);
   }
 
+  return RunUnderServiceManager(on_signal);
+}
+
+int ServiceProcess::RunUnderServiceManager(const std::function<void(platform::ControlSignal)>& on_signal) {
   SetReportTarget(ReportTarget::kEventLog);
   bool handler_failed = false;
   int error = platform::ConnectServiceManager(&manager_, &handler_failed);
