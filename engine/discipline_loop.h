@@ -49,6 +49,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace chron {
 
@@ -107,6 +108,14 @@ class DisciplineLoop {
   // The largest part of an offset to slew when the offsets scatter more than the interval can
   // slew (1 otherwise).
   double ScatterPhaseGain(double elapsed_ns) const;
+  // The decision to step by `offset`; the next interval is measured from the step's end.
+  LoopDecision Step(const LoopSample& sample, int64_t offset);
+  // Stages of a slewed sample, given its `residual` (the offset less the phase still owed) over
+  // `elapsed` ns since the last. A residual no reachable frequency explains teaches the frequency
+  // through the phase: returns the phase gain. Any other one teaches it directly, unless it
+  // stands out alone (returns the hold); sets *phase_gain.
+  double LearnFromScatter(int64_t offset, double owed, double residual, double elapsed);
+  std::optional<LoopDecision> LearnFromResidual(double residual, double elapsed, double* phase_gain);
 
   double frequency_ppm_ = 0;
   int64_t delays_[kDelayHistory] = {};
