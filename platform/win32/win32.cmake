@@ -5,5 +5,5 @@
 # (a larger set is refused with 10022, WSAEINVAL).
 target_compile_definitions(chron_platform_base PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
                                                       _POSIX_THREAD_SAFE_FUNCTIONS=200112L FD_SETSIZE=66)
-target_link_libraries(chron_platform_base PUBLIC advapi32 user32 shell32)
+target_link_libraries(chron_platform_base PUBLIC advapi32 shell32)
 target_link_libraries(chron_platform PUBLIC ws2_32 iphlpapi snmpapi version advapi32 user32 bcrypt shell32)
