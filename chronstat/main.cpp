@@ -10,14 +10,14 @@
 
 #include "chronstat/status_plot.h"
 #include "chronstat/status_view.h"
-#include "engine/status_record.h"
-#include "engine/status_text.h"
 #include "platform/arguments.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/process_watch.h"
 #include "platform/status_file.h"
+#include "status/status_record.h"
+#include "status/status_text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/status_record.h"
+#include "status/status_record.h"
 
 namespace chron {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "engine/status_text.h"
+#include "status/status_text.h"
 
 namespace chron {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/status_record.h"
 #include "platform/process_watch.h"
+#include "status/status_record.h"
 
 namespace chron {
 

@@ -14,6 +14,10 @@ namespace chron {
 
 inline constexpr std::string_view kProductKey = "SOFTWARE\\Orbek\\SNTP\\1.01\\";
 
+// Server\BroadcastInterval when the hive does not say (seconds); a broadcast client, which is not
+// told its server's interval, assumes this one.
+inline constexpr uint32_t kDefaultBroadcastIntervalS = 64;
+
 struct Configuration {
   uint32_t client_active = 1;
   uint32_t client_broadcast = 1;
@@ -24,7 +28,7 @@ struct Configuration {
   std::string client_time_source;      // read through an 8192-byte buffer, trimmed
   uint32_t server_active = 0;
   uint32_t server_broadcast = 1;
-  uint32_t server_broadcast_interval = 64;   // seconds
+  uint32_t server_broadcast_interval = kDefaultBroadcastIntervalS;
   std::string server_time_source = "LOCAL";  // 80-byte buffer, not trimmed
   std::string ip_query_type = "SNMP";        // 80-byte buffer, trimmed
   // Path of the symmetric key file (value "KeyFile" of the product key, read apart from the

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "engine/runtime.h"
-#include "engine/status_record.h"
 #include "messages/report.h"
+#include "status/status_record.h"
 
 namespace chron {
 

@@ -48,9 +48,4 @@ void StatusBoard::Client(ClientState* client, std::vector<HistoryEntry>* history
   history->assign(history_.begin(), history_.end());
 }
 
-bool IsSynchronised(const std::optional<int64_t>& last_sample_ns, uint32_t interval_s, int64_t now_ns) {
-  if (!last_sample_ns) return false;
-  return now_ns - *last_sample_ns <= 2 * int64_t{interval_s} * 1'000'000'000;
-}
-
 }  // namespace chron

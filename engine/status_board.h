@@ -13,7 +13,7 @@
 #include <string>
 
 #include "engine/drop_reason.h"
-#include "engine/status_record.h"
+#include "status/status_record.h"
 
 namespace chron {
 
@@ -39,7 +39,8 @@ class StatusBoard {
   void SetListener(std::function<void()> listener) { listener_ = std::move(listener); }
 
   // The counters and the client's part as they are now. `client` gets source, address, the
-  // last request and sample, the last correction; the caller judges `synchronised`.
+  // last request and sample, the last correction; the caller judges `synchronised`
+  // (status/synchronised.h).
   StatusCounters Counters() const;
   void Client(ClientState* client, std::vector<HistoryEntry>* history) const;
 
@@ -58,9 +59,5 @@ class StatusBoard {
   std::deque<HistoryEntry> history_;
   std::function<void()> listener_;
 };
-
-// Whether a client with interval `interval_s` whose last sample was taken at `last_sample_ns`
-// (none: never) is synchronised at `now_ns`: a sample within two intervals.
-bool IsSynchronised(const std::optional<int64_t>& last_sample_ns, uint32_t interval_s, int64_t now_ns);
 
 }  // namespace chron

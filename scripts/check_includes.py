@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks that the include graph of the layers only points down:
 
-    platform <- config, messages <- engine <- service <- win95;  engine <- chronstat;
+    platform <- config, messages <- engine <- service <- win95;
+    platform <- status <- engine;  status, platform <- chronstat;
     config, platform <- applet
 
 A source file of a layer may include headers of its own layer and of the layers below it
@@ -17,10 +18,11 @@ ALLOWED = {
     "platform": {"platform"},
     "config": {"config", "platform"},
     "messages": {"messages", "platform"},
-    "engine": {"engine", "config", "messages", "platform"},
-    "service": {"service", "engine", "config", "messages", "platform"},
-    "win95": {"win95", "service", "engine", "config", "messages", "platform"},
-    "chronstat": {"chronstat", "engine", "config", "messages", "platform"},
+    "status": {"status", "platform"},
+    "engine": {"engine", "status", "config", "messages", "platform"},
+    "service": {"service", "engine", "status", "config", "messages", "platform"},
+    "win95": {"win95", "service", "engine", "status", "config", "messages", "platform"},
+    "chronstat": {"chronstat", "status", "platform"},
     "applet": {"applet", "config", "platform"},
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/')

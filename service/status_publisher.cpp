@@ -5,10 +5,11 @@
 #include <utility>
 
 #include "engine/status_board.h"
-#include "engine/status_text.h"
 #include "messages/report.h"
 #include "platform/process_watch.h"
 #include "platform/status_file.h"
+#include "status/status_text.h"
+#include "status/synchronised.h"
 
 namespace chron {
 
@@ -17,8 +18,6 @@ namespace {
 // The longest the file lags behind the counters (and behind the synchronised state): the thread
 // rewrites it at least this often, which the record tells its readers (period_s).
 constexpr std::chrono::seconds kCounterPeriod{10};
-// A broadcast client does not know its server's interval: the broadcaster's default (2^6 s).
-constexpr uint32_t kBroadcastIntervalS = 64;
 
 }  // namespace
 
@@ -79,23 +78,15 @@ StatusRecord StatusPublisher::Snapshot(int64_t now_ns) {
   ClientState client;
   rt_.status.Client(&client, &record.history);
   client.source = rt_.config.client_broadcast != 0 ? std::string() : rt_.config.client_time_source;
-  client.interval_s = rt_.config.client_broadcast != 0 ? kBroadcastIntervalS : rt_.config.client_poll_interval;
-  // A sample the deviation limit refused, or one the clock could not take, leaves it out of step.
-  std::optional<int64_t> last;
-  if (client.last_sample &&
-      (client.last_correction == kCorrectionStepped || client.last_correction == kCorrectionSlewed)) {
-    last = client.last_sample->time_ns;
-  }
-  const bool synchronised = IsSynchronised(last, client.interval_s, now_ns);
+  // A broadcast client does not know its server's interval: it assumes the broadcaster's default.
+  client.interval_s = rt_.config.client_broadcast != 0 ? kDefaultBroadcastIntervalS : rt_.config.client_poll_interval;
+  const bool synchronised = IsSynchronised(client, now_ns);
   if (synchronised != synchronised_) {
     synchronised_ = synchronised;
     // In step since the sample that brought it; out of step since two intervals after the last
-    // one taken, or since a sample that was not taken.
-    if (synchronised) {
-      since_ns_ = *last;
-    } else {
-      since_ns_ = last ? *last + 2 * int64_t{client.interval_s} * 1'000'000'000 : client.last_sample->time_ns;
-    }
+    // one taken, or since a sample that was not taken (refused, or the clock could not take it).
+    const std::optional<int64_t> until = SynchronisedUntil(client);
+    since_ns_ = synchronised ? client.last_sample->time_ns : until.value_or(client.last_sample->time_ns);
   }
   client.synchronised = synchronised_;
   client.since_ns = since_ns_;

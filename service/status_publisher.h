@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "engine/runtime.h"
-#include "engine/status_record.h"
+#include "status/status_record.h"
 
 namespace chron {
 

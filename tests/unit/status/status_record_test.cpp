@@ -1,10 +1,8 @@
-#include "engine/status_record.h"
+#include "status/status_record.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "engine/status_board.h"
 
 namespace chron {
 namespace {
@@ -88,27 +86,6 @@ TEST(StatusRecordTest, IsoTimeOfKnownInstants) {
   int64_t ignored = 0;
   EXPECT_FALSE(ParseIsoTime("2000-13-01T00:00:00.000Z", &ignored));
   EXPECT_FALSE(ParseIsoTime("2000-01-01T00:00:00.000Z trailing", &ignored));
-}
-
-TEST(StatusBoardTest, HistoryKeepsTheLatestThousandSamples) {
-  StatusBoard board;
-  int events = 0;
-  board.SetListener([&] { ++events; });
-  for (int i = 0; i < 1005; ++i)
-    board.SampleTaken(LastSample{i * kSecondNs, 0, 0, 1, "LOCL", {}}, "10.0.0.1", kCorrectionStepped);
-  ClientState client;
-  std::vector<HistoryEntry> history;
-  board.Client(&client, &history);
-  ASSERT_EQ(history.size(), kHistoryLength);
-  EXPECT_EQ(history.front().time_ns, 5 * kSecondNs);
-  EXPECT_EQ(board.Counters().samples_taken, 1005u);
-  EXPECT_EQ(events, 1005);
-}
-
-TEST(StatusBoardTest, SynchronisedWithinTwoIntervals) {
-  EXPECT_FALSE(IsSynchronised(std::nullopt, 64, 0));
-  EXPECT_TRUE(IsSynchronised(0, 64, 128 * kSecondNs));
-  EXPECT_FALSE(IsSynchronised(0, 64, 128 * kSecondNs + 1));
 }
 
 }  // namespace

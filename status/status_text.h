@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/status_record.h"
+#include "status/status_record.h"
 
 namespace chron {
 

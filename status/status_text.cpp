@@ -1,4 +1,4 @@
-#include "engine/status_text.h"
+#include "status/status_text.h"
 
 #include <cmath>
 #include <cstdio>

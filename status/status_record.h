@@ -51,7 +51,7 @@ struct StatusCounters {
   uint64_t requests_answered = 0;
   uint64_t broadcasts_sent = 0;
   uint64_t samples_taken = 0;
-  std::map<std::string, uint64_t> dropped;  // by reason (DropReasonName)
+  std::map<std::string, uint64_t> dropped;  // by reason (engine/drop_reason.h)
 };
 
 struct StatusAdapter {

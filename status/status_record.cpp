@@ -1,4 +1,4 @@
-#include "engine/status_record.h"
+#include "status/status_record.h"
 
 #include <cstdint>
 #include <cstdio>
