@@ -77,8 +77,9 @@ void ClockDiscipline::NoteReply(int64_t delay_ns, int64_t offset_ns, int64_t at_
   broadcast_.pending = false;
   const int64_t elapsed = at_ns - broadcast_.at_ns - broadcast_.step_ns;
   if (elapsed < 0 || elapsed > kCalibrationWindowNs) return;
-  // The slew is paid off at 500 ppm: 1 ns per 2,000 ns elapsed.
-  const int64_t paid = std::min(std::abs(broadcast_.slew_ns), elapsed / 2000);
+  // The slew is paid off at kMaxSlewPpm: 1 ns per 2,000 ns elapsed.
+  constexpr int64_t kElapsedPerPaidNs = static_cast<int64_t>(1e6 / platform::kMaxSlewPpm);
+  const int64_t paid = std::min(std::abs(broadcast_.slew_ns), elapsed / kElapsedPerPaidNs);
   const int64_t moved = broadcast_.step_ns + (broadcast_.slew_ns < 0 ? -paid : paid);
   const int64_t measured = offset_ns - (broadcast_.offset_ns - moved);
   if (measured < 0 || measured > delay_ns + kCalibrationSlackNs) return;

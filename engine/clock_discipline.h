@@ -43,7 +43,7 @@ class ClockDiscipline {
   // its clock unseen; every other broadcast keeps the median within about a minute of the
   // delay's drift. The reply's offset against the
   // broadcast's, carried over the correction applied in between (the step, or the part of the
-  // slew paid off at 500 ppm), is the delay the broadcast really had. Half the round trip would
+  // slew paid off at kMaxSlewPpm), is the delay the broadcast really had. Half the round trip would
   // miss the part of it that only a broadcast has: the server's send path, idle since the last
   // broadcast, takes tens of microseconds longer than for a reply sent at once. The median of the
   // last kCalibrations such delays counts: later broadcasts cannot be filtered by their delay, and

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <optional>
 
+#include "platform/clock.h"
+
 namespace chron {
 
 bool DisciplineLoop::DelayedSample(const LoopSample& sample, int64_t* excess) {
@@ -29,7 +31,7 @@ bool DisciplineLoop::DelayedSample(const LoopSample& sample, int64_t* excess) {
 double DisciplineLoop::ScatterPhaseGain(double elapsed_ns) const {
   // Residuals are differences of two offsets, an offset's own scatter about half theirs: such
   // an offset's slew takes half the interval, which leaves room for the mean error besides.
-  const double slewable = elapsed_ns * kSlewRatePpm * 1e-6;
+  const double slewable = elapsed_ns * platform::kMaxSlewPpm * 1e-6;
   return jitter_ns_ > slewable ? slewable / jitter_ns_ : 1.0;
 }
 
@@ -132,7 +134,7 @@ LoopDecision DisciplineLoop::Update(const LoopSample& sample) {
   const double elapsed = static_cast<double>(sample.at_ns - last_at_ns_);
   if (have_last_ && elapsed >= kMinElapsedNs && !forced_) {
     // What is left of the last slew is phase still owed, not frequency error.
-    const double paid = elapsed * kSlewRatePpm * 1e-6;
+    const double paid = elapsed * platform::kMaxSlewPpm * 1e-6;
     const double owed = std::copysign(std::max(std::fabs(static_cast<double>(last_slew_ns_)) - paid, 0.0),
                                       static_cast<double>(last_slew_ns_));
     const double residual = static_cast<double>(offset) - owed - static_cast<double>(left_ns_);

@@ -35,7 +35,7 @@
 // damped phase-locked loop, from the mean of two in a row (alternating ones cancel). Where the
 // jitter over the interval exceeds kFrequencyNoisePpm, the FLL's gain is scaled by the square of
 // their ratio (inverse variance, as a regression weighs its samples by their scatter). While the
-// jitter exceeds what one interval can slew at kSlewRatePpm, only so much of each offset is slewed
+// jitter exceeds what one interval can slew at kMaxSlewPpm, only so much of each offset is slewed
 // that a typical one's slew takes half the interval: a slew replaced before its end moves the
 // clock by the same amount whatever the offset, and the mean error of offsets scattering both ways
 // would never be corrected. A residual that stands out right after a held one the other way is
@@ -82,7 +82,6 @@ class DisciplineLoop {
  public:
   static constexpr int64_t kStepThresholdNs = 128'000'000;
   static constexpr double kMaxFrequencyPpm = 500.0;
-  static constexpr double kSlewRatePpm = 500.0;
   static constexpr int kDelayHistory = 8;
   static constexpr int64_t kMinDelayTolerance = 50'000;
   static constexpr int kMaxDrops = 3;

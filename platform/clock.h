@@ -27,6 +27,14 @@ inline std::error_code StepTarget(int64_t now, int64_t offset, int64_t* after) {
   return {};
 }
 
+// The rate at which a slew pays an offset off, in ppm (500 us per second). It is the Linux
+// kernel's rate for the single-shot adjustment adjtime() makes (ADJ_OFFSET_SINGLESHOT, fixed as
+// MAX_TICKADJ), which no caller can change. Windows has no slew of its own: its clock emulates one
+// by adding this rate to the frequency correction for as long as paying the offset off takes
+// (win32/clock_rate.h), and the simulated clock pays its slews off at it too, so that a slew takes
+// equally long everywhere and the discipline can reckon with it.
+inline constexpr double kMaxSlewPpm = 500.0;
+
 class Clock {
  public:
   virtual ~Clock() = default;
@@ -51,8 +59,8 @@ class Clock {
   // Sets the correction of the clock's rate in ppm (positive: faster), replacing the previous
   // one; at most 500 ppm either way (out of range beyond). No error, or the error.
   virtual std::error_code SetFrequencyCorrection(double /*ppm*/) { return DisciplineAvailable(); }
-  // Starts slewing `offset` nanoseconds (positive: forwards) at the system's bounded rate
-  // (500 ppm), replacing any slew still in progress; 0 stops one. No error, or the error.
+  // Starts slewing `offset` nanoseconds (positive: forwards) at kMaxSlewPpm, replacing any slew
+  // still in progress; 0 stops one. No error, or the error.
   virtual std::error_code Slew(int64_t /*offset*/) { return DisciplineAvailable(); }
   // The frequency correction in force, in ppm; read-only. No error, or the error.
   virtual std::error_code FrequencyCorrection(double* /*ppm*/) const { return DisciplineAvailable(); }

@@ -8,9 +8,6 @@
 
 namespace chron::platform {
 
-// The rate added or taken away while an emulated slew is paid off, in ppm.
-inline constexpr double kEmulatedSlewPpm = 500.0;
-
 // The frequency correction (ppm, positive: the clock is made to run faster) that an adjustment
 // read at start stands for: (adjustment / increment - 1) * 10^6, both per clock period in the
 // same units. 0 where the system adjusts by itself (`disabled`), where the increment is 0, and

@@ -5,6 +5,8 @@
 #include <limits>
 #include <sstream>
 
+#include "platform/clock.h"
+
 namespace chron::platform {
 namespace {
 
@@ -52,7 +54,7 @@ std::optional<double> ParseDecimal(std::string_view text) {
 
 int64_t SimulatedClockState::SlewLeftAt(int64_t real_ns) const {
   if (slew_ns == 0 || real_ns <= anchor_ns) return slew_ns;
-  const double paid = static_cast<double>(real_ns - anchor_ns) * kSlewRatePpm * 1e-6;
+  const double paid = static_cast<double>(real_ns - anchor_ns) * kMaxSlewPpm * 1e-6;
   const double left = static_cast<double>(slew_ns > 0 ? slew_ns : -slew_ns) - paid;
   if (left <= 0) return 0;
   const auto magnitude = static_cast<int64_t>(std::llround(left));

@@ -1,8 +1,8 @@
 // The state a simulated clock keeps in its file, and the time it gives. A simulated clock is a
 // function of the real clock (nanoseconds since 1970): between two changes of its file it runs
 // at the rate of its oscillator plus the frequency correction, and pays off a pending slew at
-// most kSlewRatePpm. Every change re-anchors the state at the real instant it is made, so the
-// time stays continuous and every process that reads the same file computes the same time.
+// most kMaxSlewPpm (clock.h). Every change re-anchors the state at the real instant it is made,
+// so the time stays continuous and every process that reads the same file computes the same time.
 //
 // File format. Short form (the original one): one signed decimal integer, the offset in
 // nanoseconds (simulated minus real), blanks around it allowed; it never drifts. Long form:
@@ -22,8 +22,7 @@
 
 namespace chron::platform {
 
-// The largest rate of a slew and of a frequency correction, in ppm (as the kernels allow).
-inline constexpr double kSlewRatePpm = 500.0;
+// The largest frequency correction, in ppm (as the kernels allow).
 inline constexpr double kMaxCorrectionPpm = 500.0;
 
 struct SimulatedClockState {

@@ -58,7 +58,7 @@ class RealClock : public Clock {
 
   // The kernel's own PLL stays off (STA_PLL is never set here): the client's loop drives the
   // frequency (ADJ_FREQUENCY) and slews offsets the way adjtime() does (ADJ_OFFSET_SINGLESHOT,
-  // 500 ppm). Setting needs CAP_SYS_TIME (EPERM without).
+  // kMaxSlewPpm). Setting needs CAP_SYS_TIME (EPERM without).
   std::error_code DisciplineAvailable() const override {
     double ppm = 0;
     return FrequencyCorrection(&ppm);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "platform/clock.h"
 #include "platform/rate_adjustment.h"
 #include "platform/win32/win32.h"
 
@@ -145,10 +146,9 @@ ClockRate::~ClockRate() {
 int ClockRate::Slew(int64_t offset_ns) {
   std::lock_guard<std::mutex> guard(shared_->mutex);
   if (int error = shared_->KnowCorrection()) return error;
-  shared_->slew_ppm = offset_ns > 0 ? kEmulatedSlewPpm : offset_ns < 0 ? -kEmulatedSlewPpm : 0;
+  shared_->slew_ppm = offset_ns > 0 ? kMaxSlewPpm : offset_ns < 0 ? -kMaxSlewPpm : 0;
   if (int error = shared_->Apply()) return error;
-  const auto duration =
-      std::chrono::nanoseconds(static_cast<int64_t>(std::fabs(offset_ns / (kEmulatedSlewPpm * 1e-6))));
+  const auto duration = std::chrono::nanoseconds(static_cast<int64_t>(std::fabs(offset_ns / (kMaxSlewPpm * 1e-6))));
   shared_->slew_end = std::chrono::steady_clock::now() + duration;
   if (!shared_->watcher.joinable()) shared_->watcher = std::thread([shared = shared_.get()] { shared->WatchSlews(); });
   shared_->changed.notify_all();

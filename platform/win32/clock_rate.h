@@ -2,10 +2,10 @@
 // (SetSystemTimeAdjustmentPrecise from Windows 10 on, otherwise SetSystemTimeAdjustment, both
 // looked up at run time; Windows 95 has neither that works). A frequency correction of x ppm
 // sets the adjustment to the period's nominal increment times (1 + x / 10^6). Windows has no
-// slew of its own: one is emulated by adding 500 ppm in the offset's direction for as long as
-// paying it off takes, after which a watching thread restores the plain correction; so does the
-// end of the clock (the service's stop) during a slew. An adjustment of 500 ppm or more read at
-// start is a slew a stopped process left, not a learnt correction (rate_adjustment.h).
+// slew of its own: one is emulated by adding kMaxSlewPpm (clock.h) in the offset's direction for
+// as long as paying it off takes, after which a watching thread restores the plain correction; so
+// does the end of the clock (the service's stop) during a slew. An adjustment of 500 ppm or more
+// read at start is a slew a stopped process left, not a learnt correction (rate_adjustment.h).
 #pragma once
 
 #include <cstdint>

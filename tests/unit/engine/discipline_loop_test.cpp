@@ -12,6 +12,8 @@
 #include <random>
 #include <utility>
 
+#include "platform/clock.h"
+
 namespace chron {
 namespace {
 
@@ -28,7 +30,7 @@ class DriftingClock {
     constexpr int kSteps = 64;
     for (int i = 0; i < kSteps; ++i) {
       const double dt = poll_s_ * 1e9 / kSteps;
-      const double slew_step = std::min(std::fabs(slew_ns_), dt * DisciplineLoop::kSlewRatePpm * 1e-6);
+      const double slew_step = std::min(std::fabs(slew_ns_), dt * platform::kMaxSlewPpm * 1e-6);
       error_ns_ += dt * (oscillator_ppm_ + correction_ppm_) * 1e-6 + std::copysign(slew_step, slew_ns_);
       slew_ns_ -= std::copysign(slew_step, slew_ns_);
       worst_ns_ = std::max(worst_ns_, std::fabs(error_ns_));

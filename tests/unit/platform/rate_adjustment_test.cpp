@@ -6,6 +6,8 @@
 
 #include <optional>
 
+#include "platform/clock.h"
+
 namespace chron::platform {
 namespace {
 
@@ -37,8 +39,8 @@ INSTANTIATE_TEST_SUITE_P(Adjustments, LearntCorrectionTest,
                                            LearntCase{"just inside the limit", 10'004'990, 10'000'000, false, 499.0}));
 
 TEST(RateToRestoreTest, TheCorrectionAloneWhileASlewRunsNothingOtherwise) {
-  EXPECT_EQ(RateToRestore(12.5, kEmulatedSlewPpm), std::optional<double>(12.5));
-  EXPECT_EQ(RateToRestore(12.5, -kEmulatedSlewPpm), std::optional<double>(12.5));
+  EXPECT_EQ(RateToRestore(12.5, kMaxSlewPpm), std::optional<double>(12.5));
+  EXPECT_EQ(RateToRestore(12.5, -kMaxSlewPpm), std::optional<double>(12.5));
   EXPECT_EQ(RateToRestore(12.5, 0), std::nullopt);
 }
 
