@@ -145,23 +145,30 @@ bool WriteRegistryValue(platform::Registry& registry, std::string_view path, pla
 
 namespace {
 
+// One value of the table as `config` holds it (a switch as 0 or 1): a number as REG_DWORD
+// (4 bytes, little-endian), a text as REG_SZ with its zero. Creates its key where missing.
+platform::RegStatus WriteSetting(platform::Registry& registry, const Setting& setting, const Configuration& config) {
+  std::string key;
+  std::string_view name;
+  SplitValuePath(setting.path, &key, &name);
+  const platform::RegStatus created = registry.CreateKey(key);
+  if (created != platform::kRegSuccess) return created;
+  if (setting.number != nullptr) {
+    uint32_t value = config.*setting.number;
+    if (setting.boolean) value = value != 0 ? 1 : 0;
+    const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    return registry.SetValue(key, name, platform::RegType::kDword, bytes, 4);
+  }
+  const std::string& text = config.*setting.text;
+  return registry.SetValue(key, name, platform::RegType::kSz, text.c_str(), static_cast<uint32_t>(text.size() + 1));
+}
+
 // Every value of the table in table order; every write is attempted. True when all succeeded.
 bool WriteEveryValue(platform::Registry& registry, const Configuration& config) {
   bool all_written = true;
   for (const Setting& setting : kSettings) {
-    bool written;
-    if (setting.number != nullptr) {
-      uint32_t value = config.*setting.number;
-      if (setting.boolean) value = value != 0 ? 1 : 0;
-      const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                                static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-      written = WriteRegistryValue(registry, setting.path, platform::RegType::kDword, bytes, 4);
-    } else {
-      const std::string& text = config.*setting.text;
-      written = WriteRegistryValue(registry, setting.path, platform::RegType::kSz, text.c_str(),
-                                   static_cast<uint32_t>(text.size() + 1));
-    }
-    all_written = written && all_written;
+    all_written = WriteSetting(registry, setting, config) == platform::kRegSuccess && all_written;
   }
   return all_written;
 }
@@ -177,6 +184,7 @@ bool WriteConfiguration(platform::Registry& registry, const Configuration& confi
 }
 
 platform::RegStatus WriteAbsentDefaults(platform::Registry& registry, std::vector<std::string_view>* written) {
+  const Configuration defaults;
   platform::RegStatus failure = platform::kRegSuccess;
   platform::RegStatus stored = registry.WriteTogether([&] {
     for (const Setting& setting : kSettings) {
@@ -193,18 +201,7 @@ platform::RegStatus WriteAbsentDefaults(platform::Registry& registry, std::vecto
         }
         continue;
       }
-      // Numbers as REG_DWORD (4 bytes, little-endian), texts as REG_SZ with their zero.
-      const uint32_t number = setting.default_number;
-      const uint8_t bytes[4] = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
-                                static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
-      const std::string_view text = setting.default_text != nullptr ? setting.default_text : "";
-      platform::RegStatus status = registry.CreateKey(key);
-      if (status == platform::kRegSuccess) {
-        status = setting.type == platform::RegType::kDword
-                     ? registry.SetValue(key, name, platform::RegType::kDword, bytes, 4)
-                     : registry.SetValue(key, name, platform::RegType::kSz, std::string(text).c_str(),
-                                         static_cast<uint32_t>(text.size() + 1));
-      }
+      const platform::RegStatus status = WriteSetting(registry, setting, defaults);
       if (status == platform::kRegSuccess && written != nullptr) written->push_back(setting.path);
       if (status != platform::kRegSuccess && failure == platform::kRegSuccess) failure = status;
     }
