@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/ntp_message.h"
-#include "engine/runtime.h"
+#include "engine/contexts.h"
 #include "messages/report.h"
 
 namespace chron {
@@ -36,14 +36,14 @@ const SymmetricKey* Authentication::Find(uint32_t id) const {
   return nullptr;
 }
 
-void LoadAuthentication(Runtime& rt) {
-  rt.auth = Authentication{};
-  const std::string& path = rt.config.key_file;
-  if (path.empty() && !rt.config.key_file_too_long) return;
-  rt.auth.required = true;
-  if (rt.config.key_file_too_long) {
+Authentication LoadAuthentication(const Configuration& config) {
+  Authentication auth;
+  const std::string& path = config.key_file;
+  if (path.empty() && !config.key_file_too_long) return auth;
+  auth.required = true;
+  if (config.key_file_too_long) {
     ReportMessage(msg::kKeyFileUnreadable, {std::string("KeyFile"), std::string("der Pfad ist zu lang")});
-    return;
+    return auth;
   }
   std::string text;
   platform::FileFacts facts;
@@ -53,7 +53,7 @@ void LoadAuthentication(Runtime& rt) {
     const std::string reason = error < 0 ? platform::FileErrorText(error, kLargestKeyFile)
                                          : std::string(SystemErrorText(static_cast<uint32_t>(error)));
     ReportMessage(msg::kKeyFileUnreadable, {path, reason});
-    return;
+    return auth;
   }
   if (facts.shared) ReportMessage(msg::kKeyFileShared, {path, facts.mode});
   KeyFileContents contents = ParseKeyFile(text);
@@ -63,7 +63,7 @@ void LoadAuthentication(Runtime& rt) {
     } else {
       ReportMessage(msg::kKeyFileMalformed, {path, int64_t{contents.error_line}, contents.error_text});
     }
-    return;
+    return auth;
   }
   // A key the provider refuses (MD5 switched off by a FIPS policy, say) is a fault of its line.
   for (const SymmetricKey& key : contents.keys) {
@@ -71,12 +71,13 @@ void LoadAuthentication(Runtime& rt) {
     if (!SignMessage(key, probe)) {
       ReportMessage(msg::kKeyFileMalformed,
                     {path, int64_t{key.line}, std::string("der Kryptoanbieter lehnt den Schlüssel ab")});
-      return;
+      return auth;
     }
   }
-  rt.auth.keys = std::move(contents.keys);
-  const SymmetricKey& own = rt.auth.keys.front();
+  auth.keys = std::move(contents.keys);
+  const SymmetricKey& own = auth.keys.front();
   ReportMessage(msg::kAuthenticationOn, {int64_t{own.id}, std::string(AlgorithmName(own.algorithm)), path});
+  return auth;
 }
 
 bool SignMessage(const SymmetricKey& key, uint8_t* bytes) {
@@ -110,32 +111,32 @@ MacVerdict CheckMac(const Authentication& auth, const uint8_t* bytes, size_t siz
   return MacVerdict::kValid;
 }
 
-bool AdmitRequest(const Runtime& rt, const uint8_t* bytes, size_t size, const platform::SocketAddress& from,
-                  const SymmetricKey** key) {
+bool AdmitRequest(const Authentication& auth, StatusBoard& status, const uint8_t* bytes, size_t size,
+                  const platform::SocketAddress& from, const SymmetricKey** key) {
   *key = nullptr;
   // An unsigned request is answered unsigned: the client decides whether it needs a MAC.
-  if (!rt.auth.required || size != kNtpMessageWithAuthSize) return true;
-  const MacVerdict verdict = CheckMac(rt.auth, bytes, size, false, key);
+  if (!auth.required || size != kNtpMessageWithAuthSize) return true;
+  const MacVerdict verdict = CheckMac(auth, bytes, size, false, key);
   if (verdict == MacVerdict::kValid) return true;
-  rt.status.CountDrop(verdict == MacVerdict::kUnknownKey ? DropReason::kUnknownKey : DropReason::kBadMac);
+  status.CountDrop(verdict == MacVerdict::kUnknownKey ? DropReason::kUnknownKey : DropReason::kBadMac);
   if (DebugMode()) {
     Trace("SNTP-Server: NTP Anforderung von %s wird ignoriert, %s.\n", platform::AddressText(from).c_str(),
-          VerdictText(verdict, ReadKeyId(bytes), rt.auth.Own() != nullptr).c_str());
+          VerdictText(verdict, ReadKeyId(bytes), auth.Own() != nullptr).c_str());
   }
   return false;
 }
 
-bool AdmitTimeMessage(const Runtime& rt, const uint8_t* bytes, size_t size, unsigned mode,
+bool AdmitTimeMessage(const Authentication& auth, StatusBoard& status, const uint8_t* bytes, size_t size, unsigned mode,
                       const platform::SocketAddress& from) {
-  if (!rt.auth.required) return true;
+  if (!auth.required) return true;
   const SymmetricKey* key = nullptr;
-  const MacVerdict verdict = CheckMac(rt.auth, bytes, size, true, &key);
+  const MacVerdict verdict = CheckMac(auth, bytes, size, true, &key);
   if (verdict == MacVerdict::kValid) return true;
-  rt.status.CountDrop(verdict == MacVerdict::kUnknownKey ? DropReason::kUnknownKey : DropReason::kBadMac);
+  status.CountDrop(verdict == MacVerdict::kUnknownKey ? DropReason::kUnknownKey : DropReason::kBadMac);
   if (DebugMode()) {
     const uint32_t id = size == kNtpMessageWithAuthSize ? ReadKeyId(bytes) : 0;
     Trace("SNTP-Client: NTP %s von %s wird ignoriert, %s.\n", mode == kModeServer ? "Antwort" : "Broadcast",
-          platform::AddressText(from).c_str(), VerdictText(verdict, id, rt.auth.Own() != nullptr).c_str());
+          platform::AddressText(from).c_str(), VerdictText(verdict, id, auth.Own() != nullptr).c_str());
   }
   return false;
 }

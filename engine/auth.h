@@ -12,12 +12,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "config/configuration.h"
 #include "config/keys.h"
+#include "engine/status_board.h"
 #include "platform/network.h"
 
 namespace chron {
-
-struct Runtime;
 
 inline constexpr size_t kKeyIdOffset = 48;
 inline constexpr size_t kMacOffset = 52;
@@ -32,9 +32,9 @@ struct Authentication {
   const SymmetricKey* Find(uint32_t id) const;
 };
 
-// Reads the key file named by `Configuration::key_file` into `rt.auth` and reports the
-// outcome (nothing at all without a key file). Called once at start-up.
-void LoadAuthentication(Runtime& rt);
+// Reads the key file named by `Configuration::key_file` and reports the outcome (nothing at
+// all without a key file). Called once at start-up.
+Authentication LoadAuthentication(const Configuration& config);
 
 // Appends `key`'s identifier and the MAC of the 48 header bytes at `bytes`, which has room for
 // 68. False when the crypto provider failed (the message must then not be sent).
@@ -54,13 +54,13 @@ MacVerdict CheckMac(const Authentication& auth, const uint8_t* bytes, size_t siz
 // `*key` the key to sign the reply with (nullptr: reply unsigned, as without a key file).
 // A request that carries a MAC is answered only when the MAC is valid under a key of the file;
 // otherwise it is dropped with a trace line and gets no answer (no crypto-NAK).
-bool AdmitRequest(const Runtime& rt, const uint8_t* bytes, size_t size, const platform::SocketAddress& from,
-                  const SymmetricKey** key);
+bool AdmitRequest(const Authentication& auth, StatusBoard& status, const uint8_t* bytes, size_t size,
+                  const platform::SocketAddress& from, const SymmetricKey** key);
 
 // Receive-loop gate for a reply (Mode 4) or broadcast (Mode 5) to the client: with
 // authentication required, true only for a valid MAC of the own key; the rest is dropped with
-// a trace line.
-bool AdmitTimeMessage(const Runtime& rt, const uint8_t* bytes, size_t size, unsigned mode,
+// a trace line. Drops are counted on `status`.
+bool AdmitTimeMessage(const Authentication& auth, StatusBoard& status, const uint8_t* bytes, size_t size, unsigned mode,
                       const platform::SocketAddress& from);
 
 }  // namespace chron

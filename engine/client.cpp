@@ -31,18 +31,18 @@ void TraceTimestamp(const char* label, const NtpTimestamp& t) {
 // Linux hears its own broadcasts: one sent from any address of this host is no time source.
 // The adapter table alone does not know them all: a wildcard row (0.0.0.0) sends from the
 // addresses of its interfaces.
-bool IsOwnAddress(Runtime& rt, uint32_t address) {
-  for (const AdapterEntry& entry : rt.sockets.adapters) {
+bool IsOwnAddress(const ClientContext& ctx, uint32_t address) {
+  for (const AdapterEntry& entry : ctx.sockets.adapters) {
     if (entry.in_use && entry.address.address == address) return true;
   }
-  return rt.sockets.host_addresses.IsOwn(*rt.network, address);
+  return ctx.sockets.host_addresses.IsOwn(ctx.network, address);
 }
 
 // The socket the latest request went out through, whose address the replies come to.
-platform::UdpSocket* RequestSocket(Runtime& rt) {
-  const int row = rt.client.request_adapter.load();
-  if (row == kIpv6Request) return rt.sockets.ipv6_socket.get();
-  return rt.sockets.adapters[static_cast<size_t>(row)].socket.get();
+platform::UdpSocket* RequestSocket(const ClientContext& ctx) {
+  const int row = ctx.state.request_adapter.load();
+  if (row == kIpv6Request) return ctx.sockets.ipv6_socket.get();
+  return ctx.sockets.adapters[static_cast<size_t>(row)].socket.get();
 }
 
 // T1 of a reply to the request in `originate`: the request's departure as the system stamped it
@@ -50,20 +50,20 @@ platform::UdpSocket* RequestSocket(Runtime& rt) {
 // before the whole send path through the system, which takes tens of microseconds more for a
 // request after a second of idleness than for the reply the server sends at once, and SNTP
 // halves that difference into the offset.
-uint64_t RequestT1(Runtime& rt, const NtpTimestamp& originate, const NtpTimestamp& t4) {
-  platform::UdpSocket* socket = RequestSocket(rt);
+uint64_t RequestT1(const ClientContext& ctx, const NtpTimestamp& originate, const NtpTimestamp& t4) {
+  platform::UdpSocket* socket = RequestSocket(ctx);
   const std::optional<int64_t> stamp = socket != nullptr ? socket->LatestDeparture() : std::nullopt;
   std::optional<uint64_t> departure;
-  if (stamp) departure = TimestampToUint64(NtpFromNanoseconds(rt.clock->FromSystemTime(*stamp)));
+  if (stamp) departure = TimestampToUint64(NtpFromNanoseconds(ctx.clock.FromSystemTime(*stamp)));
   // The random bits below the clock's resolution may lift the Transmit Timestamp above its reading.
-  const int64_t resolution = std::clamp<int64_t>(rt.clock->ResolutionNanoseconds(), 1, kNanosecondsPerSecond);
+  const int64_t resolution = std::clamp<int64_t>(ctx.clock.ResolutionNanoseconds(), 1, kNanosecondsPerSecond);
   const uint64_t slack = (static_cast<uint64_t>(resolution) << 32) / kNanosecondsPerSecond + 1;
   return RequestDeparture(TimestampToUint64(originate), departure, TimestampToUint64(t4), slack);
 }
 
 // A request of version 4 (mode 3), every field zero but the Transmit Timestamp, the clock's
 // reading with random bits below its resolution.
-NtpMessage NewRequest(Runtime& rt) {
+NtpMessage NewRequest(const ClientContext& ctx) {
   NtpMessage request;
   InitNtpMessage(&request);
   SetLeapIndicator(&request, 0);
@@ -76,22 +76,22 @@ NtpMessage NewRequest(Runtime& rt) {
   SetReferenceTime(&request, ZeroTimestamp);
   SetOriginateTime(&request, ZeroTimestamp);
   SetReceiveTime(&request, ZeroTimestamp);
-  SetTransmitTime(&request, NtpNowWithRandomLowBits(*rt.clock));
+  SetTransmitTime(&request, NtpNowWithRandomLowBits(ctx.clock));
   return request;
 }
 
 // Builds and sends one request; the wait for the next cycle follows in every case.
-void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
-  NtpMessage request = NewRequest(rt);
+void SendRequest(const ClientContext& ctx, const platform::SocketAddress& server) {
+  NtpMessage request = NewRequest(ctx);
   // With a key file the request carries the own key's MAC; without a usable key it is not sent,
   // since no reply could be accepted.
-  const SymmetricKey* key = rt.auth.required ? rt.auth.Own() : nullptr;
-  if (rt.auth.required && key == nullptr) {
+  const SymmetricKey* key = ctx.auth.required ? ctx.auth.Own() : nullptr;
+  if (ctx.auth.required && key == nullptr) {
     Trace("SNTP-Client: NTP Anfrage an %s nicht verschickt, kein gültiger Schlüssel.\n",
           platform::AddressText(server).c_str());
     return;
   }
-  rt.client.pending_request.Record(TimestampToUint64(request.transmit_time), server);
+  ctx.state.pending_request.Record(TimestampToUint64(request.transmit_time), server);
   NtpToNetworkOrder(&request);
   std::array<uint8_t, kNtpMessageWithAuthSize> bytes;
   NtpToBytes(request, bytes.data());
@@ -102,32 +102,32 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
   }
 
   // The receive loop may change the table when the system's addresses change.
-  std::shared_lock table_lock(rt.sockets.adapters_mutex);
+  std::shared_lock table_lock(ctx.sockets.adapters_mutex);
   // Traced when the choice moves away from the first adapter or changes again, so a host
   // with one address traces nothing new.
   // An IPv6 request leaves through the IPv6 socket, from the address the routing table picks.
   const int row = server.family == platform::kAfInet6
                       ? kIpv6Request
-                      : RequestAdapter(rt.sockets.adapters, *rt.network, server.address);
-  if (rt.client.request_adapter.exchange(row) != row && row != kIpv6Request && DebugMode()) {
-    const AdapterEntry& entry = rt.sockets.adapters[static_cast<size_t>(row)];
+                      : RequestAdapter(ctx.sockets.adapters, ctx.network, server.address);
+  if (ctx.state.request_adapter.exchange(row) != row && row != kIpv6Request && DebugMode()) {
+    const AdapterEntry& entry = ctx.sockets.adapters[static_cast<size_t>(row)];
     Trace("SNTP-Client: NTP Anfrage an %s über Netzwerkadapter %s (%s).\n", platform::AddressText(server).c_str(),
           entry.name.c_str(), platform::DottedAddress(entry.address.address).c_str());
   }
-  platform::UdpSocket* socket = RequestSocket(rt);
+  platform::UdpSocket* socket = RequestSocket(ctx);
   size_t sent = 0;
   const std::error_code error = socket ? socket->SendToStamped(bytes.data(), size, server, &sent)
                                        : std::make_error_code(std::errc::bad_file_descriptor);
   table_lock.unlock();
   if (error) {
     // A lost address fails every poll until it returns.
-    if (rt.client.reports.Allow(msg::kWinsockError.id)) {
+    if (ctx.state.reports.Allow(msg::kWinsockError.id)) {
       ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{error.value()}});
     }
   } else if (sent == 0) {
     Trace("SNTP-Client: Verbindung wurde vom SNTP-Server beendet.\n");
   } else {
-    rt.status.RequestSent(rt.clock->NowNanoseconds(), platform::AddressText(server));
+    ctx.status.RequestSent(ctx.clock.NowNanoseconds(), platform::AddressText(server));
     if (DebugMode()) {
       Trace("SNTP-Client: NTP Anfrage an %s geschickt.\n", platform::AddressText(server).c_str());
     }
@@ -135,7 +135,7 @@ void SendRequest(Runtime& rt, const platform::SocketAddress& server) {
 }
 
 // The checks a sample passes before its time is used; a refused one is traced with the reason.
-bool UsableSample(Runtime& rt, const NtpMessage& m, uint64_t t1, const NtpTimestamp& t4, bool broadcast,
+bool UsableSample(const ClientContext& ctx, const NtpMessage& m, uint64_t t1, const NtpTimestamp& t4, bool broadcast,
                   const std::string& sender) {
   SampleFacts facts;
   facts.broadcast = broadcast;
@@ -150,10 +150,10 @@ bool UsableSample(Runtime& rt, const NtpMessage& m, uint64_t t1, const NtpTimest
   facts.t3 = TimestampToUint64(m.transmit_time);
   facts.t4 = TimestampToUint64(t4);
   const int64_t resolution =
-      std::clamp<int64_t>(rt.clock->ResolutionNanoseconds(), 1, kNanosecondsPerSecond) * 4295 / 1000;  // 2^-32 s
+      std::clamp<int64_t>(ctx.clock.ResolutionNanoseconds(), 1, kNanosecondsPerSecond) * 4295 / 1000;  // 2^-32 s
   const SampleFault fault = CheckSample(facts, resolution);
   if (fault == SampleFault::kNone) return true;
-  rt.status.CountDrop(DropReasonOf(fault));
+  ctx.status.CountDrop(DropReasonOf(fault));
   if (!DebugMode()) return false;
   const char* kind = broadcast ? "Broadcast" : "Antwort";
   const char* who = sender.c_str();
@@ -195,13 +195,13 @@ bool UsableSample(Runtime& rt, const NtpMessage& m, uint64_t t1, const NtpTimest
 // With a key file, a broadcast is taken only when it is later than the last one taken: a copy
 // of an older one sent again still carries a valid MAC and would set the clock back by its age.
 // Passed after every other check, so that only broadcasts taken count (broadcast_replay.h).
-bool FreshBroadcast(Runtime& rt, const NtpMessage& m, const std::string& sender) {
+bool FreshBroadcast(const ClientContext& ctx, const NtpMessage& m, const std::string& sender) {
   // Only a MAC of the own key passes the receive loop.
-  const SymmetricKey* key = rt.auth.Own();
+  const SymmetricKey* key = ctx.auth.Own();
   const int64_t arrival_ns =
       std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
   switch (
-      rt.client.broadcast_replay.Judge(key != nullptr ? key->id : 0, TimestampToUint64(m.transmit_time), arrival_ns)) {
+      ctx.state.broadcast_replay.Judge(key != nullptr ? key->id : 0, TimestampToUint64(m.transmit_time), arrival_ns)) {
     case ReplayVerdict::kTaken: return true;
     case ReplayVerdict::kNewTimeLine:
       Trace(
@@ -211,7 +211,7 @@ bool FreshBroadcast(Runtime& rt, const NtpMessage& m, const std::string& sender)
       return true;
     case ReplayVerdict::kReplayed: break;
   }
-  rt.status.CountDrop(DropReason::kReplayed);
+  ctx.status.CountDrop(DropReason::kReplayed);
   Trace(
       "SNTP-Client: NTP Broadcast von %s ungültig, \"Transmit Timestamp\" liegt nicht nach dem des zuletzt "
       "angenommenen Broadcasts !\n",
@@ -220,9 +220,9 @@ bool FreshBroadcast(Runtime& rt, const NtpMessage& m, const std::string& sender)
 }
 
 // The status record's account of a sample with its offset and delay in 2^-32 s, taken now.
-LastSample SampleOf(Runtime& rt, const NtpMessage& m, int64_t offset, int64_t delay) {
+LastSample SampleOf(const ClientContext& ctx, const NtpMessage& m, int64_t offset, int64_t delay) {
   LastSample sample;
-  sample.time_ns = rt.clock->NowNanoseconds();
+  sample.time_ns = ctx.clock.NowNanoseconds();
   sample.offset_s = static_cast<double>(offset) / 4294967296.0;
   sample.delay_s = static_cast<double>(delay) / 4294967296.0;
   sample.stratum = GetStratum(m);
@@ -238,7 +238,7 @@ LastSample SampleOf(Runtime& rt, const NtpMessage& m, int64_t offset, int64_t de
     sample.refid = platform::DottedAddress(platform::HostToNetwork32(id));
   }
   // Only a message signed with the own key passes the checks when a key file is in force.
-  const SymmetricKey* key = rt.auth.required ? rt.auth.Own() : nullptr;
+  const SymmetricKey* key = ctx.auth.required ? ctx.auth.Own() : nullptr;
   if (key != nullptr) sample.key_id = key->id;
   return sample;
 }
@@ -281,13 +281,13 @@ DropReason DropReasonOf(Refusal refusal) {
 
 // The checks in the order their traces come; a reply that passes them is no longer pending.
 // `travel` is set to the whole seconds a reply was on its way.
-Refusal CheckArrival(Runtime& rt, const Arrival& a, uint32_t* travel) {
-  if (a.broadcast && IsOwnAddress(rt, a.from.address)) return Refusal::kOwnBroadcast;
+Refusal CheckArrival(const ClientContext& ctx, const Arrival& a, uint32_t* travel) {
+  if (a.broadcast && IsOwnAddress(ctx, a.from.address)) return Refusal::kOwnBroadcast;
   const uint32_t leap = GetLeapIndicator(a.m);
   if (leap == 1 || leap == 3) return Refusal::kServerUnsynchronised;
   if (a.m.transmit_time.seconds == 0 && a.m.transmit_time.fraction == 0) return Refusal::kZeroTransmit;
   if (!a.broadcast) {
-    switch (rt.client.pending_request.Take(a.m.originate_time, a.from)) {
+    switch (ctx.state.pending_request.Take(a.m.originate_time, a.from)) {
       case PendingRequest::Match::kWrongOriginate: return Refusal::kWrongOriginate;
       case PendingRequest::Match::kWrongSender: return Refusal::kWrongSender;
       case PendingRequest::Match::kTaken: break;
@@ -343,24 +343,24 @@ struct Correction {
 
 // Applies `offset` (2^-32 s) unless the deviation limit forbids it: to the discipline where it
 // runs, else as a step of the clock.
-Correction Correct(Runtime& rt, const Arrival& a, int64_t offset, int64_t delay_ns) {
+Correction Correct(const ClientContext& ctx, const Arrival& a, int64_t offset, int64_t delay_ns) {
   Correction done;
   const DisplaySeconds shown = ToDisplaySeconds(offset);
-  if (ExceedsDeviationLimit(shown, rt.config.client_max_diff_second_active != 0, rt.config.client_max_diff_second)) {
-    rt.status.CountDrop(DropReason::kDeviationLimit);
+  if (ExceedsDeviationLimit(shown, ctx.config.client_max_diff_second_active != 0, ctx.config.client_max_diff_second)) {
+    ctx.status.CountDrop(DropReason::kDeviationLimit);
     ReportMessage(msg::kDeviationRefused,
-                  {int64_t{shown.seconds}, int64_t{shown.milliseconds}, int64_t{rt.config.client_max_diff_second}});
-  } else if (rt.client.discipline != nullptr) {
-    done.result = rt.client.discipline->Apply(
-        LoopSample{NtpUnitsToNanoseconds(offset), delay_ns, rt.clock->NowNanoseconds()}, a.kind(), a.sender);
-    done.kind = rt.client.discipline->LastCorrection();
-    if (done.kind == nullptr) rt.status.CountDrop(rt.client.discipline->LastDrop());
+                  {int64_t{shown.seconds}, int64_t{shown.milliseconds}, int64_t{ctx.config.client_max_diff_second}});
+  } else if (ctx.state.discipline != nullptr) {
+    done.result = ctx.state.discipline->Apply(
+        LoopSample{NtpUnitsToNanoseconds(offset), delay_ns, ctx.clock.NowNanoseconds()}, a.kind(), a.sender);
+    done.kind = ctx.state.discipline->LastCorrection();
+    if (done.kind == nullptr) ctx.status.CountDrop(ctx.state.discipline->LastDrop());
   } else {
     // The step is the computed offset itself, applied atomically: reading the clock,
     // adding and setting whole milliseconds would lose up to 1 ms per synchronisation.
     const NtpTimestamp target =
-        TimestampFromUint64(TimestampToUint64(NtpNow(*rt.clock)) + static_cast<uint64_t>(offset));
-    const std::error_code error = rt.clock->StepBy(NtpUnitsToNanoseconds(offset));
+        TimestampFromUint64(TimestampToUint64(NtpNow(ctx.clock)) + static_cast<uint64_t>(offset));
+    const std::error_code error = ctx.clock.StepBy(NtpUnitsToNanoseconds(offset));
     done.kind = error ? kCorrectionFailed : kCorrectionStepped;
     if (!error) {
       done.result = 1;
@@ -385,41 +385,41 @@ void TraceExchange(const Arrival& a, const DisplaySeconds& offset, const Display
 
 // Uses a sample that passed every check: computes offset and delay, corrects the clock, traces
 // the exchange and records the sample. Returns 1 when the clock was set.
-int TakeSample(Runtime& rt, const Arrival& a, uint64_t t1) {
+int TakeSample(const ClientContext& ctx, const Arrival& a, uint64_t t1) {
   const platform::RealtimePriority priority;
   const uint64_t t2 = TimestampToUint64(a.m.receive_time);
   const uint64_t t3 = TimestampToUint64(a.m.transmit_time);
   const uint64_t t4 = TimestampToUint64(a.t4);
   const int64_t delay_units = a.broadcast ? 0 : RoundTripDelay(t1, t2, t3, t4);
   int64_t offset = ClockOffset(t1, t2, t3, t4, a.broadcast);
-  if (rt.client.discipline != nullptr && !a.broadcast) {
-    rt.client.discipline->NoteReply(NtpUnitsToNanoseconds(delay_units), NtpUnitsToNanoseconds(offset),
-                                    rt.clock->NowNanoseconds());
-  } else if (rt.client.discipline != nullptr) {
-    offset += NanosecondsToNtpUnits(rt.client.discipline->BroadcastDelayNs());
+  if (ctx.state.discipline != nullptr && !a.broadcast) {
+    ctx.state.discipline->NoteReply(NtpUnitsToNanoseconds(delay_units), NtpUnitsToNanoseconds(offset),
+                                    ctx.clock.NowNanoseconds());
+  } else if (ctx.state.discipline != nullptr) {
+    offset += NanosecondsToNtpUnits(ctx.state.discipline->BroadcastDelayNs());
   }
-  const Correction done = Correct(rt, a, offset, a.broadcast ? -1 : NtpUnitsToNanoseconds(delay_units));
+  const Correction done = Correct(ctx, a, offset, a.broadcast ? -1 : NtpUnitsToNanoseconds(delay_units));
   TraceExchange(a, ToDisplaySeconds(offset), ToDisplaySeconds(delay_units));
   if (done.kind != nullptr) {
-    rt.status.SampleTaken(
-        SampleOf(rt, a.m, offset, delay_units), platform::AddressText(a.from), done.kind,
-        rt.client.discipline ? std::optional<double>(rt.client.discipline->FrequencyPpm()) : std::nullopt);
+    ctx.status.SampleTaken(
+        SampleOf(ctx, a.m, offset, delay_units), platform::AddressText(a.from), done.kind,
+        ctx.state.discipline ? std::optional<double>(ctx.state.discipline->FrequencyPpm()) : std::nullopt);
   }
-  if (done.result == 1 && rt.config.client_run_once != 0 && !rt.ServerActive() && rt.stop.request_stop) {
-    rt.stop.request_stop();
+  if (done.result == 1 && ctx.config.client_run_once != 0 && !ctx.roles.server_active && ctx.stop.request_stop) {
+    ctx.stop.request_stop();
   }
   return done.result;
 }
 
 }  // namespace
 
-bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
-  const std::string& name = rt.config.client_time_source;
+bool ResolveTimeServer(const ClientContext& ctx, platform::SocketAddress* out) {
+  const std::string& name = ctx.config.client_time_source;
   uint32_t address = platform::ParseDottedAddress(name);
-  if (address == platform::kInaddrNone && rt.sockets.ipv6_socket) return ResolveAnyTimeServer(rt, out);
+  if (address == platform::kInaddrNone && ctx.sockets.ipv6_socket) return ResolveAnyTimeServer(ctx, out);
   if (address == platform::kInaddrNone) {
     std::string error_text;
-    if (rt.network->ResolveHost(name, &address, &error_text)) {
+    if (ctx.network.ResolveHost(name, &address, &error_text)) {
       ReportMessage(msg::kResolveFailed, {name, error_text});
       return false;
     }
@@ -430,41 +430,42 @@ bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
   return true;
 }
 
-void ClientPollThread(Runtime& rt) {
-  rt.stop.start.Wait(platform::kInfinite);
-  const int64_t interval_ms = int64_t{rt.config.client_poll_interval} * 1000;
+void ClientPollThread(const ClientContext& ctx) {
+  ctx.stop.start.Wait(platform::kInfinite);
+  const int64_t interval_ms = int64_t{ctx.config.client_poll_interval} * 1000;
   for (;;) {
     platform::SocketAddress server;
-    if (ResolveTimeServer(rt, &server)) SendRequest(rt, server);
+    if (ResolveTimeServer(ctx, &server)) SendRequest(ctx, server);
     // Also after a failed or empty send: a persisting failure repeats once per interval.
-    if (WaitForShutdown(rt.stop.shutdown, interval_ms)) {
+    if (WaitForShutdown(ctx.stop.shutdown, interval_ms)) {
       ReportMessage(msg::kServiceStopped);
       return;
     }
   }
 }
 
-int ClientHandleMessage(Runtime& rt, const NtpMessage& m, const NtpTimestamp& t4, const platform::SocketAddress& from) {
+int ClientHandleMessage(const ClientContext& ctx, const NtpMessage& m, const NtpTimestamp& t4,
+                        const platform::SocketAddress& from) {
   const bool broadcast = GetMode(m) != kModeServer;
   // Only the trace needs the text; the common path does not build it.
   const std::string sender = DebugMode() ? platform::AddressText(from) : std::string();
   Trace("SNTP-Client: NTP %s von %s erhalten.\n", broadcast ? "Broadcast" : "Antwort", sender.c_str());
   const Arrival arrival{m, t4, from, sender, broadcast};
   uint32_t travel = 0;
-  const Refusal refusal = CheckArrival(rt, arrival, &travel);
+  const Refusal refusal = CheckArrival(ctx, arrival, &travel);
   if (refusal != Refusal::kNone) {
-    rt.status.CountDrop(DropReasonOf(refusal));
+    ctx.status.CountDrop(DropReasonOf(refusal));
     TraceRefusal(refusal, arrival, travel);
     return 0;
   }
   // The Originate Timestamp matched the request; the arithmetic takes its better T1.
-  const uint64_t t1 = broadcast ? TimestampToUint64(m.originate_time) : RequestT1(rt, m.originate_time, t4);
-  if (!UsableSample(rt, m, t1, t4, broadcast, sender)) return 0;
-  if (broadcast && rt.auth.required && !FreshBroadcast(rt, m, sender)) return 0;
-  const int result = TakeSample(rt, arrival, t1);
+  const uint64_t t1 = broadcast ? TimestampToUint64(m.originate_time) : RequestT1(ctx, m.originate_time, t4);
+  if (!UsableSample(ctx, m, t1, t4, broadcast, sender)) return 0;
+  if (broadcast && ctx.auth.required && !FreshBroadcast(ctx, m, sender)) return 0;
+  const int result = TakeSample(ctx, arrival, t1);
   // A disciplined broadcast client measures its delay to the broadcaster now and then, after
   // this broadcast's correction: a reply measured across a step would repeat it.
-  if (broadcast && rt.client.discipline != nullptr && rt.client.discipline->CalibrationDue()) SendRequest(rt, from);
+  if (broadcast && ctx.state.discipline != nullptr && ctx.state.discipline->CalibrationDue()) SendRequest(ctx, from);
   return result;
 }
 

@@ -5,7 +5,6 @@
 #include <vector>
 #include <cstdint>
 
-#include "engine/runtime.h"
 #include "messages/report.h"
 #include "status/status_record.h"
 
@@ -92,19 +91,18 @@ int64_t ClockDiscipline::BroadcastDelayNs() const {
   return delays_.count > 0 ? delays_.Median() : round_trips_.Least() / 2;
 }
 
-void StartDiscipline(Runtime& rt) {
-  rt.client.discipline.reset();
-  if (rt.clock == nullptr || rt.config.client_discipline == 0 || !rt.ClientActive()) return;
+std::shared_ptr<ClockDiscipline> StartDiscipline(const Configuration& config, platform::Clock& clock) {
+  if (config.client_discipline == 0 || config.client_active == 0) return nullptr;
   double frequency = 0;
-  std::error_code error = rt.clock->DisciplineAvailable();
-  if (!error) error = rt.clock->FrequencyCorrection(&frequency);
+  std::error_code error = clock.DisciplineAvailable();
+  if (!error) error = clock.FrequencyCorrection(&frequency);
   if (error) {
     Trace("SNTP-Client: Uhrführung nicht verfügbar (Fehler %d), die Uhr wird bei jeder Antwort gestellt.\n",
           error.value());
-    return;
+    return nullptr;
   }
-  rt.client.discipline = std::make_shared<ClockDiscipline>(*rt.clock, frequency);
   Trace("SNTP-Client: Uhrführung eingeschaltet, Frequenzkorrektur %+.3f ppm\n", frequency);
+  return std::make_shared<ClockDiscipline>(clock, frequency);
 }
 
 }  // namespace chron

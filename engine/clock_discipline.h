@@ -8,13 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "config/configuration.h"
 #include "engine/discipline_loop.h"
 #include "engine/drop_reason.h"
 #include "platform/clock.h"
 
 namespace chron {
-
-struct Runtime;
 
 class ClockDiscipline {
  public:
@@ -97,8 +96,8 @@ class ClockDiscipline {
 };
 
 // Once at start-up: when `Configuration::client_discipline` is 1 and the clock can be
-// disciplined, gives the runtime its discipline; where the clock cannot, the client steps as
+// disciplined, the client's discipline; where the clock cannot (null), the client steps as
 // without it and the trace says why.
-void StartDiscipline(Runtime& rt);
+std::shared_ptr<ClockDiscipline> StartDiscipline(const Configuration& config, platform::Clock& clock);
 
 }  // namespace chron

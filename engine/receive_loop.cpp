@@ -21,16 +21,16 @@ namespace chron {
 namespace {
 
 // Up to 64 distinct in-use sockets in table order, as the wait watches them, and the IPv6 socket.
-std::vector<platform::UdpSocket*> WatchedSockets(const Runtime& rt) {
+std::vector<platform::UdpSocket*> WatchedSockets(const ReceiveContext& ctx) {
   std::vector<platform::UdpSocket*> sockets;
-  for (const AdapterEntry& entry : rt.sockets.adapters) {
+  for (const AdapterEntry& entry : ctx.sockets.adapters) {
     if (!entry.in_use || !entry.socket) continue;
     platform::UdpSocket* socket = entry.socket.get();
     bool known = false;
     for (platform::UdpSocket* s : sockets) known = known || s == socket;
     if (!known && sockets.size() < static_cast<size_t>(kMaxAdapters)) sockets.push_back(socket);
   }
-  if (rt.sockets.ipv6_socket) sockets.push_back(rt.sockets.ipv6_socket.get());
+  if (ctx.sockets.ipv6_socket) sockets.push_back(ctx.sockets.ipv6_socket.get());
   return sockets;
 }
 
@@ -53,10 +53,10 @@ NtpTimestamp ArrivalTime(platform::Clock& clock, const std::optional<int64_t>& s
   return NtpFromNanoseconds(now);
 }
 
-// WakeReceiveLoop with rt.stop.mutex held.
-void WakeLocked(Runtime& rt) {
-  if (!rt.stop.may_wake) return;
-  for (AdapterEntry& entry : rt.sockets.adapters) {
+// WakeReceiveLoop with stop.mutex held.
+void WakeLocked(StopControl& stop, Sockets& sockets) {
+  if (!stop.may_wake) return;
+  for (AdapterEntry& entry : sockets.adapters) {
     if (!entry.in_use) continue;
     if (entry.socket) {
       size_t sent = 0;
@@ -65,22 +65,22 @@ void WakeLocked(Runtime& rt) {
     }
     break;  // only the first entry's own socket
   }
-  if (rt.stop.loop_waiter != nullptr) rt.stop.loop_waiter->Wake();
+  if (stop.loop_waiter != nullptr) stop.loop_waiter->Wake();
 }
 
 // After a change of the system's addresses: the table is brought up to date and the wait
 // watches its sockets from now on. A stop that came meanwhile woke the old waiter: the new one
 // is woken as well.
-void FollowAddresses(Runtime& rt, std::vector<platform::UdpSocket*>* sockets,
+void FollowAddresses(const ReceiveContext& ctx, std::vector<platform::UdpSocket*>* sockets,
                      std::unique_ptr<platform::SocketWaiter>* waiter) {
-  rt.sockets.follow_addresses();
-  rt.status.AdaptersChanged();
-  *sockets = WatchedSockets(rt);
-  std::unique_ptr<platform::SocketWaiter> next = rt.network->CreateWaiter(*sockets);
-  std::lock_guard lock(rt.stop.mutex);
-  rt.stop.loop_waiter = next.get();
+  ctx.sockets.follow_addresses();
+  ctx.status.AdaptersChanged();
+  *sockets = WatchedSockets(ctx);
+  std::unique_ptr<platform::SocketWaiter> next = ctx.network.CreateWaiter(*sockets);
+  std::lock_guard lock(ctx.stop.mutex);
+  ctx.stop.loop_waiter = next.get();
   waiter->swap(next);
-  if (rt.stop.shutdown.Wait(0)) WakeLocked(rt);
+  if (ctx.stop.shutdown.Wait(0)) WakeLocked(ctx.stop, ctx.sockets);
 }
 
 // A datagram of a known length as read: its bytes, the message in host order, T4 and its origin.
@@ -94,12 +94,12 @@ struct Datagram {
 
 // A request while the server runs: answered unless its source or version rules it out or the
 // authentication refuses it.
-void HandleRequest(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket, const Datagram& d) {
+void HandleRequest(const ReceiveContext& ctx, ReceiveState& state, platform::UdpSocket& socket, const Datagram& d) {
   const platform::SocketAddress& from = d.origin.source;
   const unsigned version = GetVersionNumber(d.message);
   const SymmetricKey* key = nullptr;
-  if (!IsAnswerableSource(rt.sockets.host_addresses, *rt.network, from)) {
-    rt.status.CountDrop(DropReason::kBadSource);
+  if (!IsAnswerableSource(ctx.sockets.host_addresses, ctx.network, from)) {
+    ctx.status.CountDrop(DropReason::kBadSource);
     if (DebugMode()) {
       Trace("SNTP-Network: NTP Nachricht: %s von %s (Port %u) wird ignoriert, Absenderadresse ungültig.\n",
             ModeText(kModeClient), platform::AddressText(from).c_str(),
@@ -107,40 +107,41 @@ void HandleRequest(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket
     }
   } else if (version < 1 || version > 4) {
     // The reply repeats the request's version: none is made for a version that does not exist.
-    rt.status.CountDrop(DropReason::kUnknownVersion);
+    ctx.status.CountDrop(DropReason::kUnknownVersion);
     if (DebugMode()) {
       Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, Version %u unbekannt.\n", ModeText(kModeClient),
             platform::AddressText(from).c_str(), version);
     }
-  } else if (AdmitRequest(rt, d.bytes, d.size, from, &key)) {
-    ServerReply(rt, state, socket, d.message, d.arrival, from, key);
+  } else if (AdmitRequest(ctx.server.auth, ctx.status, d.bytes, d.size, from, &key)) {
+    ServerReply(ctx.server, state, socket, d.message, d.arrival, from, key);
   }
 }
 
 // Hands the datagram to the part that takes its mode. False when no active part takes it.
-bool Dispatch(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket, const Datagram& d) {
+bool Dispatch(const ReceiveContext& ctx, ReceiveState& state, platform::UdpSocket& socket, const Datagram& d) {
   const platform::SocketAddress& from = d.origin.source;
   const unsigned mode = GetMode(d.message);
   switch (mode) {
     case kModeClient:
-      if (!rt.ServerActive()) return false;
-      HandleRequest(rt, state, socket, d);
+      if (!ctx.roles.server_active) return false;
+      HandleRequest(ctx, state, socket, d);
       return true;
     case kModeServer:
-      if (!rt.ClientActive()) return false;
-      if (AdmitTimeMessage(rt, d.bytes, d.size, mode, from)) ClientHandleMessage(rt, d.message, d.arrival, from);
+      if (!ctx.roles.client_active) return false;
+      if (AdmitTimeMessage(ctx.client.auth, ctx.status, d.bytes, d.size, mode, from))
+        ClientHandleMessage(ctx.client, d.message, d.arrival, from);
       return true;
     case kModeBroadcast:
-      if (!rt.ClientAcceptsBroadcasts()) return false;
+      if (!ctx.roles.client_accepts_broadcasts) return false;
       // Sent straight to this host it is a forgery: a server broadcasts to everyone.
       if (!d.origin.broadcast) {
-        rt.status.CountDrop(DropReason::kNotBroadcast);
+        ctx.status.CountDrop(DropReason::kNotBroadcast);
         if (DebugMode()) {
           Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, nicht als Broadcast empfangen.\n",
                 ModeText(mode), platform::AddressText(from).c_str());
         }
-      } else if (AdmitTimeMessage(rt, d.bytes, d.size, mode, from)) {
-        ClientHandleMessage(rt, d.message, d.arrival, from);
+      } else if (AdmitTimeMessage(ctx.client.auth, ctx.status, d.bytes, d.size, mode, from)) {
+        ClientHandleMessage(ctx.client, d.message, d.arrival, from);
       }
       return true;
     default: return false;
@@ -149,12 +150,12 @@ bool Dispatch(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket, con
 
 }  // namespace
 
-void WakeReceiveLoop(Runtime& rt) {
-  std::lock_guard lock(rt.stop.mutex);
-  WakeLocked(rt);
+void WakeReceiveLoop(StopControl& stop, Sockets& sockets) {
+  std::lock_guard lock(stop.mutex);
+  WakeLocked(stop, sockets);
 }
 
-void ReceiveOne(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket) {
+void ReceiveOne(const ReceiveContext& ctx, ReceiveState& state, platform::UdpSocket& socket) {
   // Room for the longest datagram of interest, so that a longer one (extension fields, NTS) is
   // told by its length like any other unknown format instead of failing the read.
   std::array<uint8_t, kReceiveBufferSize> buffer{};
@@ -163,7 +164,7 @@ void ReceiveOne(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket) {
   std::optional<int64_t> stamp;
   const std::error_code error = socket.ReceiveFrom(buffer.data(), buffer.size(), &received, &origin, &stamp);
   // T4: nothing may come between the read and the clock.
-  const NtpTimestamp arrival = ArrivalTime(*rt.clock, stamp);
+  const NtpTimestamp arrival = ArrivalTime(ctx.clock, stamp);
   NtpMessage message;
   NtpFromBytes(buffer.data(), &message);
   NtpToHostOrder(&message);
@@ -192,15 +193,15 @@ void ReceiveOne(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket) {
           static_cast<int>(received), platform::AddressText(from).c_str());
   }
   if (received != kNtpMessageSize && received != kNtpMessageWithAuthSize) {
-    rt.status.CountDrop(DropReason::kMalformed);
+    ctx.status.CountDrop(DropReason::kMalformed);
     if (debug) {
       Trace("SNTP-Network: NTP Nachricht (%d/%d) von %s ignoriert, Format unbekannt.\n", static_cast<int>(mode),
             static_cast<int>(received), platform::AddressText(from).c_str());
     }
     return;
   }
-  if (Dispatch(rt, state, socket, Datagram{buffer.data(), received, message, arrival, origin})) return;
-  rt.status.CountDrop(DropReason::kUnexpectedMode);
+  if (Dispatch(ctx, state, socket, Datagram{buffer.data(), received, message, arrival, origin})) return;
+  ctx.status.CountDrop(DropReason::kUnexpectedMode);
   if (debug) {
     Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert.\n", ModeText(mode),
           platform::AddressText(from).c_str());
@@ -219,52 +220,52 @@ namespace {
 
 // The watch's thread only marks the change and ends the current wait; the loop's thread follows
 // it. None where the addresses are not followed.
-std::unique_ptr<platform::AddressWatch> WatchAddresses(Runtime& rt) {
-  if (!rt.sockets.follow_addresses) return nullptr;
-  return rt.network->WatchAddresses([&rt] {
-    rt.sockets.addresses_changed = true;
-    std::lock_guard lock(rt.stop.mutex);
-    if (rt.stop.loop_waiter != nullptr) rt.stop.loop_waiter->Nudge();
+std::unique_ptr<platform::AddressWatch> WatchAddresses(const ReceiveContext& ctx) {
+  if (!ctx.sockets.follow_addresses) return nullptr;
+  return ctx.network.WatchAddresses([&ctx] {
+    ctx.sockets.addresses_changed = true;
+    std::lock_guard lock(ctx.stop.mutex);
+    if (ctx.stop.loop_waiter != nullptr) ctx.stop.loop_waiter->Nudge();
   });
 }
 
 // The datagrams a socket has already fetched are taken in the same pass (up to a bound, so that
 // no socket starves the others), and the replies to them go out together at its end. In debug
 // mode each reply goes out at once, so that the trace shows each exchange whole.
-void ReceivePass(Runtime& rt, ReceiveState& state, const std::vector<platform::UdpSocket*>& sockets,
+void ReceivePass(const ReceiveContext& ctx, ReceiveState& state, const std::vector<platform::UdpSocket*>& sockets,
                  const std::vector<bool>& readable) {
   state.replies.collecting = !DebugMode();
   for (size_t i = 0; i < sockets.size() && i < readable.size(); ++i) {
     if (!readable[i]) continue;
     size_t taken = 0;
     do {
-      ReceiveOne(rt, state, *sockets[i]);
+      ReceiveOne(ctx, state, *sockets[i]);
     } while (sockets[i]->Fetched() > 0 && ++taken < kMostPerPass);
   }
   state.replies.collecting = false;
-  rt.status.CountAnswered(state.replies.Send(*rt.clock, state.reports));
+  ctx.status.CountAnswered(state.replies.Send(ctx.clock, state.reports));
 }
 
 }  // namespace
 
-void ReceiveLoop(Runtime& rt) {
+void ReceiveLoop(const ReceiveContext& ctx) {
   ReceiveState state;
   ReportMessage(msg::kServiceReady);
 
   // The sockets change only with the system's addresses: one waiter until then, so a pass costs
   // nothing per socket that is not readable.
-  std::vector<platform::UdpSocket*> sockets = WatchedSockets(rt);
-  std::unique_ptr<platform::SocketWaiter> waiter = rt.network->CreateWaiter(sockets);
+  std::vector<platform::UdpSocket*> sockets = WatchedSockets(ctx);
+  std::unique_ptr<platform::SocketWaiter> waiter = ctx.network.CreateWaiter(sockets);
   std::vector<bool> readable(sockets.size(), false);
   {
-    std::lock_guard lock(rt.stop.mutex);
-    rt.stop.may_wake = true;
-    rt.stop.loop_waiter = waiter.get();
+    std::lock_guard lock(ctx.stop.mutex);
+    ctx.stop.may_wake = true;
+    ctx.stop.loop_waiter = waiter.get();
     // A stop requested during start-up could not wake anything yet.
-    if (rt.stop.shutdown.Wait(0)) WakeLocked(rt);
+    if (ctx.stop.shutdown.Wait(0)) WakeLocked(ctx.stop, ctx.sockets);
   }
-  std::unique_ptr<platform::AddressWatch> watch = WatchAddresses(rt);
-  rt.stop.start.Set();
+  std::unique_ptr<platform::AddressWatch> watch = WatchAddresses(ctx);
+  ctx.stop.start.Set();
 
   bool leave = false;
   while (!leave) {
@@ -274,15 +275,15 @@ void ReceiveLoop(Runtime& rt) {
       ReportMessage(msg::kWinsockError,
                     {std::string("SNTP-Network"), std::string("select()"), int64_t{wait_error.value()}});
       // A persisting failure must neither spin nor keep a stop from ending the loop.
-      if (WaitForShutdown(rt.stop.shutdown, kFailureBackoffMs)) {
+      if (WaitForShutdown(ctx.stop.shutdown, kFailureBackoffMs)) {
         ReportMessage(msg::kServiceStopped);
         leave = true;
       }
       continue;
     }
-    ReceivePass(rt, state, sockets, readable);
-    if (rt.sockets.addresses_changed.exchange(false)) FollowAddresses(rt, &sockets, &waiter);
-    if (rt.stop.shutdown.Wait(0)) {
+    ReceivePass(ctx, state, sockets, readable);
+    if (ctx.sockets.addresses_changed.exchange(false)) FollowAddresses(ctx, &sockets, &waiter);
+    if (ctx.stop.shutdown.Wait(0)) {
       ReportMessage(msg::kServiceStopped);
       leave = true;
     }
@@ -291,10 +292,10 @@ void ReceiveLoop(Runtime& rt) {
   state.reports.Flush();
 
   {
-    std::lock_guard lock(rt.stop.mutex);
-    rt.stop.loop_waiter = nullptr;  // destroyed on return; a later stop still sends its datagram
+    std::lock_guard lock(ctx.stop.mutex);
+    ctx.stop.loop_waiter = nullptr;  // destroyed on return; a later stop still sends its datagram
   }
-  if (rt.stop.release_instance) rt.stop.release_instance();
+  if (ctx.stop.release_instance) ctx.stop.release_instance();
 }
 
 }  // namespace chron

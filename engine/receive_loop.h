@@ -4,7 +4,7 @@
 #pragma once
 
 #include "engine/receive_state.h"
-#include "engine/runtime.h"
+#include "engine/contexts.h"
 
 namespace chron {
 
@@ -14,16 +14,16 @@ const char* ModeText(unsigned mode);
 // Reads one datagram from `socket` (an adapter's), takes its arrival time and acts on it:
 // the server's reply, the client's judgement, or a trace of why it is ignored. `state` is the
 // loop's own, kept from pass to pass.
-void ReceiveOne(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket);
+void ReceiveOne(const ReceiveContext& ctx, ReceiveState& state, platform::UdpSocket& socket);
 
 // Releases the workers (start event), then receives and dispatches until a pass finds the
 // shutdown event signalled.
-void ReceiveLoop(Runtime& rt);
+void ReceiveLoop(const ReceiveContext& ctx);
 
 // Wakes the receive loop for a stop: the zero-length datagram from the first adapter entry's
 // socket to that entry's own address (a failed send is reported as kShutdownPacketFailed) and the
 // waiter's own wake-up beside it. Before the loop has started it does nothing: the loop wakes
 // itself for a stop it finds already requested.
-void WakeReceiveLoop(Runtime& rt);
+void WakeReceiveLoop(StopControl& stop, Sockets& sockets);
 
 }  // namespace chron

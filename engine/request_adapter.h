@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/runtime.h"
+#include "engine/sockets.h"
 #include "platform/network.h"
 
 namespace chron {

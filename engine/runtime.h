@@ -6,6 +6,7 @@
 #include "config/configuration.h"
 #include "engine/auth.h"
 #include "engine/client_runtime.h"
+#include "engine/contexts.h"
 #include "engine/sockets.h"
 #include "engine/status_board.h"
 #include "engine/stop_control.h"
@@ -27,9 +28,8 @@ struct Runtime {
   Sockets sockets;
   ClientRuntime client;
   Authentication auth;  // filled by LoadAuthentication at start-up
-  // Counters and client events for the status record. Mutable: the message checks that take
-  // the runtime read-only count what they drop.
-  mutable StatusBoard status;
+  // Counters and client events for the status record.
+  StatusBoard status;
   StopControl stop;
 
   // The workers use everything above: they end first.
@@ -39,6 +39,12 @@ struct Runtime {
   bool ServerBroadcasts() const { return ServerActive() && config.server_broadcast != 0; }
   bool ClientActive() const { return config.client_active != 0; }
   bool ClientAcceptsBroadcasts() const { return ClientActive() && config.client_broadcast != 0; }
+  Roles roles() const { return {ServerActive(), ServerBroadcasts(), ClientActive(), ClientAcceptsBroadcasts()}; }
+
+  // The parts each thread works with; `clock` and `network` must be set.
+  ClientContext Client() { return {config, roles(), *clock, *network, sockets, client, auth, status, stop}; }
+  ServerContext Server() { return {config, *clock, sockets, auth, status, stop}; }
+  ReceiveContext Receive() { return {roles(), *clock, *network, sockets, status, stop, Client(), Server()}; }
 };
 
 }  // namespace chron

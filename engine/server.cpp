@@ -37,7 +37,7 @@ void ReportSendError(const std::error_code& error) {
 
 }  // namespace
 
-void ServerReply(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket, const NtpMessage& request,
+void ServerReply(const ServerContext& ctx, ReceiveState& state, platform::UdpSocket& socket, const NtpMessage& request,
                  const NtpTimestamp& arrival, const platform::SocketAddress& from, const SymmetricKey* key) {
   const bool debug = DebugMode();
   if (debug) {
@@ -55,16 +55,16 @@ void ServerReply(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket, 
   SetRootDispersion(&reply, 0);
   SetReferenceId(&reply, kReferenceIdLocl);
   SetReceiveTime(&reply, arrival);
-  SetReferenceTime(&reply, NtpNow(*rt.clock));
+  SetReferenceTime(&reply, NtpNow(ctx.clock));
   SetOriginateTime(&reply, request.transmit_time);
   if (state.replies.collecting) {  // sent with the other replies of this pass, stamped then
     state.replies.Add(socket, reply, from, key);
     return;
   }
-  SetTransmitTime(&reply, NtpNow(*rt.clock));
+  SetTransmitTime(&reply, NtpNow(ctx.clock));
 
   const std::error_code error = SendMessage(socket, &reply, from, key);
-  if (!error) rt.status.CountAnswered();
+  if (!error) ctx.status.CountAnswered();
   if (error) {
     if (state.reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
   } else if (debug) {
@@ -72,24 +72,24 @@ void ServerReply(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket, 
   }
 }
 
-void BroadcastThread(Runtime& rt) {
-  rt.stop.start.Wait(platform::kInfinite);
-  const int64_t interval_ms = int64_t{rt.config.server_broadcast_interval} * 1000;
+void BroadcastThread(const ServerContext& ctx) {
+  ctx.stop.start.Wait(platform::kInfinite);
+  const int64_t interval_ms = int64_t{ctx.config.server_broadcast_interval} * 1000;
   // A lost address fails every pass until it returns or its row is gone.
   ReportLimit send_reports;
   for (;;) {
     // The receive loop may change the table when the system's addresses change.
-    std::shared_lock table_lock(rt.sockets.adapters_mutex);
+    std::shared_lock table_lock(ctx.sockets.adapters_mutex);
     platform::SocketAddress destination;
     destination.family = platform::kAfInet;
     destination.port = platform::HostToNetwork16(kNtpPort);
     destination.address = 0xFFFFFFFFu;  // 255.255.255.255, the same in either byte order
 
-    for (AdapterEntry& entry : rt.sockets.adapters) {
+    for (AdapterEntry& entry : ctx.sockets.adapters) {
       if (!entry.in_use || !entry.socket) continue;
       // With a key file every broadcast is signed; without a usable key none is sent.
-      const SymmetricKey* key = rt.auth.required ? rt.auth.Own() : nullptr;
-      if (rt.auth.required && key == nullptr) {
+      const SymmetricKey* key = ctx.auth.required ? ctx.auth.Own() : nullptr;
+      if (ctx.auth.required && key == nullptr) {
         if (DebugMode()) {
           Trace("SNTP-Server: NTP Broadcast auf Netzwerkadapter %s (%s) nicht verschickt, kein gültiger Schlüssel.\n",
                 entry.name.c_str(), platform::DottedAddress(entry.address.address).c_str());
@@ -106,13 +106,13 @@ void BroadcastThread(Runtime& rt) {
       SetRootDelay(&broadcast, 0);
       SetRootDispersion(&broadcast, kBroadcastRootDispersion);
       SetReferenceId(&broadcast, kReferenceIdLocl);
-      SetReferenceTime(&broadcast, NtpNow(*rt.clock));
+      SetReferenceTime(&broadcast, NtpNow(ctx.clock));
       SetOriginateTime(&broadcast, ZeroTimestamp);
       SetReceiveTime(&broadcast, ZeroTimestamp);
-      SetTransmitTime(&broadcast, NtpNow(*rt.clock));
+      SetTransmitTime(&broadcast, NtpNow(ctx.clock));
 
       const std::error_code error = SendMessage(*entry.socket, &broadcast, destination, key);
-      if (!error) rt.status.CountBroadcast();
+      if (!error) ctx.status.CountBroadcast();
       if (error) {
         if (send_reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
       } else if (DebugMode()) {
@@ -122,7 +122,7 @@ void BroadcastThread(Runtime& rt) {
     }
 
     table_lock.unlock();
-    if (WaitForShutdown(rt.stop.shutdown, interval_ms)) {
+    if (WaitForShutdown(ctx.stop.shutdown, interval_ms)) {
       send_reports.Flush();
       ReportMessage(msg::kBroadcastStopped);
       return;

@@ -3,7 +3,7 @@
 
 #include "engine/ntp_message.h"
 #include "engine/receive_state.h"
-#include "engine/runtime.h"
+#include "engine/contexts.h"
 #include "platform/network.h"
 
 namespace chron {
@@ -12,12 +12,12 @@ namespace chron {
 // with a 48-byte Mode-4 reply to the sender, or with a 68-byte one signed with `key` when the
 // request was authenticated with it; while the receive loop's `state` collects its pass's
 // replies, the reply joins them.
-void ServerReply(Runtime& rt, ReceiveState& state, platform::UdpSocket& socket, const NtpMessage& request,
+void ServerReply(const ServerContext& ctx, ReceiveState& state, platform::UdpSocket& socket, const NtpMessage& request,
                  const NtpTimestamp& arrival, const platform::SocketAddress& from, const SymmetricKey* key = nullptr);
 
 // Thread routine of the broadcaster: after the start event, sends one Mode-5 broadcast to
 // 255.255.255.255:123 from each in-use adapter's socket every `Server\BroadcastInterval`
 // seconds until the shutdown event.
-void BroadcastThread(Runtime& rt);
+void BroadcastThread(const ServerContext& ctx);
 
 }  // namespace chron

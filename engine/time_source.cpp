@@ -11,11 +11,11 @@ std::string_view WithoutBrackets(std::string_view text) {
   return text;
 }
 
-bool ResolveAnyTimeServer(Runtime& rt, platform::SocketAddress* out) {
-  const std::string& name = rt.config.client_time_source;
+bool ResolveAnyTimeServer(const ClientContext& ctx, platform::SocketAddress* out) {
+  const std::string& name = ctx.config.client_time_source;
   std::string error_text;
   platform::SocketAddress address;
-  if (rt.network->ResolveAny(WithoutBrackets(name), &address, &error_text)) {
+  if (ctx.network.ResolveAny(WithoutBrackets(name), &address, &error_text)) {
     ReportMessage(msg::kResolveFailed, {name, error_text});
     return false;
   }

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "engine/runtime.h"
+#include "engine/contexts.h"
 
 namespace chron {
 
@@ -14,6 +14,6 @@ std::string_view WithoutBrackets(std::string_view text);
 // Resolves `Client\TimeSource` (an IPv6 address, bare or bracketed, with a zone for a
 // link-local one, or a name) to the first address the system orders (RFC 6724), IPv6 or IPv4,
 // port 123. False after reporting 0xc100002a.
-bool ResolveAnyTimeServer(Runtime& rt, platform::SocketAddress* out);
+bool ResolveAnyTimeServer(const ClientContext& ctx, platform::SocketAddress* out);
 
 }  // namespace chron

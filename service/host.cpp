@@ -48,7 +48,7 @@ int Host::Start(const StartHooks& hooks, uint32_t* specific_exit_code) {
   return 0;
 }
 
-void Host::RunReceiveLoop() { ReceiveLoop(rt_); }
+void Host::RunReceiveLoop() { ReceiveLoop(rt_.Receive()); }
 
 bool Host::RequestStop() { return chron::RequestStop(rt_); }
 

@@ -146,7 +146,7 @@ int StartServerAndClient(Runtime& rt) {
   if (rt.ServerActive()) {
     if (rt.config.server_broadcast != 0) {
       ReportMessage(msg::kBroadcastInterval, {int64_t{rt.config.server_broadcast_interval}});
-      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { BroadcastThread(rt); })) != 0)
+      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { BroadcastThread(rt.Server()); })) != 0)
         return kExitNoThread;
       ReportMessage(msg::kServerStarted);
     } else {
@@ -159,7 +159,7 @@ int StartServerAndClient(Runtime& rt) {
     } else if (rt.config.client_time_source.empty()) {
       ReportMessage(msg::kClientModeInvalid);
     } else {
-      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { ClientPollThread(rt); })) != 0)
+      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { ClientPollThread(rt.Client()); })) != 0)
         return kExitNoThread;
       ReportMessage(msg::kClientStarted);
     }
@@ -183,8 +183,8 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
     ReadDisciplineSetting(*rt.registry, &rt.config);
     ReadWaitForNetworkSetting(*rt.registry, &rt.config);
   }
-  LoadAuthentication(rt);
-  StartDiscipline(rt);
+  rt.auth = LoadAuthentication(rt.config);
+  rt.client.discipline = StartDiscipline(rt.config, *rt.clock);
 
   // A discovery that failed (a value of IPQueryType it does not know, bindings missing from the
   // registry) is the settings' fault, which no waiting mends.
@@ -225,7 +225,7 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
 bool RequestStop(Runtime& rt) {
   rt.stop.shutdown.Set();
   ReportMessage(msg::kStopRequestHandled);
-  WakeReceiveLoop(rt);
+  WakeReceiveLoop(rt.stop, rt.sockets);
   return true;
 }
 

@@ -153,7 +153,7 @@ struct Harness {
 
   void Poll() {
     const size_t before = fakes[0]->sent().size();
-    ClientPollThread(rt);
+    ClientPollThread(rt.Client());
     const std::vector<testing::FakeDatagram> sent = fakes[0]->sent();
     FUZZ_CHECK(sent.size() <= before + 1);
     // Without a usable key no request; with one, every request carries its MAC.
@@ -176,7 +176,7 @@ struct Harness {
     for (int read = 0; read < kMaxReadsPerDatagram && fakes[index]->pending() > 0; ++read) {
       const size_t sends_before = fakes[index]->sent().size();
       const size_t steps_before = clock.steps().size();
-      ReceiveOne(rt, receive, *taps[index]);
+      ReceiveOne(rt.Receive(), receive, *taps[index]);
       CheckRead(index, sends_before, steps_before);
       CheckAuthentication(index, sends_before, steps_before);
     }

@@ -73,7 +73,7 @@ class AuthLoopTest : public EngineTest {
         socket->Push(std::move(bytes), kPeer);
       }
     }
-    loop = std::thread([this] { ReceiveLoop(rt); });
+    loop = std::thread([this] { ReceiveLoop(rt.Receive()); });
     ASSERT_TRUE(rt.stop.start.Wait(5000));
     EXPECT_TRUE(Eventually([this] { return socket->pending() == 0; }));
     Stop();
@@ -153,8 +153,8 @@ TEST_F(AuthLoopTest, RequestsAndBroadcastsCarryTheOwnKeyAndAreNotSentWithoutOne)
     if (!usable) rt.auth.keys.clear();
     const size_t before = socket->sent().size();
     rt.stop.shutdown.Reset();
-    std::thread poll([this] { ClientPollThread(rt); });
-    std::thread broadcaster([this] { BroadcastThread(rt); });
+    std::thread poll([this] { ClientPollThread(rt.Client()); });
+    std::thread broadcaster([this] { BroadcastThread(rt.Server()); });
     rt.stop.start.Set();
     if (usable) {
       ASSERT_TRUE(socket->WaitForSent(before + 2, std::chrono::seconds(5)));
@@ -193,25 +193,25 @@ class LoadAuthenticationTest : public EngineTest {
 };
 
 TEST_F(LoadAuthenticationTest, ReportsTheOutcomeAndFailsClosed) {
-  LoadAuthentication(rt);  // no KeyFile value: nothing at all
+  rt.auth = LoadAuthentication(rt.config);  // no KeyFile value: nothing at all
   EXPECT_FALSE(rt.auth.required);
   EXPECT_EQ(console.Text(), "");
 
   Configure(path);
-  LoadAuthentication(rt);  // the file does not exist
+  rt.auth = LoadAuthentication(rt.config);  // the file does not exist
   EXPECT_TRUE(rt.auth.required);
   EXPECT_TRUE(rt.auth.keys.empty());
   EXPECT_TRUE(console.Contains("SNTP-Init: Die Schlüsseldatei " + path + " kann nicht gelesen werden, Grund: "));
 
   Write("1 AES128 HEX:000102030405060708090a0b0c0d0e0f\n2 SHA1 abc\n");
-  LoadAuthentication(rt);
+  rt.auth = LoadAuthentication(rt.config);
   EXPECT_TRUE(rt.auth.required);
   EXPECT_TRUE(rt.auth.keys.empty());
   EXPECT_TRUE(
       console.Contains("SNTP-Init: Die Schlüsseldatei " + path + " ist in Zeile 2 fehlerhaft: Schlüsseltyp SHA1"));
 
   Write("# ours\n5 MD5 secret\n1 AES128 HEX:000102030405060708090a0b0c0d0e0f\n");
-  LoadAuthentication(rt);
+  rt.auth = LoadAuthentication(rt.config);
   ASSERT_EQ(rt.auth.keys.size(), 2u);
   EXPECT_EQ(rt.auth.Own()->id, 5u);
   EXPECT_TRUE(
@@ -229,7 +229,7 @@ TEST_F(LoadAuthenticationTest, AKeyFileOthersMayReadIsTakenWithAWarning) {
   for (const auto permissions :
        {std::filesystem::perms::owner_read | std::filesystem::perms::others_read, std::filesystem::perms::owner_read}) {
     std::filesystem::permissions(path, permissions);
-    LoadAuthentication(rt);
+    rt.auth = LoadAuthentication(rt.config);
     EXPECT_EQ(rt.auth.keys.size(), 1u);
   }
   EXPECT_EQ(console.Count(warning + " (Zugriffsrechte 0404)."), 1);

@@ -30,12 +30,12 @@ class ClientHandleTest : public EngineTest {
             const platform::SocketAddress& from = Endpoint("10.0.0.9", 123)) {
     if (!to_pending) rt.client.pending_request.Record(t1, server);
     const NtpMessage m = Message(kModeServer, li, 4, t1, t1 + to_server, t1 + to_server);
-    return ClientHandleMessage(rt, m, TimestampFromUint64(t1 + round_trip), from);
+    return ClientHandleMessage(rt.Client(), m, TimestampFromUint64(t1 + round_trip), from);
   }
   // A broadcast sent at T4 + `ahead` (2^-32 s, may be negative), arriving at `now`.
   int Broadcast(int64_t ahead, uint32_t li = 0, platform::SocketAddress from = Endpoint("10.0.0.9", 123)) {
     const NtpMessage m = Message(kModeBroadcast, li, 4, 0, 0, now + static_cast<uint64_t>(ahead));
-    return ClientHandleMessage(rt, m, TimestampFromUint64(now), from);
+    return ClientHandleMessage(rt.Client(), m, TimestampFromUint64(now), from);
   }
 
   uint64_t now = 0;
@@ -129,7 +129,7 @@ TEST_F(ClientHandleTest, StepIsTheExactOffsetWithoutMillisecondLoss) {
   // A reply whose server took longer than the round trip shows a negative delay.
   rt.client.pending_request.Record(t1, server);
   const NtpMessage slow = Message(kModeServer, 0, 4, t1, t1 + kSecond / 2, t1 + kSecond / 2 + kSecond / 4);
-  EXPECT_EQ(ClientHandleMessage(rt, slow, TimestampFromUint64(t1), server), 1);
+  EXPECT_EQ(ClientHandleMessage(rt.Client(), slow, TimestampFromUint64(t1), server), 1);
   EXPECT_TRUE(console.Contains("Zeitverzögerung durch Netzwerk: -0.250 Sekunden\n"));
 }
 
@@ -208,7 +208,7 @@ TEST_F(ClientHandleTest, OriginateMustMatchTheLastRequest) {
 TEST_F(ClientHandleTest, UnsolicitedReplyIsRefused) {
   // No request was ever sent: a reply echoing the zero Originate Timestamp answers nothing.
   const NtpMessage m = Message(kModeServer, 0, 4, 0, now, now);
-  EXPECT_EQ(ClientHandleMessage(rt, m, TimestampFromUint64(now), server), 0);
+  EXPECT_EQ(ClientHandleMessage(rt.Client(), m, TimestampFromUint64(now), server), 0);
   EXPECT_TRUE(
       console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Originate Timestamp\" ist ungültig !\n"));
   EXPECT_TRUE(clock.steps().empty());
@@ -239,11 +239,11 @@ TEST_F(ClientHandleTest, StratumZeroIsDropped) {
   NtpMessage kiss = Message(kModeServer, 0, 4, t1, t1 + kSecond / 2, t1 + kSecond / 2);
   SetStratum(&kiss, 0);
   SetReferenceId(&kiss, 0x52415445);  // "RATE"
-  EXPECT_EQ(ClientHandleMessage(rt, kiss, TimestampFromUint64(t1 + kSecond / 4), server), 0);
+  EXPECT_EQ(ClientHandleMessage(rt.Client(), kiss, TimestampFromUint64(t1 + kSecond / 4), server), 0);
   NtpMessage broadcast = Message(kModeBroadcast, 0, 4, 0, 0, now + kSecond);
   SetStratum(&broadcast, 0);
   SetReferenceId(&broadcast, 0);
-  EXPECT_EQ(ClientHandleMessage(rt, broadcast, TimestampFromUint64(now), server), 0);
+  EXPECT_EQ(ClientHandleMessage(rt.Client(), broadcast, TimestampFromUint64(now), server), 0);
   EXPECT_TRUE(
       console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 wird ignoriert, Stratum 0 (Kiss-o'-Death \"RATE\") !\n"));
   EXPECT_TRUE(console.Contains(
@@ -253,15 +253,15 @@ TEST_F(ClientHandleTest, StratumZeroIsDropped) {
 
 TEST_F(ClientHandleTest, ZeroTransmitTimestampIsDropped) {
   const NtpMessage reply = Message(kModeServer, 0, 4, t1, t1 + kSecond / 2, 0);
-  EXPECT_EQ(ClientHandleMessage(rt, reply, TimestampFromUint64(t1 + kSecond / 4), server), 0);
+  EXPECT_EQ(ClientHandleMessage(rt.Client(), reply, TimestampFromUint64(t1 + kSecond / 4), server), 0);
   const NtpMessage broadcast = Message(kModeBroadcast, 0, 4, 0, 0, 0);
-  EXPECT_EQ(ClientHandleMessage(rt, broadcast, TimestampFromUint64(now), server), 0);
+  EXPECT_EQ(ClientHandleMessage(rt.Client(), broadcast, TimestampFromUint64(now), server), 0);
   EXPECT_TRUE(console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Transmit Timestamp\" ist 0 !\n"));
   EXPECT_TRUE(console.Contains("SNTP-Client: NTP Broadcast von 10.0.0.9 ungültig, \"Transmit Timestamp\" ist 0 !\n"));
   EXPECT_TRUE(clock.steps().empty());
   // A transmit time with only the fraction set is a time.
   const NtpMessage fraction_only = Message(kModeBroadcast, 0, 4, 0, 0, 1);
-  EXPECT_EQ(ClientHandleMessage(rt, fraction_only, TimestampFromUint64(now), server), 1);
+  EXPECT_EQ(ClientHandleMessage(rt.Client(), fraction_only, TimestampFromUint64(now), server), 1);
 }
 
 // Replies whose stamps or header contradict themselves carry no time: each is dropped with its
@@ -306,7 +306,7 @@ TEST_F(ClientHandleTest, SelfContradictingSamplesAreDropped) {
     c.change(&m, t1);
     if (!c.broadcast) rt.client.pending_request.Record(t1, server);
     const uint64_t arrival = c.broadcast ? now : t1 + out;
-    EXPECT_EQ(ClientHandleMessage(rt, m, TimestampFromUint64(arrival), server), 0);
+    EXPECT_EQ(ClientHandleMessage(rt.Client(), m, TimestampFromUint64(arrival), server), 0);
     EXPECT_TRUE(console.Contains(c.reason));
   }
   EXPECT_TRUE(clock.steps().empty());
@@ -321,7 +321,7 @@ TEST_F(ClientHandleTest, SelfContradictingSamplesAreDropped) {
   NtpMessage edge = Message(kModeServer, 0, 4, t1, t1, t1 + out + (kSecond >> 20));
   SetPrecision(&edge, -20);
   SetRootDispersion(&edge, (3u << 15) - 1);
-  EXPECT_EQ(ClientHandleMessage(rt, edge, TimestampFromUint64(t1 + out), server), 1);
+  EXPECT_EQ(ClientHandleMessage(rt.Client(), edge, TimestampFromUint64(t1 + out), server), 1);
 }
 
 TEST_F(ClientHandleTest, OwnBroadcastIsNoTimeSource) {
@@ -401,7 +401,7 @@ TEST_F(ClientHandleTest, RunOnceInTheClientOnlyHostIgnoresTheServerSetting) {
 TEST_F(ClientHandleTest, DisciplineSlewsStepsAndStillObeysTheLimit) {
   clock.EnableDiscipline();
   rt.config.client_discipline = 1;
-  StartDiscipline(rt);
+  rt.client.discipline = StartDiscipline(rt.config, *rt.clock);
   ASSERT_NE(rt.client.discipline, nullptr);
   rt.config.client_max_diff_second_active = 1;
   rt.config.client_max_diff_second = 180;
@@ -458,10 +458,10 @@ TEST_F(ClientHandleTest, DisciplinedBroadcastClientCalibratesItsDelay) {
 
 // Absent or 0 the value leaves the client as it was; a clock that cannot be disciplined too.
 TEST_F(ClientHandleTest, WithoutDisciplineEveryReplySteps) {
-  StartDiscipline(rt);
+  rt.client.discipline = StartDiscipline(rt.config, *rt.clock);
   EXPECT_EQ(rt.client.discipline, nullptr);
   rt.config.client_discipline = 1;
-  StartDiscipline(rt);  // the fake clock has no discipline until enabled
+  rt.client.discipline = StartDiscipline(rt.config, *rt.clock);  // the fake clock has no discipline until enabled
   EXPECT_EQ(rt.client.discipline, nullptr);
   EXPECT_TRUE(console.Contains("Uhrführung nicht verfügbar"));
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kMillisecond)), 1);
@@ -484,7 +484,7 @@ class ClientPollTest : public EngineTest {
     if (worker.joinable()) worker.join();
   }
   void Start() {
-    worker = std::thread([this] { ClientPollThread(rt); });
+    worker = std::thread([this] { ClientPollThread(rt.Client()); });
     rt.stop.start.Set();
   }
   std::thread worker;
@@ -589,7 +589,7 @@ TEST_F(ClientPollTest, FailedSendWaitsForTheInterval) {
 }
 
 TEST_F(ClientPollTest, NothingIsSentBeforeTheStartEvent) {
-  worker = std::thread([this] { ClientPollThread(rt); });
+  worker = std::thread([this] { ClientPollThread(rt.Client()); });
   EXPECT_FALSE(first->WaitForSent(1, std::chrono::milliseconds(200)));
   EXPECT_EQ(rt.client.pending_request.transmit(), 0u);
   rt.stop.start.Set();

@@ -20,7 +20,7 @@ class ReceiveLoopTest : public EngineTest {
   ~ReceiveLoopTest() override { Stop(); }
 
   void Start() {
-    loop = std::thread([this] { ReceiveLoop(rt); });
+    loop = std::thread([this] { ReceiveLoop(rt.Receive()); });
     ASSERT_TRUE(rt.stop.start.Wait(5000));
   }
   // Waits until every socket's queue has been read, then stops the loop as a stop request

@@ -31,7 +31,7 @@ class ServerReplyTest : public EngineTest {
   FakeDatagram Answer(const NtpMessage& request) {
     const NtpTimestamp arrival = NtpNow(*rt.clock);
     arrival_ = TimestampToUint64(arrival);
-    ServerReply(rt, loop_state, *rt.sockets.adapters[0].socket, request, arrival, client);
+    ServerReply(rt.Server(), loop_state, *rt.sockets.adapters[0].socket, request, arrival, client);
     const std::vector<FakeDatagram> sent = socket->sent();
     EXPECT_EQ(sent.size(), 1u);
     return sent.empty() ? FakeDatagram{} : sent.back();
@@ -93,7 +93,7 @@ TEST_F(ServerReplyTest, ReceiveReferenceTransmitAreInOrder) {
 
 TEST_F(ServerReplyTest, SendFailureIsReportedAndNotTracedAsSent) {
   socket->FailSendWith(ENETUNREACH);
-  ServerReply(rt, loop_state, *rt.sockets.adapters[0].socket, Message(kModeClient), NtpNow(clock), client);
+  ServerReply(rt.Server(), loop_state, *rt.sockets.adapters[0].socket, Message(kModeClient), NtpNow(clock), client);
   EXPECT_TRUE(socket->sent().empty());
   EXPECT_TRUE(console.Contains(WinsockErrorText("SNTP-Server", "sendto", ENETUNREACH)));
   EXPECT_FALSE(console.Contains("verschickt"));
@@ -111,7 +111,7 @@ class BroadcastThreadTest : public EngineTest {
     if (worker.joinable()) worker.join();
   }
   void Start() {
-    worker = std::thread([this] { BroadcastThread(rt); });
+    worker = std::thread([this] { BroadcastThread(rt.Server()); });
     rt.stop.start.Set();
   }
   std::thread worker;
@@ -167,7 +167,7 @@ TEST_F(BroadcastThreadTest, StopDuringTheWaitEndsAtOnce) {
 
 TEST_F(BroadcastThreadTest, NothingIsSentBeforeTheStartEvent) {
   FakeUdpSocket* a = AddAdapter("eth0", "10.0.0.1");
-  worker = std::thread([this] { BroadcastThread(rt); });
+  worker = std::thread([this] { BroadcastThread(rt.Server()); });
   EXPECT_FALSE(a->WaitForSent(1, std::chrono::milliseconds(200)));
   rt.stop.start.Set();
   EXPECT_TRUE(a->WaitForSent(1, std::chrono::seconds(5)));

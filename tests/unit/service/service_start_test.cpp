@@ -407,7 +407,7 @@ class LoopThread {
  public:
   LoopThread(Runtime& rt, FakeNetwork& network)
       : rt_(rt), network_(network), thread_([this, &rt] {
-          ReceiveLoop(rt);
+          ReceiveLoop(rt.Receive());
           returned_ = true;
         }) {}
   ~LoopThread() { Ended(); }
