@@ -40,11 +40,11 @@ int CountAdapters(const AdapterTable& table) {
   return static_cast<int>(std::count_if(table.begin(), table.end(), [](const AdapterEntry& e) { return e.in_use; }));
 }
 
-bool DiscoverAdapters(Runtime& rt, const std::function<bool(Runtime&)>& registry_method) {
-  std::string type = rt.config.ip_query_type;
+bool DiscoverAdapters(const DiscoverySource& source, AdapterTable& rows, const RegistryDiscovery& registry_method) {
+  std::string type = source.config.ip_query_type;
   TrimBlanks(&type);
-  if (platform::EqualsIgnoringCase(type, "SNMP")) return DiscoverAdaptersBySnmp(rt);
-  if (platform::EqualsIgnoringCase(type, "REGISTRY")) return registry_method(rt);
+  if (platform::EqualsIgnoringCase(type, "SNMP")) return DiscoverAdaptersBySnmp(source, rows);
+  if (platform::EqualsIgnoringCase(type, "REGISTRY")) return registry_method(source, rows);
   ReportMessage(msg::kIpQueryTypeInvalid, {type});
   return false;
 }

@@ -6,12 +6,22 @@
 
 #include <functional>
 
-#include "engine/runtime.h"
+#include "engine/contexts.h"
+#include "service/adapters.h"
 
 namespace chron {
 
-// The runtime's follow_addresses: discovers the adapters again by the configured method
+// What following works with: discovery's sources, which sockets the parts need (roles), the
+// table it brings up to date and the stop control, whose mutex it holds while it swaps the table.
+struct FollowContext {
+  DiscoverySource source;
+  Roles roles;
+  Sockets& sockets;
+  StopControl& stop;
+};
+
+// Sockets::follow_addresses: discovers the adapters again by the configured method
 // (`registry_method` as for DiscoverAdapters) and brings the table and its sockets up to date.
-std::function<void()> AddressFollower(Runtime& rt, std::function<bool(Runtime&)> registry_method);
+std::function<void()> AddressFollower(const FollowContext& context, RegistryDiscovery registry_method);
 
 }  // namespace chron

@@ -30,7 +30,8 @@ class Host {
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
-  Runtime& runtime() { return rt_; }
+  // The start and stop control of the running service (its events and worker threads).
+  StopControl& stop() { return rt_.stop; }
 
   // Opens the machine hive and wires the runtime to the system's clock and network.
   void Open();

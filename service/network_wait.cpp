@@ -22,35 +22,34 @@ bool Bindable(platform::Network& network, uint32_t address) {
 
 }  // namespace
 
-bool AddressesUsable(Runtime& rt) {
-  int rows = 0;
-  for (const AdapterEntry& entry : rt.sockets.adapters) {
+bool AddressesUsable(const DiscoverySource& source, const AdapterTable& rows) {
+  int in_use = 0;
+  for (const AdapterEntry& entry : rows) {
     if (!entry.in_use) continue;
-    ++rows;
-    if (!Bindable(*rt.network, entry.address.address)) return false;
+    ++in_use;
+    if (!Bindable(source.network, entry.address.address)) return false;
   }
-  if (rows > 0) return true;
-  if (rt.registry != nullptr) ReadIpv6Setting(*rt.registry, &rt.config);
-  return rt.config.ipv6 != 0 && !rt.network->InterfaceAddresses6().empty();
+  if (in_use > 0) return true;
+  return source.config.ipv6 != 0 && !source.network.InterfaceAddresses6().empty();
 }
 
-int WaitForNetwork(Runtime& rt, const std::function<bool(Runtime&)>& registry_method,
-                   const std::function<void()>& waiting, std::chrono::milliseconds retry) {
+int WaitForNetwork(const DiscoverySource& source, AdapterTable& rows, const RegistryDiscovery& registry_method,
+                   platform::Event& shutdown, const std::function<void()>& waiting, std::chrono::milliseconds retry) {
   platform::Event changed;
   // Watching before the report, so that no change after it is missed; destroyed before
   // `changed`: no notification comes after it.
-  const std::unique_ptr<platform::AddressWatch> watch = rt.network->WatchAddresses([&changed] { changed.Set(); });
+  const std::unique_ptr<platform::AddressWatch> watch = source.network.WatchAddresses([&changed] { changed.Set(); });
   ReportMessage(msg::kNoUsableAdapter);
   Trace("SNTP-Init: WaitForNetwork ist gesetzt, der SNTP Dienst wartet auf eine Netzwerkadresse.\n");
   if (waiting) waiting();
   auto next = std::chrono::steady_clock::now() + retry;
   for (;;) {
-    if (rt.stop.shutdown.Wait(kStopSliceMs)) return kStoppedWhileWaiting;
+    if (shutdown.Wait(kStopSliceMs)) return kStoppedWhileWaiting;
     if (!changed.Wait(0) && std::chrono::steady_clock::now() < next) continue;
     changed.Reset();  // a change after this is looked at in the next round
     next = std::chrono::steady_clock::now() + retry;
-    DiscoverAdapters(rt, registry_method);
-    if (AddressesUsable(rt)) return 0;
+    DiscoverAdapters(source, rows, registry_method);
+    if (AddressesUsable(source, rows)) return 0;
   }
 }
 

@@ -6,7 +6,8 @@
 #include <chrono>
 #include <functional>
 
-#include "engine/runtime.h"
+#include "platform/event.h"
+#include "service/adapters.h"
 
 namespace chron {
 
@@ -20,13 +21,14 @@ inline constexpr std::chrono::milliseconds kNetworkRetry{5000};
 // True when the adapter table found by discovery can be used: it has rows and each row's address
 // can be bound now (a socket on port 0 of it, closed again; a configured address that is not yet
 // the host's fails), or it has none and IPv6 is on with IPv6 addresses on the host.
-bool AddressesUsable(Runtime& rt);
+bool AddressesUsable(const DiscoverySource& source, const AdapterTable& rows);
 
 // Reports 0xc100001a once, calls `waiting`, then discovers the adapters again (as
-// DiscoverAdapters, into the runtime's table) every `retry` and after every address change the
+// DiscoverAdapters, into `rows`) every `retry` and after every address change the
 // system tells of, until AddressesUsable: 0, or kStoppedWhileWaiting as soon as the shutdown
 // event is set.
-int WaitForNetwork(Runtime& rt, const std::function<bool(Runtime&)>& registry_method,
-                   const std::function<void()>& waiting, std::chrono::milliseconds retry = kNetworkRetry);
+int WaitForNetwork(const DiscoverySource& source, AdapterTable& rows, const RegistryDiscovery& registry_method,
+                   platform::Event& shutdown, const std::function<void()>& waiting,
+                   std::chrono::milliseconds retry = kNetworkRetry);
 
 }  // namespace chron

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "config/keys.h"
 #include "messages/report.h"
 #include "platform/arguments.h"
 
@@ -43,6 +44,11 @@ uint32_t ShortestIntervalFromEnvironment() {
 void ReadServiceConfiguration(platform::Registry& registry, Configuration* config, ConfigSubset subset) {
   std::vector<SettingNotice> notices;
   ReadConfiguration(registry, config, subset, &notices);
+  // The values beside the table, which neither program reports on when it reads them.
+  ReadIpv6Setting(registry, config);
+  ReadKeyFileSetting(registry, config);
+  ReadDisciplineSetting(registry, config);
+  ReadWaitForNetworkSetting(registry, config);
   KeepInValidRanges(config, subset, &notices, ShortestIntervalFromEnvironment());
   for (const SettingNotice& notice : notices) Report(notice);
 }

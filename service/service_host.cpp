@@ -146,13 +146,13 @@ void ServiceProcess::ServiceControlHandler(uint32_t control) {
 
 void ServiceProcess::ServiceMain() {
   const bool service_mode = !DebugMode();
-  Runtime& rt = host_.runtime();
+  StopControl& stop = host_.stop();
   // Start-up and the receive loop are one activity (Run begins it before a control can arrive),
   // so that a stop during start-up waits for it; every way out ends it.
   struct EndOfActivity {
-    Runtime& rt;
-    ~EndOfActivity() { rt.stop.workers.End(); }
-  } end_of_activity{rt};
+    StopControl& stop;
+    ~EndOfActivity() { stop.workers.End(); }
+  } end_of_activity{stop};
   host_.ReadSettings();
   if (service_mode) {
     // manager_ is set before this thread starts and lives to the end of the process.
@@ -182,8 +182,8 @@ void ServiceProcess::ServiceMain() {
     if (stop_handshake_started_ || stopped_reported_) {
       // Stopped during start-up: never report running after stop pending. The workers are
       // released to see the stop and end; the handshake reports stopped once they have.
-      rt.stop.start.Set();
-      if (rt.stop.release_instance) rt.stop.release_instance();
+      stop.start.Set();
+      if (stop.release_instance) stop.release_instance();
       return;
     }
     status_.state = platform::ServiceState::kRunning;
@@ -193,8 +193,8 @@ void ServiceProcess::ServiceMain() {
     if (error != 0) {
       ReportMessage(msg::kSetStatusFailed, {SystemErrorText(static_cast<uint32_t>(error))});
       // No receive loop will run: release the workers so that they see the stop and end.
-      rt.stop.shutdown.Set();
-      rt.stop.start.Set();
+      stop.shutdown.Set();
+      stop.start.Set();
       return;
     }
   }
@@ -218,7 +218,7 @@ int ServiceProcess::Run(const std::vector<std::string>& args) {
   std::fflush(stdout);
 
   host_.Open();
-  host_.runtime().stop.workers.Begin();  // until start-up, and the receive loop if it runs, have ended
+  host_.stop().workers.Begin();  // until start-up, and the receive loop if it runs, have ended
   auto on_signal = [this](platform::ControlSignal signal) { OnControlSignal(signal); };
 
   if (debug) {

@@ -27,11 +27,11 @@ std::string AdapterText(const AdapterEntry& entry) {
 }
 
 // Opens and binds the socket of every adapter entry in use; 0, or the error that ends the start.
-int OpenAdapterSockets(Runtime& rt, int* counted) {
+int OpenAdapterSockets(platform::Network& network, const Roles& roles, AdapterTable& table, int* counted) {
   *counted = 0;
-  for (AdapterEntry& entry : rt.sockets.adapters) {
+  for (AdapterEntry& entry : table) {
     if (!entry.in_use) continue;
-    if (const int error = OpenAdapterSocket(rt, entry); error != 0) return error;
+    if (const int error = OpenAdapterSocket(network, roles, entry); error != 0) return error;
     ++*counted;
   }
   return 0;
@@ -40,11 +40,10 @@ int OpenAdapterSockets(Runtime& rt, int* counted) {
 // With the value "IPv6" set: the IPv6 socket on every IPv6 address of the host. A failure, or a
 // host without IPv6 addresses, is reported and leaves the service on IPv4, where the poll client
 // resolves names to IPv4 addresses alone.
-void OpenIpv6Socket(Runtime& rt) {
-  if (rt.registry != nullptr) ReadIpv6Setting(*rt.registry, &rt.config);
-  if (rt.config.ipv6 == 0) return;
+void OpenIpv6Socket(const Configuration& config, platform::Network& network, Sockets& sockets) {
+  if (config.ipv6 == 0) return;
   std::unique_ptr<platform::UdpSocket> socket;
-  std::error_code error = rt.network->CreateUdpSocket6(&socket);
+  std::error_code error = network.CreateUdpSocket6(&socket);
   if (error) {
     ReportMessage(msg::kWinsockError, {std::string("SNTP-Init"), std::string("socket(IPv6)"), int64_t{error.value()}});
     return;
@@ -59,12 +58,12 @@ void OpenIpv6Socket(Runtime& rt) {
   }
   // Where IPv6 is switched off, socket and bind may still succeed, and only every send would
   // fail: a host with no IPv6 address at all (not even ::1) has none to serve or poll from.
-  const std::vector<platform::InterfaceAddress6> rows = rt.network->InterfaceAddresses6();
+  const std::vector<platform::InterfaceAddress6> rows = network.InterfaceAddresses6();
   if (rows.empty()) {
     ReportMessage(msg::kIpv6Unavailable);
     return;
   }
-  rt.sockets.ipv6_socket = std::move(socket);
+  sockets.ipv6_socket = std::move(socket);
   for (const platform::InterfaceAddress6& row : rows) {
     platform::SocketAddress address;
     address.family = platform::kAfInet6;
@@ -77,14 +76,14 @@ void OpenIpv6Socket(Runtime& rt) {
 
 }  // namespace
 
-int OpenAdapterSocket(Runtime& rt, AdapterEntry& entry) {
+int OpenAdapterSocket(platform::Network& network, const Roles& roles, AdapterEntry& entry) {
   entry.address.port = platform::HostToNetwork16(kNtpPort);
-  std::error_code error = rt.network->CreateUdpSocket(&entry.socket);
+  std::error_code error = network.CreateUdpSocket(&entry.socket);
   if (error) {
     ReportMessage(msg::kWinsockError, {"SNTP-Init", "socket(" + AdapterText(entry) + ")", int64_t{error.value()}});
     return error.value();
   }
-  if (rt.ServerBroadcasts()) {
+  if (roles.server_broadcasts) {
     error = entry.socket->EnableBroadcast();
     if (error) {
       ReportMessage(msg::kAdapterBroadcastModeFailed,
@@ -92,7 +91,7 @@ int OpenAdapterSocket(Runtime& rt, AdapterEntry& entry) {
       return error.value();
     }
   }
-  error = entry.socket->Bind(entry.address, rt.ClientAcceptsBroadcasts());
+  error = entry.socket->Bind(entry.address, roles.client_accepts_broadcasts);
   if (error) {
     ReportMessage(msg::kWinsockError, {"SNTP-Init", "bind(" + AdapterText(entry) + ")", int64_t{error.value()}});
     return error.value();
@@ -121,7 +120,7 @@ std::function<void()> AfterStart(StopControl& stop, std::function<void()> body) 
 
 // The instance mutex, open to everyone on the machine (on Linux no security descriptor is
 // needed), held from here until the receive loop ends. 0, or the exit code of the start.
-int HoldInstance(Runtime& rt) {
+int HoldInstance(StopControl& stop) {
   bool already_exists = false;
   std::unique_ptr<platform::NamedMutex> instance_mutex;
   if (const std::error_code error =
@@ -134,7 +133,7 @@ int HoldInstance(Runtime& rt) {
     ReportMessage(msg::kAlreadyRunning);
     return kExitAlreadyRunning;
   }
-  rt.stop.release_instance = [held = std::shared_ptr<platform::NamedMutex>(std::move(instance_mutex))]() mutable {
+  stop.release_instance = [held = std::shared_ptr<platform::NamedMutex>(std::move(instance_mutex))]() mutable {
     held.reset();
   };
   return 0;
@@ -142,24 +141,24 @@ int HoldInstance(Runtime& rt) {
 
 // The server's broadcast thread and the client's poll thread, where the settings ask for them,
 // with their reports. kExitNoThread when one cannot be started.
-int StartServerAndClient(Runtime& rt) {
-  if (rt.ServerActive()) {
-    if (rt.config.server_broadcast != 0) {
-      ReportMessage(msg::kBroadcastInterval, {int64_t{rt.config.server_broadcast_interval}});
-      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { BroadcastThread(rt.Server()); })) != 0)
+int StartServerAndClient(const ServerContext& server, const ClientContext& client) {
+  if (client.roles.server_active) {
+    if (server.config.server_broadcast != 0) {
+      ReportMessage(msg::kBroadcastInterval, {int64_t{server.config.server_broadcast_interval}});
+      if (StartWorkerThread(server.stop.workers, AfterStart(server.stop, [server] { BroadcastThread(server); })) != 0)
         return kExitNoThread;
       ReportMessage(msg::kServerStarted);
     } else {
       ReportMessage(msg::kBroadcastsOff);
     }
   }
-  if (rt.ClientActive()) {
-    if (rt.config.client_broadcast != 0) {
+  if (client.roles.client_active) {
+    if (client.config.client_broadcast != 0) {
       ReportMessage(msg::kClientAcceptsBroadcasts);
-    } else if (rt.config.client_time_source.empty()) {
+    } else if (client.config.client_time_source.empty()) {
       ReportMessage(msg::kClientModeInvalid);
     } else {
-      if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [&rt] { ClientPollThread(rt.Client()); })) != 0)
+      if (StartWorkerThread(client.stop.workers, AfterStart(client.stop, [client] { ClientPollThread(client); })) != 0)
         return kExitNoThread;
       ReportMessage(msg::kClientStarted);
     }
@@ -173,38 +172,37 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
   std::string clock = rt.clock->Description();
   if (!clock.empty()) Trace("SNTP-Debug: %s\n", clock.c_str());
 
-  if (const int held = HoldInstance(rt); held != 0) return held;
+  if (const int held = HoldInstance(rt.stop); held != 0) return held;
   if (const std::error_code startup = rt.network->Startup()) {
     ReportMessage(msg::kWinsockError, {"SNTP-Init", "WSAStartup()", int64_t{startup.value()}});
     return startup.value();
-  }
-  if (rt.registry != nullptr) {
-    ReadKeyFileSetting(*rt.registry, &rt.config);
-    ReadDisciplineSetting(*rt.registry, &rt.config);
-    ReadWaitForNetworkSetting(*rt.registry, &rt.config);
   }
   rt.auth = LoadAuthentication(rt.config);
   rt.client.discipline = StartDiscipline(rt.config, *rt.clock);
 
   // A discovery that failed (a value of IPQueryType it does not know, bindings missing from the
   // registry) is the settings' fault, which no waiting mends.
-  if (DiscoverAdapters(rt, hooks.registry_discovery) && rt.config.wait_for_network != 0 && !AddressesUsable(rt)) {
-    if (const int waited = WaitForNetwork(rt, hooks.registry_discovery, hooks.waiting); waited != 0) return waited;
+  const DiscoverySource source{rt.config, *rt.network, rt.registry};
+  AdapterTable& table = rt.sockets.adapters;
+  if (DiscoverAdapters(source, table, hooks.registry_discovery) && rt.config.wait_for_network != 0 &&
+      !AddressesUsable(source, table)) {
+    const int waited = WaitForNetwork(source, table, hooks.registry_discovery, rt.stop.shutdown, hooks.waiting);
+    if (waited != 0) return waited;
   }
   int counted = 0;
-  int error = OpenAdapterSockets(rt, &counted);
+  int error = OpenAdapterSockets(*rt.network, rt.roles(), table, &counted);
   if (error != 0) return error;
-  OpenIpv6Socket(rt);
+  OpenIpv6Socket(rt.config, *rt.network, rt.sockets);
   if (counted == 0 && !rt.sockets.ipv6_socket) {
     ReportMessage(msg::kNoUsableAdapter);
     return kExitNoAdapter;
   }
-  rt.sockets.follow_addresses = AddressFollower(rt, hooks.registry_discovery);
+  rt.sockets.follow_addresses = AddressFollower({source, rt.roles(), rt.sockets, rt.stop}, hooks.registry_discovery);
   // The shutdown and start events are created with the runtime record and cannot fail here.
 
-  if (StartServerAndClient(rt) != 0) return kExitNoThread;
+  if (StartServerAndClient(rt.Server(), rt.Client()) != 0) return kExitNoThread;
   if (hooks.last_step) {
-    error = hooks.last_step(rt);
+    error = hooks.last_step(rt.stop.workers);
     if (error != 0) return error;
   }
   ReportMessage(msg::kServiceInitialised);
@@ -222,27 +220,27 @@ int ServiceStart(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_c
   return code;
 }
 
-bool RequestStop(Runtime& rt) {
-  rt.stop.shutdown.Set();
+bool RequestStop(StopControl& stop, Sockets& sockets) {
+  stop.shutdown.Set();
   ReportMessage(msg::kStopRequestHandled);
-  WakeReceiveLoop(rt.stop, rt.sockets);
+  WakeReceiveLoop(stop, sockets);
   return true;
 }
 
-bool ConsoleControlHandler(Runtime& rt, uint32_t type) {
+bool ConsoleControlHandler(StopControl& stop, Sockets& sockets, uint32_t type) {
   if (type != kCtrlCEvent && type != kCtrlBreakEvent) return false;
   WriteConsole("SNTP-Control: Stoppe Simple Network Time Protocol.\n");
-  RequestStop(rt);
+  RequestStop(stop, sockets);
   return true;
 }
 
-void HandleConsoleSignal(Runtime& rt, platform::ControlSignal signal) {
+void HandleConsoleSignal(StopControl& stop, Sockets& sockets, platform::ControlSignal signal) {
   uint32_t type = signal == platform::ControlSignal::kInterrupt ? kCtrlCEvent
                   : signal == platform::ControlSignal::kBreak   ? kCtrlBreakEvent
                                                                 : kCtrlCloseEvent;
-  if (!ConsoleControlHandler(rt, type)) platform::RestoreDefaultAndRaise(signal);
+  if (!ConsoleControlHandler(stop, sockets, type)) platform::RestoreDefaultAndRaise(signal);
 }
 
-bool WaitFinished(Runtime& rt, std::chrono::milliseconds limit) { return rt.stop.workers.WaitEnded(limit); }
+bool WaitFinished(StopControl& stop, std::chrono::milliseconds limit) { return stop.workers.WaitEnded(limit); }
 
 }  // namespace chron

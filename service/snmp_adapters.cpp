@@ -51,22 +51,22 @@ std::vector<uint32_t> WalkIpAddressColumn(const SnmpQuery& query) {
   return addresses;
 }
 
-bool DiscoverAdaptersBySnmp(Runtime& rt) {
-  platform::SnmpAgent agent([&rt] { return rt.network->InterfaceAddresses(); });
+bool DiscoverAdaptersBySnmp(const DiscoverySource& source, AdapterTable& rows) {
+  platform::SnmpAgent agent([&source] { return source.network.InterfaceAddresses(); });
   agent.Init(TickCount());
-  ClearAdapterTable(rt.sockets.adapters);
+  ClearAdapterTable(rows);
   const SnmpQuery query = [&agent](uint8_t type, platform::VarBindList* list, int32_t* status, int32_t* index) {
     return agent.Query(type, list, status, index);
   };
   const std::vector<uint32_t> addresses = WalkIpAddressColumn(query);
   // Without its SNMP agent the system gave the table from its adapter list: told once.
-  if (const int failure = rt.network->TakeSnmpAgentFailure(); failure != 0) {
+  if (const int failure = source.network.TakeSnmpAgentFailure(); failure != 0) {
     ReportMessage(msg::kSnmpAgentMissing, {int64_t{failure}});
   }
   // Loopback is dropped before it takes a row; each address beyond the 64 rows is reported.
   for (uint32_t address : addresses) {
     if (platform::NetworkToHost32(address) == kLoopback) continue;
-    if (!AddAdapter(rt.sockets.adapters, kUnknownAdapterName, address)) {
+    if (!AddAdapter(rows, kUnknownAdapterName, address)) {
       ReportMessage(msg::kTooManyAdapters, {std::string(kUnknownAdapterName), int64_t{kMaxAdapters}});
     }
   }

@@ -21,9 +21,9 @@ constexpr std::chrono::seconds kCounterPeriod{10};
 
 }  // namespace
 
-StatusPublisher::StatusPublisher(Runtime& rt, std::string program, std::string version, std::string path,
-                                 std::function<void(const std::string&)> status_line)
-    : rt_(rt), path_(std::move(path)), status_line_(std::move(status_line)) {
+StatusPublisher::StatusPublisher(const StatusSources& sources, std::string program, std::string version,
+                                 std::string path, std::function<void(const std::string&)> status_line)
+    : in_(sources), path_(std::move(path)), status_line_(std::move(status_line)) {
   base_.program = std::move(program);
   base_.version = std::move(version);
   base_.pid = platform::CurrentProcessId();
@@ -34,13 +34,13 @@ StatusPublisher::StatusPublisher(Runtime& rt, std::string program, std::string v
 StatusPublisher::~StatusPublisher() { Stop(); }
 
 void StatusPublisher::Start() {
-  base_.started_ns = rt_.clock->NowNanoseconds();
+  base_.started_ns = in_.clock.NowNanoseconds();
   since_ns_ = base_.started_ns;
-  base_.poll_client = rt_.ClientActive() && rt_.config.client_broadcast == 0;
-  base_.broadcast_client = rt_.ClientAcceptsBroadcasts();
-  base_.server = rt_.ServerActive();
-  base_.broadcasting = rt_.ServerBroadcasts();
-  rt_.status.SetListener([this] { Wake(); });
+  base_.poll_client = in_.roles.client_active && in_.config.client_broadcast == 0;
+  base_.broadcast_client = in_.roles.client_accepts_broadcasts;
+  base_.server = in_.roles.server_active;
+  base_.broadcasting = in_.roles.server_broadcasts;
+  in_.status.SetListener([this] { Wake(); });
   Publish();
   thread_ = std::thread([this] { Run(); });
 }
@@ -68,18 +68,18 @@ StatusRecord StatusPublisher::Snapshot(int64_t now_ns) {
   record.updated_boot_ms = platform::SystemProcessWatch().BootMilliseconds();
   {
     // The receive loop changes the table when the system's addresses change.
-    std::shared_lock table_lock(rt_.sockets.adapters_mutex);
-    for (const AdapterEntry& entry : rt_.sockets.adapters) {
+    std::shared_lock table_lock(in_.sockets.adapters_mutex);
+    for (const AdapterEntry& entry : in_.sockets.adapters) {
       if (entry.in_use) record.adapters.push_back({entry.name, platform::DottedAddress(entry.address.address)});
     }
   }
-  record.counters = rt_.status.Counters();
-  if (!rt_.ClientActive()) return record;
+  record.counters = in_.status.Counters();
+  if (!in_.roles.client_active) return record;
   ClientState client;
-  rt_.status.Client(&client, &record.history);
-  client.source = rt_.config.client_broadcast != 0 ? std::string() : rt_.config.client_time_source;
+  in_.status.Client(&client, &record.history);
+  client.source = in_.config.client_broadcast != 0 ? std::string() : in_.config.client_time_source;
   // A broadcast client does not know its server's interval: it assumes the broadcaster's default.
-  client.interval_s = rt_.config.client_broadcast != 0 ? kDefaultBroadcastIntervalS : rt_.config.client_poll_interval;
+  client.interval_s = in_.config.client_broadcast != 0 ? kDefaultBroadcastIntervalS : in_.config.client_poll_interval;
   const bool synchronised = IsSynchronised(client, now_ns);
   if (synchronised != synchronised_) {
     synchronised_ = synchronised;
@@ -95,7 +95,7 @@ StatusRecord StatusPublisher::Snapshot(int64_t now_ns) {
 }
 
 void StatusPublisher::Publish() {
-  const int64_t now = rt_.clock->NowNanoseconds();
+  const int64_t now = in_.clock.NowNanoseconds();
   const StatusRecord record = Snapshot(now);
   const int error = platform::ReplaceFileContents(path_, StatusToJson(record));
   // A folder refused and a file that cannot be written are each told once in every mode, and the
@@ -115,7 +115,7 @@ void StatusPublisher::Publish() {
   }
   last_error_ = error;
   // Once the stop has begun the service manager's status tells the stop, not the time.
-  if (status_line_ && !rt_.stop.shutdown.Wait(0)) status_line_(StatusSummary(record, now));
+  if (status_line_ && !in_.shutdown.Wait(0)) status_line_(StatusSummary(record, now));
 }
 
 void StatusPublisher::Run() {

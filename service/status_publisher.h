@@ -10,16 +10,27 @@
 #include <string>
 #include <thread>
 
-#include "engine/runtime.h"
+#include "engine/contexts.h"
 #include "status/status_record.h"
 
 namespace chron {
+
+// What the record is made of: the parts that run, the settings of the client, the clock, the
+// counters and client events, the adapter table (shared lock) and the shutdown event.
+struct StatusSources {
+  const Configuration& config;
+  Roles roles;
+  platform::Clock& clock;
+  StatusBoard& status;
+  Sockets& sockets;
+  platform::Event& shutdown;
+};
 
 class StatusPublisher {
  public:
   // `status_line` gets the summary after each write (the service manager's STATUS=); may be
   // empty.
-  StatusPublisher(Runtime& rt, std::string program, std::string version, std::string path,
+  StatusPublisher(const StatusSources& sources, std::string program, std::string version, std::string path,
                   std::function<void(const std::string&)> status_line);
   ~StatusPublisher();
   StatusPublisher(const StatusPublisher&) = delete;
@@ -40,7 +51,7 @@ class StatusPublisher {
   void Run();
   void Publish();
 
-  Runtime& rt_;
+  StatusSources in_;
   StatusRecord base_;  // program, pid, version, start, modes
   std::string path_;
   std::function<void(const std::string&)> status_line_;

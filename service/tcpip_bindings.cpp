@@ -38,10 +38,11 @@ std::vector<std::string> SplitMultiString(const char* data, size_t size) {
 }
 
 // Adds every address of one adapter; false when its IpAddress value could not be read.
-bool AddAdapterAddresses(Runtime& rt, const std::string& name, const std::string& key) {
+bool AddAdapterAddresses(const DiscoverySource& source, AdapterTable& rows, const std::string& name,
+                         const std::string& key) {
   std::vector<char> buffer(kIpAddressBufferSize);
   uint32_t size = kIpAddressBufferSize;
-  platform::RegStatus status = rt.registry->QueryValue(key, "IpAddress", nullptr, buffer.data(), &size);
+  platform::RegStatus status = source.registry->QueryValue(key, "IpAddress", nullptr, buffer.data(), &size);
   if (status != platform::kRegSuccess) {
     ReportMessage(msg::kRegistryError, {"RegQueryValueEx", "IpAddress", static_cast<int64_t>(status)});
     return false;
@@ -49,11 +50,11 @@ bool AddAdapterAddresses(Runtime& rt, const std::string& name, const std::string
   for (const std::string& text : SplitMultiString(buffer.data(), std::min<size_t>(size, buffer.size()))) {
     uint32_t address = platform::ParseDottedAddress(text);
     if (address == platform::kInaddrNone) continue;
-    if (CountAdapters(rt.sockets.adapters) >= kMaxAdapters) {
+    if (CountAdapters(rows) >= kMaxAdapters) {
       ReportMessage(msg::kTooManyAdapters, {name, int64_t{kMaxAdapters}});
       continue;
     }
-    AddAdapter(rt.sockets.adapters, name, address);
+    AddAdapter(rows, name, address);
     Trace("SNTP-Init: Gerät [%s (%s)] gefunden.\n", name.c_str(), platform::DottedAddress(address).c_str());
   }
   return true;
@@ -61,17 +62,17 @@ bool AddAdapterAddresses(Runtime& rt, const std::string& name, const std::string
 
 }  // namespace
 
-bool DiscoverAdaptersFromNtRegistry(Runtime& rt) {
-  ClearAdapterTable(rt.sockets.adapters);
+bool DiscoverAdaptersFromNtRegistry(const DiscoverySource& source, AdapterTable& rows) {
+  ClearAdapterTable(rows);
   std::string linkage = std::string(kServicesKey) + "TCPIP\\Linkage";
-  platform::RegStatus status = rt.registry->OpenKey(linkage);
+  platform::RegStatus status = source.registry->OpenKey(linkage);
   if (status != platform::kRegSuccess) {
     ReportMessage(msg::kRegistryError, {"RegKeyOpenEx()", linkage, static_cast<int64_t>(status)});
     return false;
   }
   std::vector<char> bind(kBindBufferSize);
   uint32_t size = kBindBufferSize;
-  status = rt.registry->QueryValue(linkage, "Bind", nullptr, bind.data(), &size);
+  status = source.registry->QueryValue(linkage, "Bind", nullptr, bind.data(), &size);
   if (status != platform::kRegSuccess) {
     ReportMessage(msg::kRegistryError, {"RegQueryValueEx()", linkage + "\\Bind", static_cast<int64_t>(status)});
     return false;
@@ -108,11 +109,11 @@ bool DiscoverAdaptersFromNtRegistry(Runtime& rt) {
       }
     }
     std::string key = std::string(kServicesKey) + name + "\\Parameters\\TCPIP";
-    if (rt.registry->OpenKey(key) != platform::kRegSuccess) {
+    if (source.registry->OpenKey(key) != platform::kRegSuccess) {
       Trace("SNTP-Init: Gerät [%s] wird ignoriert, weil es keine Netzwerkkarte ist.\n", name.c_str());
       continue;
     }
-    if (!AddAdapterAddresses(rt, name, key)) return false;
+    if (!AddAdapterAddresses(source, rows, name, key)) return false;
   }
   return true;
 }

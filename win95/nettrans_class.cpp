@@ -17,9 +17,9 @@ constexpr uint32_t kAddressBufferSize = 80;
 
 }  // namespace
 
-bool DiscoverAdaptersFromWin95Registry(Runtime& rt) {
-  ClearAdapterTable(rt.sockets.adapters);
-  platform::RegStatus status = rt.registry->OpenKey(kNetTransKey);
+bool DiscoverAdaptersFromWin95Registry(const DiscoverySource& source, AdapterTable& rows) {
+  ClearAdapterTable(rows);
+  platform::RegStatus status = source.registry->OpenKey(kNetTransKey);
   if (status != platform::kRegSuccess) {
     ReportMessage(msg::kRegistryError, {"RegKeyOpenEx()", kNetTransKey, static_cast<int64_t>(status)});
     return false;
@@ -27,21 +27,21 @@ bool DiscoverAdaptersFromWin95Registry(Runtime& rt) {
   int accepted = 0;
   for (uint32_t index = 0; index <= kLastIndex; ++index) {
     std::string subkey;
-    status = rt.registry->EnumKey(kNetTransKey, index, &subkey);
+    status = source.registry->EnumKey(kNetTransKey, index, &subkey);
     if (status == platform::kRegNoMoreItems) break;
     if (status != platform::kRegSuccess) continue;
     std::string key = std::string(kNetTransKey) + "\\" + subkey;
-    if (rt.registry->OpenKey(key) != platform::kRegSuccess) continue;
+    if (source.registry->OpenKey(key) != platform::kRegSuccess) continue;
     char text[kAddressBufferSize] = {};
     uint32_t size = kAddressBufferSize;
-    if (rt.registry->QueryValue(key, "IPAddress", nullptr, text, &size) != platform::kRegSuccess) continue;
+    if (source.registry->QueryValue(key, "IPAddress", nullptr, text, &size) != platform::kRegSuccess) continue;
     // The stored text need not end in a zero: parse only the bytes that were read.
     std::string address_text(text, size);
     if (size_t zero = address_text.find('\0'); zero != std::string::npos) address_text.resize(zero);
     uint32_t address = platform::ParseDottedAddress(address_text);
     if (address == platform::kInaddrNone) continue;
     if (accepted < kMaxAdapters) {
-      AddAdapter(rt.sockets.adapters, kUnknownAdapterName, address);
+      AddAdapter(rows, kUnknownAdapterName, address);
       Trace("SNTP-Init: Gerät [%s (%s)] gefunden.\n", kUnknownAdapterName, platform::DottedAddress(address).c_str());
       ++accepted;
     } else {

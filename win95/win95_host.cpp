@@ -70,15 +70,14 @@ int Run(Host& host, platform::NamedEvent& shutdown_event, const std::function<vo
   // The shutdown watcher starts as the last step, or as soon as the start waits for the network,
   // so that a stop ends the wait.
   bool watching = false;
-  auto start_watcher = [&host, &shutdown_event](Runtime& rt) {
-    return StartWorkerThread(rt.stop.workers,
-                             [&host, &shutdown_event] { ShutdownWatcherThread(host, shutdown_event); });
+  auto start_watcher = [&host, &shutdown_event](WorkerThreads& workers) {
+    return StartWorkerThread(workers, [&host, &shutdown_event] { ShutdownWatcherThread(host, shutdown_event); });
   };
   hooks.waiting = [&] {
     started(0);
-    watching = start_watcher(host.runtime()) == 0;
+    watching = start_watcher(host.stop().workers) == 0;
   };
-  hooks.last_step = [&](Runtime& rt) { return watching ? 0 : start_watcher(rt); };
+  hooks.last_step = [&](WorkerThreads& workers) { return watching ? 0 : start_watcher(workers); };
   uint32_t specific = 0;
   const int code = host.Start(hooks, &specific);
   if (code == kStoppedWhileWaiting) return 0;

@@ -10,6 +10,7 @@
 #include "service/adapters.h"
 #include "tests/fuzz/adapter_checks.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/testutil/fake_network.h"
 #include "tests/testutil/fake_registry.h"
 #include "win95/nettrans_class.h"
 
@@ -68,17 +69,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  chron::Runtime rt;
-  rt.registry = &registry;
-  chron::DiscoverAdaptersFromNtRegistry(rt);
-  CheckAddresses(rt.sockets.adapters);
-  for (const chron::AdapterEntry& entry : rt.sockets.adapters) {
+  chron::Configuration config;
+  chron::testing::FakeNetwork network;  // the registry methods do not use it
+  const chron::DiscoverySource source{config, network, &registry};
+  chron::AdapterTable table;
+  chron::DiscoverAdaptersFromNtRegistry(source, table);
+  CheckAddresses(table);
+  for (const chron::AdapterEntry& entry : table) {
     if (entry.in_use) FUZZ_CHECK(!StartsWithNdisWan(entry.name));  // dial-up adapters are skipped
   }
 
-  chron::DiscoverAdaptersFromWin95Registry(rt);
-  CheckAddresses(rt.sockets.adapters);
-  for (const chron::AdapterEntry& entry : rt.sockets.adapters) {
+  chron::DiscoverAdaptersFromWin95Registry(source, table);
+  CheckAddresses(table);
+  for (const chron::AdapterEntry& entry : table) {
     if (entry.in_use) FUZZ_CHECK(entry.name == chron::kUnknownAdapterName);
   }
   return 0;

@@ -83,16 +83,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   chron::testing::FakeNetwork network;
   network.SetInterfaceAddresses(rows);
-  chron::Runtime rt;
-  rt.network = &network;
-  FUZZ_CHECK(chron::DiscoverAdaptersBySnmp(rt));
-  const int found = chron::fuzz::CheckAdapterTable(rt.sockets.adapters);
+  chron::Configuration config;
+  chron::AdapterTable table;
+  FUZZ_CHECK(chron::DiscoverAdaptersBySnmp({config, network, nullptr}, table));
+  const int found = chron::fuzz::CheckAdapterTable(table);
 
   // Each address once, in ascending order, without 127.0.0.1; all of them while they fit.
   uint32_t previous = 0;
   bool first = true;
   for (int i = 0; i < found; ++i) {
-    const chron::AdapterEntry& entry = rt.sockets.adapters[static_cast<size_t>(i)];
+    const chron::AdapterEntry& entry = table[static_cast<size_t>(i)];
     const uint32_t address = platform::NetworkToHost32(entry.address.address);
     FUZZ_CHECK(entry.name == chron::kUnknownAdapterName);
     FUZZ_CHECK(address != kLoopback && distinct.count(address) == 1);

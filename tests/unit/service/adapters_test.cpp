@@ -44,11 +44,6 @@ platform::InterfaceAddress Row(std::string_view dotted) {
 
 class AdaptersTest : public ::testing::Test {
  protected:
-  AdaptersTest() {
-    rt.network = &network;
-    rt.registry = registry.get();
-  }
-
   // Trace and reports on the console; `debug` decides whether trace lines appear.
   void Capture(bool debug) {
     capture.reset();  // the old capture restores the defaults when it ends
@@ -65,7 +60,9 @@ class AdaptersTest : public ::testing::Test {
 
   testing::FakeNetwork network;
   std::unique_ptr<platform::Registry> registry = platform::OpenMemoryRegistry();
-  Runtime rt;
+  Configuration config;
+  AdapterTable table;
+  DiscoverySource Source() { return {config, network, registry.get()}; }
   std::unique_ptr<testing::ReportCapture> capture = std::make_unique<testing::ReportCapture>(ReportTarget::kConsole);
 };
 
@@ -74,21 +71,21 @@ class AdaptersTest : public ::testing::Test {
 TEST_F(AdaptersTest, QueryTypeChoosesMethodTrimmedAndInAnyCase) {
   network.SetInterfaceAddresses({Row("10.0.0.2")});
   int registry_calls = 0;
-  auto registry_method = [&](Runtime&) {
+  auto registry_method = [&](const DiscoverySource&, AdapterTable&) {
     ++registry_calls;
     return true;
   };
 
-  rt.config.ip_query_type = "snmp";
-  EXPECT_TRUE(DiscoverAdapters(rt, registry_method));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (10.0.0.2)"));
+  config.ip_query_type = "snmp";
+  EXPECT_TRUE(DiscoverAdapters(Source(), table, registry_method));
+  EXPECT_THAT(Rows(table), ElementsAre("<unbekannt> (10.0.0.2)"));
   EXPECT_EQ(registry_calls, 0);
 
   for (const char* type : {" Registry\t", "REGISTRY", "registry"}) {
-    ClearAdapterTable(rt.sockets.adapters);
-    rt.config.ip_query_type = type;
-    EXPECT_TRUE(DiscoverAdapters(rt, registry_method)) << type;
-    EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty()) << type;  // the SNMP walk did not run
+    ClearAdapterTable(table);
+    config.ip_query_type = type;
+    EXPECT_TRUE(DiscoverAdapters(Source(), table, registry_method)) << type;
+    EXPECT_THAT(Rows(table), IsEmpty()) << type;  // the SNMP walk did not run
   }
   EXPECT_EQ(registry_calls, 3);
   EXPECT_THAT(Console(), IsEmpty());
@@ -97,29 +94,29 @@ TEST_F(AdaptersTest, QueryTypeChoosesMethodTrimmedAndInAnyCase) {
 TEST_F(AdaptersTest, UnknownQueryTypeIsReportedAndLeavesTableEmpty) {
   network.SetInterfaceAddresses({Row("10.0.0.2")});
   bool registry_called = false;
-  rt.config.ip_query_type = "bogus";
-  EXPECT_FALSE(DiscoverAdapters(rt, [&](Runtime&) { return registry_called = true; }));
+  config.ip_query_type = "bogus";
+  EXPECT_FALSE(
+      DiscoverAdapters(Source(), table, [&](const DiscoverySource&, AdapterTable&) { return registry_called = true; }));
   EXPECT_FALSE(registry_called);
-  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
+  EXPECT_THAT(Rows(table), IsEmpty());
   EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kIpQueryTypeInvalid, {"bogus"})));
 }
 
 // --- the adapter table -------------------------------------------------------------------------
 
 TEST_F(AdaptersTest, AddAdapterFillsRowsInOrderUpToSixtyFour) {
-  for (uint32_t i = 0; i < 64; ++i)
-    ASSERT_TRUE(AddAdapter(rt.sockets.adapters, "eth", testing::Ip(NthAddress("10.0.0.1", i))));
-  EXPECT_EQ(CountAdapters(rt.sockets.adapters), 64);
-  EXPECT_FALSE(AddAdapter(rt.sockets.adapters, "extra", testing::Ip("10.9.9.9")));
-  EXPECT_EQ(rt.sockets.adapters[0].address.address, testing::Ip("10.0.0.1"));
-  EXPECT_EQ(rt.sockets.adapters[0].address.port, 0);  // the port is set by start-up
-  EXPECT_EQ(rt.sockets.adapters[63].address.address, testing::Ip("10.0.0.64"));
-  for (const AdapterEntry& entry : rt.sockets.adapters) EXPECT_EQ(entry.name, "eth");
+  for (uint32_t i = 0; i < 64; ++i) ASSERT_TRUE(AddAdapter(table, "eth", testing::Ip(NthAddress("10.0.0.1", i))));
+  EXPECT_EQ(CountAdapters(table), 64);
+  EXPECT_FALSE(AddAdapter(table, "extra", testing::Ip("10.9.9.9")));
+  EXPECT_EQ(table[0].address.address, testing::Ip("10.0.0.1"));
+  EXPECT_EQ(table[0].address.port, 0);  // the port is set by start-up
+  EXPECT_EQ(table[63].address.address, testing::Ip("10.0.0.64"));
+  for (const AdapterEntry& entry : table) EXPECT_EQ(entry.name, "eth");
 
-  ClearAdapterTable(rt.sockets.adapters);
-  EXPECT_EQ(CountAdapters(rt.sockets.adapters), 0);
-  ASSERT_TRUE(AddAdapter(rt.sockets.adapters, "again", testing::Ip("192.168.0.1")));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("again (192.168.0.1)"));
+  ClearAdapterTable(table);
+  EXPECT_EQ(CountAdapters(table), 0);
+  ASSERT_TRUE(AddAdapter(table, "again", testing::Ip("192.168.0.1")));
+  EXPECT_THAT(Rows(table), ElementsAre("again (192.168.0.1)"));
 }
 
 TEST_F(AdaptersTest, LongNamesAreCutToSeventyNineBytesAtACharacterBoundary) {
@@ -145,10 +142,10 @@ TEST_F(AdaptersTest, LongNamesAreCutToSeventyNineBytesAtACharacterBoundary) {
        a76},  // 4-byte character would be split
   };
   for (const Case& c : cases) {
-    ClearAdapterTable(rt.sockets.adapters);
-    ASSERT_TRUE(AddAdapter(rt.sockets.adapters, c.name, testing::Ip("10.0.0.1")));
-    EXPECT_EQ(rt.sockets.adapters[0].name, c.stored) << c.name.size();
-    EXPECT_LT(rt.sockets.adapters[0].name.size(), size_t{kAdapterNameSize});
+    ClearAdapterTable(table);
+    ASSERT_TRUE(AddAdapter(table, c.name, testing::Ip("10.0.0.1")));
+    EXPECT_EQ(table[0].name, c.stored) << c.name.size();
+    EXPECT_LT(table[0].name.size(), size_t{kAdapterNameSize});
   }
 }
 
@@ -157,24 +154,24 @@ TEST_F(AdaptersTest, LongNamesAreCutToSeventyNineBytesAtACharacterBoundary) {
 TEST_F(AdaptersTest, SnmpTakesAddressesInAscendingOrderWithoutLoopback) {
   network.SetInterfaceAddresses(
       {Row("192.168.1.5"), Row("127.0.0.1"), Row("10.0.0.1"), Row("172.16.0.1"), Row("0.0.0.0")});
-  rt.sockets.adapters[5].in_use = true;  // discovery starts from a cleared table
-  EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (0.0.0.0)", "<unbekannt> (10.0.0.1)",
-                                                     "<unbekannt> (172.16.0.1)", "<unbekannt> (192.168.1.5)"));
+  table[5].in_use = true;  // discovery starts from a cleared table
+  EXPECT_TRUE(DiscoverAdaptersBySnmp(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("<unbekannt> (0.0.0.0)", "<unbekannt> (10.0.0.1)", "<unbekannt> (172.16.0.1)",
+                                       "<unbekannt> (192.168.1.5)"));
   EXPECT_THAT(Console(), IsEmpty());
 }
 
 TEST_F(AdaptersTest, SnmpWithOnlyLoopbackOrNoAddressesGivesEmptyTable) {
   network.SetInterfaceAddresses({Row("127.0.0.1")});
-  EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
+  EXPECT_TRUE(DiscoverAdaptersBySnmp(Source(), table));
+  EXPECT_THAT(Rows(table), IsEmpty());
   network.SetInterfaceAddresses({});
-  EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
+  EXPECT_TRUE(DiscoverAdaptersBySnmp(Source(), table));
+  EXPECT_THAT(Rows(table), IsEmpty());
   // 127.0.0.2 is not exactly 127.0.0.1: kept.
   network.SetInterfaceAddresses({Row("127.0.0.2")});
-  EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (127.0.0.2)"));
+  EXPECT_TRUE(DiscoverAdaptersBySnmp(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("<unbekannt> (127.0.0.2)"));
   EXPECT_THAT(Console(), IsEmpty());
 }
 
@@ -183,9 +180,9 @@ TEST_F(AdaptersTest, SnmpWithOnlyLoopbackOrNoAddressesGivesEmptyTable) {
 TEST_F(AdaptersTest, SnmpAgentThatCouldNotBeLoadedIsReportedOnce) {
   network.SetInterfaceAddresses({Row("127.0.0.1"), Row("10.0.0.1")});
   network.SetSnmpAgentFailure(126);
-  EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-  EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (10.0.0.1)"));
+  EXPECT_TRUE(DiscoverAdaptersBySnmp(Source(), table));
+  EXPECT_TRUE(DiscoverAdaptersBySnmp(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("<unbekannt> (10.0.0.1)"));
   EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kSnmpAgentMissing, {int64_t{126}})));
 }
 
@@ -201,8 +198,8 @@ TEST_F(AdaptersTest, SnmpFillsSixtyFourRowsWithoutLoopbackAndReportsEachAddressL
     for (uint32_t i = 0; i < c.count; ++i) rows.push_back(Row(NthAddress(c.first, i)));
     network.SetInterfaceAddresses(rows);
     Capture(false);
-    EXPECT_TRUE(DiscoverAdaptersBySnmp(rt));
-    const std::vector<std::string> found = Rows(rt.sockets.adapters);
+    EXPECT_TRUE(DiscoverAdaptersBySnmp(Source(), table));
+    const std::vector<std::string> found = Rows(table);
     ASSERT_EQ(found.size(), 64u) << c.first;
     EXPECT_EQ(found.back(), "<unbekannt> (" + NthAddress(c.first, 63) + ")");
     const std::vector<std::string> expected(c.count - 64,
@@ -307,12 +304,12 @@ TEST_F(AdaptersTest, NtRegistryWalksBindWithTraceAndNameRules) {
   SetAddresses("Lance", MultiSz({"192.168.7.1"}));
   SetAddresses("Intel100", MultiSz({"172.16.0.9"}));
   ASSERT_EQ(registry->CreateKey("SYSTEM\\CurrentControlSet\\Services\\NoCard77\\Parameters"), platform::kRegSuccess);
-  rt.sockets.adapters[10].in_use = true;  // cleared first
+  table[10].in_use = true;  // cleared first
   Capture(true);
 
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("El90x1 (10.1.0.5)", "El90x1 (0.0.0.0)", "El90x1 (10.1.0.6)",
-                                                     "Lance (192.168.7.1)", "INTEL100 (172.16.0.9)"));
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("El90x1 (10.1.0.5)", "El90x1 (0.0.0.0)", "El90x1 (10.1.0.6)",
+                                       "Lance (192.168.7.1)", "INTEL100 (172.16.0.9)"));
   EXPECT_THAT(
       Console(),
       ElementsAre("SNTP-Init: Teste Gerät [El90x1]...\n", "SNTP-Init: Gerät [El90x1 (10.1.0.5)] gefunden.\n",
@@ -329,8 +326,8 @@ TEST_F(AdaptersTest, NtRegistryPrintsNothingOutsideDebugMode) {
   SetBind(MultiSz({"\\Device\\NdisWan5", "\\Device\\Lance", "\\Device\\NoCard77"}));
   SetAddresses("Lance", MultiSz({"192.168.7.1"}));
   Capture(false);
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("Lance (192.168.7.1)"));
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("Lance (192.168.7.1)"));
   EXPECT_THAT(Console(), IsEmpty());
 }
 
@@ -340,8 +337,8 @@ TEST_F(AdaptersTest, NtRegistryMissingIpAddressEndsDiscoveryKeepingRowsFound) {
   testing::SetText(*registry, TcpipKey("El90x1"), "DefaultGateway", "10.0.0.254");
   SetAddresses("Later", MultiSz({"10.2.0.1"}));
   Capture(true);
-  EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("Lance (192.168.7.1)"));
+  EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("Lance (192.168.7.1)"));
   EXPECT_THAT(Console(),
               ElementsAre("SNTP-Init: Teste Gerät [Lance]...\n", "SNTP-Init: Gerät [Lance (192.168.7.1)] gefunden.\n",
                           "SNTP-Init: Teste Gerät [El90x1]...\n",
@@ -349,15 +346,15 @@ TEST_F(AdaptersTest, NtRegistryMissingIpAddressEndsDiscoveryKeepingRowsFound) {
 }
 
 TEST_F(AdaptersTest, NtRegistryMissingLinkageOrBindIsReported) {
-  rt.sockets.adapters[0].in_use = true;
-  EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
+  table[0].in_use = true;
+  EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), IsEmpty());
   EXPECT_THAT(Console(),
               ElementsAre(ReportLine(msg::kRegistryError, {"RegKeyOpenEx()", kLinkageReported, int64_t{2}})));
 
   Capture(false);
   testing::SetText(*registry, kLinkage, "Export", "\\Device\\Tcpip_Lance");
-  EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
+  EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(Source(), table));
   EXPECT_THAT(Console(),
               ElementsAre(ReportLine(msg::kRegistryError,
                                      {"RegQueryValueEx()", std::string(kLinkageReported) + "\\Bind", int64_t{2}})));
@@ -371,7 +368,7 @@ TEST_F(AdaptersTest, NtRegistryMissingLinkageOrBindIsReported) {
   bytes += '\0';
   ASSERT_GT(bytes.size(), 1000u);
   SetBind(bytes);
-  EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(rt));
+  EXPECT_FALSE(DiscoverAdaptersFromNtRegistry(Source(), table));
   EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kRegistryError,
                                                 {"RegQueryValueEx()", std::string(kLinkageReported) + "\\Bind",
                                                  int64_t{platform::kRegMoreData}})));
@@ -385,37 +382,37 @@ TEST_F(AdaptersTest, NtRegistryDamagedBindEndsTheWalkCleanly) {
   // a name from the middle of the next element.
   SetBind(MultiSz({"\\Device\\Lance", "\\Dev", "\\Device\\El90x1"}));
   Capture(true);
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("Lance (192.168.7.1)"));
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("Lance (192.168.7.1)"));
   EXPECT_THAT(Console(),
               ElementsAre("SNTP-Init: Teste Gerät [Lance]...\n", "SNTP-Init: Gerät [Lance (192.168.7.1)] gefunden.\n"));
 
   // No final zeros at all: the last element ends with the data.
   SetBind(std::string("\\Device\\Lance\0\\Device\\El90x1", 28));
   Capture(false);
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("Lance (192.168.7.1)", "El90x1 (10.1.0.5)"));
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("Lance (192.168.7.1)", "El90x1 (10.1.0.5)"));
 
   // An element of 256 characters after the prefix ends the walk; 255 is still taken.
   const std::string name255(255, 'q');
   SetAddresses(name255, MultiSz({"10.3.0.1"}));
   SetBind(
       MultiSz({"\\Device\\Lance", "\\Device\\" + name255, "\\Device\\" + std::string(256, 'r'), "\\Device\\El90x1"}));
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("Lance (192.168.7.1)", std::string(79, 'Q') + " (10.3.0.1)"));
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("Lance (192.168.7.1)", std::string(79, 'Q') + " (10.3.0.1)"));
 
   // Only blanks after the prefix: no name, the walk ends.
   SetBind(MultiSz({"\\Device\\Lance", "\\Device\\  \t ", "\\Device\\El90x1"}));
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("Lance (192.168.7.1)"));
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("Lance (192.168.7.1)"));
 
   // Bind made only of the list's end, or empty.
   SetBind(std::string(1, '\0'));
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), IsEmpty());
   SetBind("");
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), IsEmpty());
   EXPECT_THAT(Console(), IsEmpty());
 }
 
@@ -433,8 +430,8 @@ TEST_F(AdaptersTest, NtRegistryBindFillingItsWholeBufferWithoutFinalZeroStaysIns
   SetBind(bytes);
   SetAddresses(names[3], MultiSz({"10.4.0.1"}));
   Capture(true);
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre(std::string(79, 'D') + " (10.4.0.1)"));
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre(std::string(79, 'D') + " (10.4.0.1)"));
   std::vector<std::string> console = Console();
   ASSERT_EQ(console.size(), 8u);
   EXPECT_EQ(console[6], "SNTP-Init: Teste Gerät [" + names[3] + "]...\n");
@@ -447,9 +444,8 @@ TEST_F(AdaptersTest, NtRegistryIpAddressWithoutFinalZeroAndDuplicateNames) {
   SetAddresses("Lance", std::string("10.5.0.1\0"
                                     "10.5.0.2",
                                     17));
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters),
-              ElementsAre("Lance (10.5.0.1)", "Lance (10.5.0.2)", "Lance (10.5.0.1)", "Lance (10.5.0.2)"));
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("Lance (10.5.0.1)", "Lance (10.5.0.2)", "Lance (10.5.0.1)", "Lance (10.5.0.2)"));
 }
 
 TEST_F(AdaptersTest, NtRegistrySixtyFifthAddressIsReportedAndLeftOut) {
@@ -462,8 +458,8 @@ TEST_F(AdaptersTest, NtRegistrySixtyFifthAddressIsReportedAndLeftOut) {
   SetAddresses("Lance", bytes);
   SetAddresses("El90x1", MultiSz({"10.7.0.1", "10.7.0.2", "10.7.0.3", "10.7.0.4", "10.7.0.5", "garbage", "10.7.0.6"}));
   SetAddresses("Last", MultiSz({"10.8.0.1"}));
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  std::vector<std::string> rows = Rows(rt.sockets.adapters);
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  std::vector<std::string> rows = Rows(table);
   ASSERT_EQ(rows.size(), 64u);
   EXPECT_EQ(rows[59], "Lance (10.6.0.60)");
   EXPECT_EQ(rows[63], "El90x1 (10.7.0.4)");
@@ -480,8 +476,8 @@ TEST_F(AdaptersTest, NtRegistryShortensLongNamesWithoutSplittingACharacter) {
                            "x";
   SetBind(MultiSz({"\\Device\\" + name}));
   SetAddresses(name, MultiSz({"10.9.0.1"}));
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre(std::string(78, 'N') + " (10.9.0.1)"));
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre(std::string(78, 'N') + " (10.9.0.1)"));
 }
 
 // The same keys written as an administrator would, in a REGEDIT4 hive file.
@@ -508,10 +504,9 @@ TEST_F(AdaptersTest, NtRegistryReadsAHiveFile) {
          << "\"IpAddress\"=hex(7):" << HexList(MultiSz({"192.0.2.10", "192.0.2.11"})) << "\n";
   }
   std::unique_ptr<platform::Registry> hive = platform::OpenHiveFile(path);
-  rt.registry = hive.get();
-  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry(rt));
+  EXPECT_TRUE(DiscoverAdaptersFromNtRegistry({config, network, hive.get()}, table));
   std::filesystem::remove(path);
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("E100B1 (192.0.2.10)", "E100B1 (192.0.2.11)"));
+  EXPECT_THAT(Rows(table), ElementsAre("E100B1 (192.0.2.10)", "E100B1 (192.0.2.11)"));
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ TEST(AddressFollowTest, KeepsSocketsOfAddressesThatStayOnTheirInterfaceAndOpensO
   Runtime rt;
   rt.network = &network;
   testing::ReportCapture capture(ReportTarget::kConsole);
-  const std::function<void()> follow = AddressFollower(rt, nullptr);
+  const std::function<void()> follow =
+      AddressFollower({{rt.config, network, nullptr}, rt.roles(), rt.sockets, rt.stop}, nullptr);
   struct Step {
     std::vector<platform::InterfaceAddress> system;
     std::vector<std::string> rows;

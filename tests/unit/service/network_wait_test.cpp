@@ -85,7 +85,8 @@ class NetworkWaitTest : public ::testing::Test {
   std::future<int> StartWaiting(std::chrono::milliseconds retry) {
     auto result = std::async(std::launch::async, [this, retry] {
       return WaitForNetwork(
-          rt, nullptr, [this] { ++waiting_calls; }, retry);
+          {rt.config, network, nullptr}, rt.sockets.adapters, nullptr, rt.stop.shutdown, [this] { ++waiting_calls; },
+          retry);
     });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (waiting_calls == 0 && std::chrono::steady_clock::now() < deadline)
@@ -144,7 +145,7 @@ class AddressesUsableTest : public NetworkWaitTest, public ::testing::WithParamI
 TEST_P(AddressesUsableTest, RowsThatCanBeBound) {
   for (const char* row : GetParam().rows) AddAdapter(rt.sockets.adapters, "Lance", Ip(row));
   network.bind_error = GetParam().bind_error;
-  EXPECT_EQ(AddressesUsable(rt), GetParam().usable);
+  EXPECT_EQ(AddressesUsable({rt.config, network, nullptr}, rt.sockets.adapters), GetParam().usable);
   for (testing::FakeUdpSocket* socket : network.sockets()) {
     ASSERT_EQ(socket->binds().size(), 1u);
     EXPECT_EQ(socket->binds()[0].local.port, 0);  // never port 123 of a running instance

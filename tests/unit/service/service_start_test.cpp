@@ -127,7 +127,7 @@ class ServiceStartTest : public ::testing::Test {
     rt.config.server_broadcast = 0;
     rt.config.ip_query_type = "SNMP";
     network.SetInterfaceAddresses({Row("10.0.0.2"), Row("127.0.0.1"), Row("10.0.0.1")});
-    hooks.registry_discovery = [](Runtime&) -> bool {
+    hooks.registry_discovery = [](const DiscoverySource&, AdapterTable&) -> bool {
       ADD_FAILURE() << "registry method not expected";
       return false;
     };
@@ -137,7 +137,7 @@ class ServiceStartTest : public ::testing::Test {
   void TearDown() override {
     rt.stop.shutdown.Set();
     rt.stop.start.Set();
-    EXPECT_TRUE(WaitFinished(rt, std::chrono::seconds(5)));
+    EXPECT_TRUE(WaitFinished(rt.stop, std::chrono::seconds(5)));
     if (rt.stop.release_instance) rt.stop.release_instance();
   }
 
@@ -186,7 +186,7 @@ TEST_F(ServiceStartTest, ServerWithBroadcastsAndBroadcastClientInOrder) {
     EXPECT_TRUE(testing::SameEndpoint(rt.sockets.adapters[i].address, Endpoint(expected[i], 123)));
   }
   // The broadcaster waits for the start event; broadcasts are taken by the receive loop.
-  EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(0)));
+  EXPECT_FALSE(WaitFinished(rt.stop, std::chrono::milliseconds(0)));
   // The broadcaster is released only by the start event.
   EXPECT_TRUE(network.socket(0)->sent().empty());
 }
@@ -204,7 +204,7 @@ TEST_F(ServiceStartTest, ServerWithoutBroadcastsAndPollingClient) {
     EXPECT_EQ(socket->enable_broadcast_calls(), 0);
     EXPECT_FALSE(socket->binds().at(0).accept_broadcasts);
   }
-  EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(0)));  // the poll thread waits for the start
+  EXPECT_FALSE(WaitFinished(rt.stop, std::chrono::milliseconds(0)));  // the poll thread waits for the start
 }
 
 TEST_F(ServiceStartTest, PollingClientWithoutTimeSourceStartsNoThread) {
@@ -212,13 +212,13 @@ TEST_F(ServiceStartTest, PollingClientWithoutTimeSourceStartsNoThread) {
   rt.config.client_broadcast = 0;
   ASSERT_EQ(Start(), 0);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(msg::kClientModeInvalid), kStarted));
-  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));
+  EXPECT_TRUE(WaitFinished(rt.stop, std::chrono::milliseconds(0)));
 }
 
 TEST_F(ServiceStartTest, NeitherClientNorServerRunsTheReceiveLoopAlone) {
   ASSERT_EQ(Start(), 0);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, kStarted));
-  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));
+  EXPECT_TRUE(WaitFinished(rt.stop, std::chrono::milliseconds(0)));
   for (FakeUdpSocket* socket : network.sockets()) {
     EXPECT_EQ(socket->enable_broadcast_calls(), 0);
     EXPECT_FALSE(socket->binds().at(0).accept_broadcasts);
@@ -258,9 +258,9 @@ INSTANTIATE_TEST_SUITE_P(Modes, SocketModeTest,
 
 TEST_F(ServiceStartTest, RegistryMethodComesFromTheHost) {
   rt.config.ip_query_type = "Registry";
-  hooks.registry_discovery = [](Runtime& r) {
-    ClearAdapterTable(r.sockets.adapters);
-    return AddAdapter(r.sockets.adapters, "Lance", Ip("192.0.2.1"));
+  hooks.registry_discovery = [](const DiscoverySource&, AdapterTable& rows) {
+    ClearAdapterTable(rows);
+    return AddAdapter(rows, "Lance", Ip("192.0.2.1"));
   };
   ASSERT_EQ(Start(), 0);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAdapterReady, {"Lance", "192.0.2.1"}), kStarted));
@@ -292,7 +292,7 @@ TEST_F(ServiceStartTest, BroadcastModeFailureEndsTheStartWithItsCode) {
   EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kAdapterBroadcastModeFailed,
                                                             {"<unbekannt>", "10.0.0.1", int64_t{13}})));
   EXPECT_FALSE(network.socket(0)->bound());
-  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));  // no broadcaster was started
+  EXPECT_TRUE(WaitFinished(rt.stop, std::chrono::milliseconds(0)));  // no broadcaster was started
 }
 
 TEST_F(ServiceStartTest, NetworkStartupFailureEndsTheStart) {
@@ -372,7 +372,7 @@ TEST_F(ServiceStartTest, ClientOnlyHostIgnoresTheServerAndRunsItsLastStepLast) {
   rt.config.client_active = 1;
   rt.config.client_broadcast = 0;
   std::vector<std::string> seen_by_last_step;
-  hooks.last_step = [&](Runtime&) {
+  hooks.last_step = [&](WorkerThreads&) {
     seen_by_last_step = Console();
     return 0;
   };
@@ -383,7 +383,7 @@ TEST_F(ServiceStartTest, ClientOnlyHostIgnoresTheServerAndRunsItsLastStepLast) {
   all.push_back(kStarted);
   EXPECT_THAT(Console(), ElementsAreArray(all));
   for (FakeUdpSocket* socket : network.sockets()) EXPECT_EQ(socket->enable_broadcast_calls(), 0);
-  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));
+  EXPECT_TRUE(WaitFinished(rt.stop, std::chrono::milliseconds(0)));
 }
 
 TEST_F(ServiceStartTest, FailingLastStepEndsTheStartWithItsCodeAndItsWorkersUnseen) {
@@ -391,10 +391,10 @@ TEST_F(ServiceStartTest, FailingLastStepEndsTheStartWithItsCodeAndItsWorkersUnse
   rt.config.client_active = 1;
   rt.config.client_broadcast = 0;
   rt.config.client_time_source = "192.0.2.7";
-  hooks.last_step = [](Runtime&) { return kExitNoThread; };
+  hooks.last_step = [](WorkerThreads&) { return kExitNoThread; };
   EXPECT_EQ(Start(), 155);
   // The poll thread it had started ends without a request or a report.
-  EXPECT_TRUE(WaitFinished(rt, std::chrono::seconds(5)));
+  EXPECT_TRUE(WaitFinished(rt.stop, std::chrono::seconds(5)));
   EXPECT_THAT(Console(), ElementsAre(kPreparing, kAdapter1, kAdapter2, ReportLine(msg::kClientStarted)));
   for (FakeUdpSocket* socket : network.sockets()) EXPECT_TRUE(socket->sent().empty());
 }
@@ -442,7 +442,7 @@ class StopDuringStartUpTest : public ServiceStartTest, public ::testing::WithPar
 TEST_P(StopDuringStartUpTest, LeavesTheTableAloneAndTheLoopWakesForIt) {
   faulty.on_create = [this](size_t index) {
     if (index != GetParam()) return;
-    EXPECT_TRUE(RequestStop(rt));
+    EXPECT_TRUE(RequestStop(rt.stop, rt.sockets));
     for (FakeUdpSocket* socket : network.sockets()) EXPECT_TRUE(socket->sent().empty()) << socket->index();
   };
   ASSERT_EQ(Start(), 0);
@@ -471,7 +471,7 @@ TEST_F(ServiceStartTest, StopEndsTheLoopWhenTheWakeUpDatagramFails) {
     return rt.stop.loop_waiter != nullptr;
   }));
   network.socket(0)->FailSendWith(101);
-  EXPECT_TRUE(RequestStop(rt));
+  EXPECT_TRUE(RequestStop(rt.stop, rt.sockets));
   EXPECT_TRUE(loop.Ended()) << "the stop waited for a datagram";
   EXPECT_THAT(Console(), ::testing::Contains(ReportLine(msg::kShutdownPacketFailed, {int64_t{101}})));
   EXPECT_EQ(network.wake_calls(), 1);
@@ -506,7 +506,7 @@ TEST_F(StopTest, RequestStopSignalsAndWakesTheFirstAdapterSocket) {
   FakeUdpSocket* second = AddAdapter("10.0.0.2");
   LoopStarted();
   EXPECT_FALSE(Signalled(rt.stop.shutdown));
-  EXPECT_TRUE(RequestStop(rt));
+  EXPECT_TRUE(RequestStop(rt.stop, rt.sockets));
   EXPECT_TRUE(Signalled(rt.stop.shutdown));
   EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled)));
   ASSERT_EQ(first->sent().size(), 1u);
@@ -520,14 +520,14 @@ TEST_F(StopTest, FailedWakeUpIsReportedAndStillCountsAsStopped) {
   FakeUdpSocket* first = AddAdapter("10.0.0.1");
   first->FailSendWith(101);
   LoopStarted();
-  EXPECT_TRUE(RequestStop(rt));
+  EXPECT_TRUE(RequestStop(rt.stop, rt.sockets));
   EXPECT_TRUE(Signalled(rt.stop.shutdown));
   EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled),
                                              ReportLine(msg::kShutdownPacketFailed, {int64_t{101}})));
 }
 
 TEST_F(StopTest, RequestStopWithoutAdaptersOnlySignals) {
-  EXPECT_TRUE(RequestStop(rt));
+  EXPECT_TRUE(RequestStop(rt.stop, rt.sockets));
   EXPECT_TRUE(Signalled(rt.stop.shutdown));
   EXPECT_THAT(capture.console(), ElementsAre(ReportLine(msg::kStopRequestHandled)));
 }
@@ -536,14 +536,14 @@ TEST_F(StopTest, ConsoleControlHandlerStopsOnCtrlCAndCtrlBreakOnly) {
   FakeUdpSocket* first = AddAdapter("10.0.0.1");
   LoopStarted();
   for (uint32_t type : {2u, 5u, 6u}) {
-    EXPECT_FALSE(ConsoleControlHandler(rt, type)) << type;
+    EXPECT_FALSE(ConsoleControlHandler(rt.stop, rt.sockets, type)) << type;
   }
   EXPECT_FALSE(Signalled(rt.stop.shutdown));
   EXPECT_THAT(capture.console(), IsEmpty());
   EXPECT_TRUE(first->sent().empty());
 
   for (uint32_t type : {kCtrlCEvent, kCtrlBreakEvent}) {
-    EXPECT_TRUE(ConsoleControlHandler(rt, type)) << type;
+    EXPECT_TRUE(ConsoleControlHandler(rt.stop, rt.sockets, type)) << type;
   }
   EXPECT_TRUE(Signalled(rt.stop.shutdown));
   const std::string stopping = "SNTP-Control: Stoppe Simple Network Time Protocol.\n";
@@ -553,15 +553,15 @@ TEST_F(StopTest, ConsoleControlHandlerStopsOnCtrlCAndCtrlBreakOnly) {
 }
 
 TEST_F(StopTest, FinishedWaitsForEveryWorkerAndTheReceiveActivity) {
-  EXPECT_TRUE(WaitFinished(rt, std::chrono::milliseconds(0)));  // nothing started counts as finished
+  EXPECT_TRUE(WaitFinished(rt.stop, std::chrono::milliseconds(0)));  // nothing started counts as finished
   rt.stop.workers.Begin();
   platform::Event release;
   ASSERT_EQ(StartWorkerThread(rt.stop.workers, [&release] { release.Wait(platform::kInfinite); }), 0);
-  EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(20)));
+  EXPECT_FALSE(WaitFinished(rt.stop, std::chrono::milliseconds(20)));
   rt.stop.workers.End();
-  EXPECT_FALSE(WaitFinished(rt, std::chrono::milliseconds(20)));
+  EXPECT_FALSE(WaitFinished(rt.stop, std::chrono::milliseconds(20)));
   release.Set();
-  EXPECT_TRUE(WaitFinished(rt, std::chrono::seconds(5)));
+  EXPECT_TRUE(WaitFinished(rt.stop, std::chrono::seconds(5)));
   rt.stop.workers.Join();
   EXPECT_THAT(capture.console(), IsEmpty());
 }

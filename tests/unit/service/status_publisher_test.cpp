@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "engine/runtime.h"
 #include "platform/file.h"
 #include "platform/status_file.h"
 #include "tests/testutil/fake_clock.h"
@@ -24,7 +25,8 @@ TEST(StatusPublisherTest, SynchronisedWhileATakenSampleIsWithinTwoIntervals) {
   rt.config.client_broadcast = 0;
   rt.config.client_poll_interval = 64;
   rt.config.client_time_source = "10.0.0.1";
-  StatusPublisher publisher(rt, "chronsvc", "1.1.0.0", "unused.json", nullptr);
+  StatusPublisher publisher({rt.config, rt.roles(), clock, rt.status, rt.sockets, rt.stop.shutdown}, "chronsvc",
+                            "1.1.0.0", "unused.json", nullptr);
   auto sample_at = [&](int64_t t, const char* correction) {
     rt.status.SampleTaken(LastSample{t, 0.001, 0.0001, 1, "LOCL", std::nullopt}, "10.0.0.1", correction);
   };
@@ -62,7 +64,8 @@ TEST(StatusPublisherTest, AFileThatCannotBeWrittenIsReportedOnce) {
   Runtime rt;
   rt.clock = &clock;
   {
-    StatusPublisher publisher(rt, "chronsvc", "1.1.0.0", path, nullptr);
+    StatusPublisher publisher({rt.config, rt.roles(), clock, rt.status, rt.sockets, rt.stop.shutdown}, "chronsvc",
+                              "1.1.0.0", path, nullptr);
     publisher.Start();  // the first write
     publisher.Stop();   // and the last one
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "service/adapters.h"
+#include "tests/testutil/fake_network.h"
 #include "tests/testutil/fake_registry.h"
 #include "tests/testutil/report_capture.h"
 #include "tests/unit/service/adapter_test_support.h"
@@ -39,23 +40,24 @@ std::string Found(std::string_view dotted) {
 
 class Win95AdaptersTest : public ::testing::Test {
  protected:
-  Win95AdaptersTest() { rt.registry = &registry; }
-
   void SetAddress(int index, std::string_view text) { testing::SetText(registry, Subkey(index), "IPAddress", text); }
   std::vector<std::string> Console() const { return capture.console(); }
 
   testing::RecordingRegistry registry;
-  Runtime rt;
+  testing::FakeNetwork network;  // unused by the registry method
+  Configuration config;
+  AdapterTable table;
+  DiscoverySource Source() { return {config, network, &registry}; }
   testing::ReportCapture capture{ReportTarget::kConsole, /*debug=*/true};
 };
 
 TEST_F(Win95AdaptersTest, OneAddressPerSubkeyInEnumerationOrder) {
   SetAddress(0, "10.0.0.1");
   SetAddress(1, "192.168.0.3");
-  rt.sockets.adapters[7].in_use = true;  // cleared first
-  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (10.0.0.1)", "<unbekannt> (192.168.0.3)"));
-  EXPECT_EQ(rt.sockets.adapters[0].address.port, 0);  // the port is set by start-up
+  table[7].in_use = true;  // cleared first
+  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("<unbekannt> (10.0.0.1)", "<unbekannt> (192.168.0.3)"));
+  EXPECT_EQ(table[0].address.port, 0);  // the port is set by start-up
   EXPECT_THAT(Console(), ElementsAre(Found("10.0.0.1"), Found("192.168.0.3")));
 }
 
@@ -72,10 +74,9 @@ TEST_F(Win95AdaptersTest, UnusableSubkeysArePassedOverSilently) {
   SetAddress(9, "10.0.0." + std::string(80, '9'));  // longer than the 80-byte buffer
   testing::SetRaw(registry, Subkey(10), "IPAddress", platform::RegType::kSz, "10.0.0.7");  // no final zero
   ASSERT_EQ(registry.CreateKey(Subkey(11)), platform::kRegSuccess);                        // empty subkey
-  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters),
-              ElementsAre("<unbekannt> (0.0.0.0)", "<unbekannt> (127.0.0.1)", "<unbekannt> (10.0.0.5)",
-                          "<unbekannt> (10.0.0.5)", "<unbekannt> (10.0.0.7)"));
+  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("<unbekannt> (0.0.0.0)", "<unbekannt> (127.0.0.1)", "<unbekannt> (10.0.0.5)",
+                                       "<unbekannt> (10.0.0.5)", "<unbekannt> (10.0.0.7)"));
   EXPECT_THAT(Console(), ElementsAre(Found("0.0.0.0"), Found("127.0.0.1"), Found("10.0.0.5"), Found("10.0.0.5"),
                                      Found("10.0.0.7")));
 }
@@ -83,8 +84,8 @@ TEST_F(Win95AdaptersTest, UnusableSubkeysArePassedOverSilently) {
 TEST_F(Win95AdaptersTest, AddressesBeyondSixtyFourAreReportedAndLeftOut) {
   for (int i = 0; i < 67; ++i) SetAddress(i, NthAddress("10.1.0.1", static_cast<uint32_t>(i)));
   SetAddress(67, "garbage");
-  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  std::vector<std::string> rows = Rows(rt.sockets.adapters);
+  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(Source(), table));
+  std::vector<std::string> rows = Rows(table);
   ASSERT_EQ(rows.size(), 64u);
   EXPECT_EQ(rows.back(), "<unbekannt> (10.1.0.64)");
   std::vector<std::string> console = Console();
@@ -97,39 +98,39 @@ TEST_F(Win95AdaptersTest, AddressesBeyondSixtyFourAreReportedAndLeftOut) {
 TEST_F(Win95AdaptersTest, EnumerationStopsAfterIndex511) {
   for (int i = 0; i < 520; ++i) ASSERT_EQ(registry.CreateKey(Subkey(i)), platform::kRegSuccess);
   SetAddress(512, "10.2.0.1");  // the 513th subkey is never looked at
-  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
+  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(Source(), table));
+  EXPECT_THAT(Rows(table), IsEmpty());
   EXPECT_EQ(registry.CallsStartingWith("Enum ").size(), 512u);
 
   SetAddress(511, "10.2.0.2");  // the last index examined
-  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (10.2.0.2)"));
+  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(Source(), table));
+  EXPECT_THAT(Rows(table), ElementsAre("<unbekannt> (10.2.0.2)"));
 }
 
 TEST_F(Win95AdaptersTest, EnumerationEndsAtNoMoreItems) {
   SetAddress(0, "10.3.0.1");
   SetAddress(1, "10.3.0.2");
-  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
+  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(Source(), table));
   EXPECT_EQ(registry.CallsStartingWith("Enum ").size(), 3u);
 }
 
 TEST_F(Win95AdaptersTest, MissingKeyIsReportedAndLeavesTableEmpty) {
-  rt.sockets.adapters[0].in_use = true;
-  EXPECT_FALSE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
+  table[0].in_use = true;
+  EXPECT_FALSE(DiscoverAdaptersFromWin95Registry(Source(), table));
+  EXPECT_THAT(Rows(table), IsEmpty());
   EXPECT_THAT(Console(), ElementsAre(ReportLine(msg::kRegistryError, {"RegKeyOpenEx()", kNetTrans, int64_t{2}})));
 
   // The key without subkeys: opened, nothing found, true.
   ASSERT_EQ(registry.CreateKey(kNetTrans), platform::kRegSuccess);
-  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(rt));
-  EXPECT_THAT(Rows(rt.sockets.adapters), IsEmpty());
+  EXPECT_TRUE(DiscoverAdaptersFromWin95Registry(Source(), table));
+  EXPECT_THAT(Rows(table), IsEmpty());
 }
 
 TEST_F(Win95AdaptersTest, RegistryQueryTypeInAnyCaseChoosesThisMethod) {
   SetAddress(0, "10.4.0.1");
-  rt.config.ip_query_type = "registry";
-  EXPECT_TRUE(DiscoverAdapters(rt, DiscoverAdaptersFromWin95Registry));
-  EXPECT_THAT(Rows(rt.sockets.adapters), ElementsAre("<unbekannt> (10.4.0.1)"));
+  config.ip_query_type = "registry";
+  EXPECT_TRUE(DiscoverAdapters(Source(), table, DiscoverAdaptersFromWin95Registry));
+  EXPECT_THAT(Rows(table), ElementsAre("<unbekannt> (10.4.0.1)"));
 }
 
 TEST(Win95CommandLineTest, DebugSwitchAnywhereInAnyCase) {
