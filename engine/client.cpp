@@ -9,6 +9,8 @@
 
 #include "engine/client_math.h"
 #include "engine/drop_reason.h"
+#include "engine/exchange.h"
+#include "engine/outgoing.h"
 #include "engine/request_adapter.h"
 #include "engine/clock_discipline.h"
 #include "engine/shutdown_wait.h"
@@ -61,28 +63,10 @@ uint64_t RequestT1(const ClientContext& ctx, const NtpTimestamp& originate, cons
   return RequestDeparture(TimestampToUint64(originate), departure, TimestampToUint64(t4), slack);
 }
 
-// A request of version 4 (mode 3), every field zero but the Transmit Timestamp, the clock's
-// reading with random bits below its resolution.
-NtpMessage NewRequest(const ClientContext& ctx) {
-  NtpMessage request;
-  InitNtpMessage(&request);
-  SetLeapIndicator(&request, 0);
-  SetVersionNumber(&request, 4);
-  SetMode(&request, kModeClient);
-  SetStratum(&request, 0);
-  SetPrecision(&request, 0);
-  SetRootDelay(&request, 0);
-  SetRootDispersion(&request, 0);
-  SetReferenceTime(&request, ZeroTimestamp);
-  SetOriginateTime(&request, ZeroTimestamp);
-  SetReceiveTime(&request, ZeroTimestamp);
-  SetTransmitTime(&request, NtpNowWithRandomLowBits(ctx.clock));
-  return request;
-}
-
 // Builds and sends one request; the wait for the next cycle follows in every case.
 void SendRequest(const ClientContext& ctx, const platform::SocketAddress& server) {
-  NtpMessage request = NewRequest(ctx);
+  // The Transmit Timestamp: the clock's reading with random bits below its resolution.
+  NtpMessage request = BuildRequest(NtpNowWithRandomLowBits(ctx.clock));
   // With a key file the request carries the own key's MAC; without a usable key it is not sent,
   // since no reply could be accepted.
   const SymmetricKey* key = ctx.auth.required ? ctx.auth.Own() : nullptr;
@@ -137,18 +121,7 @@ void SendRequest(const ClientContext& ctx, const platform::SocketAddress& server
 // The checks a sample passes before its time is used; a refused one is traced with the reason.
 bool UsableSample(const ClientContext& ctx, const NtpMessage& m, uint64_t t1, const NtpTimestamp& t4, bool broadcast,
                   const std::string& sender) {
-  SampleFacts facts;
-  facts.broadcast = broadcast;
-  facts.version = GetVersionNumber(m);
-  facts.stratum = GetStratum(m);
-  facts.precision = GetPrecision(m);
-  facts.root_delay = GetRootDelay(m);
-  facts.root_dispersion = GetRootDispersion(m);
-  facts.reference = TimestampToUint64(m.reference_time);
-  facts.t1 = t1;
-  facts.t2 = TimestampToUint64(m.receive_time);
-  facts.t3 = TimestampToUint64(m.transmit_time);
-  facts.t4 = TimestampToUint64(t4);
+  const SampleFacts facts = SampleFactsOf(m, t1, t4, broadcast);
   const int64_t resolution =
       std::clamp<int64_t>(ctx.clock.ResolutionNanoseconds(), 1, kNanosecondsPerSecond) * 4295 / 1000;  // 2^-32 s
   const SampleFault fault = CheckSample(facts, resolution);
@@ -252,51 +225,6 @@ struct Arrival {
   bool broadcast;
   const char* kind() const { return broadcast ? "Broadcast" : "Antwort"; }
 };
-
-// What refuses a message before its timestamps are looked at.
-enum class Refusal {
-  kNone,
-  kOwnBroadcast,          // a broadcast of this host itself
-  kServerUnsynchronised,  // leap indicator 1 or 3
-  kZeroTransmit,          // no time in it (RFC 4330, section 5): it would move the clock by decades
-  kWrongOriginate,        // a reply to no pending request
-  kWrongSender,           // a reply not from where the request went
-  kTooLongUnderway,       // a reply more than a second on its way
-  kKissOfDeath,           // stratum 0 (RFC 4330, section 8)
-};
-
-DropReason DropReasonOf(Refusal refusal) {
-  switch (refusal) {
-    case Refusal::kOwnBroadcast: return DropReason::kOwnBroadcast;
-    case Refusal::kServerUnsynchronised: return DropReason::kServerUnsynchronised;
-    case Refusal::kZeroTransmit: return DropReason::kMalformed;
-    case Refusal::kWrongSender: return DropReason::kWrongSender;
-    case Refusal::kKissOfDeath: return DropReason::kStratum0;
-    case Refusal::kWrongOriginate:
-    case Refusal::kTooLongUnderway:
-    case Refusal::kNone: break;
-  }
-  return DropReason::kNotAwaited;
-}
-
-// The checks in the order their traces come; a reply that passes them is no longer pending.
-// `travel` is set to the whole seconds a reply was on its way.
-Refusal CheckArrival(const ClientContext& ctx, const Arrival& a, uint32_t* travel) {
-  if (a.broadcast && IsOwnAddress(ctx, a.from.address)) return Refusal::kOwnBroadcast;
-  const uint32_t leap = GetLeapIndicator(a.m);
-  if (leap == 1 || leap == 3) return Refusal::kServerUnsynchronised;
-  if (a.m.transmit_time.seconds == 0 && a.m.transmit_time.fraction == 0) return Refusal::kZeroTransmit;
-  if (!a.broadcast) {
-    switch (ctx.state.pending_request.Take(a.m.originate_time, a.from)) {
-      case PendingRequest::Match::kWrongOriginate: return Refusal::kWrongOriginate;
-      case PendingRequest::Match::kWrongSender: return Refusal::kWrongSender;
-      case PendingRequest::Match::kTaken: break;
-    }
-    *travel = WholeSecondsBetween(a.t4, a.m.originate_time);
-    if (*travel > 1) return Refusal::kTooLongUnderway;
-  }
-  return GetStratum(a.m) == 0 ? Refusal::kKissOfDeath : Refusal::kNone;
-}
 
 void TraceRefusal(Refusal refusal, const Arrival& a, uint32_t travel) {
   if (!DebugMode()) return;
@@ -452,7 +380,8 @@ int ClientHandleMessage(const ClientContext& ctx, const NtpMessage& m, const Ntp
   Trace("SNTP-Client: NTP %s von %s erhalten.\n", broadcast ? "Broadcast" : "Antwort", sender.c_str());
   const Arrival arrival{m, t4, from, sender, broadcast};
   uint32_t travel = 0;
-  const Refusal refusal = CheckArrival(ctx, arrival, &travel);
+  const bool own_sender = broadcast && IsOwnAddress(ctx, from.address);
+  const Refusal refusal = CheckArrival({m, t4, from, broadcast}, own_sender, ctx.state.pending_request, &travel);
   if (refusal != Refusal::kNone) {
     ctx.status.CountDrop(DropReasonOf(refusal));
     TraceRefusal(refusal, arrival, travel);

@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "engine/timestamp.h"
-#include "platform/network.h"
+#include "platform/address.h"
 
 namespace chron {
 

@@ -5,17 +5,13 @@
 #include <string>
 #include <system_error>
 
+#include "engine/outgoing.h"
 #include "engine/shutdown_wait.h"
 #include "messages/report.h"
 
 namespace chron {
 
 namespace {
-
-constexpr int32_t kReplyPrecision = -2;           // 2^-2 s, byte 0xFE
-constexpr int32_t kBroadcastPrecision = -7;       // 2^-7 s, byte 0xF9
-constexpr uint32_t kBroadcastPoll = 6;            // 2^6 s
-constexpr uint32_t kBroadcastRootDispersion = 1;  // raw 16.16 word: 2^-16 s
 
 constexpr std::errc kSigningFailed = std::errc::invalid_argument;
 
@@ -43,20 +39,9 @@ void ServerReply(const ServerContext& ctx, ReceiveState& state, platform::UdpSoc
   if (debug) {
     Trace("SNTP-Server: NTP Anforderung von %s empfangen.\n", platform::AddressText(from).c_str());
   }
-  // Field order matters: Transmit is read last so that Receive..Transmit covers our processing.
-  NtpMessage reply;
-  SetLeapIndicator(&reply, 0);
-  SetVersionNumber(&reply, GetVersionNumber(request));
-  SetMode(&reply, kModeServer);
-  SetStratum(&reply, 1);
-  SetPoll(&reply, GetPoll(request));
-  SetPrecision(&reply, kReplyPrecision);
-  SetRootDelay(&reply, 0);
-  SetRootDispersion(&reply, 0);
-  SetReferenceId(&reply, kReferenceIdLocl);
-  SetReceiveTime(&reply, arrival);
-  SetReferenceTime(&reply, NtpNow(ctx.clock));
-  SetOriginateTime(&reply, request.transmit_time);
+  // Transmit is read last, so that Receive..Transmit covers our processing.
+  const NtpTimestamp reference = NtpNow(ctx.clock);
+  NtpMessage reply = BuildReply(request, arrival, reference);
   if (state.replies.collecting) {  // sent with the other replies of this pass, stamped then
     state.replies.Add(socket, reply, from, key);
     return;
@@ -96,19 +81,7 @@ void BroadcastThread(const ServerContext& ctx) {
         }
         continue;
       }
-      NtpMessage broadcast;
-      SetLeapIndicator(&broadcast, 0);
-      SetVersionNumber(&broadcast, 4);
-      SetMode(&broadcast, kModeBroadcast);
-      SetStratum(&broadcast, 1);
-      SetPoll(&broadcast, kBroadcastPoll);
-      SetPrecision(&broadcast, kBroadcastPrecision);
-      SetRootDelay(&broadcast, 0);
-      SetRootDispersion(&broadcast, kBroadcastRootDispersion);
-      SetReferenceId(&broadcast, kReferenceIdLocl);
-      SetReferenceTime(&broadcast, NtpNow(ctx.clock));
-      SetOriginateTime(&broadcast, ZeroTimestamp);
-      SetReceiveTime(&broadcast, ZeroTimestamp);
+      NtpMessage broadcast = BuildBroadcast(NtpNow(ctx.clock));
       SetTransmitTime(&broadcast, NtpNow(ctx.clock));
 
       const std::error_code error = SendMessage(*entry.socket, &broadcast, destination, key);

@@ -80,7 +80,7 @@ stage_interop() {
 }
 stage_asan() {
   echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"
-  TARGETS="unit_tests_platform unit_tests_config unit_tests_messages unit_tests_engine unit_tests_service unit_tests_win95" \
+  TARGETS="unit_tests_platform unit_tests_core unit_tests_config unit_tests_messages unit_tests_engine unit_tests_service unit_tests_win95" \
     "$top/scripts/build.sh" "$build-asan" -DCHRON_BUILD_APPLET=OFF -DCHRON_SANITIZE=address,undefined
   (cd "$build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --output-on-failure -j"$jobs" -L unit)

@@ -1,5 +1,5 @@
-// Portable part of the network facility: byte order and the dotted address text.
-#include "platform/network.h"
+// Addresses as values: byte order, comparison and the dotted address text.
+#include "platform/address.h"
 
 #include <bit>
 #include <cstring>
