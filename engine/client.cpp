@@ -269,6 +269,17 @@ struct Correction {
   const char* kind = kCorrectionRefused;
 };
 
+// The status record's word for what the discipline did; null for a sample set aside.
+const char* CorrectionWord(Applied::Kind kind) {
+  switch (kind) {
+    case Applied::Kind::kSlewed: return kCorrectionSlewed;
+    case Applied::Kind::kStepped: return kCorrectionStepped;
+    case Applied::Kind::kFailed: return kCorrectionFailed;
+    case Applied::Kind::kSetAside: break;
+  }
+  return nullptr;
+}
+
 // Applies `offset` (2^-32 s) unless the deviation limit forbids it: to the discipline where it
 // runs, else as a step of the clock.
 Correction Correct(const ClientContext& ctx, const Arrival& a, int64_t offset, int64_t delay_ns) {
@@ -279,10 +290,11 @@ Correction Correct(const ClientContext& ctx, const Arrival& a, int64_t offset, i
     ReportMessage(msg::kDeviationRefused,
                   {int64_t{shown.seconds}, int64_t{shown.milliseconds}, int64_t{ctx.config.client_max_diff_second}});
   } else if (ctx.state.discipline != nullptr) {
-    done.result = ctx.state.discipline->Apply(
+    const Applied applied = ctx.state.discipline->Apply(
         LoopSample{NtpUnitsToNanoseconds(offset), delay_ns, ctx.clock.NowNanoseconds()}, a.kind(), a.sender);
-    done.kind = ctx.state.discipline->LastCorrection();
-    if (done.kind == nullptr) ctx.status.CountDrop(ctx.state.discipline->LastDrop());
+    done.result = applied.ClockSet() ? 1 : 0;
+    done.kind = CorrectionWord(applied.kind);
+    if (applied.kind == Applied::Kind::kSetAside) ctx.status.CountDrop(applied.drop);
   } else {
     // The step is the computed offset itself, applied atomically: reading the clock,
     // adding and setting whole milliseconds would lose up to 1 ms per synchronisation.

@@ -6,25 +6,21 @@
 #include <cstdint>
 
 #include "messages/report.h"
-#include "status/status_record.h"
 
 namespace chron {
 
-int ClockDiscipline::Apply(const LoopSample& sample, const char* kind, const std::string& sender) {
+Applied ClockDiscipline::Apply(const LoopSample& sample, const char* kind, const std::string& sender) {
   const LoopDecision decision = loop_.Update(sample);
-  last_correction_ = nullptr;
   if (decision.action == LoopAction::kDrop) {
-    last_drop_ = DropReason::kDelayOutlier;
     Trace("SNTP-Client: NTP %s von %s nicht verwendet, Zeitverzögerung %lld µs über dem Minimum.\n", kind,
           sender.c_str(), static_cast<long long>(decision.excess_delay_ns / 1000));
-    return 0;
+    return {Applied::Kind::kSetAside, DropReason::kDelayOutlier};
   }
   if (decision.action == LoopAction::kHold) {
-    last_drop_ = DropReason::kOffsetSpike;
     Trace("SNTP-Client: NTP %s von %s zurückgestellt, Abweichung %+lld µs weit außerhalb der Streuung von %lld µs.\n",
           kind, sender.c_str(), static_cast<long long>(decision.residual_ns / 1000),
           static_cast<long long>(decision.jitter_ns / 1000));
-    return 0;
+    return {Applied::Kind::kSetAside, DropReason::kOffsetSpike};
   }
   std::error_code error;
   if (decision.frequency_ppm != frequency_ppm_) {
@@ -39,11 +35,9 @@ int ClockDiscipline::Apply(const LoopSample& sample, const char* kind, const std
   }
   if (error) {
     loop_.Forget();
-    last_correction_ = kCorrectionFailed;
     ReportMessage(msg::kSetClockFailed, {int64_t{error.value()}});
-    return 0;
+    return {Applied::Kind::kFailed};
   }
-  last_correction_ = step ? kCorrectionStepped : kCorrectionSlewed;
   if (sample.delay_ns < 0) {
     // A broadcast: its offset came with BroadcastDelayNs() added, which the calibration takes out.
     broadcast_ = {true, sample.at_ns, sample.offset_ns - BroadcastDelayNs(), step ? decision.offset_ns : 0,
@@ -51,7 +45,7 @@ int ClockDiscipline::Apply(const LoopSample& sample, const char* kind, const std
   }
   Trace("SNTP-Client: Uhr %s um %+.6f Sekunden, Frequenzkorrektur %+.3f ppm\n", step ? "gestellt" : "angeglichen",
         static_cast<double>(decision.offset_ns) * 1e-9, frequency_ppm_);
-  return 1;
+  return {step ? Applied::Kind::kStepped : Applied::Kind::kSlewed};
 }
 
 void ClockDiscipline::Ring::Add(int64_t value) {

@@ -15,6 +15,14 @@
 
 namespace chron {
 
+// What the discipline did with a sample.
+struct Applied {
+  enum class Kind { kSetAside, kSlewed, kStepped, kFailed };
+  Kind kind = Kind::kSetAside;
+  DropReason drop = DropReason::kDelayOutlier;  // why it was set aside
+  bool ClockSet() const { return kind == Kind::kSlewed || kind == Kind::kStepped; }
+};
+
 class ClockDiscipline {
  public:
   // `start_frequency_ppm`: the clock's correction in force at the start.
@@ -22,14 +30,9 @@ class ClockDiscipline {
       : clock_(clock), loop_(start_frequency_ppm), frequency_ppm_(start_frequency_ppm) {}
 
   // Applies one sample whose offset the deviation limit has already allowed; `kind` and `sender`
-  // name it in the trace ("Antwort" or "Broadcast", the dotted address). 1 when the clock was
-  // slewed or stepped, 0 when the sample was set aside or the clock refused (reported as a
-  // failed setting of the clock).
-  int Apply(const LoopSample& sample, const char* kind, const std::string& sender);
-  // What the last Apply did, as the status record names it ("slewed", "stepped", "failed"), or
-  // null when it set the sample aside (why: LastDrop()).
-  const char* LastCorrection() const { return last_correction_; }
-  DropReason LastDrop() const { return last_drop_; }
+  // name it in the trace ("Antwort" or "Broadcast", the dotted address). A clock that refused
+  // is reported as a failed setting of the clock.
+  Applied Apply(const LoopSample& sample, const char* kind, const std::string& sender);
   // The frequency correction in force, ppm (positive: the clock is made faster).
   double FrequencyPpm() const { return frequency_ppm_; }
 
@@ -71,8 +74,6 @@ class ClockDiscipline {
   platform::Clock& clock_;
   DisciplineLoop loop_;
   double frequency_ppm_;  // the correction last set
-  const char* last_correction_ = nullptr;
-  DropReason last_drop_ = DropReason::kDelayOutlier;
   uint64_t broadcasts_ = 0;
   // The last broadcast applied, until a reply calibrates against it.
   struct AppliedBroadcast {

@@ -51,6 +51,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/clock.h"
+
 namespace chron {
 
 // One measurement: offset (positive: the server is ahead, the clock must go forwards), its
@@ -81,7 +83,7 @@ struct LoopDecision {
 class DisciplineLoop {
  public:
   static constexpr int64_t kStepThresholdNs = 128'000'000;
-  static constexpr double kMaxFrequencyPpm = 500.0;
+  static constexpr double kMaxFrequencyPpm = platform::kMaxFrequencyCorrectionPpm;
   static constexpr int kDelayHistory = 8;
   static constexpr int64_t kMinDelayTolerance = 50'000;
   static constexpr int kMaxDrops = 3;

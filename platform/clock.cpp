@@ -96,7 +96,7 @@ class SimulatedClock : public Clock {
 
   std::error_code DisciplineAvailable() const override { return {}; }
   std::error_code SetFrequencyCorrection(double ppm) override {
-    if (!(std::fabs(ppm) <= kMaxCorrectionPpm)) return SystemError(clock_system::kOutOfRange);
+    if (!(std::fabs(ppm) <= kMaxFrequencyCorrectionPpm)) return SystemError(clock_system::kOutOfRange);
     return SystemError(Change([&](SimulatedClockState* state) {
       state->correction_ppm = ppm;
       return 0;

@@ -34,6 +34,10 @@ inline std::error_code StepTarget(int64_t now, int64_t offset, int64_t* after) {
 // (win32/clock_rate.h), and the simulated clock pays its slews off at it too, so that a slew takes
 // equally long everywhere and the discipline can reckon with it.
 inline constexpr double kMaxSlewPpm = 500.0;
+// The largest correction of the clock's rate, in ppm either way: what the Linux kernel takes
+// (MAXFREQ) and what the Windows clock and the simulated clock therefore take too. The
+// discipline never asks for more.
+inline constexpr double kMaxFrequencyCorrectionPpm = 500.0;
 
 class Clock {
  public:
@@ -57,7 +61,7 @@ class Clock {
   // below then fail with it).
   virtual std::error_code DisciplineAvailable() const { return std::make_error_code(std::errc::not_supported); }
   // Sets the correction of the clock's rate in ppm (positive: faster), replacing the previous
-  // one; at most 500 ppm either way (out of range beyond). No error, or the error.
+  // one; at most kMaxFrequencyCorrectionPpm either way (out of range beyond). No error, or the error.
   virtual std::error_code SetFrequencyCorrection(double /*ppm*/) { return DisciplineAvailable(); }
   // Starts slewing `offset` nanoseconds (positive: forwards) at kMaxSlewPpm, replacing any slew
   // still in progress; 0 stops one. No error, or the error.

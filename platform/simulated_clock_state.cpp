@@ -115,7 +115,7 @@ std::optional<SimulatedClockState> ParseSimulatedClockState(std::string_view tex
     } else if (name == "frequency_ppm" && (decimal = ParseDecimal(value))) {
       state.frequency_ppm = *decimal;
     } else if (name == "correction_ppm" && (decimal = ParseDecimal(value)) &&
-               std::fabs(*decimal) <= kMaxCorrectionPpm) {
+               std::fabs(*decimal) <= kMaxFrequencyCorrectionPpm) {
       state.correction_ppm = *decimal;
     } else {
       return std::nullopt;

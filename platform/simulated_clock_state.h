@@ -10,7 +10,8 @@
 //   offset_ns       simulated minus real time at the anchor (integer nanoseconds)
 //   anchor_ns       the real instant of the last change (integer nanoseconds since 1970)
 //   frequency_ppm   the oscillator's error (decimal; positive: the clock runs fast)
-//   correction_ppm  the frequency correction applied to it (decimal, within +-500)
+//   correction_ppm  the frequency correction applied to it (decimal, within
+//                   +-kMaxFrequencyCorrectionPpm)
 //   slew_ns         the offset still to be slewed at the anchor (integer nanoseconds)
 // offset_ns and anchor_ns are required, the others default to 0.
 #pragma once
@@ -21,9 +22,6 @@
 #include <string_view>
 
 namespace chron::platform {
-
-// The largest frequency correction, in ppm (as the kernels allow).
-inline constexpr double kMaxCorrectionPpm = 500.0;
 
 struct SimulatedClockState {
   int64_t offset_ns = 0;

@@ -65,7 +65,7 @@ class RealClock : public Clock {
   }
   // ADJ_FREQUENCY takes ppm with a 16-bit binary fraction ("scaled ppm").
   std::error_code SetFrequencyCorrection(double ppm) override {
-    if (!(std::fabs(ppm) <= 500.0)) return std::make_error_code(std::errc::result_out_of_range);
+    if (!(std::fabs(ppm) <= kMaxFrequencyCorrectionPpm)) return std::make_error_code(std::errc::result_out_of_range);
     timex adjustment{};
     adjustment.modes = ADJ_FREQUENCY;
     adjustment.freq = std::lround(ppm * 65536.0);

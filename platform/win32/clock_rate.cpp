@@ -120,7 +120,7 @@ int ClockRate::Available() const {
 }
 
 int ClockRate::SetCorrection(double ppm) {
-  if (!(std::fabs(ppm) <= 500.0)) return ERROR_INVALID_PARAMETER;
+  if (!(std::fabs(ppm) <= kMaxFrequencyCorrectionPpm)) return ERROR_INVALID_PARAMETER;
   std::lock_guard<std::mutex> guard(shared_->mutex);
   shared_->correction_ppm = ppm;
   shared_->correction_known = true;

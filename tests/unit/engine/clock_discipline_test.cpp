@@ -37,7 +37,7 @@ TEST(ClockDisciplineTest, BroadcastDelayComesFromTheCalibrationReply) {
     clock.EnableDiscipline();
     ClockDiscipline discipline(clock, 0);
     EXPECT_EQ(discipline.BroadcastDelayNs(), 0) << c.what;
-    ASSERT_EQ(discipline.Apply({c.broadcast_offset, -1, kStart}, "Broadcast", "192.0.2.1"), 1) << c.what;
+    ASSERT_TRUE(discipline.Apply({c.broadcast_offset, -1, kStart}, "Broadcast", "192.0.2.1").ClockSet()) << c.what;
     const int64_t step = c.broadcast_offset >= 128 * kMs ? c.broadcast_offset : 0;
     const int64_t true_offset = c.broadcast_offset + 80 * kUs - c.corrected;
     discipline.NoteReply(100 * kUs, true_offset, kStart + step + c.reply_after);
@@ -56,7 +56,7 @@ TEST(ClockDisciplineTest, MedianMeasuredDelayCountsElseHalfTheLeastRoundTrip) {
   // Broadcasts 1 ms apart, each slewed (but not yet paid off) and calibrated at once.
   for (const int64_t delay : {90 * kUs, 70 * kUs, 130 * kUs, 110 * kUs, 80 * kUs}) {
     const int64_t offset = 100 * kUs - discipline.BroadcastDelayNs();
-    ASSERT_EQ(discipline.Apply({100 * kUs, -1, kStart}, "Broadcast", "192.0.2.1"), 1);
+    ASSERT_TRUE(discipline.Apply({100 * kUs, -1, kStart}, "Broadcast", "192.0.2.1").ClockSet());
     discipline.NoteReply(200 * kUs, offset + delay, kStart);
   }
   EXPECT_EQ(discipline.BroadcastDelayNs(), 95 * kUs);  // of the last four: (80 + 110) / 2
