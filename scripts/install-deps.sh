@@ -13,7 +13,7 @@ windows_packages=(
 )
 
 packages=(
-  cmake ninja-build g++ pkg-config nlohmann-json3-dev
+  cmake ninja-build g++ pkg-config nlohmann-json3-dev libssl-dev nettle-dev
   googletest libgtest-dev libgmock-dev
   qt6-base-dev
   python3 iproute2 util-linux

@@ -328,6 +328,34 @@ def keys_corpus():
     write("keys", "refused", "3 SHA1 HEX:00112233445566778899AABBCCDDEEFF00112233\n")
 
 
+# --- NTS-KE records and NTS extension fields ---------------------------------------------------
+
+def ke_record(critical, kind, body=b""):
+    return struct.pack(">HH", (0x8000 if critical else 0) | kind, len(body)) + body
+
+
+def nts_records_corpus():
+    end = ke_record(True, 0)
+    write("nts_records", "request", ke_record(True, 1, b"\0\0") + ke_record(True, 4, b"\0\x0f") + end)
+    write("nts_records", "response", ke_record(True, 1, b"\0\0") + ke_record(True, 4, b"\0\x0f")
+          + b"".join(ke_record(False, 5, bytes([i]) * 104) for i in range(8))
+          + ke_record(True, 6, b"zeit.example") + ke_record(True, 7, b"\x04\x57") + end)
+    write("nts_records", "error", ke_record(True, 2, b"\0\x01") + end)
+    write("nts_records", "unknown_critical", ke_record(True, 1, b"\0\0") + ke_record(True, 0x4321, b"x") + end)
+
+
+def nts_fields_corpus():
+    RAW, REQUEST, REPLY = range(3)
+    # A request and a reply as built, a request edited once (byte 40 of 232 flipped), and a
+    # datagram of a header and two fields as it is.
+    write("nts_fields", "request", Input().integer(REQUEST, 0, 2).integer(3, 0, 9).integer(0, 0, 8).bytes())
+    write("nts_fields", "reply", Input().integer(REPLY, 0, 2).integer(8, 0, 8).integer(0, 0, 8).bytes())
+    write("nts_fields", "request_edited",
+          Input().integer(REQUEST, 0, 2).integer(0, 0, 9).integer(1, 0, 8).integer(40, 0, 231).u8(1).bytes())
+    fields = struct.pack(">HH", 0x0104, 36) + bytes(32) + struct.pack(">HH", 0x0404, 16) + bytes(12)
+    write("nts_fields", "raw", Input().integer(RAW, 0, 2).raw(ntp(4, stratum=0) + fields).bytes())
+
+
 def main():
     if CORPUS.exists():
         shutil.rmtree(CORPUS)
@@ -335,6 +363,8 @@ def main():
     hive_corpus()
     format_corpus()
     keys_corpus()
+    nts_records_corpus()
+    nts_fields_corpus()
     registry_corpus()
     snmp_corpus()
 

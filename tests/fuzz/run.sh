@@ -11,7 +11,7 @@ seconds=${2:-20}
 shift
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(datagram hive format keys registry_adapters snmp_adapters)
+[ ${#targets[@]} -gt 0 ] || targets=(datagram hive format keys nts_records nts_fields registry_adapters snmp_adapters)
 
 symbolizer=/usr/lib/llvm-14/bin/llvm-symbolizer
 [ -x "$symbolizer" ] && export ASAN_SYMBOLIZER_PATH=$symbolizer
