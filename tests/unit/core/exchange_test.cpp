@@ -34,7 +34,8 @@ struct ArrivalCase {
 TEST(ExchangeTest, ArrivalsAreJudgedInTheOrderOfTheChecks) {
   const uint32_t server = 0x0A000009;
   const ArrivalCase cases[] = {
-      {"taken", false, false, 0, 2, kT1, kT1 + kSecond, server, kT1 + kSecond / 4, Refusal::kNone, DropReason::kNotAwaited},
+      {"taken", false, false, 0, 2, kT1, kT1 + kSecond, server, kT1 + kSecond / 4, Refusal::kNone,
+       DropReason::kNotAwaited},
       {"own broadcast first", true, true, 3, 0, 0, 0, server, kT1, Refusal::kOwnBroadcast, DropReason::kOwnBroadcast},
       {"leap 3", false, false, 3, 2, kT1, kT1, server, kT1, Refusal::kServerUnsynchronised,
        DropReason::kServerUnsynchronised},

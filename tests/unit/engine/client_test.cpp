@@ -43,13 +43,102 @@ class ClientHandleTest : public EngineTest {
   platform::SocketAddress server = Endpoint("10.0.0.9", 123);
 };
 
+// Every verdict on a reply or broadcast, with its trace lines and reports in their order.
+TEST_F(ClientHandleTest, EveryVerdictTracesAsTheTranscriptSays) {
+  const uint64_t quarter = kSecond / 4;
+  const uint64_t half = kSecond / 2;
+  const int64_t second = static_cast<int64_t>(kSecond);
+  // A reply (or broadcast) changed by `change` before it is handled.
+  const auto altered = [this, quarter, half](bool broadcast, std::function<void(NtpMessage*)> change) {
+    return [this, quarter, half, broadcast, change] {
+      NtpMessage m = broadcast ? Message(kModeBroadcast, 0, 4, 0, 0, now + kSecond)
+                               : Message(kModeServer, 0, 4, t1, t1 + half, t1 + half);
+      change(&m);
+      if (!broadcast) rt.client.pending_request.Record(t1, server);
+      ClientHandleMessage(rt.Client(), m, TimestampFromUint64(broadcast ? now : t1 + quarter), server);
+    };
+  };
+  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"reply taken", [&] { Reply(3 * quarter, quarter); }},
+      {"broadcast taken, half a second behind", [&] { Broadcast(-second / 2 - 1717987); }},
+      {"reply the server held longer than its round trip",
+       altered(false, [&](NtpMessage* m) { SetTransmitTime(m, TimestampFromUint64(t1 + half + quarter)); })},
+      {"own broadcast", [&] { Broadcast(second, 0, Endpoint("10.0.0.1", 123)); }},
+      {"leap indicator 3", [&] { Reply(half, quarter, 3); }},
+      {"leap indicator 1 in a broadcast", [&] { Broadcast(second, 1); }},
+      {"zero transmit", altered(false, [](NtpMessage* m) { SetTransmitTime(m, ZeroTimestamp); })},
+      {"reply to an older request",
+       [&] {
+         rt.client.pending_request.Record(t1 + 1, server);
+         Reply(half, quarter, 0, true);
+       }},
+      {"reply from another port", [&] { Reply(half, quarter, 0, false, Endpoint("10.0.0.9", 4123)); }},
+      {"reply two seconds underway", [&] { Reply(half, 2 * kSecond); }},
+      {"reply before its request left", [&] { Reply(half, 0 - kSecond / 10); }},
+      {"kiss-o'-death", altered(false,
+                                [](NtpMessage* m) {
+                                  SetStratum(m, 0);
+                                  SetReferenceId(m, 0x52415445);  // "RATE"
+                                })},
+      {"version 0", altered(false, [](NtpMessage* m) { SetVersionNumber(m, 0); })},
+      {"stratum 16 broadcast", altered(true, [](NtpMessage* m) { SetStratum(m, 16); })},
+      {"zero receive", altered(false, [](NtpMessage* m) { SetReceiveTime(m, ZeroTimestamp); })},
+      {"transmit before receive",
+       altered(false, [&](NtpMessage* m) { SetReceiveTime(m, TimestampFromUint64(t1 + 100 * kSecond)); })},
+      {"impossible delay", altered(false,
+                                   [&](NtpMessage* m) {
+                                     SetPrecision(m, -20);
+                                     SetReceiveTime(m, TimestampFromUint64(t1));
+                                     SetTransmitTime(m, TimestampFromUint64(t1 + quarter + kSecond / 8));
+                                   })},
+      {"root distance", altered(false,
+                                [](NtpMessage* m) {
+                                  SetRootDelay(m, 2u << 16);
+                                  SetRootDispersion(m, 1u << 15);
+                                })},
+      {"reference after transmit", altered(true,
+                                           [](NtpMessage* m) {
+                                             SetReferenceTime(
+                                                 m, TimestampFromUint64(TimestampToUint64(m->transmit_time) + 1));
+                                           })},
+      {"beyond the deviation limit",
+       [&] {
+         rt.config.client_max_diff_second_active = 1;
+         rt.config.client_max_diff_second = 180;
+         Broadcast(-181 * second - second / 2);
+         rt.config.client_max_diff_second_active = 0;
+       }},
+      {"failed step",
+       [&] {
+         clock.FailStepsWith(EPERM);
+         Broadcast(second);
+         clock.FailStepsWith(0);
+       }},
+      {"replayed broadcast with a key file",
+       [&] {
+         rt.auth.required = true;
+         rt.auth.keys = {SymmetricKey{7, platform::MacAlgorithm::kAes128Cmac, std::vector<uint8_t>(16, 1), 1}};
+         Broadcast(second);
+         Broadcast(second);
+         rt.auth = Authentication{};
+       }},
+      {"discipline slews and steps",
+       [&] {
+         rt.config.client_discipline = 1;
+         clock.EnableDiscipline();
+         rt.client.discipline = StartDiscipline(rt.config, *rt.clock);
+         Broadcast(static_cast<int64_t>(kMillisecond));
+         Broadcast(2 * second);
+       }},
+  };
+  ExpectGolden("client_verdicts", Transcript(console, cases));
+}
+
 TEST_F(ClientHandleTest, ReplyOffsetAndDelay) {
   // T2 = T3 = T1 + 0.75 s, T4 = T1 + 0.25 s.
   EXPECT_EQ(Reply(3 * kSecond / 4, kSecond / 4), 1);
   EXPECT_EQ(clock.steps(), (std::vector<int64_t>{625'000'000}));
-  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 erhalten.\n"));
-  EXPECT_TRUE(console.Contains("SNTP-Client: Zeitabweichung zu 10.0.0.9 beträgt 0.625 Sekunden\n"));
-  EXPECT_TRUE(console.Contains("SNTP-Client: Zeitverzögerung durch Netzwerk: 0.250 Sekunden\n"));
+  EXPECT_EQ(rt.status.Counters().samples_taken, 1u);
 }
 
 // The system's stamp of the request's departure, on the clock it is moved onto, replaces the
@@ -77,43 +166,11 @@ TEST_F(ClientHandleTest, StampedDepartureOfTheRequestIsT1) {
     EXPECT_NEAR(static_cast<double>(clock.steps().back()), static_cast<double>(c.step), 1.0)
         << (c.departure ? *c.departure : 0);
   }
-  EXPECT_TRUE(console.Contains("SNTP-Client: Zeitverzögerung durch Netzwerk: 0.249 Sekunden\n"));
 }
 
-TEST_F(ClientHandleTest, TraceLinesInOrderWithTimestampsInHex) {
-  ASSERT_EQ(Reply(3 * kSecond / 4, kSecond / 4), 1);
-  const std::string text = console.Text();
-  char hex[32];
-  std::snprintf(hex, sizeof hex, "\t%llX\n", static_cast<unsigned long long>(t1));
-  const size_t systime = text.find("SNTP-Client: SYSTIME: ");
-  const size_t org = text.find("SNTP-Client: T1(org): " + FormatTimestamp(TimestampFromUint64(t1)) + hex);
-  const size_t rec = text.find("SNTP-Client: T2(rec): ");
-  const size_t xmt = text.find("SNTP-Client: T3(xmt): ");
-  const size_t dst = text.find("SNTP-Client: T4(dst): ");
-  const size_t ref = text.find("SNTP-Client:   (ref): ");
-  const size_t dev = text.find("SNTP-Client: Zeitabweichung");
-  const size_t delay = text.find("SNTP-Client: Zeitverzögerung");
-  ASSERT_NE(systime, std::string::npos);
-  ASSERT_NE(org, std::string::npos);
-  EXPECT_LT(systime, org);
-  EXPECT_LT(org, rec);
-  EXPECT_LT(rec, xmt);
-  EXPECT_LT(xmt, dst);
-  EXPECT_LT(dst, ref);
-  EXPECT_LT(ref, dev);
-  EXPECT_LT(dev, delay);
-  // SYSTIME: the time the clock was set to, that is the current time plus 0.625 s.
-  const NtpTimestamp target = TimestampFromUint64(now + 5 * kSecond / 8);
-  std::snprintf(hex, sizeof hex, "\t%llX\n", static_cast<unsigned long long>(TimestampToUint64(target)));
-  EXPECT_TRUE(console.Contains("SNTP-Client: SYSTIME: " + FormatTimestamp(target) + hex));
-}
-
-TEST_F(ClientHandleTest, BroadcastIsNotHalvedAndShowsNoDelay) {
+TEST_F(ClientHandleTest, BroadcastIsNotHalved) {
   EXPECT_EQ(Broadcast(5 * static_cast<int64_t>(kSecond)), 1);
   EXPECT_EQ(clock.steps(), (std::vector<int64_t>{5 * kNsPerSecond}));
-  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Broadcast von 10.0.0.9 erhalten.\n"));
-  EXPECT_TRUE(console.Contains("beträgt 5.000 Sekunden\n"));
-  EXPECT_TRUE(console.Contains("Zeitverzögerung durch Netzwerk: 0.000 Sekunden\n"));
 }
 
 TEST_F(ClientHandleTest, StepIsTheExactOffsetWithoutMillisecondLoss) {
@@ -125,12 +182,6 @@ TEST_F(ClientHandleTest, StepIsTheExactOffsetWithoutMillisecondLoss) {
   // Negative sub-millisecond remainder: -0.5 s - 0.4 ms, rounded to the nanosecond.
   EXPECT_EQ(Broadcast(-static_cast<int64_t>(kSecond / 2) - 1717987), 1);  // 1717987 = 0.4 ms
   EXPECT_EQ(clock.steps().back(), -500'400'000);
-  EXPECT_TRUE(console.Contains("beträgt -0.500 Sekunden\n"));  // the sign also without whole seconds
-  // A reply whose server took longer than the round trip shows a negative delay.
-  rt.client.pending_request.Record(t1, server);
-  const NtpMessage slow = Message(kModeServer, 0, 4, t1, t1 + kSecond / 2, t1 + kSecond / 2 + kSecond / 4);
-  EXPECT_EQ(ClientHandleMessage(rt.Client(), slow, TimestampFromUint64(t1), server), 1);
-  EXPECT_TRUE(console.Contains("Zeitverzögerung durch Netzwerk: -0.250 Sekunden\n"));
 }
 
 TEST_F(ClientHandleTest, DeviationLimitCountsWholeSeconds) {
@@ -142,14 +193,6 @@ TEST_F(ClientHandleTest, DeviationLimitCountsWholeSeconds) {
   EXPECT_EQ(Broadcast(181 * second), 0);
   EXPECT_EQ(Broadcast(-181 * second - second / 2), 0);
   EXPECT_EQ(clock.steps().size(), 1u);
-  EXPECT_TRUE(console.Contains(
-      "SNTP-Client: Die Abbweichung der Systemzeit zum NTP Zeitserver beträgt 181.000 Sekunde(n), erlaubt ist/sind "
-      "aber nur 180 Sekunde(n), Systemzeit wird nicht korregiert."));
-  EXPECT_TRUE(console.Contains("beträgt -181.500 Sekunde(n), erlaubt ist/sind aber nur 180 Sekunde(n)"));
-  EXPECT_EQ(console.Count("Systemzeit wird nicht korregiert"), 2);
-  // Refused offsets are still traced.
-  EXPECT_TRUE(console.Contains("Zeitabweichung zu 10.0.0.9 beträgt -181.500 Sekunden\n"));
-  EXPECT_EQ(console.Count("SYSTIME"), 1);
   EXPECT_EQ(rt.status.Counters().dropped["deviation_limit"], 2u);
   ClientState state;
   std::vector<HistoryEntry> history;
@@ -170,21 +213,18 @@ TEST_F(ClientHandleTest, InactiveLimitAppliesAnyOffset) {
 TEST_F(ClientHandleTest, TravelTimeBelowTwoSeconds) {
   EXPECT_EQ(Reply(kSecond / 2, 2 * kSecond - kMillisecond), 1);
   EXPECT_EQ(Reply(kSecond / 2, 2 * kSecond), 0);
-  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, Antwort war 2 Sekunden unterwegs !\n"));
   // Arrival before the request left: -1.
   EXPECT_EQ(Reply(kSecond / 2, 0 - kSecond / 10), 0);
-  EXPECT_TRUE(console.Contains("Antwort war -1 Sekunden unterwegs !\n"));
   EXPECT_EQ(clock.steps().size(), 1u);
+  EXPECT_EQ(rt.status.Counters().dropped["not_awaited"], 2u);
 }
 
 TEST_F(ClientHandleTest, LeapIndicatorOneAndThreeAreDropped) {
-  const std::string dropped =
-      "SNTP-Client: NTP Broadcast/Antwort von 10.0.0.9 wird ignoriert, Serverzeit läuft nicht synchron !\n";
   EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 1), 0);
   EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 3), 0);
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 1), 0);
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 3), 0);
-  EXPECT_EQ(console.Count(dropped), 4);
+  EXPECT_EQ(rt.status.Counters().dropped["server_unsynchronised"], 4u);
   EXPECT_TRUE(clock.steps().empty());
   EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 2), 1);
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 2), 1);
@@ -192,16 +232,13 @@ TEST_F(ClientHandleTest, LeapIndicatorOneAndThreeAreDropped) {
 }
 
 TEST_F(ClientHandleTest, OriginateMustMatchTheLastRequest) {
-  const std::string invalid =
-      "SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Originate Timestamp\" ist ungültig !\n";
   // A reply to an older request: the last request time has moved on.
   rt.client.pending_request.Record(t1 + 1, server);
   EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 0);
-  EXPECT_EQ(console.Count(invalid), 1);
   // Differing only in the seconds word.
   rt.client.pending_request.Record(t1 + kSecond, server);
   EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 0);
-  EXPECT_EQ(console.Count(invalid), 2);
+  EXPECT_EQ(rt.status.Counters().dropped["not_awaited"], 2u);
   EXPECT_TRUE(clock.steps().empty());
 }
 
@@ -209,8 +246,7 @@ TEST_F(ClientHandleTest, UnsolicitedReplyIsRefused) {
   // No request was ever sent: a reply echoing the zero Originate Timestamp answers nothing.
   const NtpMessage m = Message(kModeServer, 0, 4, 0, now, now);
   EXPECT_EQ(ClientHandleMessage(rt.Client(), m, TimestampFromUint64(now), server), 0);
-  EXPECT_TRUE(
-      console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Originate Timestamp\" ist ungültig !\n"));
+  EXPECT_EQ(rt.status.Counters().dropped["not_awaited"], 1u);
   EXPECT_TRUE(clock.steps().empty());
 }
 
@@ -220,13 +256,9 @@ TEST_F(ClientHandleTest, OnlyTheFirstReplyFromTheServerAsked) {
   for (const platform::SocketAddress& from : {Endpoint("10.0.0.66", 123), Endpoint("10.0.0.9", 4123)}) {
     EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true, from), 0);
   }
-  EXPECT_TRUE(console.Contains(
-      "SNTP-Client: NTP Antwort von 10.0.0.66 (Port 123) ungültig, Absender ist nicht der angefragte Server !\n"));
-  EXPECT_TRUE(console.Contains("von 10.0.0.9 (Port 4123) ungültig, Absender ist nicht der angefragte Server !\n"));
   EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 1);
   // The same reply again: the request is answered already.
   EXPECT_EQ(Reply(kSecond / 2, kSecond / 4, 0, true), 0);
-  EXPECT_TRUE(console.Contains("\"Originate Timestamp\" ist ungültig !\n"));
   EXPECT_EQ(clock.steps().size(), 1u);
   StatusCounters counters = rt.status.Counters();
   EXPECT_EQ(counters.dropped["wrong_sender"], 2u);
@@ -244,10 +276,7 @@ TEST_F(ClientHandleTest, StratumZeroIsDropped) {
   SetStratum(&broadcast, 0);
   SetReferenceId(&broadcast, 0);
   EXPECT_EQ(ClientHandleMessage(rt.Client(), broadcast, TimestampFromUint64(now), server), 0);
-  EXPECT_TRUE(
-      console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 wird ignoriert, Stratum 0 (Kiss-o'-Death \"RATE\") !\n"));
-  EXPECT_TRUE(console.Contains(
-      "SNTP-Client: NTP Broadcast von 10.0.0.9 wird ignoriert, Stratum 0 (Kiss-o'-Death \"....\") !\n"));
+  EXPECT_EQ(rt.status.Counters().dropped["stratum_0"], 2u);
   EXPECT_TRUE(clock.steps().empty());
 }
 
@@ -256,8 +285,7 @@ TEST_F(ClientHandleTest, ZeroTransmitTimestampIsDropped) {
   EXPECT_EQ(ClientHandleMessage(rt.Client(), reply, TimestampFromUint64(t1 + kSecond / 4), server), 0);
   const NtpMessage broadcast = Message(kModeBroadcast, 0, 4, 0, 0, 0);
   EXPECT_EQ(ClientHandleMessage(rt.Client(), broadcast, TimestampFromUint64(now), server), 0);
-  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Antwort von 10.0.0.9 ungültig, \"Transmit Timestamp\" ist 0 !\n"));
-  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Broadcast von 10.0.0.9 ungültig, \"Transmit Timestamp\" ist 0 !\n"));
+  EXPECT_EQ(rt.status.Counters().dropped["malformed"], 2u);
   EXPECT_TRUE(clock.steps().empty());
   // A transmit time with only the fraction set is a time.
   const NtpMessage fraction_only = Message(kModeBroadcast, 0, 4, 0, 0, 1);
@@ -273,28 +301,26 @@ TEST_F(ClientHandleTest, SelfContradictingSamplesAreDropped) {
     bool broadcast;
     void (*change)(NtpMessage*, uint64_t t1);
   } cases[] = {
-      {"Antwort von 10.0.0.9 ungültig, \"Receive Timestamp\" ist 0 !", false,
-       [](NtpMessage* m, uint64_t) { SetReceiveTime(m, ZeroTimestamp); }},
-      {"\"Transmit Timestamp\" liegt vor \"Receive Timestamp\" !", false,
+      {"zero_receive", false, [](NtpMessage* m, uint64_t) { SetReceiveTime(m, ZeroTimestamp); }},
+      {"transmit_before_receive", false,
        [](NtpMessage* m, uint64_t t1) { SetReceiveTime(m, TimestampFromUint64(t1 + 100 * kSecond)); }},
       // The server claims to have held the request 125 ms longer than the whole round trip.
-      {"Zeitverzögerung -0.125 Sekunden ist unmöglich !", false,
+      {"impossible_delay", false,
        [](NtpMessage* m, uint64_t t1) {
          SetPrecision(m, -20);
          SetReceiveTime(m, TimestampFromUint64(t1));
          SetTransmitTime(m, TimestampFromUint64(t1 + kSecond / 4 + kSecond / 8));
        }},
-      {"Antwort von 10.0.0.9 ungültig, Version 0 !", false, [](NtpMessage* m, uint64_t) { SetVersionNumber(m, 0); }},
-      {"Broadcast von 10.0.0.9 ungültig, Version 5 !", true, [](NtpMessage* m, uint64_t) { SetVersionNumber(m, 5); }},
-      {"wird ignoriert, Stratum 16 (Server nicht synchron) !", true,
-       [](NtpMessage* m, uint64_t) { SetStratum(m, 16); }},
+      {"unknown_version", false, [](NtpMessage* m, uint64_t) { SetVersionNumber(m, 0); }},
+      {"unknown_version", true, [](NtpMessage* m, uint64_t) { SetVersionNumber(m, 5); }},
+      {"stratum_unsynchronised", true, [](NtpMessage* m, uint64_t) { SetStratum(m, 16); }},
       // 2 s / 2 + 0.5 s = 1.5 s: not below the limit.
-      {"wird ignoriert, Wurzeldistanz 1.500 Sekunden (erlaubt unter 1.500) !", false,
+      {"root_distance", false,
        [](NtpMessage* m, uint64_t) {
          SetRootDelay(m, 2u << 16);
          SetRootDispersion(m, 1u << 15);
        }},
-      {"\"Reference Timestamp\" liegt nach \"Transmit Timestamp\" !", true,
+      {"reference_after_transmit", true,
        [](NtpMessage* m, uint64_t) {
          SetReferenceTime(m, TimestampFromUint64(TimestampToUint64(m->transmit_time) + 1));
        }},
@@ -306,16 +332,11 @@ TEST_F(ClientHandleTest, SelfContradictingSamplesAreDropped) {
     c.change(&m, t1);
     if (!c.broadcast) rt.client.pending_request.Record(t1, server);
     const uint64_t arrival = c.broadcast ? now : t1 + out;
+    const uint64_t before = rt.status.Counters().dropped[c.reason];
     EXPECT_EQ(ClientHandleMessage(rt.Client(), m, TimestampFromUint64(arrival), server), 0);
-    EXPECT_TRUE(console.Contains(c.reason));
+    EXPECT_EQ(rt.status.Counters().dropped[c.reason], before + 1);
   }
   EXPECT_TRUE(clock.steps().empty());
-  StatusCounters counters = rt.status.Counters();
-  for (const char* reason : {"zero_receive", "transmit_before_receive", "impossible_delay", "stratum_unsynchronised",
-                             "root_distance", "reference_after_transmit"}) {
-    EXPECT_EQ(counters.dropped[reason], 1u) << reason;
-  }
-  EXPECT_EQ(counters.dropped["unknown_version"], 2u);
   // Just inside each bound: a round trip as short as the precision allows, root distance below 1.5 s.
   rt.client.pending_request.Record(t1, server);
   NtpMessage edge = Message(kModeServer, 0, 4, t1, t1, t1 + out + (kSecond >> 20));
@@ -327,7 +348,7 @@ TEST_F(ClientHandleTest, SelfContradictingSamplesAreDropped) {
 TEST_F(ClientHandleTest, OwnBroadcastIsNoTimeSource) {
   AddAdapter("eth1", "10.0.1.1");
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 0, Endpoint("10.0.1.1", 123)), 0);
-  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Broadcast von 10.0.1.1 ignoriert, eigene Adresse.\n"));
+  EXPECT_EQ(rt.status.Counters().dropped["own_broadcast"], 1u);
   EXPECT_TRUE(clock.steps().empty());
   // A neighbour in the same subnet is.
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 0, Endpoint("10.0.1.2", 123)), 1);
@@ -338,7 +359,7 @@ TEST_F(ClientHandleTest, OwnBroadcastFromAnAddressOutsideTheTableIsNoTimeSource)
   AddAdapter("any", "0.0.0.0");
   network.SetInterfaceAddresses({{Ip("10.0.2.7"), Ip("10.0.2.255"), "eth1", 3}});
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond), 0, Endpoint("10.0.2.7", 123)), 0);
-  EXPECT_TRUE(console.Contains("SNTP-Client: NTP Broadcast von 10.0.2.7 ignoriert, eigene Adresse.\n"));
+  EXPECT_EQ(rt.status.Counters().dropped["own_broadcast"], 1u);
   EXPECT_TRUE(clock.steps().empty());
 }
 
@@ -354,9 +375,6 @@ TEST_F(ClientHandleTest, WithAKeyFileABroadcastNoLaterThanTheLastTakenIsAReplay)
   EXPECT_EQ(Broadcast(ahead), 0);
   EXPECT_EQ(Broadcast(ahead - 1, 0, Endpoint("10.0.0.10", 123)), 0);
   EXPECT_EQ(clock.steps().size(), 3u);
-  EXPECT_EQ(console.Count("SNTP-Client: NTP Broadcast von 10.0.0.9 ungültig, \"Transmit Timestamp\" liegt nicht nach "
-                          "dem des zuletzt angenommenen Broadcasts !\n"),
-            1);
   EXPECT_EQ(rt.status.Counters().dropped["replayed"], 2u);
   EXPECT_EQ(Broadcast(ahead + 1, 0, Endpoint("10.0.0.10", 123)), 1);
 }
@@ -365,9 +383,11 @@ TEST_F(ClientHandleTest, FailedStepIsReportedAndCountsAsNotSet) {
   rt.config.client_run_once = 1;
   clock.FailStepsWith(EPERM);
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kSecond)), 0);
-  EXPECT_TRUE(console.Contains("SNTP-Client: Beim Stellen der Uhrzeit ist der Fehler " + std::to_string(EPERM) +
-                               " aufgetreten."));
-  EXPECT_TRUE(console.Contains("SYSTIME"));
+  ClientState state;
+  std::vector<HistoryEntry> history;
+  rt.status.Client(&state, &history);
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].correction, kCorrectionFailed);
   EXPECT_EQ(stop_requests, 0);
 }
 
@@ -411,16 +431,13 @@ TEST_F(ClientHandleTest, DisciplineSlewsStepsAndStillObeysTheLimit) {
   EXPECT_EQ(clock.slews().size(), 1u);
   EXPECT_NEAR(static_cast<double>(clock.slews().back()), 1e6, 1.0);
   EXPECT_TRUE(clock.steps().empty());
-  EXPECT_TRUE(console.Contains("SNTP-Client: Uhr angeglichen um +0.001000 Sekunden, Frequenzkorrektur +0.000 ppm\n"));
   EXPECT_EQ(stop_requests, 1);  // run once: a slew sets the clock too
 
   EXPECT_EQ(Broadcast(2 * static_cast<int64_t>(kSecond)), 1);
   EXPECT_EQ(clock.steps(), (std::vector<int64_t>{2 * kNsPerSecond}));
-  EXPECT_TRUE(console.Contains("SNTP-Client: Uhr gestellt um +2.000000 Sekunden"));
 
   EXPECT_EQ(Broadcast(181 * static_cast<int64_t>(kSecond)), 0);
   EXPECT_EQ(clock.steps().size(), 1u);
-  EXPECT_EQ(console.Count("Systemzeit wird nicht korregiert"), 1);
 
   // The status record names each correction and carries the frequency correction.
   ClientState state;
@@ -463,7 +480,7 @@ TEST_F(ClientHandleTest, WithoutDisciplineEveryReplySteps) {
   rt.config.client_discipline = 1;
   rt.client.discipline = StartDiscipline(rt.config, *rt.clock);  // the fake clock has no discipline until enabled
   EXPECT_EQ(rt.client.discipline, nullptr);
-  EXPECT_TRUE(console.Contains("Uhrführung nicht verfügbar"));
+  EXPECT_TRUE(console.Contains("SNTP-Client: Uhrführung nicht verfügbar (Fehler "));
   EXPECT_EQ(Broadcast(static_cast<int64_t>(kMillisecond)), 1);
   EXPECT_EQ(clock.steps().size(), 1u);
 }

@@ -9,10 +9,16 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/ntp_message.h"
@@ -76,6 +82,38 @@ class CapturedConsole {
   mutable std::condition_variable changed_;
   std::string text_;
 };
+
+// The trace lines and reports are a contract with administrators' log filters: each kind of
+// verdict is run once in a transcript, compared whole with tests/unit/engine/golden/<name>.txt,
+// so that the behaviour tests need not repeat the texts. CHRON_UPDATE_GOLDEN=1 writes the file
+// instead (review the difference before committing it).
+// The local date and time in trace lines depend on the time zone the test runs in: they are
+// masked (the 64-bit hex value beside each stays exact).
+inline void ExpectGolden(const std::string& name, const std::string& raw) {
+  static const std::regex kLocalTime(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\t)");
+  const std::string transcript = std::regex_replace(raw, kLocalTime, "JJJJ-MM-TT hh:mm:ss.mmm\t");
+  const std::filesystem::path path = std::filesystem::path(__FILE__).parent_path() / "golden" / (name + ".txt");
+  if (const char* update = std::getenv("CHRON_UPDATE_GOLDEN"); update != nullptr && std::string(update) == "1") {
+    std::ofstream(path, std::ios::binary) << transcript;
+    return;
+  }
+  std::ifstream in(path, std::ios::binary);
+  ASSERT_TRUE(in) << "no golden transcript " << path;
+  const std::string expected((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(transcript, expected) << "the transcript differs from " << path;
+}
+
+// Runs each case on a clear console and joins what each printed under its name.
+template <typename Case>
+std::string Transcript(CapturedConsole& console, const std::vector<std::pair<std::string, Case>>& cases) {
+  std::string transcript;
+  for (const auto& [name, run] : cases) {
+    console.Clear();
+    run();
+    transcript += "== " + name + "\n" + console.Text();
+  }
+  return transcript;
+}
 
 // Report texts as the console shows them.
 inline std::string WinsockErrorText(std::string_view area, std::string_view call, int error) {
