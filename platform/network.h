@@ -53,6 +53,11 @@ uint32_t HostToNetwork32(uint32_t value);
 inline uint16_t NetworkToHost16(uint16_t value) { return HostToNetwork16(value); }
 inline uint32_t NetworkToHost32(uint32_t value) { return HostToNetwork32(value); }
 
+// inet_pton of IPv4 ("192.0.2.1", four decimal numbers) or IPv6 text ("2001:db8::1", no zone):
+// true with `address` holding the family and the address (the port and scope left 0), false for
+// any other text.
+bool ParseAddressText(std::string_view text, SocketAddress* address);
+
 // inet_ntoa: dotted form of an address in network byte order.
 std::string DottedAddress(uint32_t address);
 // inet_addr: address in network byte order, or kInaddrNone (also for "255.255.255.255").
