@@ -85,6 +85,17 @@ void InitNtpMessage(NtpMessage* message) {
   SetTransmitTime(message, ZeroTimestamp);
 }
 
+NtpMessage RateKiss(const NtpMessage& request) {
+  NtpMessage kiss{};
+  SetLeapIndicator(&kiss, 3);
+  SetVersionNumber(&kiss, GetVersionNumber(request));
+  SetMode(&kiss, kModeServer);
+  SetPoll(&kiss, GetPoll(request));
+  SetReferenceId(&kiss, kReferenceIdRate);
+  SetOriginateTime(&kiss, request.transmit_time);
+  return kiss;
+}
+
 void NtpToNetworkOrder(NtpMessage* message) { SwapWords(message); }
 
 void NtpToHostOrder(NtpMessage* message) { SwapWords(message); }

@@ -44,6 +44,7 @@ inline constexpr size_t kNtpMessageSize = 48;
 inline constexpr size_t kNtpMessageWithAuthSize = 68;     // header and the 20-byte authenticator
 inline constexpr size_t kReceiveBufferSize = 512;         // longer datagrams are read cut
 inline constexpr uint32_t kReferenceIdLocl = 0x4C4F434C;  // "LOCL" on the wire
+inline constexpr uint32_t kReferenceIdRate = 0x52415445;  // "RATE" on the wire: a kiss code
 
 enum NtpMode : uint8_t {
   kModeReserved = 0,
@@ -57,6 +58,11 @@ enum NtpMode : uint8_t {
 };
 
 void InitNtpMessage(NtpMessage* message);
+// The Kiss-o'-Death RATE (RFC 5905 section 7.4) that asks the client of `request` (host order)
+// to poll less often: LI 3, the request's version and poll, Mode 4, stratum 0, reference
+// identifier "RATE", Originate the request's Transmit Timestamp, every other field zero. It
+// carries no MAC: 48 bytes, never more than the request.
+NtpMessage RateKiss(const NtpMessage& request);
 void NtpToNetworkOrder(NtpMessage* message);
 void NtpToHostOrder(NtpMessage* message);
 // Wire bytes <-> message record (no byte-order change: the record holds what the bytes hold).

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <random>
@@ -44,6 +45,22 @@ TEST(NtpMessageTest, InitialisedRequestOnTheWire) {
   expected[14] = 'C';
   expected[15] = 'L';
   EXPECT_EQ(bytes, expected);
+}
+
+TEST(NtpMessageTest, RateKissOnTheWire) {
+  Bytes request_bytes = CountingBytes();
+  request_bytes[0] = 0x1B;  // LI 0, version 3, Mode 3
+  NtpMessage request;
+  NtpFromBytes(request_bytes.data(), &request);
+  NtpToHostOrder(&request);
+  NtpMessage kiss = RateKiss(request);
+  NtpToNetworkOrder(&kiss);
+  Bytes expected{};
+  expected[0] = 0xDC;  // LI 3, version 3, Mode 4
+  expected[2] = request_bytes[2];
+  std::memcpy(&expected[12], "RATE", 4);
+  std::copy(request_bytes.begin() + 40, request_bytes.end(), expected.begin() + 24);
+  EXPECT_EQ(ToBytes(kiss), expected);
 }
 
 TEST(NtpMessageTest, WordsGoOnTheWireBigEndian) {
