@@ -22,18 +22,6 @@ AddressPrefix Unmapped(AddressPrefix prefix) {
   return v4;
 }
 
-// Clears the bits after the first `length`, so that "10.1.2.3/8" is 10.0.0.0/8.
-void Mask(AddressPrefix* prefix) {
-  for (size_t i = 0; i < prefix->bytes.size(); ++i) {
-    const unsigned bit = static_cast<unsigned>(i) * 8;
-    if (bit >= prefix->length) {
-      prefix->bytes[i] = 0;
-    } else if (prefix->length - bit < 8) {
-      prefix->bytes[i] &= static_cast<uint8_t>(0xFF00u >> (prefix->length - bit));
-    }
-  }
-}
-
 bool ParseLength(std::string_view text, unsigned width, unsigned* length) {
   if (text.empty() || text.size() > 3) return false;
   unsigned value = 0;
@@ -65,7 +53,6 @@ bool ParseWord(std::string_view word, AddressPrefix* prefix) {
   }
   prefix->length = width;
   if (slash != std::string_view::npos && !ParseLength(word.substr(slash + 1), width, &prefix->length)) return false;
-  Mask(prefix);
   *prefix = Unmapped(*prefix);
   return true;
 }
