@@ -1,6 +1,7 @@
 // The NTP message record: initialisation, byte order, wire copies and field accessors.
 #include "engine/ntp_message.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <type_traits>
@@ -85,14 +86,16 @@ void InitNtpMessage(NtpMessage* message) {
   SetTransmitTime(message, ZeroTimestamp);
 }
 
-NtpMessage RateKiss(const NtpMessage& request) {
+NtpMessage RateKiss(const NtpMessage& request, uint32_t least_poll) {
   NtpMessage kiss{};
   SetLeapIndicator(&kiss, 3);
   SetVersionNumber(&kiss, GetVersionNumber(request));
   SetMode(&kiss, kModeServer);
-  SetPoll(&kiss, GetPoll(request));
+  SetPoll(&kiss, std::max(GetPoll(request), least_poll));
   SetReferenceId(&kiss, kReferenceIdRate);
   SetOriginateTime(&kiss, request.transmit_time);
+  SetReceiveTime(&kiss, request.transmit_time);
+  SetTransmitTime(&kiss, request.transmit_time);
   return kiss;
 }
 

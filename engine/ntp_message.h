@@ -59,10 +59,13 @@ enum NtpMode : uint8_t {
 
 void InitNtpMessage(NtpMessage* message);
 // The Kiss-o'-Death RATE (RFC 5905 section 7.4) that asks the client of `request` (host order)
-// to poll less often: LI 3, the request's version and poll, Mode 4, stratum 0, reference
-// identifier "RATE", Originate the request's Transmit Timestamp, every other field zero. It
-// carries no MAC: 48 bytes, never more than the request.
-NtpMessage RateKiss(const NtpMessage& request);
+// to poll less often: LI 3, the request's version, Mode 4, stratum 0, Poll the request's or
+// `least_poll` (log2 s) where that is longer, reference identifier "RATE". Originate, Receive and
+// Transmit Timestamp are the request's Transmit Timestamp: it tells no time of this host, and a
+// client that takes no message with a zero Receive or Transmit Timestamp (RFC 5905's test 3, as
+// chrony does) still takes it. Every other field is zero. It carries no MAC: 48 bytes, never more
+// than the request.
+NtpMessage RateKiss(const NtpMessage& request, uint32_t least_poll);
 void NtpToNetworkOrder(NtpMessage* message);
 void NtpToHostOrder(NtpMessage* message);
 // Wire bytes <-> message record (no byte-order change: the record holds what the bytes hold).

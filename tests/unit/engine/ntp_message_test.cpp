@@ -48,19 +48,21 @@ TEST(NtpMessageTest, InitialisedRequestOnTheWire) {
 }
 
 TEST(NtpMessageTest, RateKissOnTheWire) {
-  Bytes request_bytes = CountingBytes();
-  request_bytes[0] = 0x1B;  // LI 0, version 3, Mode 3
+  Bytes request_bytes = CountingBytes();  // poll 2
+  request_bytes[0] = 0x1B;                // LI 0, version 3, Mode 3
   NtpMessage request;
   NtpFromBytes(request_bytes.data(), &request);
   NtpToHostOrder(&request);
-  NtpMessage kiss = RateKiss(request);
-  NtpToNetworkOrder(&kiss);
-  Bytes expected{};
-  expected[0] = 0xDC;  // LI 3, version 3, Mode 4
-  expected[2] = request_bytes[2];
-  std::memcpy(&expected[12], "RATE", 4);
-  std::copy(request_bytes.begin() + 40, request_bytes.end(), expected.begin() + 24);
-  EXPECT_EQ(ToBytes(kiss), expected);
+  for (const uint32_t least_poll : {1u, 3u}) {
+    NtpMessage kiss = RateKiss(request, least_poll);
+    NtpToNetworkOrder(&kiss);
+    Bytes expected{};
+    expected[0] = 0xDC;  // LI 3, version 3, Mode 4
+    expected[2] = static_cast<uint8_t>(std::max(2u, least_poll));
+    std::memcpy(&expected[12], "RATE", 4);
+    for (size_t at : {24, 32, 40}) std::copy(request_bytes.begin() + 40, request_bytes.end(), expected.begin() + at);
+    EXPECT_EQ(ToBytes(kiss), expected) << least_poll;
+  }
 }
 
 TEST(NtpMessageTest, WordsGoOnTheWireBigEndian) {
