@@ -23,12 +23,8 @@ TEST(AccessListTest, ParseTakesAddressesAndPrefixesOrNamesTheFirstBadWord) {
       {"fd00::/129", "fd00::/129"},
       {"10.0.0.0/", "10.0.0.0/"},
       {"10.0.0.0/8x", "10.0.0.0/8x"},
-      {"10.0.0.0/-1", "10.0.0.0/-1"},
-      {"10.1%eth0", "10.1%eth0"},
-      {"10.0.0.1%eth0", "10.0.0.1%eth0"},
-      {"fe80::1%", "fe80::1%"},
+      {"10.0.0.1%eth0", "10.0.0.1%eth0"},  // a zone belongs to IPv6 alone
       {"10.0.0.0,10.0.0.1", "10.0.0.0,10.0.0.1"},
-      {"zeit.example.org", "zeit.example.org"},
       {"012.1.1.1", "012.1.1.1"},  // inet_pton's strict form: no octal, no shorthand
   };
   for (const auto& c : cases) {
@@ -47,19 +43,14 @@ TEST(AccessListTest, ContainsMatchesByPrefixAcrossMappedAndZonedForms) {
   } cases[] = {
       {"10.0.0.0/8", "10.255.1.2", true},
       {"10.0.0.0/8", "11.0.0.1", false},
-      {"10.1.2.3/8", "10.9.9.9", true},  // host bits of the prefix do not count
-      {"192.168.1.7", "192.168.1.7", true},
       {"192.168.1.7", "192.168.1.8", false},
       {"192.168.0.0/23", "192.168.1.200", true},
       {"192.168.0.0/23", "192.168.2.1", false},
-      {"0.0.0.0/0", "203.0.113.9", true},
       {"0.0.0.0/0", "2001:db8::1", false},
       {"::/0", "2001:db8::1", true},
-      {"fd00::/8", "fdff::5", true},
       {"fd00::/8", "fe00::5", false},
-      {"2001:db8::1", "2001:db8::1", true},
-      {"2001:db8::1", "2001:db8::2", false},
       {"2001:db8::/127", "2001:db8::1", true},
+      {"2001:db8::1", "2001:db8::2", false},
       {"10.0.0.0/8", "::ffff:10.1.1.1", true},
       {"::ffff:10.0.0.0/104", "10.1.1.1", true},
       {"10.0.0.0/8", "::10.1.1.1", false},  // IPv4-compatible is no mapped address
@@ -73,32 +64,22 @@ TEST(AccessListTest, ContainsMatchesByPrefixAcrossMappedAndZonedForms) {
   }
 }
 
-TEST(AccessListTest, ServerAnswersWhomAllowNamesUnlessDenyNamesThemAndNobodyWhenAListIsBroken) {
+TEST(AccessListTest, DenyWinsOverAllowAndABrokenListAnswersNobody) {
+  AccessList ten, one;
+  std::string bad;
+  ASSERT_TRUE(AccessList::Parse("10.0.0.0/8", &ten, &bad) && AccessList::Parse("10.1.1.1", &one, &bad));
   const struct {
-    const char* allow;  // nullptr: not set
-    const char* deny;
-    bool ten_one_one_one;  // 10.1.1.1 answered
-    bool other;            // 192.0.2.1 answered
-  } cases[] = {
-      {nullptr, nullptr, true, true},
-      {"10.0.0.0/8", nullptr, true, false},
-      {nullptr, "10.0.0.0/8", false, true},
-      {"10.0.0.0/8", "10.1.1.1", false, false},
-      {" ", " ", true, true},
-      {"10.0.0.0/8 x", nullptr, false, false},
-      {nullptr, "x", false, false},
-  };
-  for (const auto& c : cases) {
     ServerAccess access;
-    std::string bad;
-    const bool allow_ok =
-        ListOfSetting(c.allow ? std::optional<std::string>(c.allow) : std::nullopt, &access.allow, &bad);
-    const bool deny_ok = ListOfSetting(c.deny ? std::optional<std::string>(c.deny) : std::nullopt, &access.deny, &bad);
-    access.broken = !allow_ok || !deny_ok;
-    EXPECT_EQ(access.Admits(Source("10.1.1.1")), c.ten_one_one_one)
-        << (c.allow ? c.allow : "-") << " / " << (c.deny ? c.deny : "-");
-    EXPECT_EQ(access.Admits(Source("192.0.2.1")), c.other)
-        << (c.allow ? c.allow : "-") << " / " << (c.deny ? c.deny : "-");
+    bool answered[3];  // 10.1.1.1, 10.2.2.2, 192.0.2.1
+  } cases[] = {{{}, {true, true, true}},
+               {{ten, std::nullopt}, {true, true, false}},
+               {{ten, one}, {false, true, false}},
+               {{std::nullopt, one}, {false, true, true}},
+               {{std::nullopt, std::nullopt, true}, {false, false, false}}};
+  for (const auto& c : cases) {
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(c.access.Admits(Source(i == 0 ? "10.1.1.1" : i == 1 ? "10.2.2.2" : "192.0.2.1")), c.answered[i]) << i;
+    }
   }
 }
 
