@@ -6,6 +6,7 @@
 #include "config/configuration.h"
 #include "engine/auth.h"
 #include "engine/client_runtime.h"
+#include "engine/protection.h"
 #include "engine/sockets.h"
 #include "engine/status_board.h"
 #include "engine/stop_control.h"
@@ -26,7 +27,8 @@ struct Runtime {
 
   Sockets sockets;
   ClientRuntime client;
-  Authentication auth;  // filled by LoadAuthentication at start-up
+  Authentication auth;    // filled by LoadAuthentication at start-up
+  Protection protection;  // from the settings at start-up
   // Counters and client events for the status record. Mutable: the message checks that take
   // the runtime read-only count what they drop.
   mutable StatusBoard status;

@@ -11,6 +11,7 @@
 #include "engine/auth.h"
 #include "engine/client.h"
 #include "engine/clock_discipline.h"
+#include "engine/protection.h"
 #include "engine/receive_loop.h"
 #include "engine/server.h"
 #include "messages/report.h"
@@ -182,7 +183,10 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
     ReadKeyFileSetting(*rt.registry, &rt.config);
     ReadDisciplineSetting(*rt.registry, &rt.config);
     ReadWaitForNetworkSetting(*rt.registry, &rt.config);
+    ReadProtectionSettings(*rt.registry, &rt.config);
   }
+  rt.protection = ProtectionOf(rt.config);
+  ReportListFaults(rt.protection);
   LoadAuthentication(rt);
   StartDiscipline(rt);
 
