@@ -163,6 +163,11 @@ std::string PlainText(const StatusRecord& r, const Writer& writer, int64_t now_n
   }
   const StatusCounters& n = r.counters;
   if (r.server) Line(&out, "Requests answered", std::to_string(n.requests_answered));
+  if (r.server && (n.rate_table_size != 0 || n.kisses_sent != 0)) {
+    Line(&out, "Rate limit",
+         std::to_string(n.rate_table_used) + " of " + std::to_string(n.rate_table_size) + " sources held, " +
+             std::to_string(n.kisses_sent) + " kiss-o'-death sent");
+  }
   if (r.broadcasting) Line(&out, "Broadcasts sent", std::to_string(n.broadcasts_sent));
   if (r.client) Line(&out, "Samples taken", std::to_string(n.samples_taken));
   uint64_t dropped = 0;
@@ -203,6 +208,12 @@ std::string PrometheusText(const StatusRecord& r, const Writer& writer) {
          std::to_string(r.counters.requests_answered));
   Metric(&out, "chron_broadcasts_sent_total", "counter", "Broadcasts sent.",
          std::to_string(r.counters.broadcasts_sent));
+  Metric(&out, "chron_kisses_sent_total", "counter", "Kiss-o'-Death RATE replies sent by the rate limit.",
+         std::to_string(r.counters.kisses_sent));
+  Metric(&out, "chron_rate_table_sources", "gauge", "Sources the rate limit's table holds.",
+         std::to_string(r.counters.rate_table_used));
+  Metric(&out, "chron_rate_table_size", "gauge", "Sources the rate limit's table can hold (0: no limit per source).",
+         std::to_string(r.counters.rate_table_size));
   out += "# HELP chron_dropped_total Received datagrams dropped, by reason.\n# TYPE chron_dropped_total counter\n";
   for (const auto& [reason, count] : r.counters.dropped) {
     out += "chron_dropped_total{reason=\"" + LabelValue(reason) + "\"} " + std::to_string(count) + "\n";

@@ -121,6 +121,44 @@ void ReadWaitForNetworkSetting(platform::Registry& registry, Configuration* conf
   ReadRegistryDword(registry, "WaitForNetwork", &config->wait_for_network, 0);
 }
 
+namespace {
+
+// A list's text: absent, or whole (its size asked first, so that no buffer cuts a word short
+// and turns "10.0.0.12" into "10.0.0.1"). A value that is there but no text, or that cannot be
+// read, gives a text no list takes: a list meant to close must not open by its absence.
+std::optional<std::string> ReadListSetting(platform::Registry& registry, std::string_view path) {
+  std::string key;
+  std::string_view name;
+  SplitValuePath(path, &key, &name);
+  platform::RegType type = platform::RegType::kNone;
+  uint32_t size = 0;
+  if (registry.OpenKey(key) != platform::kRegSuccess ||
+      registry.QueryValue(key, name, &type, nullptr, &size) != platform::kRegSuccess) {
+    return std::nullopt;
+  }
+  if (!IsText(type)) return std::string("(kein Text)");
+  std::vector<char> buffer(size + 1, '\0');
+  if (registry.QueryValue(key, name, nullptr, buffer.data(), &size) != platform::kRegSuccess) {
+    return std::string("(unlesbar)");
+  }
+  return std::string(buffer.data(), ::strnlen(buffer.data(), size));
+}
+
+}  // namespace
+
+void ReadProtectionSettings(platform::Registry& registry, Configuration* config, ConfigSubset subset) {
+  config->client_broadcast_from = ReadListSetting(registry, "Client\\BroadcastFrom");
+  if (subset == ConfigSubset::kClientOnly) return;
+  config->server_allow = ReadListSetting(registry, "Server\\Allow");
+  config->server_deny = ReadListSetting(registry, "Server\\Deny");
+  const Configuration defaults;
+  ReadRegistryDword(registry, "Server\\RateLimit", &config->server_rate_limit, defaults.server_rate_limit);
+  ReadRegistryDword(registry, "Server\\RateInterval", &config->server_rate_interval, defaults.server_rate_interval);
+  ReadRegistryDword(registry, "Server\\RateBurst", &config->server_rate_burst, defaults.server_rate_burst);
+  ReadRegistryDword(registry, "Server\\RateLeak", &config->server_rate_leak, defaults.server_rate_leak);
+  ReadRegistryDword(registry, "Server\\RateCeiling", &config->server_rate_ceiling, defaults.server_rate_ceiling);
+}
+
 void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<SettingNotice>* notices,
                        uint32_t lowest) {
   for (const Setting& setting : kSettings) {

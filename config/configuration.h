@@ -44,6 +44,21 @@ struct Configuration {
   // Value "WaitForNetwork" of the product key (REG_DWORD, read apart like "IPv6"): not 0 lets a
   // start that finds no usable address wait for one instead of ending with 55.
   uint32_t wait_for_network = 0;
+  // The server's and the broadcast client's protection, read apart like "KeyFile" (the applet
+  // neither shows nor writes them); absent, everything is as without them. Lists of addresses
+  // and prefixes (REG_SZ, engine/access_list.h): Server\Allow, Server\Deny and
+  // Client\BroadcastFrom; none when absent.
+  std::optional<std::string> server_allow;
+  std::optional<std::string> server_deny;
+  std::optional<std::string> client_broadcast_from;
+  // The rate limit (REG_DWORD, engine/rate_limiter.h): Server\RateLimit not 0 switches the limit
+  // per source on; Server\RateInterval (log2 s), RateBurst, RateLeak shape it; Server\RateCeiling
+  // bounds the answers per second of all sources together (0: no ceiling).
+  uint32_t server_rate_limit = 0;
+  uint32_t server_rate_interval = 3;
+  uint32_t server_rate_burst = 8;
+  uint32_t server_rate_leak = 2;
+  uint32_t server_rate_ceiling = 0;
 };
 
 // Which values a program reads: all twelve, or the client values and IPQueryType (chron95).
@@ -94,6 +109,12 @@ void ReadIpv6Setting(platform::Registry& registry, Configuration* config);
 void ReadDisciplineSetting(platform::Registry& registry, Configuration* config);
 // Reads the value "WaitForNetwork" into config->wait_for_network (0 when absent or stored as text).
 void ReadWaitForNetworkSetting(platform::Registry& registry, Configuration* config);
+// Reads the protection's values (Server\Allow, Server\Deny, Client\BroadcastFrom, Server\Rate*)
+// into `config`: a list whole, whatever its length, one stored as no text as "(kein Text)" and
+// one that cannot be read as "(unlesbar)", which no list takes; a number stored as text or
+// absent as its default. A client-only program (`kClientOnly`) reads Client\BroadcastFrom alone.
+void ReadProtectionSettings(platform::Registry& registry, Configuration* config,
+                            ConfigSubset subset = ConfigSubset::kFull);
 
 bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type, const void* data,
                         uint32_t size);

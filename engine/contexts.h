@@ -7,6 +7,7 @@
 #include "config/configuration.h"
 #include "engine/auth.h"
 #include "engine/client_runtime.h"
+#include "engine/protection.h"
 #include "engine/sockets.h"
 #include "engine/status_board.h"
 #include "engine/stop_control.h"
@@ -51,6 +52,7 @@ struct ReceiveContext {
   Sockets& sockets;  // the loop alone changes the table after start-up
   StatusBoard& status;
   StopControl& stop;
+  const Protection& protection;  // whom the server answers and how often, whose broadcasts count
   ClientContext client;
   ServerContext server;
 };

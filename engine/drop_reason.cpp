@@ -26,6 +26,9 @@ const char* DropReasonName(DropReason reason) {
       "delay_outlier",
       "offset_spike",
       "replayed",
+      "refused_by_list",
+      "rate_limited",
+      "rate_ceiling",
   };
   const auto index = static_cast<size_t>(reason);
   return index < kDropReasonCount ? kNames[index] : "unknown";

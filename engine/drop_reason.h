@@ -32,8 +32,11 @@ enum class DropReason {
   kDelayOutlier,            // set aside by the discipline's delay filter
   kOffsetSpike,             // held back by the discipline: a lone offset far out of the jitter
   kReplayed,                // an authenticated broadcast not later than the last one taken
+  kRefusedByList,           // a request Server\Allow or Server\Deny refuses, a broadcast Client\BroadcastFrom does
+  kRateLimited,             // a request of a source over its rate limit
+  kRateCeiling,             // a request above the ceiling of answers per second of all sources
 };
-inline constexpr size_t kDropReasonCount = static_cast<size_t>(DropReason::kReplayed) + 1;
+inline constexpr size_t kDropReasonCount = static_cast<size_t>(DropReason::kRateCeiling) + 1;
 
 // The stable name of a reason, e.g. "wrong_sender".
 const char* DropReasonName(DropReason reason);

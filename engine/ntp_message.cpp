@@ -1,6 +1,7 @@
 // The NTP message record: initialisation, byte order, wire copies and field accessors.
 #include "engine/ntp_message.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <type_traits>
@@ -83,6 +84,19 @@ void InitNtpMessage(NtpMessage* message) {
   SetOriginateTime(message, ZeroTimestamp);
   SetReceiveTime(message, ZeroTimestamp);
   SetTransmitTime(message, ZeroTimestamp);
+}
+
+NtpMessage RateKiss(const NtpMessage& request, uint32_t least_poll) {
+  NtpMessage kiss{};
+  SetLeapIndicator(&kiss, 3);
+  SetVersionNumber(&kiss, GetVersionNumber(request));
+  SetMode(&kiss, kModeServer);
+  SetPoll(&kiss, std::max(GetPoll(request), least_poll));
+  SetReferenceId(&kiss, kReferenceIdRate);
+  SetOriginateTime(&kiss, request.transmit_time);
+  SetReceiveTime(&kiss, request.transmit_time);
+  SetTransmitTime(&kiss, request.transmit_time);
+  return kiss;
 }
 
 void NtpToNetworkOrder(NtpMessage* message) { SwapWords(message); }

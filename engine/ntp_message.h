@@ -44,6 +44,7 @@ inline constexpr size_t kNtpMessageSize = 48;
 inline constexpr size_t kNtpMessageWithAuthSize = 68;     // header and the 20-byte authenticator
 inline constexpr size_t kReceiveBufferSize = 512;         // longer datagrams are read cut
 inline constexpr uint32_t kReferenceIdLocl = 0x4C4F434C;  // "LOCL" on the wire
+inline constexpr uint32_t kReferenceIdRate = 0x52415445;  // "RATE" on the wire: a kiss code
 
 enum NtpMode : uint8_t {
   kModeReserved = 0,
@@ -57,6 +58,14 @@ enum NtpMode : uint8_t {
 };
 
 void InitNtpMessage(NtpMessage* message);
+// The Kiss-o'-Death RATE (RFC 5905 section 7.4) that asks the client of `request` (host order)
+// to poll less often: LI 3, the request's version, Mode 4, stratum 0, Poll the request's or
+// `least_poll` (log2 s) where that is longer, reference identifier "RATE". Originate, Receive and
+// Transmit Timestamp are the request's Transmit Timestamp: it tells no time of this host, and a
+// client that takes no message with a zero Receive or Transmit Timestamp (RFC 5905's test 3, as
+// chrony does) still takes it. Every other field is zero. It carries no MAC: 48 bytes, never more
+// than the request.
+NtpMessage RateKiss(const NtpMessage& request, uint32_t least_poll);
 void NtpToNetworkOrder(NtpMessage* message);
 void NtpToHostOrder(NtpMessage* message);
 // Wire bytes <-> message record (no byte-order change: the record holds what the bytes hold).

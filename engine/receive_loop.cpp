@@ -92,8 +92,59 @@ struct Datagram {
   const platform::ReceivedFrom& origin;
 };
 
-// A request while the server runs: answered unless its source or version rules it out or the
-// authentication refuses it.
+// Sends the Kiss-o'-Death RATE to a request over its source's limit; at once, as its Transmit
+// Timestamp is the request's, not one for the batch to set.
+void SendRateKiss(const ReceiveContext& ctx, ReceiveState& state, platform::UdpSocket& socket, const Datagram& d) {
+  NtpMessage kiss = RateKiss(d.message, ctx.protection.rate.interval);
+  NtpToNetworkOrder(&kiss);
+  std::array<uint8_t, kNtpMessageSize> bytes;
+  NtpToBytes(kiss, bytes.data());
+  size_t sent = 0;
+  const std::error_code error = socket.SendTo(bytes.data(), bytes.size(), d.origin.source, &sent);
+  if (!error) {
+    ctx.status.CountKiss();
+    if (DebugMode()) {
+      Trace("SNTP-Server: NTP Kiss-o'-Death RATE an %s verschickt.\n", platform::AddressText(d.origin.source).c_str());
+    }
+  } else if (state.reports.Allow(msg::kWinsockError.id)) {
+    ReportMessage(msg::kWinsockError, {std::string("SNTP-Server"), std::string("sendto"), int64_t{error.value()}});
+  }
+}
+
+// An admitted request as the rate limit decides: the time, a Kiss-o'-Death, or nothing.
+void AnswerWithinLimits(const ReceiveContext& ctx, ReceiveState& state, platform::UdpSocket& socket, const Datagram& d,
+                        const SymmetricKey* key) {
+  RateVerdict verdict = RateVerdict::kAnswer;
+  if (state.limiter.Active()) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    verdict = state.limiter.Decide(d.origin.source, std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+  }
+  if (verdict == RateVerdict::kAnswer) {
+    ServerReply(ctx.server, state, socket, d.message, d.arrival, d.origin.source, key);
+  } else if (verdict == RateVerdict::kKiss) {
+    SendRateKiss(ctx, state, socket, d);
+  } else {
+    const bool ceiling = verdict == RateVerdict::kDropCeiling;
+    ctx.status.CountDrop(ceiling ? DropReason::kRateCeiling : DropReason::kRateLimited);
+    if (DebugMode()) {
+      Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, %s.\n", ModeText(kModeClient),
+            platform::AddressText(d.origin.source).c_str(),
+            ceiling ? "Obergrenze der Antworten je Sekunde erreicht" : "Absender fragt zu oft");
+    }
+  }
+}
+
+// Drops a datagram whose sender the lists refuse, with its trace.
+void RefuseByList(const ReceiveContext& ctx, unsigned mode, const platform::SocketAddress& from) {
+  ctx.status.CountDrop(DropReason::kRefusedByList);
+  if (DebugMode()) {
+    Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, Absender nicht zugelassen.\n", ModeText(mode),
+          platform::AddressText(from).c_str());
+  }
+}
+
+// A request while the server runs: answered unless its source or version rules it out, the
+// lists or the authentication refuse it, or the rate limit holds it back.
 void HandleRequest(const ReceiveContext& ctx, ReceiveState& state, platform::UdpSocket& socket, const Datagram& d) {
   const platform::SocketAddress& from = d.origin.source;
   const unsigned version = GetVersionNumber(d.message);
@@ -112,8 +163,10 @@ void HandleRequest(const ReceiveContext& ctx, ReceiveState& state, platform::Udp
       Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, Version %u unbekannt.\n", ModeText(kModeClient),
             platform::AddressText(from).c_str(), version);
     }
+  } else if (!ctx.protection.server.Admits(from)) {
+    RefuseByList(ctx, kModeClient, from);
   } else if (AdmitRequest(ctx.server.auth, ctx.status, d.bytes, d.size, from, &key)) {
-    ServerReply(ctx.server, state, socket, d.message, d.arrival, from, key);
+    AnswerWithinLimits(ctx, state, socket, d, key);
   }
 }
 
@@ -140,6 +193,8 @@ bool Dispatch(const ReceiveContext& ctx, ReceiveState& state, platform::UdpSocke
           Trace("SNTP-Network: NTP Nachricht: %s von %s wird ignoriert, nicht als Broadcast empfangen.\n",
                 ModeText(mode), platform::AddressText(from).c_str());
         }
+      } else if (!ctx.protection.TakesBroadcastFrom(from)) {
+        RefuseByList(ctx, mode, from);
       } else if (AdmitTimeMessage(ctx.client.auth, ctx.status, d.bytes, d.size, mode, from)) {
         ClientHandleMessage(ctx.client, d.message, d.arrival, from);
       }
@@ -244,12 +299,18 @@ void ReceivePass(const ReceiveContext& ctx, ReceiveState& state, const std::vect
   }
   state.replies.collecting = false;
   ctx.status.CountAnswered(state.replies.Send(ctx.clock, state.reports));
+  ctx.status.RateTable(state.limiter.Used(), state.limiter.Capacity());
 }
 
 }  // namespace
 
 void ReceiveLoop(const ReceiveContext& ctx) {
   ReceiveState state;
+  if (ctx.roles.server_active) {
+    // The ceiling alone has no table to key.
+    state.limiter =
+        RateLimiter(ctx.protection.rate, ctx.protection.rate.per_source ? RandomRateHashKey() : RateHashKey{});
+  }
   ReportMessage(msg::kServiceReady);
 
   // The sockets change only with the system's addresses: one waiter until then, so a pass costs

@@ -7,6 +7,7 @@
 #include "engine/auth.h"
 #include "engine/client_runtime.h"
 #include "engine/contexts.h"
+#include "engine/protection.h"
 #include "engine/sockets.h"
 #include "engine/status_board.h"
 #include "engine/stop_control.h"
@@ -27,7 +28,8 @@ struct Runtime {
 
   Sockets sockets;
   ClientRuntime client;
-  Authentication auth;  // filled by LoadAuthentication at start-up
+  Authentication auth;    // filled by LoadAuthentication at start-up
+  Protection protection;  // from the settings at start-up
   // Counters and client events for the status record.
   StatusBoard status;
   StopControl stop;
@@ -44,7 +46,9 @@ struct Runtime {
   // The parts each thread works with; `clock` and `network` must be set.
   ClientContext Client() { return {config, roles(), *clock, *network, sockets, client, auth, status, stop}; }
   ServerContext Server() { return {config, *clock, sockets, auth, status, stop}; }
-  ReceiveContext Receive() { return {roles(), *clock, *network, sockets, status, stop, Client(), Server()}; }
+  ReceiveContext Receive() {
+    return {roles(), *clock, *network, sockets, status, stop, protection, Client(), Server()};
+  }
 };
 
 }  // namespace chron

@@ -30,6 +30,9 @@ StatusCounters StatusBoard::Counters() const {
   StatusCounters counters;
   counters.requests_answered = answered_.load(std::memory_order_relaxed);
   counters.broadcasts_sent = broadcasts_.load(std::memory_order_relaxed);
+  counters.kisses_sent = kisses_.load(std::memory_order_relaxed);
+  counters.rate_table_used = rate_table_used_.load(std::memory_order_relaxed);
+  counters.rate_table_size = rate_table_size_.load(std::memory_order_relaxed);
   for (size_t i = 0; i < kDropReasonCount; ++i) {
     counters.dropped[DropReasonName(static_cast<DropReason>(i))] = drops_[i].load(std::memory_order_relaxed);
   }

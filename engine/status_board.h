@@ -23,6 +23,12 @@ class StatusBoard {
   void CountDrop(DropReason reason) { drops_[static_cast<size_t>(reason)].fetch_add(1, std::memory_order_relaxed); }
   void CountAnswered(uint64_t replies = 1) { answered_.fetch_add(replies, std::memory_order_relaxed); }
   void CountBroadcast() { broadcasts_.fetch_add(1, std::memory_order_relaxed); }
+  void CountKiss() { kisses_.fetch_add(1, std::memory_order_relaxed); }
+  // The rate limiter's table: sources held of how many it can hold (receive thread).
+  void RateTable(uint64_t used, uint64_t size) {
+    rate_table_used_.store(used, std::memory_order_relaxed);
+    rate_table_size_.store(size, std::memory_order_relaxed);
+  }
 
   // Client events (poll thread and receive thread); each calls the listener after the lock is
   // released. `time_ns` on the service's clock.
@@ -48,6 +54,9 @@ class StatusBoard {
   std::array<std::atomic<uint64_t>, kDropReasonCount> drops_{};
   std::atomic<uint64_t> answered_{0};
   std::atomic<uint64_t> broadcasts_{0};
+  std::atomic<uint64_t> kisses_{0};
+  std::atomic<uint64_t> rate_table_used_{0};
+  std::atomic<uint64_t> rate_table_size_{0};
 
   mutable std::mutex mutex_;
   std::optional<int64_t> last_request_ns_;

@@ -26,6 +26,11 @@ inline std::error_code NoIpv6() { return std::make_error_code(std::errc::address
 // (inet_ntop) with "%interface" for a scoped address.
 std::string AddressText(const SocketAddress& address);
 
+// inet_pton of IPv4 ("192.0.2.1", four decimal numbers) or IPv6 text ("2001:db8::1", no zone):
+// true with `address` holding the family and the address (the port and scope left 0), false for
+// any other text.
+bool ParseAddressText(std::string_view text, SocketAddress* address);
+
 // What a read tells about a datagram besides its bytes.
 struct ReceivedFrom {
   SocketAddress source;

@@ -49,6 +49,7 @@ void ReadServiceConfiguration(platform::Registry& registry, Configuration* confi
   ReadKeyFileSetting(registry, config);
   ReadDisciplineSetting(registry, config);
   ReadWaitForNetworkSetting(registry, config);
+  ReadProtectionSettings(registry, config, subset);
   KeepInValidRanges(config, subset, &notices, ShortestIntervalFromEnvironment());
   for (const SettingNotice& notice : notices) Report(notice);
 }

@@ -11,6 +11,7 @@
 #include "engine/auth.h"
 #include "engine/client.h"
 #include "engine/clock_discipline.h"
+#include "engine/protection.h"
 #include "engine/receive_loop.h"
 #include "engine/server.h"
 #include "messages/report.h"
@@ -177,6 +178,8 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
     ReportMessage(msg::kWinsockError, {"SNTP-Init", "WSAStartup()", int64_t{startup.value()}});
     return startup.value();
   }
+  rt.protection = ProtectionOf(rt.config);
+  ReportListFaults(rt.protection);
   rt.auth = LoadAuthentication(rt.config);
   rt.client.discipline = StartDiscipline(rt.config, *rt.clock);
 

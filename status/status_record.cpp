@@ -235,7 +235,10 @@ std::string StatusToJson(const StatusRecord& r) {
   j["counters"] = {{"requests_answered", r.counters.requests_answered},
                    {"broadcasts_sent", r.counters.broadcasts_sent},
                    {"samples_taken", r.counters.samples_taken},
-                   {"dropped", dropped}};
+                   {"dropped", dropped},
+                   {"kisses_sent", r.counters.kisses_sent},
+                   {"rate_table_used", r.counters.rate_table_used},
+                   {"rate_table_size", r.counters.rate_table_size}};
   j["history"] = Json::array();
   for (const HistoryEntry& h : r.history) {
     j["history"].push_back(
@@ -282,6 +285,12 @@ bool StatusFromJson(const std::string& text, StatusRecord* record, std::string* 
     const Json& dropped = Object(counters, "dropped");
     for (const auto& item : dropped.items())
       r.counters.dropped[item.key()] = Integer(dropped, item.key(), 0, UINT64_MAX);
+    // Absent in a record of an older writer.
+    if (counters.contains("kisses_sent")) {
+      r.counters.kisses_sent = Integer(counters, "kisses_sent", 0, UINT64_MAX);
+      r.counters.rate_table_used = Integer(counters, "rate_table_used", 0, UINT64_MAX);
+      r.counters.rate_table_size = Integer(counters, "rate_table_size", r.counters.rate_table_used, UINT64_MAX);
+    }
     for (const Json& h : List(j, "history")) {
       r.history.push_back({TimeField(h, "time"), Real(h, "offset_s"), Real(h, "delay_s"), Text(h, "correction")});
     }

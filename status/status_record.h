@@ -52,6 +52,11 @@ struct StatusCounters {
   uint64_t broadcasts_sent = 0;
   uint64_t samples_taken = 0;
   std::map<std::string, uint64_t> dropped;  // by reason (engine/drop_reason.h)
+  // The server's rate limit: Kiss-o'-Death RATE replies sent, and the sources its table holds
+  // of how many it can hold (0 and 0 while the limit per source is off).
+  uint64_t kisses_sent = 0;
+  uint64_t rate_table_used = 0;
+  uint64_t rate_table_size = 0;
 };
 
 struct StatusAdapter {

@@ -129,6 +129,23 @@ std::string AddressText(const SocketAddress& address) {
   return result;
 }
 
+bool ParseAddressText(std::string_view text, SocketAddress* address) {
+  const std::string copy(text);  // inet_pton reads up to a zero
+  SocketAddress parsed;
+  in_addr v4;
+  in6_addr v6;
+  if (inet_pton(AF_INET, copy.c_str(), &v4) == 1) {
+    std::memcpy(&parsed.address, &v4, sizeof parsed.address);
+  } else if (inet_pton(AF_INET6, copy.c_str(), &v6) == 1) {
+    parsed.family = kAfInet6;
+    std::memcpy(parsed.address6.data(), &v6, parsed.address6.size());
+  } else {
+    return false;
+  }
+  *address = parsed;
+  return true;
+}
+
 Network& SystemNetwork() {
   static LinuxNetwork network;
   return network;

@@ -35,7 +35,7 @@ StatusRecord KnownRecord() {
   c.last_sample = LastSample{kStart + 60 * kSecondNs, 0.000012, 0.00125, 1, "LOCL", std::nullopt};
   c.last_correction = kCorrectionStepped;
   r.client = c;
-  r.counters = {17, 0, 2, {{"malformed", 0}, {"wrong_sender", 3}}};
+  r.counters = {17, 0, 2, {{"malformed", 0}, {"wrong_sender", 3}}, 2, 12, 4096};
   r.history = {{kStart + 2 * kSecondNs, 2.5, 0.0011, kCorrectionStepped},
                {kStart + 30 * kSecondNs, 200.0, 0.0012, kCorrectionRefused},
                {kStart + 60 * kSecondNs, 0.000012, 0.00125, kCorrectionStepped}};
@@ -51,6 +51,7 @@ TEST(StatusViewTest, PlainWordsOfAKnownRecord) {
   EXPECT_THAT(text, HasSubstr("Delay             : 1.25 ms\n"));
   EXPECT_THAT(text, HasSubstr("Requests answered : 17\n"));
   EXPECT_THAT(text, HasSubstr("Dropped           : 3 (wrong_sender 3)\n"));
+  EXPECT_THAT(text, HasSubstr("Rate limit        : 12 of 4096 sources held, 2 kiss-o'-death sent\n"));
   EXPECT_THAT(text, Not(HasSubstr("Broadcasts sent")));  // not broadcasting
   EXPECT_THAT(PlainText(KnownRecord(), {Writer::kGone}, kNow), HasSubstr("NOT RUNNING"));
 }
@@ -61,7 +62,8 @@ TEST(StatusViewTest, PrometheusOfAKnownRecord) {
        {"chron_up{program=\"chronsvc\"} 1\n", "# TYPE chron_synchronised gauge\nchron_synchronised 1\n",
         "chron_offset_seconds 1.2e-05\n", "# TYPE chron_requests_answered_total counter\n",
         "chron_requests_answered_total 17\n", "chron_dropped_total{reason=\"wrong_sender\"} 3\n",
-        "chron_dropped_total{reason=\"malformed\"} 0\n"}) {
+        "chron_dropped_total{reason=\"malformed\"} 0\n", "chron_kisses_sent_total 2\n", "chron_rate_table_sources 12\n",
+        "chron_rate_table_size 4096\n"}) {
     EXPECT_THAT(text, HasSubstr(line));
   }
 }
@@ -93,6 +95,7 @@ TEST(StatusViewTest, FieldsOfAFileAreCheckedAndShownEscaped) {
       {"\"stratum\": 1", "\"stratum\": 256", "\"stratum\" is no integer from 0 to 255", nullptr},
       {"\"requests_answered\": 17", "\"requests_answered\": -17", "\"requests_answered\" is no integer", nullptr},
       {"\"wrong_sender\": 3", "\"wrong_sender\": 3.5", "\"wrong_sender\" is no integer", nullptr},
+      {"\"rate_table_size\": 4096", "\"rate_table_size\": 11", "\"rate_table_size\" is no integer from 12", nullptr},
       {"2025-12-08T05:00:00.000Z", "2026-02-31T23:59:59.999Z", "\"started\" is no ISO 8601", nullptr},
       {"2025-12-08T05:00:00.000Z", "2016-12-31T23:59:60.000Z", "\"started\" is no ISO 8601", nullptr},
       {"2025-12-08T05:00:00.000Z", "2025-12-08T05:00:+0.000Z", "\"started\" is no ISO 8601", nullptr},

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <tuple>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -302,6 +304,32 @@ TEST(ReadConfigurationTest, Ipv6DisciplineAndWaitForNetworkAreReadOnTheirOwn) {
   EXPECT_EQ(config.ipv6, 1u);
   EXPECT_EQ(config.client_discipline, 1u);
   EXPECT_EQ(config.wait_for_network, 1u);
+}
+
+// The protection's values: absent they leave everything as it was; a list is read whole, and
+// one that is no text is kept as a text no list takes.
+TEST(ReadConfigurationTest, ProtectionSettingsAreReadOnTheirOwn) {
+  auto registry = platform::OpenMemoryRegistry();
+  Configuration config;
+  ReadProtectionSettings(*registry, &config);
+  EXPECT_FALSE(config.server_allow || config.server_deny || config.client_broadcast_from);
+  EXPECT_EQ(std::tie(config.server_rate_limit, config.server_rate_interval, config.server_rate_burst,
+                     config.server_rate_leak, config.server_rate_ceiling),
+            std::make_tuple(0u, 3u, 8u, 2u, 0u));
+  std::string long_list;
+  for (int i = 0; i < 2000; ++i) long_list += "10.0.0." + std::to_string(i % 250) + " ";
+  SetText(*registry, kServerKey, "Allow", long_list + "10.0.0.12");
+  SetRaw(*registry, kServerKey, "Deny", RegType::kDword, {0, 0, 0, 0});
+  SetText(*registry, kClientKey, "BroadcastFrom", "192.0.2.1");
+  const char* numbers[] = {"RateLimit", "RateInterval", "RateBurst", "RateLeak", "RateCeiling"};
+  for (uint32_t i = 0; i < 5; ++i) SetDword(*registry, kServerKey, numbers[i], 11 + i);
+  ReadProtectionSettings(*registry, &config);
+  EXPECT_EQ(config.server_allow, long_list + "10.0.0.12");
+  EXPECT_EQ(config.server_deny, "(kein Text)");
+  EXPECT_EQ(config.client_broadcast_from, "192.0.2.1");
+  EXPECT_EQ(std::tie(config.server_rate_limit, config.server_rate_interval, config.server_rate_burst,
+                     config.server_rate_leak, config.server_rate_ceiling),
+            std::make_tuple(11u, 12u, 13u, 14u, 15u));
 }
 
 // ---- Writing ----------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <random>
@@ -44,6 +45,24 @@ TEST(NtpMessageTest, InitialisedRequestOnTheWire) {
   expected[14] = 'C';
   expected[15] = 'L';
   EXPECT_EQ(bytes, expected);
+}
+
+TEST(NtpMessageTest, RateKissOnTheWire) {
+  Bytes request_bytes = CountingBytes();  // poll 2
+  request_bytes[0] = 0x1B;                // LI 0, version 3, Mode 3
+  NtpMessage request;
+  NtpFromBytes(request_bytes.data(), &request);
+  NtpToHostOrder(&request);
+  for (const uint32_t least_poll : {1u, 3u}) {
+    NtpMessage kiss = RateKiss(request, least_poll);
+    NtpToNetworkOrder(&kiss);
+    Bytes expected{};
+    expected[0] = 0xDC;  // LI 3, version 3, Mode 4
+    expected[2] = static_cast<uint8_t>(std::max(2u, least_poll));
+    std::memcpy(&expected[12], "RATE", 4);
+    for (size_t at : {24, 32, 40}) std::copy(request_bytes.begin() + 40, request_bytes.end(), expected.begin() + at);
+    EXPECT_EQ(ToBytes(kiss), expected) << least_poll;
+  }
 }
 
 TEST(NtpMessageTest, WordsGoOnTheWireBigEndian) {

@@ -390,6 +390,36 @@ TEST_F(ReceiveLoopTest, BroadcastSentStraightToTheHostIsIgnored) {
   EXPECT_EQ(rt.status.Counters().dropped["not_broadcast"], 1u);
 }
 
+// The lists and the rate limit as the settings give them: a denied request and a broadcast of
+// a sender not listed are dropped; a source over its limit gets one Kiss-o'-Death, then nothing.
+TEST_F(ReceiveLoopTest, ListsAndRateLimitDecideWhoIsAnswered) {
+  FakeUdpSocket* socket = AddAdapter("eth0", "10.0.0.1");
+  rt.config.server_active = rt.config.client_active = rt.config.client_broadcast = 1;
+  rt.config.server_deny = "10.0.0.66";
+  rt.config.client_broadcast_from = "10.0.0.8";
+  rt.config.server_rate_limit = 1;
+  rt.protection = ProtectionOf(rt.config);
+  const std::vector<uint8_t> request = WireBytes(Message(kModeClient, 0, 4, 0, 0, 42));
+  socket->Push(request, Endpoint("10.0.0.66", 123));
+  for (int i = 0; i < 10; ++i) socket->Push(request, kPeer);
+  socket->PushBroadcast(WireBytes(Message(kModeBroadcast, 0, 4, 0, 0, 42)), Endpoint("10.0.0.9", 123));
+  Start();
+  Drain();
+  std::vector<FakeDatagram> sent = socket->sent();
+  std::erase_if(sent, [](const FakeDatagram& d) { return d.bytes.empty(); });
+  ASSERT_EQ(sent.size(), 9u);
+  EXPECT_EQ(std::vector<uint8_t>(sent[8].bytes.begin(), sent[8].bytes.begin() + 16),
+            (std::vector<uint8_t>{0xE4, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'R', 'A', 'T', 'E'}));
+  const StatusCounters counters = rt.status.Counters();
+  EXPECT_EQ(counters.requests_answered, 8u);
+  EXPECT_EQ(counters.kisses_sent, 1u);
+  EXPECT_EQ(counters.dropped.at("rate_limited"), 1u);
+  EXPECT_EQ(counters.dropped.at("refused_by_list"), 2u);
+  EXPECT_EQ(counters.rate_table_used, 1u);
+  EXPECT_TRUE(console.Contains(
+      "SNTP-Network: NTP Nachricht: 5 (broadcast) von 10.0.0.9 wird ignoriert, Absender nicht zugelassen.\n"));
+}
+
 TEST(ModeTextTest, TableOfAllModes) {
   EXPECT_STREQ(ModeText(0), "0 (reserved)");
   EXPECT_STREQ(ModeText(3), "3 (client)");

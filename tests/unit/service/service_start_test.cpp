@@ -22,6 +22,7 @@
 
 #include "engine/receive_loop.h"
 #include "platform/named_mutex.h"
+#include "platform/registry.h"
 #include "service/adapters.h"
 #include "tests/testutil/fake_clock.h"
 #include "tests/testutil/fake_network.h"
@@ -329,6 +330,16 @@ TEST_F(ServiceStartTest, WaitForNetworkGoesOnOnceAnAddressComes) {
   EXPECT_EQ(waiting, 1);
   EXPECT_THAT(Console(), ElementsAre(kPreparing, ReportLine(msg::kNoUsableAdapter), kAdapter1,
                                      ReportLine(msg::kClientAcceptsBroadcasts), kStarted));
+}
+
+// A list of the hive that does not parse is reported at start and closes the server.
+TEST_F(ServiceStartTest, BrokenAccessListIsReportedAndAnswersNobody) {
+  rt.config.server_allow = "10.0.0.0/8 10.0.0.0/33";
+  rt.config.client_active = 1;
+  rt.config.client_broadcast = 1;
+  ASSERT_EQ(Start(), 0);
+  EXPECT_THAT(Console(), ::testing::Contains(ReportLine(msg::kAddressListInvalid, {"Server\\Allow", "10.0.0.0/33"})));
+  EXPECT_FALSE(rt.protection.server.Admits(Endpoint("10.0.0.7", 123)));
 }
 
 TEST_F(ServiceStartTest, UnknownQueryTypeIsReportedThenNoAdapter) {

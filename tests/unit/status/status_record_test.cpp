@@ -31,7 +31,7 @@ StatusRecord FullRecord() {
   c.last_sample = LastSample{r.updated_ns - kSecondNs, -0.000012, 0.00025, 1, "LOCL", 7};
   c.last_correction = kCorrectionStepped;
   r.client = c;
-  r.counters = {5, 0, 3, {{"wrong_sender", 2}, {"malformed", 0}}};
+  r.counters = {5, 0, 3, {{"wrong_sender", 2}, {"malformed", 0}}, 4, 100, 4096};
   r.history = {{r.started_ns, 1.5, 0.001, kCorrectionRefused}, {r.updated_ns, -0.000012, 0.00025, kCorrectionStepped}};
   return r;
 }
@@ -49,6 +49,14 @@ TEST(StatusRecordTest, RoundTripKeepsEveryField) {
   server.client.reset();
   ASSERT_TRUE(StatusFromJson(StatusToJson(server), &back, &error)) << error;
   EXPECT_FALSE(back.client.has_value());
+
+  // An older writer's record lacks the rate limit's counters: they read as 0.
+  std::string older = json;
+  const size_t kisses = older.find(",\n  \"kisses_sent\"");
+  ASSERT_NE(kisses, std::string::npos);
+  older.erase(kisses, older.find("\n }", kisses) - kisses);
+  ASSERT_TRUE(StatusFromJson(older, &back, &error)) << error << older;
+  EXPECT_EQ(back.counters.kisses_sent + back.counters.rate_table_used + back.counters.rate_table_size, 0u);
 }
 
 TEST(StatusRecordTest, MalformedTextIsRefusedWithAReason) {
