@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <string>
+#include <system_error>
 
 #include "engine/ntp_message.h"
 #include "engine/runtime.h"
 #include "messages/report.h"
+#include "platform/error_text.h"
 
 namespace chron {
 namespace {
@@ -47,11 +49,12 @@ void LoadAuthentication(Runtime& rt) {
   }
   std::string text;
   platform::FileFacts facts;
-  const int error = ReadKeyFileText(path, &text, &facts);
-  if (error != 0) {
+  const std::error_code error = ReadKeyFileText(path, &text, &facts);
+  if (error) {
     // The system's errors in its own words; a FIFO, a device or an oversized file in ours.
-    const std::string reason = error < 0 ? platform::FileErrorText(error, kLargestKeyFile)
-                                         : std::string(SystemErrorText(static_cast<uint32_t>(error)));
+    const std::string reason = error.category() == platform::PlatformCategory()
+                                   ? platform::FileErrorText(error, kLargestKeyFile)
+                                   : std::string(SystemErrorText(error));
     ReportMessage(msg::kKeyFileUnreadable, {path, reason});
     return;
   }
