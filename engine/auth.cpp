@@ -84,7 +84,7 @@ void LoadAuthentication(Runtime& rt) {
 
 bool SignMessage(const SymmetricKey& key, uint8_t* bytes) {
   platform::Mac mac;
-  if (platform::ComputeMac(key.algorithm, key.secret.data(), key.secret.size(), bytes, kNtpMessageSize, &mac) != 0) {
+  if (platform::ComputeMac(key.algorithm, key.secret.data(), key.secret.size(), bytes, kNtpMessageSize, &mac)) {
     return false;
   }
   uint8_t* id = bytes + kKeyIdOffset;
@@ -105,7 +105,7 @@ MacVerdict CheckMac(const Authentication& auth, const uint8_t* bytes, size_t siz
   if (candidate == nullptr || candidate->id != id) return MacVerdict::kUnknownKey;
   platform::Mac mac;
   if (platform::ComputeMac(candidate->algorithm, candidate->secret.data(), candidate->secret.size(), bytes,
-                           kNtpMessageSize, &mac) != 0 ||
+                           kNtpMessageSize, &mac) ||
       !platform::EqualInConstantTime(mac.data(), bytes + kMacOffset, platform::kMacSize)) {
     return MacVerdict::kBadMac;
   }

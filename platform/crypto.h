@@ -7,6 +7,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <system_error>
+
+#include "platform/error_text.h"
 
 namespace chron::platform {
 
@@ -19,9 +22,11 @@ enum class MacAlgorithm {
 };
 
 // The MAC of `size` bytes at `data` under `key` (`key_size` bytes: exactly 16 for
-// kAes128Cmac, at least 1 for kMd5). Returns 0, or a non-zero code when the provider refused
-// (an unusable key, or the algorithm missing from the provider); `mac` is then unspecified.
-int ComputeMac(MacAlgorithm algorithm, const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, Mac* mac);
+// kAes128Cmac, at least 1 for kMd5). Returns no error, or PlatformError::kMacRefused when the
+// provider refused (an unusable key, or the algorithm missing from the provider); `mac` is then
+// unspecified.
+std::error_code ComputeMac(MacAlgorithm algorithm, const uint8_t* key, size_t key_size, const uint8_t* data,
+                           size_t size, Mac* mac);
 
 // Whether the `size` bytes at `a` and `b` are equal, in a time that does not depend on where
 // they differ (a MAC check must not tell an attacker how many leading bytes were right).
