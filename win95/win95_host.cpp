@@ -101,20 +101,23 @@ int End(int status) {
 
 }  // namespace
 
-const char* RegistrationFailureText(int error) {
-  switch (error) {
-    case platform::kDetachNoSystemModule: return "Kann Modulehandle für KERNEL32.DLL nicht finden !";
-    case platform::kDetachNoEntryPoint:
-      return "Kann Einsprungspunkt für \"RegisterServiceProcess\" in KERNEL32.DLL nicht finden !";
-    default: return "Kann SNTP Dienst nicht beim Dienstmanager anmelden !";
-  }
+namespace {
+
+// The system lacks the registration: its module or its entry point is missing.
+bool RegistrationMissing(const std::error_code& error) {
+  return error == platform::PlatformError::kNoServiceProcessModule ||
+         error == platform::PlatformError::kNoServiceProcessEntry;
 }
 
-void ReportRegistrationFailure(int error) {
+}  // namespace
+
+std::string RegistrationFailureText(const std::error_code& error) {
+  return RegistrationMissing(error) ? error.message() : "Kann SNTP Dienst nicht beim Dienstmanager anmelden !";
+}
+
+void ReportRegistrationFailure(const std::error_code& error) {
   platform::ShowErrorMessageBox(kMessageBoxCaption, RegistrationFailureText(error));
-  if (error != platform::kDetachNoSystemModule && error != platform::kDetachNoEntryPoint) {
-    ReportMessage(msg::kServiceRegistrationFailed);
-  }
+  if (!RegistrationMissing(error)) ReportMessage(msg::kServiceRegistrationFailed);
 }
 
 bool CommandLineSelectsDebug(const std::string& command_line) {
@@ -167,8 +170,8 @@ int Win95ProgramMain(int argc, char** argv) {
       ReportMessage(msg::kCreateEventFailed, {reason});
       return End(1);
     }
-    int error = platform::DetachAsDaemon();
-    if (error != 0) {
+    const std::error_code error = platform::DetachAsDaemon();
+    if (error) {
       ReportRegistrationFailure(error);
       status = 1;
     } else {
