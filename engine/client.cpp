@@ -418,9 +418,8 @@ bool ResolveTimeServer(Runtime& rt, platform::SocketAddress* out) {
   uint32_t address = platform::ParseDottedAddress(name);
   if (address == platform::kInaddrNone && rt.sockets.ipv6_socket) return ResolveAnyTimeServer(rt, out);
   if (address == platform::kInaddrNone) {
-    std::string error_text;
-    if (rt.network->ResolveHost(name, &address, &error_text)) {
-      ReportMessage(msg::kResolveFailed, {name, error_text});
+    if (const std::error_code error = rt.network->ResolveHost(name, &address)) {
+      ReportMessage(msg::kResolveFailed, {name, error.message()});
       return false;
     }
   }
