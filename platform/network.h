@@ -186,8 +186,9 @@ class Network {
   // (adapter_list.h).
   virtual std::vector<InterfaceAddress> InterfaceAddresses() = 0;
   // Once, after InterfaceAddresses found the SNMP agent unloadable and read the adapter list
-  // instead: the error of loading it. 0 before, after that once, and where no agent is used.
-  virtual int TakeSnmpAgentFailure() { return 0; }
+  // instead: the system's error of loading it. No error before, after that once, and where no
+  // agent is used.
+  virtual std::error_code TakeSnmpAgentFailure() { return {}; }
   // The system's IPv6 addresses, any order.
   virtual std::vector<InterfaceAddress6> InterfaceAddresses6() { return {}; }
   // The local address (network byte order) the system sends from to reach `destination` (network

@@ -111,12 +111,12 @@ class WinsockNetwork : public Network {
     return win32::AdapterListIpAddressTable();
   }
 
-  int TakeSnmpAgentFailure() override {
+  std::error_code TakeSnmpAgentFailure() override {
     // -1: told already; the failure stays told for the life of the process.
     int failure = snmp_failure_.load();
     while (failure > 0 && !snmp_failure_.compare_exchange_weak(failure, -1)) {
     }
-    return failure > 0 ? failure : 0;
+    return SystemError(failure > 0 ? failure : 0);
   }
 
   std::vector<InterfaceAddress6> InterfaceAddresses6() override {

@@ -376,9 +376,9 @@ void FakeNetwork::SetInterfaceAddresses(std::vector<platform::InterfaceAddress> 
   interface_rows_ = std::move(rows);
 }
 
-int FakeNetwork::TakeSnmpAgentFailure() {
+std::error_code FakeNetwork::TakeSnmpAgentFailure() {
   std::lock_guard lock(core_->mutex);
-  return std::exchange(snmp_agent_failure_, 0);
+  return platform::SystemError(std::exchange(snmp_agent_failure_, 0));
 }
 
 void FakeNetwork::SetSnmpAgentFailure(int error) {

@@ -153,7 +153,7 @@ class FakeNetwork : public platform::Network {
   std::error_code ResolveHost(std::string_view name, uint32_t* address) override;
   std::vector<platform::InterfaceAddress> InterfaceAddresses() override;
   // What SetSnmpAgentFailure gave, once.
-  int TakeSnmpAgentFailure() override;
+  std::error_code TakeSnmpAgentFailure() override;
   // The source that SetRoute gave for `destination`; ENETUNREACH for any other.
   std::error_code RouteSource(uint32_t destination, uint32_t* source) override;
 
