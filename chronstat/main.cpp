@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "chronstat/status_plot.h"
@@ -75,8 +76,8 @@ int main(int argc, char** argv) {
 
   const std::string path = platform::StatusFilePath();
   std::string text;
-  const int error = platform::ReadRegularFile(path, kFileLimit, &text);
-  if (error != 0) {
+  const std::error_code error = platform::ReadRegularFile(path, kFileLimit, &text);
+  if (error) {
     if (platform::IsMissingFileError(error)) {
       platform::PrintText(stderr,
                           "chronstat: no status file %s: neither chronsvc nor chron95 is running (or it cannot write "

@@ -143,7 +143,7 @@ KeyFileContents ParseKeyFile(std::string_view text) {
   return result;
 }
 
-int ReadKeyFileText(const std::string& path, std::string* text, platform::FileFacts* facts) {
+std::error_code ReadKeyFileText(const std::string& path, std::string* text, platform::FileFacts* facts) {
   return platform::ReadRegularFile(path, kLargestKeyFile, text, facts);
 }
 

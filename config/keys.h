@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "config/configuration.h"
@@ -42,10 +43,10 @@ KeyFileContents ParseKeyFile(std::string_view text);
 
 inline constexpr size_t kLargestKeyFile = size_t{1} << 20;  // bytes
 
-// Reads the regular file at `path` (at most kLargestKeyFile bytes) into `text`; 0 or an error of
-// platform::ReadRegularFile, whose FileErrorText tells it. `facts` (may be null) receives who may
-// read it.
-int ReadKeyFileText(const std::string& path, std::string* text, platform::FileFacts* facts = nullptr);
+// Reads the regular file at `path` (at most kLargestKeyFile bytes) into `text`; no error or an
+// error of platform::ReadRegularFile, whose FileErrorText tells it. `facts` (may be null)
+// receives who may read it.
+std::error_code ReadKeyFileText(const std::string& path, std::string* text, platform::FileFacts* facts = nullptr);
 
 // `text` for a report: characters that would not show (control characters, format characters
 // such as a byte-order mark, bytes that are no UTF-8) as \uXXXX or \xNN.

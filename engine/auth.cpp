@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <string>
+#include <system_error>
 
 #include "engine/ntp_message.h"
 #include "engine/contexts.h"
 #include "messages/report.h"
+#include "platform/error_text.h"
 
 namespace chron {
 namespace {
@@ -47,11 +49,12 @@ Authentication LoadAuthentication(const Configuration& config) {
   }
   std::string text;
   platform::FileFacts facts;
-  const int error = ReadKeyFileText(path, &text, &facts);
-  if (error != 0) {
+  const std::error_code error = ReadKeyFileText(path, &text, &facts);
+  if (error) {
     // The system's errors in its own words; a FIFO, a device or an oversized file in ours.
-    const std::string reason = error < 0 ? platform::FileErrorText(error, kLargestKeyFile)
-                                         : std::string(SystemErrorText(static_cast<uint32_t>(error)));
+    const std::string reason = error.category() == platform::PlatformCategory()
+                                   ? platform::FileErrorText(error, kLargestKeyFile)
+                                   : std::string(SystemErrorText(error));
     ReportMessage(msg::kKeyFileUnreadable, {path, reason});
     return auth;
   }
@@ -82,7 +85,7 @@ Authentication LoadAuthentication(const Configuration& config) {
 
 bool SignMessage(const SymmetricKey& key, uint8_t* bytes) {
   platform::Mac mac;
-  if (platform::ComputeMac(key.algorithm, key.secret.data(), key.secret.size(), bytes, kNtpMessageSize, &mac) != 0) {
+  if (platform::ComputeMac(key.algorithm, key.secret.data(), key.secret.size(), bytes, kNtpMessageSize, &mac)) {
     return false;
   }
   uint8_t* id = bytes + kKeyIdOffset;
@@ -103,7 +106,7 @@ MacVerdict CheckMac(const Authentication& auth, const uint8_t* bytes, size_t siz
   if (candidate == nullptr || candidate->id != id) return MacVerdict::kUnknownKey;
   platform::Mac mac;
   if (platform::ComputeMac(candidate->algorithm, candidate->secret.data(), candidate->secret.size(), bytes,
-                           kNtpMessageSize, &mac) != 0 ||
+                           kNtpMessageSize, &mac) ||
       !platform::EqualInConstantTime(mac.data(), bytes + kMacOffset, platform::kMacSize)) {
     return MacVerdict::kBadMac;
   }

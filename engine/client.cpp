@@ -358,9 +358,8 @@ bool ResolveTimeServer(const ClientContext& ctx, platform::SocketAddress* out) {
   uint32_t address = platform::ParseDottedAddress(name);
   if (address == platform::kInaddrNone && ctx.sockets.ipv6_socket) return ResolveAnyTimeServer(ctx, out);
   if (address == platform::kInaddrNone) {
-    std::string error_text;
-    if (ctx.network.ResolveHost(name, &address, &error_text)) {
-      ReportMessage(msg::kResolveFailed, {name, error_text});
+    if (const std::error_code error = ctx.network.ResolveHost(name, &address)) {
+      ReportMessage(msg::kResolveFailed, {name, error.message()});
       return false;
     }
   }

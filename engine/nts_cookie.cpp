@@ -94,7 +94,7 @@ std::optional<ServerKey> NewServerKey(const ServerKeyRing& ring, int64_t now) {
   ServerKey key;
   key.created = now;
   uint8_t id[4];
-  if (platform::RandomBytes(key.secret.data(), key.secret.size()) != 0 || platform::RandomBytes(id, sizeof id) != 0) {
+  if (platform::RandomBytes(key.secret.data(), key.secret.size()) || platform::RandomBytes(id, sizeof id)) {
     return std::nullopt;
   }
   key.id = ring.current ? ring.current->id + 1 : Read32(id);
@@ -106,16 +106,16 @@ std::optional<std::vector<uint8_t>> SealCookie(const ServerKey& key, const Sessi
   uint8_t* const id = cookie.data();
   uint8_t* const nonce = id + kKeyIdSize;
   for (size_t i = 0; i < kKeyIdSize; ++i) id[i] = static_cast<uint8_t>(key.id >> (24 - 8 * i));
-  if (platform::RandomBytes(nonce, kCookieNonceSize) != 0) return std::nullopt;
+  if (platform::RandomBytes(nonce, kCookieNonceSize)) return std::nullopt;
   std::array<uint8_t, kPlaintextSize> plaintext{};
   plaintext[0] = static_cast<uint8_t>(keys.aead >> 8);
   plaintext[1] = static_cast<uint8_t>(keys.aead);
   std::memcpy(&plaintext[4], keys.c2s.data(), kSessionKeySize);
   std::memcpy(&plaintext[4 + kSessionKeySize], keys.s2c.data(), kSessionKeySize);
   const platform::ByteView associated[] = {{id, kKeyIdSize}, {nonce, kCookieNonceSize}};
-  const int result = platform::SealSiv(key.secret.data(), associated, plaintext, nonce + kCookieNonceSize);
+  const std::error_code error = platform::SealSiv(key.secret.data(), associated, plaintext, nonce + kCookieNonceSize);
   std::memset(plaintext.data(), 0, plaintext.size());
-  if (result != 0) return std::nullopt;
+  if (error) return std::nullopt;
   return cookie;
 }
 
@@ -126,7 +126,7 @@ std::optional<SessionKeys> OpenCookie(const ServerKeyRing& ring, std::span<const
   const platform::ByteView associated[] = {cookie.subspan(0, kKeyIdSize), cookie.subspan(kKeyIdSize, kCookieNonceSize)};
   std::array<uint8_t, kPlaintextSize> plaintext{};
   if (platform::OpenSiv(key->secret.data(), associated, cookie.subspan(kKeyIdSize + kCookieNonceSize),
-                        plaintext.data()) != 0) {
+                        plaintext.data())) {
     return std::nullopt;
   }
   SessionKeys keys;

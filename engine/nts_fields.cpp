@@ -31,7 +31,7 @@ void AppendField(uint16_t type, std::span<const uint8_t> value, std::vector<uint
 bool AppendAuthenticator(const std::array<uint8_t, kSessionKeySize>& key, std::span<const uint8_t> plaintext,
                          std::vector<uint8_t>* out) {
   uint8_t nonce[kAuthNonceSize];
-  if (platform::RandomBytes(nonce, sizeof nonce) != 0) return false;
+  if (platform::RandomBytes(nonce, sizeof nonce)) return false;
   const size_t ciphertext_size = platform::kSivTagSize + plaintext.size();
   std::vector<uint8_t> value;
   Append16(kAuthNonceSize, &value);
@@ -40,7 +40,7 @@ bool AppendAuthenticator(const std::array<uint8_t, kSessionKeySize>& key, std::s
   const size_t sealed_at = value.size();
   value.resize(sealed_at + Padded(ciphertext_size), 0);
   const platform::ByteView associated[] = {*out, {nonce, kAuthNonceSize}};
-  if (platform::SealSiv(key.data(), associated, plaintext, &value[sealed_at]) != 0) return false;
+  if (platform::SealSiv(key.data(), associated, plaintext, &value[sealed_at])) return false;
   AppendField(kFieldAuthenticator, value, out);
   return true;
 }
@@ -59,7 +59,7 @@ std::optional<std::vector<uint8_t>> OpenAuthenticator(std::span<const uint8_t> m
   const platform::ByteView associated[] = {message.subspan(0, field.offset), value.subspan(4, nonce_size)};
   std::vector<uint8_t> plaintext(ciphertext_size - platform::kSivTagSize);
   if (platform::OpenSiv(key.data(), associated, value.subspan(4 + Padded(nonce_size), ciphertext_size),
-                        plaintext.data()) != 0) {
+                        plaintext.data())) {
     return std::nullopt;
   }
   return plaintext;
@@ -93,7 +93,7 @@ std::optional<std::vector<ExtensionField>> ParseExtensionFields(std::span<const 
 
 std::optional<UniqueId> NewUniqueId() {
   UniqueId uid;
-  if (platform::RandomBytes(uid.data(), uid.size()) != 0) return std::nullopt;
+  if (platform::RandomBytes(uid.data(), uid.size())) return std::nullopt;
   return uid;
 }
 

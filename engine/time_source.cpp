@@ -1,6 +1,7 @@
 #include "engine/time_source.h"
 
 #include <string>
+#include <system_error>
 
 #include "messages/report.h"
 
@@ -13,10 +14,9 @@ std::string_view WithoutBrackets(std::string_view text) {
 
 bool ResolveAnyTimeServer(const ClientContext& ctx, platform::SocketAddress* out) {
   const std::string& name = ctx.config.client_time_source;
-  std::string error_text;
   platform::SocketAddress address;
-  if (ctx.network.ResolveAny(WithoutBrackets(name), &address, &error_text)) {
-    ReportMessage(msg::kResolveFailed, {name, error_text});
+  if (const std::error_code error = ctx.network.ResolveAny(WithoutBrackets(name), &address)) {
+    ReportMessage(msg::kResolveFailed, {name, error.message()});
     return false;
   }
   address.port = platform::HostToNetwork16(kNtpPort);

@@ -80,9 +80,8 @@ class SimulatedClock : public Clock {
     return entry->state.TimeAt(system_ns);
   }
 
-  // The file's operations tell the system's error numbers; the clock's callers get them as errors.
   std::error_code StepBy(int64_t offset) override {
-    return SystemError(Change([&](SimulatedClockState* state) {
+    return Change([&](SimulatedClockState* state) {
       // Both the offset and the reading it gives must stay within the range.
       int64_t stepped = 0;
       int64_t after = 0;
@@ -91,22 +90,22 @@ class SimulatedClock : public Clock {
       }
       state->offset_ns = stepped;
       return 0;
-    }));
+    });
   }
 
   std::error_code DisciplineAvailable() const override { return {}; }
   std::error_code SetFrequencyCorrection(double ppm) override {
     if (!(std::fabs(ppm) <= kMaxFrequencyCorrectionPpm)) return SystemError(clock_system::kOutOfRange);
-    return SystemError(Change([&](SimulatedClockState* state) {
+    return Change([&](SimulatedClockState* state) {
       state->correction_ppm = ppm;
       return 0;
-    }));
+    });
   }
   std::error_code Slew(int64_t offset) override {
-    return SystemError(Change([&](SimulatedClockState* state) {
+    return Change([&](SimulatedClockState* state) {
       state->slew_ns = offset;
       return 0;
-    }));
+    });
   }
   std::error_code FrequencyCorrection(double* ppm) const override {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -167,29 +166,29 @@ class SimulatedClock : public Clock {
     Adopt(state, state.anchor_ns);
   }
 
-  // Re-reads the file under its lock, re-anchors it now, lets `edit` change it (0 or an error
-  // that leaves everything as it was) and writes it back.
+  // Re-reads the file under its lock, re-anchors it now, lets `edit` change it (0 or a system
+  // error number that leaves everything as it was) and writes it back.
   template <typename Edit>
-  int Change(Edit edit) {
+  std::error_code Change(Edit edit) {
     std::lock_guard<std::mutex> change_guard(change_mutex_);
     FileLock lock;
-    if (int error = lock.Acquire(path_)) return error;
+    if (std::error_code error = lock.Acquire(path_)) return error;
     // Every writer of the file replaces it under this lock: a temporary found now is one that a
     // killed writer left.
     RemoveLeftTemporaries(path_);
     SimulatedClockState state;
-    if (int error = ReadStateFile(path_, &state)) return error;
+    if (int error = ReadStateFile(path_, &state)) return SystemError(error);
     const int64_t now = RealNowNanoseconds();
     if (state.Moves()) state = state.AnchoredAt(now);
     state.anchor_ns = now;
-    if (int error = edit(&state)) return error;
+    if (int error = edit(&state)) return SystemError(error);
     state.long_form = state.long_form || state.Moves();
-    if (int error = ReplaceFileAtomically(path_, FormatSimulatedClockState(state))) return error;
+    if (std::error_code error = ReplaceFileAtomically(path_, FormatSimulatedClockState(state))) return error;
     std::lock_guard<std::mutex> guard(mutex_);
     clock_system::FileIdentity(path_, &seen_identity_);
     Adopt(state, state.long_form ? now : RealNowNanoseconds());
     read_error_ = 0;
-    return 0;
+    return {};
   }
 
   const std::string path_;

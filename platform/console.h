@@ -3,6 +3,9 @@
 
 #include <cstdio>
 #include <string_view>
+#include <system_error>
+
+#include "platform/error_text.h"
 
 namespace chron::platform {
 
@@ -55,25 +58,20 @@ void SetTerminalTitle(std::string_view title);
 
 // Detaches the process from its terminal and runs it on as a background daemon in a session of
 // its own, with standard input, output and error on /dev/null (working directory and umask are
-// kept). Returns 0 in the daemon process, which goes on; the calling process waits without
+// kept). Returns no error in the daemon process, which goes on; the calling process waits without
 // returning until the daemon calls ConfirmDaemonStart, and then ends with the exit status given
-// there (1 if the daemon ended without a word). If detaching fails,
-// returns the system error code in the calling process, which is still attached and goes on.
-// Call it before any thread is created: only the calling thread survives.
+// there (1 if the daemon ended without a word). If detaching fails, returns the system's error in
+// the calling process, which is still attached and goes on. Call it before any thread is created:
+// only the calling thread survives.
 // On Windows it registers the process as a Windows 95 service process instead and returns
-// kDetachNoSystemModule or kDetachNoEntryPoint when the system lacks that registration, any other
-// code when the registration is refused.
-int DetachAsDaemon();
+// PlatformError::kNoServiceProcessModule or kNoServiceProcessEntry when the system lacks that
+// registration (its module KERNEL32 or its entry point is missing), the system's error
+// ERROR_ACCESS_DENIED when the registration is refused.
+std::error_code DetachAsDaemon();
 
 // In a detached daemon: tells the waiting original process that the start is over and with
 // which exit status it ends (0: the daemon runs). Only the first call counts; does nothing where
 // no process waits (Windows, or no DetachAsDaemon before).
 void ConfirmDaemonStart(int exit_status);
-
-// DetachAsDaemon's errors for a system without the service-process registration: its module
-// (ERROR_MOD_NOT_FOUND) or its entry point (ERROR_PROC_NOT_FOUND) is missing. Never returned on
-// Linux, where the errno values of these numbers do not occur in detaching.
-inline constexpr int kDetachNoSystemModule = 126;
-inline constexpr int kDetachNoEntryPoint = 127;
 
 }  // namespace chron::platform

@@ -12,6 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <system_error>
+
+#include "platform/error_text.h"
 
 namespace chron::platform {
 
@@ -24,17 +27,15 @@ enum class MacAlgorithm {
 };
 
 // The MAC of `size` bytes at `data` under `key` (`key_size` bytes: exactly 16 for
-// kAes128Cmac, at least 1 for kMd5). Returns 0, or a non-zero code when the provider refused
-// (an unusable key, or the algorithm missing from the provider); `mac` is then unspecified.
-int ComputeMac(MacAlgorithm algorithm, const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, Mac* mac);
+// kAes128Cmac, at least 1 for kMd5). Returns no error, or PlatformError::kMacRefused when the
+// provider refused (an unusable key, or the algorithm missing from the provider); `mac` is then
+// unspecified.
+std::error_code ComputeMac(MacAlgorithm algorithm, const uint8_t* key, size_t key_size, const uint8_t* data,
+                           size_t size, Mac* mac);
 
 // Whether the `size` bytes at `a` and `b` are equal, in a time that does not depend on where
 // they differ (a MAC check must not tell an attacker how many leading bytes were right).
 bool EqualInConstantTime(const uint8_t* a, const uint8_t* b, size_t size);
-
-// Error codes of the functions below besides a provider's refusal (any other non-zero value).
-inline constexpr int kCryptoNotInThisBuild = -2;  // the build has no provider of the algorithm
-inline constexpr int kCryptoNotAuthentic = -3;    // OpenSiv: the synthetic IV does not match
 
 // AES-SIV: a 32-byte key (the CMAC key, then the CTR key), a 16-byte synthetic IV.
 inline constexpr size_t kSivKeySize = 32;
@@ -44,14 +45,16 @@ using ByteView = std::span<const uint8_t>;
 // Seals `plaintext` with the associated-data strings `associated` (S1 ... Sn-1 of RFC 5297's
 // S2V, in order; a nonce is the last of them, section 3). `sealed` receives the synthetic IV and
 // then the ciphertext: kSivTagSize + plaintext.size() bytes. RFC 5116's AEAD_AES_SIV_CMAC_256 of
-// associated data A and nonce N is associated = {A, N}. Returns 0 or an error code.
-int SealSiv(const uint8_t* key, std::span<const ByteView> associated, ByteView plaintext, uint8_t* sealed);
+// associated data A and nonce N is associated = {A, N}. No error, PlatformError::kMacRefused or
+// kCryptoNotInThisBuild.
+std::error_code SealSiv(const uint8_t* key, std::span<const ByteView> associated, ByteView plaintext, uint8_t* sealed);
 // The reverse: checks the synthetic IV at the start of `sealed` (at least kSivTagSize bytes) and
-// writes sealed.size() - kSivTagSize bytes of plaintext. kCryptoNotAuthentic when the IV does not
-// match (`plaintext` is then zeroed).
-int OpenSiv(const uint8_t* key, std::span<const ByteView> associated, ByteView sealed, uint8_t* plaintext);
+// writes sealed.size() - kSivTagSize bytes of plaintext. PlatformError::kNotAuthentic when the IV
+// does not match (`plaintext` is then zeroed).
+std::error_code OpenSiv(const uint8_t* key, std::span<const ByteView> associated, ByteView sealed, uint8_t* plaintext);
 
-// `size` bytes from the system's cryptographically secure generator. Returns 0 or an error code.
-int RandomBytes(uint8_t* out, size_t size);
+// `size` bytes from the system's cryptographically secure generator. No error, or
+// PlatformError::kMacRefused.
+std::error_code RandomBytes(uint8_t* out, size_t size);
 
 }  // namespace chron::platform

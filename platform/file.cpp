@@ -5,11 +5,11 @@
 
 namespace chron::platform {
 
-std::string FileErrorText(int error, size_t limit) {
-  if (error == kNotRegularFile) return "keine reguläre Datei";
-  if (error == kFileTooLarge) return "größer als " + std::to_string(limit) + " Bytes";
+std::string FileErrorText(const std::error_code& error, size_t limit) {
+  if (error == PlatformError::kFileTooLarge) return "größer als " + std::to_string(limit) + " Bytes";
+  if (error.category() != SystemCategory()) return error.message();
   std::string text;
-  if (!SystemErrorMessage(error, &text)) text = "Fehler " + std::to_string(error);
+  if (!SystemErrorMessage(error.value(), &text)) text = "Fehler " + std::to_string(error.value());
   return text;
 }
 

@@ -8,16 +8,15 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <system_error>
+
+#include "platform/error_text.h"
 
 namespace chron::platform {
 
 // std::fopen of the UTF-8 path `path` with `mode` ("rb", "wb", ...): the stream, or null with
 // errno set.
 std::FILE* OpenFile(const std::string& path, const char* mode);
-
-// ReadRegularFile's own failures. Negative, so that they never meet a system error number.
-inline constexpr int kNotRegularFile = -1;  // a FIFO, a device, a directory, ...
-inline constexpr int kFileTooLarge = -2;    // more bytes than the caller's limit
 
 // What ReadRegularFile tells about the file besides its bytes.
 struct FileFacts {
@@ -28,17 +27,18 @@ struct FileFacts {
 };
 
 // Reads the whole of the regular file `path` (UTF-8) into *text, at most `limit` bytes. Never
-// waits for a writer: a FIFO or a device is refused with kNotRegularFile without being read.
-// Returns 0, kNotRegularFile, kFileTooLarge, or the system's error (errno on Linux, Win32 codes
-// on Windows; a missing file is ENOENT / ERROR_FILE_NOT_FOUND). `facts` may be null.
-int ReadRegularFile(const std::string& path, size_t limit, std::string* text, FileFacts* facts = nullptr);
+// waits for a writer: a FIFO or a device is refused with PlatformError::kNotRegularFile without
+// being read. Returns no error, kNotRegularFile, PlatformError::kFileTooLarge, or the system's
+// error (errno on Linux, Win32 codes on Windows; a missing file is ENOENT / ERROR_FILE_NOT_FOUND).
+// `facts` may be null.
+std::error_code ReadRegularFile(const std::string& path, size_t limit, std::string* text, FileFacts* facts = nullptr);
 
 // True for the system's errors that mean "there is no such file" (also a missing directory).
-bool IsMissingFileError(int error);
+bool IsMissingFileError(const std::error_code& error);
 
-// A text for an error of ReadRegularFile with the limit it was given: the two own failures in
-// words, any other the system's text.
-std::string FileErrorText(int error, size_t limit);
+// A text for an error of ReadRegularFile with the limit it was given: the own failures in words
+// (kFileTooLarge with the limit), any other the system's text ("Fehler N" where it has none).
+std::string FileErrorText(const std::error_code& error, size_t limit);
 
 // Whether ReplaceFileAtomically waits until the new content is on the disk.
 enum class FileSync {
@@ -52,8 +52,9 @@ enum class FileSync {
 // file and of its directory; Windows: FlushFileBuffers and a write-through move). A `path` that
 // is a symbolic link stays one: the file it leads to is replaced (Linux). The replaced file's
 // permission bits (and, where the caller may give it, its owner) carry over; a new file gets
-// 0644 (Linux). Returns 0 or the system's error; nothing is left behind after a failure.
-int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync = FileSync::kDurable);
+// 0644 (Linux). Returns no error or the system's error; nothing is left behind after a failure.
+std::error_code ReplaceFileAtomically(const std::string& path, std::string_view text,
+                                      FileSync sync = FileSync::kDurable);
 
 // Removes the temporary files that ReplaceFileAtomically leaves beside the file `path` when its
 // writer is killed before it could move or remove them. Call it only under the FileLock of
@@ -72,8 +73,9 @@ class FileLock {
   ~FileLock() { Release(); }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
-  // Waits for the lock (releasing one held before). 0, or the system's error with no lock held.
-  int Acquire(const std::string& path);
+  // Waits for the lock (releasing one held before). No error, or the system's error with no lock
+  // held.
+  std::error_code Acquire(const std::string& path);
 
  private:
   void Release();

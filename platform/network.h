@@ -147,22 +147,21 @@ class Network {
   // has no IPv6.
   virtual std::error_code CreateUdpSocket6(std::unique_ptr<UdpSocket>* /*socket*/) { return NoIpv6(); }
   virtual std::unique_ptr<SocketWaiter> CreateWaiter(const std::vector<UdpSocket*>& sockets) = 0;
-  // gethostbyname: first IPv4 address of `name`. No error, or the error with its text.
-  virtual std::error_code ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) = 0;
+  // gethostbyname: first IPv4 address of `name`. No error, or the error, whose message() is the
+  // resolver's text.
+  virtual std::error_code ResolveHost(std::string_view name, uint32_t* address) = 0;
   // getaddrinfo for any family: the first address of `name` in the system's order (RFC 6724),
   // IPv6 or IPv4, port 123. A numeric IPv6 address may carry a zone ("fe80::1%eth0"). No error,
-  // or the error with its text.
-  virtual std::error_code ResolveAny(std::string_view /*name*/, SocketAddress* /*address*/, std::string* error_text) {
-    if (error_text != nullptr) *error_text = "IPv6";
-    return NoIpv6();
-  }
+  // or the error as ResolveHost tells it.
+  virtual std::error_code ResolveAny(std::string_view /*name*/, SocketAddress* /*address*/) { return NoIpv6(); }
   // The interface address table of the system (MIB-II ipAddrTable rows), any order. On Windows
   // the SNMP agent inetmib1.dll serves it; where that cannot be loaded, the adapter list
   // (adapter_list.h).
   virtual std::vector<InterfaceAddress> InterfaceAddresses() = 0;
   // Once, after InterfaceAddresses found the SNMP agent unloadable and read the adapter list
-  // instead: the error of loading it. 0 before, after that once, and where no agent is used.
-  virtual int TakeSnmpAgentFailure() { return 0; }
+  // instead: the system's error of loading it. No error before, after that once, and where no
+  // agent is used.
+  virtual std::error_code TakeSnmpAgentFailure() { return {}; }
   // The system's IPv6 addresses, any order.
   virtual std::vector<InterfaceAddress6> InterfaceAddresses6() { return {}; }
   // The local address (network byte order) the system sends from to reach `destination` (network

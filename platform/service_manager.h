@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <system_error>
 
 namespace chron::platform {
 
@@ -27,17 +28,17 @@ struct ServiceStatus {
 class ServiceManager {
  public:
   virtual ~ServiceManager() = default;
-  // Tells the service manager the status; 0 or an error number.
-  virtual int SetStatus(const ServiceStatus& status) = 0;
+  // Tells the service manager the status; no error or the system's error.
+  virtual std::error_code SetStatus(const ServiceStatus& status) = 0;
   // Tells the service manager a line of free text about the service's work (systemd's STATUS=);
-  // 0 or an error number. Where the manager has no place for it, nothing.
-  virtual int SetStatusText(const std::string& /*text*/) { return 0; }
+  // no error or the system's error. Where the manager has no place for it, nothing.
+  virtual std::error_code SetStatusText(const std::string& /*text*/) { return {}; }
 };
 
-// Connects to the service manager that started this process. Fails with an error number
+// Connects to the service manager that started this process. Fails with the system's error
 // when the process was not started by one (started from a console). `handler_failed` tells which
 // step failed: false for the connection itself (the dispatcher), true when the connection stood
 // but the service's control handler could not be registered.
-int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager, bool* handler_failed);
+std::error_code ConnectServiceManager(std::unique_ptr<ServiceManager>* manager, bool* handler_failed);
 
 }  // namespace chron::platform

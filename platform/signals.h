@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <system_error>
 
 namespace chron::platform {
 
@@ -16,8 +17,8 @@ enum class ControlSignal {
 
 // Blocks the five control signals in the calling thread; threads created afterwards inherit
 // that. Call it at start-up before any thread exists, so that only the watcher thread below ever
-// receives them. Returns 0 or a system error code.
-int BlockControlSignals();
+// receives them. Returns no error or the system's error.
+std::error_code BlockControlSignals();
 
 // A thread that receives the blocked control signals and calls the handler for each, on that
 // thread, in the order they arrive. The handler may do any work. Destroying the object stops the
@@ -25,8 +26,8 @@ int BlockControlSignals();
 class ControlSignalWatcher {
  public:
   using Handler = std::function<void(ControlSignal)>;
-  // Returns 0 and sets *out, or a system error code. Call BlockControlSignals first.
-  static int Start(Handler handler, std::unique_ptr<ControlSignalWatcher>* out);
+  // Returns no error and sets *out, or the system's error. Call BlockControlSignals first.
+  static std::error_code Start(Handler handler, std::unique_ptr<ControlSignalWatcher>* out);
 
   ~ControlSignalWatcher();
   ControlSignalWatcher(const ControlSignalWatcher&) = delete;

@@ -9,8 +9,9 @@ std::string StatusFilePath() {
   return !path.empty() ? path : DefaultStatusFilePath();
 }
 
-bool IsStatusFolderRefusal(int error) {
-  return error == kStatusFolderForeignOwner || error == kStatusFolderOpenToOthers || error == kStatusFolderLink;
+bool IsStatusFolderRefusal(const std::error_code& error) {
+  return error == PlatformError::kStatusFolderForeignOwner || error == PlatformError::kStatusFolderOpenToOthers ||
+         error == PlatformError::kStatusFolderLink;
 }
 
 }  // namespace chron::platform

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <system_error>
+
+#include "platform/error_text.h"
 
 namespace chron::platform {
 
@@ -15,20 +18,20 @@ std::string StatusFilePath();
 // The system's place of the status file (see StatusFilePath).
 std::string DefaultStatusFilePath();
 
-// ReplaceFileContents' refusals of the status file's folder: negative, so that they never meet a
-// system error number. A folder that another user may change would let that user plant a link
-// or a file of their own where the writer, often root or a service's account, writes.
-// Owned by neither the writing user nor root (Windows: nor SYSTEM nor the Administrators).
-inline constexpr int kStatusFolderForeignOwner = -20;
-// Group or others may write, and there is no sticky bit (Linux).
-inline constexpr int kStatusFolderOpenToOthers = -21;
-// The folder's own name is a symbolic link (Windows: or another reparse point, a junction).
-inline constexpr int kStatusFolderLink = -22;
+// ReplaceFileContents' refusals of the status file's folder (PlatformError, error_text.h): a
+// folder that another user may change would let that user plant a link or a file of their own
+// where the writer, often root or a service's account, writes.
+//   kStatusFolderForeignOwner: owned by neither the writing user nor root (Windows: nor SYSTEM
+//     nor the Administrators);
+//   kStatusFolderOpenToOthers: group or others may write, and there is no sticky bit (Linux);
+//   kStatusFolderLink: the folder's own name is a symbolic link (Windows: or another reparse
+//     point, a junction).
 
-// True for the refusals above, false for 0 and the system's errors.
-bool IsStatusFolderRefusal(int error);
-// A refusal's reason, the end of a German sentence whose subject is the folder ("... gehört").
-std::string StatusFolderRefusalText(int error);
+// True for the refusals above, false for success and the system's errors.
+bool IsStatusFolderRefusal(const std::error_code& error);
+// A refusal's reason on this system, the end of a German sentence whose subject is the folder
+// ("... gehört"): the message() of the refusal's code.
+std::string StatusFolderRefusalText(PlatformError refusal);
 
 // Replaces the status file `path` by one holding `text`, atomically, left to the system's cache:
 // the record is rewritten often and means nothing after a restart. Creates the file's folder
@@ -38,8 +41,8 @@ std::string StatusFolderRefusalText(int error);
 // the file, the folder itself must be no link (Windows: no junction either), and a folder that
 // others may change is refused (kStatusFolder...; Windows judges the folder's owner only). The
 // new file is written under a new random name beside it; temporaries that killed writers left
-// there are removed once they are a minute old. 0, a refusal or the system's error.
-int ReplaceFileContents(const std::string& path, const std::string& text);
+// there are removed once they are a minute old. No error, a refusal or the system's error.
+std::error_code ReplaceFileContents(const std::string& path, const std::string& text);
 
 // This process's id.
 uint32_t CurrentProcessId();

@@ -31,7 +31,7 @@ void Host::EnterDebugMode() {
   SetReportTarget(ReportTarget::kConsole);
 }
 
-int Host::WatchSignals(std::function<void(platform::ControlSignal)> handler) {
+std::error_code Host::WatchSignals(std::function<void(platform::ControlSignal)> handler) {
   return platform::ControlSignalWatcher::Start(std::move(handler), &signals_);
 }
 

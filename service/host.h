@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "engine/runtime.h"
 #include "platform/registry.h"
@@ -40,9 +41,9 @@ class Host {
 
   // Debug mode: reports and trace lines go to the console.
   static void EnterDebugMode();
-  // Takes the control signals on a thread of its own and hands each to `handler`; 0 or the
-  // error. Block them first (platform::BlockControlSignals), before any thread exists.
-  int WatchSignals(std::function<void(platform::ControlSignal)> handler);
+  // Takes the control signals on a thread of its own and hands each to `handler`; no error or
+  // the system's error. Block them first (platform::BlockControlSignals), before any thread exists.
+  std::error_code WatchSignals(std::function<void(platform::ControlSignal)> handler);
   // The console's handling in debug mode: Ctrl+C and Ctrl+Break print the stop line and stop;
   // any other signal ends the process as it would without a handler.
   void HandleConsoleSignal(platform::ControlSignal signal);

@@ -65,8 +65,8 @@ class ServiceProcess {
 };
 
 void ServiceProcess::ReportStatusLocked() {
-  int error = manager_->SetStatus(status_);
-  if (error != 0) ReportMessage(msg::kSetStatusFailed, {SystemErrorText(static_cast<uint32_t>(error))});
+  const std::error_code error = manager_->SetStatus(status_);
+  if (error) ReportMessage(msg::kSetStatusFailed, {SystemErrorText(error)});
   if (status_.state == platform::ServiceState::kStopped) {
     stopped_reported_ = true;
     stopped_cv_.notify_all();
@@ -189,9 +189,9 @@ void ServiceProcess::ServiceMain() {
     status_.state = platform::ServiceState::kRunning;
     status_.checkpoint = 0;
     status_.wait_hint_ms = 0;
-    int error = manager_->SetStatus(status_);
-    if (error != 0) {
-      ReportMessage(msg::kSetStatusFailed, {SystemErrorText(static_cast<uint32_t>(error))});
+    const std::error_code error = manager_->SetStatus(status_);
+    if (error) {
+      ReportMessage(msg::kSetStatusFailed, {SystemErrorText(error)});
       // No receive loop will run: release the workers so that they see the stop and end.
       stop.shutdown.Set();
       stop.start.Set();
@@ -238,18 +238,17 @@ int ServiceProcess::Run(const std::vector<std::string>& args) {
 int ServiceProcess::RunUnderServiceManager(const std::function<void(platform::ControlSignal)>& on_signal) {
   SetReportTarget(ReportTarget::kEventLog);
   bool handler_failed = false;
-  int error = platform::ConnectServiceManager(&manager_, &handler_failed);
-  if (error != 0) {
-    ReportMessage(handler_failed ? msg::kControlHandlerFailed : msg::kDispatcherFailed,
-                  {SystemErrorText(static_cast<uint32_t>(error))});
+  std::error_code error = platform::ConnectServiceManager(&manager_, &handler_failed);
+  if (error) {
+    ReportMessage(handler_failed ? msg::kControlHandlerFailed : msg::kDispatcherFailed, {SystemErrorText(error)});
     return 0;
   }
   // The dispatcher: the service's main routine runs on a thread of its own, controls arrive
   // on the signal thread.
   status_ = platform::ServiceStatus{};
   error = host_.WatchSignals(on_signal);
-  if (error != 0) {
-    ReportMessage(msg::kControlHandlerFailed, {SystemErrorText(static_cast<uint32_t>(error))});
+  if (error) {
+    ReportMessage(msg::kControlHandlerFailed, {SystemErrorText(error)});
     return 0;
   }
   std::thread service_thread([this] { ServiceMain(); });

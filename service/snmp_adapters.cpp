@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "messages/report.h"
@@ -60,8 +61,8 @@ bool DiscoverAdaptersBySnmp(const DiscoverySource& source, AdapterTable& rows) {
   };
   const std::vector<uint32_t> addresses = WalkIpAddressColumn(query);
   // Without its SNMP agent the system gave the table from its adapter list: told once.
-  if (const int failure = source.network.TakeSnmpAgentFailure(); failure != 0) {
-    ReportMessage(msg::kSnmpAgentMissing, {int64_t{failure}});
+  if (const std::error_code failure = source.network.TakeSnmpAgentFailure()) {
+    ReportMessage(msg::kSnmpAgentMissing, {int64_t{failure.value()}});
   }
   // Loopback is dropped before it takes a row; each address beyond the 64 rows is reported.
   for (uint32_t address : addresses) {

@@ -97,20 +97,18 @@ StatusRecord StatusPublisher::Snapshot(int64_t now_ns) {
 void StatusPublisher::Publish() {
   const int64_t now = in_.clock.NowNanoseconds();
   const StatusRecord record = Snapshot(now);
-  const int error = platform::ReplaceFileContents(path_, StatusToJson(record));
+  const std::error_code error = platform::ReplaceFileContents(path_, StatusToJson(record));
   // A folder refused and a file that cannot be written are each told once in every mode, and the
   // program goes on without the file; in debug mode the trace tells each new error. None at
   // every write.
   if (platform::IsStatusFolderRefusal(error)) {
-    if (!refusal_reported_) ReportMessage(msg::kStatusFolderRefused, {path_, platform::StatusFolderRefusalText(error)});
+    if (!refusal_reported_) ReportMessage(msg::kStatusFolderRefused, {path_, error.message()});
     refusal_reported_ = true;
-  } else if (error != 0) {
-    if (!failure_reported_) {
-      ReportMessage(msg::kStatusFileUnwritable, {path_, std::string(SystemErrorText(static_cast<uint32_t>(error)))});
-    }
+  } else if (error) {
+    if (!failure_reported_) ReportMessage(msg::kStatusFileUnwritable, {path_, std::string(SystemErrorText(error))});
     failure_reported_ = true;
     if (error != last_error_ && DebugMode()) {
-      Trace("SNTP-Status: Statusdatei %s nicht geschrieben, Fehler %d.\n", path_.c_str(), error);
+      Trace("SNTP-Status: Statusdatei %s nicht geschrieben, Fehler %d.\n", path_.c_str(), error.value());
     }
   }
   last_error_ = error;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "engine/contexts.h"
@@ -57,7 +58,7 @@ class StatusPublisher {
   std::function<void(const std::string&)> status_line_;
   bool synchronised_ = false;
   int64_t since_ns_ = 0;
-  int last_error_ = 0;
+  std::error_code last_error_;
   bool refusal_reported_ = false;  // of the status file's folder: once per process
   bool failure_reported_ = false;  // a write that failed otherwise: once per process
 

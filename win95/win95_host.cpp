@@ -25,19 +25,21 @@ namespace {
 
 constexpr char kMessageBoxCaption[] = "SNTP Client";
 
-// Opens the named shutdown event into *event: 0, or the error with the insertion of
-// kCreateEventFailed (the system error text and where the event lives) in *reason. chron95 runs
-// only when it holds the event: one that no process could stop through it must not run at all.
-// In normal mode it is opened before detaching, so the daemon inherits the handle and the
-// foreground process returns only once the daemon holds the event: a stop set right after that
-// is never lost.
-int OpenShutdownEvent(std::unique_ptr<platform::NamedEvent>* event, std::string* reason) {
-  const std::error_code error = platform::NamedEvent::Create(kShutdownEventName, event);
-  if (!error) return 0;
-  *reason = SystemErrorText(error);
+// Opens the named shutdown event into *event: no error, or the error. chron95 runs only when it
+// holds the event: one that no process could stop through it must not run at all. In normal mode
+// it is opened before detaching, so the daemon inherits the handle and the foreground process
+// returns only once the daemon holds the event: a stop set right after that is never lost.
+std::error_code OpenShutdownEvent(std::unique_ptr<platform::NamedEvent>* event) {
+  return platform::NamedEvent::Create(kShutdownEventName, event);
+}
+
+// The insertion of kCreateEventFailed for the error of OpenShutdownEvent: the system error text
+// and where the event lives.
+std::string ShutdownEventFailure(const std::error_code& error) {
+  std::string reason = SystemErrorText(error);
   const std::string location = platform::NamedEvent::Location(kShutdownEventName);
-  if (!location.empty()) *reason += " (" + location + ")";
-  return error.value();
+  if (!location.empty()) reason += " (" + location + ")";
+  return reason;
 }
 
 // How long the shutdown watcher waits on the named event at a time before it looks whether the
@@ -100,20 +102,23 @@ int End(int status) {
 
 }  // namespace
 
-const char* RegistrationFailureText(int error) {
-  switch (error) {
-    case platform::kDetachNoSystemModule: return "Kann Modulehandle für KERNEL32.DLL nicht finden !";
-    case platform::kDetachNoEntryPoint:
-      return "Kann Einsprungspunkt für \"RegisterServiceProcess\" in KERNEL32.DLL nicht finden !";
-    default: return "Kann SNTP Dienst nicht beim Dienstmanager anmelden !";
-  }
+namespace {
+
+// The system lacks the registration: its module or its entry point is missing.
+bool RegistrationMissing(const std::error_code& error) {
+  return error == platform::PlatformError::kNoServiceProcessModule ||
+         error == platform::PlatformError::kNoServiceProcessEntry;
 }
 
-void ReportRegistrationFailure(int error) {
+}  // namespace
+
+std::string RegistrationFailureText(const std::error_code& error) {
+  return RegistrationMissing(error) ? error.message() : "Kann SNTP Dienst nicht beim Dienstmanager anmelden !";
+}
+
+void ReportRegistrationFailure(const std::error_code& error) {
   platform::ShowErrorMessageBox(kMessageBoxCaption, RegistrationFailureText(error));
-  if (error != platform::kDetachNoSystemModule && error != platform::kDetachNoEntryPoint) {
-    ReportMessage(msg::kServiceRegistrationFailed);
-  }
+  if (!RegistrationMissing(error)) ReportMessage(msg::kServiceRegistrationFailed);
 }
 
 bool CommandLineSelectsDebug(const std::string& command_line) {
@@ -143,12 +148,11 @@ int Win95ProgramMain(int argc, char** argv) {
     Host::EnterDebugMode();
     host.WatchSignals([&host](platform::ControlSignal signal) { host.HandleConsoleSignal(signal); });
     PrintBanner("SNTP v4 Client für Windows 95", Win95VersionText(ReadProductVersion()));
-    std::string reason;
-    if (OpenShutdownEvent(&shutdown_event, &reason) == 0) {
-      status = Run(host, *shutdown_event, [](int) {});
-    } else {
-      ReportMessage(msg::kCreateEventFailed, {reason});
+    if (const std::error_code error = OpenShutdownEvent(&shutdown_event)) {
+      ReportMessage(msg::kCreateEventFailed, {ShutdownEventFailure(error)});
       status = 1;
+    } else {
+      status = Run(host, *shutdown_event, [](int) {});
     }
     host.EndWorkers();
     platform::WriteText(stdout, "\n<Console wird mit jeder Taste geschlossen>\n");
@@ -156,9 +160,9 @@ int Win95ProgramMain(int argc, char** argv) {
   } else {
     // No console: the reports go to the system log, as the service's do.
     SetReportTarget(ReportTarget::kEventLog);
-    std::string reason;
-    if (OpenShutdownEvent(&shutdown_event, &reason) != 0) {
+    if (const std::error_code error = OpenShutdownEvent(&shutdown_event)) {
       // Normal mode shows nothing but message boxes: this one says why chron95 did not start.
+      const std::string reason = ShutdownEventFailure(error);
       std::string text;
       if (!FormatCatalogueMessage(msg::kCreateEventFailed, {reason}, &text)) text = reason;
       while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -166,8 +170,8 @@ int Win95ProgramMain(int argc, char** argv) {
       ReportMessage(msg::kCreateEventFailed, {reason});
       return End(1);
     }
-    int error = platform::DetachAsDaemon();
-    if (error != 0) {
+    const std::error_code error = platform::DetachAsDaemon();
+    if (error) {
       ReportRegistrationFailure(error);
       status = 1;
     } else {

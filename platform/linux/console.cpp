@@ -79,14 +79,14 @@ bool Hear(int channel, int* value) {
 
 }  // namespace
 
-int DetachAsDaemon() {
+std::error_code DetachAsDaemon() {
   // Text still buffered would otherwise be written twice, by the original and by the daemon.
   std::fflush(nullptr);
   int channel[2];
-  if (pipe2(channel, O_CLOEXEC) != 0) return errno;
+  if (pipe2(channel, O_CLOEXEC) != 0) return SystemError(errno);
   const pid_t child = fork();
   if (child < 0) {
-    const int error = errno;
+    const std::error_code error = SystemError(errno);
     close(channel[0]);
     close(channel[1]);
     return error;
@@ -106,7 +106,7 @@ int DetachAsDaemon() {
     if (!told) error = ECHILD;  // died before telling
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
-    return error;
+    return SystemError(error);
   }
   close(channel[0]);
   if (setsid() < 0) {
@@ -134,7 +134,7 @@ int DetachAsDaemon() {
   if (null > STDERR_FILENO) close(null);
   Tell(channel[1], 0);
   g_start_channel = channel[1];
-  return 0;
+  return {};
 }
 
 void ConfirmDaemonStart(int exit_status) {

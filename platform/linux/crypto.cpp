@@ -11,7 +11,7 @@
 namespace chron::platform {
 namespace {
 
-constexpr int kProviderFailed = -1;
+constexpr PlatformError kProviderFailed = PlatformError::kMacRefused;
 
 struct MacContextFree {
   void operator()(EVP_MAC_CTX* context) const { EVP_MAC_CTX_free(context); }
@@ -31,7 +31,7 @@ const EVP_MD* Md5Algorithm() {
   return md5;
 }
 
-int AesCmac(const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, Mac* mac) {
+std::error_code AesCmac(const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, Mac* mac) {
   if (key_size != 16 || CmacAlgorithm() == nullptr) return kProviderFailed;
   std::unique_ptr<EVP_MAC_CTX, MacContextFree> context(EVP_MAC_CTX_new(CmacAlgorithm()));
   if (!context) return kProviderFailed;
@@ -45,10 +45,10 @@ int AesCmac(const uint8_t* key, size_t key_size, const uint8_t* data, size_t siz
       EVP_MAC_final(context.get(), mac->data(), &length, mac->size()) != 1 || length != kMacSize) {
     return kProviderFailed;
   }
-  return 0;
+  return {};
 }
 
-int Md5(const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, Mac* mac) {
+std::error_code Md5(const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, Mac* mac) {
   if (key_size == 0 || Md5Algorithm() == nullptr) return kProviderFailed;
   std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
   unsigned int length = 0;
@@ -57,13 +57,13 @@ int Md5(const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, M
       EVP_DigestFinal_ex(context.get(), mac->data(), &length) != 1 || length != kMacSize) {
     return kProviderFailed;
   }
-  return 0;
+  return {};
 }
 
 }  // namespace
 
-int ComputeMac(MacAlgorithm algorithm, const uint8_t* key, size_t key_size, const uint8_t* data, size_t size,
-               Mac* mac) {
+std::error_code ComputeMac(MacAlgorithm algorithm, const uint8_t* key, size_t key_size, const uint8_t* data,
+                           size_t size, Mac* mac) {
   switch (algorithm) {
     case MacAlgorithm::kAes128Cmac: return AesCmac(key, key_size, data, size, mac);
     case MacAlgorithm::kMd5: return Md5(key, key_size, data, size, mac);

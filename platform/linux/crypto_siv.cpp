@@ -20,6 +20,17 @@ namespace chron::platform {
 namespace {
 
 constexpr int kProviderFailed = -1;
+constexpr int kNotInThisBuild = -2;
+constexpr int kNotAuthentic = -3;
+
+std::error_code AsError(int result) {
+  switch (result) {
+    case 0: return {};
+    case kNotInThisBuild: return PlatformError::kNotInThisBuild;
+    case kNotAuthentic: return PlatformError::kNotAuthentic;
+    default: return PlatformError::kMacRefused;
+  }
+}
 
 struct CipherContextFree {
   void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
@@ -54,7 +65,7 @@ int OpensslSiv(bool seal, const uint8_t* key, std::span<const ByteView> associat
   // The whole text in one update: SIV cannot take it in pieces.
   if (EVP_CipherUpdate(context.get(), out, &length, in.data(), static_cast<int>(in.size())) != 1 ||
       EVP_CipherFinal_ex(context.get(), out + length, &length) != 1) {
-    return seal ? kProviderFailed : kCryptoNotAuthentic;
+    return seal ? kProviderFailed : kNotAuthentic;
   }
   if (seal && EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_AEAD_GET_TAG, kSivTagSize, tag) != 1) {
     return kProviderFailed;
@@ -76,7 +87,7 @@ int NettleOpen(const uint8_t* key, ByteView data, ByteView nonce, ByteView seale
   return siv_cmac_aes128_decrypt_message(&context, nonce.size(), nonce.data(), data.size(), data.data(), 0, nullptr,
                                          sealed.data()) == 1
              ? 0
-             : kCryptoNotAuthentic;
+             : kNotAuthentic;
 }
 
 // Whether nettle takes the case: nothing to encrypt, an associated-data string and a nonce
@@ -87,26 +98,26 @@ bool ForNettle(std::span<const ByteView> associated, size_t text_size) {
 
 }  // namespace
 
-int SealSiv(const uint8_t* key, std::span<const ByteView> associated, ByteView plaintext, uint8_t* sealed) {
-  if (ForNettle(associated, plaintext.size())) return NettleSeal(key, associated[0], associated[1], sealed);
-  if (plaintext.empty()) return kCryptoNotInThisBuild;
-  return OpensslSiv(true, key, associated, plaintext, sealed, sealed + kSivTagSize);
+std::error_code SealSiv(const uint8_t* key, std::span<const ByteView> associated, ByteView plaintext, uint8_t* sealed) {
+  if (ForNettle(associated, plaintext.size())) return AsError(NettleSeal(key, associated[0], associated[1], sealed));
+  if (plaintext.empty()) return AsError(kNotInThisBuild);
+  return AsError(OpensslSiv(true, key, associated, plaintext, sealed, sealed + kSivTagSize));
 }
 
-int OpenSiv(const uint8_t* key, std::span<const ByteView> associated, ByteView sealed, uint8_t* plaintext) {
-  if (sealed.size() < kSivTagSize) return kCryptoNotAuthentic;
+std::error_code OpenSiv(const uint8_t* key, std::span<const ByteView> associated, ByteView sealed, uint8_t* plaintext) {
+  if (sealed.size() < kSivTagSize) return AsError(kNotAuthentic);
   const size_t text_size = sealed.size() - kSivTagSize;
-  if (ForNettle(associated, text_size)) return NettleOpen(key, associated[0], associated[1], sealed);
-  if (text_size == 0) return kCryptoNotInThisBuild;
+  if (ForNettle(associated, text_size)) return AsError(NettleOpen(key, associated[0], associated[1], sealed));
+  if (text_size == 0) return AsError(kNotInThisBuild);
   uint8_t tag[kSivTagSize];
   std::memcpy(tag, sealed.data(), kSivTagSize);
   const int result = OpensslSiv(false, key, associated, sealed.subspan(kSivTagSize), tag, plaintext);
   if (result != 0) std::memset(plaintext, 0, text_size);
-  return result;
+  return AsError(result);
 }
 
-int RandomBytes(uint8_t* out, size_t size) {
-  return RAND_bytes(out, static_cast<int>(size)) == 1 ? 0 : kProviderFailed;
+std::error_code RandomBytes(uint8_t* out, size_t size) {
+  return AsError(RAND_bytes(out, static_cast<int>(size)) == 1 ? 0 : kProviderFailed);
 }
 
 }  // namespace chron::platform

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/error_text.h"
 #include "platform/linux/file_at.h"
 
 namespace chron::platform {
@@ -47,19 +48,19 @@ std::string DirectoryOf(const std::string& file) {
 
 std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
-int ReadRegularFile(const std::string& path, size_t limit, std::string* text, FileFacts* facts) {
+std::error_code ReadRegularFile(const std::string& path, size_t limit, std::string* text, FileFacts* facts) {
   text->clear();
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer, for ever.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return errno;
+  if (fd < 0) return SystemError(errno);
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat info {};
-  if (::fstat(fd, &info) != 0) return errno;
-  if (!S_ISREG(info.st_mode)) return kNotRegularFile;
-  if (static_cast<unsigned long long>(info.st_size) > limit) return kFileTooLarge;
+  if (::fstat(fd, &info) != 0) return SystemError(errno);
+  if (!S_ISREG(info.st_mode)) return PlatformError::kNotRegularFile;
+  if (static_cast<unsigned long long>(info.st_size) > limit) return PlatformError::kFileTooLarge;
   if (facts != nullptr) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
@@ -72,24 +73,26 @@ int ReadRegularFile(const std::string& path, size_t limit, std::string* text, Fi
   while (have < text->size()) {
     const ssize_t n = ::read(fd, text->data() + have, text->size() - have);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
+    if (n < 0) return SystemError(errno);
     if (n == 0) break;
     have += static_cast<size_t>(n);
   }
-  if (have > limit) return kFileTooLarge;
+  if (have > limit) return PlatformError::kFileTooLarge;
   text->resize(have);
-  return 0;
+  return {};
 }
 
-bool IsMissingFileError(int error) { return error == ENOENT || error == ENOTDIR; }
+bool IsMissingFileError(const std::error_code& error) {
+  return error == SystemError(ENOENT) || error == SystemError(ENOTDIR);
+}
 
-int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync) {
+std::error_code ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync) {
   std::string file;
-  if (int error = FollowLinks(path, &file)) return error;
+  if (int error = FollowLinks(path, &file)) return SystemError(error);
   Descriptor dir(::open(DirectoryOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0) return errno;
-  return linux_file::ReplaceFileAt(dir.get(), std::filesystem::path(file).filename().string(), text, sync,
-                                   linux_file::NewFileRights::kCarryOver);
+  if (dir.get() < 0) return SystemError(errno);
+  return SystemError(linux_file::ReplaceFileAt(dir.get(), std::filesystem::path(file).filename().string(), text, sync,
+                                               linux_file::NewFileRights::kCarryOver));
 }
 
 void RemoveLeftTemporaries(const std::string& path) {
@@ -103,17 +106,17 @@ void FileLock::Release() {
   if (handle_ >= 0) ::close(static_cast<int>(std::exchange(handle_, -1)));  // which releases the flock
 }
 
-int FileLock::Acquire(const std::string& path) {
+std::error_code FileLock::Acquire(const std::string& path) {
   Release();
   std::string file;
-  if (int error = FollowLinks(path, &file)) return error;
+  if (int error = FollowLinks(path, &file)) return SystemError(error);
   Descriptor lock(::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  if (lock.get() < 0) return errno;
+  if (lock.get() < 0) return SystemError(errno);
   while (::flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return errno;
+    if (errno != EINTR) return SystemError(errno);
   }
   handle_ = lock.release();
-  return 0;
+  return {};
 }
 
 // Where the Debian package puts them (CMAKE_INSTALL_DOCDIR below its prefix /usr).

@@ -47,15 +47,15 @@ class LinuxNetwork : public Network {
     return linux_net::CreateEpollWaiter(sockets);
   }
 
-  std::error_code ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
+  std::error_code ResolveHost(std::string_view name, uint32_t* address) override {
     SocketAddress first;
-    const std::error_code error = linux_net::Resolve(name, AF_INET, nullptr, &first, error_text);
+    const std::error_code error = linux_net::Resolve(name, AF_INET, nullptr, &first);
     if (!error) *address = first.address;
     return error;
   }
 
-  std::error_code ResolveAny(std::string_view name, SocketAddress* address, std::string* error_text) override {
-    return linux_net::Resolve(name, AF_UNSPEC, "123", address, error_text);
+  std::error_code ResolveAny(std::string_view name, SocketAddress* address) override {
+    return linux_net::Resolve(name, AF_UNSPEC, "123", address);
   }
 
   std::vector<InterfaceAddress6> InterfaceAddresses6() override {

@@ -25,8 +25,9 @@
 namespace chron::platform {
 namespace {
 
-RegStatus WriteError(int error) {
-  return (error == EACCES || error == EPERM || error == EROFS) ? kRegAccessDenied : kRegWriteFailed;
+RegStatus WriteError(const std::error_code& error) {
+  const bool denied = error == SystemError(EACCES) || error == SystemError(EPERM) || error == SystemError(EROFS);
+  return denied ? kRegAccessDenied : kRegWriteFailed;
 }
 
 class FileRegistry final : public Registry {
@@ -139,11 +140,11 @@ RegStatus FileRegistry::Snapshot(std::shared_ptr<const HiveTree>* tree) const {
 
 RegStatus FileRegistry::Load(HiveTree* tree) const {
   std::string text;
-  const int read_error = ReadRegularFile(path_, kLargestHiveFile, &text);
-  if (read_error != 0) {
+  const std::error_code read_error = ReadRegularFile(path_, kLargestHiveFile, &text);
+  if (read_error) {
     if (IsMissingFileError(read_error)) return kRegSuccess;  // no file: empty hive
     Complain(path_ + ": Registrierungsdatei nicht lesbar: " + FileErrorText(read_error, kLargestHiveFile));
-    return (read_error == EACCES || read_error == EPERM) ? kRegAccessDenied : kRegBadHive;
+    return (read_error == SystemError(EACCES) || read_error == SystemError(EPERM)) ? kRegAccessDenied : kRegBadHive;
   }
   int line = 0;
   std::string error;
@@ -166,10 +167,11 @@ RegStatus FileRegistry::Begin(Update* update) const {
   std::filesystem::path directory = std::filesystem::path(path_).parent_path();
   std::error_code ignored;
   if (!directory.empty()) std::filesystem::create_directories(directory, ignored);  // a fresh machine has no /etc/chron
-  if (int error = update->lock.Acquire(path_)) return WriteError(error);
+  if (std::error_code error = update->lock.Acquire(path_)) return WriteError(error);
   // Replacing the file needs only the directory's write right; refuse as Windows would when
   // the hive (the file a link leads to) itself is read-only for us.
-  if (::faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) return WriteError(errno);
+  if (::faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+    return WriteError(SystemError(errno));
   return Load(&update->tree);  // the lock ends when the update ends
 }
 
@@ -203,8 +205,8 @@ RegStatus FileRegistry::WriteTogether(const std::function<void()>& writes) {
 }
 
 RegStatus FileRegistry::Replace(const std::string& text) const {
-  const int error = ReplaceFileAtomically(path_, text);
-  return error == 0 ? kRegSuccess : WriteError(error);
+  const std::error_code error = ReplaceFileAtomically(path_, text);
+  return error ? WriteError(error) : kRegSuccess;
 }
 
 }  // namespace

@@ -25,8 +25,7 @@ const std::error_category& ResolverCategory() {
 
 }  // namespace
 
-std::error_code Resolve(std::string_view name, int family, const char* service, SocketAddress* address,
-                        std::string* error_text) {
+std::error_code Resolve(std::string_view name, int family, const char* service, SocketAddress* address) {
   addrinfo hints{};
   hints.ai_family = family;
   hints.ai_socktype = SOCK_DGRAM;
@@ -34,10 +33,7 @@ std::error_code Resolve(std::string_view name, int family, const char* service, 
   const int status = getaddrinfo(std::string(name).c_str(), service, &hints, &result);
   if (status != 0) {
     // getaddrinfo's own codes are negative; a system failure carries an errno value.
-    const std::error_code error =
-        status == EAI_SYSTEM ? SystemError(errno) : std::error_code(status, ResolverCategory());
-    if (error_text != nullptr) *error_text = error.message();
-    return error;
+    return status == EAI_SYSTEM ? SystemError(errno) : std::error_code(status, ResolverCategory());
   }
   *address = FromAddrinfo<sockaddr_in, sockaddr_in6>(*result, AF_INET6);
   freeaddrinfo(result);

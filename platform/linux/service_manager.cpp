@@ -15,6 +15,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/error_text.h"
+
 namespace chron::platform {
 namespace {
 
@@ -23,7 +25,7 @@ class NotifySocketManager : public ServiceManager {
   NotifySocketManager(int fd, sockaddr_un address, socklen_t length) : fd_(fd), address_(address), length_(length) {}
   ~NotifySocketManager() override { close(fd_); }
 
-  int SetStatus(const ServiceStatus& status) override {
+  std::error_code SetStatus(const ServiceStatus& status) override {
     std::string text;
     switch (status.state) {
       case ServiceState::kStartPending: text = "STATUS=Startet (" + std::to_string(status.checkpoint) + ")"; break;
@@ -40,7 +42,7 @@ class NotifySocketManager : public ServiceManager {
     return Send(text);
   }
 
-  int SetStatusText(const std::string& text) override {
+  std::error_code SetStatusText(const std::string& text) override {
     // One line: a line break would start another assignment.
     std::string line = text;
     for (char& c : line) c = c == '\n' ? ' ' : c;
@@ -48,10 +50,10 @@ class NotifySocketManager : public ServiceManager {
   }
 
  private:
-  int Send(const std::string& text) {
+  std::error_code Send(const std::string& text) {
     ssize_t sent =
         sendto(fd_, text.data(), text.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address_), length_);
-    return sent < 0 ? errno : 0;
+    return sent < 0 ? SystemError(errno) : std::error_code();
   }
 
   int fd_;
@@ -61,24 +63,24 @@ class NotifySocketManager : public ServiceManager {
 
 }  // namespace
 
-int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager, bool* handler_failed) {
+std::error_code ConnectServiceManager(std::unique_ptr<ServiceManager>* manager, bool* handler_failed) {
   *handler_failed = false;  // one step only: the notification socket
   const char* path = std::getenv("NOTIFY_SOCKET");
-  if (path == nullptr || path[0] == '\0') return ENOTCONN;
+  if (path == nullptr || path[0] == '\0') return SystemError(ENOTCONN);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   size_t length = std::strlen(path);
-  if (length >= sizeof(address.sun_path)) return ENAMETOOLONG;
-  if (path[0] != '/' && path[0] != '@') return EAFNOSUPPORT;
+  if (length >= sizeof(address.sun_path)) return SystemError(ENAMETOOLONG);
+  if (path[0] != '/' && path[0] != '@') return SystemError(EAFNOSUPPORT);
   std::memcpy(address.sun_path, path, length);
   if (path[0] == '@') address.sun_path[0] = '\0';
   int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return errno;
+  if (fd < 0) return SystemError(errno);
   // Only the service itself speaks to the manager: children must not inherit the address.
   unsetenv("NOTIFY_SOCKET");
   *manager = std::make_unique<NotifySocketManager>(fd, address,
                                                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length));
-  return 0;
+  return {};
 }
 
 }  // namespace chron::platform

@@ -12,6 +12,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/error_text.h"
+
 namespace chron::platform {
 namespace {
 
@@ -40,9 +42,9 @@ int NumberOf(ControlSignal signal) {
 
 }  // namespace
 
-int BlockControlSignals() {
+std::error_code BlockControlSignals() {
   const sigset_t set = ControlSet();
-  return pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  return SystemError(pthread_sigmask(SIG_BLOCK, &set, nullptr));
 }
 
 struct ControlSignalWatcher::State {
@@ -81,22 +83,22 @@ struct ControlSignalWatcher::State {
 ControlSignalWatcher::ControlSignalWatcher(std::unique_ptr<State> state) : state_(std::move(state)) {}
 ControlSignalWatcher::~ControlSignalWatcher() = default;
 
-int ControlSignalWatcher::Start(Handler handler, std::unique_ptr<ControlSignalWatcher>* out) {
+std::error_code ControlSignalWatcher::Start(Handler handler, std::unique_ptr<ControlSignalWatcher>* out) {
   out->reset();
   auto state = std::make_unique<State>();
   const sigset_t set = ControlSet();
   state->signals = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-  if (state->signals < 0) return errno;
+  if (state->signals < 0) return SystemError(errno);
   state->stop = eventfd(0, EFD_CLOEXEC);
-  if (state->stop < 0) return errno;
+  if (state->stop < 0) return SystemError(errno);
   try {
     State* raw = state.get();
     state->thread = std::thread([raw, handler = std::move(handler)] { raw->Run(handler); });
   } catch (const std::system_error& e) {
-    return e.code().value();
+    return SystemError(e.code().value());  // an errno value (generic category)
   }
   out->reset(new ControlSignalWatcher(std::move(state)));
-  return 0;
+  return {};
 }
 
 void RestoreDefaultAndRaise(ControlSignal signal) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/error_text.h"
 #include "platform/file.h"
 #include "platform/linux/file_at.h"
 
@@ -23,8 +24,8 @@ constexpr int64_t kLeftTemporaryAgeS = 60;
 
 // Opens the folder `folder` without following a link at its own name, creating it (0755, whatever
 // the umask) when it is missing; judges whom it lets change its entries. The descriptor in *dir,
-// 0, a refusal or the system's error.
-int OpenStatusFolder(const std::string& folder, linux_file::Descriptor* dir) {
+// and no error, a refusal or the system's error.
+std::error_code OpenStatusFolder(const std::string& folder, linux_file::Descriptor* dir) {
   constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   dir->Reset(::open(folder.c_str(), kFlags));
   bool created = false;
@@ -32,7 +33,7 @@ int OpenStatusFolder(const std::string& folder, linux_file::Descriptor* dir) {
     if (::mkdir(folder.c_str(), 0755) == 0) {
       created = true;
     } else if (errno != EEXIST) {
-      return errno;
+      return SystemError(errno);
     }
     dir->Reset(::open(folder.c_str(), kFlags));
   }
@@ -41,40 +42,43 @@ int OpenStatusFolder(const std::string& folder, linux_file::Descriptor* dir) {
     struct stat link {};
     // O_NOFOLLOW meets a link at the last name with ELOOP, O_DIRECTORY one to a file with ENOTDIR.
     if ((error == ELOOP || error == ENOTDIR) && ::lstat(folder.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-      return kStatusFolderLink;
+      return PlatformError::kStatusFolderLink;
     }
-    return error;
+    return SystemError(error);
   }
   struct stat info {};
-  if (::fstat(dir->get(), &info) != 0) return errno;
+  if (::fstat(dir->get(), &info) != 0) return SystemError(errno);
   if (created && (info.st_mode & 07777) != 0755) ::fchmod(dir->get(), 0755);  // readable by chronstat's users
-  if (info.st_uid != ::geteuid() && info.st_uid != 0) return kStatusFolderForeignOwner;
+  if (info.st_uid != ::geteuid() && info.st_uid != 0) return PlatformError::kStatusFolderForeignOwner;
   // The sticky bit (as /tmp has it) keeps others from renaming or removing what this user made.
-  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) return kStatusFolderOpenToOthers;
-  return 0;
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) {
+    return PlatformError::kStatusFolderOpenToOthers;
+  }
+  return {};
 }
 
 }  // namespace
 
-std::string StatusFolderRefusalText(int error) {
-  switch (error) {
-    case kStatusFolderForeignOwner: return "weder dem Benutzer des SNTP Dienstes noch root gehört";
-    case kStatusFolderOpenToOthers: return "ohne Sticky-Bit auch für andere Benutzer beschreibbar ist";
-    case kStatusFolderLink: return "eine symbolische Verknüpfung ist";
+std::string StatusFolderRefusalText(PlatformError refusal) {
+  switch (refusal) {
+    case PlatformError::kStatusFolderForeignOwner: return "weder dem Benutzer des SNTP Dienstes noch root gehört";
+    case PlatformError::kStatusFolderOpenToOthers: return "ohne Sticky-Bit auch für andere Benutzer beschreibbar ist";
+    case PlatformError::kStatusFolderLink: return "eine symbolische Verknüpfung ist";
     default: return "nicht verwendbar ist";
   }
 }
 
-int ReplaceFileContents(const std::string& path, const std::string& text) {
+std::error_code ReplaceFileContents(const std::string& path, const std::string& text) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty() || name == "." || name == "..") return EISDIR;
+  if (name.empty() || name == "." || name == "..") return SystemError(EISDIR);
   linux_file::Descriptor dir(-1);
-  if (int error = OpenStatusFolder(folder, &dir)) return error;
+  if (std::error_code error = OpenStatusFolder(folder, &dir)) return error;
   linux_file::RemoveTemporariesAt(dir.get(), name, kLeftTemporaryAgeS);
   // A record of the moment, on a memory file system: left to the cache.
-  return linux_file::ReplaceFileAt(dir.get(), name, text, FileSync::kCached, linux_file::NewFileRights::kOwn);
+  return SystemError(
+      linux_file::ReplaceFileAt(dir.get(), name, text, FileSync::kCached, linux_file::NewFileRights::kOwn));
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }

@@ -50,21 +50,21 @@ class RealClock : public Clock {
                        static_cast<DWORD>(static_cast<uint64_t>(target) >> 32)};
     SYSTEMTIME system_time{};
     if (!FileTimeToSystemTime(&file_time, &system_time) || !SetSystemTime(&system_time)) {
-      return SystemError(static_cast<int>(GetLastError()));
+      return win32::LastError();
     }
     return {};
   }
 
-  std::error_code DisciplineAvailable() const override { return SystemError(rate_.Available()); }
+  std::error_code DisciplineAvailable() const override { return rate_.Available(); }
   std::error_code SetFrequencyCorrection(double ppm) override {
     EnableSystemTimePrivilege();  // a failure shows up as the adjustment's error
-    return SystemError(rate_.SetCorrection(ppm));
+    return rate_.SetCorrection(ppm);
   }
   std::error_code Slew(int64_t offset) override {
     EnableSystemTimePrivilege();
-    return SystemError(rate_.Slew(offset));
+    return rate_.Slew(offset);
   }
-  std::error_code FrequencyCorrection(double* ppm) const override { return SystemError(rate_.Correction(ppm)); }
+  std::error_code FrequencyCorrection(double* ppm) const override { return rate_.Correction(ppm); }
 
  private:
   win32::ClockRate rate_;

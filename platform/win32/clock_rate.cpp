@@ -54,53 +54,53 @@ struct ClockRate::Shared {
   }
 
   // Reads the adjustment and the period's increment (in the same units) and whether the system
-  // adjusts by itself instead (disabled = TRUE). 0 or the error.
-  int Read(uint64_t* adjustment, uint64_t* increment, bool* disabled) const {
+  // adjusts by itself instead (disabled = TRUE). No error or the error.
+  std::error_code Read(uint64_t* adjustment, uint64_t* increment, bool* disabled) const {
     BOOL off = FALSE;
     if (get_precise != nullptr && set_precise != nullptr) {
       DWORD64 a = 0;
       DWORD64 i = 0;
-      if (!get_precise(&a, &i, &off)) return static_cast<int>(GetLastError());
+      if (!get_precise(&a, &i, &off)) return LastError();
       *adjustment = a;
       *increment = i;
     } else if (get_legacy != nullptr && set_legacy != nullptr) {
       DWORD a = 0;
       DWORD i = 0;
-      if (!get_legacy(&a, &i, &off)) return static_cast<int>(GetLastError());
+      if (!get_legacy(&a, &i, &off)) return LastError();
       *adjustment = a;
       *increment = i;
     } else {
-      return ERROR_CALL_NOT_IMPLEMENTED;
+      return SystemError(ERROR_CALL_NOT_IMPLEMENTED);
     }
     *disabled = off != FALSE;
-    return *increment == 0 ? ERROR_CALL_NOT_IMPLEMENTED : 0;
+    return *increment == 0 ? SystemError(ERROR_CALL_NOT_IMPLEMENTED) : std::error_code();
   }
 
   // Learns the correction in force from the system unless known; the caller holds the mutex.
-  int KnowCorrection() {
-    if (correction_known) return 0;
+  std::error_code KnowCorrection() {
+    if (correction_known) return {};
     uint64_t adjustment = 0;
     uint64_t increment = 0;
     bool disabled = false;
-    if (int error = Read(&adjustment, &increment, &disabled)) return error;
+    if (std::error_code error = Read(&adjustment, &increment, &disabled)) return error;
     correction_ppm = LearntCorrectionPpm(adjustment, increment, disabled);
     correction_known = true;
-    return 0;
+    return {};
   }
 
   // Sets the rate to correction plus slew; the caller holds the mutex.
-  int Apply() { return SetRate(correction_ppm + slew_ppm); }
+  std::error_code Apply() { return SetRate(correction_ppm + slew_ppm); }
 
   // Sets the adjustment to the increment changed by `ppm`; the caller holds the mutex.
-  int SetRate(double ppm) {
+  std::error_code SetRate(double ppm) {
     uint64_t adjustment = 0;
     uint64_t increment = 0;
     bool disabled = false;
-    if (int error = Read(&adjustment, &increment, &disabled)) return error;
+    if (std::error_code error = Read(&adjustment, &increment, &disabled)) return error;
     const double rate = static_cast<double>(increment) * (1.0 + ppm * 1e-6);
     const auto target = static_cast<uint64_t>(std::llround(rate));
     const BOOL ok = set_precise != nullptr ? set_precise(target, FALSE) : set_legacy(static_cast<DWORD>(target), FALSE);
-    return ok ? 0 : static_cast<int>(GetLastError());
+    return ok ? std::error_code() : LastError();
   }
 };
 
@@ -112,15 +112,15 @@ ClockRate::ClockRate() : shared_(std::make_unique<Shared>()) {
   shared_->set_legacy = ProcAddress<SetLegacy>(kernel, "SetSystemTimeAdjustment");
 }
 
-int ClockRate::Available() const {
+std::error_code ClockRate::Available() const {
   uint64_t adjustment = 0;
   uint64_t increment = 0;
   bool disabled = false;
   return shared_->Read(&adjustment, &increment, &disabled);
 }
 
-int ClockRate::SetCorrection(double ppm) {
-  if (!(std::fabs(ppm) <= kMaxFrequencyCorrectionPpm)) return ERROR_INVALID_PARAMETER;
+std::error_code ClockRate::SetCorrection(double ppm) {
+  if (!(std::fabs(ppm) <= kMaxFrequencyCorrectionPpm)) return SystemError(ERROR_INVALID_PARAMETER);
   std::lock_guard<std::mutex> guard(shared_->mutex);
   shared_->correction_ppm = ppm;
   shared_->correction_known = true;
@@ -143,23 +143,23 @@ ClockRate::~ClockRate() {
   if (shared_->watcher.joinable()) shared_->watcher.join();
 }
 
-int ClockRate::Slew(int64_t offset_ns) {
+std::error_code ClockRate::Slew(int64_t offset_ns) {
   std::lock_guard<std::mutex> guard(shared_->mutex);
-  if (int error = shared_->KnowCorrection()) return error;
+  if (std::error_code error = shared_->KnowCorrection()) return error;
   shared_->slew_ppm = offset_ns > 0 ? kMaxSlewPpm : offset_ns < 0 ? -kMaxSlewPpm : 0;
-  if (int error = shared_->Apply()) return error;
+  if (std::error_code error = shared_->Apply()) return error;
   const auto duration = std::chrono::nanoseconds(static_cast<int64_t>(std::fabs(offset_ns / (kMaxSlewPpm * 1e-6))));
   shared_->slew_end = std::chrono::steady_clock::now() + duration;
   if (!shared_->watcher.joinable()) shared_->watcher = std::thread([shared = shared_.get()] { shared->WatchSlews(); });
   shared_->changed.notify_all();
-  return 0;
+  return {};
 }
 
-int ClockRate::Correction(double* ppm) const {
+std::error_code ClockRate::Correction(double* ppm) const {
   std::lock_guard<std::mutex> guard(shared_->mutex);
-  if (int error = shared_->KnowCorrection()) return error;
+  if (std::error_code error = shared_->KnowCorrection()) return error;
   *ppm = shared_->correction_ppm;
-  return 0;
+  return {};
 }
 
 }  // namespace chron::platform::win32

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <system_error>
 
 namespace chron::platform::win32 {
 
@@ -19,15 +20,16 @@ class ClockRate {
   ~ClockRate();
   ClockRate(const ClockRate&) = delete;
   ClockRate& operator=(const ClockRate&) = delete;
-  // 0 when the system can adjust its clock's rate, else ERROR_CALL_NOT_IMPLEMENTED or the
+  // No error when the system can adjust its clock's rate, else ERROR_CALL_NOT_IMPLEMENTED or the
   // error of reading the adjustment.
-  int Available() const;
-  // The calls below return 0 or the Win32 error (ERROR_PRIVILEGE_NOT_HELD without the right).
-  int SetCorrection(double ppm);
-  int Slew(int64_t offset_ns);
+  std::error_code Available() const;
+  // The calls below return no error or the Win32 error (ERROR_PRIVILEGE_NOT_HELD without the
+  // right).
+  std::error_code SetCorrection(double ppm);
+  std::error_code Slew(int64_t offset_ns);
   // The correction in force apart from a slew: the one set last, else the one learnt from the
   // system's adjustment (LearntCorrectionPpm).
-  int Correction(double* ppm) const;
+  std::error_code Correction(double* ppm) const;
 
   struct Shared;
 

@@ -109,21 +109,18 @@ void SetTerminalTitle(std::string_view title) {
   SetConsoleTitleW(win32::Widen(shown).c_str());
 }
 
-static_assert(kDetachNoSystemModule == ERROR_MOD_NOT_FOUND && kDetachNoEntryPoint == ERROR_PROC_NOT_FOUND);
-
 // Windows 95 service process: RegisterServiceProcess(process id, 1) from KERNEL32, looked up by
 // name so that the program also loads where it does not exist. The process then runs on without
-// its console. Returns 0, ERROR_MOD_NOT_FOUND (126) without KERNEL32, ERROR_PROC_NOT_FOUND (127)
-// without the entry point, or ERROR_ACCESS_DENIED (5) when the registration is refused.
-int DetachAsDaemon() {
+// its console.
+std::error_code DetachAsDaemon() {
   HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-  if (kernel == nullptr) return kDetachNoSystemModule;
+  if (kernel == nullptr) return PlatformError::kNoServiceProcessModule;
   using RegisterServiceProcessFunction = DWORD(WINAPI*)(DWORD, DWORD);
   auto register_service_process = win32::ProcAddress<RegisterServiceProcessFunction>(kernel, "RegisterServiceProcess");
-  if (register_service_process == nullptr) return kDetachNoEntryPoint;
-  if (register_service_process(GetCurrentProcessId(), 1) == 0) return ERROR_ACCESS_DENIED;
+  if (register_service_process == nullptr) return PlatformError::kNoServiceProcessEntry;
+  if (register_service_process(GetCurrentProcessId(), 1) == 0) return SystemError(ERROR_ACCESS_DENIED);
   FreeConsole();
-  return 0;
+  return {};
 }
 
 // No process waits: the program that started chron95 got its answer when it was created.

@@ -11,7 +11,7 @@
 namespace chron::platform {
 namespace {
 
-constexpr int kProviderFailed = -1;
+constexpr PlatformError kProviderFailed = PlatformError::kMacRefused;
 constexpr size_t kBlock = 16;
 using Block = std::array<uint8_t, kBlock>;
 
@@ -40,7 +40,7 @@ class Algorithm {
   BCRYPT_ALG_HANDLE handle_ = nullptr;
 };
 
-int Md5Mac(const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, Mac* mac) {
+std::error_code Md5Mac(const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, Mac* mac) {
   Algorithm md5(BCRYPT_MD5_ALGORITHM, nullptr);
   if (md5.get() == nullptr) return kProviderFailed;
   BCRYPT_HASH_HANDLE hash = nullptr;
@@ -49,7 +49,8 @@ int Md5Mac(const uint8_t* key, size_t key_size, const uint8_t* data, size_t size
             (size == 0 || Succeeded(BCryptHashData(hash, const_cast<PUCHAR>(data), static_cast<ULONG>(size), 0))) &&
             Succeeded(BCryptFinishHash(hash, mac->data(), static_cast<ULONG>(mac->size()), 0));
   BCryptDestroyHash(hash);
-  return ok ? 0 : kProviderFailed;
+  if (!ok) return kProviderFailed;
+  return {};
 }
 
 // Doubling in GF(2^128) (RFC 4493 section 2.3): shift left by one bit, xor 0x87 on carry.
@@ -63,7 +64,7 @@ Block Double(const Block& in) {
   return out;
 }
 
-int CmacMac(const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, Mac* mac) {
+std::error_code CmacMac(const uint8_t* key, size_t key_size, const uint8_t* data, size_t size, Mac* mac) {
   if (key_size != kBlock) return kProviderFailed;
   Algorithm aes(BCRYPT_AES_ALGORITHM, BCRYPT_CHAIN_MODE_ECB);
   if (aes.get() == nullptr) return kProviderFailed;
@@ -103,13 +104,13 @@ int CmacMac(const uint8_t* key, size_t key_size, const uint8_t* data, size_t siz
   BCryptDestroyKey(aes_key);
   if (!ok) return kProviderFailed;
   std::copy(state.begin(), state.end(), mac->begin());
-  return 0;
+  return {};
 }
 
 }  // namespace
 
-int ComputeMac(MacAlgorithm algorithm, const uint8_t* key, size_t key_size, const uint8_t* data, size_t size,
-               Mac* mac) {
+std::error_code ComputeMac(MacAlgorithm algorithm, const uint8_t* key, size_t key_size, const uint8_t* data,
+                           size_t size, Mac* mac) {
   if (algorithm == MacAlgorithm::kMd5) {
     if (key_size == 0) return kProviderFailed;
     return Md5Mac(key, key_size, data, size, mac);

@@ -7,13 +7,18 @@
 
 namespace chron::platform {
 
-int SealSiv(const uint8_t*, std::span<const ByteView>, ByteView, uint8_t*) { return kCryptoNotInThisBuild; }
+std::error_code SealSiv(const uint8_t*, std::span<const ByteView>, ByteView, uint8_t*) {
+  return PlatformError::kCryptoNotInThisBuild;
+}
 
-int OpenSiv(const uint8_t*, std::span<const ByteView>, ByteView, uint8_t*) { return kCryptoNotInThisBuild; }
+std::error_code OpenSiv(const uint8_t*, std::span<const ByteView>, ByteView, uint8_t*) {
+  return PlatformError::kCryptoNotInThisBuild;
+}
 
-int RandomBytes(uint8_t* out, size_t size) {
-  return BCRYPT_SUCCESS(BCryptGenRandom(nullptr, out, static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG)) ? 0
-                                                                                                                  : -1;
+std::error_code RandomBytes(uint8_t* out, size_t size) {
+  if (BCRYPT_SUCCESS(BCryptGenRandom(nullptr, out, static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    return {};
+  return PlatformError::kMacRefused;
 }
 
 }  // namespace chron::platform

@@ -8,39 +8,40 @@
 #include "platform/win32/win32.h"
 
 namespace chron::platform {
-
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   return _wfopen(win32::Widen(path).c_str(), win32::Widen(mode).c_str());
 }
 
-int ReadRegularFile(const std::string& path, size_t limit, std::string* text, FileFacts* facts) {
+std::error_code ReadRegularFile(const std::string& path, size_t limit, std::string* text, FileFacts* facts) {
   text->clear();
   if (facts != nullptr) *facts = FileFacts{};
   // FILE_SHARE_DELETE: a writer may rename a new file over this one while it is read.
   win32::ScopedHandle file(CreateFileW(win32::Widen(path).c_str(), GENERIC_READ,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  if (file.get() == INVALID_HANDLE_VALUE) return win32::LastError();
   // A pipe or a console would make ReadFile wait for a writer.
-  if (GetFileType(file.get()) != FILE_TYPE_DISK) return kNotRegularFile;
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) return PlatformError::kNotRegularFile;
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.get(), &size)) return static_cast<int>(GetLastError());
-  if (static_cast<unsigned long long>(size.QuadPart) > limit) return kFileTooLarge;
+  if (!GetFileSizeEx(file.get(), &size)) return win32::LastError();
+  if (static_cast<unsigned long long>(size.QuadPart) > limit) return PlatformError::kFileTooLarge;
   text->resize(limit + 1);
   size_t have = 0;
   while (have < text->size()) {
     DWORD n = 0;
     const DWORD want = static_cast<DWORD>(std::min<size_t>(text->size() - have, 1u << 20));
-    if (!ReadFile(file.get(), text->data() + have, want, &n, nullptr)) return static_cast<int>(GetLastError());
+    if (!ReadFile(file.get(), text->data() + have, want, &n, nullptr)) return win32::LastError();
     if (n == 0) break;
     have += n;
   }
-  if (have > limit) return kFileTooLarge;
+  if (have > limit) return PlatformError::kFileTooLarge;
   text->resize(have);
-  return 0;
+  return {};
 }
 
-bool IsMissingFileError(int error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+bool IsMissingFileError(const std::error_code& error) {
+  return error == SystemError(ERROR_FILE_NOT_FOUND) || error == SystemError(ERROR_PATH_NOT_FOUND);
+}
 
 namespace {
 
@@ -54,9 +55,9 @@ std::pair<std::wstring, std::wstring> SplitPath(const std::string& path) {
 
 }  // namespace
 
-int ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync) {
+std::error_code ReplaceFileAtomically(const std::string& path, std::string_view text, FileSync sync) {
   const auto [folder, name] = SplitPath(path);
-  return win32::ReplaceFileIn(folder, name, text, sync);
+  return SystemError(win32::ReplaceFileIn(folder, name, text, sync));
 }
 
 void RemoveLeftTemporaries(const std::string& path) {
@@ -72,20 +73,20 @@ void FileLock::Release() {
   CloseHandle(lock);
 }
 
-int FileLock::Acquire(const std::string& path) {
+std::error_code FileLock::Acquire(const std::string& path) {
   Release();
   const HANDLE lock =
       CreateFileW(win32::Widen(path + ".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (lock == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  if (lock == INVALID_HANDLE_VALUE) return win32::LastError();
   OVERLAPPED whole{};
   if (!LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-    const DWORD error = GetLastError();
+    const std::error_code error = win32::LastError();
     CloseHandle(lock);
-    return static_cast<int>(error);
+    return error;
   }
   handle_ = reinterpret_cast<intptr_t>(lock);
-  return 0;
+  return {};
 }
 
 // The MSI's folder docs below INSTALLDIR (Program Files\SNTP).

@@ -14,8 +14,9 @@
 namespace chron::platform {
 namespace {
 
-RegStatus WriteError(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ? kRegAccessDenied : kRegWriteFailed;
+RegStatus WriteError(const std::error_code& error) {
+  const bool denied = error == SystemError(ERROR_ACCESS_DENIED) || error == SystemError(ERROR_WRITE_PROTECT);
+  return denied ? kRegAccessDenied : kRegWriteFailed;
 }
 
 class WindowsHiveFile final : public Registry {
@@ -49,12 +50,12 @@ class WindowsHiveFile final : public Registry {
  private:
   RegStatus Load(HiveTree* tree) const {
     std::string text;
-    const int read_error = ReadRegularFile(path_, kLargestHiveFile, &text);
-    if (read_error != 0) {
+    const std::error_code read_error = ReadRegularFile(path_, kLargestHiveFile, &text);
+    if (read_error) {
       if (IsMissingFileError(read_error)) return kRegSuccess;  // empty hive
       std::fprintf(stderr, "%s: Registrierungsdatei nicht lesbar: %s\n", path_.c_str(),
                    FileErrorText(read_error, kLargestHiveFile).c_str());
-      return read_error == ERROR_ACCESS_DENIED ? kRegAccessDenied : kRegBadHive;
+      return read_error == SystemError(ERROR_ACCESS_DENIED) ? kRegAccessDenied : kRegBadHive;
     }
     int line = 0;
     std::string error;
@@ -67,13 +68,13 @@ class WindowsHiveFile final : public Registry {
 
   RegStatus Modify(const std::function<RegStatus(HiveTree&)>& change) const {
     FileLock lock;
-    if (int error = lock.Acquire(path_)) return WriteError(static_cast<DWORD>(error));
+    if (std::error_code error = lock.Acquire(path_)) return WriteError(error);
     HiveTree tree;
     RegStatus status = Load(&tree);
     if (status == kRegSuccess) status = change(tree);
     if (status != kRegSuccess) return status;
-    const int error = ReplaceFileAtomically(path_, tree.Serialize());
-    return error == 0 ? kRegSuccess : WriteError(static_cast<DWORD>(error));
+    const std::error_code error = ReplaceFileAtomically(path_, tree.Serialize());
+    return error ? WriteError(error) : kRegSuccess;
   }
 
   std::string path_;

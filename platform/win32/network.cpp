@@ -8,6 +8,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/network.h"
@@ -27,22 +29,34 @@ namespace {
 
 using win32::LastSocketError;
 
+// getaddrinfo's errors: Winsock error numbers (e.g. 11001 WSAHOST_NOT_FOUND) with the system's
+// texts, "Fehler N" for one it has none for; their conditions are the system's.
+const std::error_category& ResolverCategory() {
+  class Category : public std::error_category {
+   public:
+    const char* name() const noexcept override { return "getaddrinfo"; }
+    std::string message(int code) const override {
+      std::string text;
+      if (!SystemErrorMessage(code, &text)) text = "Fehler " + std::to_string(code);
+      return text;
+    }
+    std::error_condition default_error_condition(int code) const noexcept override {
+      return std::system_category().default_error_condition(code);
+    }
+  };
+  static const Category category;
+  return category;
+}
+
 // getaddrinfo of `name` for `family` and `service`: the first address, the one the system
-// prefers (RFC 6724 destination order). 0, or the error with its text.
-std::error_code Resolve(std::string_view name, int family, const char* service, SocketAddress* address,
-                        std::string* error_text) {
+// prefers (RFC 6724 destination order). No error, or the error (ResolverCategory).
+std::error_code Resolve(std::string_view name, int family, const char* service, SocketAddress* address) {
   addrinfo hints{};
   hints.ai_family = family;
   hints.ai_socktype = SOCK_DGRAM;
   addrinfo* result = nullptr;
   const int status = getaddrinfo(std::string(name).c_str(), service, &hints, &result);
-  if (status != 0) {
-    // getaddrinfo answers with Winsock error numbers (e.g. 11001 WSAHOST_NOT_FOUND).
-    if (error_text != nullptr && !SystemErrorMessage(status, error_text)) {
-      *error_text = "Fehler " + std::to_string(status);
-    }
-    return SystemError(status);
-  }
+  if (status != 0) return std::error_code(status, ResolverCategory());
   *address = FromAddrinfo<sockaddr_in, sockaddr_in6>(*result, AF_INET6);
   freeaddrinfo(result);
   return {};
@@ -77,15 +91,15 @@ class WinsockNetwork : public Network {
     return win32::CreateSelectWaiter(sockets);
   }
 
-  std::error_code ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
+  std::error_code ResolveHost(std::string_view name, uint32_t* address) override {
     SocketAddress first;
-    const std::error_code error = Resolve(name, AF_INET, nullptr, &first, error_text);
+    const std::error_code error = Resolve(name, AF_INET, nullptr, &first);
     if (!error) *address = first.address;
     return error;
   }
 
-  std::error_code ResolveAny(std::string_view name, SocketAddress* address, std::string* error_text) override {
-    return Resolve(name, AF_UNSPEC, "123", address, error_text);
+  std::error_code ResolveAny(std::string_view name, SocketAddress* address) override {
+    return Resolve(name, AF_UNSPEC, "123", address);
   }
 
   std::vector<InterfaceAddress> InterfaceAddresses() override {
@@ -97,12 +111,12 @@ class WinsockNetwork : public Network {
     return win32::AdapterListIpAddressTable();
   }
 
-  int TakeSnmpAgentFailure() override {
+  std::error_code TakeSnmpAgentFailure() override {
     // -1: told already; the failure stays told for the life of the process.
     int failure = snmp_failure_.load();
     while (failure > 0 && !snmp_failure_.compare_exchange_weak(failure, -1)) {
     }
-    return failure > 0 ? failure : 0;
+    return SystemError(failure > 0 ? failure : 0);
   }
 
   std::vector<InterfaceAddress6> InterfaceAddresses6() override {

@@ -67,7 +67,7 @@ void WINAPI DispatchedServiceMain(DWORD, LPWSTR*) {
 class WindowsServiceManager : public ServiceManager {
  public:
   ~WindowsServiceManager() override { EndDispatcher(kDispatcherEndMs); }
-  int SetStatus(const ServiceStatus& status) override {
+  std::error_code SetStatus(const ServiceStatus& status) override {
     SERVICE_STATUS record{};
     record.dwServiceType = status.service_type;
     record.dwCurrentState = static_cast<DWORD>(status.state);
@@ -76,13 +76,13 @@ class WindowsServiceManager : public ServiceManager {
     record.dwServiceSpecificExitCode = status.service_specific_exit_code;
     record.dwCheckPoint = status.checkpoint;
     record.dwWaitHint = status.wait_hint_ms;
-    return SetServiceStatus(g_status_handle, &record) ? 0 : static_cast<int>(GetLastError());
+    return SetServiceStatus(g_status_handle, &record) ? std::error_code() : win32::LastError();
   }
 };
 
 }  // namespace
 
-// 0 once the control handler is registered; otherwise the error of StartServiceCtrlDispatcherW
+// No error once the control handler is registered; otherwise the error of StartServiceCtrlDispatcherW
 // (1063, ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, for a program started from a console) or of
 // RegisterServiceCtrlHandlerW.
 namespace {
@@ -96,9 +96,9 @@ DWORD WINAPI DispatcherThread(LPVOID) {
 
 }  // namespace
 
-int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager, bool* handler_failed) {
+std::error_code ConnectServiceManager(std::unique_ptr<ServiceManager>* manager, bool* handler_failed) {
   g_dispatcher = CreateThread(nullptr, 0, DispatcherThread, nullptr, 0, nullptr);
-  if (g_dispatcher == nullptr) return static_cast<int>(GetLastError());
+  if (g_dispatcher == nullptr) return win32::LastError();
   std::unique_lock lock(g_connect_mutex);
   g_connected_cv.wait(lock, [] { return g_connect_done; });
   *handler_failed = g_handler_failed;
@@ -106,10 +106,10 @@ int ConnectServiceManager(std::unique_ptr<ServiceManager>* manager, bool* handle
     lock.unlock();
     // A dispatcher that failed has returned; one whose handler failed runs until the process ends.
     EndDispatcher(g_handler_failed ? 0 : kDispatcherEndMs);
-    return static_cast<int>(g_connect_error);
+    return SystemError(static_cast<int>(g_connect_error));
   }
   *manager = std::make_unique<WindowsServiceManager>();
-  return 0;
+  return {};
 }
 
 }  // namespace chron::platform

@@ -41,9 +41,9 @@ bool win32::DeliverControlSignal(ControlSignal signal) {
 }
 
 // Nothing to block: the system delivers console events on threads of its own.
-int BlockControlSignals() { return 0; }
+std::error_code BlockControlSignals() { return {}; }
 
-int ControlSignalWatcher::Start(Handler handler, std::unique_ptr<ControlSignalWatcher>* out) {
+std::error_code ControlSignalWatcher::Start(Handler handler, std::unique_ptr<ControlSignalWatcher>* out) {
   auto state = std::make_unique<State>();
   state->handler = std::move(handler);
   {
@@ -53,7 +53,7 @@ int ControlSignalWatcher::Start(Handler handler, std::unique_ptr<ControlSignalWa
   // A process without a console (a service) has no console events; that is no failure.
   SetConsoleCtrlHandler(ConsoleRoutine, TRUE);
   out->reset(new ControlSignalWatcher(std::move(state)));
-  return 0;
+  return {};
 }
 
 ControlSignalWatcher::ControlSignalWatcher(std::unique_ptr<State> state) : state_(std::move(state)) {}

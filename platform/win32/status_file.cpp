@@ -14,10 +14,11 @@ namespace chron::platform {
 
 namespace win32 {
 
-int JudgeStatusFolder(DWORD attributes, OwnerKind owner) {
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return kStatusFolderLink;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_DIRECTORY;
-  return owner == OwnerKind::kOther ? kStatusFolderForeignOwner : 0;
+std::error_code JudgeStatusFolder(DWORD attributes, OwnerKind owner) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PlatformError::kStatusFolderLink;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return SystemError(ERROR_DIRECTORY);
+  if (owner == OwnerKind::kOther) return PlatformError::kStatusFolderForeignOwner;
+  return {};
 }
 
 std::wstring StatusFolderSddl(const std::wstring& writer_sid) {
@@ -72,17 +73,17 @@ HANDLE OpenStatusFolder(const std::wstring& folder) {
   return open();
 }
 
-// The verdict on the folder `folder` opened as `handle` (JudgeStatusFolder): 0, a refusal or
-// the system's error.
-int JudgeOpenedFolder(const std::wstring& folder, HANDLE handle) {
+// The verdict on the folder `folder` opened as `handle` (JudgeStatusFolder): no error, a refusal
+// or the system's error.
+std::error_code JudgeOpenedFolder(const std::wstring& folder, HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(handle, &info)) return static_cast<int>(GetLastError());
+  if (!GetFileInformationByHandle(handle, &info)) return win32::LastError();
   // Wine opens what a Unix symbolic link leads to whatever the flags, but the attributes of the
   // path tell the link. On Windows both tell the same: the handle holds the name in place.
   const DWORD by_path = GetFileAttributesW(folder.c_str());
   const DWORD attributes = info.dwFileAttributes | (by_path == INVALID_FILE_ATTRIBUTES ? 0 : by_path);
   win32::OwnerKind owner = win32::OwnerKind::kOther;
-  if (int error = win32::OwnerKindOf(handle, &owner)) return error;
+  if (int error = win32::OwnerKindOf(handle, &owner)) return SystemError(error);
   return win32::JudgeStatusFolder(attributes, owner);
 }
 
@@ -96,29 +97,29 @@ std::string DefaultStatusFilePath() {
   return win32::Narrow(folder) + "\\chron\\status.json";
 }
 
-std::string StatusFolderRefusalText(int error) {
-  switch (error) {
-    case kStatusFolderForeignOwner:
+std::string StatusFolderRefusalText(PlatformError refusal) {
+  switch (refusal) {
+    case PlatformError::kStatusFolderForeignOwner:
       return "weder SYSTEM noch den Administratoren noch dem Benutzer des SNTP Dienstes gehört";
-    case kStatusFolderLink: return "eine symbolische Verknüpfung oder eine Verzeichnisverbindung ist";
+    case PlatformError::kStatusFolderLink: return "eine symbolische Verknüpfung oder eine Verzeichnisverbindung ist";
     default: return "nicht verwendbar ist";
   }
 }
 
-int ReplaceFileContents(const std::string& path, const std::string& text) {
+std::error_code ReplaceFileContents(const std::string& path, const std::string& text) {
   const std::wstring wide_path = win32::Widen(path);
   const size_t slash = wide_path.find_last_of(L"\\/");
   // The folder with its separator ("" for the current one), and without it unless it is a root.
   const std::wstring prefix = slash == std::wstring::npos ? std::wstring() : wide_path.substr(0, slash + 1);
   const std::wstring name = wide_path.substr(prefix.size());
-  if (name.empty() || name == L"." || name == L"..") return ERROR_DIRECTORY;
+  if (name.empty() || name == L"." || name == L"..") return SystemError(ERROR_DIRECTORY);
   std::wstring folder = prefix.empty() ? L"." : prefix;
   if (folder.size() > 1 && folder[folder.size() - 2] != L':') folder.pop_back();
   win32::ScopedHandle held(OpenStatusFolder(folder));
-  if (!held.valid()) return static_cast<int>(GetLastError());
-  if (int error = JudgeOpenedFolder(folder, held.get())) return error;
+  if (!held.valid()) return win32::LastError();
+  if (std::error_code error = JudgeOpenedFolder(folder, held.get())) return error;
   win32::RemoveTemporariesIn(prefix, name, kLeftTemporaryAgeS);
-  return win32::ReplaceFileIn(prefix, name, text, FileSync::kCached);  // a record of the moment
+  return SystemError(win32::ReplaceFileIn(prefix, name, text, FileSync::kCached));  // a record of the moment
 }
 
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }

@@ -9,9 +9,15 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
+#include "platform/error_text.h"
+
 namespace chron::platform::win32 {
+
+// The calling thread's last Win32 error (GetLastError) as an error.
+inline std::error_code LastError() { return SystemError(static_cast<int>(GetLastError())); }
 
 // A kernel handle kept in the `int` that the portable headers reserve for a handle: 64-bit
 // Windows uses 32-bit values for kernel handles, so truncating and sign-extending them is safe

@@ -307,14 +307,21 @@ std::unique_ptr<platform::SocketWaiter> FakeNetwork::CreateWaiter(const std::vec
   return std::make_unique<FakeWaiter>(core_, std::move(states));
 }
 
-std::error_code FakeNetwork::ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) {
+std::string FakeNetwork::ResolveErrors::message(int) const {
+  std::lock_guard lock(mutex_);
+  return text_;
+}
+
+void FakeNetwork::ResolveErrors::SetText(std::string text) {
+  std::lock_guard lock(mutex_);
+  text_ = std::move(text);
+}
+
+std::error_code FakeNetwork::ResolveHost(std::string_view name, uint32_t* address) {
   std::lock_guard lock(core_->mutex);
   resolved_names_.emplace_back(name);
   auto found = hosts_.find(name);
-  if (found == hosts_.end()) {
-    if (error_text != nullptr) *error_text = resolve_error_text_;
-    return platform::SystemError(resolve_error_);
-  }
+  if (found == hosts_.end()) return {resolve_error_, resolve_errors_};
   *address = found->second;
   return {};
 }
@@ -361,7 +368,7 @@ void FakeNetwork::AddHost(std::string name, uint32_t address) {
 void FakeNetwork::SetResolveError(int error, std::string text) {
   std::lock_guard lock(core_->mutex);
   resolve_error_ = error;
-  resolve_error_text_ = std::move(text);
+  resolve_errors_.SetText(std::move(text));
 }
 
 void FakeNetwork::SetInterfaceAddresses(std::vector<platform::InterfaceAddress> rows) {
@@ -369,9 +376,9 @@ void FakeNetwork::SetInterfaceAddresses(std::vector<platform::InterfaceAddress> 
   interface_rows_ = std::move(rows);
 }
 
-int FakeNetwork::TakeSnmpAgentFailure() {
+std::error_code FakeNetwork::TakeSnmpAgentFailure() {
   std::lock_guard lock(core_->mutex);
-  return std::exchange(snmp_agent_failure_, 0);
+  return platform::SystemError(std::exchange(snmp_agent_failure_, 0));
 }
 
 void FakeNetwork::SetSnmpAgentFailure(int error) {

@@ -150,10 +150,10 @@ class FakeNetwork : public platform::Network {
   std::error_code Startup() override;
   std::error_code CreateUdpSocket(std::unique_ptr<platform::UdpSocket>* socket) override;
   std::unique_ptr<platform::SocketWaiter> CreateWaiter(const std::vector<platform::UdpSocket*>& sockets) override;
-  std::error_code ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override;
+  std::error_code ResolveHost(std::string_view name, uint32_t* address) override;
   std::vector<platform::InterfaceAddress> InterfaceAddresses() override;
   // What SetSnmpAgentFailure gave, once.
-  int TakeSnmpAgentFailure() override;
+  std::error_code TakeSnmpAgentFailure() override;
   // The source that SetRoute gave for `destination`; ENETUNREACH for any other.
   std::error_code RouteSource(uint32_t destination, uint32_t* source) override;
 
@@ -164,7 +164,8 @@ class FakeNetwork : public platform::Network {
   // Every Wait (running ones are woken) returns `error` until set back to 0.
   void FailWaitsWith(int error);
   // Name -> address (network byte order) for ResolveHost; unknown names fail with
-  // `resolve_error` and its text (default -2 "Name or service not known", as getaddrinfo).
+  // `resolve_error` and its text as message() (default -2 "Name or service not known", as
+  // getaddrinfo), an error valid while the network lives.
   void AddHost(std::string name, uint32_t address);
   void SetResolveError(int error, std::string text);
   void SetInterfaceAddresses(std::vector<platform::InterfaceAddress> rows);
@@ -190,8 +191,19 @@ class FakeNetwork : public platform::Network {
   int startup_calls_ = 0;
   int create_waiter_calls_ = 0;
   std::map<std::string, uint32_t, std::less<>> hosts_;
+  // The category of ResolveHost's errors: one text, SetResolveError's.
+  class ResolveErrors : public std::error_category {
+   public:
+    const char* name() const noexcept override { return "fake-getaddrinfo"; }
+    std::string message(int code) const override;
+    void SetText(std::string text);
+
+   private:
+    mutable std::mutex mutex_;
+    std::string text_ = "Name or service not known";
+  };
   int resolve_error_ = -2;
-  std::string resolve_error_text_ = "Name or service not known";
+  ResolveErrors resolve_errors_;
   std::vector<std::string> resolved_names_;
   std::vector<platform::InterfaceAddress> interface_rows_;
   int snmp_agent_failure_ = 0;

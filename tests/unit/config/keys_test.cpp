@@ -111,7 +111,7 @@ TEST(KeyFileTest, ReadsTheFileByItsUtf8PathOrGivesTheErrorNumber) {
   std::ofstream(path, std::ios::binary) << "1 MD5 ASCII:geheim\n";
   ASSERT_TRUE(std::filesystem::exists(path));
   const std::u8string utf8 = path.u8string();
-  EXPECT_EQ(ReadKeyFileText(std::string(utf8.begin(), utf8.end()), &text), 0);
+  EXPECT_EQ(ReadKeyFileText(std::string(utf8.begin(), utf8.end()), &text), std::error_code());
   EXPECT_EQ(text, "1 MD5 ASCII:geheim\n");
   std::filesystem::remove(path);
 }

@@ -223,7 +223,7 @@ TEST_F(LoadAuthenticationTest, AKeyFileOthersMayReadIsTakenWithAWarning) {
   Write("1 MD5 secret\n");
   platform::FileFacts facts;
   std::string text;
-  ASSERT_EQ(platform::ReadRegularFile(path, 100, &text, &facts), 0);
+  ASSERT_EQ(platform::ReadRegularFile(path, 100, &text, &facts), std::error_code());
   if (facts.mode.empty()) GTEST_SKIP() << "this system's files carry no permission bits";
   const std::string warning = "Die Schlüsseldatei " + path + " ist auch für andere Benutzer zugänglich";
   for (const auto permissions :

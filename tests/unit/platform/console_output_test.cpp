@@ -19,7 +19,7 @@ TEST(ConsoleOutputTest, TextToAFileKeepsItsUtf8Bytes) {
   PrintText(file, "%s %zu Δ\n", "Ärger", size_t{12345678901});
   ASSERT_EQ(std::fclose(file), 0);
   std::string text;
-  ASSERT_EQ(ReadRegularFile(path, 1024, &text), 0);
+  ASSERT_EQ(ReadRegularFile(path, 1024, &text), std::error_code());
   EXPECT_EQ(text, "Zeit für Jürgen\nÄrger 12345678901 Δ\n");
   std::remove(path.c_str());
 }

@@ -165,7 +165,7 @@ TEST(ConsoleTest, DetachedDaemonRunsInItsOwnSessionWithoutTerminal) {
   ASSERT_EQ(pipe(report), 0);
   const pid_t original = ForkChild([&] {
     close(report[0]);
-    if (DetachAsDaemon() != 0) return 2;
+    if (DetachAsDaemon()) return 2;
     // Only the daemon gets here.
     struct stat null_info {
     }, out_info{};

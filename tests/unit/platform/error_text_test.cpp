@@ -35,5 +35,30 @@ TEST(SystemCategoryTest, TellsTheSystemTextAndComparesWithErrc) {
   EXPECT_NE(SystemError(EPERM), std::errc::permission_denied);
 }
 
+// Our own failures: the texts the programs print, under numbers that meet no system error.
+TEST(PlatformCategoryTest, TellsOurTextsAndEqualsNoSystemCode) {
+  const struct {
+    PlatformError error;
+    const char* text;
+  } cases[] = {
+      {PlatformError::kNotRegularFile, "keine reguläre Datei"},
+      {PlatformError::kFileTooLarge, "größer als erlaubt"},
+      {PlatformError::kStatusFolderForeignOwner, "weder dem Benutzer des SNTP Dienstes noch root gehört"},
+      {PlatformError::kStatusFolderOpenToOthers, "ohne Sticky-Bit auch für andere Benutzer beschreibbar ist"},
+      {PlatformError::kStatusFolderLink, "eine symbolische Verknüpfung ist"},
+      {PlatformError::kNoServiceProcessModule, "Kann Modulehandle für KERNEL32.DLL nicht finden !"},
+      {PlatformError::kNoServiceProcessEntry,
+       "Kann Einsprungspunkt für \"RegisterServiceProcess\" in KERNEL32.DLL nicht finden !"},
+      {PlatformError::kMacRefused, "der Kryptoanbieter lehnt die Berechnung ab"},
+  };
+  for (const auto& c : cases) {
+    const std::error_code error = c.error;
+    EXPECT_TRUE(error);
+    EXPECT_EQ(error.message(), c.text);
+    EXPECT_NE(error, SystemError(error.value()));
+    EXPECT_NE(error, std::error_condition(error.value(), std::generic_category()));
+  }
+}
+
 }  // namespace
 }  // namespace chron::platform

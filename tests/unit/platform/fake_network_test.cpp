@@ -130,12 +130,12 @@ TEST(FakeNetworkTest, ResolvesFromItsMapAndLooksUpSockets) {
   FakeNetwork net;
   net.AddHost("time.example", Ip("192.0.2.1"));
   uint32_t address = 0;
-  std::string text;
-  EXPECT_FALSE(net.ResolveHost("time.example", &address, &text));
+  EXPECT_FALSE(net.ResolveHost("time.example", &address));
   EXPECT_EQ(address, Ip("192.0.2.1"));
   net.SetResolveError(-3, "Temporary failure in name resolution");
-  EXPECT_EQ(net.ResolveHost("other.example", &address, &text).value(), -3);
-  EXPECT_EQ(text, "Temporary failure in name resolution");
+  const std::error_code error = net.ResolveHost("other.example", &address);
+  EXPECT_EQ(error.value(), -3);
+  EXPECT_EQ(error.message(), "Temporary failure in name resolution");
   EXPECT_EQ(net.resolved_names(), (std::vector<std::string>{"time.example", "other.example"}));
   auto a = Bound(net, "10.0.0.1");
   EXPECT_EQ(net.SocketBoundTo(Endpoint("10.0.0.1", 123)), net.socket(0));

@@ -33,10 +33,10 @@ class FileTest : public ::testing::Test {
 
 TEST_F(FileTest, ReplaceLeavesTheNewContentAndNothingElse) {
   for (FileSync sync : {FileSync::kDurable, FileSync::kCached}) {
-    ASSERT_EQ(ReplaceFileAtomically(path_, "first", sync), 0);
-    ASSERT_EQ(ReplaceFileAtomically(path_, "second", sync), 0);
+    ASSERT_EQ(ReplaceFileAtomically(path_, "first", sync), std::error_code());
+    ASSERT_EQ(ReplaceFileAtomically(path_, "second", sync), std::error_code());
     std::string text;
-    ASSERT_EQ(ReadRegularFile(path_, 100, &text), 0);
+    ASSERT_EQ(ReadRegularFile(path_, 100, &text), std::error_code());
     EXPECT_EQ(text, "second");
     EXPECT_EQ(Entries(), 1);
   }
@@ -48,10 +48,10 @@ TEST_F(FileTest, LockMakesTheNextWriterWaitUntilItEnds) {
   std::thread second;
   {
     FileLock first;
-    ASSERT_EQ(first.Acquire(path_), 0);
+    ASSERT_EQ(first.Acquire(path_), std::error_code());
     second = std::thread([&] {
       FileLock lock;
-      EXPECT_EQ(lock.Acquire(path_), 0);
+      EXPECT_EQ(lock.Acquire(path_), std::error_code());
       second_holds = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));

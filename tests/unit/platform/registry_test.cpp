@@ -392,16 +392,16 @@ TEST_F(HiveFileTest, OnlyRegularFilesOfBoundedSizeAreRead) {
   // The key file is read the same way, with its own limit, and tells who else may read it.
   std::string text;
   FileFacts facts;
-  EXPECT_EQ(ReadRegularFile(fifo, 1 << 20, &text, &facts), kNotRegularFile);
+  EXPECT_EQ(ReadRegularFile(fifo, 1 << 20, &text, &facts), PlatformError::kNotRegularFile);
   WriteFile(large, std::string(100, 'k'));
-  EXPECT_EQ(ReadRegularFile(large, 99, &text, &facts), kFileTooLarge);
+  EXPECT_EQ(ReadRegularFile(large, 99, &text, &facts), PlatformError::kFileTooLarge);
   ::chmod(large.c_str(), 0640);
-  ASSERT_EQ(ReadRegularFile(large, 100, &text, &facts), 0);
+  ASSERT_EQ(ReadRegularFile(large, 100, &text, &facts), std::error_code());
   EXPECT_EQ(text.size(), 100u);
   EXPECT_TRUE(facts.shared);
   EXPECT_EQ(facts.mode, "0640");
   ::chmod(large.c_str(), 0600);
-  ASSERT_EQ(ReadRegularFile(large, 100, &text, &facts), 0);
+  ASSERT_EQ(ReadRegularFile(large, 100, &text, &facts), std::error_code());
   EXPECT_FALSE(facts.shared);
 }
 

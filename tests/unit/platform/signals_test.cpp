@@ -43,10 +43,10 @@ class Received {
 };
 
 TEST(SignalsTest, EachControlSignalReachesTheHandlerOnTheWatcherThread) {
-  ASSERT_EQ(BlockControlSignals(), 0);
+  ASSERT_EQ(BlockControlSignals(), std::error_code());
   Received received;
   std::unique_ptr<ControlSignalWatcher> watcher;
-  ASSERT_EQ(ControlSignalWatcher::Start([&](ControlSignal s) { received.Add(s); }, &watcher), 0);
+  ASSERT_EQ(ControlSignalWatcher::Start([&](ControlSignal s) { received.Add(s); }, &watcher), std::error_code());
   const int numbers[] = {SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGHUP};
   for (int number : numbers) {
     const size_t before = received.signals().size();
@@ -61,11 +61,11 @@ TEST(SignalsTest, EachControlSignalReachesTheHandlerOnTheWatcherThread) {
 }
 
 TEST(SignalsTest, WatcherCanBeStartedAgainAfterItWasStopped) {
-  ASSERT_EQ(BlockControlSignals(), 0);
+  ASSERT_EQ(BlockControlSignals(), std::error_code());
   for (int round = 0; round < 2; ++round) {
     Received received;
     std::unique_ptr<ControlSignalWatcher> watcher;
-    ASSERT_EQ(ControlSignalWatcher::Start([&](ControlSignal s) { received.Add(s); }, &watcher), 0);
+    ASSERT_EQ(ControlSignalWatcher::Start([&](ControlSignal s) { received.Add(s); }, &watcher), std::error_code());
     kill(getpid(), SIGTERM);
     ASSERT_TRUE(received.WaitFor(1));
     EXPECT_EQ(received.signals().front(), ControlSignal::kStop);

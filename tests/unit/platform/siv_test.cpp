@@ -54,10 +54,10 @@ TEST(SivTest, SealsAndOpensTheVectors) {
   for (const Vector& v : kVectors) {
     SCOPED_TRACE(v.name);
     Bytes sealed(v.plaintext.size() + kSivTagSize);
-    ASSERT_EQ(SealSiv(v.key.data(), Views(v.associated), v.plaintext, sealed.data()), 0);
+    ASSERT_FALSE(SealSiv(v.key.data(), Views(v.associated), v.plaintext, sealed.data()));
     EXPECT_EQ(sealed, v.sealed);
     Bytes opened(v.plaintext.size(), 0xEE);
-    ASSERT_EQ(OpenSiv(v.key.data(), Views(v.associated), v.sealed, opened.data()), 0);
+    ASSERT_FALSE(OpenSiv(v.key.data(), Views(v.associated), v.sealed, opened.data()));
     EXPECT_EQ(opened, v.plaintext);
   }
 }
@@ -69,18 +69,21 @@ TEST(SivTest, RefusesAnyChangedBit) {
     for (size_t i = 0; i < v.sealed.size(); ++i) {
       Bytes sealed = v.sealed;
       sealed[i] ^= 0x40;
-      EXPECT_EQ(OpenSiv(v.key.data(), Views(v.associated), sealed, opened.data()), kCryptoNotAuthentic) << i;
+      EXPECT_EQ(OpenSiv(v.key.data(), Views(v.associated), sealed, opened.data()),
+                make_error_code(PlatformError::kNotAuthentic))
+          << i;
     }
     std::vector<Bytes> associated = v.associated;
     associated.back()[0] ^= 0x01;
-    EXPECT_EQ(OpenSiv(v.key.data(), Views(associated), v.sealed, opened.data()), kCryptoNotAuthentic);
+    EXPECT_EQ(OpenSiv(v.key.data(), Views(associated), v.sealed, opened.data()),
+              make_error_code(PlatformError::kNotAuthentic));
   }
 }
 
 TEST(SivTest, RandomBytesDiffer) {
   Bytes a(32), b(32);
-  ASSERT_EQ(RandomBytes(a.data(), a.size()), 0);
-  ASSERT_EQ(RandomBytes(b.data(), b.size()), 0);
+  ASSERT_FALSE(RandomBytes(a.data(), a.size()));
+  ASSERT_FALSE(RandomBytes(b.data(), b.size()));
   EXPECT_NE(a, b);
 }
 

@@ -23,10 +23,10 @@ TEST(StatusFileTest, ReplaceCreatesTheDirectoryAndLeavesOnlyTheNewFile) {
       std::filesystem::temp_directory_path() / ("chron-status-" + std::to_string(CurrentProcessId()));
   std::filesystem::remove_all(dir);
   const std::string path = (dir / "status.json").string();
-  ASSERT_EQ(ReplaceFileContents(path, "first"), 0);
-  ASSERT_EQ(ReplaceFileContents(path, "second"), 0);
+  ASSERT_EQ(ReplaceFileContents(path, "first"), std::error_code());
+  ASSERT_EQ(ReplaceFileContents(path, "second"), std::error_code());
   std::string text;
-  ASSERT_EQ(ReadRegularFile(path, 100, &text), 0);
+  ASSERT_EQ(ReadRegularFile(path, 100, &text), std::error_code());
   EXPECT_EQ(text, "second");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
   std::filesystem::remove_all(dir);
@@ -46,13 +46,14 @@ TEST(StatusFileTest, RemovesTheTemporariesOfKilledWritersOnceAMinuteOld) {
       {".other.json.a1B2c3", 120, false},  // of another file
   };
   std::filesystem::remove_all(dir);
-  ASSERT_EQ(ReplaceFileContents((dir / "status.json").string(), "first"), 0);  // the folder as the writer makes it
+  ASSERT_EQ(ReplaceFileContents((dir / "status.json").string(), "first"),
+            std::error_code());  // the folder as the writer makes it
   for (const Case& c : cases) {
     std::fclose(OpenFile((dir / c.name).string(), "w"));
     std::filesystem::last_write_time(dir / c.name,
                                      std::filesystem::file_time_type::clock::now() - std::chrono::seconds(c.age_s));
   }
-  ASSERT_EQ(ReplaceFileContents((dir / "status.json").string(), "record"), 0);
+  ASSERT_EQ(ReplaceFileContents((dir / "status.json").string(), "record"), std::error_code());
   for (const Case& c : cases) EXPECT_EQ(std::filesystem::exists(dir / c.name), !c.removed) << c.name;
   std::filesystem::remove_all(dir);
 }

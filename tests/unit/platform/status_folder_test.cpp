@@ -33,7 +33,7 @@ class StatusFolderTest : public ::testing::Test {
   }
   std::string Read(const fs::path& path) {
     std::string text;
-    EXPECT_EQ(ReadRegularFile(path.string(), 100, &text), 0) << path;
+    EXPECT_EQ(ReadRegularFile(path.string(), 100, &text), std::error_code()) << path;
     return text;
   }
   fs::path root_;
@@ -45,15 +45,15 @@ TEST_F(StatusFolderTest, NeverFollowsALinkAndRefusesFoldersOthersMayChange) {
     mode_t folder_mode;  // 0: the folder is missing
     uid_t folder_owner;
     bool folder_is_link;  // the folder's name is a link to a folder of root's
-    int expected;
+    std::error_code expected;
   } cases[] = {
-      {"root's folder, link at the file's name", 0755, 0, false, 0},
-      {"sticky world-writable root's folder (as /tmp)", 01777, 0, false, 0},
-      {"folder of another user", 0755, kOtherUser, false, kStatusFolderForeignOwner},
-      {"group-writable folder without sticky bit", 0775, 0, false, kStatusFolderOpenToOthers},
-      {"world-writable folder without sticky bit", 0777, 0, false, kStatusFolderOpenToOthers},
-      {"folder's name a link", 0755, 0, true, kStatusFolderLink},
-      {"missing folder", 0, 0, false, 0},
+      {"root's folder, link at the file's name", 0755, 0, false, {}},
+      {"sticky world-writable root's folder (as /tmp)", 01777, 0, false, {}},
+      {"folder of another user", 0755, kOtherUser, false, PlatformError::kStatusFolderForeignOwner},
+      {"group-writable folder without sticky bit", 0775, 0, false, PlatformError::kStatusFolderOpenToOthers},
+      {"world-writable folder without sticky bit", 0777, 0, false, PlatformError::kStatusFolderOpenToOthers},
+      {"folder's name a link", 0755, 0, true, PlatformError::kStatusFolderLink},
+      {"missing folder", 0, 0, false, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -80,13 +80,13 @@ TEST_F(StatusFolderTest, NeverFollowsALinkAndRefusesFoldersOthersMayChange) {
       ASSERT_EQ(::lchown((real / "status.json").c_str(), kOtherUser, kOtherUser), 0);
     }
     const mode_t umask = ::umask(077);  // the folder made is 0755 whatever the umask
-    const int result = ReplaceFileContents((folder / "status.json").string(), "record");
+    const std::error_code result = ReplaceFileContents((folder / "status.json").string(), "record");
     ::umask(umask);
 
     EXPECT_EQ(result, c.expected);
     EXPECT_EQ(Read(victim), "secret");
     EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    if (c.expected == 0) {
+    if (!c.expected) {
       EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(folder / "status.json")));
       EXPECT_EQ(Read(folder / "status.json"), "record");
       EXPECT_EQ(fs::status(folder).permissions() & fs::perms::mask,

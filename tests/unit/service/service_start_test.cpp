@@ -72,8 +72,8 @@ class FaultyNetwork : public platform::Network {
   std::unique_ptr<platform::SocketWaiter> CreateWaiter(const std::vector<platform::UdpSocket*>& sockets) override {
     return inner_.CreateWaiter(sockets);
   }
-  std::error_code ResolveHost(std::string_view name, uint32_t* address, std::string* error_text) override {
-    return inner_.ResolveHost(name, address, error_text);
+  std::error_code ResolveHost(std::string_view name, uint32_t* address) override {
+    return inner_.ResolveHost(name, address);
   }
   std::vector<platform::InterfaceAddress> InterfaceAddresses() override { return inner_.InterfaceAddresses(); }
   std::error_code RouteSource(uint32_t destination, uint32_t* source) override {

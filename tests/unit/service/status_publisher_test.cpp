@@ -57,7 +57,7 @@ TEST(StatusPublisherTest, AFileThatCannotBeWrittenIsReportedOnce) {
   // The status file's folder is a plain file: every write fails, none is a refusal.
   const std::filesystem::path blocker =
       std::filesystem::temp_directory_path() / ("chron-publisher-" + std::to_string(platform::CurrentProcessId()));
-  ASSERT_EQ(platform::ReplaceFileAtomically(blocker.string(), "not a folder"), 0);
+  ASSERT_EQ(platform::ReplaceFileAtomically(blocker.string(), "not a folder"), std::error_code());
   const std::string path = (blocker / "status.json").string();
   testing::ReportCapture capture(ReportTarget::kEventLog);
   testing::FakeClock clock(kStart);

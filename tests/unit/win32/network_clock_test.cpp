@@ -96,11 +96,11 @@ TEST(Win32NetworkTest, ResolvesAndListsTheAgentsAddressTable) {
   Network& network = SystemNetwork();
   ASSERT_FALSE(network.Startup());
   uint32_t address = 0;
-  std::string error;
-  ASSERT_FALSE(network.ResolveHost("127.0.0.1", &address, &error));
+  ASSERT_FALSE(network.ResolveHost("127.0.0.1", &address));
   EXPECT_EQ(address, kLoopback);
-  EXPECT_TRUE(network.ResolveHost("no-such-host.invalid", &address, &error));
-  EXPECT_FALSE(error.empty());
+  const std::error_code error = network.ResolveHost("no-such-host.invalid", &address);
+  EXPECT_TRUE(error);
+  EXPECT_FALSE(error.message().empty());
 
   bool loopback_listed = false;
   for (const InterfaceAddress& row : network.InterfaceAddresses()) {

@@ -105,7 +105,7 @@ TEST(StatusWriterTest, NeverWritesInALinkedFolderNorInOneOfAnotherOwner) {
                                         [&] { return GetFileAttributesW(linked.c_str()) != INVALID_FILE_ATTRIBUTES; })
                               : MakeJunction(linked.wstring(), (root / "real").wstring());
   ASSERT_TRUE(link_made);
-  EXPECT_EQ(ReplaceFileContents((linked / "status.json").string(), "record"), kStatusFolderLink);
+  EXPECT_EQ(ReplaceFileContents((linked / "status.json").string(), "record"), PlatformError::kStatusFolderLink);
   EXPECT_FALSE(fs::exists(root / "real" / "status.json")) << "written where the link leads";
 
   // Another owner: under Wine another Unix user's (as root), on Windows the Users' (with the
@@ -124,12 +124,13 @@ TEST(StatusWriterTest, NeverWritesInALinkedFolderNorInOneOfAnotherOwner) {
                                    users.data(), nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
                  foreign_owned();
   if (foreign_made) {
-    EXPECT_EQ(ReplaceFileContents((foreign / "status.json").string(), "record"), kStatusFolderForeignOwner);
+    EXPECT_EQ(ReplaceFileContents((foreign / "status.json").string(), "record"),
+              PlatformError::kStatusFolderForeignOwner);
     EXPECT_FALSE(fs::exists(foreign / "status.json"));
   } else {
     std::printf("[   NOTE   ] no folder of another owner could be made (not root, no privilege): untested\n");
   }
-  EXPECT_EQ(ReplaceFileContents((root / "real" / "status.json").string(), "record"), 0);
+  EXPECT_EQ(ReplaceFileContents((root / "real" / "status.json").string(), "record"), std::error_code());
   if (wine) {
     RunUnix("rm -rf " + unix_root, [&] { return !fs::exists(root); });
   } else {
@@ -144,15 +145,15 @@ TEST(StatusWriterTest, RefusesReparsePointsAndFoldersOfOtherOwners) {
   struct Case {
     DWORD attributes;
     OwnerKind owner;
-    int expected;
+    std::error_code expected;
   } cases[] = {
-      {kFolder, OwnerKind::kSystem, 0},
-      {kFolder, OwnerKind::kAdministrators, 0},
-      {kFolder, OwnerKind::kWriter, 0},
-      {kFolder, OwnerKind::kOther, kStatusFolderForeignOwner},
-      {kLink, OwnerKind::kWriter, kStatusFolderLink},
-      {kLink, OwnerKind::kOther, kStatusFolderLink},
-      {FILE_ATTRIBUTE_NORMAL, OwnerKind::kWriter, ERROR_DIRECTORY},
+      {kFolder, OwnerKind::kSystem, {}},
+      {kFolder, OwnerKind::kAdministrators, {}},
+      {kFolder, OwnerKind::kWriter, {}},
+      {kFolder, OwnerKind::kOther, PlatformError::kStatusFolderForeignOwner},
+      {kLink, OwnerKind::kWriter, PlatformError::kStatusFolderLink},
+      {kLink, OwnerKind::kOther, PlatformError::kStatusFolderLink},
+      {FILE_ATTRIBUTE_NORMAL, OwnerKind::kWriter, SystemError(ERROR_DIRECTORY)},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(JudgeStatusFolder(c.attributes, c.owner), c.expected) << c.attributes << " " << static_cast<int>(c.owner);
@@ -250,14 +251,14 @@ TEST(StatusWriterTest, EachWriteUsesANewTemporaryAndLeavesNoneBehind) {
   const fs::path dir = fs::temp_directory_path() / ("chron-status-names-" + std::to_string(GetCurrentProcessId()));
   fs::remove_all(dir);
   const std::string path = (dir / "status.json").string();
-  ASSERT_EQ(ReplaceFileContents(path, "first"), 0);
+  ASSERT_EQ(ReplaceFileContents(path, "first"), std::error_code());
   ScopedHandle watch(CreateFileW(dir.c_str(), FILE_LIST_DIRECTORY,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
   ASSERT_TRUE(watch.valid());
   const std::vector<std::wstring> added = NamesAdded(watch.get(), [&] {
-    EXPECT_EQ(ReplaceFileContents(path, "second"), 0);
-    EXPECT_EQ(ReplaceFileContents(path, "third"), 0);
+    EXPECT_EQ(ReplaceFileContents(path, "second"), std::error_code());
+    EXPECT_EQ(ReplaceFileContents(path, "third"), std::error_code());
   });
   ASSERT_EQ(added.size(), 2u);
   EXPECT_NE(added[0], added[1]);

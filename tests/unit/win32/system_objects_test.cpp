@@ -57,8 +57,8 @@ TEST(Win32SharedLibraryTest, LoadsExportsAndReportsMissingLibraries) {
 TEST(Win32ServiceManagerTest, AConsoleProgramCannotConnect) {
   std::unique_ptr<ServiceManager> manager;
   bool handler_failed = true;
-  EXPECT_EQ(ConnectServiceManager(&manager, &handler_failed), 1063);  // ERROR_FAILED_SERVICE_CONTROLLER_CONNECT
-  EXPECT_FALSE(handler_failed);                                       // the dispatcher's step, reported as 0xc1000002
+  EXPECT_EQ(ConnectServiceManager(&manager, &handler_failed).value(), 1063);  // ERROR_FAILED_SERVICE_CONTROLLER_CONNECT
+  EXPECT_FALSE(handler_failed);  // the dispatcher's step, reported as 0xc1000002
   EXPECT_FALSE(manager);
 }
 
