@@ -26,7 +26,7 @@ constexpr int kNotAuthentic = -3;
 std::error_code AsError(int result) {
   switch (result) {
     case 0: return {};
-    case kNotInThisBuild: return PlatformError::kNotInThisBuild;
+    case kNotInThisBuild: return PlatformError::kCryptoNotInThisBuild;
     case kNotAuthentic: return PlatformError::kNotAuthentic;
     default: return PlatformError::kMacRefused;
   }
