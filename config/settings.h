@@ -14,60 +14,113 @@
 namespace chron {
 
 struct Setting {
-  std::string_view path;             // value path below kProductKey, e.g. "Client\\PollInterval"
-  platform::RegType type;            // kDword or kSz
-  uint32_t Configuration::*number;   // record field of a kDword setting, else nullptr
-  std::string Configuration::*text;  // record field of a kSz setting, else nullptr
-  uint32_t default_number;
-  const char* default_text;  // default of a kSz setting
-  uint32_t buffer_size;      // bytes the readers offer: 4 for numbers; texts include the zero
-  bool boolean;              // written as 0 or 1
-  bool trimmed;              // blanks and tabs removed after reading
-  bool client;               // read by the client-only program too
+  std::string_view path;                       // value path below kProductKey, e.g. "Client\\PollInterval"
+  platform::RegType type;                      // kDword or kSz
+  uint32_t Configuration::*number = nullptr;   // record field of a kDword setting, else nullptr
+  std::string Configuration::*text = nullptr;  // record field of a kSz setting, else nullptr
+  uint32_t default_number = 0;
+  const char* default_text = nullptr;  // default of a kSz setting
+  uint32_t buffer_size = 4;            // bytes the readers offer: 4 for numbers; texts include the zero
+  bool boolean = false;                // written as 0 or 1
+  bool trimmed = false;                // blanks and tabs removed after reading
+  bool client = false;                 // read by the client-only program too
   // Valid range: numbers min..max (seconds), texts at most max characters; 0/0 = none. The
   // applet accepts nothing outside it.
-  uint32_t min;
-  uint32_t max;
+  uint32_t min = 0;
+  uint32_t max = 0;
   // The services' range of a number, the one their warning names: a stored number outside it
   // is taken as the nearest one inside (intervals: 0 would make their loops spin); 0/0 = they
   // take any number as stored.
-  uint32_t service_min;
-  uint32_t service_max;
+  uint32_t service_min = 0;
+  uint32_t service_max = 0;
 };
 
 using platform::RegType;
 
 inline constexpr std::array<Setting, 12> kSettings = {{
-    {"Client\\Active", RegType::kDword, &Configuration::client_active, nullptr, 1, nullptr, 4, true, false, true, 0, 0,
-     0, 0},
-    {"Client\\Broadcast", RegType::kDword, &Configuration::client_broadcast, nullptr, 1, nullptr, 4, true, false, true,
-     0, 0, 0, 0},
-    {"Client\\RunOnce", RegType::kDword, &Configuration::client_run_once, nullptr, 0, nullptr, 4, true, false, true, 0,
-     0, 0, 0},
-    {"Client\\MaxDiffSecond", RegType::kDword, &Configuration::client_max_diff_second, nullptr, 180, nullptr, 4, false,
-     false, true, 1, 7200, 0, 0},
-    {"Client\\MaxDiffSecondActive", RegType::kDword, &Configuration::client_max_diff_second_active, nullptr, 0, nullptr,
-     4, true, false, true, 0, 0, 0, 0},
-    {"Client\\PollInterval", RegType::kDword, &Configuration::client_poll_interval, nullptr, 64, nullptr, 4, false,
-     false, true, 16, 16384, 16, 16384},
-    {"Client\\TimeSource", RegType::kSz, nullptr, &Configuration::client_time_source, 0, "", 8192, false, true, true, 0,
-     4095, 0, 0},
-    {"Server\\Active", RegType::kDword, &Configuration::server_active, nullptr, 0, nullptr, 4, true, false, false, 0, 0,
-     0, 0},
-    {"Server\\Broadcast", RegType::kDword, &Configuration::server_broadcast, nullptr, 1, nullptr, 4, true, false, false,
-     0, 0, 0, 0},
-    {"Server\\BroadcastInterval", RegType::kDword, &Configuration::server_broadcast_interval, nullptr,
-     kDefaultBroadcastIntervalS, nullptr, 4, false, false, false, 16, 16384, 1, 86400},
-    {"Server\\TimeSource", RegType::kSz, nullptr, &Configuration::server_time_source, 0, "LOCAL", 80, false, false,
-     false, 0, 0, 0, 0},
-    {"IPQueryType", RegType::kSz, nullptr, &Configuration::ip_query_type, 0, "SNMP", 80, false, true, true, 0, 0, 0, 0},
+    {.path = "Client\\Active",
+     .type = RegType::kDword,
+     .number = &Configuration::client_active,
+     .default_number = 1,
+     .boolean = true,
+     .client = true},
+    {.path = "Client\\Broadcast",
+     .type = RegType::kDword,
+     .number = &Configuration::client_broadcast,
+     .default_number = 1,
+     .boolean = true,
+     .client = true},
+    {.path = "Client\\RunOnce",
+     .type = RegType::kDword,
+     .number = &Configuration::client_run_once,
+     .boolean = true,
+     .client = true},
+    {.path = "Client\\MaxDiffSecond",
+     .type = RegType::kDword,
+     .number = &Configuration::client_max_diff_second,
+     .default_number = 180,
+     .client = true,
+     .min = 1,
+     .max = 7200},
+    {.path = "Client\\MaxDiffSecondActive",
+     .type = RegType::kDword,
+     .number = &Configuration::client_max_diff_second_active,
+     .boolean = true,
+     .client = true},
+    {.path = "Client\\PollInterval",
+     .type = RegType::kDword,
+     .number = &Configuration::client_poll_interval,
+     .default_number = 64,
+     .client = true,
+     .min = 16,
+     .max = 16384,
+     .service_min = 16,
+     .service_max = 16384},
+    {.path = "Client\\TimeSource",
+     .type = RegType::kSz,
+     .text = &Configuration::client_time_source,
+     .default_text = "",
+     .buffer_size = 8192,
+     .trimmed = true,
+     .client = true,
+     .max = 4095},
+    {.path = "Server\\Active", .type = RegType::kDword, .number = &Configuration::server_active, .boolean = true},
+    {.path = "Server\\Broadcast",
+     .type = RegType::kDword,
+     .number = &Configuration::server_broadcast,
+     .default_number = 1,
+     .boolean = true},
+    {.path = "Server\\BroadcastInterval",
+     .type = RegType::kDword,
+     .number = &Configuration::server_broadcast_interval,
+     .default_number = kDefaultBroadcastIntervalS,
+     .min = 16,
+     .max = 16384,
+     .service_min = 1,
+     .service_max = 86400},
+    {.path = "Server\\TimeSource",
+     .type = RegType::kSz,
+     .text = &Configuration::server_time_source,
+     .default_text = "LOCAL",
+     .buffer_size = 80},
+    {.path = "IPQueryType",
+     .type = RegType::kSz,
+     .text = &Configuration::ip_query_type,
+     .default_text = "SNMP",
+     .buffer_size = 80,
+     .trimmed = true,
+     .client = true},
 }};
 
 // The path of the symmetric key file: not one of the twelve values that the applet reads and
 // writes as a set, so that hives without it stay complete and the applet never writes it.
 // Absent or blank: no authentication. The buffer holds the longest Linux path and its zero.
-inline constexpr Setting kKeyFileSetting = {
-    "KeyFile", RegType::kSz, nullptr, &Configuration::key_file, 0, nullptr, 4096, false, true, true, 0, 0, 0, 0};
+inline constexpr Setting kKeyFileSetting = {.path = "KeyFile",
+                                            .type = RegType::kSz,
+                                            .text = &Configuration::key_file,
+                                            .buffer_size = 4096,
+                                            .trimmed = true,
+                                            .client = true};
 
 // The setting with this value path (compared without regard to ASCII case), or nullptr.
 const Setting* FindSetting(std::string_view path);
