@@ -14,11 +14,13 @@ addresses, each a real client polling every POLL s. Three measurements:
           to the load host, which drops them) at FORGED_RATE/s with Server\\RateCeiling CEILING:
           the server's resident memory before and after, the table's fill, the answers per
           second beside the ceiling, the real clients answered
-  cpu     the same forged load (every source asks once, so every request is answered) without
-          and with the limit: the server's CPU microseconds per reply (user + system time
-          from /proc/<pid>/stat over the replies counted in its status record)
+  cpu     the same forged load (every source asks once, so every request is answered) against
+          chronsvc without and with the limit and chronyd without and with `ratelimit`: the
+          server's CPU microseconds per reply (user + system time from /proc/<pid>/stat over the
+          replies the load host took in)
 
     sudo bench/limit-bench.py [build directory] [--seconds 10] [--rate 20000] [--forged 100000]
+                           [--steps flood,forged,cpu]
 
 Needs root and iproute2. Python 3 standard library only.
 """
@@ -37,6 +39,8 @@ here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "tests", "scenario"))
 import harness  # noqa: E402
 import engine_support as es  # noqa: E402
+sys.path.insert(0, os.path.join(here, "..", "tests", "interop"))
+import peers  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 BURST, INTERVAL_S, ONE_IN = 8, 8, 4
@@ -203,15 +207,39 @@ def forged(options, lab, server, load, clients_host):
     served.wait(10)
 
 
+def received(host):
+    """Datagrams the host's first adapter has taken in: the replies to forged sources, routed to
+    the load host, which forwards nothing and drops them."""
+    shown = harness._ip("-n", host.ns, "-j", "-s", "link", "show", host.adapters[0].ifname).stdout
+    return json.loads(shown)[0]["stats64"]["rx"]["packets"]
+
+
+def start_chronyd(server, limited):
+    """chronyd as a local stratum-1 server (-x, no CAP_SYS_TIME: it never sets a clock), with
+    its rate limit (`ratelimit`: the same defaults as ours) or without."""
+    conf = os.path.join(server.dir, "chrony.conf")
+    with open(conf, "w") as f:
+        f.write("local stratum 1\nallow all\nport 123\ncmdport 0\ndriftfile %s/chrony.drift\n"
+                "pidfile %s/chronyd.pid\n%s" % (server.dir, server.dir, "ratelimit\n" if limited else ""))
+    process = server.spawn(peers.chronyd_command(conf), syslog=False, line_buffered=False)
+    peers.wait_text(process, peers.CHRONYD_NO_CLOCK, 10)
+    return process
+
+
 def cpu(options, lab, server, load, clients_host):
-    for name, settings in (("off", {}), ("on", {"Server\\RateLimit": 1})):
-        served = start(server, settings)
-        c0, t0 = counters(server), cpu_s(served.pid)
+    runs = (("chronsvc, limit off", lambda: start(server, {})),
+            ("chronsvc, limit on", lambda: start(server, {"Server\\RateLimit": 1})),
+            ("chronyd", lambda: start_chronyd(server, False)),
+            ("chronyd, ratelimit", lambda: start_chronyd(server, True)))
+    for name, launch in runs:
+        served = launch()
+        time.sleep(1)
+        r0, t0 = received(load), cpu_s(served.pid)
         forged_load(options, server, load, options.forged)
-        c1 = counters(server)
-        t1 = cpu_s(served.pid)
-        n = replies(c1) - replies(c0)
-        print("cpu, limit %s: %d replies, %.2f us CPU per reply" % (name, n, (t1 - t0) * 1e6 / max(1, n)))
+        time.sleep(1)
+        n, t1 = received(load) - r0, cpu_s(served.pid)
+        print("cpu, %s: %d replies to %d forged sources, %.2f us CPU per reply"
+              % (name, n, options.forged, (t1 - t0) * 1e6 / max(1, n)))
         served.signal(2)
         served.wait(10)
 
@@ -225,6 +253,7 @@ def main():
     parser.add_argument("--ceiling", type=int, default=5000)
     parser.add_argument("--clients", type=int, default=100)
     parser.add_argument("--poll", type=float, default=2)
+    parser.add_argument("--steps", default="flood,forged,cpu")
     options = harness.parse_bench_options(parser, "limit-bench")
     lab = harness.Lab()
     try:
@@ -234,7 +263,8 @@ def main():
         clients_host = lab.host("clients")
         clients_host.connect(lan, addresses=options.clients)
         harness._ip("-n", server.ns, "route", "add", "172.16.0.0/12", "via", load.address)
-        for step in (flood, forged, cpu):
+        steps = {"flood": flood, "forged": forged, "cpu": cpu}
+        for step in (steps[s] for s in options.steps.split(",")):
             step(options, lab, server, load, clients_host)
     finally:
         lab.cleanup()
