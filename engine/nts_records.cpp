@@ -191,17 +191,18 @@ KeResponseVerdict JudgeKeResponse(const std::vector<KeRecord>& records) {
     verdict.code = aead != nullptr && aead->body.size() == 2 ? Read16(aead->body.data()) : 0;
     return verdict;
   }
+  // A malformed record refuses the whole response: nothing of it is kept.
   if (const KeRecord* server = Find(records, kNtpServer)) {
-    if (!ServerName(server->body)) return verdict;
+    if (!ServerName(server->body)) return KeResponseVerdict{};
     verdict.ntp_server.assign(server->body.begin(), server->body.end());
   }
   if (const KeRecord* port = Find(records, kNtpPort)) {
-    if (port->body.size() != 2) return verdict;
+    if (port->body.size() != 2) return KeResponseVerdict{};
     verdict.ntp_port = Read16(port->body.data());
   }
   for (const KeRecord& r : records) {
     if (r.type != kNewCookie) continue;
-    if (r.body.empty() || r.body.size() > kMaxCookieSize) return verdict;
+    if (r.body.empty() || r.body.size() > kMaxCookieSize) return KeResponseVerdict{};
     if (verdict.cookies.size() < kCookiesPerSession) verdict.cookies.push_back(r.body);
   }
   verdict.kind = verdict.cookies.empty() ? Kind::kNoCookies : Kind::kAccept;

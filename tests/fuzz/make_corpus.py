@@ -342,6 +342,9 @@ def nts_records_corpus():
           + ke_record(True, 6, b"zeit.example") + ke_record(True, 7, b"\x04\x57") + end)
     write("nts_records", "error", ke_record(True, 2, b"\0\x01") + end)
     write("nts_records", "unknown_critical", ke_record(True, 1, b"\0\0") + ke_record(True, 0x4321, b"x") + end)
+    # A good cookie, then an empty one: the response is malformed and keeps no cookie.
+    write("nts_records", "empty_cookie", ke_record(True, 1, b"\0\0") + ke_record(True, 4, b"\0\x0f")
+          + ke_record(False, 5, b"\3" * 104) + ke_record(True, 5) + end)
 
 
 def nts_fields_corpus():

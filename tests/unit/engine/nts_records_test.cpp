@@ -127,11 +127,15 @@ TEST(NtsRecordsTest, ClientJudgesResponses) {
       {"no end", Message({kProto, kAead, cookie}), Kind::kMalformed, 0},
       {"port of 3 bytes", Message({kProto, kAead, cookie, {true, kNtpPort, "000102"}, kEnd}), Kind::kMalformed, 0},
       {"server with a space", Message({kProto, kAead, cookie, {true, kNtpServer, "6120"}, kEnd}), Kind::kMalformed, 0},
+      {"empty cookie after a good one", Message({kProto, kAead, cookie, {true, kNewCookie, ""}, kEnd}),
+       Kind::kMalformed, 0},
   };
   for (const auto& c : cases) {
     const KeResponseVerdict verdict = JudgeKeResponse(c.records);
     EXPECT_EQ(verdict.kind, c.kind) << c.name;
     EXPECT_EQ(verdict.code, c.code) << c.name;
+    // Only an accepted response hands cookies over.
+    EXPECT_EQ(verdict.cookies.empty(), c.kind != Kind::kAccept) << c.name;
   }
 }
 
