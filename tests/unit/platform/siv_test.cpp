@@ -4,18 +4,14 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "tests/testutil/hex.h"
 
 namespace chron::platform {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Hex(const std::string& digits) {
-  Bytes bytes;
-  for (size_t i = 0; i + 1 < digits.size(); i += 2)
-    bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-  return bytes;
-}
+using testing::Hex;
 
 struct Vector {
   const char* name;
