@@ -105,11 +105,11 @@ std::error_code PollHandles(std::span<PollEntry> entries, int timeout_ms);
 
 enum class TlsFailure {
   kNone,
-  kConnect,      // no TCP connection (name, route, refused, deadline)
-  kHandshake,    // TLS failed, no TLS 1.3 or no common ALPN protocol
-  kCertificate,  // the chain does not verify, or the trusted certificates do not load
-  kName,         // the certificate is not for the host
-  kIo,           // the connection failed or closed after the handshake, or the deadline passed
+  kConnect,       // no TCP connection (name, route, refused, deadline)
+  kHandshake,     // TLS failed, no TLS 1.3 or no common ALPN protocol
+  kCertificate,   // the chain does not verify, or the trusted certificates do not load
+  kName,          // the certificate is not for the host
+  kIo,            // the connection failed or closed after the handshake, or the deadline passed
   kNotAvailable,  // this build has no TLS
 };
 

@@ -88,8 +88,8 @@ int SelectAlpn(SSL*, const unsigned char** out, unsigned char* out_size, const u
                void* arg) {
   const auto* context = static_cast<const TlsServerContext::Impl*>(arg);
   unsigned char* selected = nullptr;
-  if (SSL_select_next_proto(&selected, out_size, context->alpn.data(), static_cast<unsigned>(context->alpn.size()),
-                            in, in_size) != OPENSSL_NPN_NEGOTIATED) {
+  if (SSL_select_next_proto(&selected, out_size, context->alpn.data(), static_cast<unsigned>(context->alpn.size()), in,
+                            in_size) != OPENSSL_NPN_NEGOTIATED) {
     return SSL_TLSEXT_ERR_ALERT_FATAL;  // no_application_protocol
   }
   *out = selected;
