@@ -85,8 +85,8 @@ struct SilentPeer {
   }
   ~SilentPeer() { ::close(fd); }
   bool ClosedWithin(std::chrono::milliseconds within) const {
-    timeval timeout{0, static_cast<suseconds_t>(within.count() * 1000)};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    const timeval timeout{within.count() / 1000, static_cast<suseconds_t>(within.count() % 1000 * 1000)};
+    EXPECT_EQ(::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout), 0);
     char byte = 0;
     return ::recv(fd, &byte, 1, 0) == 0;
   }
@@ -141,8 +141,9 @@ TEST_F(NtsKeTest, ClientsWithoutNtsKeAlpnOrTls13AreRefused) {
     }
     EXPECT_TRUE(response.empty()) << "ALPN '" << alpn << "'";
   }
-  const std::string tls12 = "openssl s_client -tls1_2 -alpn ntske/1 -connect localhost:" +
-                            std::to_string(running.server.port()) + " </dev/null >/dev/null 2>&1";
+  const std::string tls12 =
+      "openssl s_client -tls1_2 -alpn ntske/1 -connect localhost:" + std::to_string(running.server.port()) +
+      " </dev/null >/dev/null 2>&1";
   EXPECT_NE(std::system(tls12.c_str()), 0);
   EXPECT_EQ(running.Stop(), 0);
 }
