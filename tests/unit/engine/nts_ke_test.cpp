@@ -148,6 +148,42 @@ TEST_F(NtsKeTest, ClientsWithoutNtsKeAlpnOrTls13AreRefused) {
   EXPECT_EQ(running.Stop(), 0);
 }
 
+TEST_F(NtsKeTest, RequestsNotAcceptedGetErrorOrRefusal) {
+  RunningServer running(Pki("server"));
+  std::vector<uint8_t> trailing = BuildKeRequest();
+  trailing.push_back(0);
+  std::vector<uint8_t> unknown_critical;
+  AppendKeRecord(true, 0x4000, {}, &unknown_critical);
+  AppendKeRecord(true, kEndOfMessage, {}, &unknown_critical);
+  std::vector<uint8_t> other_protocol;
+  const uint8_t protocol[] = {0x80, 0x00};
+  const uint8_t aead[] = {0, kAeadAesSivCmac256};
+  AppendKeRecord(true, kNextProtocol, protocol, &other_protocol);
+  AppendKeRecord(true, kAeadAlgorithm, aead, &other_protocol);
+  AppendKeRecord(true, kEndOfMessage, {}, &other_protocol);
+  const struct {
+    std::vector<uint8_t> request;
+    std::vector<uint8_t> response;
+  } cases[] = {
+      {trailing, BuildKeError(kBadRequest)},
+      {unknown_critical, BuildKeError(kUnrecognizedCritical)},
+      {other_protocol, BuildKeRefusal()},
+  };
+  for (const auto& c : cases) {
+    platform::TlsClientConnection tls;
+    std::string detail;
+    ASSERT_EQ(tls.Connect("localhost", running.server.port(), kAlpn, Pki("ca.pem"), 3000, &detail),
+              platform::TlsFailure::kNone);
+    ASSERT_EQ(tls.Write(c.request, &detail), platform::TlsFailure::kNone);
+    std::vector<uint8_t> response;
+    while (response.size() < c.response.size() &&
+           tls.Read(&response, kMaxKeMessageSize, &detail) == platform::TlsFailure::kNone) {
+    }
+    EXPECT_EQ(response, c.response);
+  }
+  EXPECT_EQ(running.Stop(), 0);
+}
+
 TEST_F(NtsKeTest, SilentConnectionEndsAtItsDeadlineAndTheServerGoesOn) {
   RunningServer running(Pki("server"), kMaxKeConnections, 300);
   SilentPeer silent(running.server.port());
