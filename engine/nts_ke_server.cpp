@@ -74,7 +74,10 @@ void NtsKeServer::Run(platform::Event& stop) {
       entries.push_back({connection->tls->handle(), connection->want_write, false});
       wait = std::min(wait, connection->deadline_ms - now);
     }
-    if (platform::PollHandles(entries, static_cast<int>(std::max<int64_t>(wait, 1)))) continue;
+    if (platform::PollHandles(entries, static_cast<int>(std::max<int64_t>(wait, 1)))) {
+      stop.Wait(kKeLoopWaitMs);  // a failing poll must not spin
+      continue;
+    }
     // The connections first: the entries past the listeners are theirs, in order, before any
     // accept below adds to them.
     std::vector<std::unique_ptr<Connection>> going_on;
