@@ -208,6 +208,31 @@ TEST_F(NtsKeTest, ConnectionBeyondTheBoundIsClosedAtOnce) {
   EXPECT_EQ(outcome.failure, NtsKeFailure::kNone) << outcome.detail;
 }
 
+TEST_F(NtsKeTest, ServerThatCannotRunSaysWhy) {
+  RunningServer running(Pki("server"));  // holds its port
+  const struct {
+    std::string certificate;
+    uint16_t port;
+    std::string report;
+  } cases[] = {
+      {Pki("missing"), 0, "Das Zertifikat " + Pki("missing.pem") + " oder der Schlüssel " + Pki("missing.key")},
+      {Pki("server"), running.server.port(), "Der NTS-KE Server kann den TCP Port"},
+  };
+  for (const auto& c : cases) {
+    testing::ReportCapture capture(ReportTarget::kEventLog);
+    NtsServerKeys keys;
+    NtsKeServer server(keys, *running.clock, [] {});
+    NtsKeServerOptions options;
+    options.certificate_path = c.certificate + ".pem";
+    options.key_path = c.certificate + ".key";
+    options.key_store_path = Pki("unused-keys");
+    options.port = c.port;
+    EXPECT_FALSE(server.Open(options));
+    ASSERT_EQ(capture.events().size(), 1u);
+    EXPECT_NE(capture.events()[0].text.find(c.report), std::string::npos) << capture.events()[0].text;
+  }
+}
+
 TEST_F(NtsKeTest, KeyFileSurvivesRestartAndRotates) {
   const std::string path = Pki("rotating-keys");
   const int64_t start = 1'800'000'000;
