@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <utility>
@@ -24,16 +25,16 @@ struct NtsSession {
 
 enum class NtsKeFailure {
   kNone,
-  kConnect,            // no TCP connection to the NTS-KE server (name, route, refused, deadline)
-  kHandshake,          // TLS failed, or no TLS 1.3, or no ALPN ntske/1
-  kCertificate,        // the chain does not verify against the trusted certificates, or expired
-  kName,               // the certificate is not for the server's name
-  kProtocolRefused,    // the server speaks no NTPv4
-  kAlgorithmRefused,   // the server takes no AEAD_AES_SIV_CMAC_256
-  kServerError,        // an Error record (detail: its code), or a Warning not understood
-  kMalformed,          // a response that breaks the record rules, or none before the deadline
-  kNoCookies,          // a response without cookies
-  kNotAvailable,       // this build has no TLS
+  kConnect,           // no TCP connection to the NTS-KE server (name, route, refused, deadline)
+  kHandshake,         // TLS failed, or no TLS 1.3, or no ALPN ntske/1
+  kCertificate,       // the chain does not verify against the trusted certificates, or expired
+  kName,              // the certificate is not for the server's name
+  kProtocolRefused,   // the server speaks no NTPv4
+  kAlgorithmRefused,  // the server takes no AEAD_AES_SIV_CMAC_256
+  kServerError,       // an Error record (detail: its code), or a Warning not understood
+  kMalformed,         // a response that breaks the record rules, or none before the deadline
+  kNoCookies,         // a response without cookies
+  kNotAvailable,      // this build has no TLS
 };
 
 struct NtsKeOutcome {

@@ -41,6 +41,7 @@ class PlatformErrorCategory : public std::error_category {
       case PlatformError::kMacRefused: return "der Kryptoanbieter lehnt die Berechnung ab";
       case PlatformError::kCryptoNotInThisBuild: return "das Verfahren ist in diesem Build nicht verfügbar";
       case PlatformError::kNotAuthentic: return "die Daten sind nicht authentisch";
+      case PlatformError::kTlsRefused: return "die TLS-Bibliothek hat abgelehnt";
     }
     return "Fehler " + std::to_string(code);
   }

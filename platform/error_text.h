@@ -39,6 +39,7 @@ enum class PlatformError {
   kMacRefused,                // the crypto provider computed nothing (key or algorithm refused)
   kCryptoNotInThisBuild,      // the build has no provider of the algorithm
   kNotAuthentic,              // sealed data whose authentication does not match
+  kTlsRefused,                // the TLS library refused a certificate, a key or a connection
 };
 
 // The category of PlatformError. Its message() is the German text the programs print; for the

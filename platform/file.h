@@ -56,6 +56,11 @@ enum class FileSync {
 std::error_code ReplaceFileAtomically(const std::string& path, std::string_view text,
                                       FileSync sync = FileSync::kDurable);
 
+// As ReplaceFileAtomically (kDurable), but the new file is the writer's alone whatever the
+// replaced one was: on Linux mode 0600 and owned by the writer; on Windows the rights of its
+// folder. For secrets such as the server's cookie keys.
+std::error_code ReplacePrivateFile(const std::string& path, std::string_view text);
+
 // Removes the temporary files that ReplaceFileAtomically leaves beside the file `path` when its
 // writer is killed before it could move or remove them. Call it only under the FileLock of
 // `path`, and only for a file that every writer replaces under that lock: a temporary of a

@@ -18,6 +18,13 @@ std::string StatusFilePath();
 // The system's place of the status file (see StatusFilePath).
 std::string DefaultStatusFilePath();
 
+// The file of the NTS server's cookie keys, which must survive a restart: on Linux
+// "$STATE_DIRECTORY/nts-server-keys" under systemd's StateDirectory= (the first folder when it
+// names several), else /var/lib/chron/nts-server-keys; on Windows nts-server-keys beside the
+// status file. The environment variable CHRON_NTS_SERVER_KEYS, when set and not empty, names
+// another file.
+std::string NtsServerKeysPath();
+
 // ReplaceFileContents' refusals of the status file's folder (PlatformError, error_text.h): a
 // folder that another user may change would let that user plant a link or a file of their own
 // where the writer, often root or a service's account, writes.

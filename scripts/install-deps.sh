@@ -17,7 +17,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   qt6-base-dev
   python3 iproute2 util-linux
-  chrony ntpsec-ntpdig
+  chrony ntpsec-ntpdig openssl
   clang-14 libclang-rt-14-dev libfuzzer-14-dev llvm-14
   clang-tidy-14 clang-format-14 lintian dpkg-dev
 )

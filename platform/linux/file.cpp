@@ -95,6 +95,15 @@ std::error_code ReplaceFileAtomically(const std::string& path, std::string_view 
                                                linux_file::NewFileRights::kCarryOver));
 }
 
+std::error_code ReplacePrivateFile(const std::string& path, std::string_view text) {
+  std::string file;
+  if (int error = FollowLinks(path, &file)) return SystemError(error);
+  Descriptor dir(::open(DirectoryOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) return SystemError(errno);
+  return SystemError(linux_file::ReplaceFileAt(dir.get(), std::filesystem::path(file).filename().string(), text,
+                                               FileSync::kDurable, linux_file::NewFileRights::kPrivate));
+}
+
 void RemoveLeftTemporaries(const std::string& path) {
   std::string file;
   if (FollowLinks(path, &file) != 0) return;

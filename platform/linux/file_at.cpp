@@ -67,7 +67,7 @@ int ReplaceFileAt(int dir, const std::string& name, std::string_view text, FileS
   struct stat old {};
   const bool carry = rights == NewFileRights::kCarryOver &&
                      ::fstatat(dir, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
-  ::fchmod(out.get(), carry ? (old.st_mode & 07777) : 0644);
+  ::fchmod(out.get(), carry ? (old.st_mode & 07777) : rights == NewFileRights::kPrivate ? 0600 : 0644);
   if (carry && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
     (void)!::fchown(out.get(), old.st_uid, old.st_gid);  // best effort: keep the owner
 

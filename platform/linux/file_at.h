@@ -35,6 +35,7 @@ class Descriptor {
 enum class NewFileRights {
   kCarryOver,  // those of the regular file it replaces (the owner where the caller may give it); 0644 for a new one
   kOwn,        // 0644, owned by the writer: whatever the name held before is not trusted
+  kPrivate,    // 0600, owned by the writer: a secret only the writer may read
 };
 
 // Replaces the entry `name` of the directory `dir` by a regular file holding `text`. The new file

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 
 #include "platform/error_text.h"
 #include "platform/file.h"
@@ -16,6 +18,16 @@
 namespace chron::platform {
 
 std::string DefaultStatusFilePath() { return "/run/chron/status.json"; }
+
+std::string NtsServerKeysPath() {
+  const char* own = std::getenv("CHRON_NTS_SERVER_KEYS");
+  if (own != nullptr && *own != '\0') return own;
+  const char* state = std::getenv("STATE_DIRECTORY");  // "dir[:dir...]"
+  const std::string folder = state != nullptr && *state != '\0'
+                                 ? std::string(state).substr(0, std::string(state).find(':'))
+                                 : std::string("/var/lib/chron");
+  return folder + "/nts-server-keys";
+}
 
 namespace {
 

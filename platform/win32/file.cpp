@@ -60,6 +60,10 @@ std::error_code ReplaceFileAtomically(const std::string& path, std::string_view 
   return SystemError(win32::ReplaceFileIn(folder, name, text, sync));
 }
 
+std::error_code ReplacePrivateFile(const std::string& path, std::string_view text) {
+  return ReplaceFileAtomically(path, text, FileSync::kDurable);
+}
+
 void RemoveLeftTemporaries(const std::string& path) {
   const auto [folder, name] = SplitPath(path);
   win32::RemoveTemporariesIn(folder, name, 0);

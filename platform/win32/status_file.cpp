@@ -4,6 +4,9 @@
 // <windows.h> (through win32.h) before the headers that build on it.
 #include "platform/win32/win32.h"
 
+#include <cstdlib>
+#include <string>
+
 #include <sddl.h>
 #include <shlobj.h>
 
@@ -95,6 +98,13 @@ std::string DefaultStatusFilePath() {
     return "C:\\ProgramData\\chron\\status.json";
   }
   return win32::Narrow(folder) + "\\chron\\status.json";
+}
+
+std::string NtsServerKeysPath() {
+  const char* own = std::getenv("CHRON_NTS_SERVER_KEYS");
+  if (own != nullptr && *own != '\0') return own;
+  const std::string status = DefaultStatusFilePath();
+  return status.substr(0, status.find_last_of('\\') + 1) + "nts-server-keys";
 }
 
 std::string StatusFolderRefusalText(PlatformError refusal) {
