@@ -169,6 +169,7 @@ TEST_F(NtsPathTest, FailedKeyEstablishmentIsReportedOnceAndNoRequestSent) {
       {F::kAlgorithmRefused, "", "Der NTS-KE Server zeitgeber unterstützt AEAD_AES_SIV_CMAC_256 nicht."},
       {F::kNone, "", "Die Antwort des NTS-KE Servers zeitgeber ist ungültig: sie enthält keine Cookies."},
   };
+  rt.client.reports.window = std::chrono::seconds(0);  // once because it repeats, not by the limit's window
   for (const auto& c : cases) {
     ke.outcome = {c.failure, c.detail, {}};
     console.Clear();
@@ -178,6 +179,27 @@ TEST_F(NtsPathTest, FailedKeyEstablishmentIsReportedOnceAndNoRequestSent) {
   }
   EXPECT_TRUE(socket->sent().empty());
   EXPECT_EQ(rt.status.Counters().samples_taken, 0u);
+}
+
+// At start: a broadcast client with NTS takes no broadcasts and says so; NTS values a build
+// without TLS cannot use are named.
+TEST_F(NtsPathTest, StartReportsWhatNtsCannotDo) {
+  const char* broadcasts = "NTP Broadcasts können nicht mit NTS authentifiziert werden.";
+  const char* unavailable = "Die NTS Werte in der Registry (Client\\NTS, NtsServerKey) werden nicht verwendet";
+  const struct {
+    uint32_t broadcast;
+    bool tls;
+    int broadcasts, unavailable;
+  } cases[] = {{1, true, 1, 0}, {0, false, 0, 1}, {0, true, 0, 0}};
+  rt.config.nts_server_key = "/etc/chron/key.pem";
+  for (const auto& c : cases) {
+    rt.config.client_broadcast = c.broadcast;
+    console.Clear();
+    ReportNtsSettings(rt.config, c.tls);
+    EXPECT_EQ(console.Count(broadcasts), c.broadcasts);
+    EXPECT_EQ(console.Count(unavailable), c.unavailable);
+    EXPECT_FALSE(rt.roles().client_accepts_broadcasts);
+  }
 }
 
 }  // namespace
