@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/auth.h"
 #include "engine/client.h"
 #include "engine/nts_client.h"
 #include "engine/nts_fields.h"
@@ -105,6 +106,25 @@ TEST_F(NtsPathTest, RequestIsAnsweredWithNtsAndTheReplyTakenWithItsCookies) {
   ASSERT_TRUE(client.nts.has_value());
   EXPECT_TRUE(client.nts->authenticated);
   EXPECT_EQ(client.nts->cookies, kNtsCookiesKept);
+}
+
+// With a key file the poll client still uses NTS; the server still signs its reply to a
+// signed request.
+TEST_F(NtsPathTest, KeyFileBesideNtsSignsOnlyTheServersReplies) {
+  rt.auth.required = true;
+  rt.auth.keys = {SymmetricKey{7, platform::MacAlgorithm::kAes128Cmac, std::vector<uint8_t>(16, 1), 1}};
+  Poll();
+  Receive();
+  Receive();
+  EXPECT_EQ(rt.status.Counters().samples_taken, 1u);
+  std::vector<uint8_t> signed_request = WireBytes(Message(kModeClient, 0, 4, 0, 0, 42), kNtpMessageWithAuthSize);
+  ASSERT_TRUE(SignMessage(rt.auth.keys[0], signed_request.data()));
+  socket->Push(signed_request, Endpoint("10.0.0.7", 40000));
+  Receive();
+  const std::vector<FakeDatagram> sent = socket->sent();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_GT(sent[0].bytes.size(), kNtpMessageWithAuthSize);
+  EXPECT_EQ(sent[2].bytes.size(), kNtpMessageWithAuthSize);
 }
 
 TEST_F(NtsPathTest, ForgedOrPlainRepliesAreRefusedAndCounted) {
