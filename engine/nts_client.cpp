@@ -96,7 +96,8 @@ bool NtsPrepare(const ClientContext& ctx, platform::SocketAddress* server) {
     nts.session.reset();
     nts.pending_uid.reset();
     lock.unlock();
-    // Without a driver (no TLS in this build) a client with NTS takes no time.
+    // Without a driver (no TLS in this build) a client with NTS takes no time; the start has
+    // reported that (ReportNtsSettings).
     nts::NtsKeOutcome outcome;
     outcome.failure = nts::NtsKeFailure::kNotAvailable;
     if (ctx.nts_ke != nullptr) outcome = ctx.nts_ke->Establish(ctx.config.client_time_source, kNtsKePort);
@@ -106,7 +107,7 @@ bool NtsPrepare(const ClientContext& ctx, platform::SocketAddress* server) {
     if (outcome.failure != nts::NtsKeFailure::kNone) {
       const bool repeated =
           ctx.state.nts_failure.exchange(static_cast<int>(outcome.failure)) == static_cast<int>(outcome.failure);
-      if (!repeated) ReportKeFailure(ctx, outcome);
+      if (!repeated && ctx.nts_ke != nullptr) ReportKeFailure(ctx, outcome);
       ctx.status.NtsClient(false, 0);
       return false;
     }
