@@ -160,6 +160,11 @@ std::string PlainText(const StatusRecord& r, const Writer& writer, int64_t now_n
     }
     if (!c.last_correction.empty()) Line(&out, "Last correction", c.last_correction);
     if (c.frequency_ppm) Line(&out, "Frequency", Number(*c.frequency_ppm) + " ppm");
+    if (c.nts) {
+      Line(&out, "NTS",
+           std::string(c.nts->authenticated ? "authenticated" : "not authenticated") + ", " +
+               std::to_string(c.nts->cookies) + " cookies left");
+    }
   }
   const StatusCounters& n = r.counters;
   if (r.server) Line(&out, "Requests answered", std::to_string(n.requests_answered));
@@ -167,6 +172,11 @@ std::string PlainText(const StatusRecord& r, const Writer& writer, int64_t now_n
     Line(&out, "Rate limit",
          std::to_string(n.rate_table_used) + " of " + std::to_string(n.rate_table_size) + " sources held, " +
              std::to_string(n.kisses_sent) + " kiss-o'-death sent");
+  }
+  if (n.nts) {
+    Line(&out, "NTS",
+         std::to_string(n.nts_ke_sessions) + " NTS-KE sessions, " + std::to_string(n.nts_requests_answered) +
+             " requests answered, " + std::to_string(n.nts_requests_refused) + " refused");
   }
   if (r.broadcasting) Line(&out, "Broadcasts sent", std::to_string(n.broadcasts_sent));
   if (r.client) Line(&out, "Samples taken", std::to_string(n.samples_taken));
@@ -202,6 +212,11 @@ std::string PrometheusText(const StatusRecord& r, const Writer& writer) {
       Metric(&out, "chron_last_sample_timestamp_seconds", "gauge", "Time of the last sample, seconds since 1970.",
              Seconds1970(s.time_ns));
     }
+    if (c.nts) {
+      Metric(&out, "chron_nts_authenticated", "gauge", "1 while the last sample came through NTS.",
+             c.nts->authenticated ? "1" : "0");
+      Metric(&out, "chron_nts_cookies", "gauge", "NTS cookies the client holds.", std::to_string(c.nts->cookies));
+    }
     Metric(&out, "chron_samples_taken_total", "counter", "Samples taken.", std::to_string(r.counters.samples_taken));
   }
   Metric(&out, "chron_requests_answered_total", "counter", "Client requests answered.",
@@ -214,6 +229,14 @@ std::string PrometheusText(const StatusRecord& r, const Writer& writer) {
          std::to_string(r.counters.rate_table_used));
   Metric(&out, "chron_rate_table_size", "gauge", "Sources the rate limit's table can hold (0: no limit per source).",
          std::to_string(r.counters.rate_table_size));
+  if (r.counters.nts) {
+    Metric(&out, "chron_nts_ke_sessions_total", "counter", "NTS-KE sessions completed by the server.",
+           std::to_string(r.counters.nts_ke_sessions));
+    Metric(&out, "chron_nts_requests_answered_total", "counter", "NTS requests answered with time.",
+           std::to_string(r.counters.nts_requests_answered));
+    Metric(&out, "chron_nts_requests_refused_total", "counter", "NTS requests refused (NTS NAK or dropped).",
+           std::to_string(r.counters.nts_requests_refused));
+  }
   out += "# HELP chron_dropped_total Received datagrams dropped, by reason.\n# TYPE chron_dropped_total counter\n";
   for (const auto& [reason, count] : r.counters.dropped) {
     out += "chron_dropped_total{reason=\"" + LabelValue(reason) + "\"} " + std::to_string(count) + "\n";

@@ -159,6 +159,19 @@ void ReadProtectionSettings(platform::Registry& registry, Configuration* config,
   ReadRegistryDword(registry, "Server\\RateCeiling", &config->server_rate_ceiling, defaults.server_rate_ceiling);
 }
 
+void ReadNtsSettings(platform::Registry& registry, Configuration* config, ConfigSubset subset) {
+  ReadRegistryDword(registry, "Client\\NTS", &config->client_nts, 0);
+  // A path stored as no text names no file: the driver that opens it reports so.
+  const auto path = [&](std::string_view name, std::string* field) {
+    *field = ReadListSetting(registry, name).value_or("");
+    TrimBlanks(field);
+  };
+  path("NtsTrustedCertificates", &config->nts_trusted_certificates);
+  if (subset == ConfigSubset::kClientOnly) return;
+  path("NtsServerCertificate", &config->nts_server_certificate);
+  path("NtsServerKey", &config->nts_server_key);
+}
+
 void KeepInValidRanges(Configuration* config, ConfigSubset subset, std::vector<SettingNotice>* notices,
                        uint32_t lowest) {
   for (const Setting& setting : kSettings) {

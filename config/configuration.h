@@ -59,6 +59,16 @@ struct Configuration {
   uint32_t server_rate_burst = 8;
   uint32_t server_rate_leak = 2;
   uint32_t server_rate_ceiling = 0;
+  // Network Time Security, read apart like "KeyFile" (the applet neither shows nor writes them).
+  // Client\NTS (REG_DWORD) not 0: the poll client takes time only through NTS (NTS-KE with
+  // Client\TimeSource, then authenticated NTP). The product key's texts (REG_SZ, paths of PEM
+  // files, whole and trimmed; empty when absent): NtsTrustedCertificates, the certificates the
+  // client checks the NTS-KE server against (empty: the system's); NtsServerCertificate and
+  // NtsServerKey, with which the service runs an NTS-KE server.
+  uint32_t client_nts = 0;
+  std::string nts_trusted_certificates;
+  std::string nts_server_certificate;
+  std::string nts_server_key;
 };
 
 // Which values a program reads: all twelve, or the client values and IPQueryType (chron95).
@@ -115,6 +125,11 @@ void ReadWaitForNetworkSetting(platform::Registry& registry, Configuration* conf
 // absent as its default. A client-only program (`kClientOnly`) reads Client\BroadcastFrom alone.
 void ReadProtectionSettings(platform::Registry& registry, Configuration* config,
                             ConfigSubset subset = ConfigSubset::kFull);
+
+// Reads Client\NTS, NtsTrustedCertificates, NtsServerCertificate and NtsServerKey into `config`
+// (0 and empty when absent; a number stored as text as 0). A client-only program (`kClientOnly`)
+// reads the client's two alone.
+void ReadNtsSettings(platform::Registry& registry, Configuration* config, ConfigSubset subset = ConfigSubset::kFull);
 
 bool WriteRegistryValue(platform::Registry& registry, std::string_view path, platform::RegType type, const void* data,
                         uint32_t size);

@@ -6,10 +6,13 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/client_math.h"
 #include "engine/drop_reason.h"
 #include "engine/exchange.h"
+#include "engine/nts_client.h"
 #include "engine/outgoing.h"
 #include "engine/request_adapter.h"
 #include "engine/clock_discipline.h"
@@ -67,19 +70,32 @@ uint64_t RequestT1(const ClientContext& ctx, const NtpTimestamp& originate, cons
 void SendRequest(const ClientContext& ctx, const platform::SocketAddress& server) {
   // The Transmit Timestamp: the clock's reading with random bits below its resolution.
   NtpMessage request = BuildRequest(NtpNowWithRandomLowBits(ctx.clock));
-  // With a key file the request carries the own key's MAC; without a usable key it is not sent,
-  // since no reply could be accepted.
-  const SymmetricKey* key = ctx.auth.required ? ctx.auth.Own() : nullptr;
-  if (ctx.auth.required && key == nullptr) {
+  // With NTS the request carries NTS's fields (and no MAC: NTS authenticates it). With a key file
+  // the request carries the own key's MAC; without a usable key it is not sent, since no reply
+  // could be accepted.
+  const bool nts = ctx.config.client_nts != 0;
+  const SymmetricKey* key = ctx.auth.required && !nts ? ctx.auth.Own() : nullptr;
+  if (ctx.auth.required && !nts && key == nullptr) {
     Trace("SNTP-Client: NTP Anfrage an %s nicht verschickt, kein gültiger Schlüssel.\n",
           platform::AddressText(server).c_str());
     return;
   }
-  ctx.state.pending_request.Record(TimestampToUint64(request.transmit_time), server);
+  const uint64_t transmit = TimestampToUint64(request.transmit_time);
   NtpToNetworkOrder(&request);
-  std::array<uint8_t, kNtpMessageWithAuthSize> bytes;
+  std::vector<uint8_t> bytes(kNtpMessageWithAuthSize);
   NtpToBytes(request, bytes.data());
-  const size_t size = key != nullptr ? kNtpMessageWithAuthSize : kNtpMessageSize;
+  bytes.resize(key != nullptr ? kNtpMessageWithAuthSize : kNtpMessageSize);
+  if (nts) {
+    std::optional<std::vector<uint8_t>> sealed = NtsSealRequest(ctx, bytes);
+    if (!sealed) {
+      Trace("SNTP-Client: NTP Anfrage an %s nicht verschickt, kein NTS Cookie.\n",
+            platform::AddressText(server).c_str());
+      return;
+    }
+    bytes = std::move(*sealed);
+  }
+  ctx.state.pending_request.Record(transmit, server);
+  const size_t size = bytes.size();
   if (key != nullptr && !SignMessage(*key, bytes.data())) {
     ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{EINVAL}});
     return;
@@ -372,9 +388,13 @@ bool ResolveTimeServer(const ClientContext& ctx, platform::SocketAddress* out) {
 void ClientPollThread(const ClientContext& ctx) {
   ctx.stop.start.Wait(platform::kInfinite);
   const int64_t interval_ms = int64_t{ctx.config.client_poll_interval} * 1000;
+  if (ctx.config.client_nts != 0) ctx.status.NtsClient(false, 0);
   for (;;) {
     platform::SocketAddress server;
-    if (ResolveTimeServer(ctx, &server)) SendRequest(ctx, server);
+    // With NTS the request goes where NTS-KE named, and only with a session.
+    if (ctx.config.client_nts != 0 ? NtsPrepare(ctx, &server) : ResolveTimeServer(ctx, &server)) {
+      SendRequest(ctx, server);
+    }
     // Also after a failed or empty send: a persisting failure repeats once per interval.
     if (WaitForShutdown(ctx.stop.shutdown, interval_ms)) {
       ReportMessage(msg::kServiceStopped);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "engine/broadcast_replay.h"
+#include "engine/nts_client.h"
 #include "engine/pending_request.h"
 #include "engine/report_limit.h"
 
@@ -27,6 +28,10 @@ struct ClientRuntime {
   // With a key file: the Transmit Timestamps of the broadcasts taken, which replays of older
   // ones do not pass. The receive loop's alone.
   BroadcastReplay broadcast_replay;
+  // With Client\NTS: the session and the pending request's identifier, and the last NTS-KE
+  // failure reported (an nts::NtsKeFailure; kNone after a success), reported once until it changes.
+  NtsClientState nts;
+  std::atomic<int> nts_failure{0};
 };
 
 }  // namespace chron

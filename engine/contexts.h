@@ -7,6 +7,7 @@
 #include "config/configuration.h"
 #include "engine/auth.h"
 #include "engine/client_runtime.h"
+#include "engine/nts_session.h"
 #include "engine/protection.h"
 #include "engine/sockets.h"
 #include "engine/status_board.h"
@@ -34,6 +35,9 @@ struct ClientContext {
   const Authentication& auth;
   StatusBoard& status;
   StopControl& stop;  // the start event, the shutdown event; a run-once client requests the stop
+  // The NTS-KE driver for Client\NTS; null where this build has none (the client then takes no
+  // time while Client\NTS is set).
+  nts::NtsKeyEstablishment* nts_ke = nullptr;
 };
 
 struct ServerContext {
@@ -43,6 +47,9 @@ struct ServerContext {
   const Authentication& auth;
   StatusBoard& status;
   StopControl& stop;
+  // The NTS-KE server's cookie keys: requests with NTS fields are answered with NTS. Null: NTS off
+  // (such requests are dropped by their length, as before).
+  const nts::NtsServerKeys* nts_keys = nullptr;
 };
 
 struct ReceiveContext {

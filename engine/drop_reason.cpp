@@ -29,6 +29,7 @@ const char* DropReasonName(DropReason reason) {
       "refused_by_list",
       "rate_limited",
       "rate_ceiling",
+      "nts_not_authentic",
   };
   const auto index = static_cast<size_t>(reason);
   return index < kDropReasonCount ? kNames[index] : "unknown";

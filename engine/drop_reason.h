@@ -35,8 +35,10 @@ enum class DropReason {
   kRefusedByList,           // a request Server\Allow or Server\Deny refuses, a broadcast Client\BroadcastFrom does
   kRateLimited,             // a request of a source over its rate limit
   kRateCeiling,             // a request above the ceiling of answers per second of all sources
+  kNtsNotAuthentic,         // with NTS: a reply not ours, not authentic or malformed, a plain reply; a
+                            // request with extension fields that are no NTS request
 };
-inline constexpr size_t kDropReasonCount = static_cast<size_t>(DropReason::kRateCeiling) + 1;
+inline constexpr size_t kDropReasonCount = static_cast<size_t>(DropReason::kNtsNotAuthentic) + 1;
 
 // The stable name of a reason, e.g. "wrong_sender".
 const char* DropReasonName(DropReason reason);

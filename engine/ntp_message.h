@@ -41,8 +41,10 @@ struct NtpMessage {
 };
 
 inline constexpr size_t kNtpMessageSize = 48;
-inline constexpr size_t kNtpMessageWithAuthSize = 68;     // header and the 20-byte authenticator
-inline constexpr size_t kReceiveBufferSize = 512;         // longer datagrams are read cut
+inline constexpr size_t kNtpMessageWithAuthSize = 68;  // header and the 20-byte authenticator
+// Room for a request or reply with NTS's extension fields (about 1 KiB with eight cookies and
+// placeholders); longer datagrams are read cut.
+inline constexpr size_t kReceiveBufferSize = 1280;
 inline constexpr uint32_t kReferenceIdLocl = 0x4C4F434C;  // "LOCL" on the wire
 inline constexpr uint32_t kReferenceIdRate = 0x52415445;  // "RATE" on the wire: a kiss code
 

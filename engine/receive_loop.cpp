@@ -12,6 +12,7 @@
 #include "engine/auth.h"
 #include "engine/client.h"
 #include "engine/ntp_message.h"
+#include "engine/nts_client.h"
 #include "engine/server.h"
 #include "engine/shutdown_wait.h"
 #include "messages/report.h"
@@ -119,7 +120,9 @@ void AnswerWithinLimits(const ReceiveContext& ctx, ReceiveState& state, platform
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     verdict = state.limiter.Decide(d.origin.source, std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
   }
-  if (verdict == RateVerdict::kAnswer) {
+  if (verdict == RateVerdict::kAnswer && d.size > kNtpMessageWithAuthSize) {
+    ServerNtsReply(ctx.server, state, socket, {d.bytes, d.size}, d.message, d.arrival, d.origin.source);
+  } else if (verdict == RateVerdict::kAnswer) {
     ServerReply(ctx.server, state, socket, d.message, d.arrival, d.origin.source, key);
   } else if (verdict == RateVerdict::kKiss) {
     SendRateKiss(ctx, state, socket, d);
@@ -181,7 +184,10 @@ bool Dispatch(const ReceiveContext& ctx, ReceiveState& state, platform::UdpSocke
       return true;
     case kModeServer:
       if (!ctx.roles.client_active) return false;
-      if (AdmitTimeMessage(ctx.client.auth, ctx.status, d.bytes, d.size, mode, from))
+      // With NTS only NTS authenticates replies; the key file still signs what the server sends.
+      if (ctx.client.config.client_nts != 0) {
+        NtsHandleReply(ctx.client, d.bytes, d.size, d.message, d.arrival, from);
+      } else if (AdmitTimeMessage(ctx.client.auth, ctx.status, d.bytes, d.size, mode, from))
         ClientHandleMessage(ctx.client, d.message, d.arrival, from);
       return true;
     case kModeBroadcast:
@@ -247,7 +253,11 @@ void ReceiveOne(const ReceiveContext& ctx, ReceiveState& state, platform::UdpSoc
     Trace("SNTP-Network: NTP Nachricht %d mit %d Bytes von %s erhalten.\n", static_cast<int>(mode),
           static_cast<int>(received), platform::AddressText(from).c_str());
   }
-  if (received != kNtpMessageSize && received != kNtpMessageWithAuthSize) {
+  // Longer ones carry extension fields: NTS's, where NTS is on for their direction.
+  const bool nts = (mode == kModeClient && ctx.server.nts_keys != nullptr) ||
+                   (mode == kModeServer && ctx.client.config.client_nts != 0);
+  const bool extended = nts && received > kNtpMessageWithAuthSize && received % 4 == 0 && !origin.truncated;
+  if (received != kNtpMessageSize && received != kNtpMessageWithAuthSize && !extended) {
     ctx.status.CountDrop(DropReason::kMalformed);
     if (debug) {
       Trace("SNTP-Network: NTP Nachricht (%d/%d) von %s ignoriert, Format unbekannt.\n", static_cast<int>(mode),
@@ -311,6 +321,7 @@ void ReceiveLoop(const ReceiveContext& ctx) {
     state.limiter =
         RateLimiter(ctx.protection.rate, ctx.protection.rate.per_source ? RandomRateHashKey() : RateHashKey{});
   }
+  if (ctx.server.nts_keys != nullptr && ctx.roles.server_active) ctx.status.NtsServing();
   ReportMessage(msg::kServiceReady);
 
   // The sockets change only with the system's addresses: one waiter until then, so a pass costs

@@ -33,6 +33,10 @@ struct Runtime {
   // Counters and client events for the status record.
   StatusBoard status;
   StopControl stop;
+  // Network Time Security, set at start-up by the NTS-KE drivers where they run; null: NTS off on
+  // that side.
+  nts::NtsServerKeys* nts_keys = nullptr;
+  nts::NtsKeyEstablishment* nts_ke = nullptr;
 
   // The workers use everything above: they end first.
   ~Runtime() { stop.workers.Join(); }
@@ -40,12 +44,15 @@ struct Runtime {
   bool ServerActive() const { return server_part && config.server_active != 0; }
   bool ServerBroadcasts() const { return ServerActive() && config.server_broadcast != 0; }
   bool ClientActive() const { return config.client_active != 0; }
-  bool ClientAcceptsBroadcasts() const { return ClientActive() && config.client_broadcast != 0; }
+  // NTS cannot authenticate broadcasts: a client with Client\NTS takes none.
+  bool ClientAcceptsBroadcasts() const {
+    return ClientActive() && config.client_broadcast != 0 && config.client_nts == 0;
+  }
   Roles roles() const { return {ServerActive(), ServerBroadcasts(), ClientActive(), ClientAcceptsBroadcasts()}; }
 
   // The parts each thread works with; `clock` and `network` must be set.
-  ClientContext Client() { return {config, roles(), *clock, *network, sockets, client, auth, status, stop}; }
-  ServerContext Server() { return {config, *clock, sockets, auth, status, stop}; }
+  ClientContext Client() { return {config, roles(), *clock, *network, sockets, client, auth, status, stop, nts_ke}; }
+  ServerContext Server() { return {config, *clock, sockets, auth, status, stop, nts_keys}; }
   ReceiveContext Receive() {
     return {roles(), *clock, *network, sockets, status, stop, protection, Client(), Server()};
   }

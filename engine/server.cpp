@@ -1,10 +1,14 @@
 #include "engine/server.h"
 
 #include <array>
+#include <optional>
+#include <utility>
+#include <vector>
 #include <shared_mutex>
 #include <string>
 #include <system_error>
 
+#include "engine/nts_fields.h"
 #include "engine/outgoing.h"
 #include "engine/shutdown_wait.h"
 #include "messages/report.h"
@@ -54,6 +58,63 @@ void ServerReply(const ServerContext& ctx, ReceiveState& state, platform::UdpSoc
     if (state.reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
   } else if (debug) {
     Trace("SNTP-Server: NTP Antwort an %s verschickt.\n", platform::AddressText(from).c_str());
+  }
+}
+
+void ServerNtsReply(const ServerContext& ctx, ReceiveState& state, platform::UdpSocket& socket,
+                    std::span<const uint8_t> bytes, const NtpMessage& request, const NtpTimestamp& arrival,
+                    const platform::SocketAddress& from) {
+  using Kind = nts::NtsRequestCheck::Kind;
+  const bool debug = DebugMode();
+  nts::NtsRequestCheck check;
+  std::vector<std::vector<uint8_t>> cookies;
+  ctx.nts_keys->With([&](const nts::ServerKeyRing& ring) {
+    check = nts::CheckNtsRequest(bytes, ring);
+    if (check.kind != Kind::kAuthentic) return;
+    for (size_t i = 0; i < check.cookies && ring.current; ++i) {
+      std::optional<std::vector<uint8_t>> cookie = nts::SealCookie(*ring.current, check.keys);
+      if (!cookie) break;
+      cookies.push_back(std::move(*cookie));
+    }
+  });
+  // Without a current key or a working crypto provider there is nothing to answer with.
+  if (check.kind == Kind::kDrop || (check.kind == Kind::kAuthentic && cookies.size() != check.cookies)) {
+    ctx.status.CountNtsRefused();
+    ctx.status.CountDrop(DropReason::kNtsNotAuthentic);
+    if (debug) {
+      Trace("SNTP-Server: NTP Anforderung von %s wird ignoriert, keine gültige NTS Anforderung.\n",
+            platform::AddressText(from).c_str());
+    }
+    return;
+  }
+  NtpMessage reply = BuildReply(request, arrival, NtpNow(ctx.clock));
+  SetTransmitTime(&reply, NtpNow(ctx.clock));
+  NtpToNetworkOrder(&reply);
+  std::array<uint8_t, kNtpMessageSize> header;
+  NtpToBytes(reply, header.data());
+  std::optional<std::vector<uint8_t>> answer;
+  if (check.kind == Kind::kAuthentic) {
+    answer = nts::BuildNtsReply(header, check.uid, check.keys, cookies);
+  } else {
+    answer = nts::BuildNtsNak(header, check.uid);
+  }
+  std::error_code error = std::make_error_code(kSigningFailed);
+  size_t sent = 0;
+  if (answer) error = socket.SendTo(answer->data(), answer->size(), from, &sent);
+  if (error) {
+    ctx.status.CountNtsRefused();
+    if (state.reports.Allow(msg::kWinsockError.id)) ReportSendError(error);
+    return;
+  }
+  if (check.kind == Kind::kAuthentic) {
+    ctx.status.CountAnswered();
+    ctx.status.CountNtsAnswered();
+  } else {
+    ctx.status.CountNtsRefused();
+  }
+  if (debug) {
+    Trace("SNTP-Server: NTP Antwort %san %s verschickt.\n", check.kind == Kind::kAuthentic ? "mit NTS " : "NTS NAK ",
+          platform::AddressText(from).c_str());
   }
 }
 

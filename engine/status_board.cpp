@@ -26,6 +26,14 @@ void StatusBoard::SampleTaken(const LastSample& sample, const std::string& addre
   if (listener_) listener_();
 }
 
+void StatusBoard::NtsClient(bool authenticated, uint32_t cookies) {
+  {
+    std::lock_guard lock(mutex_);
+    nts_client_ = ClientState::Nts{authenticated, cookies};
+  }
+  if (listener_) listener_();
+}
+
 StatusCounters StatusBoard::Counters() const {
   StatusCounters counters;
   counters.requests_answered = answered_.load(std::memory_order_relaxed);
@@ -33,6 +41,10 @@ StatusCounters StatusBoard::Counters() const {
   counters.kisses_sent = kisses_.load(std::memory_order_relaxed);
   counters.rate_table_used = rate_table_used_.load(std::memory_order_relaxed);
   counters.rate_table_size = rate_table_size_.load(std::memory_order_relaxed);
+  counters.nts = nts_.load(std::memory_order_relaxed);
+  counters.nts_ke_sessions = nts_ke_sessions_.load(std::memory_order_relaxed);
+  counters.nts_requests_answered = nts_answered_.load(std::memory_order_relaxed);
+  counters.nts_requests_refused = nts_refused_.load(std::memory_order_relaxed);
   for (size_t i = 0; i < kDropReasonCount; ++i) {
     counters.dropped[DropReasonName(static_cast<DropReason>(i))] = drops_[i].load(std::memory_order_relaxed);
   }
@@ -48,6 +60,7 @@ void StatusBoard::Client(ClientState* client, std::vector<HistoryEntry>* history
   client->last_sample = last_sample_;
   client->last_correction = last_correction_;
   client->frequency_ppm = frequency_ppm_;
+  client->nts = nts_client_;
   history->assign(history_.begin(), history_.end());
 }
 

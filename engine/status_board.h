@@ -24,6 +24,16 @@ class StatusBoard {
   void CountAnswered(uint64_t replies = 1) { answered_.fetch_add(replies, std::memory_order_relaxed); }
   void CountBroadcast() { broadcasts_.fetch_add(1, std::memory_order_relaxed); }
   void CountKiss() { kisses_.fetch_add(1, std::memory_order_relaxed); }
+  // Network Time Security: the server's NTS-KE sessions (the NTS-KE server's threads) and NTS
+  // requests answered or refused (receive thread). Each also marks NTS as in use, so that the
+  // record shows the counts; NtsServing marks it before the first.
+  void NtsServing() { nts_.store(true, std::memory_order_relaxed); }
+  void CountNtsKeSession() { Bump(nts_ke_sessions_); }
+  void CountNtsAnswered() { Bump(nts_answered_); }
+  void CountNtsRefused() { Bump(nts_refused_); }
+  // The NTS client's state (poll thread and receive thread): whether its last sample came
+  // through NTS, and the cookies it holds.
+  void NtsClient(bool authenticated, uint32_t cookies);
   // The rate limiter's table: sources held of how many it can hold (receive thread).
   void RateTable(uint64_t used, uint64_t size) {
     rate_table_used_.store(used, std::memory_order_relaxed);
@@ -51,12 +61,21 @@ class StatusBoard {
   void Client(ClientState* client, std::vector<HistoryEntry>* history) const;
 
  private:
+  void Bump(std::atomic<uint64_t>& counter) {
+    nts_.store(true, std::memory_order_relaxed);
+    counter.fetch_add(1, std::memory_order_relaxed);
+  }
+
   std::array<std::atomic<uint64_t>, kDropReasonCount> drops_{};
   std::atomic<uint64_t> answered_{0};
   std::atomic<uint64_t> broadcasts_{0};
   std::atomic<uint64_t> kisses_{0};
   std::atomic<uint64_t> rate_table_used_{0};
   std::atomic<uint64_t> rate_table_size_{0};
+  std::atomic<bool> nts_{false};
+  std::atomic<uint64_t> nts_ke_sessions_{0};
+  std::atomic<uint64_t> nts_answered_{0};
+  std::atomic<uint64_t> nts_refused_{0};
 
   mutable std::mutex mutex_;
   std::optional<int64_t> last_request_ns_;
@@ -66,6 +85,7 @@ class StatusBoard {
   std::optional<double> frequency_ppm_;
   uint64_t samples_ = 0;
   std::deque<HistoryEntry> history_;
+  std::optional<ClientState::Nts> nts_client_;
   std::function<void()> listener_;
 };
 

@@ -50,6 +50,7 @@ void ReadServiceConfiguration(platform::Registry& registry, Configuration* confi
   ReadDisciplineSetting(registry, config);
   ReadWaitForNetworkSetting(registry, config);
   ReadProtectionSettings(registry, config, subset);
+  ReadNtsSettings(registry, config, subset);
   KeepInValidRanges(config, subset, &notices, ShortestIntervalFromEnvironment());
   for (const SettingNotice& notice : notices) Report(notice);
 }

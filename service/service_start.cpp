@@ -155,7 +155,8 @@ int StartServerAndClient(const ServerContext& server, const ClientContext& clien
   }
   if (client.roles.client_active) {
     if (client.config.client_broadcast != 0) {
-      ReportMessage(msg::kClientAcceptsBroadcasts);
+      // With Client\NTS the client takes no broadcasts (ReportNtsSettings says so).
+      if (client.roles.client_accepts_broadcasts) ReportMessage(msg::kClientAcceptsBroadcasts);
     } else if (client.config.client_time_source.empty()) {
       ReportMessage(msg::kClientModeInvalid);
     } else {

@@ -142,6 +142,10 @@ Json ClientToJson(const ClientState& c) {
   }
   j["last_correction"] = c.last_correction.empty() ? Json(nullptr) : Json(c.last_correction);
   j["frequency_ppm"] = c.frequency_ppm ? Json(*c.frequency_ppm) : Json(nullptr);
+  if (c.nts) {
+    j["nts_authenticated"] = c.nts->authenticated;
+    j["nts_cookies"] = c.nts->cookies;
+  }
   return j;
 }
 
@@ -167,6 +171,9 @@ ClientState ClientFromJson(const Json& j) {
   }
   if (!j.at("last_correction").is_null()) c.last_correction = Text(j, "last_correction");
   if (!j.at("frequency_ppm").is_null()) c.frequency_ppm = Real(j, "frequency_ppm");
+  if (j.contains("nts_authenticated")) {
+    c.nts = ClientState::Nts{Flag(j, "nts_authenticated"), Integer32(j, "nts_cookies")};
+  }
   return c;
 }
 
@@ -239,6 +246,11 @@ std::string StatusToJson(const StatusRecord& r) {
                    {"kisses_sent", r.counters.kisses_sent},
                    {"rate_table_used", r.counters.rate_table_used},
                    {"rate_table_size", r.counters.rate_table_size}};
+  if (r.counters.nts) {
+    j["counters"]["nts_ke_sessions"] = r.counters.nts_ke_sessions;
+    j["counters"]["nts_requests_answered"] = r.counters.nts_requests_answered;
+    j["counters"]["nts_requests_refused"] = r.counters.nts_requests_refused;
+  }
   j["history"] = Json::array();
   for (const HistoryEntry& h : r.history) {
     j["history"].push_back(
@@ -290,6 +302,12 @@ bool StatusFromJson(const std::string& text, StatusRecord* record, std::string* 
       r.counters.kisses_sent = Integer(counters, "kisses_sent", 0, UINT64_MAX);
       r.counters.rate_table_used = Integer(counters, "rate_table_used", 0, UINT64_MAX);
       r.counters.rate_table_size = Integer(counters, "rate_table_size", r.counters.rate_table_used, UINT64_MAX);
+    }
+    r.counters.nts = counters.contains("nts_requests_answered");
+    if (r.counters.nts) {
+      r.counters.nts_ke_sessions = Integer(counters, "nts_ke_sessions", 0, UINT64_MAX);
+      r.counters.nts_requests_answered = Integer(counters, "nts_requests_answered", 0, UINT64_MAX);
+      r.counters.nts_requests_refused = Integer(counters, "nts_requests_refused", 0, UINT64_MAX);
     }
     for (const Json& h : List(j, "history")) {
       r.history.push_back({TimeField(h, "time"), Real(h, "offset_s"), Real(h, "delay_s"), Text(h, "correction")});

@@ -45,6 +45,12 @@ struct ClientState {
   std::optional<LastSample> last_sample;
   std::string last_correction;          // empty until the first sample
   std::optional<double> frequency_ppm;  // only where the clock's frequency is disciplined
+  // With Client\NTS: whether the last sample came through NTS, and the cookies left.
+  struct Nts {
+    bool authenticated = false;
+    uint32_t cookies = 0;
+  };
+  std::optional<Nts> nts;
 };
 
 struct StatusCounters {
@@ -57,6 +63,13 @@ struct StatusCounters {
   uint64_t kisses_sent = 0;
   uint64_t rate_table_used = 0;
   uint64_t rate_table_size = 0;
+  // Network Time Security, where the server or the client uses it (absent from the file
+  // otherwise): NTS-KE sessions the NTS-KE server completed, NTS requests answered with time
+  // and refused with the NTS NAK or dropped.
+  bool nts = false;
+  uint64_t nts_ke_sessions = 0;
+  uint64_t nts_requests_answered = 0;
+  uint64_t nts_requests_refused = 0;
 };
 
 struct StatusAdapter {

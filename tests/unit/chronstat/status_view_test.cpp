@@ -68,6 +68,24 @@ TEST(StatusViewTest, PrometheusOfAKnownRecord) {
   }
 }
 
+// NTS's words and metrics appear only where NTS is used.
+TEST(StatusViewTest, NtsWhereItIsUsed) {
+  StatusRecord record = KnownRecord();
+  EXPECT_THAT(PlainText(record, {}, kNow) + PrometheusText(record, {}), Not(HasSubstr("nts")));
+  record.client->nts = ClientState::Nts{true, 7};
+  record.counters.nts = true;
+  record.counters.nts_ke_sessions = 4;
+  record.counters.nts_requests_answered = 30;
+  record.counters.nts_requests_refused = 2;
+  const std::string text = PlainText(record, {}, kNow) + PrometheusText(record, {});
+  for (const char* line : {"NTS               : authenticated, 7 cookies left\n",
+                           "NTS               : 4 NTS-KE sessions, 30 requests answered, 2 refused\n",
+                           "chron_nts_authenticated 1\n", "chron_nts_cookies 7\n", "chron_nts_ke_sessions_total 4\n",
+                           "chron_nts_requests_answered_total 30\n", "chron_nts_requests_refused_total 2\n"}) {
+    EXPECT_THAT(text, HasSubstr(line));
+  }
+}
+
 TEST(StatusViewTest, ExitStatusForScripts) {
   StatusRecord record = KnownRecord();
   EXPECT_EQ(StatusExitCode(record, {}), 0);

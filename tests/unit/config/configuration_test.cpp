@@ -332,6 +332,28 @@ TEST(ReadConfigurationTest, ProtectionSettingsAreReadOnTheirOwn) {
             std::make_tuple(11u, 12u, 13u, 14u, 15u));
 }
 
+// NTS's values: absent 0 and empty; paths whole and trimmed; a client-only program reads the
+// client's two alone; the applet's save (the table) leaves them as they are.
+TEST(ReadConfigurationTest, NtsSettingsAreReadOnTheirOwnAndKeptBySaving) {
+  auto registry = platform::OpenMemoryRegistry();
+  Configuration config;
+  ReadNtsSettings(*registry, &config);
+  EXPECT_EQ(std::tie(config.client_nts, config.nts_trusted_certificates, config.nts_server_certificate,
+                     config.nts_server_key),
+            std::make_tuple(0u, "", "", ""));
+  SetDword(*registry, kClientKey, "NTS", 1);
+  SetText(*registry, kRootKey, "NtsTrustedCertificates", " /etc/chron/ca.pem ");
+  SetText(*registry, kRootKey, "NtsServerCertificate", "/etc/chron/cert.pem");
+  SetText(*registry, kRootKey, "NtsServerKey", "/etc/chron/key.pem");
+  ASSERT_TRUE(WriteConfiguration(*registry, Configuration{}));
+  ReadNtsSettings(*registry, &config, ConfigSubset::kClientOnly);
+  EXPECT_EQ(std::tie(config.client_nts, config.nts_trusted_certificates, config.nts_server_certificate),
+            std::make_tuple(1u, "/etc/chron/ca.pem", ""));
+  ReadNtsSettings(*registry, &config);
+  EXPECT_EQ(std::tie(config.nts_server_certificate, config.nts_server_key),
+            std::make_tuple("/etc/chron/cert.pem", "/etc/chron/key.pem"));
+}
+
 // ---- Writing ----------------------------------------------------------------------------
 
 TEST(WriteConfigurationTest, WritesAllTwelveInTableOrderWithTheirTypes) {

@@ -59,6 +59,24 @@ TEST(StatusRecordTest, RoundTripKeepsEveryField) {
   EXPECT_EQ(back.counters.kisses_sent + back.counters.rate_table_used + back.counters.rate_table_size, 0u);
 }
 
+// NTS's fields appear only where NTS is used, and come back as written.
+TEST(StatusRecordTest, NtsFieldsOnlyWhereNtsIsUsed) {
+  const std::string plain = StatusToJson(FullRecord());
+  EXPECT_EQ(plain.find("nts"), std::string::npos);
+  StatusRecord nts = FullRecord();
+  nts.client->nts = ClientState::Nts{true, 7};
+  nts.counters.nts = true;
+  nts.counters.nts_ke_sessions = 3;
+  nts.counters.nts_requests_answered = 9;
+  nts.counters.nts_requests_refused = 2;
+  StatusRecord back;
+  std::string error;
+  ASSERT_TRUE(StatusFromJson(StatusToJson(nts), &back, &error)) << error;
+  EXPECT_EQ(StatusToJson(back), StatusToJson(nts));
+  EXPECT_EQ(back.client->nts->cookies, 7u);
+  EXPECT_EQ(back.counters.nts_requests_refused, 2u);
+}
+
 TEST(StatusRecordTest, MalformedTextIsRefusedWithAReason) {
   const std::string good = StatusToJson(FullRecord());
   auto replaced = [&](const std::string& from, const std::string& to) {
