@@ -3,10 +3,13 @@
 // start; afterwards the threads share the parts as each part's header says.
 #pragma once
 
+#include <memory>
+
 #include "config/configuration.h"
 #include "engine/auth.h"
 #include "engine/client_runtime.h"
 #include "engine/contexts.h"
+#include "engine/nts_ke_server.h"
 #include "engine/protection.h"
 #include "engine/sockets.h"
 #include "engine/status_board.h"
@@ -16,6 +19,14 @@
 #include "platform/registry.h"
 
 namespace chron {
+
+// Network Time Security's drivers: the NTS-KE server beside the NTP server, and the poll
+// client's key establishment.
+struct NtsParts {
+  nts::NtsServerKeys server_keys;  // the cookie keys the KE server rotates and the NTP server opens
+  std::unique_ptr<nts::NtsKeServer> ke_server;
+  std::unique_ptr<nts::NtsKeyEstablishment> ke_client;
+};
 
 struct Runtime {
   // The server part is on (chronsvc); off in a program that runs the client alone (chron95),
@@ -37,6 +48,8 @@ struct Runtime {
   // that side.
   nts::NtsServerKeys* nts_keys = nullptr;
   nts::NtsKeyEstablishment* nts_ke = nullptr;
+  // The drivers behind them where the settings ask for NTS and the build has TLS (PrepareNts).
+  NtsParts nts;
 
   // The workers use everything above: they end first.
   ~Runtime() { stop.workers.Join(); }

@@ -20,6 +20,8 @@
 namespace chron::platform {
 
 inline constexpr char kTlsNotAvailableText[] = "TLS ist in diesem Build nicht verfügbar";
+// Whether this build has TLS at all (false: every call below fails as said above).
+bool TlsAvailable();
 
 // The certificate chain and private key a server shows (PEM files), TLS 1.3 only, ALPN `alpn`.
 class TlsServerContext {

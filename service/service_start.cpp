@@ -19,6 +19,7 @@
 #include "service/address_follow.h"
 #include "service/adapters.h"
 #include "service/network_wait.h"
+#include "service/nts_start.h"
 
 namespace chron {
 namespace {
@@ -202,6 +203,13 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
     return kExitNoAdapter;
   }
   rt.sockets.follow_addresses = AddressFollower({source, rt.roles(), rt.sockets, rt.stop}, hooks.registry_discovery);
+  PrepareNts(rt.config, rt.roles(), *rt.clock, rt.status, rt.nts);
+  rt.nts_ke = rt.nts.ke_client.get();
+  if (nts::NtsKeServer* ke = rt.nts.ke_server.get()) {
+    rt.nts_keys = &rt.nts.server_keys;
+    if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [ke, &stop = rt.stop] { ke->Run(stop.shutdown); })) != 0)
+      return kExitNoThread;
+  }
   // The shutdown and start events are created with the runtime record and cannot fail here.
 
   if (StartServerAndClient(rt.Server(), rt.Client()) != 0) return kExitNoThread;

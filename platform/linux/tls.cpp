@@ -23,6 +23,8 @@
 
 namespace chron::platform {
 
+bool TlsAvailable() { return true; }
+
 namespace {
 
 // The errors OpenSSL queued, oldest first, in its own words.

@@ -6,6 +6,8 @@
 
 namespace chron::platform {
 
+bool TlsAvailable() { return false; }
+
 struct TlsServerContext::Impl {};
 struct TlsServerConnection::Impl {
   std::string detail = kTlsNotAvailableText;

@@ -670,6 +670,8 @@ class Host:
         env["CHRON_HIVE"] = self.hive
         env["CHRON_SIMULATED_CLOCK"] = self.clock_file
         env["CHRON_STATUS"] = os.path.join(self.dir, "status.json")  # never the machine's /run/chron
+        # The NTS server's cookie keys: never the machine's /var/lib/chron.
+        env["CHRON_NTS_SERVER_KEYS"] = os.path.join(self.dir, "nts-server-keys")
         env["LC_ALL"] = "C.UTF-8"
         env["CHRON_MIN_INTERVAL"] = "1"  # the tests poll and broadcast every second or two
         env.update(extra or {})
