@@ -207,6 +207,7 @@ int StartUp(Runtime& rt, const StartHooks& hooks, uint32_t* specific_exit_code) 
   rt.nts_ke = rt.nts.ke_client.get();
   if (nts::NtsKeServer* ke = rt.nts.ke_server.get()) {
     rt.nts_keys = &rt.nts.server_keys;
+    rt.status.NtsServing();
     if (StartWorkerThread(rt.stop.workers, AfterStart(rt.stop, [ke, &stop = rt.stop] { ke->Run(stop.shutdown); })) != 0)
       return kExitNoThread;
   }
