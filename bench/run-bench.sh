@@ -262,11 +262,16 @@ for name in names:
              sum(r["bad"] for r in runs[name]), sum(r["lost"] for r in runs[name]),
              statistics.median(cpu), min(cpu), max(cpu)))
 print("ratio chronsvc/chronyd (replies/s): %.2f" % (median("chronsvc", "rps") / median("chronyd", "rps")))
-print("CPU per reply: chronsvc/twin %.2f (limit off)  chronsvc-limit/twin-spread %.2f (limit on)"
-      "  chronsvc-limit/twin %.2f" % (c("chronsvc") / c("twin"), c("chronsvc-limit") / c("twin-spread"),
-                                      c("chronsvc-limit") / c("twin")))
-print("               chronsvc/chronyd %.2f  chronsvc/reference %.2f  twin/reference %.2f"
-      % (c("chronsvc") / c("chronyd"), c("chronsvc") / c("reference"), c("twin") / c("reference")))
+# The ratios of the medians, and in parentheses the median and range of the ratios within each
+# round: the servers of one round ran a minute apart, under about the same load of the machine.
+def ratio(a, b):
+    rounds = [x / y for x, y in zip(cpu_list(a), cpu_list(b))]
+    return "%.2f (%.2f, %.2f..%.2f)" % (c(a) / c(b), statistics.median(rounds), min(rounds), max(rounds))
+print("CPU per reply:")
+for a, b, what in (("chronsvc", "twin", "limit off"), ("chronsvc-limit", "twin-spread", "limit on"),
+                   ("chronsvc", "chronyd", ""), ("chronsvc-limit", "chronyd", ""),
+                   ("chronsvc", "reference", ""), ("twin", "reference", "")):
+    print("  %-27s %s  %s" % (a + "/" + b, ratio(a, b), what))
 if any(r["bad"] for name in runs for r in runs[name]):
     print("WARNING: bad replies (failed checks) were received")
 EOF
