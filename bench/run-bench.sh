@@ -3,7 +3,8 @@
 # (bench/reference_server.cpp) and its twin, side by side in one run.
 #
 # Two test hosts (network namespaces joined by one veth pair; removed on exit): the server host
-# runs in turn, for ROUNDS rounds:
+# runs in turn, for ROUNDS rounds (in the order chronsvc, twin, chronsvc-limit, twin-spread,
+# chronyd, reference):
 #   chronsvc        server active, broadcasts off, client inactive; as a service under a
 #                   notification socket of this script, so that nothing is traced per request
 #   chronsvc-limit  the same with Server\RateLimit 1 (RateInterval 0, RateBurst 255), the load
@@ -12,16 +13,17 @@
 #   chronyd         local stratum 1, no upstream source, no rate limiting, -x and no
 #                   CAP_SYS_TIME: it never controls a clock
 #   reference       recvmmsg, one clock read per batch, sendmmsg, nothing else
-#   twin            the reference with each datagram's kernel arrival stamp and its
-#                   destination (IP_PKTINFO) as the reply's source: the kernel work chronsvc has
+#   twin            the reference with each datagram's kernel arrival stamp as its Receive
+#                   Timestamp and its destination (IP_PKTINFO) as the reply's source: the kernel
+#                   features a full server needs, without its own work
 #   twin-spread     the twin under the spread load of chronsvc-limit
-# and the load host runs chron_loadgen against each. A closed-loop load generator saturates before the servers on a
-# small machine, so replies per second alone do not tell a server's cost: each measurement also
-# takes the server's CPU time per reply (user + system time from /proc/<pid>/stat over the
-# measured seconds, divided by the replies counted in them). Prints each measurement, the
-# medians, the ratio chronsvc/chronyd of replies per second and the CPU per reply of each
-# (median and range over the rounds) with the ratios chronsvc/twin (limit off: against twin;
-# on: against twin-spread) and chronsvc/chronyd.
+# and the load host runs chron_loadgen against each. A closed-loop load generator saturates
+# before the servers on a small machine, so replies per second alone do not tell a server's
+# cost: each measurement also takes the server's CPU time per reply (user + system time from
+# /proc/<pid>/stat over the measured seconds, divided by the replies counted in them). Prints
+# each measurement, the medians, the ratio chronsvc/chronyd of replies per second and the CPU
+# per reply of each (median and range over the rounds) with the ratios chronsvc/twin (limit
+# off: against twin; on: against twin-spread), chronsvc/chronyd and chronsvc/reference.
 #
 #   sudo bench/run-bench.sh [build directory]
 #   DURATION=5 WARMUP=1 SOCKETS=4 WINDOW=16 ROUNDS=3 PIN=1 sudo -E bench/run-bench.sh build
@@ -230,12 +232,13 @@ echo "load: $SOCKETS sockets x $WINDOW requests in flight, ${DURATION}s per meas
      "pinned: $([ ${#server_cpu[@]} -gt 0 ] && echo "server CPU 0, load CPU 1" || echo no)"
 for round in $(seq "$ROUNDS"); do
   echo "--- round $round"
+  # Each chronsvc run next to its twin run: the pairs compared see about the same machine.
   run_chronsvc chronsvc "$dir/registry.reg"
+  run_reference twin --twin
   run_chronsvc chronsvc-limit "$dir/limit.reg" --sources "$SOURCES" --source-base "$spread_base"
+  run_reference twin-spread --twin -- --sources "$SOURCES" --source-base "$spread_base"
   run_chronyd
   run_reference reference
-  run_reference twin --twin
-  run_reference twin-spread --twin -- --sources "$SOURCES" --source-base "$spread_base"
 done
 
 echo "--- summary (medians over $ROUNDS rounds)"
