@@ -5,6 +5,12 @@
 //
 //   chron_loadgen --server 10.0.0.1 [--port 123] [--sockets 4] [--window 16]
 //                 [--duration 5] [--warmup 1] [--timeout-ms 500] [--label NAME]
+//                 [--sources N --source-base 10.215.0.1]
+//
+// --sources spreads the requests over N source addresses from --source-base on (each request
+// from the next one, IP_PKTINFO on the send), for a server that keeps state per source. The
+// load host must take them as its own (`ip route add local 10.215.0.0/16 dev lo`) and the
+// server's host route them back to it; the sockets are then unconnected.
 //
 // The last line of the output is machine-readable:
 //   RESULT <label> rps=<replies/s> p50_us=.. p90_us=.. p99_us=.. max_us=.. sent=.. replies=..
@@ -42,7 +48,11 @@ struct Options {
   double warmup = 1.0;    // seconds before measuring
   int timeout_ms = 500;   // a request unanswered this long is counted lost
   std::string label = "server";
+  uint32_t sources = 0;     // 0: the socket's own address only
+  std::string source_base;  // the first of the `sources` addresses
 };
+
+constexpr size_t kSourceControl = CMSG_SPACE(sizeof(in_pktinfo));
 
 int64_t MonotonicNs() {
   timespec now{};
@@ -105,8 +115,11 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     else if (name == "--warmup") o->warmup = std::atof(value);
     else if (name == "--timeout-ms") o->timeout_ms = std::atoi(value);
     else if (name == "--label") o->label = value;
+    else if (name == "--sources") o->sources = static_cast<uint32_t>(std::atoll(value));
+    else if (name == "--source-base") o->source_base = value;
     else return false;
   }
+  if (o->sources > 0 && o->source_base.empty()) o->source_base = "10.215.0.1";
   return !o->server.empty() && o->sockets > 0 && o->sockets <= 256 && o->window > 0 && o->window <= 4096 &&
          o->duration > 0 && o->warmup >= 0 && o->timeout_ms > 0;
 }
@@ -126,6 +139,13 @@ class LoadGenerator {
       std::fprintf(stderr, "chron_loadgen: bad server address %s\n", o_.server.c_str());
       return 2;
     }
+    server_ = server;
+    in_addr base{};
+    if (o_.sources > 0 && inet_pton(AF_INET, o_.source_base.c_str(), &base) != 1) {
+      std::fprintf(stderr, "chron_loadgen: bad source address %s\n", o_.source_base.c_str());
+      return 2;
+    }
+    source_base_ = ntohl(base.s_addr);
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     if (epoll_ < 0) return Fail("epoll_create1");
     peers_.resize(static_cast<size_t>(o_.sockets));
@@ -134,7 +154,10 @@ class LoadGenerator {
       peer.fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
       if (peer.fd < 0) return Fail("socket");
       // Connected: only the server's datagrams reach this socket; send and receive need no address.
-      if (connect(peer.fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) return Fail("connect");
+      // With several sources the replies come to addresses a connected socket does not match.
+      if (o_.sources == 0 && connect(peer.fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+        return Fail("connect");
+      }
       peer.in_flight.reserve(static_cast<size_t>(o_.window) * 2);
       epoll_event event{};
       event.events = EPOLLIN;
@@ -186,6 +209,7 @@ class LoadGenerator {
       iovec vectors[kBatch];
       mmsghdr headers[kBatch];
       uint64_t stamps[kBatch];
+      alignas(cmsghdr) uint8_t controls[kBatch][kSourceControl];
       for (int i = 0; i < count; ++i) {
         std::memset(packets[i], 0, kNtpSize);
         packets[i][0] = (0 << 6) | (4 << 3) | 3;  // LI 0, VN 4, Mode 3 (client)
@@ -195,12 +219,30 @@ class LoadGenerator {
         headers[i] = {};
         headers[i].msg_hdr.msg_iov = &vectors[i];
         headers[i].msg_hdr.msg_iovlen = 1;
+        if (o_.sources > 0) SetSource(controls[i], &headers[i].msg_hdr);
       }
       const int sent = sendmmsg(peer.fd, headers, static_cast<unsigned>(count), 0);
       if (sent <= 0) return;  // send buffer full (or an ICMP error): try again on the next pass
       for (int i = 0; i < sent; ++i) peer.in_flight.emplace(stamps[i], now);
       if (Measuring(now)) counters_.sent += static_cast<uint64_t>(sent);
     }
+  }
+
+  // Addresses the request to the server from the next of the sources.
+  void SetSource(uint8_t (&control)[kSourceControl], msghdr* header) {
+    header->msg_name = &server_;
+    header->msg_namelen = sizeof server_;
+    std::memset(control, 0, sizeof control);
+    header->msg_control = control;
+    header->msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(header);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_spec_dst.s_addr = htonl(source_base_ + next_source_);
+    next_source_ = (next_source_ + 1) % o_.sources;
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
   }
 
   // Reads every reply waiting on the socket.
@@ -291,6 +333,9 @@ class LoadGenerator {
   int epoll_ = -1;
   std::vector<Peer> peers_;
   uint64_t next_transmit_ = 0;
+  sockaddr_in server_{};
+  uint32_t source_base_ = 0;  // host byte order
+  uint32_t next_source_ = 0;
   int64_t measure_from_ = 0;
   int64_t measure_to_ = 0;
   Counters counters_;
@@ -303,7 +348,8 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
                  "usage: chron_loadgen --server ADDRESS [--port 123] [--sockets 4] [--window 16]\n"
-                 "                     [--duration 5] [--warmup 1] [--timeout-ms 500] [--label NAME]\n");
+                 "                     [--duration 5] [--warmup 1] [--timeout-ms 500] [--label NAME]\n"
+                 "                     [--sources N [--source-base 10.215.0.1]]\n");
     return 2;
   }
   LoadGenerator generator(options);

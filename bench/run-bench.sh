@@ -1,17 +1,29 @@
 #!/usr/bin/env bash
 # Server throughput and cost of chronsvc, chronyd and a minimal batching reference server
-# (bench/reference_server.cpp), side by side in one run.
+# (bench/reference_server.cpp) and its twin, side by side in one run.
 #
 # Two test hosts (network namespaces joined by one veth pair; removed on exit): the server host
-# runs chronsvc (server active, broadcasts off, client inactive; as a service under a
-# notification socket of this script, so that nothing is traced per request) and then chronyd
-# (local stratum 1, no upstream source, no rate limiting, -x and no CAP_SYS_TIME: it never
-# controls a clock) and then the reference server, in turn for ROUNDS rounds; the load host runs
-# chron_loadgen against each. A closed-loop load generator saturates before the servers on a
-# small machine, so replies per second alone do not tell a server's cost: each measurement also
-# takes the server's CPU time per reply (user + system time from /proc/<pid>/stat over the
-# measured seconds, divided by the replies counted in them). Prints each measurement, the
-# medians, the ratio chronsvc/chronyd of replies per second and the CPU ratios.
+# runs in turn, for ROUNDS rounds (in the order chronsvc, twin, chronsvc-limit, twin-spread,
+# chronyd, reference):
+#   chronsvc        server active, broadcasts off, client inactive; as a service under a
+#                   notification socket of this script, so that nothing is traced per request
+#   chronsvc-limit  the same with Server\RateLimit 1 (RateInterval 0, RateBurst 255), the load
+#                   spread over SOURCES source addresses (default 65536) so that no source is
+#                   ever held back: every request costs a lookup in the table, most an eviction
+#   chronyd         local stratum 1, no upstream source, no rate limiting, -x and no
+#                   CAP_SYS_TIME: it never controls a clock
+#   reference       recvmmsg, one clock read per batch, sendmmsg, nothing else
+#   twin            the reference with each datagram's kernel arrival stamp as its Receive
+#                   Timestamp and its destination (IP_PKTINFO) as the reply's source: the kernel
+#                   features a full server needs, without its own work
+#   twin-spread     the twin under the spread load of chronsvc-limit
+# and the load host runs chron_loadgen against each. A closed-loop load generator saturates
+# before the servers on a small machine, so replies per second alone do not tell a server's
+# cost: each measurement also takes the server's CPU time per reply (user + system time from
+# /proc/<pid>/stat over the measured seconds, divided by the replies counted in them). Prints
+# each measurement, the medians, the ratio chronsvc/chronyd of replies per second and the CPU
+# per reply of each (median and range over the rounds) with the ratios chronsvc/twin (limit
+# off: against twin; on: against twin-spread), chronsvc/chronyd and chronsvc/reference.
 #
 #   sudo bench/run-bench.sh [build directory]
 #   DURATION=5 WARMUP=1 SOCKETS=4 WINDOW=16 ROUNDS=3 PIN=1 sudo -E bench/run-bench.sh build
@@ -28,6 +40,7 @@ WARMUP=${WARMUP:-1}
 SOCKETS=${SOCKETS:-4}
 WINDOW=${WINDOW:-16}
 ROUNDS=${ROUNDS:-3}
+SOURCES=${SOURCES:-65536}
 PIN=${PIN:-$([ "$(nproc)" -ge 2 ] && echo 1 || echo 0)}
 
 die() { echo "run-bench: $*" >&2; exit 2; }
@@ -48,6 +61,7 @@ ns_server=${id}s
 ns_load=${id}c
 server_address=10.214.0.1
 load_address=10.214.0.2
+spread_base=10.215.0.1  # SOURCES addresses from here on, local to the load host
 dir=$(mktemp -d /tmp/chron-bench.XXXXXX)
 pids=()
 
@@ -79,6 +93,8 @@ ip -n "$ns_server" addr add "$server_address/24" dev "${id}a"
 ip -n "$ns_load" addr add "$load_address/24" dev "${id}b"
 ip -n "$ns_server" link set "${id}a" up
 ip -n "$ns_load" link set "${id}b" up
+ip -n "$ns_load" route add local 10.215.0.0/16 dev lo
+ip -n "$ns_server" route add 10.215.0.0/16 via "$load_address"
 
 # Waits until the server answers an NTP request (up to 5 s).
 probe() {
@@ -109,14 +125,16 @@ cpu_ticks() {
   echo $((${12} + ${13}))
 }
 
-# Runs the load generator against server process $2; its RESULT line, with the server's CPU
-# seconds over the measured time (from the end of the warm-up to the end), goes to $dir/results.
+# Runs the load generator against server process $2 (further arguments go to it); its RESULT
+# line, with the server's CPU seconds over the measured time (from the end of the warm-up to the
+# end), goes to $dir/results.
 measure() {
   local label=$1 pid=$2 before after line sampler output
+  shift 2
   (sleep "$WARMUP"; cpu_ticks "$pid" >"$dir/cpu.before") &
   sampler=$!
   output=$(ip netns exec "$ns_load" "${load_cpu[@]}" "$loadgen" --server "$server_address" --sockets "$SOCKETS" \
-    --window "$WINDOW" --duration "$DURATION" --warmup "$WARMUP" --label "$label")
+    --window "$WINDOW" --duration "$DURATION" --warmup "$WARMUP" --label "$label" "$@")
   after=$(cpu_ticks "$pid")
   printf '%s\n' "$output" | grep -v '^RESULT ' || true
   line=$(printf '%s\n' "$output" | grep '^RESULT ')
@@ -137,6 +155,12 @@ REGEDIT4
 "Active"=dword:00000001
 "Broadcast"=dword:00000000
 EOF
+cp "$dir/registry.reg" "$dir/limit.reg"
+cat >>"$dir/limit.reg" <<'EOF'
+"RateLimit"=dword:00000001
+"RateInterval"=dword:00000000
+"RateBurst"=dword:000000ff
+EOF
 echo 0 >"$dir/clock.offset"
 python3 -c '
 import socket, sys
@@ -149,9 +173,12 @@ with open(sys.argv[2], "a", buffering=1) as out:
 pids+=($!)
 for _ in $(seq 50); do [ -S "$dir/notify.sock" ] && break; sleep 0.1; done
 
+# run_chronsvc LABEL HIVE [load generator arguments]
 run_chronsvc() {
+  local label=$1 hive=$2
+  shift 2
   : >"$dir/notify.log"
-  env CHRON_HIVE="$dir/registry.reg" CHRON_SIMULATED_CLOCK="$dir/clock.offset" CHRON_STATUS="$dir/status.json" \
+  env CHRON_HIVE="$hive" CHRON_SIMULATED_CLOCK="$dir/clock.offset" CHRON_STATUS="$dir/status.json" \
     NOTIFY_SOCKET="$dir/notify.sock" \
     ip netns exec "$ns_server" "${server_cpu[@]}" "$chronsvc" >"$dir/chronsvc.out" 2>&1 &
   local pid=$!
@@ -159,7 +186,7 @@ run_chronsvc() {
   for _ in $(seq 50); do grep -q '^READY=1$' "$dir/notify.log" && break; sleep 0.1; done
   grep -q '^READY=1$' "$dir/notify.log" || { cat "$dir/chronsvc.out"; die "chronsvc did not become ready"; }
   probe || die "chronsvc does not answer"
-  measure chronsvc "$pid"
+  measure "$label" "$pid" "$@"
   kill -TERM "$pid"
   wait "$pid" || die "chronsvc ended with status $?"
 }
@@ -184,12 +211,17 @@ run_chronyd() {
   wait "$pid" || true  # chronyd ends with status 0 on SIGTERM; nothing depends on it
 }
 
+# run_reference LABEL [server arguments] [-- load generator arguments]
 run_reference() {
-  ip netns exec "$ns_server" "${server_cpu[@]}" "$reference" >"$dir/reference.out" 2>&1 &
+  local label=$1 args=()
+  shift
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do args+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  ip netns exec "$ns_server" "${server_cpu[@]}" "$reference" "${args[@]}" >"$dir/reference.out" 2>&1 &
   local pid=$!
   pids+=("$pid")
   probe || { cat "$dir/reference.out"; die "the reference server does not answer"; }
-  measure reference "$pid"
+  measure "$label" "$pid" "$@"
   kill -TERM "$pid"
   wait "$pid" || true  # ended by the signal
 }
@@ -200,9 +232,13 @@ echo "load: $SOCKETS sockets x $WINDOW requests in flight, ${DURATION}s per meas
      "pinned: $([ ${#server_cpu[@]} -gt 0 ] && echo "server CPU 0, load CPU 1" || echo no)"
 for round in $(seq "$ROUNDS"); do
   echo "--- round $round"
-  run_chronsvc
+  # Each chronsvc run next to its twin run: the pairs compared see about the same machine.
+  run_chronsvc chronsvc "$dir/registry.reg"
+  run_reference twin --twin
+  run_chronsvc chronsvc-limit "$dir/limit.reg" --sources "$SOURCES" --source-base "$spread_base"
+  run_reference twin-spread --twin -- --sources "$SOURCES" --source-base "$spread_base"
   run_chronyd
-  run_reference
+  run_reference reference
 done
 
 echo "--- summary (medians over $ROUNDS rounds)"
@@ -215,20 +251,30 @@ for line in open(sys.argv[1]):
         runs.setdefault(fields[1], []).append({k: float(v) for k, v in (f.split("=") for f in fields[2:])})
 def median(name, key):
     return statistics.median(r[key] for r in runs[name])
-def cpu_per_reply(name):
-    """Median over the rounds of the server's CPU microseconds per reply."""
-    return statistics.median(r["cpu_s"] * 1e6 / r["replies"] for r in runs[name] if r["replies"] > 0)
-for name in ("chronsvc", "chronyd", "reference"):
-    print("%-9s %8.0f replies/s  p50 %5.0f us  p90 %5.0f us  p99 %5.0f us  max %6.0f us  bad %d  lost %d"
-          "  CPU %.2f us/reply"
-          % (name, median(name, "rps"), median(name, "p50_us"), median(name, "p90_us"),
-             median(name, "p99_us"), median(name, "max_us"),
-             sum(r["bad"] for r in runs[name]), sum(r["lost"] for r in runs[name]), cpu_per_reply(name)))
-ratio = median("chronsvc", "rps") / median("chronyd", "rps")
-print("ratio chronsvc/chronyd (replies/s): %.2f" % ratio)
-print("CPU per reply, chronsvc/chronyd: %.2f  chronsvc/reference: %.2f"
-      % (cpu_per_reply("chronsvc") / cpu_per_reply("chronyd"),
-         cpu_per_reply("chronsvc") / cpu_per_reply("reference")))
+def cpu_list(name):
+    """The server's CPU microseconds per reply, one per round."""
+    return [r["cpu_s"] * 1e6 / r["replies"] for r in runs[name] if r["replies"] > 0]
+def c(name):
+    return statistics.median(cpu_list(name))
+names = ("chronsvc", "chronsvc-limit", "chronyd", "reference", "twin", "twin-spread")
+for name in names:
+    cpu = cpu_list(name)
+    print("%-14s %8.0f replies/s  p50 %5.0f us  p99 %5.0f us  bad %d  lost %d"
+          "  CPU %.2f us/reply (%.2f..%.2f)"
+          % (name, median(name, "rps"), median(name, "p50_us"), median(name, "p99_us"),
+             sum(r["bad"] for r in runs[name]), sum(r["lost"] for r in runs[name]),
+             statistics.median(cpu), min(cpu), max(cpu)))
+print("ratio chronsvc/chronyd (replies/s): %.2f" % (median("chronsvc", "rps") / median("chronyd", "rps")))
+# The ratios of the medians, and in parentheses the median and range of the ratios within each
+# round: the servers of one round ran a minute apart, under about the same load of the machine.
+def ratio(a, b):
+    rounds = [x / y for x, y in zip(cpu_list(a), cpu_list(b))]
+    return "%.2f (%.2f, %.2f..%.2f)" % (c(a) / c(b), statistics.median(rounds), min(rounds), max(rounds))
+print("CPU per reply:")
+for a, b, what in (("chronsvc", "twin", "limit off"), ("chronsvc-limit", "twin-spread", "limit on"),
+                   ("chronsvc", "chronyd", ""), ("chronsvc-limit", "chronyd", ""),
+                   ("chronsvc", "reference", ""), ("twin", "reference", "")):
+    print("  %-27s %s  %s" % (a + "/" + b, ratio(a, b), what))
 if any(r["bad"] for name in runs for r in runs[name]):
     print("WARNING: bad replies (failed checks) were received")
 EOF

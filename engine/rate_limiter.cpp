@@ -1,6 +1,7 @@
 #include "engine/rate_limiter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -72,6 +73,12 @@ RateLimiter::RateLimiter(const RateLimitSettings& settings, const RateHashKey& k
 RateLimiter::Entry& RateLimiter::Find(uint16_t family, uint64_t id, int64_t now_ns) {
   const size_t set = SipHash(key_, id, family) % kSets;
   Entry* first = &table_[set * kWays];
+  // A set spans five or six cache lines, seldom cached with many sources: asked for together,
+  // they arrive in the time of one instead of one after the other as the scan reaches them.
+  const uintptr_t end = reinterpret_cast<uintptr_t>(first + kWays);
+  for (uintptr_t line = reinterpret_cast<uintptr_t>(first) & ~uintptr_t{63}; line < end; line += 64) {
+    __builtin_prefetch(reinterpret_cast<const void*>(line), 1);
+  }
   Entry* choice = nullptr;
   for (Entry* e = first; e != first + kWays; ++e) {
     if (e->family == family && e->id == id) return *e;

@@ -18,7 +18,7 @@ size_t ReplyBatch::Send(platform::Clock& clock, ReportLimit& reports) {
   const bool debug = DebugMode();
   // Read last, just before the sends, so that Receive..Transmit covers all our processing.
   const NtpTimestamp transmit = NtpNow(clock);
-  std::vector<platform::OutgoingDatagram> datagrams;
+  std::vector<platform::OutgoingDatagram>& datagrams = datagrams_;
   datagrams.reserve(replies_.size());
   for (size_t begin = 0; begin < replies_.size();) {
     // The replies of one socket in a row go out together.

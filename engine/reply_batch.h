@@ -39,6 +39,7 @@ class ReplyBatch {
     std::array<uint8_t, kNtpMessageWithAuthSize> bytes;
   };
   std::vector<Reply> replies_;
+  std::vector<platform::OutgoingDatagram> datagrams_;  // kept between passes: no allocation in one
 };
 
 }  // namespace chron

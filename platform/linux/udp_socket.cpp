@@ -50,6 +50,22 @@ SystemAddress ToSystem(const SocketAddress& address) {
   return result;
 }
 
+// The destination of one datagram of a batch: the sockaddr of its family, without the zeroing
+// and copying of a whole sockaddr_storage per datagram.
+union BatchAddress {
+  sockaddr_in v4;
+  sockaddr_in6 v6;
+};
+
+socklen_t SetBatchAddress(const SocketAddress& address, BatchAddress* result) {
+  if (address.family != kAfInet6) {
+    result->v4 = ToSockaddr<sockaddr_in>(address);
+    return sizeof result->v4;
+  }
+  result->v6 = ToSockaddr6<sockaddr_in6>(address, AF_INET6);
+  return sizeof result->v6;
+}
+
 // Room for the control message that names a datagram's source (IPV6_PKTINFO).
 constexpr size_t kSourceControlSize = CMSG_SPACE(sizeof(in6_pktinfo));
 
@@ -181,17 +197,16 @@ std::error_code LinuxUdpSocket::SendBatch(const OutgoingDatagram* datagrams, siz
   *sent = 0;
   while (*sent < count) {
     const size_t n = std::min(count - *sent, kMost);
-    SystemAddress addresses[kMost];
+    BatchAddress addresses[kMost];
     alignas(cmsghdr) uint8_t controls[kMost][kSourceControlSize];
     iovec vectors[kMost];
     mmsghdr headers[kMost];
     for (size_t i = 0; i < n; ++i) {
       const OutgoingDatagram& d = datagrams[*sent + i];
-      addresses[i] = ToSystem(d.to);
       vectors[i] = {const_cast<void*>(d.data), d.size};
       headers[i] = {};
-      headers[i].msg_hdr.msg_name = addresses[i].get();
-      headers[i].msg_hdr.msg_namelen = addresses[i].length;
+      headers[i].msg_hdr.msg_name = &addresses[i];
+      headers[i].msg_hdr.msg_namelen = SetBatchAddress(d.to, &addresses[i]);
       headers[i].msg_hdr.msg_iov = &vectors[i];
       headers[i].msg_hdr.msg_iovlen = 1;
       SetSource(d.to, controls[i], &headers[i].msg_hdr);

@@ -599,8 +599,15 @@ TEST_F(SocketTest, Ipv6SocketTellsTheAddressAskedAndRepliesFromIt) {
   EXPECT_TRUE(SameEndpoint(from.source, loopback));
   EXPECT_EQ(from.source.local6, loopback.address6);
   EXPECT_EQ(AddressText(from.source), "::1");
-  Send(*server, "answer", from.source);
+  const SocketAddress asker = from.source;
+  Send(*server, "answer", asker);
   EXPECT_EQ(Receive(*client, &from), "answer");
+  EXPECT_TRUE(SameEndpoint(from.source, to));
+  // The same through a batch, as the server's replies go out.
+  const OutgoingDatagram batch[] = {{"batch", 5, asker}};
+  size_t sent = 0;
+  ASSERT_FALSE(server->SendBatch(batch, 1, &sent));
+  EXPECT_EQ(Receive(*client, &from), "batch");
   EXPECT_TRUE(SameEndpoint(from.source, to));
 }
 
