@@ -66,7 +66,7 @@ class LinuxUdpSocket : public UdpSocket {
   // busy pass costs one recvmmsg.
   static constexpr unsigned kBatch = 32;
   struct Slot {
-    uint8_t data[512];      // any SNTP datagram fits; longer ones are refused as EMSGSIZE anyway
+    uint8_t data[1280];     // an NTS message with eight cookies fits; a longer one is handed out cut
     sockaddr_storage peer;  // sockaddr_in or sockaddr_in6
     iovec vector;
     // The arrival stamp, on a wildcard descriptor the destination, and once departure stamps are
