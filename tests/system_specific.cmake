@@ -6,7 +6,7 @@
 set(CHRON_LINUX_ONLY_TESTS
   platform/clock_test platform/console_test platform/error_text_test platform/event_sink_test
   platform/named_event_test platform/named_mutex_test platform/network_test platform/registry_test
-  platform/siv_test engine/nts_fields_test engine/nts_cookie_test engine/nts_ke_test
+  platform/siv_test engine/nts_fields_test engine/nts_cookie_test engine/nts_ke_test engine/nts_path_test
   platform/signals_test platform/status_folder_test messages/event_log_test config/configuration_test
   engine/timestamp_test service/service_start_test win95/chronstop_test
 )
