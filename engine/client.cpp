@@ -66,41 +66,36 @@ uint64_t RequestT1(const ClientContext& ctx, const NtpTimestamp& originate, cons
   return RequestDeparture(TimestampToUint64(originate), departure, TimestampToUint64(t4), slack);
 }
 
-// Builds and sends one request; the wait for the next cycle follows in every case.
-void SendRequest(const ClientContext& ctx, const platform::SocketAddress& server) {
+// The request's bytes, with NTS's fields (and no MAC: NTS authenticates it), or room for the own
+// key's MAC with a key file, or plain; `transmit` its Transmit Timestamp. None, traced, when it
+// cannot be sent: with a key file but no usable key no reply could be accepted, with NTS no
+// cookie is at hand.
+std::optional<std::vector<uint8_t>> RequestBytes(const ClientContext& ctx, const platform::SocketAddress& server,
+                                                 const SymmetricKey* key, uint64_t* transmit) {
   // The Transmit Timestamp: the clock's reading with random bits below its resolution.
   NtpMessage request = BuildRequest(NtpNowWithRandomLowBits(ctx.clock));
-  // With NTS the request carries NTS's fields (and no MAC: NTS authenticates it). With a key file
-  // the request carries the own key's MAC; without a usable key it is not sent, since no reply
-  // could be accepted.
   const bool nts = ctx.config.client_nts != 0;
-  const SymmetricKey* key = ctx.auth.required && !nts ? ctx.auth.Own() : nullptr;
   if (ctx.auth.required && !nts && key == nullptr) {
     Trace("SNTP-Client: NTP Anfrage an %s nicht verschickt, kein gültiger Schlüssel.\n",
           platform::AddressText(server).c_str());
-    return;
+    return std::nullopt;
   }
-  const uint64_t transmit = TimestampToUint64(request.transmit_time);
+  *transmit = TimestampToUint64(request.transmit_time);
   NtpToNetworkOrder(&request);
   std::vector<uint8_t> bytes(kNtpMessageWithAuthSize);
   NtpToBytes(request, bytes.data());
   bytes.resize(key != nullptr ? kNtpMessageWithAuthSize : kNtpMessageSize);
-  if (nts) {
-    std::optional<std::vector<uint8_t>> sealed = NtsSealRequest(ctx, bytes);
-    if (!sealed) {
-      Trace("SNTP-Client: NTP Anfrage an %s nicht verschickt, kein NTS Cookie.\n",
-            platform::AddressText(server).c_str());
-      return;
-    }
-    bytes = std::move(*sealed);
+  if (!nts) return bytes;
+  std::optional<std::vector<uint8_t>> sealed = NtsSealRequest(ctx, bytes);
+  if (!sealed) {
+    Trace("SNTP-Client: NTP Anfrage an %s nicht verschickt, kein NTS Cookie.\n", platform::AddressText(server).c_str());
   }
-  ctx.state.pending_request.Record(transmit, server);
-  const size_t size = bytes.size();
-  if (key != nullptr && !SignMessage(*key, bytes.data())) {
-    ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{EINVAL}});
-    return;
-  }
+  return sealed;
+}
 
+// Sends a request's bytes through the adapter that leads to `server` and reports the outcome.
+void SendRequestBytes(const ClientContext& ctx, const platform::SocketAddress& server,
+                      const std::vector<uint8_t>& bytes) {
   // The receive loop may change the table when the system's addresses change.
   std::shared_lock table_lock(ctx.sockets.adapters_mutex);
   // Traced when the choice moves away from the first adapter or changes again, so a host
@@ -116,7 +111,7 @@ void SendRequest(const ClientContext& ctx, const platform::SocketAddress& server
   }
   platform::UdpSocket* socket = RequestSocket(ctx);
   size_t sent = 0;
-  const std::error_code error = socket ? socket->SendToStamped(bytes.data(), size, server, &sent)
+  const std::error_code error = socket ? socket->SendToStamped(bytes.data(), bytes.size(), server, &sent)
                                        : std::make_error_code(std::errc::bad_file_descriptor);
   table_lock.unlock();
   if (error) {
@@ -132,6 +127,20 @@ void SendRequest(const ClientContext& ctx, const platform::SocketAddress& server
       Trace("SNTP-Client: NTP Anfrage an %s geschickt.\n", platform::AddressText(server).c_str());
     }
   }
+}
+
+// Builds and sends one request; the wait for the next cycle follows in every case.
+void SendRequest(const ClientContext& ctx, const platform::SocketAddress& server) {
+  const SymmetricKey* key = ctx.auth.required && ctx.config.client_nts == 0 ? ctx.auth.Own() : nullptr;
+  uint64_t transmit = 0;
+  std::optional<std::vector<uint8_t>> bytes = RequestBytes(ctx, server, key, &transmit);
+  if (!bytes) return;
+  ctx.state.pending_request.Record(transmit, server);
+  if (key != nullptr && !SignMessage(*key, bytes->data())) {
+    ReportMessage(msg::kWinsockError, {std::string("SNTP-Client"), std::string("sendto()"), int64_t{EINVAL}});
+    return;
+  }
+  SendRequestBytes(ctx, server, *bytes);
 }
 
 // The checks a sample passes before its time is used; a refused one is traced with the reason.
