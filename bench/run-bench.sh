@@ -229,10 +229,11 @@ with open(sys.argv[2], "a", buffering=1) as out:
 pids+=($!)
 for _ in $(seq 50); do [ -S "$dir/notify.sock" ] && break; sleep 0.1; done
 
-# run_chronsvc LABEL HIVE [MEASURE [load generator arguments]]
+# run_chronsvc LABEL HIVE MEASURE [load generator arguments]; MEASURE: measure, measure_nts or
+# measure_ke
 run_chronsvc() {
-  local label=$1 hive=$2 how=${3:-measure}
-  shift $(($# < 3 ? 2 : 3))
+  local label=$1 hive=$2 how=$3
+  shift 3
   : >"$dir/notify.log"
   env CHRON_HIVE="$hive" CHRON_SIMULATED_CLOCK="$dir/clock.offset" CHRON_STATUS="$dir/status.json" \
     NOTIFY_SOCKET="$dir/notify.sock" CHRON_NTS_SERVER_KEYS="$dir/nts-server-keys" \
@@ -262,9 +263,9 @@ ntsserverkey $dir/pki/server.key
 ntsservercert $dir/pki/server.pem
 EOF
 
-# run_chronyd LABEL CONFIGURATION [MEASURE]
+# run_chronyd LABEL CONFIGURATION MEASURE
 run_chronyd() {
-  local label=$1 how=${3:-measure}
+  local label=$1 how=$3
   ip netns exec "$ns_server" "${server_cpu[@]}" setpriv --bounding-set=-sys_time --inh-caps=-sys_time \
     chronyd -x -d -u root -f "$2" >"$dir/chronyd.out" 2>&1 &
   local pid=$!
@@ -302,25 +303,25 @@ fi
 for round in $(seq "$ROUNDS"); do
   echo "--- round $round"
   if [ "$NTS" = 1 ]; then
-    run_chronsvc chronsvc "$dir/registry.reg"
+    run_chronsvc chronsvc "$dir/registry.reg" measure
     run_chronsvc chronsvc-nts "$dir/nts.reg" measure_nts
-    run_chronyd chronyd "$dir/chrony.conf"
+    run_chronyd chronyd "$dir/chrony.conf" measure
     run_chronyd chronyd-nts "$dir/chrony-nts.conf" measure_nts
     run_chronsvc ke-chronsvc "$dir/nts.reg" measure_ke
     run_chronyd ke-chronyd "$dir/chrony-nts.conf" measure_ke
     continue
   fi
   # Each chronsvc run next to its twin run: the pairs compared see about the same machine.
-  run_chronsvc chronsvc "$dir/registry.reg"
+  run_chronsvc chronsvc "$dir/registry.reg" measure
   run_reference twin --twin
-  run_chronsvc chronsvc-limit "$dir/limit.reg" --sources "$SOURCES" --source-base "$spread_base"
+  run_chronsvc chronsvc-limit "$dir/limit.reg" measure --sources "$SOURCES" --source-base "$spread_base"
   run_reference twin-spread --twin -- --sources "$SOURCES" --source-base "$spread_base"
-  run_chronyd chronyd "$dir/chrony.conf"
+  run_chronyd chronyd "$dir/chrony.conf" measure
   run_reference reference
 done
 
 echo "--- summary (medians over $ROUNDS rounds)"
-python3 - "$dir/results" <<'EOF'
+python3 - "$dir/results" "$DURATION" <<'EOF'
 import re, statistics, sys
 runs = {}
 for line in open(sys.argv[1]):
@@ -343,14 +344,16 @@ for name in names:
           % (name, median(name, "rps"), median(name, "p50_us"), median(name, "p99_us"),
              sum(r["bad"] for r in runs[name]), sum(r["lost"] for r in runs[name]),
              sum(r.get("nak", 0) for r in runs[name]), statistics.median(cpu), min(cpu), max(cpu)))
-# NTS-KE: the load tool's "replies" are sessions.
+# NTS-KE: the load tool's "replies" are sessions. When the server's CPU is not busy all the
+# time, the clients set the pace: one CPU of the server would take 1/(CPU per session).
 for name in (n for n in ("ke-chronsvc", "ke-chronyd") if n in runs):
     cpu = cpu_list(name)
     rates = [r["rps"] for r in runs[name]]
-    print("%-14s %8.1f sessions/s (%.1f..%.1f)  p50 %5.1f ms  failed %d  CPU %.2f ms/session (%.2f..%.2f)"
+    print("%-14s %8.1f sessions/s (%.1f..%.1f)  p50 %5.1f ms  failed %d  server CPU busy %.0f%%"
+          "  CPU %.2f ms/session (%.2f..%.2f), one CPU: %.0f sessions/s"
           % (name, statistics.median(rates), min(rates), max(rates), median(name, "p50_us") / 1000,
-             sum(r["failed"] for r in runs[name]), statistics.median(cpu) / 1000, min(cpu) / 1000,
-             max(cpu) / 1000))
+             sum(r["failed"] for r in runs[name]), 100 * median(name, "cpu_s") / float(sys.argv[2]),
+             statistics.median(cpu) / 1000, min(cpu) / 1000, max(cpu) / 1000, 1e6 / statistics.median(cpu)))
 print("ratio chronsvc/chronyd (replies/s): %.2f" % (median("chronsvc", "rps") / median("chronyd", "rps")))
 # The ratios of the medians, and in parentheses the median and range of the ratios within each
 # round: the servers of one round ran a minute apart, under about the same load of the machine.
