@@ -6,6 +6,12 @@
 //   chron_loadgen --server 10.0.0.1 [--port 123] [--sockets 4] [--window 16]
 //                 [--duration 5] [--warmup 1] [--timeout-ms 500] [--label NAME]
 //                 [--sources N --source-base 10.215.0.1]
+//   chron_loadgen --nts 10.0.0.1 --nts-ca ca.pem [--nts-port 4460] [the options above]
+//
+// --nts does NTS-KE with that server first (its certificate checked against --nts-ca) and then
+// sends NTS requests, each with a Unique Identifier of its own and one of the session's cookies,
+// to the NTP server and port the NTS-KE named (--server, when given, instead); a reply is good
+// when its identifier and authenticator check. NTS NAKs are counted apart.
 //
 // --sources spreads the requests over N source addresses from --source-base on (each request
 // from the next one, IP_PKTINFO on the send), for a server that keeps state per source. The
@@ -14,7 +20,7 @@
 //
 // The last line of the output is machine-readable:
 //   RESULT <label> rps=<replies/s> p50_us=.. p90_us=.. p99_us=.. max_us=.. sent=.. replies=..
-//          bad=.. lost=.. unmatched=..
+//          bad=.. lost=.. unmatched=.. nak=..
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
@@ -31,9 +37,36 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <memory>
 #include <vector>
 
+#include "bench/exchange.h"
+#include "bench/nts_exchange.h"
+
+namespace chron::bench {
+
+bool GoodHeader(const uint8_t* p, size_t size) {
+  if (size < 48) return false;
+  const unsigned leap = p[0] >> 6;
+  const unsigned version = (p[0] >> 3) & 7;
+  const unsigned mode = p[0] & 7;
+  const unsigned stratum = p[1];
+  uint64_t receive = 0;  // both timestamps big-endian on the wire
+  uint64_t transmit = 0;
+  for (int i = 0; i < 8; ++i) {
+    receive = (receive << 8) | p[32 + i];
+    transmit = (transmit << 8) | p[40 + i];
+  }
+  return leap != 3 && version == 4 && mode == 4 && stratum >= 1 && stratum <= 15 && receive != 0 && transmit != 0 &&
+         transmit >= receive;
+}
+
+}  // namespace chron::bench
+
 namespace {
+
+using chron::bench::kMaxDatagram;
+using chron::bench::Verdict;
 
 constexpr size_t kNtpSize = 48;
 constexpr int kBatch = 64;                           // datagrams per sendmmsg / recvmmsg
@@ -50,6 +83,9 @@ struct Options {
   std::string label = "server";
   uint32_t sources = 0;     // 0: the socket's own address only
   std::string source_base;  // the first of the `sources` addresses
+  std::string nts_host;     // empty: plain SNTP
+  uint16_t nts_port = 4460;
+  std::string nts_ca;  // PEM: the certificates the NTS-KE server's is checked against
 };
 
 constexpr size_t kSourceControl = CMSG_SPACE(sizeof(in_pktinfo));
@@ -84,23 +120,23 @@ struct Counters {
   uint64_t bad = 0;        // replies that failed a check
   uint64_t lost = 0;       // requests unanswered after the time-out
   uint64_t unmatched = 0;  // replies to no request in flight (late or duplicated)
+  uint64_t nak = 0;        // NTS NAKs
   std::vector<uint32_t> latency_us;
 };
 
-// A reply is good when it is a 48-byte (or longer) server message of version 4 with a usable
-// stratum, not "unsynchronised", with non-zero Receive and Transmit Timestamps, Transmit not
-// before Receive.
-bool GoodReply(const uint8_t* p, size_t size) {
-  if (size < kNtpSize) return false;
-  const unsigned leap = p[0] >> 6;
-  const unsigned version = (p[0] >> 3) & 7;
-  const unsigned mode = p[0] & 7;
-  const unsigned stratum = p[1];
-  const uint64_t receive = ReadBe64(p + 32);
-  const uint64_t transmit = ReadBe64(p + 40);
-  return leap != 3 && version == 4 && mode == 4 && stratum >= 1 && stratum <= 15 && receive != 0 && transmit != 0 &&
-         transmit >= receive;
-}
+// Plain SNTP: the 48-byte client message with nothing but version, mode and Transmit Timestamp.
+class PlainExchange : public chron::bench::Exchange {
+ public:
+  size_t Build(uint64_t stamp, uint8_t* out) override {
+    std::memset(out, 0, kNtpSize);
+    out[0] = (0 << 6) | (4 << 3) | 3;  // LI 0, VN 4, Mode 3 (client)
+    WriteBe64(out + 40, stamp);
+    return kNtpSize;
+  }
+  Verdict Check(const uint8_t* reply, size_t size, uint64_t) override {
+    return chron::bench::GoodHeader(reply, size) ? Verdict::kGood : Verdict::kBad;
+  }
+};
 
 bool ParseOptions(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
@@ -117,16 +153,20 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     else if (name == "--label") o->label = value;
     else if (name == "--sources") o->sources = static_cast<uint32_t>(std::atoll(value));
     else if (name == "--source-base") o->source_base = value;
+    else if (name == "--nts") o->nts_host = value;
+    else if (name == "--nts-port") o->nts_port = static_cast<uint16_t>(std::atoi(value));
+    else if (name == "--nts-ca") o->nts_ca = value;
     else return false;
   }
   if (o->sources > 0 && o->source_base.empty()) o->source_base = "10.215.0.1";
-  return !o->server.empty() && o->sockets > 0 && o->sockets <= 256 && o->window > 0 && o->window <= 4096 &&
-         o->duration > 0 && o->warmup >= 0 && o->timeout_ms > 0;
+  return (!o->server.empty() || !o->nts_host.empty()) && o->sockets > 0 && o->sockets <= 256 && o->window > 0 &&
+         o->window <= 4096 && o->duration > 0 && o->warmup >= 0 && o->timeout_ms > 0;
 }
 
 class LoadGenerator {
  public:
-  explicit LoadGenerator(const Options& options) : o_(options) {
+  LoadGenerator(const Options& options, std::unique_ptr<chron::bench::Exchange> exchange)
+      : o_(options), exchange_(std::move(exchange)) {
     // Unique Transmit Timestamps: this run's start in NTP seconds above, a counter below.
     next_transmit_ = uint64_t{static_cast<uint32_t>(time(nullptr)) + kUnixToNtpSeconds} << 32;
   }
@@ -205,17 +245,19 @@ class LoadGenerator {
   void Refill(Peer& peer, int64_t now) {
     while (static_cast<int>(peer.in_flight.size()) < o_.window) {
       const int count = std::min(kBatch, o_.window - static_cast<int>(peer.in_flight.size()));
-      uint8_t packets[kBatch][kNtpSize];
+      uint8_t packets[kBatch][kMaxDatagram];
       iovec vectors[kBatch];
       mmsghdr headers[kBatch];
       uint64_t stamps[kBatch];
       alignas(cmsghdr) uint8_t controls[kBatch][kSourceControl];
       for (int i = 0; i < count; ++i) {
-        std::memset(packets[i], 0, kNtpSize);
-        packets[i][0] = (0 << 6) | (4 << 3) | 3;  // LI 0, VN 4, Mode 3 (client)
         stamps[i] = next_transmit_++;
-        WriteBe64(packets[i] + 40, stamps[i]);
-        vectors[i] = {packets[i], kNtpSize};
+        const size_t size = exchange_->Build(stamps[i], packets[i]);
+        if (size == 0) {
+          std::fprintf(stderr, "chron_loadgen: cannot build a request\n");
+          std::exit(1);
+        }
+        vectors[i] = {packets[i], size};
         headers[i] = {};
         headers[i].msg_hdr.msg_iov = &vectors[i];
         headers[i].msg_hdr.msg_iovlen = 1;
@@ -248,7 +290,7 @@ class LoadGenerator {
   // Reads every reply waiting on the socket.
   int Drain(Peer& peer) {
     for (;;) {
-      uint8_t packets[kBatch][kNtpSize + 20];
+      uint8_t packets[kBatch][kMaxDatagram];
       iovec vectors[kBatch];
       mmsghdr headers[kBatch];
       for (int i = 0; i < kBatch; ++i) {
@@ -274,10 +316,12 @@ class LoadGenerator {
           continue;
         }
         const int64_t rtt = now - found->second;
+        const uint64_t stamp = found->first;
         peer.in_flight.erase(found);
         if (!measuring) continue;
-        if (!GoodReply(p, size)) {
-          ++counters_.bad;
+        const Verdict verdict = exchange_->Check(p, size, stamp);
+        if (verdict != Verdict::kGood) {
+          ++(verdict == Verdict::kNak ? counters_.nak : counters_.bad);
           continue;
         }
         ++counters_.replies;
@@ -313,23 +357,25 @@ class LoadGenerator {
     const double rps = static_cast<double>(counters_.replies) / o_.duration;
     std::printf("%s: %d sockets x %d in flight, %.1f s measured after %.1f s warm-up\n", o_.label.c_str(), o_.sockets,
                 o_.window, o_.duration, o_.warmup);
-    std::printf("%s: sent %llu, good replies %llu, bad %llu, lost %llu, unmatched %llu\n", o_.label.c_str(),
-                static_cast<unsigned long long>(counters_.sent), static_cast<unsigned long long>(counters_.replies),
-                static_cast<unsigned long long>(counters_.bad), static_cast<unsigned long long>(counters_.lost),
-                static_cast<unsigned long long>(counters_.unmatched));
+    std::printf("%s: sent %llu, good replies %llu, bad %llu, lost %llu, unmatched %llu, NTS NAK %llu\n",
+                o_.label.c_str(), static_cast<unsigned long long>(counters_.sent),
+                static_cast<unsigned long long>(counters_.replies), static_cast<unsigned long long>(counters_.bad),
+                static_cast<unsigned long long>(counters_.lost), static_cast<unsigned long long>(counters_.unmatched),
+                static_cast<unsigned long long>(counters_.nak));
     std::printf("%s: %.0f replies/s; round trip p50 %u us, p90 %u us, p99 %u us, max %u us\n", o_.label.c_str(), rps,
                 Percentile(l, 0.50), Percentile(l, 0.90), Percentile(l, 0.99), l.empty() ? 0 : l.back());
     std::printf(
         "RESULT %s rps=%.0f p50_us=%u p90_us=%u p99_us=%u max_us=%u sent=%llu replies=%llu bad=%llu "
-        "lost=%llu unmatched=%llu\n",
+        "lost=%llu unmatched=%llu nak=%llu\n",
         o_.label.c_str(), rps, Percentile(l, 0.50), Percentile(l, 0.90), Percentile(l, 0.99), l.empty() ? 0 : l.back(),
         static_cast<unsigned long long>(counters_.sent), static_cast<unsigned long long>(counters_.replies),
         static_cast<unsigned long long>(counters_.bad), static_cast<unsigned long long>(counters_.lost),
-        static_cast<unsigned long long>(counters_.unmatched));
+        static_cast<unsigned long long>(counters_.unmatched), static_cast<unsigned long long>(counters_.nak));
     std::fflush(stdout);
   }
 
   const Options o_;
+  std::unique_ptr<chron::bench::Exchange> exchange_;
   int epoll_ = -1;
   std::vector<Peer> peers_;
   uint64_t next_transmit_ = 0;
@@ -349,10 +395,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: chron_loadgen --server ADDRESS [--port 123] [--sockets 4] [--window 16]\n"
                  "                     [--duration 5] [--warmup 1] [--timeout-ms 500] [--label NAME]\n"
-                 "                     [--sources N [--source-base 10.215.0.1]]\n");
+                 "                     [--sources N [--source-base 10.215.0.1]]\n"
+                 "                     [--nts HOST --nts-ca FILE [--nts-port 4460]]\n");
     return 2;
   }
-  LoadGenerator generator(options);
+  std::unique_ptr<chron::bench::Exchange> exchange = std::make_unique<PlainExchange>();
+  if (!options.nts_host.empty()) {
+    chron::bench::NtsTarget target;
+    exchange = chron::bench::OpenNtsExchange(options.nts_host, options.nts_port, options.nts_ca, &target);
+    if (!exchange) return 1;
+    if (options.server.empty()) options.server = target.ntp_server;
+    if (options.port == 123) options.port = target.ntp_port;
+  }
+  LoadGenerator generator(options, std::move(exchange));
   if (int error = generator.Open(); error != 0) return error;
   return generator.Run();
 }

@@ -25,7 +25,17 @@
 # per reply of each (median and range over the rounds) with the ratios chronsvc/twin (limit
 # off: against twin; on: against twin-spread), chronsvc/chronyd and chronsvc/reference.
 #
+# NTS=1 measures the cost of NTS instead: each round runs chronsvc and chronyd each plain and with
+# NTS (certificates made by tests/testutil/make_test_pki.sh for the server's address), the load
+# generator in its NTS mode (one NTS-KE, then every request with a fresh Unique Identifier and a
+# cookie, only authenticated replies counted), and then NTS-KE alone: chron_ke_bench with
+# KE_CONNECTIONS connections at once, each one full handshake after the other, against each
+# server's NTS-KE (sessions per second and server CPU per session; chronyd's CPU includes its
+# NTS-KE helper processes, children of the server process, as does every server's here). Prints
+# the ratios NTS/plain of each server and chronsvc/chronyd with NTS.
+#
 #   sudo bench/run-bench.sh [build directory]
+#   NTS=1 ROUNDS=5 KE_CONNECTIONS=8 sudo -E bench/run-bench.sh build
 #   DURATION=5 WARMUP=1 SOCKETS=4 WINDOW=16 ROUNDS=3 PIN=1 sudo -E bench/run-bench.sh build
 #   CHRONSVC=/path/to/other/chronsvc bench/run-bench.sh build    (compare another build)
 #
@@ -41,11 +51,13 @@ SOCKETS=${SOCKETS:-4}
 WINDOW=${WINDOW:-16}
 ROUNDS=${ROUNDS:-3}
 SOURCES=${SOURCES:-65536}
+NTS=${NTS:-0}
+KE_CONNECTIONS=${KE_CONNECTIONS:-8}
 PIN=${PIN:-$([ "$(nproc)" -ge 2 ] && echo 1 || echo 0)}
 
 die() { echo "run-bench: $*" >&2; exit 2; }
 [ "$(id -u)" -eq 0 ] || die "needs root (network namespaces)"
-for tool in ip python3 chronyd setpriv; do
+for tool in ip python3 chronyd setpriv $([ "$NTS" = 1 ] && echo openssl); do
   command -v "$tool" >/dev/null || die "needs $tool (scripts/install-deps.sh installs it)"
 done
 chronsvc=${CHRONSVC:-$build/service/chronsvc}
@@ -54,6 +66,8 @@ reference=$build/bench/chron_reference_server
 [ -x "$chronsvc" ] || die "$chronsvc not built (cmake --build $build --target chronsvc)"
 [ -x "$loadgen" ] || die "$loadgen not built (cmake --build $build --target chron_loadgen)"
 [ -x "$reference" ] || die "$reference not built (cmake --build $build --target chron_reference_server)"
+ke_bench=$build/bench/chron_ke_bench
+[ "$NTS" != 1 ] || [ -x "$ke_bench" ] || die "$ke_bench not built (cmake --build $build --target chron_ke_bench)"
 ticks=$(getconf CLK_TCK)
 
 id=chrb$$
@@ -115,26 +129,61 @@ sys.exit("server does not answer")
 EOF
 }
 
-# CPU time (user + system) of process $1 in clock ticks: fields 14 and 15 of /proc/<pid>/stat,
-# counted after the command name, which may hold blanks, in parentheses.
+# Waits until the server takes TCP connections on the NTS-KE port (up to 5 s).
+probe_ke() {
+  ip netns exec "$ns_load" python3 -c '
+import socket, sys, time
+deadline = time.monotonic() + 5
+while time.monotonic() < deadline:
+    try:
+        socket.create_connection((sys.argv[1], 4460), 0.2).close()
+        sys.exit(0)
+    except OSError:
+        time.sleep(0.1)
+sys.exit("no NTS-KE server")' "$server_address"
+}
+
+# CPU time (user + system, all threads) of process $1 and its child processes (chronyd's NTS-KE
+# helpers) in clock ticks: fields 14 and 15 of /proc/<pid>/stat, counted after the command name,
+# which may hold blanks, in parentheses.
 cpu_ticks() {
-  local stat
+  local stat total child
   stat=$(cat "/proc/$1/stat")
   stat=${stat##*) }
-  set -- $stat
-  echo $((${12} + ${13}))
+  set -- "$1" $stat
+  total=$((${13} + ${14}))
+  for child in $(cat /proc/"$1"/task/*/children 2>/dev/null); do
+    total=$((total + $(cpu_ticks "$child" 2>/dev/null || echo 0)))
+  done
+  echo "$total"
 }
 
 # Runs the load generator against server process $2 (further arguments go to it); its RESULT
 # line, with the server's CPU seconds over the measured time (from the end of the warm-up to the
 # end), goes to $dir/results.
 measure() {
+  local label=$1 pid=$2
+  shift 2
+  sample "$label" "$pid" "$loadgen" --server "$server_address" --sockets "$SOCKETS" --window "$WINDOW" "$@"
+}
+
+# The same with NTS (NTS-KE first, then NTS requests).
+measure_nts() {
+  measure "$@" --nts "$server_address" --nts-ca "$dir/pki/ca.pem"
+}
+
+# NTS-KE sessions against server process $2.
+measure_ke() {
+  sample "$1" "$2" "$ke_bench" --server "$server_address" --ca "$dir/pki/ca.pem" --connections "$KE_CONNECTIONS"
+}
+
+# sample LABEL PID TOOL [arguments]: runs TOOL on the load host for WARMUP + DURATION seconds.
+sample() {
   local label=$1 pid=$2 before after line sampler output
   shift 2
   (sleep "$WARMUP"; cpu_ticks "$pid" >"$dir/cpu.before") &
   sampler=$!
-  output=$(ip netns exec "$ns_load" "${load_cpu[@]}" "$loadgen" --server "$server_address" --sockets "$SOCKETS" \
-    --window "$WINDOW" --duration "$DURATION" --warmup "$WARMUP" --label "$label" "$@")
+  output=$(ip netns exec "$ns_load" "${load_cpu[@]}" "$@" --duration "$DURATION" --warmup "$WARMUP" --label "$label")
   after=$(cpu_ticks "$pid")
   printf '%s\n' "$output" | grep -v '^RESULT ' || true
   line=$(printf '%s\n' "$output" | grep '^RESULT ')
@@ -156,6 +205,13 @@ REGEDIT4
 "Broadcast"=dword:00000000
 EOF
 cp "$dir/registry.reg" "$dir/limit.reg"
+cp "$dir/registry.reg" "$dir/nts.reg"
+cat >>"$dir/nts.reg" <<EOF
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Orbek\SNTP\1.01]
+"NtsServerCertificate"="$dir/pki/server.pem"
+"NtsServerKey"="$dir/pki/server.key"
+EOF
 cat >>"$dir/limit.reg" <<'EOF'
 "RateLimit"=dword:00000001
 "RateInterval"=dword:00000000
@@ -173,20 +229,22 @@ with open(sys.argv[2], "a", buffering=1) as out:
 pids+=($!)
 for _ in $(seq 50); do [ -S "$dir/notify.sock" ] && break; sleep 0.1; done
 
-# run_chronsvc LABEL HIVE [load generator arguments]
+# run_chronsvc LABEL HIVE MEASURE [load generator arguments]; MEASURE: measure, measure_nts or
+# measure_ke
 run_chronsvc() {
-  local label=$1 hive=$2
-  shift 2
+  local label=$1 hive=$2 how=$3
+  shift 3
   : >"$dir/notify.log"
   env CHRON_HIVE="$hive" CHRON_SIMULATED_CLOCK="$dir/clock.offset" CHRON_STATUS="$dir/status.json" \
-    NOTIFY_SOCKET="$dir/notify.sock" \
+    NOTIFY_SOCKET="$dir/notify.sock" CHRON_NTS_SERVER_KEYS="$dir/nts-server-keys" \
     ip netns exec "$ns_server" "${server_cpu[@]}" "$chronsvc" >"$dir/chronsvc.out" 2>&1 &
   local pid=$!
   pids+=("$pid")
   for _ in $(seq 50); do grep -q '^READY=1$' "$dir/notify.log" && break; sleep 0.1; done
   grep -q '^READY=1$' "$dir/notify.log" || { cat "$dir/chronsvc.out"; die "chronsvc did not become ready"; }
   probe || die "chronsvc does not answer"
-  measure "$label" "$pid" "$@"
+  [ "$how" = measure ] || probe_ke || { cat "$dir/chronsvc.out"; die "chronsvc has no NTS-KE server"; }
+  "$how" "$label" "$pid" "$@"
   kill -TERM "$pid"
   wait "$pid" || die "chronsvc ended with status $?"
 }
@@ -199,14 +257,22 @@ cmdport 0
 driftfile $dir/chrony.drift
 pidfile $dir/chronyd.pid
 EOF
+cp "$dir/chrony.conf" "$dir/chrony-nts.conf"
+cat >>"$dir/chrony-nts.conf" <<EOF
+ntsserverkey $dir/pki/server.key
+ntsservercert $dir/pki/server.pem
+EOF
 
+# run_chronyd LABEL CONFIGURATION MEASURE
 run_chronyd() {
+  local label=$1 how=$3
   ip netns exec "$ns_server" "${server_cpu[@]}" setpriv --bounding-set=-sys_time --inh-caps=-sys_time \
-    chronyd -x -d -u root -f "$dir/chrony.conf" >"$dir/chronyd.out" 2>&1 &
+    chronyd -x -d -u root -f "$2" >"$dir/chronyd.out" 2>&1 &
   local pid=$!
   pids+=("$pid")
   probe || { cat "$dir/chronyd.out"; die "chronyd does not answer"; }
-  measure chronyd "$pid"
+  [ "$how" = measure ] || probe_ke || { cat "$dir/chronyd.out"; die "chronyd has no NTS-KE server"; }
+  "$how" "$label" "$pid"
   kill -TERM "$pid"
   wait "$pid" || true  # chronyd ends with status 0 on SIGTERM; nothing depends on it
 }
@@ -230,19 +296,32 @@ echo "chronsvc: $chronsvc"
 echo "chronyd:  $(chronyd -v 2>&1 | head -1)"
 echo "load: $SOCKETS sockets x $WINDOW requests in flight, ${DURATION}s per measurement, $ROUNDS rounds," \
      "pinned: $([ ${#server_cpu[@]} -gt 0 ] && echo "server CPU 0, load CPU 1" || echo no)"
+if [ "$NTS" = 1 ]; then
+  bash "$here/../tests/testutil/make_test_pki.sh" "$dir/pki" "$server_address"
+  echo "NTS-KE: $KE_CONNECTIONS connections at once"
+fi
 for round in $(seq "$ROUNDS"); do
   echo "--- round $round"
+  if [ "$NTS" = 1 ]; then
+    run_chronsvc chronsvc "$dir/registry.reg" measure
+    run_chronsvc chronsvc-nts "$dir/nts.reg" measure_nts
+    run_chronyd chronyd "$dir/chrony.conf" measure
+    run_chronyd chronyd-nts "$dir/chrony-nts.conf" measure_nts
+    run_chronsvc ke-chronsvc "$dir/nts.reg" measure_ke
+    run_chronyd ke-chronyd "$dir/chrony-nts.conf" measure_ke
+    continue
+  fi
   # Each chronsvc run next to its twin run: the pairs compared see about the same machine.
-  run_chronsvc chronsvc "$dir/registry.reg"
+  run_chronsvc chronsvc "$dir/registry.reg" measure
   run_reference twin --twin
-  run_chronsvc chronsvc-limit "$dir/limit.reg" --sources "$SOURCES" --source-base "$spread_base"
+  run_chronsvc chronsvc-limit "$dir/limit.reg" measure --sources "$SOURCES" --source-base "$spread_base"
   run_reference twin-spread --twin -- --sources "$SOURCES" --source-base "$spread_base"
-  run_chronyd
+  run_chronyd chronyd "$dir/chrony.conf" measure
   run_reference reference
 done
 
 echo "--- summary (medians over $ROUNDS rounds)"
-python3 - "$dir/results" <<'EOF'
+python3 - "$dir/results" "$DURATION" <<'EOF'
 import re, statistics, sys
 runs = {}
 for line in open(sys.argv[1]):
@@ -256,14 +335,25 @@ def cpu_list(name):
     return [r["cpu_s"] * 1e6 / r["replies"] for r in runs[name] if r["replies"] > 0]
 def c(name):
     return statistics.median(cpu_list(name))
-names = ("chronsvc", "chronsvc-limit", "chronyd", "reference", "twin", "twin-spread")
+names = [n for n in ("chronsvc", "chronsvc-limit", "chronsvc-nts", "chronyd", "chronyd-nts", "reference", "twin",
+                     "twin-spread") if n in runs]
 for name in names:
     cpu = cpu_list(name)
-    print("%-14s %8.0f replies/s  p50 %5.0f us  p99 %5.0f us  bad %d  lost %d"
+    print("%-14s %8.0f replies/s  p50 %5.0f us  p99 %5.0f us  bad %d  lost %d  NTS NAK %d"
           "  CPU %.2f us/reply (%.2f..%.2f)"
           % (name, median(name, "rps"), median(name, "p50_us"), median(name, "p99_us"),
              sum(r["bad"] for r in runs[name]), sum(r["lost"] for r in runs[name]),
-             statistics.median(cpu), min(cpu), max(cpu)))
+             sum(r.get("nak", 0) for r in runs[name]), statistics.median(cpu), min(cpu), max(cpu)))
+# NTS-KE: the load tool's "replies" are sessions. When the server's CPU is not busy all the
+# time, the clients set the pace: one CPU of the server would take 1/(CPU per session).
+for name in (n for n in ("ke-chronsvc", "ke-chronyd") if n in runs):
+    cpu = cpu_list(name)
+    rates = [r["rps"] for r in runs[name]]
+    print("%-14s %8.1f sessions/s (%.1f..%.1f)  p50 %5.1f ms  failed %d  server CPU busy %.0f%%"
+          "  CPU %.2f ms/session (%.2f..%.2f), one CPU: %.0f sessions/s"
+          % (name, statistics.median(rates), min(rates), max(rates), median(name, "p50_us") / 1000,
+             sum(r["failed"] for r in runs[name]), 100 * median(name, "cpu_s") / float(sys.argv[2]),
+             statistics.median(cpu) / 1000, min(cpu) / 1000, max(cpu) / 1000, 1e6 / statistics.median(cpu)))
 print("ratio chronsvc/chronyd (replies/s): %.2f" % (median("chronsvc", "rps") / median("chronyd", "rps")))
 # The ratios of the medians, and in parentheses the median and range of the ratios within each
 # round: the servers of one round ran a minute apart, under about the same load of the machine.
@@ -273,8 +363,11 @@ def ratio(a, b):
 print("CPU per reply:")
 for a, b, what in (("chronsvc", "twin", "limit off"), ("chronsvc-limit", "twin-spread", "limit on"),
                    ("chronsvc", "chronyd", ""), ("chronsvc-limit", "chronyd", ""),
-                   ("chronsvc", "reference", ""), ("twin", "reference", "")):
-    print("  %-27s %s  %s" % (a + "/" + b, ratio(a, b), what))
-if any(r["bad"] for name in runs for r in runs[name]):
-    print("WARNING: bad replies (failed checks) were received")
+                   ("chronsvc", "reference", ""), ("twin", "reference", ""),
+                   ("chronsvc-nts", "chronsvc", "NTS/plain"), ("chronyd-nts", "chronyd", "NTS/plain"),
+                   ("chronsvc-nts", "chronyd-nts", "both NTS"), ("ke-chronsvc", "ke-chronyd", "per NTS-KE session")):
+    if a in runs and b in runs:
+        print("  %-27s %s  %s" % (a + "/" + b, ratio(a, b), what))
+if any(r.get("bad", 0) or r.get("nak", 0) or r.get("failed", 0) for name in runs for r in runs[name]):
+    print("WARNING: bad replies (failed checks), NTS NAKs or failed NTS-KE sessions were received")
 EOF
