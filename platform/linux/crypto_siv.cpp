@@ -1,11 +1,13 @@
 // AES-SIV through OpenSSL 3's EVP cipher "AES-128-SIV" (a 32-byte key: RFC 5297's AES-SIV with
 // AES-128; "AES-256-SIV" would be another algorithm), and random bytes from OpenSSL's generator.
 //
-// OpenSSL before 3.5 computes no synthetic IV for an empty plaintext (its SIV update returns at
-// once for zero bytes, and the final call then fails). NTS needs exactly that case: a client's
-// request authenticates its header and fields and encrypts nothing. An empty plaintext with one
-// associated-data string and a nonce, RFC 5116's form, is therefore sealed and opened by nettle's
-// siv_cmac_aes128 (the same construction: S2V over A, N and the plaintext, then AES-CTR).
+// RFC 5116's form, one associated-data string and a nonce, which is every use NTS makes of it, is
+// sealed and opened by nettle's siv_cmac_aes128 (the same construction: S2V over A, N and the
+// plaintext, then AES-CTR). OpenSSL before 3.5 computes no synthetic IV for an empty plaintext
+// (its SIV update returns at once for zero bytes, and the final call then fails), which a client's
+// NTS request needs; and nettle keys a context on the stack, where OpenSSL's EVP allocates,
+// looks up parameters and takes locks on every call (most of an NTS reply's cost in a profile).
+// Other forms (several associated-data strings, or none) go to OpenSSL.
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -73,33 +75,32 @@ int OpensslSiv(bool seal, const uint8_t* key, std::span<const ByteView> associat
   return 0;
 }
 
-// An empty plaintext in RFC 5116's form (associated data, nonce) through nettle.
-int NettleSeal(const uint8_t* key, ByteView data, ByteView nonce, uint8_t* sealed) {
+// RFC 5116's form (associated data, nonce) through nettle; `sealed` is the synthetic IV and then
+// the ciphertext, as nettle writes and reads it.
+int NettleSeal(const uint8_t* key, ByteView data, ByteView nonce, ByteView plaintext, uint8_t* sealed) {
   siv_cmac_aes128_ctx context;
   siv_cmac_aes128_set_key(&context, key);
-  siv_cmac_aes128_encrypt_message(&context, nonce.size(), nonce.data(), data.size(), data.data(), kSivTagSize, sealed,
-                                  nullptr);
+  siv_cmac_aes128_encrypt_message(&context, nonce.size(), nonce.data(), data.size(), data.data(),
+                                  kSivTagSize + plaintext.size(), sealed, plaintext.data());
   return 0;
 }
-int NettleOpen(const uint8_t* key, ByteView data, ByteView nonce, ByteView sealed) {
+int NettleOpen(const uint8_t* key, ByteView data, ByteView nonce, ByteView sealed, uint8_t* plaintext) {
   siv_cmac_aes128_ctx context;
   siv_cmac_aes128_set_key(&context, key);
-  return siv_cmac_aes128_decrypt_message(&context, nonce.size(), nonce.data(), data.size(), data.data(), 0, nullptr,
-                                         sealed.data()) == 1
+  return siv_cmac_aes128_decrypt_message(&context, nonce.size(), nonce.data(), data.size(), data.data(),
+                                         sealed.size() - kSivTagSize, plaintext, sealed.data()) == 1
              ? 0
              : kNotAuthentic;
 }
 
-// Whether nettle takes the case: nothing to encrypt, an associated-data string and a nonce
-// (nettle needs a nonce of at least one byte).
-bool ForNettle(std::span<const ByteView> associated, size_t text_size) {
-  return text_size == 0 && associated.size() == 2 && !associated[1].empty();
-}
+// Whether nettle takes the case: an associated-data string and a nonce (nettle needs a nonce of
+// at least one byte).
+bool ForNettle(std::span<const ByteView> associated) { return associated.size() == 2 && !associated[1].empty(); }
 
 }  // namespace
 
 std::error_code SealSiv(const uint8_t* key, std::span<const ByteView> associated, ByteView plaintext, uint8_t* sealed) {
-  if (ForNettle(associated, plaintext.size())) return AsError(NettleSeal(key, associated[0], associated[1], sealed));
+  if (ForNettle(associated)) return AsError(NettleSeal(key, associated[0], associated[1], plaintext, sealed));
   if (plaintext.empty()) return AsError(kNotInThisBuild);
   return AsError(OpensslSiv(true, key, associated, plaintext, sealed, sealed + kSivTagSize));
 }
@@ -107,12 +108,15 @@ std::error_code SealSiv(const uint8_t* key, std::span<const ByteView> associated
 std::error_code OpenSiv(const uint8_t* key, std::span<const ByteView> associated, ByteView sealed, uint8_t* plaintext) {
   if (sealed.size() < kSivTagSize) return AsError(kNotAuthentic);
   const size_t text_size = sealed.size() - kSivTagSize;
-  if (ForNettle(associated, text_size)) return AsError(NettleOpen(key, associated[0], associated[1], sealed));
-  if (text_size == 0) return AsError(kNotInThisBuild);
-  uint8_t tag[kSivTagSize];
-  std::memcpy(tag, sealed.data(), kSivTagSize);
-  const int result = OpensslSiv(false, key, associated, sealed.subspan(kSivTagSize), tag, plaintext);
-  if (result != 0) std::memset(plaintext, 0, text_size);
+  int result = kNotInThisBuild;
+  if (ForNettle(associated)) {
+    result = NettleOpen(key, associated[0], associated[1], sealed, plaintext);
+  } else if (text_size != 0) {
+    uint8_t tag[kSivTagSize];
+    std::memcpy(tag, sealed.data(), kSivTagSize);
+    result = OpensslSiv(false, key, associated, sealed.subspan(kSivTagSize), tag, plaintext);
+  }
+  if (result != 0 && text_size != 0) std::memset(plaintext, 0, text_size);
   return AsError(result);
 }
 

@@ -42,6 +42,15 @@ const std::vector<Vector> kVectors = {
     // RFC 5116's form with nothing to encrypt, as an NTS request is: S2V(A, N, "") computed apart
     // from this code (CMAC of dbl(D) xor 10^127).
     {"empty plaintext", kNonceKey, {kAd1, kNonce}, {}, Hex("4cf1e6f9180dca7683caaa9c7bb70ec6")},
+    // RFC 5116's form with a plaintext, as NTS's replies and cookies are (A.2's text, its first
+    // associated-data string and its nonce), computed apart from this code (Python's
+    // cryptography AESSIV).
+    {"associated data, nonce and plaintext",
+     kNonceKey,
+     {kAd1, kNonce},
+     Hex("7468697320697320736f6d6520706c61696e7465787420746f20656e6372797074207573696e67205349562d414553"),
+     Hex("85825e22e90cf2ddda2c548dc7c1b6310dcdaca0cebf9dc6cb90583f5bf1506e02cd48832b00e4e598b2b22a53e6199d4df0c16"
+         "66a35a0433b250dc134d776")},
 };
 
 std::vector<ByteView> Views(const std::vector<Bytes>& parts) { return {parts.begin(), parts.end()}; }
