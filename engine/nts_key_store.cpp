@@ -31,7 +31,7 @@ ServerKeyRing LoadServerKeys(const std::string& path, int64_t now) {
   const std::error_code error = platform::ReadRegularFile(path, kLargestKeyStore, &text);
   if (!error) {
     if (std::optional<ServerKeyRing> parsed = ParseServerKeys(text)) {
-      ring = std::move(*parsed);
+      ring = *parsed;
     } else {
       ReportMessage(msg::kNtsServerKeysBroken, {path, std::string("kein gültiger Schlüsselring")});
     }
@@ -45,7 +45,7 @@ ServerKeyRing LoadServerKeys(const std::string& path, int64_t now) {
 bool RotateServerKeysIfDue(const std::string& path, int64_t now, NtsServerKeys* keys) {
   ServerKeyRing ring = keys->With([](const ServerKeyRing& current) { return current; });
   if (!ring.RotationDue(now) || !RotateAndWrite(path, now, &ring)) return false;
-  keys->Set(std::move(ring));
+  keys->Set(ring);
   return true;
 }
 

@@ -8,7 +8,6 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "engine/nts_cookie.h"
@@ -60,9 +59,9 @@ class NtsServerKeys {
     std::shared_lock lock(mutex_);
     return use(ring_);
   }
-  void Set(ServerKeyRing ring) {
+  void Set(const ServerKeyRing& ring) {
     std::unique_lock lock(mutex_);
-    ring_ = std::move(ring);
+    ring_ = ring;
   }
 
  private:
