@@ -7,6 +7,7 @@ Python 3 standard library only.
 
 import contextlib
 import ctypes
+import json
 import os
 import re
 import select
@@ -228,6 +229,24 @@ def after_running(output):
     """The trace lines after the service reported that it runs."""
     index = output.find(RUNNING + "\n")
     return output[index + len(RUNNING) + 1:].splitlines() if index >= 0 else []
+
+
+def status_record(host, predicate=lambda record: True, timeout=15):
+    """The host's status record once `predicate` holds for it, or the last one read (None when
+    none could be read). The service rewrites it at least every 10 s."""
+    deadline = time.monotonic() + timeout
+    found = None
+    while True:
+        try:
+            with open(host.env()["CHRON_STATUS"]) as handle:
+                found = json.load(handle)
+            if predicate(found):
+                return found
+        except (OSError, ValueError):
+            pass
+        if time.monotonic() > deadline:
+            return found
+        time.sleep(0.2)
 
 
 def start_debug(host, settings, extra=None):

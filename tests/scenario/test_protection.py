@@ -15,21 +15,10 @@ INTERVAL_S, BURST, ONE_IN = 8, 8, 4
 FLOOD = 2000
 
 
-def counters(host, predicate, timeout=15):
+def counters(host, predicate):
     """The server's status counters once `predicate` holds for them (or the last read)."""
-    path = host.env()["CHRON_STATUS"]
-    deadline = time.monotonic() + timeout
-    found = None
-    while time.monotonic() < deadline:
-        try:
-            with open(path) as f:
-                found = json.load(f)["counters"]
-            if predicate(found):
-                return found
-        except (OSError, ValueError):
-            pass
-        time.sleep(0.2)
-    return found
+    record = es.status_record(host, lambda r: predicate(r["counters"]))
+    return record and record["counters"]
 
 
 def kind(datagram, transmits):
